@@ -1,0 +1,32 @@
+#pragma once
+
+#include "hostcontext.h"
+#include "postjobinterface.h"
+
+// The component's one public class: collects the fields of a listing and posts it to the board.
+class PostJob final : public PostJobInterface
+{
+public:
+    // What creation decided: the dated log file and the debug setting.
+    PostJob(const HostContext &host, QString logFile, bool debugMode);
+
+    QString Field(const QString &FieldName, const QString &FieldValue) override;
+    QString Action(const QString &ActionType) override;
+    using PostJobInterface::WriteLog;
+    void WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) override;
+
+    const QString &xmlBody() const { return XmlBody; }
+    const QString &jobCode() const { return JobCode; }
+    const QString &logFile() const { return LogFile; }
+    bool debugMode() const { return DebugMode; }
+
+private:
+    QString PostXml(const QString &Xml);
+    void SaveDebugCopy(const QString &Xml);
+
+    const HostContext &m_host;
+    QString XmlBody;
+    QString JobCode;
+    QString LogFile;
+    bool DebugMode = false;
+};
