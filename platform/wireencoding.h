@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace Orvex {
+
+// The bytes a posting document goes out as: ISO-8859-1, each character outside it as a numeric character
+// reference of its code point ("&#8364;"), a lone surrogate as "&#65533;". Parsed as declared, the board
+// sees exactly the text that was given. The debug copies hold these same bytes.
+QByteArray toWireBytes(const QString &text);
+
+} // namespace Orvex
