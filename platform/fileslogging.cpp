@@ -1,0 +1,3 @@
+#include "fileslogging.h"
+
+Q_LOGGING_CATEGORY(lcFiles, "orvex.files")

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace Orvex {
+class WarningBox;
+}
+
+namespace FuncLib::Detail {
+
+// GetTokens with the ceiling that working-text positions must stay below, so that the overflow path can
+// be reached without a text of 2^31 characters.
+qint32 getTokens(const QString &Text, const QString &Delimiter, QStringList &Tokens, const QString &Quote,
+                 bool RaiseErrors, const QString &CloseQuote, Orvex::WarningBox &box,
+                 qsizetype positionLimit);
+
+} // namespace FuncLib::Detail
