@@ -3,9 +3,12 @@
 #include "hostcontext.h"
 #include "postjobinterface.h"
 
+namespace Orvex {
+class AutomationError;
+}
+
 // The component's one public class: collects the fields of a listing and posts it to the board.
-class PostJob final : public PostJobInterface
-{
+class PostJob final : public PostJobInterface {
 public:
     // What creation decided: the dated log file and the debug setting.
     PostJob(const HostContext &host, QString logFile, bool debugMode);
@@ -23,6 +26,11 @@ public:
 private:
     QString PostXml(const QString &Xml);
     void SaveDebugCopy(const QString &Xml);
+
+    // Steps of Action up to its result; any error it throws takes the failure path.
+    QString exchange(const QString &ActionType);
+    QString failed(const Orvex::AutomationError &error);
+    StatusView &statusWindow() const;
 
     const HostContext &m_host;
     QString XmlBody;

@@ -5,8 +5,7 @@
 #include <QString>
 
 // What a client sees of a PostJob object, whether in process or through the bus.
-class PostJobInterface
-{
+class PostJobInterface {
 public:
     virtual ~PostJobInterface() = default;
 
@@ -18,5 +17,7 @@ public:
     virtual void WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) = 0;
 
     void WriteLog(const QString &SubName) { WriteLog(SubName, QString(), Orvex::Variant(QString())); }
-    void WriteLog(const QString &SubName, const QString &Message) { WriteLog(SubName, Message, Orvex::Variant(QString())); }
+    void WriteLog(const QString &SubName, const QString &Message) {
+        WriteLog(SubName, Message, Orvex::Variant(QString()));
+    }
 };

@@ -3,8 +3,7 @@
 #include <QString>
 
 // The status text that an exchange writes and reads back. frmPostJob shows it; tests may stand in.
-class StatusView
-{
+class StatusView {
 public:
     virtual ~StatusView() = default;
     virtual QString statusText() const = 0;

@@ -1,0 +1,3 @@
+#include "postinglogging.h"
+
+Q_LOGGING_CATEGORY(lcPosting, "orvex.posting")

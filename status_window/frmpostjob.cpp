@@ -1,0 +1,95 @@
+#include "frmpostjob.h"
+
+#include "programicon.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QPlainTextEdit>
+#include <QPointer>
+
+namespace {
+
+constexpr QSize ClientArea(312, 129);
+constexpr QRect StatusBoxGeometry(19, 17, 278, 90);
+constexpr qreal FontPointSize = 8.25;
+
+frmPostJob::UnloadHandler &unloadHandler() {
+    static frmPostJob::UnloadHandler handler;
+    return handler;
+}
+
+QPointer<frmPostJob> &processWindow() {
+    static QPointer<frmPostJob> window;
+    return window;
+}
+
+// Widgets must go before the application object does.
+void deleteProcessWindow() {
+    delete processWindow().data();
+}
+
+} // namespace
+
+frmPostJob &frmPostJob::instance() {
+    QPointer<frmPostJob> &window = processWindow();
+    if (!window) {
+        window = new frmPostJob;
+        qAddPostRoutine(deleteProcessWindow);
+    }
+    return *window;
+}
+
+void frmPostJob::setUnloadHandler(UnloadHandler handler) {
+    unloadHandler() = std::move(handler);
+}
+
+frmPostJob::frmPostJob(QWidget *parent)
+    : QWidget(parent)
+    , txtStatus(new QPlainTextEdit(this)) {
+    setObjectName(QStringLiteral("frmPostJob"));
+    setWindowTitle(QStringLiteral("Form1"));
+    setWindowIcon(Orvex::programIcon());
+    setFixedSize(ClientArea);
+
+    QFont font(QStringLiteral("Tahoma"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(FontPointSize);
+    font.setWeight(QFont::Normal);
+    setFont(font);
+
+    txtStatus->setObjectName(QStringLiteral("txtStatus"));
+    txtStatus->setGeometry(StatusBoxGeometry);
+    txtStatus->setReadOnly(true);
+    txtStatus->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    txtStatus->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtStatus->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    txtStatus->setFocusPolicy(Qt::StrongFocus);
+}
+
+frmPostJob::~frmPostJob() = default;
+
+QString frmPostJob::statusText() const {
+    return m_statusText;
+}
+
+void frmPostJob::setStatusText(const QString &text) {
+    m_statusText = text;
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    txtStatus->setPlainText(shown);
+}
+
+void frmPostJob::unload() {
+    runUnloadHandler();
+    hide();
+}
+
+void frmPostJob::closeEvent(QCloseEvent *event) {
+    runUnloadHandler();
+    event->accept();
+}
+
+void frmPostJob::runUnloadHandler() {
+    if (const UnloadHandler &handler = unloadHandler())
+        handler();
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "warningbox.h"
+
+namespace Orvex {
+
+// The warning box on screen: warning icon, one OK button, modal; returns once the user closes it.
+class MessageBoxWarning final : public WarningBox {
+public:
+    void show(const QString &title, const QString &text) override;
+};
+
+} // namespace Orvex
