@@ -1,0 +1,400 @@
+#include "automationerror.h"
+#include "boardendpoint.h"
+#include "clock.h"
+#include "hostcontext.h"
+#include "postjob.h"
+#include "stampfilename.h"
+#include "statusview.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// What one fake request object was asked to do, kept beyond its life.
+struct RequestLog {
+    int created = 0;
+    QStringList opened; // "METHOD URL async"
+    QStringList sent;
+};
+
+// Stands in for the request object only where the real one cannot produce the case.
+class FakeRequest final : public Orvex::HttpRequest {
+public:
+    FakeRequest(RequestLog &log, int readyState, int status, QString reply,
+                std::optional<Orvex::AutomationError> sendError)
+        : m_log(log)
+        , m_readyState(readyState)
+        , m_status(status)
+        , m_reply(std::move(reply))
+        , m_sendError(std::move(sendError)) {}
+    void open(const QString &method, const QString &url, bool async) override {
+        m_log.opened.append(method + u' ' + url + (async ? u" async"_s : u" sync"_s));
+    }
+    void send(const QString &body) override {
+        m_log.sent.append(body);
+        if (m_sendError)
+            throw *m_sendError;
+    }
+    int readyState() const override { return m_readyState; }
+    int status() const override { return m_status; }
+    QString responseText() const override { return m_reply; }
+
+private:
+    RequestLog &m_log;
+    int m_readyState;
+    int m_status;
+    QString m_reply;
+    std::optional<Orvex::AutomationError> m_sendError;
+};
+
+class TextStatus final : public StatusView {
+public:
+    QString statusText() const override { return m_text; }
+    void setStatusText(const QString &text) override {
+        ++writes;
+        if (failOnWrite == writes)
+            throw Orvex::AutomationError(-2147418113, u"frmPostJob"_s, u"Catastrophic failure"_s);
+        m_text = text;
+    }
+    int writes = 0;
+    int failOnWrite = 0; // 0: never
+
+private:
+    QString m_text;
+};
+
+const QString RecordTime = u"\"1/19/2010 3:07:45 PM\""_s;
+
+} // namespace
+
+class TestPostJob : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void field_data();
+    void field();
+    void actionWithoutFieldsPostsBareDocument();
+    void postXmlDrivesAFreshRequestEachTime();
+    void replyOutsideCompletedExchange_data();
+    void replyOutsideCompletedExchange();
+    void transferFailureTakesFailurePath();
+    void requestThatCannotBeCreated();
+    void windowFailure_data();
+    void windowFailure();
+    void writeLogAppendsRecords();
+    void unwritableLogNeverFails_data();
+    void unwritableLogNeverFails();
+    void objectsOfTwoDaysWriteTwoFiles();
+    void debugCopy_data();
+    void debugCopy();
+    void debugCopyAppendsToExistingFile();
+
+private:
+    PostJob makeJob(bool debugMode = false);
+    void answerWith(int readyState, int status, const QString &reply,
+                    std::optional<Orvex::AutomationError> sendError = std::nullopt);
+    QString logText() const;
+    QStringList debugCopies() const;
+
+    std::optional<QTemporaryDir> m_folder;
+    Orvex::FixedClock m_clock;
+    TextStatus m_status;
+    RequestLog m_requests;
+    HostContext m_host;
+};
+
+void TestPostJob::init() {
+    m_folder.emplace();
+    QVERIFY(m_folder->isValid());
+    m_status = TextStatus();
+    m_requests = RequestLog();
+    m_host = HostContext();
+    m_clock.setNow(QDateTime(QDate(2010, 1, 19), QTime(15, 7, 45, 520)));
+    m_host.programFolder = m_folder->path();
+    m_host.clock = &m_clock;
+    m_host.statusWindow = &m_status;
+    answerWith(4, 200, u"success=1&jobid=4711"_s);
+}
+
+PostJob TestPostJob::makeJob(bool debugMode) {
+    return PostJob(m_host, m_folder->path() + u"\\OrvexKelPostJobs 2010-01-19.log"_s, debugMode);
+}
+
+void TestPostJob::answerWith(int readyState, int status, const QString &reply,
+                             std::optional<Orvex::AutomationError> sendError) {
+    m_host.requestFactory = [=, this]() -> std::unique_ptr<Orvex::HttpRequest> {
+        ++m_requests.created;
+        return std::make_unique<FakeRequest>(m_requests, readyState, status, reply, sendError);
+    };
+}
+
+QString TestPostJob::logText() const {
+    QFile file(m_folder->filePath(u"OrvexKelPostJobs 2010-01-19.log"_s));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+QStringList TestPostJob::debugCopies() const {
+    return QDir(m_folder->path()).entryList({u"*.xml"_s}, QDir::Files, QDir::Name);
+}
+
+void TestPostJob::field_data() {
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<QString>("jobCode");
+    QTest::addColumn<QString>("xmlBody");
+
+    QTest::newRow("job code unescaped, element escaped")
+        << QStringList{u"JobCode"_s} << QStringList{u"A&B"_s} << u"A&B"_s << u"<JobCode>A&amp;B</JobCode>"_s;
+    QTest::newRow("job code name compared with case")
+        << QStringList{u"jobcode"_s} << QStringList{u"J1"_s} << QString() << u"<jobcode>J1</jobcode>"_s;
+    QTest::newRow("last job code wins, every element kept")
+        << QStringList{u"JobCode"_s, u"Title"_s, u"JobCode"_s} << QStringList{u"J1"_s, u"Clerk"_s, u"J2"_s}
+        << u"J2"_s << u"<JobCode>J1</JobCode><Title>Clerk</Title><JobCode>J2</JobCode>"_s;
+}
+
+void TestPostJob::field() {
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, values);
+    QFETCH(QString, jobCode);
+    QFETCH(QString, xmlBody);
+
+    PostJob job = makeJob();
+    for (qsizetype i = 0; i < names.size(); ++i)
+        QVERIFY(job.Field(names.at(i), values.at(i)).isEmpty());
+    QCOMPARE(job.jobCode(), jobCode);
+    QCOMPARE(job.xmlBody(), xmlBody);
+}
+
+void TestPostJob::actionWithoutFieldsPostsBareDocument() {
+    PostJob job = makeJob();
+    QCOMPARE(job.Action(u"Add"_s), u"S4711"_s);
+    QCOMPARE(
+        m_requests.sent,
+        QStringList{
+            u"<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?><JobPosting><Action>Add</Action>"
+            "</JobPosting>"_s});
+    QCOMPARE(m_status.statusText(), u"Posting \r\nPosted "_s);
+    QCOMPARE(logText(), RecordTime + u",\"Add\",\"\",\"\"\r\n"_s + RecordTime +
+                            u",\"Server Response\",\"success=1&jobid=4711\",\"\r\n\"\r\n"_s);
+}
+
+void TestPostJob::postXmlDrivesAFreshRequestEachTime() {
+    PostJob job = makeJob();
+    job.Field(u"JobCode"_s, u"J1"_s);
+    QCOMPARE(job.Action(u"Add"_s), u"S4711"_s);
+    QVERIFY(job.xmlBody().isEmpty());
+    job.Field(u"Title"_s, u"Clerk"_s);
+    QCOMPARE(job.Action(u"Update"_s), u"S"_s);
+
+    QCOMPARE(m_requests.created, 2);
+    const QString opened = u"POST "_s + Orvex::boardEndpointUrl() + u" sync"_s;
+    QCOMPARE(m_requests.opened, (QStringList{opened, opened}));
+    QVERIFY(Orvex::boardEndpointUrl().startsWith(u"http://"_s));
+    QVERIFY(Orvex::boardEndpointUrl().endsWith(u"/cgi-bin/importJobs_xml.cgi"_s));
+    // Each posting carries only the fields given since the last one; the job code stays.
+    QVERIFY(m_requests.sent.at(1).contains(u"<Action>Update</Action><Title>Clerk</Title></JobPosting>"_s));
+    QCOMPARE(m_status.statusText(), u"Posting J1\r\nPosted J1"_s);
+}
+
+void TestPostJob::replyOutsideCompletedExchange_data() {
+    QTest::addColumn<int>("readyState");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("exchange not complete") << 1 << 200;
+    QTest::newRow("status other than 200") << 4 << 201;
+}
+
+void TestPostJob::replyOutsideCompletedExchange() {
+    QFETCH(int, readyState);
+    QFETCH(int, status);
+    answerWith(readyState, status, u"success=1&jobid=4711"_s);
+
+    PostJob job = makeJob();
+    job.Field(u"JobCode"_s, u"J1"_s);
+    QCOMPARE(job.Action(u"Add"_s), u"F"_s);
+    QCOMPARE(logText(), RecordTime + u",\"Add\",\"J1\",\"\"\r\n"_s + RecordTime +
+                            u",\"Server Response\",\"\",\"\r\n\"\r\n"_s);
+    QCOMPARE(m_status.statusText(), u"Posting J1\r\nPosted J1"_s);
+    QVERIFY(job.xmlBody().isEmpty());
+}
+
+void TestPostJob::transferFailureTakesFailurePath() {
+    answerWith(4, 200, QString(),
+               Orvex::AutomationError(-2147012867, u"x"_s, u"Couldn't connect to server"_s));
+    PostJob job = makeJob(true);
+    job.Field(u"JobCode"_s, u"J1"_s);
+    QCOMPARE(job.Action(u"Add"_s), u"F"_s);
+    QCOMPARE(logText(), RecordTime + u",\"Add\",\"J1\",\"\"\r\n"_s + RecordTime +
+                            u",\"Error\",\"Couldn't connect to server\",\"-2147012867\r\n\"\r\n"_s);
+    QCOMPARE(m_status.statusText(), u"Posting J1"_s);
+    QVERIFY(job.xmlBody().isEmpty());
+    QVERIFY(debugCopies().isEmpty());
+
+    // The fields of the failed posting are gone; the next one starts afresh and succeeds.
+    answerWith(4, 200, u"success=1&jobid=8"_s);
+    job.Field(u"Title"_s, u"Clerk"_s);
+    QCOMPARE(job.Action(u"Add"_s), u"S8"_s);
+    QVERIFY(!m_requests.sent.last().contains(u"<JobCode>"_s));
+}
+
+void TestPostJob::requestThatCannotBeCreated() {
+    m_host.requestFactory = [] { return std::unique_ptr<Orvex::HttpRequest>(); };
+    PostJob job = makeJob();
+    QCOMPARE(job.Action(u"Add"_s), u"F"_s);
+    QVERIFY(logText().endsWith(u",\"Error\",\"ActiveX component can't create object\",\"429\r\n\"\r\n"_s));
+}
+
+void TestPostJob::windowFailure_data() {
+    QTest::addColumn<int>("failingWrite");
+    QTest::addColumn<QStringList>("subNames");
+    QTest::addColumn<QString>("statusText");
+
+    QTest::newRow("at the start: nothing posted") << 1 << QStringList{u"\"Error\""_s} << QString();
+    QTest::newRow("at the end of a successful post")
+        << 2 << QStringList{u"\"Add\""_s, u"\"Server Response\""_s, u"\"Error\""_s} << u"Posting J1"_s;
+}
+
+void TestPostJob::windowFailure() {
+    QFETCH(int, failingWrite);
+    QFETCH(QStringList, subNames);
+    QFETCH(QString, statusText);
+    m_status.failOnWrite = failingWrite;
+
+    PostJob job = makeJob();
+    job.Field(u"JobCode"_s, u"J1"_s);
+    QCOMPARE(job.Action(u"Add"_s), u"F"_s);
+    QVERIFY(job.xmlBody().isEmpty());
+    QCOMPARE(m_status.statusText(), statusText);
+
+    QStringList logged;
+    for (const QString &line : logText().split(u"\r\n"_s)) {
+        if (line.startsWith(RecordTime))
+            logged.append(line.section(u',', 1, 1));
+    }
+    QCOMPARE(logged, subNames);
+    QVERIFY(logText().contains(u",\"Catastrophic failure\",\"-2147418113\r\n\"\r\n"_s));
+}
+
+void TestPostJob::writeLogAppendsRecords() {
+    PostJob job = makeJob();
+    QVERIFY(!QFile::exists(m_folder->filePath(u"OrvexKelPostJobs 2010-01-19.log"_s)));
+    job.WriteLog(u"A"_s);
+    job.WriteLog(u"A"_s, u"B"_s);
+    job.WriteLog(u"A"_s, u"B"_s, Orvex::Variant::fromBool(true));
+    job.WriteLog(u"A"_s, u"B"_s, Orvex::Variant());
+    job.WriteLog(u"A"_s, u"B"_s, Orvex::Variant::fromInt32(5));
+    QCOMPARE(logText(), RecordTime + u",\"A\",\"\",\"\"\r\n"_s + RecordTime + u",\"A\",\"B\",\"\"\r\n"_s +
+                            RecordTime + u",\"A\",\"B\",#TRUE#\r\n"_s + RecordTime + u",\"A\",\"B\",\r\n"_s +
+                            RecordTime + u",\"A\",\"B\",5\r\n"_s);
+}
+
+void TestPostJob::unwritableLogNeverFails_data() {
+    QTest::addColumn<QString>("logFile");
+
+    // Permission bits do not stop root, so the open itself must be impossible.
+    QTest::newRow("folder does not exist") << u"\\missing\\OrvexKelPostJobs 2010-01-19.log"_s;
+    QTest::newRow("folder is a file") << u"\\plain-file\\OrvexKelPostJobs 2010-01-19.log"_s;
+    QTest::newRow("path names a folder") << u"\\a-folder"_s;
+    QTest::newRow("empty path") << QString();
+}
+
+void TestPostJob::unwritableLogNeverFails() {
+    QFETCH(QString, logFile);
+    QFile plain(m_folder->filePath(u"plain-file"_s));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    QVERIFY(QDir(m_folder->path()).mkdir(u"a-folder"_s));
+    const QStringList before = QDir(m_folder->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+    PostJob job(m_host, logFile.isEmpty() ? logFile : m_folder->path() + logFile, false);
+    job.WriteLog(u"A"_s, u"B"_s);
+    job.Field(u"JobCode"_s, u"J1"_s);
+    QCOMPARE(job.Action(u"Add"_s), u"S4711"_s);
+    QCOMPARE(m_status.statusText(), u"Posting J1\r\nPosted J1"_s);
+    QCOMPARE(QDir(m_folder->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QCOMPARE(QFileInfo(plain).size(), 0);
+}
+
+void TestPostJob::objectsOfTwoDaysWriteTwoFiles() {
+    const QString source = m_folder->path() + u"\\OrvexKelPostJobs.log"_s;
+    QString firstLog;
+    QString secondLog;
+    FuncLib::StampFileName(source, firstLog, u"DateOnly"_s,
+                           Orvex::FixedClock(QDateTime(QDate(2010, 1, 19), QTime(23, 59, 59))));
+    FuncLib::StampFileName(source, secondLog, u"DateOnly"_s,
+                           Orvex::FixedClock(QDateTime(QDate(2010, 1, 20), QTime(0, 0))));
+    PostJob first(m_host, firstLog, false);
+    PostJob second(m_host, secondLog, false);
+
+    // Both log at the same moment: each keeps the file of its own creation day.
+    m_clock.setNow(QDateTime(QDate(2010, 1, 20), QTime(0, 0, 1)));
+    first.WriteLog(u"first"_s);
+    second.WriteLog(u"second"_s);
+
+    QCOMPARE(QDir(m_folder->path()).entryList({u"*.log"_s}, QDir::Files, QDir::Name),
+             (QStringList{u"OrvexKelPostJobs 2010-01-19.log"_s, u"OrvexKelPostJobs 2010-01-20.log"_s}));
+    QFile firstFile(m_folder->filePath(u"OrvexKelPostJobs 2010-01-19.log"_s));
+    QVERIFY(firstFile.open(QIODevice::ReadOnly));
+    QCOMPARE(firstFile.readAll(), "\"1/20/2010 12:00:01 AM\",\"first\",\"\",\"\"\r\n");
+}
+
+void TestPostJob::debugCopy_data() {
+    QTest::addColumn<bool>("debugMode");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("copies");
+
+    QTest::newRow("debug mode off: no copy") << false << 200 << u"S4711"_s << 0;
+    QTest::newRow("successful reply: one copy") << true << 200 << u"S4711"_s << 1;
+    QTest::newRow("failed reply: one copy too") << true << 500 << u"F"_s << 1;
+}
+
+void TestPostJob::debugCopy() {
+    QFETCH(bool, debugMode);
+    QFETCH(int, status);
+    QFETCH(QString, result);
+    QFETCH(int, copies);
+    answerWith(4, status, u"success=1&jobid=4711"_s);
+
+    PostJob job = makeJob(debugMode);
+    job.Field(u"Title"_s, u"Café € <x>"_s);
+    QCOMPARE(job.Action(u"Add"_s), result);
+
+    const QStringList names = debugCopies();
+    QCOMPARE(names.size(), copies);
+    if (copies == 0)
+        return;
+    QCOMPARE(names.first(), u"OrvexKelPostJob 2010-01-19 15-07-45_54465.52.xml"_s);
+    QFile copy(m_folder->filePath(names.first()));
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    // The bytes that went on the wire, then CR LF.
+    QCOMPARE(copy.readAll(),
+             QByteArray("<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?><JobPosting>"
+                        "<Action>Add</Action><Title>Caf\xe9 &#8364; &lt;x&gt;</Title></JobPosting>\r\n"));
+}
+
+void TestPostJob::debugCopyAppendsToExistingFile() {
+    PostJob job = makeJob(true);
+    QCOMPARE(job.Action(u"Add"_s), u"S4711"_s);
+    QCOMPARE(job.Action(u"Delete"_s), u"S"_s);
+    QCOMPARE(debugCopies().size(), 1);
+    QFile copy(m_folder->filePath(debugCopies().first()));
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    const QByteArray content = copy.readAll();
+    QVERIFY(content.startsWith("<?xml"));
+    QVERIFY(content.contains("<Action>Add</Action></JobPosting>\r\n<?xml"));
+    QVERIFY(content.endsWith("<Action>Delete</Action></JobPosting>\r\n"));
+}
+
+QTEST_APPLESS_MAIN(TestPostJob)
+#include "tst_postjob.moc"
