@@ -1,0 +1,267 @@
+#include "boardconnection.h"
+
+#include "boardlogging.h"
+#include "jobboard.h"
+
+#include <sys/socket.h>
+
+namespace {
+
+// Far above any header a client sends; stops a peer that never ends its head.
+constexpr qsizetype MaxHeadBytes = 64 * 1024;
+// Far above any listing; stops a body that would exhaust memory.
+constexpr qint64 MaxBodyBytes = 16 * 1024 * 1024;
+constexpr qint64 HugeChunkBytes = 64 * 1024;
+// A dripping connection is dropped after this, should its client never give up.
+constexpr int DripGiveUpMilliseconds = 10 * 60 * 1000;
+
+QByteArray reasonPhrase(int status) {
+    switch (status) {
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Content Too Large";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
+    }
+}
+
+// The path of a target in origin form ("/p?q") or absolute form ("http://host/p?q", as sent to a proxy).
+void splitTarget(const QByteArray &target, QByteArray *path, QByteArray *query) {
+    QByteArray rest = target;
+    const qsizetype schemeEnd = rest.indexOf("://");
+    if (schemeEnd > 0 && !rest.startsWith('/')) {
+        const qsizetype pathStart = rest.indexOf('/', schemeEnd + 3);
+        rest = pathStart < 0 ? QByteArray("/") : rest.mid(pathStart);
+    }
+    const qsizetype questionMark = rest.indexOf('?');
+    *path = questionMark < 0 ? rest : rest.left(questionMark);
+    *query = questionMark < 0 ? QByteArray() : rest.mid(questionMark + 1);
+}
+
+BoardReply errorReply(int status, const QByteArray &body) {
+    BoardReply reply;
+    reply.status = status;
+    reply.body = body;
+    return reply;
+}
+
+} // namespace
+
+BoardConnection::BoardConnection(QTcpSocket *socket, JobBoard *board)
+    : QObject(board)
+    , m_socket(socket)
+    , m_board(board) {
+    socket->setParent(this);
+    connect(socket, &QTcpSocket::readyRead, this, &BoardConnection::readRequest);
+    connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (error != QAbstractSocket::RemoteHostClosedError)
+            qCDebug(lcBoard) << "connection error:" << m_socket->errorString();
+        if (m_socket->state() == QAbstractSocket::UnconnectedState)
+            deleteLater();
+    });
+    readRequest();
+}
+
+void BoardConnection::readRequest() {
+    if (m_state == State::Answering) {
+        m_socket->readAll(); // nothing more is expected; keep the buffer from growing
+        return;
+    }
+    m_buffer.append(m_socket->readAll());
+    if (m_state == State::ReadingHead) {
+        const qsizetype headEnd = m_buffer.indexOf("\r\n\r\n");
+        if (headEnd < 0) {
+            if (m_buffer.size() > MaxHeadBytes)
+                answerNow(errorReply(431, "request head too large"));
+            return;
+        }
+        if (!parseHead(headEnd))
+            return;
+        m_buffer.remove(0, headEnd + 4);
+        m_state = State::ReadingBody;
+    }
+    if (m_state == State::ReadingBody && m_buffer.size() >= m_bodyLength) {
+        m_request.body = m_buffer.left(m_bodyLength);
+        m_buffer.clear();
+        answerNow(m_board ? m_board->answer(m_request) : errorReply(503, "shutting down"));
+    }
+}
+
+bool BoardConnection::parseHead(qsizetype headEnd) {
+    const QList<QByteArray> lines = m_buffer.left(headEnd).split('\n');
+    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+    if (requestLine.size() != 3 || !requestLine.at(2).startsWith("HTTP/1.")) {
+        answerNow(errorReply(400, "bad request line"));
+        return false;
+    }
+    m_request.method = requestLine.at(0);
+    m_request.target = requestLine.at(1);
+    splitTarget(m_request.target, &m_request.path, &m_request.query);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray &line = lines.at(i);
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0) {
+            answerNow(errorReply(400, "bad header line"));
+            return false;
+        }
+        m_request.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
+    }
+
+    if (m_request.headers.contains("transfer-encoding")) {
+        answerNow(errorReply(501, "transfer codings are not supported; send a Content-Length"));
+        return false;
+    }
+    const QByteArray lengthText = m_request.headers.value("content-length");
+    if (lengthText.isEmpty()) {
+        if (m_request.method == "POST") {
+            answerNow(errorReply(411, "Content-Length required"));
+            return false;
+        }
+        m_bodyLength = 0;
+    } else {
+        bool ok = false;
+        m_bodyLength = lengthText.toLongLong(&ok);
+        if (!ok || m_bodyLength < 0) {
+            answerNow(errorReply(400, "bad Content-Length"));
+            return false;
+        }
+        if (m_bodyLength > MaxBodyBytes) {
+            answerNow(errorReply(413, "body too large"));
+            return false;
+        }
+    }
+    if (m_request.headers.value("expect").toLower() == "100-continue")
+        m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+    return true;
+}
+
+void BoardConnection::answerNow(const BoardReply &reply) {
+    m_state = State::Answering;
+    if (reply.fault.kind == BoardFault::Kind::Delay) {
+        QTimer::singleShot(reply.fault.code, this, [this, reply] { send(reply); });
+        return;
+    }
+    send(reply);
+}
+
+void BoardConnection::writeHead(const BoardReply &reply, bool withLength, qint64 length) {
+    QByteArray head =
+        "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
+    if (!reply.contentType.isEmpty())
+        head += "Content-Type: " + reply.contentType + "\r\n";
+    if (withLength)
+        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    for (const auto &[name, value] : reply.headers)
+        head += name + ": " + value + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    m_socket->write(head);
+}
+
+void BoardConnection::send(const BoardReply &reply) {
+    using K = BoardFault::Kind;
+    switch (reply.fault.kind) {
+    case K::CloseBeforeStatus:
+        finish();
+        return;
+    case K::Reset:
+        resetConnection();
+        return;
+    case K::CloseMidBody:
+        writeHead(reply, true, reply.body.size() + 100);
+        m_socket->write(reply.body);
+        finish();
+        return;
+    case K::Drip:
+        writeHead(reply, true, reply.body.size() + 100);
+        m_socket->write(reply.body.left(4));
+        m_socket->flush();
+        QTimer::singleShot(DripGiveUpMilliseconds, this, &BoardConnection::finish);
+        return;
+    case K::Garbage: {
+        QByteArray garbage;
+        for (int byte = 0; byte < 256; ++byte)
+            garbage.append(char(byte));
+        m_socket->write(garbage);
+        finish();
+        return;
+    }
+    case K::Huge:
+    case K::HugeUnsized: {
+        const QByteArray prefix = reply.body + "&pad=";
+        m_hugeRemaining = qMax<qint64>(0, reply.fault.bytes - prefix.size());
+        m_hugeChunk = QByteArray(HugeChunkBytes, 'x');
+        writeHead(reply, reply.fault.kind == K::Huge, prefix.size() + m_hugeRemaining);
+        m_socket->write(prefix);
+        connect(m_socket, &QTcpSocket::bytesWritten, this, &BoardConnection::streamHugeBody);
+        streamHugeBody();
+        return;
+    }
+    default:
+        writeHead(reply, true, reply.body.size());
+        m_socket->write(reply.body);
+        finish();
+        return;
+    }
+}
+
+void BoardConnection::streamHugeBody() {
+    // Keep only a little in flight, so a client that gives up early stops the stream early.
+    while (m_hugeRemaining > 0 && m_socket->bytesToWrite() < 4 * HugeChunkBytes) {
+        const qint64 bytes = qMin(m_hugeRemaining, HugeChunkBytes);
+        m_socket->write(m_hugeChunk.constData(), bytes);
+        m_hugeRemaining -= bytes;
+    }
+    if (m_hugeRemaining == 0) {
+        disconnect(m_socket, &QTcpSocket::bytesWritten, this, &BoardConnection::streamHugeBody);
+        finish();
+    }
+}
+
+void BoardConnection::resetConnection() {
+    // A zero linger time makes close() send RST instead of FIN.
+    const linger abortive{1, 0};
+    ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    m_socket->abort();
+    deleteLater();
+}
+
+void BoardConnection::finish() {
+    // Waits for what is queued to go out, then closes; disconnected() then deletes this connection.
+    m_socket->disconnectFromHost();
+    if (m_socket->state() == QAbstractSocket::UnconnectedState)
+        deleteLater();
+}

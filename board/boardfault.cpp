@@ -1,0 +1,110 @@
+#include "boardfault.h"
+
+namespace {
+
+std::optional<qint64> positiveNumber(const QString &text) {
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::optional<BoardFault> BoardFault::parse(const QString &name) {
+    const QString trimmed = name.trimmed();
+    const qsizetype colon = trimmed.indexOf(QLatin1Char(':'));
+    const QString word = colon < 0 ? trimmed : trimmed.left(colon);
+    const QString argument = colon < 0 ? QString() : trimmed.mid(colon + 1);
+
+    using K = Kind;
+    static const std::pair<QLatin1StringView, Kind> simpleFaults[] = {
+        {QLatin1StringView("empty"), K::Empty},
+        {QLatin1StringView("quoted-amp"), K::QuotedAmpersand},
+        {QLatin1StringView("crlf"), K::TrailingCrLf},
+        {QLatin1StringView("no-jobid"), K::NoJobId},
+        {QLatin1StringView("failure"), K::Failure},
+        {QLatin1StringView("close-before-status"), K::CloseBeforeStatus},
+        {QLatin1StringView("close-mid-body"), K::CloseMidBody},
+        {QLatin1StringView("reset"), K::Reset},
+        {QLatin1StringView("drip"), K::Drip},
+        {QLatin1StringView("redirect-loop"), K::RedirectLoop},
+        {QLatin1StringView("binary"), K::Binary},
+        {QLatin1StringView("garbage"), K::Garbage},
+    };
+
+    BoardFault fault;
+    if (trimmed.isEmpty())
+        return fault;
+    for (const auto &[faultName, kind] : simpleFaults) {
+        if (word == faultName && colon < 0) {
+            fault.kind = kind;
+            return fault;
+        }
+    }
+    if (word == QLatin1StringView("status")) {
+        const qsizetype bodyColon = argument.indexOf(QLatin1Char(':'));
+        const auto code = positiveNumber(bodyColon < 0 ? argument : argument.left(bodyColon));
+        if (!code || *code < 100 || *code > 999)
+            return std::nullopt;
+        fault.kind = K::Status;
+        fault.code = int(*code);
+        fault.text = bodyColon < 0 ? QByteArray() : argument.mid(bodyColon + 1).toUtf8();
+        return fault;
+    }
+    if (word == QLatin1StringView("huge") || word == QLatin1StringView("huge-unsized")) {
+        const auto bytes =
+            argument.isEmpty() ? std::optional<qint64>(DefaultHugeBytes) : positiveNumber(argument);
+        if (!bytes)
+            return std::nullopt;
+        fault.kind = word == QLatin1StringView("huge") ? K::Huge : K::HugeUnsized;
+        fault.bytes = *bytes;
+        return fault;
+    }
+    if (word == QLatin1StringView("redirect")) {
+        const auto code = positiveNumber(argument);
+        if (!code || *code < 300 || *code > 399)
+            return std::nullopt;
+        fault.kind = K::Redirect;
+        fault.code = int(*code);
+        return fault;
+    }
+    if (word == QLatin1StringView("charset") && !argument.isEmpty()) {
+        fault.kind = K::Charset;
+        fault.text = argument.toLatin1();
+        return fault;
+    }
+    if (word == QLatin1StringView("delay")) {
+        const auto milliseconds = positiveNumber(argument);
+        if (!milliseconds || *milliseconds > 600000)
+            return std::nullopt;
+        fault.kind = K::Delay;
+        fault.code = int(*milliseconds);
+        return fault;
+    }
+    return std::nullopt;
+}
+
+QString BoardFault::catalogue() {
+    return QStringLiteral(
+        "  status:CODE[:BODY]   answer CODE with BODY (empty if left out), e.g. status:500:success=1\n"
+        "  empty                answer 200 with an empty body\n"
+        "  quoted-amp           answer success=1&note=\"a&b\"&jobid=N\n"
+        "  crlf                 the normal reply followed by CR LF\n"
+        "  no-jobid             answer success=1 even to Add\n"
+        "  failure              answer success=0&error=rejected\n"
+        "  close-before-status  close the connection without answering\n"
+        "  close-mid-body       promise a longer body than sent, then close\n"
+        "  reset                reset the connection (RST) instead of answering\n"
+        "  drip                 send the head and a few body bytes, then nothing until the client leaves\n"
+        "  huge[:BYTES]         a success reply padded to BYTES (default 9 MiB), with Content-Length\n"
+        "  huge-unsized[:BYTES] the same without Content-Length, ended by closing\n"
+        "  redirect-loop        answer 307 to the same URL, every time\n"
+        "  redirect:CODE        answer CODE pointing to the same path with ?redirected=1, which is answered\n"
+        "                       normally (a client that turns the POST into a GET then gets 405)\n"
+        "  charset:NAME         answer success=1&jobid=N-\u00e9\u20ac encoded in NAME and labelled so\n"
+        "  binary               answer 200 with the 256 byte values as an octet stream\n"
+        "  garbage              send the 256 byte values instead of an HTTP reply, then close\n"
+        "  delay:MS             answer normally after MS milliseconds\n");
+}

@@ -1,0 +1,3 @@
+#include "boardlogging.h"
+
+Q_LOGGING_CATEGORY(lcBoard, "orvex.board")

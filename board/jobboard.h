@@ -1,0 +1,43 @@
+#pragma once
+
+#include "boardfault.h"
+#include "boardrequest.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QObject>
+#include <QTcpServer>
+
+#include <memory>
+
+// The reference job board: takes listings at the import endpoint, hands out job ids, keeps what it
+// received, and misbehaves on request.
+class JobBoard : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        quint16 port = 0;
+        qint64 firstId = 1;
+        BoardFault fault; // applies to every posting that does not name its own
+        QString recordFile;
+    };
+
+    explicit JobBoard(Options options, QObject *parent = nullptr);
+    ~JobBoard() override;
+
+    bool listen(QString *errorMessage);
+    quint16 port() const { return m_server.serverPort(); }
+
+    BoardReply answer(const BoardRequest &request);
+
+private:
+    void acceptConnections();
+    BoardReply answerPosting(const BoardRequest &request);
+    void keep(const QJsonObject &posting);
+
+    Options m_options;
+    QTcpServer m_server;
+    qint64 m_nextId;
+    QJsonArray m_postings;
+    std::unique_ptr<QFile> m_record;
+};

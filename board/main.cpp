@@ -1,0 +1,71 @@
+#include "boardfault.h"
+#include "jobboard.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <csignal>
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvex-board"));
+    // A client that goes away mid-reply must not take the board with it.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Reference job board on 127.0.0.1. Takes POST /cgi-bin/importJobs_xml.cgi in origin "
+                       "and proxy form, answers success=1&jobid=N to Add and success=1 to other actions, "
+                       "success=0&error=... to a document it cannot read. GET /postings lists what it "
+                       "received as JSON.\n\nA listing field BoardFault, or --fault, picks a fault:\n") +
+        BoardFault::catalogue());
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Port to listen on; 0 picks a free one."),
+                                        QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption firstIdOption(QStringLiteral("first-id"), QStringLiteral("The first job id."),
+                                           QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption faultOption(QStringLiteral("fault"),
+                                         QStringLiteral("Fault for every posting that names none."),
+                                         QStringLiteral("NAME"));
+    const QCommandLineOption recordOption(QStringLiteral("record"),
+                                          QStringLiteral("Append every received posting as a JSON line."),
+                                          QStringLiteral("FILE"));
+    parser.addOptions({portOption, firstIdOption, faultOption, recordOption});
+    parser.process(app);
+
+    QTextStream err(stderr);
+    JobBoard::Options options;
+    bool ok = false;
+    const uint port = parser.value(portOption).toUInt(&ok);
+    if (!ok || port > 65535) {
+        err << "orvex-board: bad port " << parser.value(portOption) << Qt::endl;
+        return 2;
+    }
+    options.port = quint16(port);
+    options.firstId = parser.value(firstIdOption).toLongLong(&ok);
+    if (!ok) {
+        err << "orvex-board: bad first id " << parser.value(firstIdOption) << Qt::endl;
+        return 2;
+    }
+    if (parser.isSet(faultOption)) {
+        const std::optional<BoardFault> fault = BoardFault::parse(parser.value(faultOption));
+        if (!fault) {
+            err << "orvex-board: unknown fault " << parser.value(faultOption) << Qt::endl;
+            return 2;
+        }
+        options.fault = *fault;
+    }
+    options.recordFile = parser.value(recordOption);
+
+    JobBoard board(options);
+    QString error;
+    if (!board.listen(&error)) {
+        err << "orvex-board: " << error << Qt::endl;
+        return 1;
+    }
+    // Whoever started the board reads the port from this line.
+    QTextStream(stdout) << "listening on 127.0.0.1:" << board.port() << Qt::endl;
+    return app.exec();
+}

@@ -1,0 +1,289 @@
+#include "curlhttprequest.h"
+
+#include "automationerror.h"
+#include "httperrors.h"
+#include "httplogging.h"
+#include "wireencoding.h"
+
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+namespace Orvex {
+
+namespace {
+
+struct CurlEasyDeleter {
+    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+
+struct CurlSlistDeleter {
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
+using CurlHeaderList = std::unique_ptr<curl_slist, CurlSlistDeleter>;
+
+// libcurl's process-wide set-up must run once before the first handle, and is not thread-safe itself;
+// a function-local static gives both.
+class CurlGlobal {
+public:
+    CurlGlobal()
+        : m_result(curl_global_init(CURL_GLOBAL_DEFAULT)) {}
+    ~CurlGlobal() {
+        if (m_result == CURLE_OK)
+            curl_global_cleanup();
+    }
+    CURLcode result() const { return m_result; }
+
+private:
+    CURLcode m_result;
+};
+
+CURLcode ensureCurlGlobal() {
+    static const CurlGlobal global;
+    return global.result();
+}
+
+AutomationError httpError(qint32 number, const QString &description) {
+    return AutomationError(number, QString::fromUtf16(CurlHttpRequest::ErrorSource), description);
+}
+
+// Where the reply body collects; refuses to grow past the cap so a huge reply aborts early.
+struct ReplySink {
+    QByteArray *body = nullptr;
+    qint64 limit = 0;
+    bool tooLarge = false;
+};
+
+size_t appendToReply(char *data, size_t size, size_t count, void *userData) {
+    auto *sink = static_cast<ReplySink *>(userData);
+    const size_t bytes = size * count;
+    if (qint64(sink->body->size()) + qint64(bytes) > sink->limit) {
+        sink->tooLarge = true;
+        return 0; // anything but `bytes` makes libcurl abort with CURLE_WRITE_ERROR
+    }
+    sink->body->append(data, qsizetype(bytes));
+    return bytes;
+}
+
+qint32 errorNumberFor(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return HttpError::NameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+        return HttpError::CannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+        return HttpError::TimedOut;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        return HttpError::ConnectionReset;
+    case CURLE_FILESIZE_EXCEEDED:
+        return HttpError::ReplyTooLarge;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return HttpError::RedirectFailed;
+    case CURLE_URL_MALFORMAT:
+        return HttpError::InvalidUrl;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return HttpError::InvalidServerResponse;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return HttpError::SecureChannelError;
+    default:
+        return HttpError::Failed;
+    }
+}
+
+template<typename Value> void setOption(CURL *handle, CURLoption option, Value value) {
+    const CURLcode result = curl_easy_setopt(handle, option, value);
+    if (result != CURLE_OK)
+        throw httpError(HttpError::Failed, QString::fromUtf8(curl_easy_strerror(result)));
+}
+
+QByteArray charsetOf(const QByteArray &contentType) {
+    const QList<QByteArray> parameters = contentType.split(';');
+    for (qsizetype i = 1; i < parameters.size(); ++i) {
+        const QByteArray parameter = parameters.at(i).trimmed();
+        const qsizetype equals = parameter.indexOf('=');
+        if (equals < 0 || parameter.left(equals).trimmed().toLower() != "charset")
+            continue;
+        QByteArray value = parameter.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+            value = value.mid(1, value.size() - 2);
+        return value;
+    }
+    return {};
+}
+
+} // namespace
+
+CurlHttpRequest::CurlHttpRequest(HttpLimits limits)
+    : m_limits(limits) {}
+
+void CurlHttpRequest::open(const QString &method, const QString &url, bool async) {
+    const QByteArray upperMethod = method.toUpper().toLatin1();
+    if (upperMethod != "POST" && upperMethod != "GET")
+        throw httpError(HttpError::InvalidArgument,
+                        QStringLiteral("The method \"%1\" is not supported; use GET or POST").arg(method));
+    if (async)
+        throw httpError(HttpError::NotImplemented, QStringLiteral("Only synchronous requests are supported"));
+
+    const QUrl parsed(url);
+    if (!parsed.isValid() || parsed.host().isEmpty())
+        throw httpError(HttpError::InvalidUrl, QStringLiteral("The URL \"%1\" is not valid").arg(url));
+    const QString scheme = parsed.scheme().toLower();
+    if (scheme != QLatin1StringView("http") && scheme != QLatin1StringView("https"))
+        throw httpError(HttpError::UnsupportedScheme,
+                        QStringLiteral("The URL \"%1\" is neither http nor https").arg(url));
+
+    m_method = upperMethod;
+    m_url = parsed.toEncoded();
+    m_readyState = 1;
+    m_status = 0;
+    m_reply.clear();
+    m_contentType.clear();
+}
+
+void CurlHttpRequest::send(const QString &body) {
+    if (m_readyState != 1)
+        throw httpError(HttpError::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
+    if (ensureCurlGlobal() != CURLE_OK)
+        throw httpError(HttpError::Failed, QStringLiteral("libcurl could not be initialised"));
+
+    CurlEasy handle(curl_easy_init());
+    if (!handle)
+        throw httpError(HttpError::Failed, QStringLiteral("libcurl could not create a transfer handle"));
+    CURL *curl = handle.get();
+
+    const QByteArray payload = toWireBytes(body);
+    const QByteArray agent = userAgent();
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    QByteArray reply;
+    ReplySink sink{&reply, m_limits.maxReplyBytes, false};
+
+    CurlHeaderList headers;
+    auto addHeader = [&headers](const char *header) {
+        curl_slist *extended = curl_slist_append(headers.get(), header);
+        if (!extended)
+            throw httpError(HttpError::Failed, QStringLiteral("Out of memory building the request headers"));
+        (void)headers.release(); // now owned by `extended`
+        headers.reset(extended);
+    };
+
+    setOption(curl, CURLOPT_URL, m_url.constData());
+    setOption(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    setOption(curl, CURLOPT_NOSIGNAL, 1L);
+    setOption(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    setOption(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    setOption(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    setOption(curl, CURLOPT_MAXREDIRS, m_limits.maxRedirects);
+    setOption(curl, CURLOPT_CONNECTTIMEOUT, long(m_limits.connectTimeout.count()));
+    setOption(curl, CURLOPT_LOW_SPEED_LIMIT, m_limits.stallBytesPerSecond);
+    setOption(curl, CURLOPT_LOW_SPEED_TIME, long(m_limits.stallTime.count()));
+    setOption(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_limits.maxReplyBytes));
+    setOption(curl, CURLOPT_USERAGENT, agent.constData());
+    setOption(curl, CURLOPT_WRITEFUNCTION, &appendToReply);
+    setOption(curl, CURLOPT_WRITEDATA, &sink);
+    if (m_method == "POST") {
+        addHeader("Content-Type: text/xml; charset=ISO-8859-1");
+        // An empty Expect header stops libcurl from waiting for a 100 Continue that many boards never send.
+        addHeader("Expect:");
+        setOption(curl, CURLOPT_POST, 1L);
+        setOption(curl, CURLOPT_POSTFIELDS, payload.constData());
+        setOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(payload.size()));
+    } else {
+        setOption(curl, CURLOPT_HTTPGET, 1L);
+    }
+    setOption(curl, CURLOPT_HTTPHEADER, headers.get());
+
+    qCDebug(lcHttp) << "sending" << m_method << m_url << "with" << payload.size() << "body bytes";
+    const CURLcode result = curl_easy_perform(curl);
+    if (result != CURLE_OK) {
+        if (sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+            qCDebug(lcHttp) << "reply exceeds" << m_limits.maxReplyBytes << "bytes";
+            throw httpError(HttpError::ReplyTooLarge,
+                            QStringLiteral("The reply is larger than %1 bytes").arg(m_limits.maxReplyBytes));
+        }
+        qint32 number = errorNumberFor(result);
+        if (result == CURLE_UNSUPPORTED_PROTOCOL) {
+            // The URL's own scheme was checked in open(): this is either a redirect to another scheme or
+            // a peer that answered without an HTTP status line (HTTP/0.9 is refused).
+            long responseCode = 0;
+            curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
+            number = responseCode / 100 == 3 ? HttpError::RedirectFailed : HttpError::InvalidServerResponse;
+        }
+        const QString description = errorBuffer[0] != '\0' ? QString::fromLocal8Bit(errorBuffer)
+                                                           : QString::fromUtf8(curl_easy_strerror(result));
+        qCDebug(lcHttp) << "transfer failed:" << int(result) << description;
+        throw httpError(number, description);
+    }
+
+    long responseCode = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
+    const char *contentType = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType);
+
+    m_status = int(responseCode);
+    m_contentType = QByteArray(contentType);
+    m_reply = std::move(reply);
+    m_readyState = 4;
+    qCDebug(lcHttp) << "status" << m_status << "with" << m_reply.size() << "reply bytes";
+}
+
+void CurlHttpRequest::requireCompleted() const {
+    if (m_readyState != 4)
+        throw httpError(HttpError::Pending, QStringLiteral("The request has not completed"));
+}
+
+int CurlHttpRequest::status() const {
+    requireCompleted();
+    return m_status;
+}
+
+QString CurlHttpRequest::responseText() const {
+    requireCompleted();
+    return decodeReply(m_reply, m_contentType);
+}
+
+QString CurlHttpRequest::decodeReply(const QByteArray &body, const QByteArray &contentType) {
+    const QByteArray charset = charsetOf(contentType);
+    if (!charset.isEmpty()) {
+        QStringDecoder decoder(charset.constData());
+        if (decoder.isValid())
+            return decoder.decode(body);
+        qCDebug(lcHttp) << "unknown reply charset" << charset << "- decoding as UTF-8";
+    }
+    const auto encoding = QStringConverter::encodingForData(body).value_or(QStringConverter::Utf8);
+    QStringDecoder decoder(encoding);
+    return decoder.decode(body);
+}
+
+QByteArray CurlHttpRequest::userAgent() {
+    return QStringLiteral("OrvexKelPostJob/%1.%2.%3")
+        .arg(ORVEX_VERSION_MAJOR)
+        .arg(ORVEX_VERSION_MINOR, 2, 10, QLatin1Char('0'))
+        .arg(ORVEX_VERSION_REVISION, 4, 10, QLatin1Char('0'))
+        .toLatin1();
+}
+
+std::unique_ptr<HttpRequest> makeCurlHttpRequest(HttpLimits limits) {
+    return std::make_unique<CurlHttpRequest>(limits);
+}
+
+HttpRequestFactory curlHttpRequestFactory(HttpLimits limits) {
+    return [limits] { return makeCurlHttpRequest(limits); };
+}
+
+} // namespace Orvex

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "httprequest.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+
+namespace Orvex {
+
+// Limits the request object brings of its own, because the component sets no time or size limit.
+struct HttpLimits {
+    // Long enough for a slow host, short enough that an address that never answers fails within a minute.
+    std::chrono::seconds connectTimeout{60};
+    // A transfer that moves fewer than stallBytesPerSecond for stallTime counts as hung and is abandoned.
+    std::chrono::seconds stallTime{30};
+    long stallBytesPerSecond = 1;
+    // A board reply is a short line of name=value pairs; anything this big is no reply and must not
+    // exhaust memory.
+    qint64 maxReplyBytes = 8 * 1024 * 1024;
+    // Enough for any sane chain of moved endpoints, few enough to stop a loop at once.
+    long maxRedirects = 10;
+};
+
+// The synchronous HTTP request object over libcurl: one easy handle per send(), released on every path.
+// The body goes out as toWireBytes() makes it, as ISO-8859-1.
+// It follows redirects as browsers do (a 301, 302 or 303 turns a POST into a GET; 307 and 308 keep the
+// POST), speaks http and https only, and honours http_proxy/https_proxy/no_proxy from the environment.
+class CurlHttpRequest final : public HttpRequest {
+public:
+    // The source of the errors this object raises.
+    static constexpr char16_t ErrorSource[] = u"OrvexKelPostJob.HttpRequest";
+
+    explicit CurlHttpRequest(HttpLimits limits = {});
+
+    // Method "GET" or "POST" (any letter case); async must be false. Throws AutomationError otherwise.
+    void open(const QString &method, const QString &url, bool async) override;
+    void send(const QString &body) override;
+    // 0 before open(), 1 after it, 4 once send() has completed.
+    int readyState() const override { return m_readyState; }
+    int status() const override;
+    QString responseText() const override;
+
+    // The reply decoded by the charset of its Content-Type; without a usable one, by its byte order mark,
+    // else as UTF-8. Invalid bytes become U+FFFD.
+    static QString decodeReply(const QByteArray &body, const QByteArray &contentType);
+    // "OrvexKelPostJob/1.00.0002"
+    static QByteArray userAgent();
+
+private:
+    void requireCompleted() const;
+
+    HttpLimits m_limits;
+    QByteArray m_method;
+    QByteArray m_url;
+    int m_readyState = 0;
+    int m_status = 0;
+    QByteArray m_reply;
+    QByteArray m_contentType;
+};
+
+std::unique_ptr<HttpRequest> makeCurlHttpRequest(HttpLimits limits = {});
+HttpRequestFactory curlHttpRequestFactory(HttpLimits limits = {});
+
+} // namespace Orvex

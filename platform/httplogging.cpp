@@ -1,0 +1,3 @@
+#include "httplogging.h"
+
+Q_LOGGING_CATEGORY(lcHttp, "orvex.http")

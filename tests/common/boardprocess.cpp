@@ -1,0 +1,132 @@
+#include "boardprocess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+namespace {
+constexpr int StartTimeoutMilliseconds = 20000;
+} // namespace
+
+BoardProcess::BoardProcess(QStringList arguments)
+    : m_arguments(std::move(arguments)) {}
+
+BoardProcess::~BoardProcess() {
+    stop();
+}
+
+QString BoardProcess::executable() {
+    return QStringLiteral(ORVEX_BOARD_EXECUTABLE);
+}
+
+bool BoardProcess::start() {
+    if (!m_directory.isValid()) {
+        m_error = QStringLiteral("no temporary folder: %1").arg(m_directory.errorString());
+        return false;
+    }
+    m_process.setProgram(executable());
+    m_process.setArguments(
+        QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--record"), recordFile()} +
+        m_arguments);
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test that crashes must not leave its board behind.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    m_process.start();
+    if (!m_process.waitForStarted(StartTimeoutMilliseconds)) {
+        m_error = QStringLiteral("cannot start %1: %2").arg(executable(), m_process.errorString());
+        return false;
+    }
+
+    static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)\\s*$"));
+    const QDeadlineTimer deadline(StartTimeoutMilliseconds);
+    while (!m_process.canReadLine()) {
+        if (m_process.state() != QProcess::Running || deadline.hasExpired() ||
+            !m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            if (m_process.canReadLine())
+                break;
+            m_error = QStringLiteral("the board did not report its port");
+            stop();
+            return false;
+        }
+    }
+    const QString line = QString::fromUtf8(m_process.readLine());
+    const QRegularExpressionMatch match = listening.match(line);
+    if (!match.hasMatch()) {
+        m_error = QStringLiteral("unexpected first line from the board: %1").arg(line);
+        stop();
+        return false;
+    }
+    m_port = quint16(match.captured(1).toUInt());
+    return true;
+}
+
+void BoardProcess::stop() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+QString BoardProcess::proxyUrl() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+QString BoardProcess::endpointUrl() const {
+    return proxyUrl() + QStringLiteral("/cgi-bin/importJobs_xml.cgi");
+}
+
+QString BoardProcess::recordFile() const {
+    return m_directory.filePath(QStringLiteral("postings.jsonl"));
+}
+
+QList<QJsonObject> BoardProcess::postings() const {
+    QList<QJsonObject> postings;
+    QFile file(recordFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return postings;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (!line.isEmpty())
+            postings.append(QJsonDocument::fromJson(line).object());
+    }
+    return postings;
+}
+
+QByteArray BoardProcess::bodyOf(const QJsonObject &posting) {
+    return QByteArray::fromBase64(posting.value(QLatin1StringView("body")).toString().toLatin1());
+}
+
+QList<std::pair<QString, QString>> BoardProcess::fieldsOf(const QJsonObject &posting) {
+    QList<std::pair<QString, QString>> fields;
+    const QJsonArray array = posting.value(QLatin1StringView("fields")).toArray();
+    for (const QJsonValue &field : array) {
+        const QJsonArray pair = field.toArray();
+        fields.append({pair.at(0).toString(), pair.at(1).toString()});
+    }
+    return fields;
+}
+
+ScopedHttpProxy::ScopedHttpProxy(const QString &proxyUrl) {
+    for (const char *name : {"http_proxy", "no_proxy", "NO_PROXY"})
+        m_saved.append({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
+    qputenv("http_proxy", proxyUrl.toLocal8Bit());
+    qunsetenv("no_proxy");
+    qunsetenv("NO_PROXY");
+}
+
+ScopedHttpProxy::~ScopedHttpProxy() {
+    for (const Saved &saved : m_saved) {
+        if (saved.wasSet)
+            qputenv(saved.name, saved.value);
+        else
+            qunsetenv(saved.name);
+    }
+}

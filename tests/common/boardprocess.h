@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <utility>
+
+// Runs the reference job board (orvex-board) on a free loopback port for the life of the object, and
+// reads back what it received.
+class BoardProcess {
+public:
+    // Extra board options, such as {"--fault", "empty"} or {"--first-id", "100"}.
+    explicit BoardProcess(QStringList arguments = {});
+    ~BoardProcess();
+
+    BoardProcess(const BoardProcess &) = delete;
+    BoardProcess &operator=(const BoardProcess &) = delete;
+
+    // Starts the board and waits until it listens; on failure errorString() says why.
+    bool start();
+    void stop();
+    QString errorString() const { return m_error; }
+
+    quint16 port() const { return m_port; }
+    // "http://127.0.0.1:PORT", for http_proxy: the component's constant URL then reaches this board.
+    QString proxyUrl() const;
+    // The import endpoint of this board, addressed directly.
+    QString endpointUrl() const;
+    QString recordFile() const;
+
+    // Every posting received so far, in arrival order, as the board recorded it: "action", "fields"
+    // ([[name, value], ...]), "jobId", "fault", "error", "target", "contentType", "userAgent", "expect",
+    // "body" (base64 of the raw bytes).
+    QList<QJsonObject> postings() const;
+    static QByteArray bodyOf(const QJsonObject &posting);
+    static QList<std::pair<QString, QString>> fieldsOf(const QJsonObject &posting);
+
+    static QString executable();
+
+private:
+    QStringList m_arguments;
+    QTemporaryDir m_directory;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_error;
+};
+
+// Points http_proxy at a board while it lives (and clears no_proxy), restoring both afterwards.
+class ScopedHttpProxy {
+public:
+    explicit ScopedHttpProxy(const QString &proxyUrl);
+    ~ScopedHttpProxy();
+
+    ScopedHttpProxy(const ScopedHttpProxy &) = delete;
+    ScopedHttpProxy &operator=(const ScopedHttpProxy &) = delete;
+
+private:
+    struct Saved {
+        const char *name;
+        bool wasSet;
+        QByteArray value;
+    };
+    QList<Saved> m_saved;
+};
