@@ -1,0 +1,3 @@
+#include "clientlogging.h"
+
+Q_LOGGING_CATEGORY(lcClient, "orvex.client")

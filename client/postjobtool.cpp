@@ -1,0 +1,349 @@
+#include "postjobtool.h"
+
+#include "identity.h"
+#include "postingdocument.h"
+#include "remoteerror.h"
+#include "remotepostjob.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+
+namespace Orvex {
+
+namespace {
+
+const QString PostCommand = QStringLiteral("post");
+const QString LogCommand = QStringLiteral("log");
+
+QString globalHelp(const QString &program) {
+    return QStringLiteral(
+               "Usage: %1 <command> [options]\n"
+               "Posts job listings through the OrvexKelPostJob automation server on the session bus.\n"
+               "The bus starts the server when it is not running; the tool releases its object at the\n"
+               "end, which ends the server.\n"
+               "\n"
+               "Commands:\n"
+               "  post   Post one listing (--action, --field) or the listings of a JSON file (--file)\n"
+               "  log    Write a record into the component's activity log\n"
+               "\n"
+               "Run \"%1 <command> --help\" for the options of a command.\n"
+               "\n"
+               "Options:\n"
+               "  -h, --help  Displays help.\n"
+               "  --version   Displays the version.\n"
+               "\n"
+               "Exit status: 0 when every listing got \"S\", 1 when a listing got \"F\" or the server\n"
+               "could not be reached, 2 for bad input.\n")
+        .arg(program);
+}
+
+const char PostDescription[] =
+    "Posts job listings to the board through the server and prints a result table\n"
+    "(listing number, job code, result: \"S\" and the job id, or \"F\").\n"
+    "\n"
+    "One listing from the command line:\n"
+    "  post --action Add --field JobCode=J1 --field \"Title=R&D lead\"\n"
+    "Fields are posted in the order given; a value may contain \"=\".\n"
+    "\n"
+    "Several listings from a file (\"-\" reads standard input): a JSON array of listings,\n"
+    "each with its action and its fields in order, every field a [name, value] pair\n"
+    "or a {\"name\": .., \"value\": ..} object:\n"
+    "  [{\"action\": \"Add\", \"fields\": [[\"JobCode\", \"J1\"], [\"Title\", \"R&D\"]]},\n"
+    "   {\"action\": \"Add\", \"fields\": [{\"name\": \"JobCode\", \"value\": \"J2\"}]}]\n"
+    "Names and values are texts. An object keyed by field name is refused: it loses the order.\n"
+    "All listings are posted on one object; posting stops at the first error.\n"
+    "\n"
+    "Exit status: 0 when every listing got \"S\", 1 otherwise, 2 for bad input.";
+
+const char LogDescription[] =
+    "Writes one record into the component's activity log through the server.\n"
+    "\n"
+    "Exit status: 0 when written, 1 when the server could not be reached, 2 for bad input.";
+
+// QCommandLineParser names the executable path in its usage line; ours names the command.
+QString commandHelp(const QCommandLineParser &parser, const QString &usage) {
+    const QString text = parser.helpText();
+    return usage + text.mid(text.indexOf(u'\n'));
+}
+
+QString fieldElements(const Listing &listing) {
+    QString elements;
+    for (const auto &[name, value] : listing.fields)
+        elements += fieldElement(name, value);
+    return elements;
+}
+
+bool readListingsFile(const QString &path, QByteArray *content, QString *error) {
+    QFile file(path);
+    const bool opened = path == QLatin1StringView("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                       : file.open(QIODevice::ReadOnly);
+    if (!opened) {
+        *error = file.errorString();
+        return false;
+    }
+    *content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+struct ListingResult {
+    QString jobCode;
+    QString result;
+};
+
+void printResultTable(QTextStream &out, const QList<ListingResult> &results) {
+    const QString listingHeader = QStringLiteral("Listing");
+    const QString jobCodeHeader = QStringLiteral("JobCode");
+    qsizetype jobCodeWidth = jobCodeHeader.size();
+    for (const ListingResult &row : results)
+        jobCodeWidth = std::max(jobCodeWidth, row.jobCode.size());
+
+    out << listingHeader << "  " << jobCodeHeader.leftJustified(jobCodeWidth) << "  Result\n";
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        out << QString::number(i + 1).rightJustified(listingHeader.size()) << "  "
+            << results.at(i).jobCode.leftJustified(jobCodeWidth) << "  " << results.at(i).result << '\n';
+    }
+    out.flush();
+}
+
+} // namespace
+
+PostJobTool::PostJobTool(QTextStream &out, QTextStream &err, bool progress)
+    : m_out(out)
+    , m_err(err)
+    , m_progress(progress) {}
+
+int PostJobTool::run(const QStringList &arguments) {
+    m_program =
+        arguments.isEmpty() ? QStringLiteral("orvex-postjob") : QFileInfo(arguments.first()).fileName();
+    if (arguments.size() < 2) {
+        m_err << globalHelp(m_program);
+        return BadInput;
+    }
+    const QString command = arguments.at(1);
+    QStringList rest = arguments.mid(2);
+    if (command == QLatin1StringView("--help") || command == QLatin1StringView("-h") ||
+        command == QLatin1StringView("help")) {
+        if (!rest.isEmpty() && command == QLatin1StringView("help")) {
+            // "help post" is "post --help".
+            const QString topic = rest.first();
+            if (topic == PostCommand)
+                return runPost({QStringLiteral("--help")});
+            if (topic == LogCommand)
+                return runLog({QStringLiteral("--help")});
+            return badInput(QStringLiteral("unknown command \"%1\"").arg(topic), QString());
+        }
+        m_out << globalHelp(m_program);
+        return Success;
+    }
+    if (command == QLatin1StringView("--version")) {
+        m_out << m_program << ' ' << Identity::VersionText << '\n';
+        return Success;
+    }
+    if (command == PostCommand)
+        return runPost(rest);
+    if (command == LogCommand)
+        return runLog(rest);
+    return badInput(QStringLiteral("unknown command \"%1\"").arg(command), QString());
+}
+
+int PostJobTool::runPost(const QStringList &arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(PostDescription));
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Displays help on the post command."));
+    const QCommandLineOption actionOption({QStringLiteral("a"), QStringLiteral("action")},
+                                          QStringLiteral("The action word of the listing, such as Add."),
+                                          QStringLiteral("word"));
+    const QCommandLineOption fieldOption({QStringLiteral("f"), QStringLiteral("field")},
+                                         QStringLiteral("One field of the listing; repeat in posting order."),
+                                         QStringLiteral("Name=Value"));
+    const QCommandLineOption fileOption(QStringLiteral("file"),
+                                        QStringLiteral("Post the listings of a JSON file (see above)."),
+                                        QStringLiteral("path"));
+    const QCommandLineOption previewOption(
+        QStringLiteral("preview"),
+        QStringLiteral("Print the document each listing would post, and post nothing."));
+    parser.addOptions({helpOption, actionOption, fieldOption, fileOption, previewOption});
+
+    if (!parser.parse(QStringList{m_program} + arguments))
+        return badInput(parser.errorText(), PostCommand);
+    if (parser.isSet(helpOption)) {
+        m_out << commandHelp(parser, QStringLiteral("Usage: %1 post [options]").arg(m_program));
+        return Success;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return badInput(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()),
+            PostCommand);
+    }
+
+    QList<Listing> listings;
+    if (parser.isSet(fileOption)) {
+        if (parser.isSet(actionOption) || parser.isSet(fieldOption))
+            return badInput(QStringLiteral("--file cannot be combined with --action or --field"),
+                            PostCommand);
+        const QStringList files = parser.values(fileOption);
+        if (files.size() > 1)
+            return badInput(QStringLiteral("give --file once"), PostCommand);
+        QByteArray content;
+        QString error;
+        if (!readListingsFile(files.first(), &content, &error))
+            return badInput(QStringLiteral("cannot read %1: %2").arg(files.first(), error), PostCommand);
+        listings = parseListings(content, &error);
+        if (listings.isEmpty()) {
+            const QString name =
+                files.first() == QLatin1StringView("-") ? QStringLiteral("standard input") : files.first();
+            return badInput(QStringLiteral("%1: %2").arg(name, error), PostCommand);
+        }
+    } else {
+        if (!parser.isSet(actionOption))
+            return badInput(QStringLiteral("give --action and --field, or --file"), PostCommand);
+        const QStringList actions = parser.values(actionOption);
+        if (actions.size() > 1)
+            return badInput(QStringLiteral("give --action once"), PostCommand);
+        if (actions.first().isEmpty())
+            return badInput(QStringLiteral("the action word is empty"), PostCommand);
+        Listing listing;
+        listing.action = actions.first();
+        for (const QString &argument : parser.values(fieldOption)) {
+            std::pair<QString, QString> field;
+            if (!parseFieldArgument(argument, &field)) {
+                return badInput(QStringLiteral("--field needs Name=Value with a non-empty name, got \"%1\"")
+                                    .arg(argument),
+                                PostCommand);
+            }
+            listing.fields.append(std::move(field));
+        }
+        listings.append(std::move(listing));
+    }
+
+    if (parser.isSet(previewOption)) {
+        printPreview(listings);
+        return Success;
+    }
+    return postListings(listings);
+}
+
+int PostJobTool::runLog(const QStringList &arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(LogDescription));
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Displays help on the log command."));
+    parser.addOption(helpOption);
+    parser.addPositionalArgument(QStringLiteral("SubName"), QStringLiteral("Who writes the record."));
+    parser.addPositionalArgument(QStringLiteral("Message"),
+                                 QStringLiteral("The record's message (optional)."),
+                                 QStringLiteral("[Message]"));
+
+    if (!parser.parse(QStringList{m_program} + arguments))
+        return badInput(parser.errorText(), LogCommand);
+    if (parser.isSet(helpOption)) {
+        m_out << commandHelp(parser,
+                             QStringLiteral("Usage: %1 log [options] SubName [Message]").arg(m_program));
+        return Success;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return badInput(QStringLiteral("give SubName and, optionally, Message"), LogCommand);
+    if (positional.size() > 2)
+        return badInput(QStringLiteral("unexpected argument \"%1\"").arg(positional.at(2)), LogCommand);
+
+    try {
+        RemotePostJob job;
+        if (positional.size() == 1)
+            job.WriteLog(positional.at(0));
+        else
+            job.WriteLog(positional.at(0), positional.at(1));
+        job.release();
+    } catch (const AutomationError &error) {
+        m_err << m_program << ": " << describeError(error) << '\n';
+        return PostingFailed;
+    }
+    return Success;
+}
+
+int PostJobTool::postListings(const QList<Listing> &listings) {
+    QList<ListingResult> results;
+    results.reserve(listings.size());
+    for (const Listing &listing : listings)
+        results.append({listing.jobCode(), QStringLiteral("(not posted)")});
+
+    std::unique_ptr<RemotePostJob> job;
+    try {
+        job = std::make_unique<RemotePostJob>();
+    } catch (const AutomationError &error) {
+        m_err << m_program << ": cannot create " << QString::fromUtf16(RemotePostJob::DefaultProgId) << ": "
+              << describeError(error) << '\n';
+        m_err.flush();
+        return PostingFailed;
+    }
+
+    bool allPosted = true;
+    for (qsizetype i = 0; i < listings.size(); ++i) {
+        const Listing &listing = listings.at(i);
+        showProgress(i, listings.size(), listing);
+        try {
+            for (const auto &[name, value] : listing.fields)
+                job->Field(name, value);
+            results[i].result = job->Action(listing.action);
+            if (!results.at(i).result.startsWith(u'S'))
+                allPosted = false;
+        } catch (const AutomationError &error) {
+            // A failed Field leaves its listing half-built in the server: nothing after it can be posted.
+            results[i].result = QStringLiteral("(error)");
+            clearProgress();
+            m_err << m_program << ": listing " << i + 1 << ": " << describeError(error) << '\n';
+            m_err.flush();
+            allPosted = false;
+            break;
+        }
+    }
+    clearProgress();
+    try {
+        job->release();
+    } catch (const AutomationError &error) {
+        m_err << m_program << ": releasing the object: " << describeError(error) << '\n';
+    }
+    printResultTable(m_out, results);
+    return allPosted ? Success : PostingFailed;
+}
+
+void PostJobTool::printPreview(const QList<Listing> &listings) {
+    for (const Listing &listing : listings)
+        m_out << postingDocument(listing.action, fieldElements(listing)) << '\n';
+    m_out.flush();
+}
+
+void PostJobTool::showProgress(qsizetype index, qsizetype count, const Listing &listing) {
+    if (!m_progress)
+        return;
+    m_err << "\r\x1b[K"
+          << "Posting listing " << index + 1 << " of " << count;
+    if (!listing.jobCode().isEmpty())
+        m_err << " (" << listing.jobCode() << ')';
+    m_err.flush();
+}
+
+void PostJobTool::clearProgress() {
+    if (!m_progress)
+        return;
+    m_err << "\r\x1b[K";
+    m_err.flush();
+}
+
+int PostJobTool::badInput(const QString &message, const QString &command) {
+    m_err << m_program << ": " << message << '\n';
+    if (command.isEmpty())
+        m_err << "Run \"" << m_program << " --help\" for the commands.\n";
+    else
+        m_err << "Run \"" << m_program << ' ' << command << " --help\" for its options.\n";
+    m_err.flush();
+    return BadInput;
+}
+
+} // namespace Orvex

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "listing.h"
+
+#include <QStringList>
+#include <QTextStream>
+
+namespace Orvex {
+
+// The command-line tool orvex-postjob: post listings through the bus, preview them, write log records.
+class PostJobTool {
+public:
+    enum ExitStatus { Success = 0, PostingFailed = 1, BadInput = 2 };
+
+    // progress: whether to keep a progress line on err (only when err is a terminal).
+    PostJobTool(QTextStream &out, QTextStream &err, bool progress);
+
+    // arguments as main() receives them, the program name first.
+    int run(const QStringList &arguments);
+
+private:
+    int runPost(const QStringList &arguments);
+    int runLog(const QStringList &arguments);
+    int postListings(const QList<Listing> &listings);
+    void printPreview(const QList<Listing> &listings);
+    void showProgress(qsizetype index, qsizetype count, const Listing &listing);
+    void clearProgress();
+    int badInput(const QString &message, const QString &command);
+
+    QTextStream &m_out;
+    QTextStream &m_err;
+    bool m_progress;
+    QString m_program;
+};
+
+} // namespace Orvex
