@@ -1,0 +1,329 @@
+#include "automationerror.h"
+#include "boardendpoint.h"
+#include "boardprocess.h"
+#include "curlhttprequest.h"
+#include "httperrors.h"
+
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTest>
+
+#include <chrono>
+#include <optional>
+
+using namespace std::chrono_literals;
+using Orvex::AutomationError;
+using Orvex::CurlHttpRequest;
+namespace HttpError = Orvex::HttpError;
+
+namespace {
+
+// The board's drip fault stays silent for minutes; a short stall limit keeps that row quick.
+Orvex::HttpLimits testLimits() {
+    Orvex::HttpLimits limits;
+    limits.stallTime = 2s;
+    return limits;
+}
+
+QString listingWithFault(const QString &action, const QString &fault) {
+    QString document = QStringLiteral("<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?>"
+                                      "<JobPosting><Action>%1</Action><JobCode>J1</JobCode>")
+                           .arg(action);
+    if (!fault.isEmpty())
+        document += QStringLiteral("<BoardFault>%1</BoardFault>").arg(fault);
+    return document + QStringLiteral("</JobPosting>");
+}
+
+// Runs the call and returns the error it raised, if any.
+template<typename Call> std::optional<AutomationError> errorOf(Call &&call) {
+    try {
+        call();
+    } catch (const AutomationError &error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+quint16 refusedPort() {
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return server.serverPort(); // closed again when `server` goes, so nothing listens there
+}
+
+} // namespace
+
+class TestCurlHttpRequest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void exchangeWithBoard_data();
+    void exchangeWithBoard();
+    void transferFailure_data();
+    void transferFailure();
+    void bodyGoesOutAsLatin1WithCharacterReferences();
+    void proxyCarriesTheConstantEndpoint();
+    void refusedPortCannotConnect();
+    void unresolvableNameIsReported();
+    void openRejects_data();
+    void openRejects();
+    void stateFollowsOpenAndSend();
+    void replyDecoding_data();
+    void replyDecoding();
+};
+
+void TestCurlHttpRequest::exchangeWithBoard_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("responseText");
+
+    const QString add = QStringLiteral("Add");
+    QTest::newRow("add answers a job id") << add << QString() << 200 << QStringLiteral("success=1&jobid=1");
+    QTest::newRow("other action answers no id")
+        << QStringLiteral("Update") << QString() << 200 << QStringLiteral("success=1");
+    QTest::newRow("status 500 keeps its body")
+        << add << QStringLiteral("status:500:success=1") << 500 << QStringLiteral("success=1");
+    QTest::newRow("status 204 without body") << add << QStringLiteral("status:204") << 204 << QString();
+    QTest::newRow("empty body") << add << QStringLiteral("empty") << 200 << QString();
+    QTest::newRow("quoted ampersand")
+        << add << QStringLiteral("quoted-amp") << 200 << QStringLiteral("success=1&note=\"a&b\"&jobid=1");
+    QTest::newRow("trailing CR LF kept")
+        << add << QStringLiteral("crlf") << 200 << QStringLiteral("success=1&jobid=1\r\n");
+    QTest::newRow("no job id") << add << QStringLiteral("no-jobid") << 200 << QStringLiteral("success=1");
+    QTest::newRow("refused listing") << add << QStringLiteral("failure") << 200
+                                     << QStringLiteral("success=0&error=rejected");
+    QTest::newRow("windows-1252 reply") << add << QStringLiteral("charset:windows-1252") << 200
+                                        << QStringLiteral("success=1&jobid=1-\u00e9\u20ac");
+    QTest::newRow("UTF-16 reply") << add << QStringLiteral("charset:UTF-16LE") << 200
+                                  << QStringLiteral("success=1&jobid=1-\u00e9\u20ac");
+    QTest::newRow("unknown charset read as UTF-8") << add << QStringLiteral("charset:x-no-such-charset")
+                                                   << 200 << QStringLiteral("success=1&jobid=1-\u00e9\u20ac");
+    QTest::newRow("302 turns the POST into a GET")
+        << add << QStringLiteral("redirect:302") << 405 << QStringLiteral("method not allowed");
+    QTest::newRow("303 turns the POST into a GET")
+        << add << QStringLiteral("redirect:303") << 405 << QStringLiteral("method not allowed");
+    QTest::newRow("307 keeps the POST")
+        << add << QStringLiteral("redirect:307") << 200 << QStringLiteral("success=1&jobid=1");
+    QTest::newRow("308 keeps the POST")
+        << add << QStringLiteral("redirect:308") << 200 << QStringLiteral("success=1&jobid=1");
+    QTest::newRow("slow but steady answer")
+        << add << QStringLiteral("delay:300") << 200 << QStringLiteral("success=1&jobid=1");
+}
+
+void TestCurlHttpRequest::exchangeWithBoard() {
+    QFETCH(QString, action);
+    QFETCH(QString, fault);
+    QFETCH(int, status);
+    QFETCH(QString, responseText);
+
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+
+    CurlHttpRequest request(testLimits());
+    request.open(QStringLiteral("POST"), board.endpointUrl(), false);
+    request.send(listingWithFault(action, fault));
+    QCOMPARE(request.readyState(), 4);
+    QCOMPARE(request.status(), status);
+    QCOMPARE(request.responseText(), responseText);
+}
+
+void TestCurlHttpRequest::transferFailure_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<qint32>("number");
+
+    QTest::newRow("closed before the status line")
+        << QStringLiteral("close-before-status") << HttpError::ConnectionReset;
+    QTest::newRow("closed in the middle of the body")
+        << QStringLiteral("close-mid-body") << HttpError::ConnectionReset;
+    QTest::newRow("connection reset") << QStringLiteral("reset") << HttpError::ConnectionReset;
+    QTest::newRow("no HTTP at all") << QStringLiteral("garbage") << HttpError::InvalidServerResponse;
+    QTest::newRow("redirect loop") << QStringLiteral("redirect-loop") << HttpError::RedirectFailed;
+    QTest::newRow("too large, announced") << QStringLiteral("huge") << HttpError::ReplyTooLarge;
+    QTest::newRow("too large, unannounced") << QStringLiteral("huge-unsized") << HttpError::ReplyTooLarge;
+    QTest::newRow("stalled transfer") << QStringLiteral("drip") << HttpError::TimedOut;
+}
+
+void TestCurlHttpRequest::transferFailure() {
+    QFETCH(QString, fault);
+    QFETCH(qint32, number);
+
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+
+    CurlHttpRequest request(testLimits());
+    request.open(QStringLiteral("POST"), board.endpointUrl(), false);
+    const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), fault)); });
+    QVERIFY(error);
+    QCOMPARE(error->number(), number);
+    QCOMPARE(error->source(), QString::fromUtf16(CurlHttpRequest::ErrorSource));
+    QVERIFY(!error->description().isEmpty());
+    QCOMPARE(request.readyState(), 1);
+    QVERIFY(errorOf([&] { request.status(); }));
+}
+
+void TestCurlHttpRequest::bodyGoesOutAsLatin1WithCharacterReferences() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+
+    const QString title =
+        QStringLiteral("Caf\u00e9 \u20ac5 \U0001F600 ") + QChar(0xD800) + QStringLiteral(" R&amp;D");
+    const QString document = QStringLiteral("<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?>"
+                                            "<JobPosting><Action>Add</Action><Title>%1</Title></JobPosting>")
+                                 .arg(title);
+    CurlHttpRequest request;
+    request.open(QStringLiteral("POST"), board.endpointUrl(), false);
+    request.send(document);
+    QCOMPARE(request.status(), 200);
+
+    const QList<QJsonObject> postings = board.postings();
+    QCOMPARE(postings.size(), 1);
+    const QJsonObject posting = postings.first();
+    QVERIFY(BoardProcess::bodyOf(posting).endsWith(
+        "<Title>Caf\xe9 &#8364;5 &#128512; &#65533; R&amp;D</Title></JobPosting>"));
+    const auto fields = BoardProcess::fieldsOf(posting);
+    QCOMPARE(fields.size(), 1);
+    QCOMPARE(fields.first().second, QStringLiteral("Caf\u00e9 \u20ac5 \U0001F600 \uFFFD R&D"));
+
+    QCOMPARE(posting.value(QLatin1StringView("contentType")).toString(),
+             QStringLiteral("text/xml; charset=ISO-8859-1"));
+    QCOMPARE(posting.value(QLatin1StringView("userAgent")).toString(),
+             QStringLiteral("OrvexKelPostJob/1.00.0002"));
+    QVERIFY2(!posting.contains(QLatin1StringView("expect")), "the request must not wait for 100 Continue");
+}
+
+void TestCurlHttpRequest::proxyCarriesTheConstantEndpoint() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    const ScopedHttpProxy proxy(board.proxyUrl());
+
+    const QString endpoint = Orvex::boardEndpointUrl();
+    QVERIFY(endpoint.startsWith(QLatin1StringView("http://")));
+    QVERIFY(endpoint.endsWith(QLatin1StringView("/cgi-bin/importJobs_xml.cgi")));
+
+    CurlHttpRequest request;
+    request.open(QStringLiteral("POST"), endpoint, false);
+    request.send(listingWithFault(QStringLiteral("Add"), QString()));
+    QCOMPARE(request.status(), 200);
+    QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
+    const QList<QJsonObject> postings = board.postings();
+    QCOMPARE(postings.size(), 1);
+    QCOMPARE(postings.first().value(QLatin1StringView("target")).toString(), endpoint);
+}
+
+void TestCurlHttpRequest::refusedPortCannotConnect() {
+    const quint16 port = refusedPort();
+    QVERIFY(port != 0);
+    CurlHttpRequest request;
+    request.open(QStringLiteral("POST"),
+                 QStringLiteral("http://127.0.0.1:%1/cgi-bin/importJobs_xml.cgi").arg(port), false);
+    const auto error = errorOf([&] { request.send(QStringLiteral("<JobPosting/>")); });
+    QVERIFY(error);
+    QCOMPARE(error->number(), HttpError::CannotConnect);
+}
+
+void TestCurlHttpRequest::unresolvableNameIsReported() {
+    // .invalid never resolves; the test environment clears the proxy, so the name is looked up here.
+    CurlHttpRequest request;
+    request.open(QStringLiteral("POST"),
+                 QStringLiteral("http://board.orvex.invalid/cgi-bin/importJobs_xml.cgi"), false);
+    const auto error = errorOf([&] { request.send(QStringLiteral("<JobPosting/>")); });
+    QVERIFY(error);
+    QCOMPARE(error->number(), HttpError::NameNotResolved);
+}
+
+void TestCurlHttpRequest::openRejects_data() {
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("async");
+    QTest::addColumn<qint32>("number");
+
+    const QString url = QStringLiteral("http://127.0.0.1/cgi-bin/importJobs_xml.cgi");
+    QTest::newRow("asynchronous") << QStringLiteral("POST") << url << true << HttpError::NotImplemented;
+    QTest::newRow("other method") << QStringLiteral("PUT") << url << false << HttpError::InvalidArgument;
+    QTest::newRow("empty method") << QString() << url << false << HttpError::InvalidArgument;
+    QTest::newRow("ftp scheme") << QStringLiteral("POST") << QStringLiteral("ftp://127.0.0.1/x") << false
+                                << HttpError::UnsupportedScheme;
+    QTest::newRow("file scheme") << QStringLiteral("POST") << QStringLiteral("file:///etc/passwd") << false
+                                 << HttpError::InvalidUrl;
+    QTest::newRow("no host") << QStringLiteral("POST") << QStringLiteral("http:///x") << false
+                             << HttpError::InvalidUrl;
+    QTest::newRow("not a URL") << QStringLiteral("POST") << QStringLiteral("jobs board") << false
+                               << HttpError::InvalidUrl;
+}
+
+void TestCurlHttpRequest::openRejects() {
+    QFETCH(QString, method);
+    QFETCH(QString, url);
+    QFETCH(bool, async);
+    QFETCH(qint32, number);
+
+    CurlHttpRequest request;
+    const auto error = errorOf([&] { request.open(method, url, async); });
+    QVERIFY(error);
+    QCOMPARE(error->number(), number);
+    QCOMPARE(request.readyState(), 0);
+}
+
+void TestCurlHttpRequest::stateFollowsOpenAndSend() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+
+    CurlHttpRequest request;
+    QCOMPARE(request.readyState(), 0);
+    QCOMPARE(errorOf([&] { request.send(QString()); })->number(), HttpError::Unexpected);
+    request.open(QStringLiteral("post"), board.endpointUrl(), false);
+    QCOMPARE(request.readyState(), 1);
+    QCOMPARE(errorOf([&] { request.status(); })->number(), HttpError::Pending);
+    QCOMPARE(errorOf([&] { request.responseText(); })->number(), HttpError::Pending);
+    request.send(listingWithFault(QStringLiteral("Add"), QString()));
+    QCOMPARE(request.readyState(), 4);
+    QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
+    // A completed request must be opened again before it sends again.
+    QCOMPARE(errorOf([&] { request.send(QString()); })->number(), HttpError::Unexpected);
+    request.open(QStringLiteral("POST"), board.endpointUrl(), false);
+    request.send(listingWithFault(QStringLiteral("Add"), QString()));
+    QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=2"));
+}
+
+void TestCurlHttpRequest::replyDecoding_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QString>("text");
+
+    const QString cafe = QStringLiteral("caf\u00e9 \u20ac");
+    QTest::newRow("no content type means UTF-8")
+        << QByteArray("caf\xc3\xa9 \xe2\x82\xac") << QByteArray() << cafe;
+    QTest::newRow("charset in any letter case")
+        << QByteArray("caf\xe9 \x80") << QByteArray("TEXT/PLAIN; CHARSET=Windows-1252") << cafe;
+    QTest::newRow("quoted charset") << QByteArray("caf\xe9 \x80")
+                                    << QByteArray("text/plain; format=flowed; charset=\"windows-1252\"")
+                                    << cafe;
+    QTest::newRow("latin-1 label") << QByteArray("caf\xe9") << QByteArray("text/plain;charset=ISO-8859-1")
+                                   << QStringLiteral("caf\u00e9");
+    QTest::newRow("byte order mark without charset")
+        << QByteArray("\xff\xfe"
+                      "c\0a\0f\0\xe9\0",
+                      10)
+        << QByteArray("text/plain") << QStringLiteral("caf\u00e9");
+    QTest::newRow("invalid UTF-8 replaced")
+        << QByteArray("a\xff"
+                      "b")
+        << QByteArray("text/plain; charset=utf-8") << QStringLiteral("a\uFFFDb");
+    QTest::newRow("unknown charset falls back to UTF-8")
+        << QByteArray("caf\xc3\xa9") << QByteArray("text/plain; charset=klingon")
+        << QStringLiteral("caf\u00e9");
+    QTest::newRow("empty charset falls back to UTF-8")
+        << QByteArray("caf\xc3\xa9") << QByteArray("text/plain; charset=") << QStringLiteral("caf\u00e9");
+}
+
+void TestCurlHttpRequest::replyDecoding() {
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, contentType);
+    QFETCH(QString, text);
+
+    QCOMPARE(CurlHttpRequest::decodeReply(body, contentType), text);
+}
+
+QTEST_GUILESS_MAIN(TestCurlHttpRequest)
+#include "tst_curlhttprequest.moc"
