@@ -126,18 +126,17 @@ BoardReply JobBoard::answerPosting(const BoardRequest &request) {
     posting.insert(QStringLiteral("action"), listing.action);
     posting.insert(QStringLiteral("fields"), fields);
 
-    const QString faultName = listing.field(FaultField);
-    if (!faultName.isNull()) {
-        const std::optional<BoardFault> requested = BoardFault::parse(faultName);
+    if (const std::optional<QString> faultName = listing.field(FaultField)) {
+        const std::optional<BoardFault> requested = BoardFault::parse(*faultName);
         if (!requested) {
-            const QString error = QStringLiteral("unknown board fault %1").arg(faultName);
+            const QString error = QStringLiteral("unknown board fault %1").arg(*faultName);
             posting.insert(QStringLiteral("error"), error);
             reply.body = failureReply(error);
             keep(posting);
             return reply;
         }
         fault = *requested;
-        posting.insert(QStringLiteral("fault"), faultName);
+        posting.insert(QStringLiteral("fault"), *faultName);
     }
     // The target of a redirect is answered normally, so a followed redirect ends somewhere.
     const bool redirected =

@@ -2,12 +2,12 @@
 
 #include <QXmlStreamReader>
 
-QString Listing::field(const QString &name) const {
+std::optional<QString> Listing::field(const QString &name) const {
     for (const auto &[fieldName, value] : fields) {
         if (fieldName == name)
             return value;
     }
-    return {};
+    return std::nullopt;
 }
 
 Listing Listing::parse(const QByteArray &document) {

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <utility>
 
 // One posted listing as the board's parser reads it.
@@ -13,8 +14,8 @@ struct Listing {
     QString error;                             // why the document could not be read; empty if it could
 
     bool isValid() const { return error.isEmpty(); }
-    // The first value of the field, or a null string.
-    QString field(const QString &name) const;
+    // The first value of the field, if the listing has it.
+    std::optional<QString> field(const QString &name) const;
 
     // Reads the raw bytes, so the document's own declaration decides how they decode.
     static Listing parse(const QByteArray &document);

@@ -1,0 +1,317 @@
+#include "boardprocess.h"
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+
+const QByteArray Declaration = "<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?>";
+
+QByteArray postRequest(const QByteArray &target, const QByteArray &body) {
+    return "POST " + target +
+           " HTTP/1.1\r\nHost: board\r\nContent-Type: text/xml; charset=ISO-8859-1\r\n"
+           "Content-Length: " +
+           QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray listing(const QByteArray &action, const QByteArray &fields = {}) {
+    return Declaration + "<JobPosting><Action>" + action + "</Action>" + fields + "</JobPosting>";
+}
+
+struct RawReply {
+    int status = 0;
+    QByteArray head;
+    QByteArray body;
+};
+
+// Sends raw bytes and reads until the board closes the connection.
+RawReply exchange(quint16 port, const QByteArray &request) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(request);
+    QByteArray received;
+    const QDeadlineTimer deadline(10000);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        received += socket.readAll();
+    }
+    received += socket.readAll();
+
+    RawReply reply;
+    const qsizetype headEnd = received.indexOf("\r\n\r\n");
+    reply.head = received.left(headEnd);
+    reply.body = headEnd < 0 ? QByteArray() : received.mid(headEnd + 4);
+    const QList<QByteArray> statusLine = reply.head.split(' ');
+    if (statusLine.size() > 1)
+        reply.status = statusLine.at(1).toInt();
+    return reply;
+}
+
+QByteArray post(const BoardProcess &board, const QByteArray &document) {
+    return exchange(board.port(), postRequest("/cgi-bin/importJobs_xml.cgi", document)).body;
+}
+
+} // namespace
+
+class TestBoard : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void routes_data();
+    void routes();
+    void jobIdsCountFromTheFirstId();
+    void parsesTheDeclaredEncoding_data();
+    void parsesTheDeclaredEncoding();
+    void unreadableDocumentIsRefused_data();
+    void unreadableDocumentIsRefused();
+    void listingFaultOverridesStartUpFault();
+    void refusesBadOptions_data();
+    void refusesBadOptions();
+    void dripDoesNotHoldUpOtherConnections();
+    void postingsAreListedAsJson();
+    void expectContinueIsAnswered();
+};
+
+void TestBoard::routes_data() {
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+
+    const QByteArray add = listing("Add");
+    QTest::newRow("origin form") << postRequest("/cgi-bin/importJobs_xml.cgi", add) << 200
+                                 << QByteArray("success=1&jobid=1");
+    QTest::newRow("proxy form") << postRequest("http://jobs.orvex-board.example/cgi-bin/importJobs_xml.cgi",
+                                               add)
+                                << 200 << QByteArray("success=1&jobid=1");
+    QTest::newRow("proxy form with port and query")
+        << postRequest("http://jobs.example:8080/cgi-bin/importJobs_xml.cgi?x=1", add) << 200
+        << QByteArray("success=1&jobid=1");
+    QTest::newRow("GET on the import path") << QByteArray("GET /cgi-bin/importJobs_xml.cgi HTTP/1.1\r\n\r\n")
+                                            << 405 << QByteArray("method not allowed");
+    QTest::newRow("other path") << postRequest("/cgi-bin/other.cgi", add) << 404 << QByteArray("not found");
+    QTest::newRow("other path in proxy form")
+        << postRequest("http://jobs.example/importJobs_xml.cgi", add) << 404 << QByteArray("not found");
+    QTest::newRow("longer path") << postRequest("/cgi-bin/importJobs_xml.cgi/more", add) << 404
+                                 << QByteArray("not found");
+    QTest::newRow("POST without length") << QByteArray("POST /cgi-bin/importJobs_xml.cgi HTTP/1.1\r\n\r\n")
+                                         << 411 << QByteArray("Content-Length required");
+    QTest::newRow("chunked body")
+        << QByteArray(
+               "POST /cgi-bin/importJobs_xml.cgi HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n")
+        << 501 << QByteArray("transfer codings are not supported; send a Content-Length");
+    QTest::newRow("bad request line") << QByteArray("HELLO\r\n\r\n") << 400 << QByteArray("bad request line");
+    QTest::newRow("POST to the postings list")
+        << postRequest("/postings", add) << 405 << QByteArray("method not allowed");
+}
+
+void TestBoard::routes() {
+    QFETCH(QByteArray, request);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    const RawReply reply = exchange(board.port(), request);
+    QCOMPARE(reply.status, status);
+    QCOMPARE(reply.body, body);
+    if (status == 405)
+        QVERIFY(reply.head.contains("\r\nAllow: "));
+}
+
+void TestBoard::jobIdsCountFromTheFirstId() {
+    BoardProcess board({QStringLiteral("--first-id"), QStringLiteral("100")});
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+
+    QCOMPARE(post(board, listing("Add")), QByteArray("success=1&jobid=100"));
+    QCOMPARE(post(board, listing("Update")), QByteArray("success=1"));
+    QCOMPARE(post(board, listing("add")), QByteArray("success=1"));
+    QCOMPARE(post(board, listing("Add")), QByteArray("success=1&jobid=101"));
+    QCOMPARE(post(board, listing("Add", "<BoardFault>failure</BoardFault>")),
+             QByteArray("success=0&error=rejected"));
+    QCOMPARE(post(board, listing("Add")), QByteArray("success=1&jobid=102"));
+
+    const QList<QJsonObject> postings = board.postings();
+    QCOMPARE(postings.size(), 6);
+    QCOMPARE(postings.at(0).value(QLatin1StringView("jobId")).toString(), QStringLiteral("100"));
+    QVERIFY(!postings.at(1).contains(QLatin1StringView("jobId")));
+    QCOMPARE(postings.at(4).value(QLatin1StringView("fault")).toString(), QStringLiteral("failure"));
+}
+
+void TestBoard::parsesTheDeclaredEncoding_data() {
+    using Fields = QList<std::pair<QString, QString>>;
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<Fields>("fields");
+
+    QTest::newRow("escaped markup") << listing("Add", "<Title>R&amp;D &lt;lead&gt;</Title>")
+                                    << QStringLiteral("Add")
+                                    << Fields{{QStringLiteral("Title"), QStringLiteral("R&D <lead>")}};
+    QTest::newRow("latin-1 byte") << listing("Add", "<City>Z\xfcrich caf\xe9</City>") << QStringLiteral("Add")
+                                  << Fields{
+                                         {QStringLiteral("City"), QStringLiteral("Z\u00fcrich caf\u00e9")}};
+    QTest::newRow("character references")
+        << listing("Add", "<Pay>&#8364;5 &#128512;</Pay>") << QStringLiteral("Add")
+        << Fields{{QStringLiteral("Pay"), QStringLiteral("\u20ac5 \U0001F600")}};
+    QTest::newRow("UTF-8 when declared")
+        << QByteArray("<?xml version='1.0' "
+                      "encoding='UTF-8'?><JobPosting><Action>Add</Action><City>caf\xc3\xa9</City>"
+                      "</JobPosting>")
+        << QStringLiteral("Add") << Fields{{QStringLiteral("City"), QStringLiteral("caf\u00e9")}};
+    QTest::newRow("repeats kept in order, empty values kept")
+        << listing("Delete", "<Tag>a</Tag><Note></Note><Tag>b</Tag>") << QStringLiteral("Delete")
+        << Fields{{QStringLiteral("Tag"), QStringLiteral("a")},
+                  {QStringLiteral("Note"), QString()},
+                  {QStringLiteral("Tag"), QStringLiteral("b")}};
+    QTest::newRow("action word with spaces") << listing(" Add ") << QStringLiteral(" Add ") << Fields{};
+}
+
+void TestBoard::parsesTheDeclaredEncoding() {
+    using Fields = QList<std::pair<QString, QString>>;
+    QFETCH(QByteArray, document);
+    QFETCH(QString, action);
+    QFETCH(Fields, fields);
+
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    QVERIFY(post(board, document).startsWith("success=1"));
+    const QList<QJsonObject> postings = board.postings();
+    QCOMPARE(postings.size(), 1);
+    QCOMPARE(postings.first().value(QLatin1StringView("action")).toString(), action);
+    QCOMPARE(BoardProcess::fieldsOf(postings.first()), fields);
+    QCOMPARE(BoardProcess::bodyOf(postings.first()), document);
+}
+
+void TestBoard::unreadableDocumentIsRefused_data() {
+    QTest::addColumn<QByteArray>("document");
+
+    QTest::newRow("not XML") << QByteArray("success=1");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("unclosed root") << Declaration + "<JobPosting><Action>Add</Action>";
+    QTest::newRow("other root") << Declaration + "<Job><Action>Add</Action></Job>";
+    QTest::newRow("no action") << Declaration + "<JobPosting><Title>x</Title></JobPosting>";
+    QTest::newRow("element inside a field") << listing("Add", "<Title><b>x</b></Title>");
+    QTest::newRow("bare ampersand") << listing("Add", "<Title>R&D</Title>");
+    QTest::newRow("unknown fault") << listing("Add", "<BoardFault>meltdown</BoardFault>");
+}
+
+void TestBoard::unreadableDocumentIsRefused() {
+    QFETCH(QByteArray, document);
+
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    const QByteArray reply = post(board, document);
+    QVERIFY2(reply.startsWith("success=0&error="), reply.constData());
+    QVERIFY2(!reply.mid(16).contains('&'), "the error text must not split into more reply tokens");
+    const QList<QJsonObject> postings = board.postings();
+    QCOMPARE(postings.size(), 1);
+    QVERIFY(!postings.first().value(QLatin1StringView("error")).toString().isEmpty());
+    QVERIFY(!postings.first().contains(QLatin1StringView("jobId")));
+    // The refused document used no id.
+    QCOMPARE(post(board, listing("Add")), QByteArray("success=1&jobid=1"));
+}
+
+void TestBoard::listingFaultOverridesStartUpFault() {
+    BoardProcess board({QStringLiteral("--fault"), QStringLiteral("failure")});
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    QCOMPARE(post(board, listing("Add")), QByteArray("success=0&error=rejected"));
+    QCOMPARE(post(board, listing("Add", "<BoardFault>no-jobid</BoardFault>")), QByteArray("success=1"));
+    QCOMPARE(post(board, listing("Add", "<BoardFault></BoardFault>")), QByteArray("success=1&jobid=1"));
+}
+
+void TestBoard::refusesBadOptions_data() {
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("unknown fault") << QStringList{QStringLiteral("--fault"), QStringLiteral("meltdown")};
+    QTest::newRow("status out of range")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("status:42")};
+    QTest::newRow("redirect that is no redirect")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("redirect:200")};
+    QTest::newRow("port out of range") << QStringList{QStringLiteral("--port"), QStringLiteral("70000")};
+    QTest::newRow("first id not a number")
+        << QStringList{QStringLiteral("--first-id"), QStringLiteral("one")};
+}
+
+void TestBoard::refusesBadOptions() {
+    QFETCH(QStringList, arguments);
+
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(BoardProcess::executable(), arguments);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 2);
+}
+
+void TestBoard::dripDoesNotHoldUpOtherConnections() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+
+    QTcpSocket dripping;
+    dripping.connectToHost(QHostAddress::LocalHost, board.port());
+    QVERIFY(dripping.waitForConnected(5000));
+    dripping.write(
+        postRequest("/cgi-bin/importJobs_xml.cgi", listing("Add", "<BoardFault>drip</BoardFault>")));
+    QByteArray dripped;
+    QVERIFY(QTest::qWaitFor([&] {
+        dripping.waitForReadyRead(100);
+        dripped += dripping.readAll();
+        return dripped.contains("\r\n\r\n");
+    }));
+    QVERIFY(dripped.startsWith("HTTP/1.1 200 "));
+
+    QCOMPARE(post(board, listing("Add")), QByteArray("success=1&jobid=1"));
+    QCOMPARE(dripping.state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(dripped.mid(dripped.indexOf("\r\n\r\n") + 4), QByteArray("succ"));
+}
+
+void TestBoard::postingsAreListedAsJson() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    post(board, listing("Add", "<JobCode>J1</JobCode>"));
+    post(board, listing("Delete", "<JobCode>J1</JobCode>"));
+
+    const RawReply reply = exchange(board.port(), "GET /postings HTTP/1.1\r\nHost: board\r\n\r\n");
+    QCOMPARE(reply.status, 200);
+    QVERIFY(reply.head.contains("Content-Type: application/json"));
+    const QJsonArray postings = QJsonDocument::fromJson(reply.body).array();
+    QCOMPARE(postings.size(), 2);
+    QCOMPARE(postings.at(0).toObject().value(QLatin1StringView("action")).toString(), QStringLiteral("Add"));
+    QCOMPARE(postings.at(1).toObject().value(QLatin1StringView("action")).toString(),
+             QStringLiteral("Delete"));
+    QCOMPARE(postings.at(1).toObject(), board.postings().at(1));
+}
+
+void TestBoard::expectContinueIsAnswered() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+
+    const QByteArray body = listing("Add");
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, board.port());
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write("POST /cgi-bin/importJobs_xml.cgi HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: " +
+                 QByteArray::number(body.size()) + "\r\n\r\n");
+    QByteArray received;
+    QVERIFY(QTest::qWaitFor([&] {
+        socket.waitForReadyRead(100);
+        received += socket.readAll();
+        return received.contains("\r\n\r\n");
+    }));
+    QCOMPARE(received, QByteArray("HTTP/1.1 100 Continue\r\n\r\n"));
+    socket.write(body);
+    QVERIFY(QTest::qWaitFor([&] {
+        socket.waitForReadyRead(100);
+        received += socket.readAll();
+        return received.endsWith("success=1&jobid=1");
+    }));
+}
+
+QTEST_GUILESS_MAIN(TestBoard)
+#include "tst_board.moc"
