@@ -1,0 +1,30 @@
+// Appends records to one activity log through PostJob::WriteLog, as one of several server processes would.
+// Usage: posting_logwriter LOGFILE WRITER COUNT
+
+#include "clock.h"
+#include "hostcontext.h"
+#include "postjob.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() != 4)
+        return 2;
+    const QString writer = arguments.at(2);
+    const int count = arguments.at(3).toInt();
+
+    HostContext host;
+    host.clock = &Orvex::systemClock();
+    PostJob job(host, arguments.at(1), false);
+    // Long, multi-line records: a torn or interleaved write cannot hide.
+    const QString payload(700, u'x');
+    for (int i = 0; i < count; ++i) {
+        job.WriteLog(QStringLiteral("writer ") + writer,
+                     QStringLiteral("record %1\r\n%2").arg(i).arg(payload),
+                     Orvex::Variant(QStringLiteral("\r\n")));
+    }
+    return 0;
+}
