@@ -1,0 +1,156 @@
+#include "automationserver.h"
+
+#include "automationconversion.h"
+#include "automationerror.h"
+#include "classfactory.h"
+#include "frmpostjob.h"
+#include "identity.h"
+#include "inisettings.h"
+#include "postjob.h"
+#include "postjobobject.h"
+#include "serverlogging.h"
+#include "stampfilename.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QThread>
+
+#include <cstdlib>
+
+namespace Orvex {
+
+namespace {
+
+constexpr int FlushTimeoutMs = 2000;
+
+QString fromLatin1(const char *text) {
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+AutomationServer::AutomationServer(HostContext host, QDBusConnection connection, QObject *parent)
+    : QObject(parent)
+    , m_host(std::move(host))
+    , m_connection(std::move(connection)) {}
+
+AutomationServer::~AutomationServer() {
+    frmPostJob::setUnloadHandler({});
+    for (const auto &object : m_objects)
+        m_connection.unregisterObject(object->objectName());
+    if (m_factory)
+        m_connection.unregisterObject(fromLatin1(Identity::ClassFactoryPath),
+                                      QDBusConnection::UnregisterTree);
+}
+
+bool AutomationServer::start(QString *error) {
+    frmPostJob::setUnloadHandler([this] { endProcess(); });
+    watchBusConnection();
+
+    m_factory = std::make_unique<ClassFactory>(*this);
+    const QString factoryPath = fromLatin1(Identity::ClassFactoryPath);
+    if (!m_connection.registerObject(factoryPath, m_factory.get(), QDBusConnection::ExportAdaptors)) {
+        *error = QStringLiteral("cannot register the class object at %1: %2")
+                     .arg(factoryPath, m_connection.lastError().message());
+        m_factory.reset();
+        return false;
+    }
+
+    const QString serviceName = fromLatin1(Identity::ServiceName);
+    if (!m_connection.registerService(serviceName)) {
+        const bool taken = m_connection.interface()->isServiceRegistered(serviceName).value();
+        *error = taken
+                     ? QStringLiteral("the bus name %1 is already owned by another process").arg(serviceName)
+                     : QStringLiteral("cannot claim the bus name %1: %2")
+                           .arg(serviceName, m_connection.lastError().message());
+        m_connection.unregisterObject(factoryPath);
+        m_factory.reset();
+        return false;
+    }
+    qCDebug(lcServer) << "serving" << serviceName << "on" << m_connection.baseService();
+    return true;
+}
+
+QDBusObjectPath AutomationServer::createObject() {
+    QString logFile;
+    FuncLib::StampFileName(m_host.programFolder + QStringLiteral("\\OrvexKelPostJobs.log"), logFile,
+                           QStringLiteral("DateOnly"), *m_host.clock);
+    showStatusWindow();
+    const QString debugSetting = FuncLib::GetIniString(
+        m_host.programFolder + QStringLiteral("\\OrvexKelPostJob.ini"), QStringLiteral("General"),
+        QStringLiteral("DebugMode"), QStringLiteral("0"), false);
+    const bool debugMode = textToBoolean(debugSetting);
+
+    auto object =
+        std::make_unique<PostJobObject>(*this, std::make_unique<PostJob>(m_host, logFile, debugMode));
+    const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
+    if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
+        qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();
+        throw AutomationError(qint32(0x80004005), QString::fromUtf16(ComponentSource),
+                              QStringLiteral("Unspecified error"));
+    }
+    ++m_lastSerial;
+    object->setObjectName(path);
+    m_objects.push_back(std::move(object));
+    qCDebug(lcServer) << "created" << path << "debug mode" << debugMode;
+    return QDBusObjectPath(path);
+}
+
+void AutomationServer::releaseObject() {
+    frmPostJob::instance().unload();
+}
+
+void AutomationServer::closeBySystem() {
+    if (m_host.statusWindow)
+        frmPostJob::instance().close();
+    else
+        endProcess();
+}
+
+StatusView &AutomationServer::showStatusWindow() {
+    frmPostJob &window = frmPostJob::instance();
+    m_host.statusWindow = &window;
+    window.show();
+    return window;
+}
+
+void AutomationServer::watchBusConnection() {
+    // Qt reports a lost connection only as this local signal; without it the server would outlive its bus.
+    m_connection.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                         QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"), this,
+                         SLOT(busDisconnected()));
+}
+
+void AutomationServer::busDisconnected() {
+    qCDebug(lcServer) << "lost the bus connection";
+    endProcess();
+}
+
+void AutomationServer::endProcess() {
+    if (m_ending)
+        return;
+    m_ending = true;
+    m_calls.close();
+    flushReplies();
+    if (QThread::currentThread()->loopLevel() > 1) {
+        // Inside a nested event loop (a warning box): returning would run the rest of the interrupted
+        // call, so the process ends here.
+        qCDebug(lcServer) << "ending from a nested event loop";
+        std::_Exit(EXIT_SUCCESS);
+    }
+    QCoreApplication::exit(EXIT_SUCCESS);
+}
+
+void AutomationServer::flushReplies() {
+    // The bus handles one connection's messages in order: once it answers a ping, every reply sent before
+    // has reached it, so no caller waits for a reply that died with the process.
+    if (!m_connection.isConnected())
+        return;
+    const QDBusMessage ping = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
+    m_connection.call(ping, QDBus::Block, FlushTimeoutMs);
+}
+
+} // namespace Orvex

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "callqueue.h"
+#include "hostcontext.h"
+
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QObject>
+
+#include <memory>
+
+class ClassFactory;
+class PostJobObject;
+
+namespace Orvex {
+
+// The process around the PostJob objects: the class object on the bus, the objects, the one status
+// window, and the end of the process when that window is unloaded.
+class AutomationServer final : public QObject {
+    Q_OBJECT
+
+public:
+    AutomationServer(HostContext host, QDBusConnection connection, QObject *parent = nullptr);
+    ~AutomationServer() override;
+
+    // Registers the class object, then claims the bus name. False, with a reason, when either fails.
+    bool start(QString *error);
+
+    // Creation of a PostJob object in its order; throws AutomationError and then makes no object.
+    QDBusObjectPath createObject();
+    // Releasing any object unloads the status window, which ends the process.
+    void releaseObject();
+    // The system asks the window to close (SIGTERM, SIGHUP).
+    void closeBySystem();
+
+    CallQueue &calls() { return m_calls; }
+    bool isEnding() const { return m_ending; }
+
+private:
+    StatusView &showStatusWindow();
+    void watchBusConnection();
+    Q_SLOT void busDisconnected();
+    // Ends the process at once, with every object in it.
+    void endProcess();
+    void flushReplies();
+
+    HostContext m_host;
+    QDBusConnection m_connection;
+    CallQueue m_calls;
+    std::unique_ptr<ClassFactory> m_factory;
+    std::vector<std::unique_ptr<PostJobObject>> m_objects;
+    int m_lastSerial = 0;
+    bool m_ending = false;
+};
+
+} // namespace Orvex

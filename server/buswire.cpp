@@ -1,0 +1,255 @@
+#include "buswire.h"
+
+#include "identity.h"
+
+#include <QDBusArgument>
+#include <QDBusObjectPath>
+#include <QDBusSignature>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+
+namespace Orvex::BusWire {
+
+namespace {
+
+const QString &componentSource() {
+    static const QString source = QString::fromUtf16(ComponentSource);
+    return source;
+}
+
+QString errorSymbol(qint32 number) {
+    switch (number) {
+    case AutomationError::InvalidProcedureCall:
+        return QStringLiteral("InvalidProcedureCall");
+    case AutomationError::Overflow:
+        return QStringLiteral("Overflow");
+    case OutOfMemory:
+        return QStringLiteral("OutOfMemory");
+    case AutomationError::TypeMismatch:
+        return QStringLiteral("TypeMismatch");
+    case MemberNotFound:
+        return QStringLiteral("MemberNotFound");
+    case ArgumentTypeMismatch:
+        return QStringLiteral("ArgumentTypeMismatch");
+    case UnknownName:
+        return QStringLiteral("UnknownName");
+    case BadVariableType:
+        return QStringLiteral("BadVariableType");
+    case BadParameterCount:
+        return QStringLiteral("BadParameterCount");
+    case NoInterface:
+        return QStringLiteral("NoInterface");
+    default:
+        return {};
+    }
+}
+
+[[noreturn]] void throwBadVariableType() {
+    throw dispatchError(BadVariableType);
+}
+
+QDBusVariant tagged(const QString &tag, const QVariant &value) {
+    QDBusArgument structure;
+    structure.beginStructure();
+    structure << tag << QDBusVariant(value);
+    structure.endStructure();
+    return QDBusVariant(QVariant::fromValue(structure));
+}
+
+QVariant unwrapped(QVariant value) {
+    while (value.metaType() == QMetaType::fromType<QDBusVariant>())
+        value = qvariant_cast<QDBusVariant>(value).variant();
+    return value;
+}
+
+Variant dateFromText(const QString &text) {
+    const QDateTime dateTime = QDateTime::fromString(text, QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    if (dateTime.isValid())
+        return Variant::fromDate(dateTime.date(), dateTime.time());
+    const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    if (date.isValid())
+        return Variant::fromDate(date, QTime(0, 0));
+    const QTime time = QTime::fromString(text, QStringLiteral("HH:mm:ss"));
+    if (time.isValid())
+        return Variant::fromDate(QDate(), time);
+    throwBadVariableType();
+}
+
+Variant fromTagged(const QDBusArgument &argument) {
+    if (argument.currentSignature() != u"(sv)")
+        throwBadVariableType();
+    QString tag;
+    QDBusVariant inner;
+    argument.beginStructure();
+    argument >> tag >> inner;
+    argument.endStructure();
+
+    const QVariant value = unwrapped(inner.variant());
+    const QMetaType type = value.metaType();
+    if (tag == u"empty")
+        return Variant();
+    if (tag == u"null")
+        return Variant::null();
+    if (tag == u"date" && type == QMetaType::fromType<QString>())
+        return dateFromText(value.toString());
+    if (tag == u"error" && type == QMetaType::fromType<int>())
+        return Variant::fromError(value.toInt());
+    if (tag == u"currency" && type == QMetaType::fromType<qlonglong>())
+        return Variant::fromCurrency(value.toLongLong());
+    if (tag == u"single" && type == QMetaType::fromType<double>()) {
+        const double number = value.toDouble();
+        if (std::isfinite(number) && std::fabs(number) > FLT_MAX)
+            throw AutomationError::runtime(AutomationError::Overflow);
+        return Variant::fromSingle(float(number));
+    }
+    throwBadVariableType();
+}
+
+QString dateText(const QDate &date, const QTime &time) {
+    if (!date.isValid())
+        return time.toString(QStringLiteral("HH:mm:ss"));
+    return date.toString(QStringLiteral("yyyy-MM-dd")) + u'T' + time.toString(QStringLiteral("HH:mm:ss"));
+}
+
+} // namespace
+
+AutomationError dispatchError(qint32 number) {
+    QString description;
+    switch (number) {
+    case MemberNotFound:
+        description = QStringLiteral("Member not found");
+        break;
+    case ArgumentTypeMismatch:
+        description = QStringLiteral("Type mismatch");
+        break;
+    case UnknownName:
+        description = QStringLiteral("Unknown name");
+        break;
+    case BadVariableType:
+        description = QStringLiteral("Bad variable type");
+        break;
+    case BadParameterCount:
+        description = QStringLiteral("Invalid number of parameters");
+        break;
+    case NoInterface:
+        description = QStringLiteral("No such interface supported");
+        break;
+    case OutOfMemory:
+        description = QStringLiteral("Out of memory");
+        break;
+    default:
+        return AutomationError::runtime(number);
+    }
+    return AutomationError(number, componentSource(), description);
+}
+
+QString errorName(const AutomationError &error) {
+    const QString symbol = errorSymbol(error.number());
+    const QString prefix = QLatin1StringView(Identity::ErrorPrefix);
+    return symbol.isEmpty() ? prefix : prefix + u'.' + symbol;
+}
+
+QString errorMessage(const AutomationError &error) {
+    return QStringLiteral("%1 (%2) [source: %3]")
+        .arg(error.description())
+        .arg(error.number())
+        .arg(error.source());
+}
+
+bool parseErrorMessage(const QString &text, qint32 *number, QString *source, QString *description) {
+    const QLatin1StringView sourceMark(" [source: ");
+    const qsizetype sourceAt = text.lastIndexOf(sourceMark);
+    if (sourceAt < 0 || !text.endsWith(u']'))
+        return false;
+    const QString head = text.left(sourceAt);
+    const qsizetype numberAt = head.lastIndexOf(QLatin1StringView(" ("));
+    if (numberAt < 0 || !head.endsWith(u')'))
+        return false;
+    bool ok = false;
+    const qint32 parsed = head.mid(numberAt + 2, head.size() - numberAt - 3).toInt(&ok);
+    if (!ok)
+        return false;
+    *number = parsed;
+    *source = text.mid(sourceAt + sourceMark.size(), text.size() - sourceAt - sourceMark.size() - 1);
+    *description = head.left(numberAt);
+    return true;
+}
+
+Variant fromBus(const QVariant &busValue) {
+    const QVariant value = unwrapped(busValue);
+    switch (value.metaType().id()) {
+    case QMetaType::QString:
+        return Variant(value.toString());
+    case QMetaType::Bool:
+        return Variant::fromBool(value.toBool());
+    case QMetaType::UChar:
+        return Variant::fromByte(value.value<uchar>());
+    case QMetaType::Short:
+        return Variant::fromInt16(value.value<short>());
+    case QMetaType::UShort:
+        return Variant::fromInt32(value.value<ushort>());
+    case QMetaType::Int:
+        return Variant::fromInt32(value.toInt());
+    case QMetaType::UInt:
+        return Variant::fromInt64(value.toUInt());
+    case QMetaType::LongLong:
+        return Variant::fromInt64(value.toLongLong());
+    case QMetaType::ULongLong: {
+        const qulonglong number = value.toULongLong();
+        if (number > qulonglong(std::numeric_limits<qint64>::max()))
+            throw AutomationError::runtime(AutomationError::Overflow);
+        return Variant::fromInt64(qint64(number));
+    }
+    case QMetaType::Double:
+        return Variant::fromDouble(value.toDouble());
+    default:
+        break;
+    }
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
+        return Variant(qvariant_cast<QDBusObjectPath>(value).path());
+    if (value.metaType() == QMetaType::fromType<QDBusSignature>())
+        return Variant(qvariant_cast<QDBusSignature>(value).signature());
+    if (value.metaType() == QMetaType::fromType<QDBusArgument>())
+        return fromTagged(qvariant_cast<QDBusArgument>(value));
+    throwBadVariableType();
+}
+
+QDBusVariant toBus(const Variant &value) {
+    using Kind = Variant::Kind;
+    switch (value.kind()) {
+    case Kind::Empty:
+        return tagged(QStringLiteral("empty"), QString());
+    case Kind::Null:
+        return tagged(QStringLiteral("null"), QString());
+    case Kind::Text:
+        return QDBusVariant(value.get<QString>());
+    case Kind::Boolean:
+        return QDBusVariant(value.get<bool>());
+    case Kind::Byte:
+        return QDBusVariant(QVariant::fromValue(value.get<quint8>()));
+    case Kind::Int16:
+        return QDBusVariant(QVariant::fromValue(value.get<qint16>()));
+    case Kind::Int32:
+        return QDBusVariant(value.get<qint32>());
+    case Kind::Int64:
+        return QDBusVariant(QVariant::fromValue(value.get<qint64>()));
+    case Kind::Single:
+        return tagged(QStringLiteral("single"), double(value.get<float>()));
+    case Kind::Double:
+        return QDBusVariant(value.get<double>());
+    case Kind::Currency:
+        return tagged(QStringLiteral("currency"),
+                      QVariant::fromValue(value.get<Variant::CurrencyValue>().tenThousandths));
+    case Kind::Date: {
+        const auto &[date, time] = value.get<std::pair<QDate, QTime>>();
+        return tagged(QStringLiteral("date"), dateText(date, time));
+    }
+    case Kind::Error:
+        return tagged(QStringLiteral("error"), value.get<Variant::ErrorValue>().number);
+    }
+    return tagged(QStringLiteral("empty"), QString());
+}
+
+} // namespace Orvex::BusWire

@@ -1,0 +1,82 @@
+#include "callqueue.h"
+
+#include "automationerror.h"
+#include "buswire.h"
+#include "serverlogging.h"
+
+#include <QDBusContext>
+#include <QTimer>
+
+#include <new>
+
+namespace Orvex {
+
+namespace {
+
+QDBusMessage replyTo(const QDBusMessage &message, const CallQueue::Work &work) {
+    try {
+        return message.createReply(work());
+    } catch (const AutomationError &error) {
+        qCDebug(lcServer) << message.member() << "failed:" << error.what();
+        return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
+    } catch (const std::bad_alloc &) {
+        const AutomationError error = BusWire::dispatchError(BusWire::OutOfMemory);
+        return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
+    }
+}
+
+} // namespace
+
+CallQueue::CallQueue(QObject *parent)
+    : QObject(parent) {}
+
+void CallQueue::serve(QDBusContext &context, Work work, Then then) {
+    context.setDelayedReply(true);
+    if (m_closed)
+        return;
+    Call call{context.message(), context.connection(), std::move(work), std::move(then)};
+    if (m_running || !m_waiting.empty()) {
+        qCDebug(lcServer) << "delaying" << call.message.member() << "until the calls before it are done";
+        m_waiting.push_back(std::move(call));
+        return;
+    }
+    run(std::move(call));
+}
+
+void CallQueue::close() {
+    m_closed = true;
+    m_waiting.clear();
+}
+
+void CallQueue::run(Call call) {
+    m_running = true;
+    const QDBusMessage reply = replyTo(call.message, call.work);
+    m_running = false;
+    if (m_closed)
+        return;
+    if (call.message.isReplyRequired())
+        call.connection.send(reply);
+    if (call.then)
+        call.then();
+    scheduleNext();
+}
+
+void CallQueue::scheduleNext() {
+    // From the event loop rather than from here, so a waiting call never runs inside the one that
+    // just finished (which may itself sit in a nested event loop).
+    if (m_waiting.empty() || m_nextScheduled || m_closed)
+        return;
+    m_nextScheduled = true;
+    QTimer::singleShot(0, this, &CallQueue::runNext);
+}
+
+void CallQueue::runNext() {
+    m_nextScheduled = false;
+    if (m_running || m_waiting.empty() || m_closed)
+        return;
+    Call call = std::move(m_waiting.front());
+    m_waiting.pop_front();
+    run(std::move(call));
+}
+
+} // namespace Orvex

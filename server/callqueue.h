@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
+#include <QVariantList>
+
+#include <deque>
+#include <functional>
+
+class QDBusContext;
+
+namespace Orvex {
+
+// Serves bus calls one at a time, in arrival order, on the one thread. A call that arrives while another
+// runs (the warning box and a blocking send both let the bus deliver meanwhile) gets a delayed reply
+// and runs once the calls before it have finished, so no call ever runs inside another.
+class CallQueue final : public QObject {
+    Q_OBJECT
+
+public:
+    // The reply's arguments; an AutomationError becomes the call's error.
+    using Work = std::function<QVariantList()>;
+    // Runs after the reply has gone out.
+    using Then = std::function<void()>;
+
+    explicit CallQueue(QObject *parent = nullptr);
+
+    // Takes over the reply of the call being delivered through context.
+    void serve(QDBusContext &context, Work work, Then then = {});
+    // From now on calls are left unanswered: the process is ending.
+    void close();
+    bool isClosed() const { return m_closed; }
+
+private:
+    struct Call {
+        QDBusMessage message;
+        QDBusConnection connection;
+        Work work;
+        Then then;
+    };
+
+    void run(Call call);
+    void scheduleNext();
+    void runNext();
+
+    std::deque<Call> m_waiting;
+    bool m_running = false;
+    bool m_nextScheduled = false;
+    bool m_closed = false;
+};
+
+} // namespace Orvex

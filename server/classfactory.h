@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QDBusContext>
+#include <QDBusObjectPath>
+#include <QObject>
+
+namespace Orvex {
+class AutomationServer;
+}
+
+// The class object at /OrvexKelPostJob/PostJob: creates PostJob objects.
+class ClassFactory final : public QObject, protected QDBusContext {
+    Q_OBJECT
+
+public:
+    explicit ClassFactory(Orvex::AutomationServer &server);
+
+public Q_SLOTS:
+    QDBusObjectPath CreateInstance();
+
+private:
+    Orvex::AutomationServer &m_server;
+};

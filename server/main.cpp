@@ -1,0 +1,121 @@
+#include "automationserver.h"
+#include "clock.h"
+#include "curlhttprequest.h"
+#include "identity.h"
+#include "messageboxwarning.h"
+#include "registration.h"
+#include "serverlogging.h"
+#include "signalwatcher.h"
+#include "warningbox.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDir>
+#include <QTextStream>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+QStringList argumentsOf(int argc, char **argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The folder of the executable. ORVEX_PROGRAM_FOLDER replaces it for tests only: their server runs from
+// the build tree but must keep its log and INI file in a temporary folder.
+QString programFolder() {
+    QString folder = qEnvironmentVariable("ORVEX_PROGRAM_FOLDER");
+    if (folder.isEmpty())
+        folder = QCoreApplication::applicationDirPath();
+    while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(u'\\')))
+        folder.chop(1);
+    return folder;
+}
+
+int runCommand(Orvex::ServerCommand command, int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QString error;
+    switch (command) {
+    case Orvex::ServerCommand::Version:
+        out << Orvex::Identity::VersionText << Qt::endl;
+        return EXIT_SUCCESS;
+    case Orvex::ServerCommand::Help:
+        out << Orvex::serverUsage();
+        return EXIT_SUCCESS;
+    case Orvex::ServerCommand::Register:
+        if (Orvex::registerServer(QCoreApplication::applicationFilePath(), Orvex::userDataHome(), &error))
+            return EXIT_SUCCESS;
+        break;
+    case Orvex::ServerCommand::Unregister:
+        if (Orvex::unregisterServer(Orvex::userDataHome(), &error))
+            return EXIT_SUCCESS;
+        break;
+    case Orvex::ServerCommand::Invalid:
+        err << Orvex::serverUsage();
+        return 2;
+    case Orvex::ServerCommand::Serve:
+        break;
+    }
+    err << "OrvexKelPostJob: " << error << Qt::endl;
+    return EXIT_FAILURE;
+}
+
+int serve(int argc, char **argv) {
+    // No one could see a window: Qt's offscreen platform keeps it, and its text, in memory.
+    const bool onScreen = hasDisplay();
+    if (!onScreen)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    Orvex::MessageBoxWarning messageBox;
+    if (onScreen)
+        Orvex::setProcessWarningBox(&messageBox);
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QTextStream(stderr) << "OrvexKelPostJob: no session bus: " << bus.lastError().message() << Qt::endl;
+        return EXIT_FAILURE;
+    }
+
+    HostContext host;
+    host.programFolder = programFolder();
+    host.clock = &Orvex::systemClock();
+    host.requestFactory = Orvex::curlHttpRequestFactory();
+
+    Orvex::AutomationServer server(std::move(host), bus);
+    QString error;
+    if (!server.start(&error)) {
+        QTextStream(stderr) << "OrvexKelPostJob: " << error << Qt::endl;
+        Orvex::setProcessWarningBox(nullptr);
+        return EXIT_FAILURE;
+    }
+
+    // The system ending the session closes the window as the user would.
+    Orvex::SignalWatcher signalWatcher({SIGTERM, SIGHUP});
+    QObject::connect(&signalWatcher, &Orvex::SignalWatcher::received, &server,
+                     &Orvex::AutomationServer::closeBySystem);
+
+    const int status = QApplication::exec();
+    Orvex::setProcessWarningBox(nullptr);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const Orvex::ServerCommand command = Orvex::parseServerCommand(argumentsOf(argc, argv));
+    if (command != Orvex::ServerCommand::Serve)
+        return runCommand(command, argc, argv);
+    return serve(argc, argv);
+}

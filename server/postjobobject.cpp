@@ -1,0 +1,174 @@
+#include "postjobobject.h"
+
+#include "automationserver.h"
+#include "buswire.h"
+#include "identity.h"
+#include "orvexkelpostjobadaptor.h"
+#include "postjob.h"
+
+#include <array>
+
+namespace {
+
+using Orvex::BusWire::dispatchError;
+namespace Identity = Orvex::Identity;
+
+struct Member {
+    const char16_t *name;
+    int dispatchId;
+    std::array<const char16_t *, 3> parameters;
+};
+
+constexpr std::array<Member, 3> Members{{
+    {u"Field", Identity::FieldDispatchId, {u"FieldName", u"FieldValue", nullptr}},
+    {u"Action", Identity::ActionDispatchId, {u"ActionType", nullptr, nullptr}},
+    {u"WriteLog", Identity::WriteLogDispatchId, {u"SubName", u"Message", u"AnyOther"}},
+}};
+
+const Member *memberNamed(const QString &name) {
+    for (const Member &member : Members) {
+        if (name.compare(QStringView(member.name), Qt::CaseInsensitive) == 0)
+            return &member;
+    }
+    return nullptr;
+}
+
+// Text parameters take text only, as the runtime's coercion for a by-reference String parameter does.
+QString textArgument(const QVariant &argument) {
+    const Orvex::Variant value = Orvex::BusWire::fromBus(argument);
+    if (value.kind() != Orvex::Variant::Kind::Text)
+        throw dispatchError(Orvex::BusWire::ArgumentTypeMismatch);
+    return value.get<QString>();
+}
+
+void requireArgumentCount(const QVariantList &args, qsizetype least, qsizetype most) {
+    if (args.size() < least || args.size() > most)
+        throw dispatchError(Orvex::BusWire::BadParameterCount);
+}
+
+QVariantList resultOf(const QDBusVariant &value) {
+    return {QVariant::fromValue(value)};
+}
+
+// "{3a5b...}" or "3A5B..." both name the same identifier.
+QString normalizedId(QString id) {
+    id = id.trimmed().toUpper();
+    if (id.startsWith(u'{') && id.endsWith(u'}'))
+        id = id.mid(1, id.size() - 2);
+    return id;
+}
+
+} // namespace
+
+PostJobObject::PostJobObject(Orvex::AutomationServer &server, std::unique_ptr<PostJob> job)
+    : m_server(server)
+    , m_job(std::move(job)) {
+    new _PostJobAdaptor(this);
+    new PostJob___v0Adaptor(this);
+    new IDispatchAdaptor(this);
+    new IUnknownAdaptor(this);
+}
+
+PostJobObject::~PostJobObject() = default;
+
+QString PostJobObject::Field(const QString &FieldName, const QString &FieldValue) {
+    m_server.calls().serve(*this, [=, this] { return QVariantList{m_job->Field(FieldName, FieldValue)}; });
+    return {};
+}
+
+QString PostJobObject::Action(const QString &ActionType) {
+    m_server.calls().serve(*this, [=, this] { return QVariantList{m_job->Action(ActionType)}; });
+    return {};
+}
+
+void PostJobObject::WriteLog(const QString &SubName) {
+    m_server.calls().serve(*this, [=, this] {
+        m_job->WriteLog(SubName);
+        return QVariantList{};
+    });
+}
+
+void PostJobObject::WriteLog(const QString &SubName, const QString &Message) {
+    m_server.calls().serve(*this, [=, this] {
+        m_job->WriteLog(SubName, Message);
+        return QVariantList{};
+    });
+}
+
+void PostJobObject::WriteLog(const QString &SubName, const QString &Message, const QDBusVariant &AnyOther) {
+    m_server.calls().serve(*this, [=, this] {
+        m_job->WriteLog(SubName, Message, Orvex::BusWire::fromBus(AnyOther.variant()));
+        return QVariantList{};
+    });
+}
+
+QList<int> PostJobObject::GetIDsOfNames(const QStringList &names) {
+    m_server.calls().serve(*this, [=] {
+        const Member *member = names.isEmpty() ? nullptr : memberNamed(names.first());
+        if (!member)
+            throw dispatchError(Orvex::BusWire::UnknownName);
+        QList<int> ids{member->dispatchId};
+        for (qsizetype i = 1; i < names.size(); ++i) {
+            int position = -1;
+            for (int p = 0; p < int(member->parameters.size()) && member->parameters[p]; ++p) {
+                if (names[i].compare(QStringView(member->parameters[p]), Qt::CaseInsensitive) == 0)
+                    position = p;
+            }
+            if (position < 0)
+                throw dispatchError(Orvex::BusWire::UnknownName);
+            ids.append(position);
+        }
+        return QVariantList{QVariant::fromValue(ids)};
+    });
+    return {};
+}
+
+QDBusVariant PostJobObject::Invoke(int dispid, const QVariantList &args) {
+    m_server.calls().serve(*this, [=, this] { return invoke(dispid, args); });
+    return {};
+}
+
+QVariantList PostJobObject::invoke(int dispid, const QVariantList &args) {
+    switch (dispid) {
+    case Identity::FieldDispatchId:
+        requireArgumentCount(args, 2, 2);
+        return resultOf(QDBusVariant(m_job->Field(textArgument(args[0]), textArgument(args[1]))));
+    case Identity::ActionDispatchId:
+        requireArgumentCount(args, 1, 1);
+        return resultOf(QDBusVariant(m_job->Action(textArgument(args[0]))));
+    case Identity::WriteLogDispatchId: {
+        requireArgumentCount(args, 1, 3);
+        const QString subName = textArgument(args[0]);
+        const QString message = args.size() > 1 ? textArgument(args[1]) : QString();
+        const Orvex::Variant anyOther =
+            args.size() > 2 ? Orvex::BusWire::fromBus(args[2]) : Orvex::Variant(QString());
+        m_job->WriteLog(subName, message, anyOther);
+        return resultOf(Orvex::BusWire::toBus(Orvex::Variant()));
+    }
+    default:
+        throw dispatchError(Orvex::BusWire::MemberNotFound);
+    }
+}
+
+QString PostJobObject::QueryInterface(const QString &iid) {
+    m_server.calls().serve(*this, [=] {
+        const QString id = normalizedId(iid);
+        const std::array<std::pair<const char *, const char *>, 4> answers{{
+            {Identity::PostJobInterfaceId, Identity::PostJobInterface},
+            {Identity::EarlierPostJobInterfaceId, Identity::EarlierPostJobInterface},
+            {Identity::DispatchInterfaceId, Identity::DispatchInterface},
+            {Identity::UnknownInterfaceId, Identity::UnknownInterface},
+        }};
+        for (const auto &[interfaceId, interfaceName] : answers) {
+            if (id == normalizedId(QLatin1StringView(interfaceId)))
+                return QVariantList{QString::fromLatin1(interfaceName)};
+        }
+        throw dispatchError(Orvex::BusWire::NoInterface);
+    });
+    return {};
+}
+
+void PostJobObject::Release() {
+    m_server.calls().serve(
+        *this, [] { return QVariantList{}; }, [this] { m_server.releaseObject(); });
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDBusContext>
+#include <QDBusVariant>
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class PostJob;
+
+namespace Orvex {
+class AutomationServer;
+}
+
+// One PostJob object on the bus: _PostJob and its earlier name, dispatch by name and id, and IUnknown.
+// Every call goes through the server's call queue, so PostJob is never entered twice at once.
+class PostJobObject final : public QObject, protected QDBusContext {
+    Q_OBJECT
+
+public:
+    PostJobObject(Orvex::AutomationServer &server, std::unique_ptr<PostJob> job);
+    ~PostJobObject() override;
+
+public Q_SLOTS:
+    QString Field(const QString &FieldName, const QString &FieldValue);
+    QString Action(const QString &ActionType);
+    void WriteLog(const QString &SubName);
+    void WriteLog(const QString &SubName, const QString &Message);
+    void WriteLog(const QString &SubName, const QString &Message, const QDBusVariant &AnyOther);
+
+    QList<int> GetIDsOfNames(const QStringList &names);
+    QDBusVariant Invoke(int dispid, const QVariantList &args);
+
+    QString QueryInterface(const QString &iid);
+    void Release();
+
+private:
+    QVariantList invoke(int dispid, const QVariantList &args);
+
+    Orvex::AutomationServer &m_server;
+    std::unique_ptr<PostJob> m_job;
+};
