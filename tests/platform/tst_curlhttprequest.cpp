@@ -62,7 +62,11 @@ private Q_SLOTS:
     void transferFailure_data();
     void transferFailure();
     void bodyGoesOutAsLatin1WithCharacterReferences();
+    void largeBodyDoesNotWaitForContinue();
+    void replyCapIsExact_data();
+    void replyCapIsExact();
     void proxyCarriesTheConstantEndpoint();
+    void noProxyGoesDirect();
     void refusedPortCannotConnect();
     void unresolvableNameIsReported();
     void openRejects_data();
@@ -99,6 +103,8 @@ void TestCurlHttpRequest::exchangeWithBoard_data() {
                                   << QStringLiteral("success=1&jobid=1-\u00e9\u20ac");
     QTest::newRow("unknown charset read as UTF-8") << add << QStringLiteral("charset:x-no-such-charset")
                                                    << 200 << QStringLiteral("success=1&jobid=1-\u00e9\u20ac");
+    QTest::newRow("301 turns the POST into a GET")
+        << add << QStringLiteral("redirect:301") << 405 << QStringLiteral("method not allowed");
     QTest::newRow("302 turns the POST into a GET")
         << add << QStringLiteral("redirect:302") << 405 << QStringLiteral("method not allowed");
     QTest::newRow("303 turns the POST into a GET")
@@ -192,6 +198,56 @@ void TestCurlHttpRequest::bodyGoesOutAsLatin1WithCharacterReferences() {
     QVERIFY2(!posting.contains(QLatin1StringView("expect")), "the request must not wait for 100 Continue");
 }
 
+void TestCurlHttpRequest::largeBodyDoesNotWaitForContinue() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+
+    // libcurl asks for 100 Continue only on large bodies; a board that never sends it would stall them.
+    const QString padding(2 * 1024 * 1024, QLatin1Char('x'));
+    CurlHttpRequest request(testLimits());
+    request.open(QStringLiteral("POST"), board.endpointUrl(), false);
+    request.send(listingWithFault(QStringLiteral("Add"), QString())
+                     .replace(QStringLiteral("</JobPosting>"),
+                              QStringLiteral("<Pad>%1</Pad></JobPosting>").arg(padding)));
+    QCOMPARE(request.status(), 200);
+    const QList<QJsonObject> postings = board.postings();
+    QCOMPARE(postings.size(), 1);
+    QVERIFY(!postings.first().contains(QLatin1StringView("expect")));
+    QCOMPARE(BoardProcess::fieldsOf(postings.first()).last().second, padding);
+}
+
+void TestCurlHttpRequest::replyCapIsExact_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("announced, at the cap") << QStringLiteral("huge:1000") << true;
+    QTest::newRow("announced, one byte over") << QStringLiteral("huge:1001") << false;
+    QTest::newRow("unannounced, at the cap") << QStringLiteral("huge-unsized:1000") << true;
+    QTest::newRow("unannounced, one byte over") << QStringLiteral("huge-unsized:1001") << false;
+}
+
+void TestCurlHttpRequest::replyCapIsExact() {
+    QFETCH(QString, fault);
+    QFETCH(bool, accepted);
+
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+
+    Orvex::HttpLimits limits;
+    limits.maxReplyBytes = 1000;
+    CurlHttpRequest request(limits);
+    request.open(QStringLiteral("POST"), board.endpointUrl(), false);
+    const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), fault)); });
+    if (accepted) {
+        QVERIFY2(!error, error ? qPrintable(error->description()) : "");
+        QCOMPARE(request.responseText().size(), 1000);
+        QVERIFY(request.responseText().startsWith(QLatin1StringView("success=1&jobid=1&pad=xxx")));
+    } else {
+        QVERIFY(error);
+        QCOMPARE(error->number(), HttpError::ReplyTooLarge);
+    }
+}
+
 void TestCurlHttpRequest::proxyCarriesTheConstantEndpoint() {
     BoardProcess board;
     QVERIFY2(board.start(), qPrintable(board.errorString()));
@@ -209,6 +265,19 @@ void TestCurlHttpRequest::proxyCarriesTheConstantEndpoint() {
     const QList<QJsonObject> postings = board.postings();
     QCOMPARE(postings.size(), 1);
     QCOMPARE(postings.first().value(QLatin1StringView("target")).toString(), endpoint);
+}
+
+void TestCurlHttpRequest::noProxyGoesDirect() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    // A proxy that would refuse every connection, bypassed for loopback.
+    const ScopedHttpProxy proxy(QStringLiteral("http://127.0.0.1:%1").arg(refusedPort()));
+    qputenv("no_proxy", "127.0.0.1");
+
+    CurlHttpRequest request;
+    request.open(QStringLiteral("POST"), board.endpointUrl(), false);
+    request.send(listingWithFault(QStringLiteral("Add"), QString()));
+    QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
 }
 
 void TestCurlHttpRequest::refusedPortCannotConnect() {
