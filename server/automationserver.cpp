@@ -124,6 +124,7 @@ void AutomationServer::watchBusConnection() {
 
 void AutomationServer::busDisconnected() {
     qCDebug(lcServer) << "lost the bus connection";
+    m_busLost = true;
     endProcess();
 }
 
@@ -145,7 +146,7 @@ void AutomationServer::endProcess() {
 void AutomationServer::flushReplies() {
     // The bus handles one connection's messages in order: once it answers a ping, every reply sent before
     // has reached it, so no caller waits for a reply that died with the process.
-    if (!m_connection.isConnected())
+    if (m_busLost || !m_connection.isConnected())
         return;
     const QDBusMessage ping = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),

@@ -51,6 +51,7 @@ private:
     std::vector<std::unique_ptr<PostJobObject>> m_objects;
     int m_lastSerial = 0;
     bool m_ending = false;
+    bool m_busLost = false;
 };
 
 } // namespace Orvex
