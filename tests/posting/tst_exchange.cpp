@@ -1,0 +1,277 @@
+// Postings through the real request object to the reference board over loopback, as in production:
+// the constant endpoint URL reaches the board through http_proxy.
+
+#include "boardprocess.h"
+#include "clock.h"
+#include "curlhttprequest.h"
+#include "frmpostjob.h"
+#include "hostcontext.h"
+#include "httperrors.h"
+#include "postjob.h"
+#include "warningbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QPlainTextEdit>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+namespace HttpError = Orvex::HttpError;
+
+namespace {
+
+class RecordingWarningBox final : public Orvex::WarningBox {
+public:
+    void show(const QString &title, const QString &text) override { shown.append(title + u": "_s + text); }
+    QStringList shown;
+};
+
+const QString RecordTime = u"\"1/19/2010 3:07:45 PM\""_s;
+const QString LogName = u"OrvexKelPostJobs 2010-01-19.log"_s;
+const QString DebugCopyName = u"OrvexKelPostJob 2010-01-19 15-07-45_54465.52.xml"_s;
+
+QString actionRecord(const QString &action, const QString &jobCode) {
+    return RecordTime + u",\""_s + action + u"\",\""_s + jobCode + u"\",\"\"\r\n"_s;
+}
+
+QString responseRecord(const QString &reply) {
+    return RecordTime + u",\"Server Response\",\""_s + reply + u"\",\"\r\n\"\r\n"_s;
+}
+
+} // namespace
+
+class TestExchange : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void reply_data();
+    void reply();
+    void fault_data();
+    void fault();
+    void unreachableBoard();
+    void textReachesTheBoardAsGiven();
+
+private:
+    PostJob makeJob() { return PostJob(m_host, m_folder->path() + u"\\"_s + LogName, true); }
+    QByteArray fileBytes(const QString &name) const;
+    QStringList debugCopies() const;
+    void clearFiles();
+
+    std::optional<BoardProcess> m_board;
+    std::optional<ScopedHttpProxy> m_proxy;
+    std::optional<QTemporaryDir> m_folder;
+    std::optional<frmPostJob> m_window;
+    Orvex::FixedClock m_clock;
+    RecordingWarningBox m_warnings;
+    HostContext m_host;
+};
+
+void TestExchange::init() {
+    m_board.emplace();
+    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
+    m_proxy.emplace(m_board->proxyUrl());
+    m_folder.emplace();
+    QVERIFY(m_folder->isValid());
+    m_window.emplace();
+    m_clock.setNow(QDateTime(QDate(2010, 1, 19), QTime(15, 7, 45, 520)));
+    m_warnings.shown.clear();
+    Orvex::setProcessWarningBox(&m_warnings);
+
+    // The board's drip stays silent for minutes; a short stall limit keeps that row quick.
+    Orvex::HttpLimits limits;
+    limits.stallTime = 2s;
+    m_host = HostContext();
+    m_host.programFolder = m_folder->path();
+    m_host.clock = &m_clock;
+    m_host.statusWindow = &*m_window;
+    m_host.requestFactory = Orvex::curlHttpRequestFactory(limits);
+}
+
+void TestExchange::cleanup() {
+    Orvex::setProcessWarningBox(nullptr);
+    m_window.reset();
+    m_proxy.reset();
+    m_board.reset();
+    m_folder.reset();
+}
+
+QByteArray TestExchange::fileBytes(const QString &name) const {
+    QFile file(m_folder->filePath(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList TestExchange::debugCopies() const {
+    return QDir(m_folder->path()).entryList({u"*.xml"_s}, QDir::Files, QDir::Name);
+}
+
+void TestExchange::clearFiles() {
+    QDir folder(m_folder->path());
+    for (const QString &name : folder.entryList(QDir::Files))
+        folder.remove(name);
+}
+
+void TestExchange::reply_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("response");
+
+    const QString add = u"Add"_s;
+    QTest::newRow("add takes the job id") << add << QString() << u"S1"_s << u"success=1&jobid=1"_s;
+    QTest::newRow("other action gives S alone") << u"Delete"_s << QString() << u"S"_s << u"success=1"_s;
+    QTest::newRow("lower-case add takes no id") << u"add"_s << QString() << u"S"_s << u"success=1"_s;
+    QTest::newRow("both tests ignore letter case")
+        << add << u"status:200:Success=1&JobID=4711"_s << u"S4711"_s << u"Success=1&JobID=4711"_s;
+    QTest::newRow("no job id token") << add << u"no-jobid"_s << u"S"_s << u"success=1"_s;
+    QTest::newRow("empty job id") << add << u"status:200:success=1&jobid="_s << u"S"_s
+                                  << u"success=1&jobid="_s;
+    QTest::newRow("only nine characters compared")
+        << add << u"status:200:success=12"_s << u"S"_s << u"success=12"_s;
+    QTest::newRow("first job id wins")
+        << add << u"status:200:success=1&jobid=1&jobid=2"_s << u"S1"_s << u"success=1&jobid=1&jobid=2"_s;
+    QTest::newRow("quoted ampersand does not split")
+        << add << u"quoted-amp"_s << u"S1"_s << u"success=1&note=\"a&b\"&jobid=1"_s;
+    QTest::newRow("unmatched quote gives no job id")
+        << add << u"status:200:success=1&jobid=5&note=\"x"_s << u"S"_s << u"success=1&jobid=5&note=\"x"_s;
+    QTest::newRow("line break stays in the job id")
+        << add << u"crlf"_s << u"S1\r\n"_s << u"success=1&jobid=1\r\n"_s;
+    QTest::newRow("reply in its own charset")
+        << add << u"charset:windows-1252"_s << u"S1-\u00e9\u20ac"_s << u"success=1&jobid=1-\u00e9\u20ac"_s;
+    QTest::newRow("307 redirect keeps the posting")
+        << add << u"redirect:307"_s << u"S1"_s << u"success=1&jobid=1"_s;
+    QTest::newRow("refused listing") << add << u"failure"_s << u"F"_s << u"success=0&error=rejected"_s;
+    QTest::newRow("empty reply") << add << u"empty"_s << u"F"_s << QString();
+    QTest::newRow("space before success") << add << u"status:200: success=1"_s << u"F"_s << u" success=1"_s;
+    QTest::newRow("status 500 hides its body") << add << u"status:500:success=1"_s << u"F"_s << QString();
+    QTest::newRow("status 201 hides its body")
+        << add << u"status:201:success=1&jobid=3"_s << u"F"_s << QString();
+    QTest::newRow("302 redirect turns the posting into a GET")
+        << add << u"redirect:302"_s << u"F"_s << QString();
+}
+
+void TestExchange::reply() {
+    QFETCH(QString, action);
+    QFETCH(QString, fault);
+    QFETCH(QString, result);
+    QFETCH(QString, response);
+
+    PostJob job = makeJob();
+    job.Field(u"JobCode"_s, u"J-1001"_s);
+    job.Field(u"BoardFault"_s, fault);
+    QCOMPARE(job.Action(action), result);
+
+    QVERIFY(job.xmlBody().isEmpty());
+    QCOMPARE(QString::fromUtf8(fileBytes(LogName)),
+             actionRecord(action, u"J-1001"_s) + responseRecord(response));
+    QCOMPARE(m_window->statusText(), u"Posting J-1001\r\nPosted J-1001"_s);
+    QCOMPARE(m_window->textBox().toPlainText(), u"Posting J-1001\nPosted J-1001"_s);
+
+    const QList<QJsonObject> postings = m_board->postings();
+    QVERIFY(!postings.isEmpty());
+    QCOMPARE(debugCopies(), QStringList{DebugCopyName});
+    QCOMPARE(fileBytes(DebugCopyName), BoardProcess::bodyOf(postings.first()) + "\r\n");
+
+    const bool unbalanced = response.count(u'"') % 2 == 1;
+    QCOMPARE(m_warnings.shown.size(), unbalanced && action == u"Add"_s ? 1 : 0);
+}
+
+void TestExchange::fault_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<qint32>("number");
+
+    QTest::newRow("closed before the status line") << u"close-before-status"_s << HttpError::ConnectionReset;
+    QTest::newRow("closed in the middle of the body") << u"close-mid-body"_s << HttpError::ConnectionReset;
+    QTest::newRow("connection reset") << u"reset"_s << HttpError::ConnectionReset;
+    QTest::newRow("no HTTP at all") << u"garbage"_s << HttpError::InvalidServerResponse;
+    QTest::newRow("redirect loop") << u"redirect-loop"_s << HttpError::RedirectFailed;
+    QTest::newRow("reply too large") << u"huge"_s << HttpError::ReplyTooLarge;
+    QTest::newRow("stalled transfer") << u"drip"_s << HttpError::TimedOut;
+}
+
+void TestExchange::fault() {
+    QFETCH(QString, fault);
+    QFETCH(qint32, number);
+
+    PostJob job = makeJob();
+    job.Field(u"JobCode"_s, u"J-1001"_s);
+    job.Field(u"BoardFault"_s, fault);
+    QCOMPARE(job.Action(u"Add"_s), u"F"_s);
+
+    QVERIFY(job.xmlBody().isEmpty());
+    const QString log = QString::fromUtf8(fileBytes(LogName));
+    const QString errorStart = RecordTime + u",\"Error\",\""_s;
+    const QString errorEnd = u"\",\""_s + QString::number(number) + u"\r\n\"\r\n"_s;
+    QVERIFY2(log.startsWith(actionRecord(u"Add"_s, u"J-1001"_s) + errorStart), qPrintable(log));
+    QVERIFY2(log.endsWith(errorEnd), qPrintable(log));
+    QVERIFY(log.size() > actionRecord(u"Add"_s, u"J-1001"_s).size() + errorStart.size() + errorEnd.size());
+    QCOMPARE(m_window->statusText(), u"Posting J-1001"_s);
+    QVERIFY(debugCopies().isEmpty());
+
+    // The object goes on: the next posting starts a fresh document and succeeds.
+    clearFiles();
+    job.Field(u"Title"_s, u"Clerk"_s);
+    const QString result = job.Action(u"Add"_s);
+    const QJsonObject posting = m_board->postings().last();
+    const QString jobId = posting.value(u"jobId"_s).toString();
+    QVERIFY(!jobId.isEmpty());
+    QCOMPARE(result, u"S"_s + jobId);
+    QCOMPARE(QString::fromUtf8(fileBytes(LogName)),
+             actionRecord(u"Add"_s, u"J-1001"_s) + responseRecord(u"success=1&jobid="_s + jobId));
+    QCOMPARE(BoardProcess::fieldsOf(posting), (QList<std::pair<QString, QString>>{{u"Title"_s, u"Clerk"_s}}));
+}
+
+void TestExchange::unreachableBoard() {
+    quint16 closedPort = 0;
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        closedPort = server.serverPort();
+    }
+    m_proxy.reset();
+    m_proxy.emplace(u"http://127.0.0.1:%1"_s.arg(closedPort));
+
+    PostJob job = makeJob();
+    job.Field(u"JobCode"_s, u"J-1001"_s);
+    QCOMPARE(job.Action(u"Add"_s), u"F"_s);
+    const QString log = QString::fromUtf8(fileBytes(LogName));
+    QVERIFY2(log.endsWith(u"\",\""_s + QString::number(HttpError::CannotConnect) + u"\r\n\"\r\n"_s),
+             qPrintable(log));
+    QCOMPARE(m_window->statusText(), u"Posting J-1001"_s);
+    QVERIFY(debugCopies().isEmpty());
+}
+
+void TestExchange::textReachesTheBoardAsGiven() {
+    PostJob job = makeJob();
+    job.Field(u"JobCode"_s, u"A&B"_s);
+    job.Field(u"Title"_s, u"R&D <lead>"_s);
+    job.Field(u"City"_s, u"Z\u00fcrich caf\u00e9 \u20ac5 \U0001F600"_s);
+    QCOMPARE(job.Action(u"Add"_s), u"S1"_s);
+
+    const QList<QJsonObject> postings = m_board->postings();
+    QCOMPARE(postings.size(), 1);
+    QCOMPARE(
+        BoardProcess::fieldsOf(postings.first()),
+        (QList<std::pair<QString, QString>>{{u"JobCode"_s, u"A&B"_s},
+                                            {u"Title"_s, u"R&D <lead>"_s},
+                                            {u"City"_s, u"Z\u00fcrich caf\u00e9 \u20ac5 \U0001F600"_s}}));
+    const QByteArray wire = BoardProcess::bodyOf(postings.first());
+    QVERIFY(wire.endsWith("<JobCode>A&amp;B</JobCode><Title>R&amp;D &lt;lead&gt;</Title>"
+                          "<City>Z\xfcrich caf\xe9 &#8364;5 &#128512;</City></JobPosting>"));
+    QCOMPARE(fileBytes(DebugCopyName), wire + "\r\n");
+
+    // The job code is held and logged unescaped; the log is UTF-8.
+    QCOMPARE(m_window->statusText(), u"Posting A&B\r\nPosted A&B"_s);
+    QVERIFY(fileBytes(LogName).startsWith(actionRecord(u"Add"_s, u"A&B"_s).toUtf8()));
+}
+
+QTEST_MAIN(TestExchange)
+#include "tst_exchange.moc"
