@@ -73,8 +73,8 @@ public:
             qsizetype stop = nextDelimiter(start);
             while (!isBalancedUpTo(stop)) {
                 const qsizetype resumeAt = stop + m_delimiter.size();
-                // Only the delimiter added after the text can still close the stretch, and it is not there
-                // when the text itself ends in a delimiter.
+                // Unbalanced at the end of the text, or at the text's own final delimiter: nothing follows
+                // that could close the stretch.
                 if (stop == end || resumeAt == end)
                     throw AutomationError::runtime(AutomationError::InvalidProcedureCall);
                 stop = nextDelimiter(resumeAt);
