@@ -70,6 +70,11 @@ std::optional<BoardFault> BoardFault::parse(const QString &name) {
         fault.code = int(*code);
         return fault;
     }
+    if (word == QLatin1StringView("redirect-to") && !argument.isEmpty()) {
+        fault.kind = K::RedirectTo;
+        fault.text = argument.toUtf8();
+        return fault;
+    }
     if (word == QLatin1StringView("charset") && !argument.isEmpty()) {
         fault.kind = K::Charset;
         fault.text = argument.toLatin1();
@@ -103,6 +108,7 @@ QString BoardFault::catalogue() {
         "  redirect-loop        answer 307 to the same URL, every time\n"
         "  redirect:CODE        answer CODE pointing to the same path with ?redirected=1, which is answered\n"
         "                       normally (a client that turns the POST into a GET then gets 405)\n"
+        "  redirect-to:URL      answer 302 pointing to URL\n"
         "  charset:NAME         answer success=1&jobid=N-\u00e9\u20ac encoded in NAME and labelled so\n"
         "  binary               answer 200 with the 256 byte values as an octet stream\n"
         "  garbage              send the 256 byte values instead of an HTTP reply, then close\n"

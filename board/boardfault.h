@@ -24,6 +24,7 @@ struct BoardFault {
         HugeUnsized,       // huge-unsized[:BYTES]
         RedirectLoop,      // redirect-loop
         Redirect,          // redirect:CODE
+        RedirectTo,        // redirect-to:URL
         Charset,           // charset:NAME
         Binary,            // binary
         Garbage,           // garbage

@@ -184,6 +184,11 @@ BoardReply JobBoard::answerPosting(const BoardRequest &request) {
                                               : QByteArray(ImportPath) + "?redirected=1"});
         reply.body = "moved";
         break;
+    case K::RedirectTo:
+        reply.status = 302;
+        reply.headers.append({"Location", fault.text});
+        reply.body = "moved";
+        break;
     case K::Charset: {
         const QString text = jobId.isEmpty() ? QStringLiteral("success=1&note=\u00e9\u20ac")
                                              : QStringLiteral("success=1&jobid=%1-\u00e9\u20ac").arg(jobId);

@@ -145,6 +145,10 @@ void TestCurlHttpRequest::transferFailure_data() {
     QTest::newRow("connection reset") << QStringLiteral("reset") << HttpError::ConnectionReset;
     QTest::newRow("no HTTP at all") << QStringLiteral("garbage") << HttpError::InvalidServerResponse;
     QTest::newRow("redirect loop") << QStringLiteral("redirect-loop") << HttpError::RedirectFailed;
+    QTest::newRow("redirect to a local file")
+        << QStringLiteral("redirect-to:file:///etc/passwd") << HttpError::RedirectFailed;
+    QTest::newRow("redirect to ftp") << QStringLiteral("redirect-to:ftp://127.0.0.1/x")
+                                     << HttpError::RedirectFailed;
     QTest::newRow("too large, announced") << QStringLiteral("huge") << HttpError::ReplyTooLarge;
     QTest::newRow("too large, unannounced") << QStringLiteral("huge-unsized") << HttpError::ReplyTooLarge;
     QTest::newRow("stalled transfer") << QStringLiteral("drip") << HttpError::TimedOut;
