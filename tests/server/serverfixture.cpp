@@ -1,0 +1,108 @@
+#include "serverfixture.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <csignal>
+
+ServerFixture::ServerFixture() = default;
+
+bool ServerFixture::prepare(const QString &proxyUrl) {
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    // A closed loopback port when no board is wanted, so a posting fails at once instead of resolving names.
+    const QString proxy = proxyUrl.isEmpty() ? QStringLiteral("http://127.0.0.1:9") : proxyUrl;
+    const QMap<QString, QString> environment{
+        {QStringLiteral("ORVEX_PROGRAM_FOLDER"), m_folder.path()},
+        {QStringLiteral("http_proxy"), proxy},
+        {QStringLiteral("no_proxy"), QString()},
+    };
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("UpdateActivationEnvironment"));
+    message << QVariant::fromValue(environment);
+    return m_folder.isValid() &&
+           QDBusConnection::sessionBus().call(message).type() == QDBusMessage::ReplyMessage;
+}
+
+bool ServerFixture::writeIni(const QByteArray &content) const {
+    QFile file(m_folder.filePath(QStringLiteral("OrvexKelPostJob.ini")));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+QStringList ServerFixture::logRecords() const {
+    QStringList records;
+    const QDir folder(m_folder.path());
+    for (const QString &name : folder.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (!line.trimmed().isEmpty())
+                records.append(QString::fromUtf8(line).remove(u'\r'));
+        }
+    }
+    return records;
+}
+
+QStringList ServerFixture::debugCopies() const {
+    return QDir(m_folder.path()).entryList({QStringLiteral("*.xml")}, QDir::Files);
+}
+
+QDBusMessage ServerFixture::call(const QString &path, const QString &interface, const QString &member,
+                                 const QVariantList &arguments, bool autoStart) {
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(QLatin1StringView(ServiceName), path, interface, member);
+    message.setArguments(arguments);
+    message.setAutoStartService(autoStart);
+    return QDBusConnection::sessionBus().call(message, QDBus::Block, 60000);
+}
+
+QString ServerFixture::createInstance(QDBusMessage *error) {
+    const QDBusMessage reply =
+        call(QLatin1StringView(FactoryPath), QStringLiteral("OrvexKelPostJob.ClassFactory"),
+             QStringLiteral("CreateInstance"));
+    if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1)
+        return qvariant_cast<QDBusObjectPath>(reply.arguments().first()).path();
+    if (error)
+        *error = reply;
+    return QString();
+}
+
+bool ServerFixture::isRunning() {
+    return QDBusConnection::sessionBus()
+        .interface()
+        ->isServiceRegistered(QLatin1StringView(ServiceName))
+        .value();
+}
+
+uint ServerFixture::serverPid() {
+    return QDBusConnection::sessionBus().interface()->servicePid(QLatin1StringView(ServiceName)).value();
+}
+
+bool ServerFixture::waitUntilGone(int timeoutMs) {
+    return QTest::qWaitFor([] { return !isRunning(); }, timeoutMs);
+}
+
+bool ServerFixture::endServer() {
+    if (!isRunning())
+        return true;
+    const QString path = createInstance();
+    if (!path.isEmpty())
+        call(path, QStringLiteral("OrvexKelPostJob.IUnknown"), QStringLiteral("Release"), {}, false);
+    else if (const uint pid = serverPid()) // creation fails with a bad INI file: close it as the system would
+        ::kill(pid_t(pid), SIGTERM);
+    return waitUntilGone();
+}
+
+QString withoutTimeStamp(const QString &record) {
+    // The time stamp is the first quoted field and holds no quote or comma of its own.
+    const qsizetype end = record.indexOf(QLatin1StringView("\","));
+    return end < 0 ? record : record.mid(end + 2);
+}

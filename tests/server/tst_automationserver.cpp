@@ -1,0 +1,546 @@
+#include "boardprocess.h"
+#include "serverfixture.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString PostJobInterface = QStringLiteral("OrvexKelPostJob._PostJob");
+const QString EarlierInterface = QStringLiteral("OrvexKelPostJob.PostJob___v0");
+const QString DispatchInterface = QStringLiteral("OrvexKelPostJob.IDispatch");
+const QString UnknownInterface = QStringLiteral("OrvexKelPostJob.IUnknown");
+
+constexpr int FieldId = 0x60030002;
+constexpr int ActionId = 0x60030003;
+constexpr int WriteLogId = 0x60030005;
+
+QString errorName(const QDBusMessage &reply) {
+    return reply.type() == QDBusMessage::ErrorMessage ? reply.errorName() : QString();
+}
+
+QVariant variantArg(const QVariant &value) {
+    return QVariant::fromValue(QDBusVariant(value));
+}
+
+// ("tag", <value>) as the type library defines it for AnyOther.
+QVariant tagged(const QString &tag, const QVariant &value) {
+    QDBusArgument structure;
+    structure.beginStructure();
+    structure << tag << QDBusVariant(value);
+    structure.endStructure();
+    return QVariant::fromValue(structure);
+}
+
+QStringList gdbusCall(const QString &path, const QString &method, const QStringList &arguments,
+                      int *exitCode) {
+    QProcess gdbus;
+    gdbus.start(QStringLiteral("gdbus"),
+                QStringList{QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                            QLatin1StringView(ServerFixture::ServiceName), QStringLiteral("--object-path"),
+                            path, QStringLiteral("--method"), method} +
+                    arguments);
+    if (!gdbus.waitForFinished(60000))
+        return {};
+    *exitCode = gdbus.exitCode();
+    return {QString::fromUtf8(gdbus.readAllStandardOutput()).trimmed(),
+            QString::fromUtf8(gdbus.readAllStandardError()).trimmed()};
+}
+
+} // namespace
+
+class tst_AutomationServer : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startsOnFirstCreationAndReleaseEndsEveryObject();
+    void callsByNameWithGdbus_data();
+    void callsByNameWithGdbus();
+    void refusesAnyOtherFormsWithoutMeaning_data();
+    void refusesAnyOtherFormsWithoutMeaning();
+    void invokesByDispatchId_data();
+    void invokesByDispatchId();
+    void looksUpDispatchIds_data();
+    void looksUpDispatchIds();
+    void answersQueryInterface_data();
+    void answersQueryInterface();
+    void earlierInterfaceBehavesIdentically();
+    void readsDebugModeAtCreation_data();
+    void readsDebugModeAtCreation();
+    void servesCallsDuringBlockingActionInArrivalOrder();
+    void survivesBadCalls();
+    void secondServerRefusesOwnedName();
+    void introspectionCarriesTheTypeLibrary();
+
+private:
+    std::unique_ptr<ServerFixture> m_server;
+    std::unique_ptr<BoardProcess> m_board;
+    QString m_object;
+
+    void startBoardAndServer(const QStringList &boardArguments = {});
+    bool createObject();
+};
+
+void tst_AutomationServer::initTestCase() {
+    QVERIFY(QDBusConnection::sessionBus().isConnected());
+    QVERIFY(ServerFixture::endServer());
+}
+
+void tst_AutomationServer::init() {
+    m_server = std::make_unique<ServerFixture>();
+    QVERIFY(m_server->prepare());
+}
+
+void tst_AutomationServer::cleanup() {
+    QVERIFY(ServerFixture::endServer());
+    m_object.clear();
+    m_board.reset();
+    m_server.reset();
+}
+
+void tst_AutomationServer::startBoardAndServer(const QStringList &boardArguments) {
+    m_board = std::make_unique<BoardProcess>(boardArguments);
+    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
+    QVERIFY(m_server->prepare(m_board->proxyUrl()));
+}
+
+bool tst_AutomationServer::createObject() {
+    QDBusMessage error;
+    m_object = ServerFixture::createInstance(&error);
+    if (m_object.isEmpty())
+        qWarning() << "creation failed:" << error.errorName() << error.errorMessage();
+    return !m_object.isEmpty();
+}
+
+void tst_AutomationServer::startsOnFirstCreationAndReleaseEndsEveryObject() {
+    QVERIFY(!ServerFixture::isRunning());
+    const QString first = ServerFixture::createInstance();
+    QCOMPARE(first, QStringLiteral("/OrvexKelPostJob/PostJob/1"));
+    const uint pid = ServerFixture::serverPid();
+    QVERIFY(pid != 0);
+
+    // A second client's object lives in the same process.
+    const QString second = ServerFixture::createInstance();
+    QCOMPARE(second, QStringLiteral("/OrvexKelPostJob/PostJob/2"));
+    QCOMPARE(ServerFixture::serverPid(), pid);
+
+    // The release is answered before the process ends.
+    const QDBusMessage released = ServerFixture::call(first, UnknownInterface, QStringLiteral("Release"));
+    QCOMPARE(released.type(), QDBusMessage::ReplyMessage);
+    QVERIFY(ServerFixture::waitUntilGone());
+
+    const QDBusMessage orphan = ServerFixture::call(second, PostJobInterface, QStringLiteral("Field"),
+                                                    {QStringLiteral("a"), QStringLiteral("b")}, false);
+    QCOMPARE(errorName(orphan), QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner"));
+}
+
+void tst_AutomationServer::callsByNameWithGdbus_data() {
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("record");
+
+    const QString writeLog = PostJobInterface + QStringLiteral(".WriteLog");
+    QTest::newRow("SubName only leaves Message and AnyOther empty")
+        << writeLog << QStringList{QStringLiteral("Sub")} << QStringLiteral("\"Sub\",\"\",\"\"");
+    QTest::newRow("SubName and Message")
+        << writeLog << QStringList{QStringLiteral("Sub"), QStringLiteral("Msg")}
+        << QStringLiteral("\"Sub\",\"Msg\",\"\"");
+    QTest::newRow("earlier interface name") << EarlierInterface + QStringLiteral(".WriteLog")
+                                            << QStringList{QStringLiteral("Old"), QStringLiteral("Msg")}
+                                            << QStringLiteral("\"Old\",\"Msg\",\"\"");
+
+    const auto anyOther = [&](const char *name, const char *value, const char *record) {
+        QTest::newRow(name) << writeLog
+                            << QStringList{QStringLiteral("Sub"), QStringLiteral("Msg"),
+                                           QString::fromUtf8(value)}
+                            << QStringLiteral("\"Sub\",\"Msg\",") + QString::fromUtf8(record);
+    };
+    anyOther("AnyOther text", "<'note'>", "\"note\"");
+    anyOther("AnyOther int32", "<42>", "42");
+    anyOther("AnyOther int64", "<int64 -7>", "-7");
+    anyOther("AnyOther byte", "<byte 200>", "200");
+    anyOther("AnyOther boolean", "<true>", "#TRUE#");
+    anyOther("AnyOther double", "<1.5>", "1.5");
+    anyOther("AnyOther nested variant", "<<'deep'>>", "\"deep\"");
+    anyOther("tagged empty", "<('empty', <''>)>", "");
+    anyOther("tagged null", "<('null', <''>)>", "#NULL#");
+    anyOther("tagged date and time", "<('date', <'2010-01-19T15:07:45'>)>", "#2010-01-19 15:07:45#");
+    anyOther("tagged date", "<('date', <'2010-01-09'>)>", "#2010-01-09#");
+    anyOther("tagged error", "<('error', <7>)>", "#ERROR 7#");
+    anyOther("tagged currency", "<('currency', <int64 125000>)>", "12.5");
+    anyOther("tagged single", "<('single', <0.5>)>", "0.5");
+}
+
+void tst_AutomationServer::callsByNameWithGdbus() {
+    QFETCH(QString, method);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, record);
+
+    QVERIFY(createObject());
+    int exitCode = -1;
+    const QStringList output = gdbusCall(m_object, method, arguments, &exitCode);
+    QVERIFY2(exitCode == 0, qPrintable(output.join(u'\n')));
+    QCOMPARE(output.value(0), QStringLiteral("()"));
+
+    const QStringList records = m_server->logRecords();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(withoutTimeStamp(records.first()), record);
+}
+
+void tst_AutomationServer::refusesAnyOtherFormsWithoutMeaning_data() {
+    QTest::addColumn<QVariant>("anyOther");
+    QTest::addColumn<QString>("error");
+
+    const QString badType = QStringLiteral("OrvexKelPostJob.Error.BadVariableType");
+    QTest::newRow("unknown tag") << tagged(QStringLiteral("bogus"), 1) << badType;
+    QTest::newRow("tag in capitals") << tagged(QStringLiteral("NULL"), QString()) << badType;
+    QTest::newRow("date that is no date")
+        << tagged(QStringLiteral("date"), QStringLiteral("yesterday")) << badType;
+    QTest::newRow("error value as text") << tagged(QStringLiteral("error"), QStringLiteral("7")) << badType;
+    QTest::newRow("array") << QVariant(QStringList{QStringLiteral("a")}) << badType;
+    QTest::newRow("unsigned 64 bits beyond the signed range")
+        << QVariant(quint64(1) << 63) << QStringLiteral("OrvexKelPostJob.Error.Overflow");
+}
+
+void tst_AutomationServer::refusesAnyOtherFormsWithoutMeaning() {
+    QFETCH(QVariant, anyOther);
+    QFETCH(QString, error);
+
+    QVERIFY(createObject());
+    const QDBusMessage reply = ServerFixture::call(
+        m_object, PostJobInterface, QStringLiteral("WriteLog"),
+        {QStringLiteral("Sub"), QStringLiteral("Msg"), QVariant::fromValue(QDBusVariant(anyOther))});
+    QCOMPARE(errorName(reply), error);
+    QVERIFY(m_server->logRecords().isEmpty());
+}
+
+void tst_AutomationServer::invokesByDispatchId_data() {
+    QTest::addColumn<int>("dispid");
+    QTest::addColumn<QVariantList>("args");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("record");
+
+    const QString text = QStringLiteral("text");
+    QTest::newRow("Field returns the empty text")
+        << FieldId << QVariantList{variantArg(QStringLiteral("Title")), variantArg(text)} << QString()
+        << QString();
+    QTest::newRow("WriteLog with SubName only")
+        << WriteLogId << QVariantList{variantArg(QStringLiteral("Sub"))} << QString()
+        << QStringLiteral("\"Sub\",\"\",\"\"");
+    QTest::newRow("WriteLog with three arguments")
+        << WriteLogId
+        << QVariantList{variantArg(QStringLiteral("Sub")), variantArg(QStringLiteral("Msg")), variantArg(12)}
+        << QString() << QStringLiteral("\"Sub\",\"Msg\",12");
+    QTest::newRow("WriteLog with a tagged AnyOther")
+        << WriteLogId
+        << QVariantList{variantArg(QStringLiteral("Sub")), variantArg(QStringLiteral("Msg")),
+                        variantArg(tagged(QStringLiteral("null"), QString()))}
+        << QString() << QStringLiteral("\"Sub\",\"Msg\",#NULL#");
+    QTest::newRow("unknown dispatch id")
+        << 0x60030004 << QVariantList{} << QStringLiteral("OrvexKelPostJob.Error.MemberNotFound")
+        << QString();
+    QTest::newRow("Field with one argument")
+        << FieldId << QVariantList{variantArg(text)}
+        << QStringLiteral("OrvexKelPostJob.Error.BadParameterCount") << QString();
+    QTest::newRow("Action without arguments")
+        << ActionId << QVariantList{} << QStringLiteral("OrvexKelPostJob.Error.BadParameterCount")
+        << QString();
+    QTest::newRow("WriteLog with four arguments")
+        << WriteLogId << QVariantList{variantArg(text), variantArg(text), variantArg(text), variantArg(text)}
+        << QStringLiteral("OrvexKelPostJob.Error.BadParameterCount") << QString();
+    QTest::newRow("Field with a number for a text")
+        << FieldId << QVariantList{variantArg(text), variantArg(5)}
+        << QStringLiteral("OrvexKelPostJob.Error.ArgumentTypeMismatch") << QString();
+}
+
+void tst_AutomationServer::invokesByDispatchId() {
+    QFETCH(int, dispid);
+    QFETCH(QVariantList, args);
+    QFETCH(QString, error);
+    QFETCH(QString, record);
+
+    QVERIFY(createObject());
+    const QDBusMessage reply =
+        ServerFixture::call(m_object, DispatchInterface, QStringLiteral("Invoke"), {dispid, args});
+    QCOMPARE(errorName(reply), error);
+    if (error.isEmpty()) {
+        QCOMPARE(reply.signature(), QStringLiteral("v"));
+        if (dispid == FieldId)
+            QCOMPARE(qvariant_cast<QDBusVariant>(reply.arguments().first()).variant(), QVariant(QString()));
+    } else {
+        QVERIFY2(reply.errorMessage().endsWith(QLatin1StringView("[source: OrvexKelPostJob]")),
+                 qPrintable(reply.errorMessage()));
+    }
+    const QStringList records = m_server->logRecords();
+    QCOMPARE(records.isEmpty() ? QString() : withoutTimeStamp(records.last()), record);
+}
+
+void tst_AutomationServer::looksUpDispatchIds_data() {
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QList<int>>("ids");
+
+    QTest::newRow("Field") << QStringList{QStringLiteral("Field")} << QList<int>{FieldId};
+    QTest::newRow("Action with its parameter, any letter case")
+        << QStringList{QStringLiteral("ACTION"), QStringLiteral("actiontype")} << QList<int>{ActionId, 0};
+    QTest::newRow("WriteLog with parameters out of order")
+        << QStringList{QStringLiteral("writelog"), QStringLiteral("AnyOther"), QStringLiteral("SubName")}
+        << QList<int>{WriteLogId, 2, 0};
+    QTest::newRow("unknown member") << QStringList{QStringLiteral("PostXml")} << QList<int>{};
+    QTest::newRow("unknown parameter")
+        << QStringList{QStringLiteral("Field"), QStringLiteral("Value")} << QList<int>{};
+    QTest::newRow("no name") << QStringList{} << QList<int>{};
+}
+
+void tst_AutomationServer::looksUpDispatchIds() {
+    QFETCH(QStringList, names);
+    QFETCH(QList<int>, ids);
+
+    QVERIFY(createObject());
+    const QDBusMessage reply =
+        ServerFixture::call(m_object, DispatchInterface, QStringLiteral("GetIDsOfNames"), {QVariant(names)});
+    if (ids.isEmpty()) {
+        QCOMPARE(errorName(reply), QStringLiteral("OrvexKelPostJob.Error.UnknownName"));
+        return;
+    }
+    QCOMPARE(errorName(reply), QString());
+    QList<int> answered;
+    reply.arguments().first().value<QDBusArgument>() >> answered;
+    QCOMPARE(answered, ids);
+}
+
+void tst_AutomationServer::answersQueryInterface_data() {
+    QTest::addColumn<QString>("iid");
+    QTest::addColumn<QString>("interface");
+
+    QTest::newRow("current identifier")
+        << QStringLiteral("{3A5B6F4F-E114-4C64-B772-50DBEDA3EFB5}") << PostJobInterface;
+    QTest::newRow("earlier identifier, lower case, no braces")
+        << QStringLiteral("eb1bbc85-a2b0-4118-8d14-c898b471368f") << EarlierInterface;
+    QTest::newRow("IDispatch") << QStringLiteral("{00020400-0000-0000-C000-000000000046}")
+                               << DispatchInterface;
+    QTest::newRow("IUnknown") << QStringLiteral("{00000000-0000-0000-c000-000000000046}") << UnknownInterface;
+    QTest::newRow("class identifier is no interface")
+        << QStringLiteral("{512B22CC-7774-43C3-A9A8-E3AB492117C5}") << QString();
+    QTest::newRow("not an identifier") << QStringLiteral("_PostJob") << QString();
+}
+
+void tst_AutomationServer::answersQueryInterface() {
+    QFETCH(QString, iid);
+    QFETCH(QString, interface);
+
+    QVERIFY(createObject());
+    const QDBusMessage reply =
+        ServerFixture::call(m_object, UnknownInterface, QStringLiteral("QueryInterface"), {iid});
+    if (interface.isEmpty()) {
+        QCOMPARE(errorName(reply), QStringLiteral("OrvexKelPostJob.Error.NoInterface"));
+        QCOMPARE(reply.errorMessage(),
+                 QStringLiteral("No such interface supported (-2147467262) [source: OrvexKelPostJob]"));
+        return;
+    }
+    QCOMPARE(errorName(reply), QString());
+    QCOMPARE(reply.arguments().value(0).toString(), interface);
+}
+
+void tst_AutomationServer::earlierInterfaceBehavesIdentically() {
+    startBoardAndServer();
+    QVERIFY(createObject());
+
+    QStringList results;
+    for (const QString &interface : {PostJobInterface, EarlierInterface}) {
+        const QDBusMessage field = ServerFixture::call(m_object, interface, QStringLiteral("Field"),
+                                                       {QStringLiteral("JobCode"), interface});
+        QCOMPARE(field.arguments().value(0), QVariant(QString()));
+        const QDBusMessage action =
+            ServerFixture::call(m_object, interface, QStringLiteral("Action"), {QStringLiteral("Add")});
+        results.append(action.arguments().value(0).toString());
+    }
+    QCOMPARE(results, (QStringList{QStringLiteral("S1"), QStringLiteral("S2")}));
+
+    const QList<QJsonObject> postings = m_board->postings();
+    QCOMPARE(postings.size(), 2);
+    QCOMPARE(BoardProcess::fieldsOf(postings[1]).value(0).second, EarlierInterface);
+}
+
+void tst_AutomationServer::readsDebugModeAtCreation_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<bool>("created");
+    QTest::addColumn<bool>("debugCopy");
+
+    QTest::newRow("no file is off") << QByteArray() << true << false;
+    QTest::newRow("1 is on") << QByteArray("[General]\nDebugMode=1\n") << true << true;
+    QTest::newRow("-1 is on") << QByteArray("[General]\nDebugMode=-1\n") << true << true;
+    QTest::newRow("True is on") << QByteArray("[General]\nDebugMode=True\n") << true << true;
+    QTest::newRow("true is on") << QByteArray("[General]\nDebugMode=true\n") << true << true;
+    QTest::newRow("0 is off") << QByteArray("[General]\nDebugMode=0\n") << true << false;
+    QTest::newRow("False is off") << QByteArray("[General]\nDebugMode=False\n") << true << false;
+    QTest::newRow("empty fails creation") << QByteArray("[General]\nDebugMode=\n") << false << false;
+    QTest::newRow("yes fails creation") << QByteArray("[General]\nDebugMode=yes\n") << false << false;
+}
+
+void tst_AutomationServer::readsDebugModeAtCreation() {
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, created);
+    QFETCH(bool, debugCopy);
+
+    startBoardAndServer();
+    if (!ini.isNull())
+        QVERIFY(m_server->writeIni(ini));
+
+    QDBusMessage error;
+    const QString path = ServerFixture::createInstance(&error);
+    if (!created) {
+        QVERIFY(path.isEmpty());
+        QCOMPARE(error.errorName(), QStringLiteral("OrvexKelPostJob.Error.TypeMismatch"));
+        QCOMPARE(error.errorMessage(), QStringLiteral("Type mismatch (13) [source: OrvexKelPostJob]"));
+        // No object was made: the next one still gets the first path.
+        QVERIFY(m_server->writeIni("[General]\nDebugMode=0\n"));
+        QCOMPARE(ServerFixture::createInstance(), QStringLiteral("/OrvexKelPostJob/PostJob/1"));
+        return;
+    }
+    QVERIFY2(!path.isEmpty(), qPrintable(error.errorMessage()));
+    const QDBusMessage action =
+        ServerFixture::call(path, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+    QCOMPARE(action.arguments().value(0).toString(), QStringLiteral("S1"));
+    QCOMPARE(m_server->debugCopies().size(), debugCopy ? 1 : 0);
+}
+
+void tst_AutomationServer::servesCallsDuringBlockingActionInArrivalOrder() {
+    startBoardAndServer();
+    QVERIFY(createObject());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const auto asyncCall = [&](const QString &member, const QVariantList &arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName),
+                                                              m_object, PostJobInterface, member);
+        message.setArguments(arguments);
+        return bus.asyncCall(message, 60000);
+    };
+
+    QVERIFY(ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Field"),
+                                {QStringLiteral("BoardFault"), QStringLiteral("delay:1500")})
+                .type() == QDBusMessage::ReplyMessage);
+
+    QStringList finished;
+    std::vector<std::unique_ptr<QDBusPendingCallWatcher>> watchers;
+    const auto watch = [&](const QString &name, const QDBusPendingCall &call) {
+        auto watcher = std::make_unique<QDBusPendingCallWatcher>(call);
+        connect(watcher.get(), &QDBusPendingCallWatcher::finished, this,
+                [&finished, name] { finished.append(name); });
+        watchers.push_back(std::move(watcher));
+    };
+    watch(QStringLiteral("Action"), asyncCall(QStringLiteral("Action"), {QStringLiteral("Add")}));
+    // Sent only once the board holds the posting, so they arrive while Action blocks.
+    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 30000);
+    watch(QStringLiteral("During1"), asyncCall(QStringLiteral("WriteLog"), {QStringLiteral("During1")}));
+    watch(QStringLiteral("Field"),
+          asyncCall(QStringLiteral("Field"), {QStringLiteral("JobCode"), QStringLiteral("Next")}));
+    watch(QStringLiteral("During2"), asyncCall(QStringLiteral("WriteLog"), {QStringLiteral("During2")}));
+
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 4, 30000);
+    QCOMPARE(finished, (QStringList{QStringLiteral("Action"), QStringLiteral("During1"),
+                                    QStringLiteral("Field"), QStringLiteral("During2")}));
+    QCOMPARE(watchers.front()->reply().arguments().value(0).toString(), QStringLiteral("S1"));
+
+    // Every record of the exchange comes before the calls that waited for it.
+    const QStringList records = m_server->logRecords();
+    QVERIFY(records.size() >= 4);
+    QCOMPARE(withoutTimeStamp(records[records.size() - 2]), QStringLiteral("\"During1\",\"\",\"\""));
+    QCOMPARE(withoutTimeStamp(records.last()), QStringLiteral("\"During2\",\"\",\"\""));
+}
+
+void tst_AutomationServer::survivesBadCalls() {
+    QVERIFY(createObject());
+    const uint pid = ServerFixture::serverPid();
+
+    struct BadCall {
+        QString path;
+        QString interface;
+        QString member;
+        QVariantList arguments;
+        QString error;
+    };
+    const QString unknownMethod = QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod");
+    const QString unknownInterface = QStringLiteral("org.freedesktop.DBus.Error.UnknownInterface");
+    const QList<BadCall> calls{
+        {m_object, PostJobInterface, QStringLiteral("Field"), {QStringLiteral("only one")}, unknownMethod},
+        {m_object, PostJobInterface, QStringLiteral("Field"), {1, 2}, unknownMethod},
+        {m_object, PostJobInterface, QStringLiteral("PostXml"), {QStringLiteral("x")}, unknownMethod},
+        {m_object, QStringLiteral("OrvexKelPostJob.Nothing"), QStringLiteral("Field"), {}, unknownInterface},
+        {QStringLiteral("/OrvexKelPostJob/PostJob/99"),
+         PostJobInterface,
+         QStringLiteral("Action"),
+         {QStringLiteral("Add")},
+         QStringLiteral("org.freedesktop.DBus.Error.UnknownObject")},
+        {m_object,
+         DispatchInterface,
+         QStringLiteral("Invoke"),
+         {QStringLiteral("x"), QVariantList{}},
+         unknownMethod},
+        {m_object,
+         DispatchInterface,
+         QStringLiteral("Invoke"),
+         {FieldId, QVariantList{variantArg(QVariantList{1, 2}), variantArg(QStringLiteral("v"))}},
+         QStringLiteral("OrvexKelPostJob.Error.BadVariableType")},
+        {m_object,
+         QStringLiteral("OrvexKelPostJob.ClassFactory"),
+         QStringLiteral("CreateInstance"),
+         {},
+         unknownInterface},
+    };
+    for (const BadCall &bad : calls) {
+        const QDBusMessage reply = ServerFixture::call(bad.path, bad.interface, bad.member, bad.arguments);
+        QVERIFY2(errorName(reply) == bad.error, qPrintable(bad.member + u' ' + reply.errorName()));
+    }
+
+    QCOMPARE(ServerFixture::serverPid(), pid);
+    const QDBusMessage good = ServerFixture::call(m_object, PostJobInterface, QStringLiteral("WriteLog"),
+                                                  {QStringLiteral("StillHere")});
+    QCOMPARE(good.type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(m_server->logRecords().size(), 1);
+}
+
+void tst_AutomationServer::secondServerRefusesOwnedName() {
+    QVERIFY(createObject());
+    QProcess second;
+    second.start(QStringLiteral(ORVEX_SERVER_EXECUTABLE), QStringList{});
+    QVERIFY(second.waitForFinished(30000));
+    QVERIFY(second.exitCode() != 0);
+    QVERIFY2(second.readAllStandardError().contains("already owned"), "no reason given");
+    QVERIFY(ServerFixture::isRunning());
+}
+
+void tst_AutomationServer::introspectionCarriesTheTypeLibrary() {
+    QVERIFY(createObject());
+    const QDBusMessage reply = ServerFixture::call(
+        m_object, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+    const QString xml = reply.arguments().value(0).toString();
+    for (const char *expected :
+         {"interface name=\"OrvexKelPostJob._PostJob\"", "interface name=\"OrvexKelPostJob.PostJob___v0\"",
+          "interface name=\"OrvexKelPostJob.IDispatch\"", "interface name=\"OrvexKelPostJob.IUnknown\"",
+          "{3A5B6F4F-E114-4C64-B772-50DBEDA3EFB5}", "{EB1BBC85-A2B0-4118-8D14-C898B471368F}", "0x60030005"})
+        QVERIFY2(xml.contains(QLatin1StringView(expected)), expected);
+    QCOMPARE(xml.count(QLatin1StringView("<method name=\"WriteLog\">")), 6);
+
+    const QDBusMessage factory = ServerFixture::call(QLatin1StringView(ServerFixture::FactoryPath),
+                                                     QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                                     QStringLiteral("Introspect"));
+    const QString factoryXml = factory.arguments().value(0).toString();
+    for (const char *expected :
+         {"{512B22CC-7774-43C3-A9A8-E3AB492117C5}", "{0517C8CE-AAB6-4719-B67B-F0CAE33828DB}",
+          "\"OrvexKelPostJob.TypeLibrary.Version\"", "(sv)"})
+        QVERIFY2(factoryXml.contains(QLatin1StringView(expected)), expected);
+}
+
+QTEST_GUILESS_MAIN(tst_AutomationServer)
+#include "tst_automationserver.moc"
