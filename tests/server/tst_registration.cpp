@@ -1,0 +1,192 @@
+#include "buswire.h"
+#include "identity.h"
+#include "registration.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run runServer(const QStringList &arguments, const QString &dataHome) {
+    QProcess server;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    server.setProcessEnvironment(environment);
+    server.start(QStringLiteral(ORVEX_SERVER_EXECUTABLE), arguments);
+    if (!server.waitForFinished(30000))
+        return {};
+    return {server.exitCode(), server.readAllStandardOutput(), server.readAllStandardError()};
+}
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The 16 bytes of a GUID as the platform lays it out: three little-endian fields, then eight bytes.
+QByteArray guidBytes(const char *text) {
+    const QUuid id(QLatin1StringView{text});
+    QByteArray bytes;
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.append(char(id.data1 >> shift));
+    bytes.append(char(id.data2)).append(char(id.data2 >> 8));
+    bytes.append(char(id.data3)).append(char(id.data3 >> 8));
+    bytes.append(reinterpret_cast<const char *>(id.data4), 8);
+    return bytes;
+}
+
+} // namespace
+
+class tst_Registration : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void registersAndUnregistersWithEverySpelling_data();
+    void registersAndUnregistersWithEverySpelling();
+    void unregisteringWhatIsNotThereSucceeds();
+    void printsItsVersion();
+    void refusesUnknownArguments_data();
+    void refusesUnknownArguments();
+    void quotesAnExecutablePathWithSpaces();
+    void carriesTheInterfaceIdentifierRecord();
+    void carriesTheVersionStrings();
+    void readsErrorMessagesBack_data();
+    void readsErrorMessagesBack();
+};
+
+void tst_Registration::registersAndUnregistersWithEverySpelling_data() {
+    QTest::addColumn<QString>("registerSwitch");
+    QTest::addColumn<QString>("unregisterSwitch");
+
+    QTest::newRow("long options") << QStringLiteral("--regserver") << QStringLiteral("--unregserver");
+    QTest::newRow("slash, mixed case") << QStringLiteral("/RegServer") << QStringLiteral("/UnregServer");
+    QTest::newRow("dash, capitals") << QStringLiteral("-REGSERVER") << QStringLiteral("-unRegServer");
+}
+
+void tst_Registration::registersAndUnregistersWithEverySpelling() {
+    QFETCH(QString, registerSwitch);
+    QFETCH(QString, unregisterSwitch);
+
+    QTemporaryDir dataHome;
+    const Orvex::RegistrationFiles files(dataHome.path());
+    const Run registered = runServer({registerSwitch}, dataHome.path());
+    QVERIFY2(registered.exitCode == 0, registered.err.constData());
+
+    QCOMPARE(readFile(files.serviceFile),
+             QByteArray("[D-BUS Service]\nName=OrvexKelPostJob.PostJob\nExec=" ORVEX_SERVER_EXECUTABLE "\n"));
+    QCOMPARE(readFile(files.typeLibrary), readFile(QStringLiteral(ORVEX_TYPE_LIBRARY_SOURCE)));
+    const QByteArray record = readFile(files.record);
+    for (const char *line :
+         {"ClassId={512B22CC-7774-43C3-A9A8-E3AB492117C5}\n", "ProgId=OrvexKelPostJob.PostJob\n",
+          "InterfaceIds={EB1BBC85-A2B0-4118-8D14-C898B471368F} {3A5B6F4F-E114-4C64-B772-50DBEDA3EFB5}\n",
+          "TypeLibraryId={0517C8CE-AAB6-4719-B67B-F0CAE33828DB}\n", "TypeLibraryVersion=2.1\n",
+          "LocalServer=" ORVEX_SERVER_EXECUTABLE "\n"})
+        QVERIFY2(record.contains(line), line);
+
+    const Run unregistered = runServer({unregisterSwitch}, dataHome.path());
+    QVERIFY2(unregistered.exitCode == 0, unregistered.err.constData());
+    QVERIFY(!QFile::exists(files.serviceFile));
+    QVERIFY(!QFile::exists(files.typeLibrary));
+    QVERIFY(!QFile::exists(files.record));
+}
+
+void tst_Registration::unregisteringWhatIsNotThereSucceeds() {
+    QTemporaryDir dataHome;
+    QCOMPARE(runServer({QStringLiteral("--unregserver")}, dataHome.path()).exitCode, 0);
+}
+
+void tst_Registration::printsItsVersion() {
+    QTemporaryDir dataHome;
+    const Run run = runServer({QStringLiteral("--version")}, dataHome.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("1.00.0002\n"));
+}
+
+void tst_Registration::refusesUnknownArguments_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("unknown switch") << QStringList{QStringLiteral("--register")};
+    QTest::newRow("two switches") << QStringList{QStringLiteral("--regserver"),
+                                                 QStringLiteral("--unregserver")};
+    QTest::newRow("bare word") << QStringList{QStringLiteral("regserver")};
+}
+
+void tst_Registration::refusesUnknownArguments() {
+    QFETCH(QStringList, arguments);
+    QTemporaryDir dataHome;
+    const Run run = runServer(arguments, dataHome.path());
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.err.contains("Usage"));
+    QVERIFY(!QFile::exists(Orvex::RegistrationFiles(dataHome.path()).serviceFile));
+}
+
+void tst_Registration::quotesAnExecutablePathWithSpaces() {
+    QCOMPARE(Orvex::serviceFileText(QStringLiteral("/opt/My Apps/Orvex\"Kel/OrvexKelPostJob")),
+             QByteArray("[D-BUS Service]\nName=OrvexKelPostJob.PostJob\n"
+                        "Exec=\"/opt/My Apps/Orvex\\\"Kel/OrvexKelPostJob\"\n"));
+}
+
+void tst_Registration::carriesTheInterfaceIdentifierRecord() {
+    const QByteArray record = readFile(QStringLiteral(":/OrvexKelPostJob/_IID_POSTJOB/1"));
+    QCOMPARE(record.size(), 36);
+    QCOMPARE(record.left(4), QByteArray("\x20\x00\x00\x00", 4));
+    QCOMPARE(record.mid(4, 16), guidBytes(Orvex::Identity::EarlierPostJobInterfaceId));
+    QCOMPARE(record.mid(20, 16), guidBytes(Orvex::Identity::PostJobInterfaceId));
+}
+
+void tst_Registration::carriesTheVersionStrings() {
+    const QByteArray version = readFile(QStringLiteral(":/OrvexKelPostJob/versioninfo.ini"));
+    for (const char *line :
+         {"[StringFileInfo\\040904B0]\n", "FileVersion=1.00.0002\n", "ProductVersion=1.00.0002\n",
+          "InternalName=OrvexKelPostJob\n", "ProductName=OrvexKelPostJob\n",
+          "OriginalFilename=OrvexKelPostJob\n", "OLESelfRegister=\n"})
+        QVERIFY2(version.contains(line), line);
+}
+
+void tst_Registration::readsErrorMessagesBack_data() {
+    QTest::addColumn<qint32>("number");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("type mismatch") << 13 << QStringLiteral("OrvexKelPostJob")
+                                   << QStringLiteral("Type mismatch")
+                                   << QStringLiteral("OrvexKelPostJob.Error.TypeMismatch");
+    QTest::newRow("negative HRESULT") << qint32(0x80004002) << QStringLiteral("OrvexKelPostJob")
+                                      << QStringLiteral("No such interface supported")
+                                      << QStringLiteral("OrvexKelPostJob.Error.NoInterface");
+    QTest::newRow("description with its own brackets")
+        << 1004 << QStringLiteral("Other.Source") << QStringLiteral("Odd (1) [source: x] text")
+        << QStringLiteral("OrvexKelPostJob.Error");
+    QTest::newRow("empty description") << 6 << QStringLiteral("OrvexKelPostJob") << QString()
+                                       << QStringLiteral("OrvexKelPostJob.Error.Overflow");
+}
+
+void tst_Registration::readsErrorMessagesBack() {
+    QFETCH(qint32, number);
+    QFETCH(QString, source);
+    QFETCH(QString, description);
+    QFETCH(QString, name);
+
+    const Orvex::AutomationError error(number, source, description);
+    QCOMPARE(Orvex::BusWire::errorName(error), name);
+    qint32 parsedNumber = 0;
+    QString parsedSource;
+    QString parsedDescription;
+    QVERIFY(Orvex::BusWire::parseErrorMessage(Orvex::BusWire::errorMessage(error), &parsedNumber,
+                                              &parsedSource, &parsedDescription));
+    QCOMPARE(parsedNumber, number);
+    QCOMPARE(parsedSource, source);
+    QCOMPARE(parsedDescription, description);
+}
+
+QTEST_GUILESS_MAIN(tst_Registration)
+#include "tst_registration.moc"
