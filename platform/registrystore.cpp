@@ -1,8 +1,9 @@
 #include "registrystore.h"
 
+#include "registrylogging.h"
+
 #include <QDir>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QStringList>
@@ -10,8 +11,6 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
-
-Q_LOGGING_CATEGORY(lcRegistry, "orvex.platform.registry")
 
 namespace Orvex {
 
@@ -294,8 +293,11 @@ RegistryStore::Key RegistryStore::readKey(const QString &regText, const QString 
     bool utf16Format = false;
     if (header == Utf16Header)
         utf16Format = true;
-    else if (header != AnsiHeader)
+    else if (header != AnsiHeader) {
+        if (!header.isEmpty())
+            qCDebug(lcRegistry) << "no REGEDIT4 or version 5.00 header; registry text ignored";
         return key;
+    }
 
     bool inKey = false;
     while (index < lines.size()) {

@@ -78,10 +78,13 @@ public:
     // Handles still open; for tests that check every open is closed.
     qsizetype openHandleCount() const { return qsizetype(m_openKeys.size()); }
 
+    // One value as the ANSI calls hand it out.
     struct Value {
         quint32 type = REG_NONE;
         QByteArray data;
     };
+
+private:
     struct Key {
         bool exists = false;
         // By case-folded name; the default value under the empty name.
@@ -90,7 +93,6 @@ public:
     // The snapshot of one key as a .reg text describes it; keyPath starts with the root's full name.
     static Key readKey(const QString &regText, const QString &keyPath);
 
-private:
     struct Source {
         bool isFile = true;
         QString fileOrText;
