@@ -3,6 +3,8 @@
 #include "locationfixture.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -76,6 +78,24 @@ private Q_SLOTS:
         const QString found = FuncLib::GetSuiteFolder();
         QVERIFY(QDir::setCurrent(previous));
         QCOMPARE(found, QStringLiteral("Orvex\\"));
+        QCOMPARE(FuncLib::GetSuiteFolder(), QString());
+    }
+
+    void processDefaultFollowsTheMachineFile() {
+        // add_orvex_test gives this process private XDG folders, so the real default context is safe here.
+        QTemporaryDir shared;
+        QVERIFY(QDir(shared.path()).mkdir(QStringLiteral("Orvex")));
+        const QString machineFile = Orvex::RegistryStore::machineRegistryFile();
+        QVERIFY(machineFile.contains(QStringLiteral(".home")));
+        QVERIFY(QDir().mkpath(QFileInfo(machineFile).path()));
+        QFile file(machineFile);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(regFile(QStringLiteral("[HKEY_LOCAL_MACHINE\\") + ShellFoldersSection +
+                           regString(QStringLiteral("Common AppData"), shared.path()))
+                       .toUtf8());
+        file.close();
+        QCOMPARE(FuncLib::GetSuiteFolder(), shared.path() + QStringLiteral("\\Orvex\\"));
+        QVERIFY(file.remove());
         QCOMPARE(FuncLib::GetSuiteFolder(), QString());
     }
 };
