@@ -1,6 +1,7 @@
 #include "postjobtool.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <cstdio>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvex-postjob"));
+    // Output is the table and the errors; QT_LOGGING_RULES still turns the tracing back on.
+    QLoggingCategory::setFilterRules(QStringLiteral("orvex.*.debug=false"));
 
     QTextStream out(stdout);
     QTextStream err(stderr);

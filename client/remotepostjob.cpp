@@ -20,8 +20,9 @@ constexpr int NoTimeout = std::numeric_limits<int>::max();
 // Release is answered at once or not at all (the server may end before replying); bound the wait so a
 // destructor never hangs.
 constexpr int ReleaseTimeoutMs = 30'000;
-// Bounds the replies held for a very long listing; beyond this the oldest is collected first.
-constexpr qsizetype MaxFieldsInFlight = 1024;
+// The bus caps the calls a connection may have awaiting replies (128 by the daemon's own default), so a
+// long listing keeps a window in flight, collecting the oldest reply before sending more.
+constexpr qsizetype MaxFieldsInFlight = 64;
 
 // The object has been released or its server has ended.
 constexpr qint32 ObjectDisconnected = static_cast<qint32>(0x80010108); // RPC_E_DISCONNECTED

@@ -1,0 +1,120 @@
+#include "listing.h"
+
+#include <QTest>
+
+using Orvex::Listing;
+using Fields = QList<std::pair<QString, QString>>;
+
+class TestListing : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void splitsFieldArguments_data();
+    void splitsFieldArguments();
+    void readsListingsInOrder();
+    void refusesMalformedFiles_data();
+    void refusesMalformedFiles();
+    void jobCodeIsTheLastExactMatch();
+};
+
+void TestListing::splitsFieldArguments_data() {
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("plain") << QStringLiteral("JobCode=J1") << true << QStringLiteral("JobCode")
+                           << QStringLiteral("J1");
+    QTest::newRow("value keeps later equals signs")
+        << QStringLiteral("Query=a=b==c") << true << QStringLiteral("Query") << QStringLiteral("a=b==c");
+    QTest::newRow("empty value") << QStringLiteral("Note=") << true << QStringLiteral("Note") << QString();
+    QTest::newRow("spaces kept") << QStringLiteral(" Title = x ") << true << QStringLiteral(" Title ")
+                                 << QStringLiteral(" x ");
+    QTest::newRow("no equals sign") << QStringLiteral("JobCode") << false << QString() << QString();
+    QTest::newRow("no name") << QStringLiteral("=J1") << false << QString() << QString();
+}
+
+void TestListing::splitsFieldArguments() {
+    QFETCH(QString, argument);
+    QFETCH(bool, valid);
+    std::pair<QString, QString> field;
+    QCOMPARE(Orvex::parseFieldArgument(argument, &field), valid);
+    if (valid) {
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        QCOMPARE(field.first, name);
+        QCOMPARE(field.second, value);
+    }
+}
+
+void TestListing::readsListingsInOrder() {
+    const QByteArray json = R"([
+        {"action": "Add", "fields": [["Zeta", "1"], ["Alpha", "R&D <x>"], ["Zeta", "2"]]},
+        {"fields": [{"name": "JobCode", "value": "J2"}, {"value": "", "name": "Note"}], "action": "Delete"},
+        {"action": "Add", "fields": []}
+    ])";
+    QString error;
+    const QList<Listing> listings = Orvex::parseListings(json, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(listings.size(), 3);
+    QCOMPARE(listings.at(0).action, QStringLiteral("Add"));
+    QCOMPARE(listings.at(0).fields, (Fields{{QStringLiteral("Zeta"), QStringLiteral("1")},
+                                            {QStringLiteral("Alpha"), QStringLiteral("R&D <x>")},
+                                            {QStringLiteral("Zeta"), QStringLiteral("2")}}));
+    QCOMPARE(listings.at(1).action, QStringLiteral("Delete"));
+    QCOMPARE(listings.at(1).fields, (Fields{{QStringLiteral("JobCode"), QStringLiteral("J2")},
+                                            {QStringLiteral("Note"), QString()}}));
+    QVERIFY(listings.at(2).fields.isEmpty());
+}
+
+void TestListing::refusesMalformedFiles_data() {
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("syntax error names line and column")
+        << QByteArray("[\n  {\"action\": \"Add\",, }\n]") << QStringLiteral("line 2, column");
+    QTest::newRow("not an array") << QByteArray(R"({"action": "Add", "fields": []})")
+                                  << QStringLiteral("expected a JSON array");
+    QTest::newRow("empty array") << QByteArray("[]") << QStringLiteral("no listings");
+    QTest::newRow("listing not an object") << QByteArray(R"([["Add"]])") << QStringLiteral("listing 1:");
+    QTest::newRow("missing action") << QByteArray(R"([{"fields": []}])") << QStringLiteral("\"action\"");
+    QTest::newRow("empty action") << QByteArray(R"([{"action": "", "fields": []}])")
+                                  << QStringLiteral("non-empty");
+    QTest::newRow("misspelt key") << QByteArray(R"([{"action": "Add", "field": []}])")
+                                  << QStringLiteral("unknown key \"field\"");
+    QTest::newRow("object form loses order")
+        << QByteArray(R"([{"action": "Add", "fields": {"JobCode": "J1"}}])") << QStringLiteral("order");
+    QTest::newRow("missing fields") << QByteArray(R"([{"action": "Add"}])")
+                                    << QStringLiteral("\"fields\" must");
+    QTest::newRow("number value") << QByteArray(R"([{"action": "Add", "fields": [["Salary", 5]]}])")
+                                  << QStringLiteral("field 1:");
+    QTest::newRow("pair of three") << QByteArray(R"([{"action": "Add", "fields": [["a", "b", "c"]]}])")
+                                   << QStringLiteral("field 1:");
+    QTest::newRow("object field with extra key")
+        << QByteArray(R"([{"action": "Add", "fields": [{"name": "a", "value": "b", "x": "y"}]}])")
+        << QStringLiteral("field 1:");
+    QTest::newRow("empty name in the second listing")
+        << QByteArray(
+               R"([{"action": "Add", "fields": []}, {"action": "Add", "fields": [["x", "1"], ["", "v"]]}])")
+        << QStringLiteral("listing 2: field 2: the field name is empty");
+}
+
+void TestListing::refusesMalformedFiles() {
+    QFETCH(QByteArray, json);
+    QFETCH(QString, message);
+    QString error;
+    QVERIFY(Orvex::parseListings(json, &error).isEmpty());
+    QVERIFY2(error.contains(message), qPrintable(error));
+}
+
+void TestListing::jobCodeIsTheLastExactMatch() {
+    Listing listing;
+    QCOMPARE(listing.jobCode(), QString());
+    listing.fields = {{QStringLiteral("JobCode"), QStringLiteral("J1")},
+                      {QStringLiteral("JobCode"), QStringLiteral("J2")},
+                      {QStringLiteral("jobcode"), QStringLiteral("lower")}};
+    QCOMPARE(listing.jobCode(), QStringLiteral("J2"));
+}
+
+QTEST_GUILESS_MAIN(TestListing)
+#include "tst_listing.moc"

@@ -1,0 +1,321 @@
+#include "activatedserver.h"
+#include "boardprocess.h"
+#include "postjobtool.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ToolRun runTool(const QStringList &arguments, const QProcessEnvironment &environment = {}) {
+    QProcess process;
+    if (!environment.isEmpty())
+        process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE), arguments);
+    ToolRun run;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
+        run.err = QStringLiteral("the tool did not finish: ") + process.errorString();
+        return run;
+    }
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QString writeFile(const QTemporaryDir &folder, const QByteArray &content) {
+    const QString path = folder.filePath(QStringLiteral("listings.json"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return QString();
+    return path;
+}
+
+// The table row of one listing, as the tool lines it up for the given job code column width.
+QString tableRow(int listing, const QString &jobCode, int jobCodeWidth, const QString &result) {
+    return QStringLiteral("%1  %2  %3\n").arg(listing, 7).arg(jobCode.leftJustified(jobCodeWidth), result);
+}
+
+} // namespace
+
+class TestPostJobTool : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void postsFieldsAndPrintsTable();
+    void postsListingsFile();
+    void failedListingSetsExitStatus();
+    void previewPostsNothing();
+    void refusesBadInput_data();
+    void refusesBadInput();
+    void reportsMissingServer();
+    void logWritesRecord_data();
+    void logWritesRecord();
+    void helpOnEveryCommand_data();
+    void helpOnEveryCommand();
+    void showsProgressOnTerminal();
+
+private:
+    std::unique_ptr<BoardProcess> m_board;
+    std::unique_ptr<ActivatedServer> m_server;
+    QTemporaryDir m_files;
+};
+
+void TestPostJobTool::init() {
+    m_board =
+        std::make_unique<BoardProcess>(QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")});
+    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
+    m_server = std::make_unique<ActivatedServer>();
+    QString error;
+    QVERIFY2(m_server->prepare(m_board->proxyUrl(), &error), qPrintable(error));
+    QVERIFY(m_files.isValid());
+}
+
+void TestPostJobTool::cleanup() {
+    // The tool releases its object, so its server must be gone once it has exited.
+    const bool ended = ActivatedServer::waitUntilGone(5000);
+    ActivatedServer::endLeftover();
+    m_server.reset();
+    m_board.reset();
+    QVERIFY2(ended, "the tool left its server running");
+}
+
+void TestPostJobTool::postsFieldsAndPrintsTable() {
+    const ToolRun run =
+        runTool({QStringLiteral("post"), QStringLiteral("--action"), QStringLiteral("Add"),
+                 QStringLiteral("--field"), QStringLiteral("JobCode=J1"), QStringLiteral("-f"),
+                 QStringLiteral("Query=a=b"), QStringLiteral("--field"), QStringLiteral("Note=")});
+    QCOMPARE(run.err, QString()); // no progress line into a pipe
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("Listing  JobCode  Result\n") +
+                          tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")));
+    const QList<std::pair<QString, QString>> expected{{QStringLiteral("JobCode"), QStringLiteral("J1")},
+                                                      {QStringLiteral("Query"), QStringLiteral("a=b")},
+                                                      {QStringLiteral("Note"), QString()}};
+    QCOMPARE(BoardProcess::fieldsOf(m_board->postings().constFirst()), expected);
+}
+
+void TestPostJobTool::postsListingsFile() {
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "LONG-CODE-1"], ["Title", "R&D"]]},
+        {"action": "Add", "fields": [{"name": "Title", "value": "no code"}]}
+    ])");
+    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("--file"), path});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("Listing  JobCode      Result\n") +
+                          tableRow(1, QStringLiteral("LONG-CODE-1"), 11, QStringLiteral("S4711")) +
+                          tableRow(2, QString(), 11, QStringLiteral("S4712")));
+    const QList<QJsonObject> postings = m_board->postings();
+    QCOMPARE(postings.size(), 2);
+    QCOMPARE(BoardProcess::fieldsOf(postings.at(1)),
+             (QList<std::pair<QString, QString>>{{QStringLiteral("Title"), QStringLiteral("no code")}}));
+}
+
+void TestPostJobTool::failedListingSetsExitStatus() {
+    // An "F" does not stop the listings after it, but the run as a whole has failed.
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "J1"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"], ["BoardFault", "failure"]]},
+        {"action": "Add", "fields": [["JobCode", "J3"]]}
+    ])");
+    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("--file"), path});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")) +
+                              tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("F")) +
+                              tableRow(3, QStringLiteral("J3"), 7, QStringLiteral("S4712"))),
+             qPrintable(run.out));
+    QCOMPARE(m_board->postings().size(), 3);
+}
+
+void TestPostJobTool::previewPostsNothing() {
+    const ToolRun run =
+        runTool({QStringLiteral("post"), QStringLiteral("--preview"), QStringLiteral("--action"),
+                 QStringLiteral("Add"), QStringLiteral("--field"), QStringLiteral("JobCode=J1"),
+                 QStringLiteral("--field"), QStringLiteral("Title=R&D <lead>")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out,
+             QStringLiteral("<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?><JobPosting>"
+                            "<Action>Add</Action><JobCode>J1</JobCode><Title>R&amp;D &lt;lead&gt;</Title>"
+                            "</JobPosting>\n"));
+    QVERIFY(!ActivatedServer::isRunning());
+
+    const QString path =
+        writeFile(m_files, R"([{"action": "Add", "fields": []}, {"action": "Del", "fields": []}])");
+    const ToolRun fileRun =
+        runTool({QStringLiteral("post"), QStringLiteral("--file"), path, QStringLiteral("--preview")});
+    QCOMPARE(fileRun.exitCode, 0);
+    QCOMPARE(fileRun.out.count(QStringLiteral("<JobPosting>")), 2);
+    QVERIFY(fileRun.out.contains(QStringLiteral("<Action>Del</Action></JobPosting>\n")));
+    QVERIFY(!ActivatedServer::isRunning());
+    QVERIFY(m_board->postings().isEmpty());
+}
+
+void TestPostJobTool::refusesBadInput_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("fileContent");
+    QTest::addColumn<QString>("message");
+
+    const QString post = QStringLiteral("post");
+    const QString file = QStringLiteral("--file");
+    const QString fileMarker = QStringLiteral("@FILE@");
+    QTest::newRow("no command") << QStringList() << QByteArray() << QStringLiteral("Usage:");
+    QTest::newRow("unknown command") << QStringList{QStringLiteral("push")} << QByteArray()
+                                     << QStringLiteral("unknown command \"push\"");
+    QTest::newRow("field without equals sign")
+        << QStringList{post, QStringLiteral("--action"), QStringLiteral("Add"), QStringLiteral("--field"),
+                       QStringLiteral("JobCode")}
+        << QByteArray() << QStringLiteral("Name=Value");
+    QTest::newRow("fields without action")
+        << QStringList{post, QStringLiteral("--field"), QStringLiteral("A=1")} << QByteArray()
+        << QStringLiteral("--action");
+    QTest::newRow("unknown option") << QStringList{post, QStringLiteral("--fields"), QStringLiteral("A=1")}
+                                    << QByteArray() << QStringLiteral("fields");
+    QTest::newRow("file and fields together")
+        << QStringList{post, file, fileMarker, QStringLiteral("--field"), QStringLiteral("A=1")}
+        << QByteArray("[]") << QStringLiteral("cannot be combined");
+    QTest::newRow("malformed JSON") << QStringList{post, file, fileMarker} << QByteArray("[{\"action\": }]")
+                                    << QStringLiteral("line 1, column");
+    QTest::newRow("fields as an object")
+        << QStringList{post, file, fileMarker} << QByteArray(R"([{"action": "Add", "fields": {"A": "1"}}])")
+        << QStringLiteral("order");
+    QTest::newRow("missing file") << QStringList{post, file, QStringLiteral("/nonexistent/listings.json")}
+                                  << QByteArray() << QStringLiteral("cannot read");
+    QTest::newRow("log without SubName")
+        << QStringList{QStringLiteral("log")} << QByteArray() << QStringLiteral("SubName");
+    QTest::newRow("log with a third argument")
+        << QStringList{QStringLiteral("log"), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}
+        << QByteArray() << QStringLiteral("unexpected argument \"c\"");
+}
+
+void TestPostJobTool::refusesBadInput() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, fileContent);
+    QFETCH(QString, message);
+
+    if (!fileContent.isEmpty())
+        arguments.replaceInStrings(QStringLiteral("@FILE@"), writeFile(m_files, fileContent));
+    const ToolRun run = runTool(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    QVERIFY(!ActivatedServer::isRunning());
+}
+
+void TestPostJobTool::reportsMissingServer() {
+    // A bus of its own that knows no service at all.
+    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    QVERIFY(!daemon.isEmpty());
+    const QString config = m_files.filePath(QStringLiteral("empty-bus.conf"));
+    QFile configFile(config);
+    QVERIFY(configFile.open(QIODevice::WriteOnly));
+    configFile.write(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
+</policy></busconfig>)");
+    configFile.close();
+
+    QProcess bus;
+    bus.start(daemon, {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                       QStringLiteral("--print-address")});
+    QVERIFY(bus.waitForStarted());
+    QVERIFY(QTest::qWaitFor(
+        [&bus] {
+            bus.waitForReadyRead(50);
+            return bus.canReadLine();
+        },
+        10000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    QVERIFY(!address.isEmpty());
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+    const ToolRun run =
+        runTool({QStringLiteral("post"), QStringLiteral("--action"), QStringLiteral("Add")}, environment);
+    bus.terminate();
+    bus.waitForFinished();
+
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("OrvexKelPostJob.PostJob")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")),
+             qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+}
+
+void TestPostJobTool::logWritesRecord_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("recordEnd");
+
+    QTest::newRow("sub name and message")
+        << QStringList{QStringLiteral("CliSub"), QStringLiteral("hello, \"world\"")}
+        << QByteArray(R"(,"CliSub","hello, "world"","")");
+    QTest::newRow("sub name only") << QStringList{QStringLiteral("OnlySub")}
+                                   << QByteArray(R"(,"OnlySub","","")");
+}
+
+void TestPostJobTool::logWritesRecord() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, recordEnd);
+
+    const ToolRun run = runTool(QStringList{QStringLiteral("log")} + arguments);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY(ActivatedServer::waitUntilGone());
+    const QByteArray log = m_server->logText();
+    QVERIFY2(log.endsWith(recordEnd + "\r\n"), log.constData());
+    QCOMPARE(log.count('\n'), 1);
+}
+
+void TestPostJobTool::helpOnEveryCommand_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("usage");
+
+    QTest::newRow("tool") << QStringList{QStringLiteral("--help")}
+                          << QStringLiteral("Usage: orvex-postjob <command>");
+    QTest::newRow("post") << QStringList{QStringLiteral("post"), QStringLiteral("--help")}
+                          << QStringLiteral("Usage: orvex-postjob post [options]");
+    QTest::newRow("post documents the file format")
+        << QStringList{QStringLiteral("post"), QStringLiteral("-h")}
+        << QStringLiteral("[\"JobCode\", \"J1\"]");
+    QTest::newRow("log") << QStringList{QStringLiteral("log"), QStringLiteral("--help")}
+                         << QStringLiteral("Usage: orvex-postjob log [options] SubName [Message]");
+    QTest::newRow("help command") << QStringList{QStringLiteral("help"), QStringLiteral("log")}
+                                  << QStringLiteral("Usage: orvex-postjob log");
+}
+
+void TestPostJobTool::helpOnEveryCommand() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, usage);
+    const ToolRun run = runTool(arguments);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains(usage), qPrintable(run.out));
+    QVERIFY(!ActivatedServer::isRunning());
+}
+
+void TestPostJobTool::showsProgressOnTerminal() {
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    Orvex::PostJobTool tool(outStream, errStream, true);
+    const int status =
+        tool.run({QStringLiteral("orvex-postjob"), QStringLiteral("post"), QStringLiteral("-a"),
+                  QStringLiteral("Add"), QStringLiteral("-f"), QStringLiteral("JobCode=J1")});
+    QCOMPARE(status, 0);
+    QVERIFY2(err.contains(QStringLiteral("Posting listing 1 of 1 (J1)")), qPrintable(err));
+    // The line is wiped before the table, so the terminal shows only the table.
+    QVERIFY(err.endsWith(QStringLiteral("\r\x1b[K")));
+    QVERIFY(out.startsWith(QStringLiteral("Listing  JobCode")));
+}
+
+QTEST_GUILESS_MAIN(TestPostJobTool)
+#include "tst_postjobtool.moc"

@@ -1,0 +1,249 @@
+#include "activatedserver.h"
+#include "boardprocess.h"
+#include "remoteerror.h"
+#include "remotepostjob.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QTest>
+
+using Orvex::AutomationError;
+using Orvex::RemotePostJob;
+using Orvex::Variant;
+
+Q_DECLARE_METATYPE(Orvex::Variant)
+
+// Fails the test with the error's text where QtTest would only say that an exception escaped.
+#define NO_AUTOMATION_ERROR(statement)                                                                       \
+    do {                                                                                                     \
+        try {                                                                                                \
+            statement;                                                                                       \
+        } catch (const AutomationError &error) {                                                             \
+            QFAIL(qPrintable(Orvex::describeError(error)));                                                  \
+        }                                                                                                    \
+    } while (false)
+
+namespace {
+
+constexpr qint32 ClassNotRegistered = static_cast<qint32>(0x80040154);
+constexpr qint32 ObjectDisconnected = static_cast<qint32>(0x80010108);
+
+} // namespace
+
+class TestRemotePostJob : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void postsListingAndReturnsJobId();
+    void pipelinedFieldsArriveInOrder();
+    void failedPostingReturnsF();
+    void createsByClassId();
+    void unknownClassIdStartsNothing();
+    void creationErrorComesBackAsAutomationError();
+    void destructorReleasesAndServerEnds();
+    void callsAfterReleaseFailWithoutTouchingTheBus();
+    void objectDiesWithItsServer();
+    void writeLogCarriesAnyOther_data();
+    void writeLogCarriesAnyOther();
+
+private:
+    std::unique_ptr<BoardProcess> m_board;
+    std::unique_ptr<ActivatedServer> m_server;
+};
+
+void TestRemotePostJob::init() {
+    m_board =
+        std::make_unique<BoardProcess>(QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")});
+    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
+    m_server = std::make_unique<ActivatedServer>();
+    QString error;
+    QVERIFY2(m_server->prepare(m_board->proxyUrl(), &error), qPrintable(error));
+    QVERIFY(!ActivatedServer::isRunning());
+}
+
+void TestRemotePostJob::cleanup() {
+    // Release ends the server soon after it answers; one still running after that was left behind.
+    const bool ended = ActivatedServer::waitUntilGone(5000);
+    ActivatedServer::endLeftover();
+    m_server.reset();
+    m_board.reset();
+    QVERIFY2(ended, "the test left its server running");
+}
+
+void TestRemotePostJob::postsListingAndReturnsJobId() {
+    RemotePostJob job;
+    QVERIFY(ActivatedServer::isRunning());
+    QCOMPARE(job.Field(QStringLiteral("JobCode"), QStringLiteral("J1")), QString());
+    job.Field(QStringLiteral("Title"), QStringLiteral("R&D <lead>"));
+    QCOMPARE(job.Action(QStringLiteral("Add")), QStringLiteral("S4711"));
+
+    const QList<QJsonObject> postings = m_board->postings();
+    QCOMPARE(postings.size(), 1);
+    QCOMPARE(postings.first().value(QStringLiteral("action")).toString(), QStringLiteral("Add"));
+    const QList<std::pair<QString, QString>> expected{
+        {QStringLiteral("JobCode"), QStringLiteral("J1")},
+        {QStringLiteral("Title"), QStringLiteral("R&D <lead>")}};
+    QCOMPARE(BoardProcess::fieldsOf(postings.first()), expected);
+
+    // A second listing on the same object starts a fresh document.
+    job.Field(QStringLiteral("JobCode"), QStringLiteral("J2"));
+    QCOMPARE(job.Action(QStringLiteral("Add")), QStringLiteral("S4712"));
+    QCOMPARE(BoardProcess::fieldsOf(m_board->postings().at(1)).size(), 1);
+}
+
+void TestRemotePostJob::pipelinedFieldsArriveInOrder() {
+    // More fields than the client keeps in flight, with names repeated, so order is all that tells them
+    // apart.
+    QList<std::pair<QString, QString>> fields;
+    for (int i = 0; i < 1500; ++i)
+        fields.append({QStringLiteral("F%1").arg(i % 7), QStringLiteral("value %1").arg(i)});
+
+    RemotePostJob job;
+    for (const auto &[name, value] : fields)
+        NO_AUTOMATION_ERROR(job.Field(name, value));
+    QString result;
+    NO_AUTOMATION_ERROR(result = job.Action(QStringLiteral("Add")));
+    QVERIFY2(result.startsWith(u'S'), qPrintable(result));
+    QCOMPARE(BoardProcess::fieldsOf(m_board->postings().constFirst()), fields);
+}
+
+void TestRemotePostJob::failedPostingReturnsF() {
+    RemotePostJob job;
+    job.Field(QStringLiteral("BoardFault"), QStringLiteral("failure"));
+    QCOMPARE(job.Action(QStringLiteral("Add")), QStringLiteral("F"));
+}
+
+void TestRemotePostJob::createsByClassId() {
+    const QUuid classId = QUuid::fromString(QLatin1StringView("{512B22CC-7774-43C3-A9A8-E3AB492117C5}"));
+    QCOMPARE(RemotePostJob::progIdForClassId(classId), QStringLiteral("OrvexKelPostJob.PostJob"));
+    RemotePostJob job(classId);
+    QCOMPARE(job.Action(QStringLiteral("Add")), QStringLiteral("S4711"));
+}
+
+void TestRemotePostJob::unknownClassIdStartsNothing() {
+    try {
+        RemotePostJob job(QUuid::createUuid());
+        QFAIL("an unknown class identifier created an object");
+    } catch (const AutomationError &error) {
+        QCOMPARE(error.number(), ClassNotRegistered);
+    }
+    try {
+        RemotePostJob job(QStringLiteral("OrvexKelPostJob.NoSuchClass"));
+        QFAIL("an unknown ProgID created an object");
+    } catch (const AutomationError &error) {
+        QCOMPARE(error.number(), ClassNotRegistered);
+        QVERIFY2(error.description().contains(QLatin1StringView("OrvexKelPostJob.NoSuchClass")),
+                 qPrintable(error.description()));
+    }
+    QVERIFY(!ActivatedServer::isRunning());
+}
+
+void TestRemotePostJob::creationErrorComesBackAsAutomationError() {
+    QVERIFY(m_server->writeIni("[General]\r\nDebugMode=yes\r\n"));
+    try {
+        RemotePostJob job;
+        QFAIL("creation succeeded with DebugMode=yes");
+    } catch (const AutomationError &error) {
+        QCOMPARE(error.number(), AutomationError::TypeMismatch);
+        QCOMPARE(error.description(), QStringLiteral("Type mismatch"));
+        QVERIFY(!error.source().isEmpty());
+    }
+    // No object was handed out, so nothing released the server: the test ends it.
+    QVERIFY(!ActivatedServer::endLeftover());
+}
+
+void TestRemotePostJob::destructorReleasesAndServerEnds() {
+    QString serverName;
+    {
+        RemotePostJob job;
+        serverName = job.serverName();
+        QVERIFY(serverName.startsWith(u':'));
+        job.Field(QStringLiteral("JobCode"), QStringLiteral("J1"));
+    }
+    QVERIFY(ActivatedServer::waitUntilGone());
+    QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(serverName));
+}
+
+void TestRemotePostJob::callsAfterReleaseFailWithoutTouchingTheBus() {
+    RemotePostJob job;
+    job.release();
+    QVERIFY(job.isReleased());
+    QVERIFY(ActivatedServer::waitUntilGone());
+    job.release(); // twice is harmless
+    try {
+        job.Action(QStringLiteral("Add"));
+        QFAIL("a released object posted");
+    } catch (const AutomationError &error) {
+        QCOMPARE(error.number(), ObjectDisconnected);
+    }
+    QVERIFY(!ActivatedServer::isRunning());
+}
+
+void TestRemotePostJob::objectDiesWithItsServer() {
+    RemotePostJob first;
+    RemotePostJob second;
+    QCOMPARE(second.serverName(), first.serverName());
+    QVERIFY(second.objectPath() != first.objectPath());
+
+    first.release();
+    QVERIFY(ActivatedServer::waitUntilGone());
+
+    // The queued field fails with its server; the failure surfaces at Action, and nothing starts a new
+    // server for an object that no longer exists.
+    QCOMPARE(second.Field(QStringLiteral("JobCode"), QStringLiteral("J1")), QString());
+    try {
+        second.Action(QStringLiteral("Add"));
+        QFAIL("an object outlived its server");
+    } catch (const AutomationError &error) {
+        QVERIFY2(error.number() < 0, qPrintable(Orvex::describeError(error)));
+        QVERIFY(error.source().startsWith(QLatin1StringView("org.freedesktop.DBus.Error.")));
+    }
+    QVERIFY(!ActivatedServer::isRunning());
+    QVERIFY(m_board->postings().isEmpty());
+}
+
+void TestRemotePostJob::writeLogCarriesAnyOther_data() {
+    QTest::addColumn<Variant>("anyOther");
+    QTest::addColumn<QByteArray>("recordEnd");
+
+    QTest::newRow("text") << Variant(QStringLiteral("a,b")) << QByteArray(R"(,"Sub","Msg","a,b")");
+    QTest::newRow("empty ends with a bare comma") << Variant() << QByteArray(R"(,"Sub","Msg",)");
+    QTest::newRow("null") << Variant::null() << QByteArray(R"(,"Sub","Msg",#NULL#)");
+    QTest::newRow("boolean") << Variant::fromBool(true) << QByteArray(R"(,"Sub","Msg",#TRUE#)");
+    QTest::newRow("byte") << Variant::fromByte(200) << QByteArray(R"(,"Sub","Msg",200)");
+    QTest::newRow("int16") << Variant::fromInt16(-5) << QByteArray(R"(,"Sub","Msg",-5)");
+    QTest::newRow("int32") << Variant::fromInt32(5) << QByteArray(R"(,"Sub","Msg",5)");
+    QTest::newRow("int64") << Variant::fromInt64(-9000000000LL) << QByteArray(R"(,"Sub","Msg",-9000000000)");
+    QTest::newRow("single") << Variant::fromSingle(1.5F) << QByteArray(R"(,"Sub","Msg",1.5)");
+    QTest::newRow("double") << Variant::fromDouble(-2.25) << QByteArray(R"(,"Sub","Msg",-2.25)");
+    QTest::newRow("currency") << Variant::fromCurrency(125000) << QByteArray(R"(,"Sub","Msg",12.5)");
+    QTest::newRow("date and time") << Variant::fromDate(QDate(2010, 1, 19), QTime(15, 7, 45))
+                                   << QByteArray(R"(,"Sub","Msg",#2010-01-19 15:07:45#)");
+    QTest::newRow("date only") << Variant::fromDate(QDate(2010, 1, 19), QTime())
+                               << QByteArray(R"(,"Sub","Msg",#2010-01-19#)");
+    QTest::newRow("time on the zero date")
+        << Variant::fromDate(QDate(), QTime(15, 7, 45)) << QByteArray(R"(,"Sub","Msg",#15:07:45#)");
+    QTest::newRow("error value") << Variant::fromError(7) << QByteArray(R"(,"Sub","Msg",#ERROR 7#)");
+}
+
+void TestRemotePostJob::writeLogCarriesAnyOther() {
+    QFETCH(Variant, anyOther);
+    QFETCH(QByteArray, recordEnd);
+
+    {
+        RemotePostJob job;
+        job.WriteLog(QStringLiteral("Sub"), QStringLiteral("Msg"), anyOther);
+        job.WriteLog(QStringLiteral("Second"));
+    }
+    QVERIFY(ActivatedServer::waitUntilGone());
+    const QList<QByteArray> lines = m_server->logText().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines.at(0).endsWith(recordEnd + '\r'), lines.at(0).constData());
+    QVERIFY2(lines.at(1).endsWith(R"(,"Second","","")" + QByteArray("\r")), lines.at(1).constData());
+}
+
+QTEST_GUILESS_MAIN(TestRemotePostJob)
+#include "tst_remotepostjob.moc"
