@@ -1,0 +1,193 @@
+#include "boardprocess.h"
+#include "serverfixture.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusPendingCallWatcher>
+#include <QProcess>
+#include <QTest>
+
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+const QString PostJobInterface = QStringLiteral("OrvexKelPostJob._PostJob");
+
+QString xdotool(const QStringList &arguments, int timeoutMs = 20000) {
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// The visible windows of the server's process titled exactly so.
+QStringList serverWindows(const QString &title) {
+    const QString pid = QString::number(ServerFixture::serverPid());
+    return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), pid,
+                    QStringLiteral("--name"), u'^' + title + u'$'})
+        .split(u'\n', Qt::SkipEmptyParts);
+}
+
+// What a window manager sends when the user clicks the close button: WM_DELETE_WINDOW. Without a window
+// manager on the test display, xdotool's windowclose would destroy the window instead of asking it.
+bool askWindowToClose(const QString &windowId) {
+    using Connection = std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)>;
+    Connection connection(xcb_connect(nullptr, nullptr), &xcb_disconnect);
+    if (xcb_connection_has_error(connection.get()))
+        return false;
+    const auto atom = [&](const char *name) {
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> reply(
+            xcb_intern_atom_reply(connection.get(),
+                                  xcb_intern_atom(connection.get(), 0, uint16_t(strlen(name)), name),
+                                  nullptr),
+            &free);
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    };
+    xcb_client_message_event_t event = {};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = windowId.toUInt();
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection.get(), 0, event.window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char *>(&event));
+    return xcb_flush(connection.get()) > 0;
+}
+
+} // namespace
+
+class tst_ServerWindow : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void showsForm1WithTheTwoLinesOfAPosting();
+    void closingTheWindowEndsTheProcess();
+    void systemClosingTheWindowEndsTheProcess();
+    void callsWaitWhileTheWarningBoxIsOpen();
+
+private:
+    std::unique_ptr<ServerFixture> m_server;
+    std::unique_ptr<BoardProcess> m_board;
+};
+
+void tst_ServerWindow::initTestCase() {
+    QVERIFY(!qEnvironmentVariableIsEmpty("DISPLAY"));
+    QVERIFY(ServerFixture::endServer());
+}
+
+void tst_ServerWindow::init() {
+    m_board = std::make_unique<BoardProcess>();
+    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
+    m_server = std::make_unique<ServerFixture>();
+    QVERIFY(m_server->prepare(m_board->proxyUrl()));
+}
+
+void tst_ServerWindow::cleanup() {
+    QVERIFY(ServerFixture::endServer());
+    m_server.reset();
+    m_board.reset();
+}
+
+void tst_ServerWindow::showsForm1WithTheTwoLinesOfAPosting() {
+    const QString object = ServerFixture::createInstance();
+    QVERIFY(!object.isEmpty());
+    QStringList windows;
+    QTRY_VERIFY_WITH_TIMEOUT(!(windows = serverWindows(QStringLiteral("Form1"))).isEmpty(), 20000);
+    QCOMPARE(windows.size(), 1);
+
+    ServerFixture::call(object, PostJobInterface, QStringLiteral("Field"),
+                        {QStringLiteral("JobCode"), QStringLiteral("J-7")});
+    const QDBusMessage action =
+        ServerFixture::call(object, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+    QCOMPARE(action.arguments().value(0).toString(), QStringLiteral("S1"));
+
+    // Select all and copy, as a user can in the locked text box, then read the clipboard.
+    QGuiApplication::clipboard()->clear();
+    xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), windows.first()});
+    xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+a"),
+             QStringLiteral("ctrl+c")});
+    QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(), QStringLiteral("Posting J-7\nPosted J-7"),
+                              20000);
+}
+
+void tst_ServerWindow::closingTheWindowEndsTheProcess() {
+    const QString object = ServerFixture::createInstance();
+    QVERIFY(!object.isEmpty());
+    QStringList windows;
+    QTRY_VERIFY_WITH_TIMEOUT(!(windows = serverWindows(QStringLiteral("Form1"))).isEmpty(), 20000);
+
+    QVERIFY(askWindowToClose(windows.first()));
+    QVERIFY(ServerFixture::waitUntilGone());
+    const QDBusMessage later = ServerFixture::call(object, PostJobInterface, QStringLiteral("WriteLog"),
+                                                   {QStringLiteral("Late")}, false);
+    QCOMPARE(later.type(), QDBusMessage::ErrorMessage);
+    QVERIFY(m_server->logRecords().isEmpty());
+}
+
+void tst_ServerWindow::systemClosingTheWindowEndsTheProcess() {
+    QVERIFY(!ServerFixture::createInstance().isEmpty());
+    const uint pid = ServerFixture::serverPid();
+    QVERIFY(pid != 0);
+    QVERIFY(::kill(pid_t(pid), SIGHUP) == 0);
+    QVERIFY(ServerFixture::waitUntilGone());
+}
+
+void tst_ServerWindow::callsWaitWhileTheWarningBoxIsOpen() {
+    const QString object = ServerFixture::createInstance();
+    QVERIFY(!object.isEmpty());
+    // An unbalanced quote in the reply makes the job id lookup show its warning box.
+    ServerFixture::call(object, PostJobInterface, QStringLiteral("Field"),
+                        {QStringLiteral("BoardFault"), QStringLiteral("status:200:success=1&note=\"open")});
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QStringList finished;
+    std::vector<std::unique_ptr<QDBusPendingCallWatcher>> watchers;
+    const auto send = [&](const QString &name, const QString &member, const QVariantList &arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName),
+                                                              object, PostJobInterface, member);
+        message.setArguments(arguments);
+        auto watcher = std::make_unique<QDBusPendingCallWatcher>(bus.asyncCall(message, 120000));
+        connect(watcher.get(), &QDBusPendingCallWatcher::finished, this,
+                [&finished, name] { finished.append(name); });
+        watchers.push_back(std::move(watcher));
+    };
+
+    send(QStringLiteral("Action"), QStringLiteral("Action"), {QStringLiteral("Add")});
+    QStringList boxes;
+    QTRY_VERIFY_WITH_TIMEOUT(!(boxes = serverWindows(QStringLiteral("OrvexKelPostJob"))).isEmpty(), 20000);
+
+    // The box runs its own event loop, so the bus delivers these now; they must wait for Action.
+    send(QStringLiteral("During"), QStringLiteral("WriteLog"), {QStringLiteral("During")});
+    send(QStringLiteral("Field"), QStringLiteral("Field"), {QStringLiteral("A"), QStringLiteral("B")});
+    const QDBusMessage ping =
+        QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName), object,
+                                       QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
+    QCOMPARE(bus.call(ping).type(), QDBusMessage::ReplyMessage); // the server reads its messages meanwhile
+    QVERIFY(finished.isEmpty());
+    QVERIFY(m_server->logRecords().filter(QStringLiteral("During")).isEmpty());
+
+    // The user answers the box. Qt gives it a second, hidden-leader window of the same title.
+    for (const QString &box : boxes)
+        xdotool({QStringLiteral("key"), QStringLiteral("--window"), box, QStringLiteral("Return")});
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 3, 30000);
+    QCOMPARE(finished,
+             (QStringList{QStringLiteral("Action"), QStringLiteral("During"), QStringLiteral("Field")}));
+    QCOMPARE(watchers.front()->reply().arguments().value(0).toString(), QStringLiteral("S"));
+    QCOMPARE(withoutTimeStamp(m_server->logRecords().last()), QStringLiteral("\"During\",\"\",\"\""));
+}
+
+QTEST_MAIN(tst_ServerWindow)
+#include "tst_serverwindow.moc"
