@@ -6,19 +6,37 @@ namespace Orvex {
 
 namespace {
 
-QString twoDigits(int value) {
-    return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
+// Decimal digits, at least minDigits wide; appended in place, as records are written often.
+void appendNumber(QString &out, int value, int minDigits = 1) {
+    char16_t digits[12];
+    int count = 0;
+    unsigned magnitude = value < 0 ? 0u - unsigned(value) : unsigned(value);
+    do {
+        digits[count++] = char16_t(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0)
+        out.append(u'-');
+    for (int i = count; i < minDigits; ++i)
+        out.append(u'0');
+    while (count > 0)
+        out.append(QChar(digits[--count]));
 }
 
-QString isoDate(const QDate &date) {
-    return QStringLiteral("%1-%2-%3")
-        .arg(date.year(), 4, 10, QLatin1Char('0'))
-        .arg(twoDigits(date.month()), twoDigits(date.day()));
+void appendIsoDate(QString &out, const QDate &date) {
+    appendNumber(out, date.year(), 4);
+    out.append(u'-');
+    appendNumber(out, date.month(), 2);
+    out.append(u'-');
+    appendNumber(out, date.day(), 2);
 }
 
-QString isoTime(const QTime &time) {
-    return QStringLiteral("%1:%2:%3")
-        .arg(twoDigits(time.hour()), twoDigits(time.minute()), twoDigits(time.second()));
+void appendIsoTime(QString &out, const QTime &time) {
+    appendNumber(out, time.hour(), 2);
+    out.append(u':');
+    appendNumber(out, time.minute(), 2);
+    out.append(u':');
+    appendNumber(out, time.second(), 2);
 }
 
 // The runtime's zero date: a date value on it is a time of day alone.
@@ -32,29 +50,45 @@ QString dateText(const QDate &date, const QTime &time) {
     // A null date stands for the zero date, so a time alone stays a time alone. The zero date at
     // midnight is written as that date: it is a date value, and the date form is the less surprising.
     const QDate day = date.isValid() ? date : ZeroDate;
+    QString text(u'#');
+    if (isMidnight(time)) {
+        appendIsoDate(text, day);
+    } else if (day == ZeroDate) {
+        appendIsoTime(text, time);
+    } else {
+        appendIsoDate(text, day);
+        text.append(u' ');
+        appendIsoTime(text, time);
+    }
+    text.append(u'#');
+    return text;
+}
+
+void appendEntryTime(QString &out, const QDateTime &when) {
+    const QDate date = when.date();
+    const QTime time = when.time();
+    appendNumber(out, date.month());
+    out.append(u'/');
+    appendNumber(out, date.day());
+    out.append(u'/');
+    appendNumber(out, date.year(), 4);
     if (isMidnight(time))
-        return u'#' + isoDate(day) + u'#';
-    if (day == ZeroDate)
-        return u'#' + isoTime(time) + u'#';
-    return u'#' + isoDate(day) + u' ' + isoTime(time) + u'#';
+        return;
+    out.append(u' ');
+    appendNumber(out, time.hour() % 12 == 0 ? 12 : time.hour() % 12);
+    out.append(u':');
+    appendNumber(out, time.minute(), 2);
+    out.append(u':');
+    appendNumber(out, time.second(), 2);
+    out.append(time.hour() < 12 ? QLatin1StringView(" AM") : QLatin1StringView(" PM"));
 }
 
 } // namespace
 
 QString entryTimeText(const QDateTime &when) {
-    const QDate date = when.date();
-    const QTime time = when.time();
-    const QString day = QStringLiteral("%1/%2/%3")
-                            .arg(date.month())
-                            .arg(date.day())
-                            .arg(date.year(), 4, 10, QLatin1Char('0'));
-    if (isMidnight(time))
-        return day;
-    const int hour12 = time.hour() % 12 == 0 ? 12 : time.hour() % 12;
-    return day + QStringLiteral(" %1:%2:%3 %4")
-                     .arg(hour12)
-                     .arg(twoDigits(time.minute()), twoDigits(time.second()),
-                          time.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+    QString text;
+    appendEntryTime(text, when);
+    return text;
 }
 
 QString quotedField(const QString &text) {
@@ -98,8 +132,23 @@ QString anyOtherText(const Variant &value) {
 
 QString logRecord(const QDateTime &when, const QString &subName, const QString &message,
                   const Variant &anyOther) {
-    return quotedField(entryTimeText(when)) + u',' + quotedField(subName) + u',' + quotedField(message) +
-           u',' + anyOtherText(anyOther) + QStringLiteral("\r\n");
+    const bool textValue = anyOther.kind() == Variant::Kind::Text;
+    const QString otherText = textValue ? QString() : anyOtherText(anyOther);
+    const QString &other = textValue ? anyOther.get<QString>() : otherText;
+
+    QString record;
+    record.reserve(40 + subName.size() + message.size() + other.size());
+    record.append(u'"');
+    appendEntryTime(record, when);
+    record.append(QLatin1StringView("\",\"")).append(subName);
+    record.append(QLatin1StringView("\",\"")).append(message);
+    record.append(QLatin1StringView("\","));
+    if (textValue)
+        record.append(u'"').append(other).append(u'"');
+    else
+        record.append(other);
+    record.append(QLatin1StringView("\r\n"));
+    return record;
 }
 
 } // namespace Orvex

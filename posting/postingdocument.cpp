@@ -2,21 +2,57 @@
 
 namespace Orvex {
 
+namespace {
+
+// One pass over the value; "&amp;" etc. are not rescanned, so each character is escaped exactly once.
+void appendEscaped(QString &out, QStringView value) {
+    qsizetype plainStart = 0;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        QLatin1StringView entity;
+        switch (value[i].unicode()) {
+        case u'&':
+            entity = QLatin1StringView("&amp;");
+            break;
+        case u'<':
+            entity = QLatin1StringView("&lt;");
+            break;
+        case u'>':
+            entity = QLatin1StringView("&gt;");
+            break;
+        default:
+            continue;
+        }
+        out.append(value.mid(plainStart, i - plainStart));
+        out.append(entity);
+        plainStart = i + 1;
+    }
+    out.append(value.mid(plainStart));
+}
+
+} // namespace
+
 QString escapeFieldValue(const QString &value) {
-    QString escaped = value;
-    escaped.replace(u'&', QStringLiteral("&amp;"));
-    escaped.replace(u'<', QStringLiteral("&lt;"));
-    escaped.replace(u'>', QStringLiteral("&gt;"));
+    QString escaped;
+    escaped.reserve(value.size());
+    appendEscaped(escaped, value);
     return escaped;
 }
 
+void appendFieldElement(QString &body, const QString &name, const QString &value) {
+    body.append(u'<').append(name).append(u'>');
+    appendEscaped(body, value);
+    body.append(QLatin1StringView("</")).append(name).append(u'>');
+}
+
 QString fieldElement(const QString &name, const QString &value) {
-    return u'<' + name + u'>' + escapeFieldValue(value) + QStringLiteral("</") + name + u'>';
+    QString element;
+    appendFieldElement(element, name, value);
+    return element;
 }
 
 QString postingDocument(const QString &actionWord, const QString &fieldElements) {
-    return QString::fromUtf16(XmlDeclaration) + QStringLiteral("<JobPosting><Action>") + actionWord +
-           QStringLiteral("</Action>") + fieldElements + QStringLiteral("</JobPosting>");
+    return QString::fromUtf16(XmlDeclaration) + QLatin1StringView("<JobPosting><Action>") + actionWord +
+           QLatin1StringView("</Action>") + fieldElements + QLatin1StringView("</JobPosting>");
 }
 
 } // namespace Orvex

@@ -58,7 +58,7 @@ PostJob::PostJob(const HostContext &host, QString logFile, bool debugMode)
     , DebugMode(debugMode) {}
 
 QString PostJob::Field(const QString &FieldName, const QString &FieldValue) {
-    XmlBody += Orvex::fieldElement(FieldName, FieldValue);
+    Orvex::appendFieldElement(XmlBody, FieldName, FieldValue);
     if (FieldName == QLatin1StringView("JobCode"))
         JobCode = FieldValue;
     return QString();

@@ -74,7 +74,25 @@ QString frmPostJob::statusText() const {
 
 void frmPostJob::setStatusText(const QString &text) {
     m_statusText = text;
-    QString shown = text;
+    // The box catches up when the event loop next runs, the first moment it could paint anyway: an
+    // exchange sets the text twice without returning to the loop, and laying out text costs more than
+    // the rest of its own work.
+    if (!m_showPending) {
+        m_showPending = true;
+        QMetaObject::invokeMethod(this, &frmPostJob::showStatusText, Qt::QueuedConnection);
+    }
+}
+
+QPlainTextEdit &frmPostJob::textBox() {
+    showStatusText();
+    return *txtStatus;
+}
+
+void frmPostJob::showStatusText() {
+    if (!m_showPending)
+        return;
+    m_showPending = false;
+    QString shown = m_statusText;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     txtStatus->setPlainText(shown);
 }

@@ -31,14 +31,17 @@ public:
     // Unloads the window as a release does.
     void unload();
 
-    QPlainTextEdit &textBox() const { return *txtStatus; }
+    // The text box, showing the current status text.
+    QPlainTextEdit &textBox();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     static void runUnloadHandler();
+    void showStatusText();
 
     QPlainTextEdit *txtStatus;
     QString m_statusText;
+    bool m_showPending = false;
 };

@@ -20,6 +20,7 @@ private Q_SLOTS:
     void oneWindowPerProcess();
     void textStates_data();
     void textStates();
+    void boxCatchesUpInTheEventLoop();
     void longLinesWrap();
     void readOnlyButSelectable();
     void closingRunsUnloadHandler();
@@ -89,6 +90,15 @@ void TestFrmPostJob::textStates() {
         window.setStatusText(text);
     QCOMPARE(window.statusText(), statusText);
     QCOMPARE(window.textBox().toPlainText().split(u'\n'), shownLines);
+}
+
+void TestFrmPostJob::boxCatchesUpInTheEventLoop() {
+    frmPostJob window;
+    auto *box = window.findChild<QPlainTextEdit *>(u"txtStatus"_s);
+    QVERIFY(box);
+    window.setStatusText(u"Posting J1"_s);
+    window.setStatusText(window.statusText() + u"\r\nPosted J1"_s);
+    QTRY_COMPARE(box->toPlainText(), u"Posting J1\nPosted J1"_s);
 }
 
 void TestFrmPostJob::longLinesWrap() {

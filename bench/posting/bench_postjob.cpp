@@ -1,0 +1,182 @@
+// Action on a 20-field listing against a raw libcurl POST of the same bytes, and WriteLog against a raw
+// append of the same record, in one run against one reference board. Prints medians and ratios.
+
+#include "benchharness.h"
+#include "boardprocess.h"
+#include "clock.h"
+#include "curlhttprequest.h"
+#include "frmpostjob.h"
+#include "hostcontext.h"
+#include "logrecord.h"
+#include "postingdocument.h"
+#include "postjob.h"
+#include "wireencoding.h"
+
+#include <QApplication>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int Runs = 300;
+constexpr int FieldCount = 20;
+
+struct Listing {
+    QStringList names;
+    QStringList values;
+};
+
+Listing twentyFields() {
+    Listing listing;
+    listing.names.append(QStringLiteral("JobCode"));
+    listing.values.append(QStringLiteral("J-1001"));
+    for (int i = 1; i < FieldCount; ++i) {
+        listing.names.append(QStringLiteral("Field%1").arg(i));
+        listing.values.append(
+            QStringLiteral("Value %1 with R&D <lead> and caf\u00e9 text, long enough to matter").arg(i));
+    }
+    return listing;
+}
+
+size_t collectReply(char *data, size_t size, size_t count, void *reply) {
+    static_cast<QByteArray *>(reply)->append(data, qsizetype(size * count));
+    return size * count;
+}
+
+// What the request object does on the wire, done directly: a fresh handle and connection per post.
+bool rawCurlPost(const QByteArray &url, const QByteArray &body) {
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+    curl_slist *rawHeaders = curl_slist_append(nullptr, "Content-Type: text/xml; charset=ISO-8859-1");
+    rawHeaders = curl_slist_append(rawHeaders, "Expect:");
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(rawHeaders, &curl_slist_free_all);
+    QByteArray reply;
+    curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl.get(), CURLOPT_POST, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body.constData());
+    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, long(body.size()));
+    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, collectReply);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply);
+    long status = 0;
+    const bool ok = curl_easy_perform(curl.get()) == CURLE_OK &&
+                    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK;
+    Orvex::Bench::keep(reply);
+    return ok && status == 200 && reply.startsWith("success=1");
+}
+
+bool rawAppend(const QByteArray &path, const QByteArray &record) {
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, record.constData(), size_t(record.size())) == ssize_t(record.size());
+    ::close(fd);
+    return ok;
+}
+
+double seconds(std::chrono::steady_clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+double median(std::vector<double> values) {
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// Times the two alternately, so drift of the machine falls on both alike; returns both medians.
+template<typename Measured, typename Baseline>
+std::pair<double, double> alternate(Measured &&measured, Baseline &&baseline) {
+    using Clock = std::chrono::steady_clock;
+    measured();
+    baseline();
+    std::vector<double> measuredSeconds;
+    std::vector<double> baselineSeconds;
+    for (int run = 0; run < Runs; ++run) {
+        Clock::time_point start = Clock::now();
+        measured();
+        measuredSeconds.push_back(seconds(Clock::now() - start));
+        start = Clock::now();
+        baseline();
+        baselineSeconds.push_back(seconds(Clock::now() - start));
+    }
+    return {median(measuredSeconds), median(baselineSeconds)};
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // Debug output would be measured along with the work.
+    QLoggingCategory::setFilterRules(QStringLiteral("orvex.*.debug=false"));
+    Orvex::Bench::keepFreedMemory();
+
+    BoardProcess board;
+    if (!board.start()) {
+        std::fprintf(stderr, "board: %s\n", qPrintable(board.errorString()));
+        return 1;
+    }
+    const ScopedHttpProxy proxy(board.proxyUrl());
+    QTemporaryDir folder;
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+
+    frmPostJob window;
+    HostContext host;
+    host.programFolder = folder.path();
+    host.clock = &Orvex::systemClock();
+    host.statusWindow = &window;
+    host.requestFactory = Orvex::curlHttpRequestFactory();
+    PostJob job(host, folder.path() + QStringLiteral("\\OrvexKelPostJobs bench.log"), false);
+
+    const Listing listing = twentyFields();
+    QString fields;
+    for (int i = 0; i < FieldCount; ++i)
+        fields += Orvex::fieldElement(listing.names.at(i), listing.values.at(i));
+    const QByteArray wire = Orvex::toWireBytes(Orvex::postingDocument(QStringLiteral("Add"), fields));
+    const QByteArray endpoint = board.endpointUrl().toUtf8();
+
+    bool allPosted = true;
+    const auto [actionSeconds, rawPostSeconds] = alternate(
+        [&] {
+            for (int i = 0; i < FieldCount; ++i)
+                job.Field(listing.names.at(i), listing.values.at(i));
+            allPosted = job.Action(QStringLiteral("Add")).startsWith(u'S') && allPosted;
+        },
+        [&] { allPosted = rawCurlPost(endpoint, wire) && allPosted; });
+    if (!allPosted)
+        std::fprintf(stderr, "some postings failed\n");
+    Orvex::Bench::printMedian("Action, 20 fields", actionSeconds);
+    Orvex::Bench::printMedian("raw libcurl POST, same bytes", rawPostSeconds);
+    Orvex::Bench::printRatio("Action / raw POST", actionSeconds, rawPostSeconds, 1.05);
+
+    const QString message = QStringLiteral("success=1&jobid=4711");
+    const Orvex::Variant crLf(QStringLiteral("\r\n"));
+    const QByteArray rawPath = QFile::encodeName(folder.filePath(QStringLiteral("raw.log")));
+    const QByteArray record =
+        Orvex::logRecord(QDateTime::currentDateTime(), QStringLiteral("Server Response"), message, crLf)
+            .toUtf8();
+    bool allWritten = true;
+    const auto [writeLogSeconds, rawAppendSeconds] =
+        alternate([&] { job.WriteLog(QStringLiteral("Server Response"), message, crLf); },
+                  [&] { allWritten = rawAppend(rawPath, record) && allWritten; });
+    if (!allWritten)
+        std::fprintf(stderr, "some records failed\n");
+    Orvex::Bench::printMedian("WriteLog", writeLogSeconds);
+    Orvex::Bench::printMedian("raw open+write+close, same record", rawAppendSeconds);
+    Orvex::Bench::printRatio("WriteLog / raw append", writeLogSeconds, rawAppendSeconds, 1.2);
+
+    curl_global_cleanup();
+    return 0;
+}
