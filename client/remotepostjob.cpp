@@ -50,6 +50,8 @@ RemotePostJob::~RemotePostJob() {
         release();
     } catch (const AutomationError &error) {
         qCWarning(lcClient) << "Releasing" << objectPath() << "failed:" << describeError(error);
+    } catch (const std::exception &error) {
+        qCWarning(lcClient) << "Releasing" << objectPath() << "failed:" << error.what();
     }
 }
 

@@ -1,0 +1,222 @@
+// A 20-field listing posted through the bus with the client library against a raw libcurl POST of the
+// same bytes to the same board, in one run. The bus is a private one whose server is this build tree's,
+// started on demand. Prints medians and the ratio.
+
+#include "benchharness.h"
+#include "boardprocess.h"
+#include "postingdocument.h"
+#include "remotepostjob.h"
+#include "wireencoding.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusMetaType>
+#include <QDBusReply>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int Runs = 300;
+constexpr int FieldCount = 20;
+constexpr int DaemonStartMs = 10000;
+
+using Fields = std::vector<std::pair<QString, QString>>;
+
+Fields twentyFields() {
+    Fields fields{{QStringLiteral("JobCode"), QStringLiteral("J-1001")}};
+    for (int i = 1; i < FieldCount; ++i) {
+        fields.emplace_back(
+            QStringLiteral("Field%1").arg(i),
+            QStringLiteral("Value %1 with R&D <lead> and caf\u00e9 text, long enough to matter").arg(i));
+    }
+    return fields;
+}
+
+size_t collectReply(char *data, size_t size, size_t count, void *reply) {
+    static_cast<QByteArray *>(reply)->append(data, qsizetype(size * count));
+    return size * count;
+}
+
+// What the server's request object does on the wire, done directly: a fresh handle and connection per post.
+bool rawCurlPost(const QByteArray &url, const QByteArray &body) {
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+    curl_slist *rawHeaders = curl_slist_append(nullptr, "Content-Type: text/xml; charset=ISO-8859-1");
+    rawHeaders = curl_slist_append(rawHeaders, "Expect:");
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(rawHeaders, &curl_slist_free_all);
+    QByteArray reply;
+    curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl.get(), CURLOPT_POST, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body.constData());
+    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, long(body.size()));
+    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, collectReply);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply);
+    long status = 0;
+    const bool ok = curl_easy_perform(curl.get()) == CURLE_OK &&
+                    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK;
+    Orvex::Bench::keep(reply);
+    return ok && status == 200 && reply.startsWith("success=1");
+}
+
+// A private bus daemon for the life of the object, configured to start this build tree's server.
+class PrivateBus {
+public:
+    ~PrivateBus() {
+        if (m_daemon.state() != QProcess::NotRunning) {
+            m_daemon.terminate();
+            m_daemon.waitForFinished();
+        }
+    }
+
+    bool start(QString *address) {
+        m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_daemon.start(QStringLiteral(ORVEX_DBUS_DAEMON),
+                       {QStringLiteral("--config-file=" ORVEX_BENCH_BUS_CONFIG), QStringLiteral("--nofork"),
+                        QStringLiteral("--print-address")});
+        if (!m_daemon.waitForStarted(DaemonStartMs))
+            return false;
+        while (!m_daemon.canReadLine()) {
+            if (!m_daemon.waitForReadyRead(DaemonStartMs))
+                return false;
+        }
+        *address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        return !address->isEmpty();
+    }
+
+private:
+    QProcess m_daemon;
+};
+
+// The bus, not this process, starts the server: hand it the board and a scratch program folder.
+bool setActivationEnvironment(const QDBusConnection &bus, const QString &proxyUrl,
+                              const QString &programFolder) {
+    using Environment = QMap<QString, QString>;
+    qDBusRegisterMetaType<Environment>();
+    const Environment environment{
+        {QStringLiteral("http_proxy"), proxyUrl},
+        {QStringLiteral("no_proxy"), QString()},
+        {QStringLiteral("ORVEX_PROGRAM_FOLDER"), programFolder},
+        // The server's tracing would be measured along with its work.
+        {QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("orvex.*.debug=false")}};
+    QDBusInterface daemon(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                          QStringLiteral("org.freedesktop.DBus"), bus);
+    const QDBusReply<void> reply =
+        daemon.call(QStringLiteral("UpdateActivationEnvironment"), QVariant::fromValue(environment));
+    if (!reply.isValid())
+        std::fprintf(stderr, "activation environment: %s\n", qPrintable(reply.error().message()));
+    return reply.isValid();
+}
+
+double seconds(std::chrono::steady_clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+double median(std::vector<double> values) {
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// Times the two alternately, so drift of the machine falls on both alike; returns both medians.
+template<typename Measured, typename Baseline>
+std::pair<double, double> alternate(Measured &&measured, Baseline &&baseline) {
+    using Clock = std::chrono::steady_clock;
+    measured();
+    baseline();
+    std::vector<double> measuredSeconds;
+    std::vector<double> baselineSeconds;
+    for (int run = 0; run < Runs; ++run) {
+        Clock::time_point start = Clock::now();
+        measured();
+        measuredSeconds.push_back(seconds(Clock::now() - start));
+        start = Clock::now();
+        baseline();
+        baselineSeconds.push_back(seconds(Clock::now() - start));
+    }
+    return {median(measuredSeconds), median(baselineSeconds)};
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("orvex.*.debug=false"));
+    Orvex::Bench::keepFreedMemory();
+
+    BoardProcess board;
+    if (!board.start()) {
+        std::fprintf(stderr, "board: %s\n", qPrintable(board.errorString()));
+        return 1;
+    }
+    PrivateBus privateBus;
+    QString address;
+    if (!privateBus.start(&address)) {
+        std::fprintf(stderr, "cannot start a private bus with %s\n", ORVEX_BENCH_BUS_CONFIG);
+        return 1;
+    }
+    {
+        const QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("bench"));
+        QTemporaryDir programFolder;
+        if (!bus.isConnected() || !setActivationEnvironment(bus, board.proxyUrl(), programFolder.path()))
+            return 1;
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+
+        const Fields fields = twentyFields();
+        QString elements;
+        for (const auto &[name, value] : fields)
+            elements += Orvex::fieldElement(name, value);
+        const QByteArray wire = Orvex::toWireBytes(Orvex::postingDocument(QStringLiteral("Add"), elements));
+        const QByteArray endpoint = board.endpointUrl().toUtf8();
+
+        try {
+            Orvex::RemotePostJob job(QString::fromUtf16(Orvex::RemotePostJob::DefaultProgId), bus);
+            bool allPosted = true;
+            const auto [busSeconds, rawPostSeconds] = alternate(
+                [&] {
+                    for (const auto &[name, value] : fields)
+                        job.Field(name, value);
+                    allPosted = job.Action(QStringLiteral("Add")).startsWith(u'S') && allPosted;
+                },
+                [&] { allPosted = rawCurlPost(endpoint, wire) && allPosted; });
+            if (!allPosted)
+                std::fprintf(stderr, "some postings failed\n");
+            Orvex::Bench::printMedian("client library over the bus, 20 fields + Action", busSeconds);
+            Orvex::Bench::printMedian("raw libcurl POST, same bytes", rawPostSeconds);
+            Orvex::Bench::printRatio("bus listing / raw POST", busSeconds, rawPostSeconds, 1.5);
+
+            // Where the time goes: the pipelined fields, one field alone (one round trip), and Action.
+            const auto [fieldsSeconds, oneFieldSeconds] = alternate(
+                [&] {
+                    for (const auto &[name, value] : fields)
+                        job.Field(name, value);
+                    job.flush();
+                },
+                [&] {
+                    job.Field(QStringLiteral("JobCode"), QStringLiteral("J-1001"));
+                    job.flush();
+                });
+            const auto [actionSeconds, ignored] =
+                alternate([&] { job.Action(QStringLiteral("Add")); }, [] {});
+            Orvex::Bench::printMedian("  20 pipelined Fields", fieldsSeconds);
+            Orvex::Bench::printMedian("  one Field (a round trip)", oneFieldSeconds);
+            Orvex::Bench::printMedian("  Action (one field)", actionSeconds);
+        } catch (const Orvex::AutomationError &error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            return 1;
+        }
+        curl_global_cleanup();
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("bench"));
+    return 0;
+}
