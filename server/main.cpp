@@ -71,15 +71,19 @@ int runCommand(Orvex::ServerCommand command, int argc, char **argv) {
 }
 
 int serve(int argc, char **argv) {
-    // No one could see a window: Qt's offscreen platform keeps it, and its text, in memory.
-    const bool onScreen = hasDisplay();
-    if (!onScreen)
+    // No one could see a window: Qt's offscreen platform keeps it, and its text, in memory. With a display,
+    // a platform that cannot reach it falls back to offscreen rather than ending the server at start.
+    if (!hasDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM",
+                qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland;offscreen" : "xcb;offscreen");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // An offscreen box could never be answered and would hold every call; the headless one returns at once.
     Orvex::MessageBoxWarning messageBox;
-    if (onScreen)
+    if (QGuiApplication::platformName() != u"offscreen")
         Orvex::setProcessWarningBox(&messageBox);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
