@@ -2,6 +2,7 @@
 
 #include "automationconversion.h"
 #include "automationerror.h"
+#include "buswire.h"
 #include "classfactory.h"
 #include "frmpostjob.h"
 #include "identity.h"
@@ -87,8 +88,7 @@ QDBusObjectPath AutomationServer::createObject() {
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();
-        throw AutomationError(qint32(0x80004005), QString::fromUtf16(ComponentSource),
-                              QStringLiteral("Unspecified error"));
+        throw BusWire::dispatchError(BusWire::UnspecifiedError);
     }
     ++m_lastSerial;
     object->setObjectName(path);

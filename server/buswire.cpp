@@ -139,6 +139,9 @@ AutomationError dispatchError(qint32 number) {
     case OutOfMemory:
         description = QStringLiteral("Out of memory");
         break;
+    case UnspecifiedError:
+        description = QStringLiteral("Unspecified error");
+        break;
     default:
         return AutomationError::runtime(number);
     }

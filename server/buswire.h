@@ -18,6 +18,7 @@ inline constexpr qint32 BadVariableType = qint32(0x80020008);
 inline constexpr qint32 BadParameterCount = qint32(0x8002000E);
 inline constexpr qint32 NoInterface = qint32(0x80004002);
 inline constexpr qint32 OutOfMemory = 7;
+inline constexpr qint32 UnspecifiedError = qint32(0x80004005);
 
 // A dispatch-layer error with its usual wording, raised by the component itself.
 AutomationError dispatchError(qint32 number);

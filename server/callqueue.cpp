@@ -22,6 +22,11 @@ QDBusMessage replyTo(const QDBusMessage &message, const CallQueue::Work &work) {
     } catch (const std::bad_alloc &) {
         const AutomationError error = BusWire::dispatchError(BusWire::OutOfMemory);
         return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
+    } catch (const std::exception &failure) {
+        // Not ours to raise, but one bad call must not take every client's objects down with the process.
+        qCWarning(lcServer) << message.member() << "failed unexpectedly:" << failure.what();
+        const AutomationError error = BusWire::dispatchError(BusWire::UnspecifiedError);
+        return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
     }
 }
 
