@@ -38,7 +38,8 @@ public:
     // The ProgID registered for a class identifier, or an empty text.
     static QString progIdForClassId(const QUuid &classId);
 
-    // Queues the field and returns the empty text; a failure surfaces at the next Action or flush().
+    // Sends the field without waiting and returns the empty text; its failure surfaces at a later Field,
+    // at Action or at flush().
     QString Field(const QString &FieldName, const QString &FieldValue) override;
     QString Action(const QString &ActionType) override;
     using PostJobInterface::WriteLog;

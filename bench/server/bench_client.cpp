@@ -10,7 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusReply>
 #include <QLoggingCategory>
@@ -109,10 +109,11 @@ bool setActivationEnvironment(const QDBusConnection &bus, const QString &proxyUr
         {QStringLiteral("ORVEX_PROGRAM_FOLDER"), programFolder},
         // The server's tracing would be measured along with its work.
         {QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("orvex.*.debug=false")}};
-    QDBusInterface daemon(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                          QStringLiteral("org.freedesktop.DBus"), bus);
-    const QDBusReply<void> reply =
-        daemon.call(QStringLiteral("UpdateActivationEnvironment"), QVariant::fromValue(environment));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("UpdateActivationEnvironment"));
+    call << QVariant::fromValue(environment);
+    const QDBusReply<void> reply = bus.call(call);
     if (!reply.isValid())
         std::fprintf(stderr, "activation environment: %s\n", qPrintable(reply.error().message()));
     return reply.isValid();

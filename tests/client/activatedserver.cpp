@@ -2,7 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusReply>
 #include <QDir>
@@ -28,10 +28,11 @@ bool ActivatedServer::prepare(const QString &proxyUrl, QString *error) {
         {QStringLiteral("http_proxy"), proxyUrl.isEmpty() ? QStringLiteral("http://127.0.0.1:9") : proxyUrl},
         {QStringLiteral("no_proxy"), QString()},
     };
-    QDBusInterface bus(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                       QStringLiteral("org.freedesktop.DBus"), QDBusConnection::sessionBus());
-    const QDBusReply<void> reply =
-        bus.call(QStringLiteral("UpdateActivationEnvironment"), QVariant::fromValue(environment));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("UpdateActivationEnvironment"));
+    call << QVariant::fromValue(environment);
+    const QDBusReply<void> reply = QDBusConnection::sessionBus().call(call);
     if (!reply.isValid()) {
         *error = reply.error().message();
         return false;
