@@ -6,15 +6,7 @@ namespace Orvex {
 
 namespace {
 
-// HRESULTs an automation client sees for the same failures of a local server.
-constexpr qint32 hresult(quint32 value) {
-    return static_cast<qint32>(value);
-}
-constexpr qint32 ClassNotRegistered = hresult(0x80040154); // REGDB_E_CLASSNOTREG
-constexpr qint32 ServerExecFailure = hresult(0x80080005);  // CO_E_SERVER_EXEC_FAILURE
-constexpr qint32 ServerUnavailable = hresult(0x800706BA);  // RPC_S_SERVER_UNAVAILABLE
-constexpr qint32 CallFailed = hresult(0x800706BE);         // RPC_S_CALL_FAILED
-constexpr qint32 UnspecifiedFailure = hresult(0x80004005); // E_FAIL
+using namespace HResult;
 
 const QLatin1StringView SourceMarker(" [source: ");
 

@@ -24,9 +24,6 @@ constexpr int ReleaseTimeoutMs = 30'000;
 // long listing keeps a window in flight, collecting the oldest reply before sending more.
 constexpr qsizetype MaxFieldsInFlight = 64;
 
-// The object has been released or its server has ended.
-constexpr qint32 ObjectDisconnected = static_cast<qint32>(0x80010108); // RPC_E_DISCONNECTED
-
 } // namespace
 
 RemotePostJob::RemotePostJob(const QString &progId, const QDBusConnection &bus)
@@ -39,7 +36,7 @@ RemotePostJob::RemotePostJob(const QUuid &classId, const QDBusConnection &bus)
     const QString progId = progIdForClassId(classId);
     if (progId.isEmpty()) {
         throw AutomationError(
-            static_cast<qint32>(0x80040154), QString::fromUtf16(ComponentSource),
+            HResult::ClassNotRegistered, QString::fromUtf16(ComponentSource),
             QStringLiteral("Class not registered: %1").arg(classId.toString(QUuid::WithBraces).toUpper()));
     }
     create(progId);
@@ -149,7 +146,7 @@ QString RemotePostJob::objectPath() const {
 
 void RemotePostJob::ensureUsable() const {
     if (m_released || m_serverGone) {
-        throw AutomationError(ObjectDisconnected, QString::fromUtf16(ComponentSource),
+        throw AutomationError(HResult::ObjectDisconnected, QString::fromUtf16(ComponentSource),
                               m_released ? QStringLiteral("The object has been released.")
                                          : QStringLiteral("The object's server has ended."));
     }

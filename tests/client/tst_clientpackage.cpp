@@ -49,7 +49,8 @@ void TestClientPackage::initTestCase() {
             {QStringLiteral("--install"), QStringLiteral(ORVEX_BUILD_DIR), QStringLiteral("--component"),
              QStringLiteral("client"), QStringLiteral("--prefix"), m_prefix.path()});
     QVERIFY2(install.exitCode == 0, qPrintable(install.output));
-    for (const char *header : {"remotepostjob.h", "postjobinterface.h", "variant.h", "automationerror.h"}) {
+    for (const char *header :
+         {"remotepostjob.h", "remoteerror.h", "postjobinterface.h", "variant.h", "automationerror.h"}) {
         QVERIFY2(
             QFile::exists(m_prefix.filePath(QStringLiteral("include/orvex/") + QLatin1StringView(header))),
             header);

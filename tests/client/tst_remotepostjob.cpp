@@ -23,13 +23,6 @@ Q_DECLARE_METATYPE(Orvex::Variant)
         }                                                                                                    \
     } while (false)
 
-namespace {
-
-constexpr qint32 ClassNotRegistered = static_cast<qint32>(0x80040154);
-constexpr qint32 ObjectDisconnected = static_cast<qint32>(0x80010108);
-
-} // namespace
-
 class TestRemotePostJob : public QObject {
     Q_OBJECT
 
@@ -128,13 +121,13 @@ void TestRemotePostJob::unknownClassIdStartsNothing() {
         RemotePostJob job(QUuid::createUuid());
         QFAIL("an unknown class identifier created an object");
     } catch (const AutomationError &error) {
-        QCOMPARE(error.number(), ClassNotRegistered);
+        QCOMPARE(error.number(), Orvex::HResult::ClassNotRegistered);
     }
     try {
         RemotePostJob job(QStringLiteral("OrvexKelPostJob.NoSuchClass"));
         QFAIL("an unknown ProgID created an object");
     } catch (const AutomationError &error) {
-        QCOMPARE(error.number(), ClassNotRegistered);
+        QCOMPARE(error.number(), Orvex::HResult::ClassNotRegistered);
         QVERIFY2(error.description().contains(QLatin1StringView("OrvexKelPostJob.NoSuchClass")),
                  qPrintable(error.description()));
     }
@@ -177,7 +170,7 @@ void TestRemotePostJob::callsAfterReleaseFailWithoutTouchingTheBus() {
         job.Action(QStringLiteral("Add"));
         QFAIL("a released object posted");
     } catch (const AutomationError &error) {
-        QCOMPARE(error.number(), ObjectDisconnected);
+        QCOMPARE(error.number(), Orvex::HResult::ObjectDisconnected);
     }
     QVERIFY(!ActivatedServer::isRunning());
 }
