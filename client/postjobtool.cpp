@@ -9,9 +9,13 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <csignal>
+
 namespace Orvex {
 
 namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
 
 const QString PostCommand = QStringLiteral("post");
 const QString LogCommand = QStringLiteral("log");
@@ -53,6 +57,8 @@ const char PostDescription[] =
     "   {\"action\": \"Add\", \"fields\": [{\"name\": \"JobCode\", \"value\": \"J2\"}]}]\n"
     "Names and values are texts. An object keyed by field name is refused: it loses the order.\n"
     "All listings are posted on one object; posting stops at the first error.\n"
+    "An interrupt (Ctrl-C) stops after the listing in progress and releases the object;\n"
+    "a second one quits at once.\n"
     "\n"
     "Exit status: 0 when every listing got \"S\", 1 otherwise, 2 for bad input.";
 
@@ -285,6 +291,13 @@ int PostJobTool::postListings(const QList<Listing> &listings) {
 
     bool allPosted = true;
     for (qsizetype i = 0; i < listings.size(); ++i) {
+        if (stopRequested) {
+            clearProgress();
+            m_err << m_program << ": interrupted; listings from " << i + 1 << " on were not posted\n";
+            m_err.flush();
+            allPosted = false;
+            break;
+        }
         const Listing &listing = listings.at(i);
         showProgress(i, listings.size(), listing);
         try {
@@ -311,6 +324,10 @@ int PostJobTool::postListings(const QList<Listing> &listings) {
     }
     printResultTable(m_out, results);
     return allPosted ? Success : PostingFailed;
+}
+
+void PostJobTool::requestStop() {
+    stopRequested = 1;
 }
 
 void PostJobTool::printPreview(const QList<Listing> &listings) {

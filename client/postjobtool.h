@@ -18,6 +18,9 @@ public:
     // arguments as main() receives them, the program name first.
     int run(const QStringList &arguments);
 
+    // Asks a running post to stop after the listing in progress; safe to call from a signal handler.
+    static void requestStop();
+
 private:
     int runPost(const QStringList &arguments);
     int runLog(const QStringList &arguments);

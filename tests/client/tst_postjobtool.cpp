@@ -6,6 +6,8 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <csignal>
+
 namespace {
 
 struct ToolRun {
@@ -55,6 +57,7 @@ private Q_SLOTS:
     void postsFieldsAndPrintsTable();
     void postsListingsFile();
     void failedListingSetsExitStatus();
+    void interruptStopsAfterTheListingInProgress();
     void previewPostsNothing();
     void refusesBadInput_data();
     void refusesBadInput();
@@ -135,6 +138,30 @@ void TestPostJobTool::failedListingSetsExitStatus() {
                               tableRow(3, QStringLiteral("J3"), 7, QStringLiteral("S4712"))),
              qPrintable(run.out));
     QCOMPARE(m_board->postings().size(), 3);
+}
+
+void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
+    // The board holds the first reply back, so the interrupt arrives while that listing is being posted.
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "J1"], ["BoardFault", "delay:2000"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"]]}
+    ])");
+    QProcess tool;
+    tool.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
+               {QStringLiteral("post"), QStringLiteral("--file"), path});
+    QVERIFY(tool.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 20000);
+    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+    QVERIFY(tool.waitForFinished(20000));
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tool.exitCode(), 1);
+    const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+    QVERIFY2(out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")) +
+                          tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("(not posted)"))),
+             qPrintable(out));
+    QVERIFY(QString::fromUtf8(tool.readAllStandardError()).contains(QStringLiteral("interrupted")));
+    QCOMPARE(m_board->postings().size(), 1);
+    // cleanup() checks that the object was released and the server has ended.
 }
 
 void TestPostJobTool::previewPostsNothing() {
