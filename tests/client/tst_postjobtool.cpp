@@ -143,7 +143,7 @@ void TestPostJobTool::failedListingSetsExitStatus() {
 void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
     // The board holds the first reply back, so the interrupt arrives while that listing is being posted.
     const QString path = writeFile(m_files, R"([
-        {"action": "Add", "fields": [["JobCode", "J1"], ["BoardFault", "delay:2000"]]},
+        {"action": "Add", "fields": [["JobCode", "J1"], ["BoardFault", "delay:4000"]]},
         {"action": "Add", "fields": [["JobCode", "J2"]]}
     ])");
     QProcess tool;
