@@ -1,5 +1,6 @@
 #include "remoteerror.h"
 
+#include "buswire.h"
 #include "identity.h"
 
 namespace Orvex {
@@ -7,28 +8,6 @@ namespace Orvex {
 namespace {
 
 using namespace HResult;
-
-const QLatin1StringView SourceMarker(" [source: ");
-
-// The server writes "<description> (<number>) [source: <source>]".
-bool decodeServerMessage(const QString &message, qint32 *number, QString *source, QString *description) {
-    const qsizetype sourceAt = message.lastIndexOf(SourceMarker);
-    if (sourceAt < 0 || !message.endsWith(u']'))
-        return false;
-    const qsizetype sourceBegin = sourceAt + SourceMarker.size();
-    const QString head = message.left(sourceAt);
-    const qsizetype numberAt = head.lastIndexOf(QLatin1StringView(" ("));
-    if (numberAt < 0 || !head.endsWith(u')'))
-        return false;
-    bool ok = false;
-    const qint32 value = head.mid(numberAt + 2, head.size() - numberAt - 3).toInt(&ok);
-    if (!ok)
-        return false;
-    *number = value;
-    *source = message.mid(sourceBegin, message.size() - sourceBegin - 1);
-    *description = head.left(numberAt);
-    return true;
-}
 
 qint32 numberForBusError(const QString &name, CallStage stage) {
     if (name == QLatin1StringView("org.freedesktop.DBus.Error.ServiceUnknown") ||
@@ -54,7 +33,7 @@ AutomationError fromBusError(const QDBusError &error, CallStage stage) {
         qint32 number = 0;
         QString source;
         QString description;
-        if (decodeServerMessage(error.message(), &number, &source, &description))
+        if (BusWire::parseErrorMessage(error.message(), &number, &source, &description))
             return AutomationError(number, source, description);
     }
     return AutomationError(numberForBusError(name, stage), name, error.message());

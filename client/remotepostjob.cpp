@@ -1,6 +1,6 @@
 #include "remotepostjob.h"
 
-#include "busvariant.h"
+#include "buswire.h"
 #include "clientlogging.h"
 #include "identity.h"
 #include "postjobproxy.h"
@@ -118,7 +118,7 @@ QString RemotePostJob::Action(const QString &ActionType) {
 
 void RemotePostJob::WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) {
     ensureUsable();
-    QDBusPendingReply<> reply = m_object->WriteLog(SubName, Message, toBusVariant(AnyOther));
+    QDBusPendingReply<> reply = m_object->WriteLog(SubName, Message, BusWire::toBus(AnyOther));
     reply.waitForFinished();
     if (reply.isError())
         fail(reply.error());

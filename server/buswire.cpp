@@ -107,10 +107,13 @@ Variant fromTagged(const QDBusArgument &argument) {
     throwBadVariableType();
 }
 
+// The forms fromBus() reads: "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd", or "HH:mm:ss" for a time on the zero date.
 QString dateText(const QDate &date, const QTime &time) {
+    const QString timeText = time.toString(QStringLiteral("HH:mm:ss"));
     if (!date.isValid())
-        return time.toString(QStringLiteral("HH:mm:ss"));
-    return date.toString(QStringLiteral("yyyy-MM-dd")) + u'T' + time.toString(QStringLiteral("HH:mm:ss"));
+        return time.isValid() ? timeText : QStringLiteral("00:00:00");
+    const QString dayText = date.toString(QStringLiteral("yyyy-MM-dd"));
+    return time.isValid() ? dayText + u'T' + timeText : dayText;
 }
 
 } // namespace
