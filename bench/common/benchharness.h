@@ -26,20 +26,42 @@ inline void keepFreedMemory() {
 #endif
 }
 
-// The median wall time of runs calls of f, in seconds, after one untimed warm-up call.
-template<class F> double medianSeconds(F &&f, int runs) {
-    using Clock = std::chrono::steady_clock;
-    std::forward<F>(f)();
-    std::vector<double> seconds;
-    seconds.reserve(std::size_t(std::max(runs, 1)));
-    for (int run = 0; run < std::max(runs, 1); ++run) {
-        const Clock::time_point start = Clock::now();
-        f();
-        seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    }
+// The median of a set of timings, in seconds.
+inline double median(std::vector<double> seconds) {
     const auto middle = seconds.begin() + std::ptrdiff_t(seconds.size() / 2);
     std::nth_element(seconds.begin(), middle, seconds.end());
     return *middle;
+}
+
+template<class F> double secondsOf(F &&f) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    f();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The median wall time of runs calls of f, in seconds, after one untimed warm-up call.
+template<class F> double medianSeconds(F &&f, int runs) {
+    f();
+    std::vector<double> seconds;
+    seconds.reserve(std::size_t(std::max(runs, 1)));
+    for (int run = 0; run < std::max(runs, 1); ++run)
+        seconds.push_back(secondsOf(f));
+    return median(std::move(seconds));
+}
+
+// Times the two alternately, so drift of the machine falls on both alike; returns both medians.
+template<class Measured, class Baseline>
+std::pair<double, double> alternateMedians(Measured &&measured, Baseline &&baseline, int runs) {
+    measured();
+    baseline();
+    std::vector<double> measuredSeconds;
+    std::vector<double> baselineSeconds;
+    for (int run = 0; run < std::max(runs, 1); ++run) {
+        measuredSeconds.push_back(secondsOf(measured));
+        baselineSeconds.push_back(secondsOf(baseline));
+    }
+    return {median(std::move(measuredSeconds)), median(std::move(baselineSeconds))};
 }
 
 inline void printMedian(const char *name, double seconds) {

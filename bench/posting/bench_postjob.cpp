@@ -84,33 +84,10 @@ bool rawAppend(const QByteArray &path, const QByteArray &record) {
     return ok;
 }
 
-double seconds(std::chrono::steady_clock::duration duration) {
-    return std::chrono::duration<double>(duration).count();
-}
-
-double median(std::vector<double> values) {
-    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
-
-// Times the two alternately, so drift of the machine falls on both alike; returns both medians.
+// Times the two alternately against each other.
 template<typename Measured, typename Baseline>
 std::pair<double, double> alternate(Measured &&measured, Baseline &&baseline) {
-    using Clock = std::chrono::steady_clock;
-    measured();
-    baseline();
-    std::vector<double> measuredSeconds;
-    std::vector<double> baselineSeconds;
-    for (int run = 0; run < Runs; ++run) {
-        Clock::time_point start = Clock::now();
-        measured();
-        measuredSeconds.push_back(seconds(Clock::now() - start));
-        start = Clock::now();
-        baseline();
-        baselineSeconds.push_back(seconds(Clock::now() - start));
-    }
-    return {median(measuredSeconds), median(baselineSeconds)};
+    return Orvex::Bench::alternateMedians(measured, baseline, Runs);
 }
 
 } // namespace

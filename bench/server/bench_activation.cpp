@@ -70,12 +70,6 @@ double coldStartSeconds(QDBusConnection &bus, Service service) {
     return waitUntilGone(bus, server ? ServerName : minimalName) ? seconds : -1;
 }
 
-double median(std::vector<double> values) {
-    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -125,9 +119,9 @@ int main(int argc, char **argv) {
         minimalWindow.push_back(windowSeconds);
     }
 
-    const double serverMedian = median(server);
-    const double minimalMedian = median(minimal);
-    const double windowMedian = median(minimalWindow);
+    const double serverMedian = Orvex::Bench::median(server);
+    const double minimalMedian = Orvex::Bench::median(minimal);
+    const double windowMedian = Orvex::Bench::median(minimalWindow);
     Orvex::Bench::printMedian("cold activation, OrvexKelPostJob CreateInstance", serverMedian);
     Orvex::Bench::printMedian("cold activation, minimal Qt D-Bus service", minimalMedian);
     Orvex::Bench::printMedian("cold activation, minimal Qt D-Bus service showing a window", windowMedian);
