@@ -1,4 +1,5 @@
 #include "inireader.h"
+#include "textscan_p.h"
 
 #include "files.h"
 
@@ -11,23 +12,11 @@ namespace Orvex {
 
 namespace {
 
+using TextScan::trimBlanks;
+
 // Only this much of a line is parsed; the rest of an overlong line is read past and dropped, so a
 // runaway line costs neither memory nor time. Names and values that matter are far shorter.
 constexpr qint64 LineHeadBytes = 64 * 1024;
-
-bool isBlankChar(QChar c) {
-    return c == u' ' || c == u'\t';
-}
-
-QStringView trimBlanks(QStringView text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && isBlankChar(text.at(first)))
-        ++first;
-    while (last > first && isBlankChar(text.at(last - 1)))
-        --last;
-    return text.mid(first, last - first);
-}
 
 QStringView unquote(QStringView value) {
     if (value.size() >= 2) {

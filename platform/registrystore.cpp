@@ -1,4 +1,5 @@
 #include "registrystore.h"
+#include "textscan_p.h"
 
 #include "registrylogging.h"
 
@@ -15,6 +16,8 @@
 namespace Orvex {
 
 namespace {
+
+using TextScan::trimBlanks;
 
 constexpr qint32 ERROR_INVALID_PARAMETER = 87;
 
@@ -45,20 +48,6 @@ std::optional<QString> rootName(quint32 root) {
             return entry.name.toString();
     }
     return std::nullopt;
-}
-
-bool isBlankChar(QChar c) {
-    return c == u' ' || c == u'\t';
-}
-
-QStringView trimBlanks(QStringView text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && isBlankChar(text.at(first)))
-        ++first;
-    while (last > first && isBlankChar(text.at(last - 1)))
-        --last;
-    return text.mid(first, last - first);
 }
 
 bool samePath(QStringView a, QStringView b) {

@@ -1,6 +1,7 @@
 #include "textutils.h"
 
 #include "files.h"
+#include "textutils_p.h"
 
 namespace FuncLib {
 
@@ -15,16 +16,6 @@ bool matchesAnEntry(const QString &path) {
     }
 }
 
-QString trimSpaces(const QString &text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == u' ')
-        ++first;
-    while (last > first && text.at(last - 1) == u' ')
-        --last;
-    return text.mid(first, last - first);
-}
-
 } // namespace
 
 bool DirExists(const QString &Path) {
@@ -33,7 +24,7 @@ bool DirExists(const QString &Path) {
     if (matchesAnEntry(Path))
         return true;
     // A path that fails only because of one trailing separator passes on the second look-up.
-    const QString trimmed = trimSpaces(Path);
+    const QString trimmed = Detail::trimSpaces(Path);
     if (trimmed.size() > 1 && (trimmed.endsWith(u'/') || trimmed.endsWith(u'\\')))
         return matchesAnEntry(trimmed.chopped(1));
     return false;

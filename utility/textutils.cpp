@@ -1,12 +1,17 @@
 #include "textutils.h"
+#include "textutils_p.h"
 
 namespace FuncLib {
 
 namespace {
 
-// Trimming removes spaces (code 32) only; tabs, NULs and line breaks stay.
-QString trimSpaces(const QString &text)
-{
+bool endsInSeparator(const QString &path) {
+    return path.endsWith(u'\\') || path.endsWith(u'/');
+}
+
+} // namespace
+
+QString Detail::trimSpaces(const QString &text) {
     qsizetype first = 0;
     qsizetype last = text.size();
     while (first < last && text.at(first) == u' ')
@@ -16,16 +21,8 @@ QString trimSpaces(const QString &text)
     return text.mid(first, last - first);
 }
 
-bool endsInSeparator(const QString &path)
-{
-    return path.endsWith(u'\\') || path.endsWith(u'/');
-}
-
-} // namespace
-
-bool IsBlank(const QString &Value)
-{
-    if (Value.isEmpty() || trimSpaces(Value).isEmpty())
+bool IsBlank(const QString &Value) {
+    if (Value.isEmpty() || Detail::trimSpaces(Value).isEmpty())
         return true;
     // On this platform NUL is the only character whose code page value is not above 0.
     for (const QChar c : Value) {
@@ -35,8 +32,7 @@ bool IsBlank(const QString &Value)
     return true;
 }
 
-qint32 CountOccurrences(const QString &Text, const QString &Find)
-{
+qint32 CountOccurrences(const QString &Text, const QString &Find) {
     // An empty Find would match everywhere; no caller passes one, and 0 keeps the count finite.
     if (Find.isEmpty())
         return 0;
@@ -46,24 +42,21 @@ qint32 CountOccurrences(const QString &Text, const QString &Find)
     return count;
 }
 
-QString StripExtension(const QString &FileName)
-{
+QString StripExtension(const QString &FileName) {
     const qsizetype dot = FileName.lastIndexOf(u'.');
     if (dot < 0 || dot == FileName.size() - 1)
         return FileName;
     return FileName.left(dot);
 }
 
-QString AddBackslash(const QString &Path)
-{
+QString AddBackslash(const QString &Path) {
     if (IsBlank(Path))
         return QString();
-    const QString trimmed = trimSpaces(Path);
+    const QString trimmed = Detail::trimSpaces(Path);
     return endsInSeparator(trimmed) ? trimmed : trimmed + u'\\';
 }
 
-QString RemoveSuffix(const QString &Text, const QString &Suffix)
-{
+QString RemoveSuffix(const QString &Text, const QString &Suffix) {
     if (IsBlank(Text) || Suffix.isEmpty())
         return Text;
     return Text.endsWith(Suffix, Qt::CaseSensitive) ? Text.chopped(Suffix.size()) : Text;

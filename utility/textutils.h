@@ -7,7 +7,8 @@ namespace FuncLib {
 
 // Empty, spaces only, or NULs only.
 bool IsBlank(const QString &Value);
-// True when a folder or file matches Path (wildcards allowed), if need be after one trailing separator is dropped.
+// True when a folder or file matches Path (wildcards allowed), if need be after one trailing separator is
+// dropped.
 bool DirExists(const QString &Path);
 // Overlapping occurrences count; searching is exact.
 qint32 CountOccurrences(const QString &Text, const QString &Find);
