@@ -11,8 +11,7 @@ namespace Orvex {
 inline constexpr char16_t ComponentSource[] = u"OrvexKelPostJob";
 
 // An automation error: what the automation runtime carries from a failing call back to its caller.
-class AutomationError : public std::exception
-{
+class AutomationError : public std::exception {
 public:
     // The runtime's own numbers, with its own wording.
     static constexpr qint32 InvalidProcedureCall = 5;
@@ -22,7 +21,8 @@ public:
     AutomationError(qint32 number, QString source, QString description);
 
     // One of the runtime errors above, with the runtime's description.
-    static AutomationError runtime(qint32 number, const QString &source = QString::fromUtf16(ComponentSource));
+    static AutomationError runtime(qint32 number,
+                                   const QString &source = QString::fromUtf16(ComponentSource));
     static QString runtimeDescription(qint32 number);
 
     qint32 number() const noexcept { return m_number; }

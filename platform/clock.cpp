@@ -5,8 +5,7 @@
 
 namespace Orvex {
 
-QDateTime SystemClock::now() const
-{
+QDateTime SystemClock::now() const {
     // QDateTime::currentDateTime() calls tzset() each time, and without TZ in the environment glibc then
     // checks the zone file on every call: more than writing a log record costs. localtime_r reads the
     // zone once per process.
@@ -19,8 +18,7 @@ QDateTime SystemClock::now() const
     return QDateTime(date, time, Qt::OffsetFromUTC, int(local.tm_gmtoff));
 }
 
-const Clock &systemClock()
-{
+const Clock &systemClock() {
     static const SystemClock clock;
     return clock;
 }

@@ -8,8 +8,7 @@
 namespace Orvex {
 
 // The synchronous HTTP request object that PostXml drives. Failures throw Orvex::AutomationError.
-class HttpRequest
-{
+class HttpRequest {
 public:
     virtual ~HttpRequest() = default;
     virtual void open(const QString &method, const QString &url, bool async) = 0;

@@ -8,20 +8,45 @@
 namespace Orvex {
 
 // An automation value of any type, as a client hands it to WriteLog.
-class Variant
-{
+class Variant {
 public:
-    enum class Kind { Empty, Null, Text, Boolean, Byte, Int16, Int32, Int64, Single, Double, Currency, Date, Error };
+    enum class Kind {
+        Empty,
+        Null,
+        Text,
+        Boolean,
+        Byte,
+        Int16,
+        Int32,
+        Int64,
+        Single,
+        Double,
+        Currency,
+        Date,
+        Error
+    };
 
-    struct EmptyValue { bool operator==(const EmptyValue &) const = default; };
-    struct NullValue { bool operator==(const NullValue &) const = default; };
+    struct EmptyValue {
+        bool operator==(const EmptyValue &) const = default;
+    };
+    struct NullValue {
+        bool operator==(const NullValue &) const = default;
+    };
     // Currency is a count of ten-thousandths, as the runtime holds it.
-    struct CurrencyValue { qint64 tenThousandths = 0; bool operator==(const CurrencyValue &) const = default; };
-    struct ErrorValue { qint32 number = 0; bool operator==(const ErrorValue &) const = default; };
+    struct CurrencyValue {
+        qint64 tenThousandths = 0;
+        bool operator==(const CurrencyValue &) const = default;
+    };
+    struct ErrorValue {
+        qint32 number = 0;
+        bool operator==(const ErrorValue &) const = default;
+    };
 
     Variant() = default;
-    Variant(const QString &text) : m_value(text) {}
-    Variant(const char16_t *text) : m_value(QString::fromUtf16(text)) {}
+    Variant(const QString &text)
+        : m_value(text) {}
+    Variant(const char16_t *text)
+        : m_value(QString::fromUtf16(text)) {}
 
     static Variant null() { return fromValue(NullValue{}); }
     static Variant fromBool(bool value) { return fromValue(value); }
@@ -40,8 +65,7 @@ public:
     bool isEmpty() const { return kind() == Kind::Empty; }
 
     // The held value; the alternative must match kind().
-    template<typename T>
-    const T &get() const { return std::get<T>(m_value); }
+    template<typename T> const T &get() const { return std::get<T>(m_value); }
 
     bool operator==(const Variant &) const = default;
 
@@ -50,9 +74,7 @@ private:
     using Storage = std::variant<EmptyValue, NullValue, QString, bool, quint8, qint16, qint32, qint64, float,
                                  double, CurrencyValue, std::pair<QDate, QTime>, ErrorValue>;
 
-    template<typename T>
-    static Variant fromValue(T value)
-    {
+    template<typename T> static Variant fromValue(T value) {
         Variant v;
         v.m_value = std::move(value);
         return v;

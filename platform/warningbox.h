@@ -5,16 +5,14 @@
 namespace Orvex {
 
 // A modal warning message with a single OK button; show() returns once the box is closed.
-class WarningBox
-{
+class WarningBox {
 public:
     virtual ~WarningBox() = default;
     virtual void show(const QString &title, const QString &text) = 0;
 };
 
 // Where no one can answer a box: the message goes to standard error and counts as closed at once.
-class HeadlessWarningBox final : public WarningBox
-{
+class HeadlessWarningBox final : public WarningBox {
 public:
     void show(const QString &title, const QString &text) override;
 };

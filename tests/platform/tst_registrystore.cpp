@@ -148,7 +148,8 @@ private Q_SLOTS:
         QTest::newRow("value before any section")
             << Reg5Header + QStringLiteral("\"Bad\"=\"v\"\r\n") + key << "Bad";
         QTest::newRow("binary garbage")
-            << Reg5Header + key + QString::fromLatin1(QByteArrayLiteral("\x00\x01\xff\xfe[\"=\\\\\\")) << "Bad";
+            << Reg5Header + key + QString::fromLatin1(QByteArrayLiteral("\x00\x01\xff\xfe[\"=\\\\\\"))
+            << "Bad";
     }
 
     void skipsWhatCannotBeRead() {
