@@ -1,7 +1,7 @@
 // Action on a 20-field listing against a raw libcurl POST of the same bytes, and WriteLog against a raw
 // append of the same record, in one run against one reference board. Prints medians and ratios.
 
-#include "benchharness.h"
+#include "benchposting.h"
 #include "boardprocess.h"
 #include "clock.h"
 #include "curlhttprequest.h"
@@ -31,49 +31,7 @@ namespace {
 constexpr int Runs = 300;
 constexpr int FieldCount = 20;
 
-struct Listing {
-    QStringList names;
-    QStringList values;
-};
-
-Listing twentyFields() {
-    Listing listing;
-    listing.names.append(QStringLiteral("JobCode"));
-    listing.values.append(QStringLiteral("J-1001"));
-    for (int i = 1; i < FieldCount; ++i) {
-        listing.names.append(QStringLiteral("Field%1").arg(i));
-        listing.values.append(
-            QStringLiteral("Value %1 with R&D <lead> and caf\u00e9 text, long enough to matter").arg(i));
-    }
-    return listing;
-}
-
-size_t collectReply(char *data, size_t size, size_t count, void *reply) {
-    static_cast<QByteArray *>(reply)->append(data, qsizetype(size * count));
-    return size * count;
-}
-
-// What the request object does on the wire, done directly: a fresh handle and connection per post.
-bool rawCurlPost(const QByteArray &url, const QByteArray &body) {
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
-    curl_slist *rawHeaders = curl_slist_append(nullptr, "Content-Type: text/xml; charset=ISO-8859-1");
-    rawHeaders = curl_slist_append(rawHeaders, "Expect:");
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(rawHeaders, &curl_slist_free_all);
-    QByteArray reply;
-    curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl.get(), CURLOPT_POST, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body.constData());
-    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, long(body.size()));
-    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, collectReply);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply);
-    long status = 0;
-    const bool ok = curl_easy_perform(curl.get()) == CURLE_OK &&
-                    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK;
-    Orvex::Bench::keep(reply);
-    return ok && status == 200 && reply.startsWith("success=1");
-}
+using Orvex::Bench::rawCurlPost;
 
 bool rawAppend(const QByteArray &path, const QByteArray &record) {
     const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -117,18 +75,18 @@ int main(int argc, char *argv[]) {
     host.requestFactory = Orvex::curlHttpRequestFactory();
     PostJob job(host, folder.path() + QStringLiteral("\\OrvexKelPostJobs bench.log"), false);
 
-    const Listing listing = twentyFields();
+    const Orvex::Bench::Fields listing = Orvex::Bench::benchListing(FieldCount);
     QString fields;
-    for (int i = 0; i < FieldCount; ++i)
-        fields += Orvex::fieldElement(listing.names.at(i), listing.values.at(i));
+    for (const auto &[name, value] : listing)
+        fields += Orvex::fieldElement(name, value);
     const QByteArray wire = Orvex::toWireBytes(Orvex::postingDocument(QStringLiteral("Add"), fields));
     const QByteArray endpoint = board.endpointUrl().toUtf8();
 
     bool allPosted = true;
     const auto [actionSeconds, rawPostSeconds] = alternate(
         [&] {
-            for (int i = 0; i < FieldCount; ++i)
-                job.Field(listing.names.at(i), listing.values.at(i));
+            for (const auto &[name, value] : listing)
+                job.Field(name, value);
             allPosted = job.Action(QStringLiteral("Add")).startsWith(u'S') && allPosted;
         },
         [&] { allPosted = rawCurlPost(endpoint, wire) && allPosted; });

@@ -2,7 +2,7 @@
 // same bytes to the same board, in one run. The bus is a private one whose server is this build tree's,
 // started on demand. Prints medians and the ratio.
 
-#include "benchharness.h"
+#include "benchposting.h"
 #include "boardprocess.h"
 #include "postingdocument.h"
 #include "remotepostjob.h"
@@ -30,44 +30,7 @@ constexpr int Runs = 300;
 constexpr int FieldCount = 20;
 constexpr int DaemonStartMs = 10000;
 
-using Fields = std::vector<std::pair<QString, QString>>;
-
-Fields twentyFields() {
-    Fields fields{{QStringLiteral("JobCode"), QStringLiteral("J-1001")}};
-    for (int i = 1; i < FieldCount; ++i) {
-        fields.emplace_back(
-            QStringLiteral("Field%1").arg(i),
-            QStringLiteral("Value %1 with R&D <lead> and caf\u00e9 text, long enough to matter").arg(i));
-    }
-    return fields;
-}
-
-size_t collectReply(char *data, size_t size, size_t count, void *reply) {
-    static_cast<QByteArray *>(reply)->append(data, qsizetype(size * count));
-    return size * count;
-}
-
-// What the server's request object does on the wire, done directly: a fresh handle and connection per post.
-bool rawCurlPost(const QByteArray &url, const QByteArray &body) {
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
-    curl_slist *rawHeaders = curl_slist_append(nullptr, "Content-Type: text/xml; charset=ISO-8859-1");
-    rawHeaders = curl_slist_append(rawHeaders, "Expect:");
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(rawHeaders, &curl_slist_free_all);
-    QByteArray reply;
-    curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl.get(), CURLOPT_POST, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body.constData());
-    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, long(body.size()));
-    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, collectReply);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply);
-    long status = 0;
-    const bool ok = curl_easy_perform(curl.get()) == CURLE_OK &&
-                    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK;
-    Orvex::Bench::keep(reply);
-    return ok && status == 200 && reply.startsWith("success=1");
-}
+using Orvex::Bench::rawCurlPost;
 
 // A private bus daemon for the life of the object, configured to start this build tree's server.
 class PrivateBus {
@@ -150,7 +113,7 @@ int main(int argc, char *argv[]) {
             return 1;
         curl_global_init(CURL_GLOBAL_DEFAULT);
 
-        const Fields fields = twentyFields();
+        const Orvex::Bench::Fields fields = Orvex::Bench::benchListing(FieldCount);
         QString elements;
         for (const auto &[name, value] : fields)
             elements += Orvex::fieldElement(name, value);
