@@ -3,6 +3,7 @@
 #include "curlhttprequest.h"
 #include "identity.h"
 #include "messageboxwarning.h"
+#include "programicon.h"
 #include "registration.h"
 #include "serverlogging.h"
 #include "signalwatcher.h"
@@ -80,6 +81,8 @@ int serve(int argc, char **argv) {
                 qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland;offscreen" : "xcb;offscreen");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // The warning box and any other window of the process carry the program's icon too.
+    QApplication::setWindowIcon(Orvex::programIcon());
 
     // An offscreen box could never be answered and would hold every call; the headless one returns at once.
     Orvex::MessageBoxWarning messageBox;
