@@ -21,6 +21,7 @@ private Q_SLOTS:
     void textStates_data();
     void textStates();
     void boxCatchesUpInTheEventLoop();
+    void windowThatNeverPaintsShowsTheLatestTextWhenAsked();
     void longLinesWrap();
     void readOnlyButSelectable();
     void closingRunsUnloadHandler();
@@ -99,6 +100,17 @@ void TestFrmPostJob::boxCatchesUpInTheEventLoop() {
     window.setStatusText(u"Posting J1"_s);
     window.setStatusText(window.statusText() + u"\r\nPosted J1"_s);
     QTRY_COMPARE(box->toPlainText(), u"Posting J1\nPosted J1"_s);
+}
+
+void TestFrmPostJob::windowThatNeverPaintsShowsTheLatestTextWhenAsked() {
+    frmPostJob window;
+    window.setUpdatesEnabled(false);
+    window.setStatusText(u"Posting J1"_s);
+    window.setStatusText(window.statusText() + u"\r\nPosted J1"_s);
+    QCoreApplication::processEvents();
+    QCOMPARE(window.textBox().toPlainText(), u"Posting J1\nPosted J1"_s);
+    window.setStatusText(u"Posting J2"_s);
+    QCOMPARE(window.textBox().toPlainText(), u"Posting J2"_s);
 }
 
 void TestFrmPostJob::longLinesWrap() {
