@@ -147,8 +147,14 @@ int main(int argc, char *argv[]) {
                     job.Field(QStringLiteral("JobCode"), QStringLiteral("J-1001"));
                     job.flush();
                 });
+            // Each timed Action posts the one field its untimed partner gave it; the warm-up call posts
+            // what the field timings above left in the listing.
             const auto [actionSeconds, ignored] =
-                alternate([&] { job.Action(QStringLiteral("Add")); }, [] {});
+                alternate([&] { job.Action(QStringLiteral("Add")); },
+                          [&] {
+                              job.Field(QStringLiteral("JobCode"), QStringLiteral("J-1001"));
+                              job.flush();
+                          });
             Orvex::Bench::printMedian("  20 pipelined Fields", fieldsSeconds);
             Orvex::Bench::printMedian("  one Field (a round trip)", oneFieldSeconds);
             Orvex::Bench::printMedian("  Action (one field)", actionSeconds);
