@@ -1,6 +1,7 @@
 #pragma once
 
 #include "benchharness.h"
+#include "postjobinterface.h"
 
 #include <QByteArray>
 #include <QString>
@@ -8,6 +9,7 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -52,6 +54,28 @@ inline bool rawCurlPost(const QByteArray &url, const QByteArray &body) {
                     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status) == CURLE_OK;
     keep(reply);
     return ok && status == 200 && reply.startsWith("success=1");
+}
+
+struct ListingTimes {
+    double listingSeconds = 0;
+    double rawPostSeconds = 0;
+    bool allPosted = true;
+};
+
+// Posts the listing through job ("Add"), alternately with a raw POST of the same wire bytes.
+inline ListingTimes timeListingAgainstRawPost(PostJobInterface &job, const Fields &fields,
+                                              const QByteArray &endpoint, const QByteArray &wire, int runs) {
+    ListingTimes times;
+    std::tie(times.listingSeconds, times.rawPostSeconds) = alternateMedians(
+        [&] {
+            for (const auto &[name, value] : fields)
+                job.Field(name, value);
+            times.allPosted = job.Action(QStringLiteral("Add")).startsWith(u'S') && times.allPosted;
+        },
+        [&] { times.allPosted = rawCurlPost(endpoint, wire) && times.allPosted; }, runs);
+    if (!times.allPosted)
+        std::fprintf(stderr, "some postings failed\n");
+    return times;
 }
 
 } // namespace Orvex::Bench

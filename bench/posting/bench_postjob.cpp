@@ -31,8 +31,6 @@ namespace {
 constexpr int Runs = 300;
 constexpr int FieldCount = 20;
 
-using Orvex::Bench::rawCurlPost;
-
 bool rawAppend(const QByteArray &path, const QByteArray &record) {
     const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
@@ -82,16 +80,8 @@ int main(int argc, char *argv[]) {
     const QByteArray wire = Orvex::toWireBytes(Orvex::postingDocument(QStringLiteral("Add"), fields));
     const QByteArray endpoint = board.endpointUrl().toUtf8();
 
-    bool allPosted = true;
-    const auto [actionSeconds, rawPostSeconds] = alternate(
-        [&] {
-            for (const auto &[name, value] : listing)
-                job.Field(name, value);
-            allPosted = job.Action(QStringLiteral("Add")).startsWith(u'S') && allPosted;
-        },
-        [&] { allPosted = rawCurlPost(endpoint, wire) && allPosted; });
-    if (!allPosted)
-        std::fprintf(stderr, "some postings failed\n");
+    const auto [actionSeconds, rawPostSeconds, allPosted] =
+        Orvex::Bench::timeListingAgainstRawPost(job, listing, endpoint, wire, Runs);
     Orvex::Bench::printMedian("Action, 20 fields", actionSeconds);
     Orvex::Bench::printMedian("raw libcurl POST, same bytes", rawPostSeconds);
     Orvex::Bench::printRatio("Action / raw POST", actionSeconds, rawPostSeconds, 1.05);

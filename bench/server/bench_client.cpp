@@ -30,8 +30,6 @@ constexpr int Runs = 300;
 constexpr int FieldCount = 20;
 constexpr int DaemonStartMs = 10000;
 
-using Orvex::Bench::rawCurlPost;
-
 // A private bus daemon for the life of the object, configured to start this build tree's server.
 class PrivateBus {
 public:
@@ -122,16 +120,8 @@ int main(int argc, char *argv[]) {
 
         try {
             Orvex::RemotePostJob job(QString::fromUtf16(Orvex::RemotePostJob::DefaultProgId), bus);
-            bool allPosted = true;
-            const auto [busSeconds, rawPostSeconds] = alternate(
-                [&] {
-                    for (const auto &[name, value] : fields)
-                        job.Field(name, value);
-                    allPosted = job.Action(QStringLiteral("Add")).startsWith(u'S') && allPosted;
-                },
-                [&] { allPosted = rawCurlPost(endpoint, wire) && allPosted; });
-            if (!allPosted)
-                std::fprintf(stderr, "some postings failed\n");
+            const auto [busSeconds, rawPostSeconds, allPosted] =
+                Orvex::Bench::timeListingAgainstRawPost(job, fields, endpoint, wire, Runs);
             Orvex::Bench::printMedian("client library over the bus, 20 fields + Action", busSeconds);
             Orvex::Bench::printMedian("raw libcurl POST, same bytes", rawPostSeconds);
             Orvex::Bench::printRatio("bus listing / raw POST", busSeconds, rawPostSeconds, 1.5);
