@@ -1,6 +1,6 @@
-#include "activatedserver.h"
 #include "boardprocess.h"
 #include "postjobtool.h"
+#include "serverfixture.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -70,7 +70,7 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<BoardProcess> m_board;
-    std::unique_ptr<ActivatedServer> m_server;
+    std::unique_ptr<ServerFixture> m_server;
     QTemporaryDir m_files;
 };
 
@@ -78,7 +78,7 @@ void TestPostJobTool::init() {
     m_board =
         std::make_unique<BoardProcess>(QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")});
     QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
-    m_server = std::make_unique<ActivatedServer>();
+    m_server = std::make_unique<ServerFixture>();
     QString error;
     QVERIFY2(m_server->prepare(m_board->proxyUrl(), &error), qPrintable(error));
     QVERIFY(m_files.isValid());
@@ -86,8 +86,8 @@ void TestPostJobTool::init() {
 
 void TestPostJobTool::cleanup() {
     // The tool releases its object, so its server must be gone once it has exited.
-    const bool ended = ActivatedServer::waitUntilGone(5000);
-    ActivatedServer::endLeftover();
+    const bool ended = ServerFixture::waitUntilGone(5000);
+    ServerFixture::endLeftover();
     m_server.reset();
     m_board.reset();
     QVERIFY2(ended, "the tool left its server running");
@@ -174,7 +174,7 @@ void TestPostJobTool::previewPostsNothing() {
              QStringLiteral("<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?><JobPosting>"
                             "<Action>Add</Action><JobCode>J1</JobCode><Title>R&amp;D &lt;lead&gt;</Title>"
                             "</JobPosting>\n"));
-    QVERIFY(!ActivatedServer::isRunning());
+    QVERIFY(!ServerFixture::isRunning());
 
     const QString path =
         writeFile(m_files, R"([{"action": "Add", "fields": []}, {"action": "Del", "fields": []}])");
@@ -183,7 +183,7 @@ void TestPostJobTool::previewPostsNothing() {
     QCOMPARE(fileRun.exitCode, 0);
     QCOMPARE(fileRun.out.count(QStringLiteral("<JobPosting>")), 2);
     QVERIFY(fileRun.out.contains(QStringLiteral("<Action>Del</Action></JobPosting>\n")));
-    QVERIFY(!ActivatedServer::isRunning());
+    QVERIFY(!ServerFixture::isRunning());
     QVERIFY(m_board->postings().isEmpty());
 }
 
@@ -235,7 +235,7 @@ void TestPostJobTool::refusesBadInput() {
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(run.out, QString());
-    QVERIFY(!ActivatedServer::isRunning());
+    QVERIFY(!ServerFixture::isRunning());
 }
 
 void TestPostJobTool::reportsMissingServer() {
@@ -296,7 +296,7 @@ void TestPostJobTool::logWritesRecord() {
 
     const ToolRun run = runTool(QStringList{QStringLiteral("log")} + arguments);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-    QVERIFY(ActivatedServer::waitUntilGone());
+    QVERIFY(ServerFixture::waitUntilGone());
     const QByteArray log = m_server->logText();
     QVERIFY2(log.endsWith(recordEnd + "\r\n"), log.constData());
     QCOMPARE(log.count('\n'), 1);
@@ -325,7 +325,7 @@ void TestPostJobTool::helpOnEveryCommand() {
     const ToolRun run = runTool(arguments);
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.out.contains(usage), qPrintable(run.out));
-    QVERIFY(!ActivatedServer::isRunning());
+    QVERIFY(!ServerFixture::isRunning());
 }
 
 void TestPostJobTool::showsProgressOnTerminal() {

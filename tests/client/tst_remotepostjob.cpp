@@ -1,7 +1,7 @@
-#include "activatedserver.h"
 #include "boardprocess.h"
 #include "remoteerror.h"
 #include "remotepostjob.h"
+#include "serverfixture.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -44,23 +44,23 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<BoardProcess> m_board;
-    std::unique_ptr<ActivatedServer> m_server;
+    std::unique_ptr<ServerFixture> m_server;
 };
 
 void TestRemotePostJob::init() {
     m_board =
         std::make_unique<BoardProcess>(QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")});
     QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
-    m_server = std::make_unique<ActivatedServer>();
+    m_server = std::make_unique<ServerFixture>();
     QString error;
     QVERIFY2(m_server->prepare(m_board->proxyUrl(), &error), qPrintable(error));
-    QVERIFY(!ActivatedServer::isRunning());
+    QVERIFY(!ServerFixture::isRunning());
 }
 
 void TestRemotePostJob::cleanup() {
     // Release ends the server soon after it answers; one still running after that was left behind.
-    const bool ended = ActivatedServer::waitUntilGone(5000);
-    ActivatedServer::endLeftover();
+    const bool ended = ServerFixture::waitUntilGone(5000);
+    ServerFixture::endLeftover();
     m_server.reset();
     m_board.reset();
     QVERIFY2(ended, "the test left its server running");
@@ -68,7 +68,7 @@ void TestRemotePostJob::cleanup() {
 
 void TestRemotePostJob::postsListingAndReturnsJobId() {
     RemotePostJob job;
-    QVERIFY(ActivatedServer::isRunning());
+    QVERIFY(ServerFixture::isRunning());
     QCOMPARE(job.Field(QStringLiteral("JobCode"), QStringLiteral("J1")), QString());
     job.Field(QStringLiteral("Title"), QStringLiteral("R&D <lead>"));
     QCOMPARE(job.Action(QStringLiteral("Add")), QStringLiteral("S4711"));
@@ -131,7 +131,7 @@ void TestRemotePostJob::unknownClassIdStartsNothing() {
         QVERIFY2(error.description().contains(QLatin1StringView("OrvexKelPostJob.NoSuchClass")),
                  qPrintable(error.description()));
     }
-    QVERIFY(!ActivatedServer::isRunning());
+    QVERIFY(!ServerFixture::isRunning());
 }
 
 void TestRemotePostJob::creationErrorComesBackAsAutomationError() {
@@ -145,7 +145,7 @@ void TestRemotePostJob::creationErrorComesBackAsAutomationError() {
         QVERIFY(!error.source().isEmpty());
     }
     // No object was handed out, so nothing released the server: the test ends it.
-    QVERIFY(!ActivatedServer::endLeftover());
+    QVERIFY(!ServerFixture::endLeftover());
 }
 
 void TestRemotePostJob::destructorReleasesAndServerEnds() {
@@ -156,7 +156,7 @@ void TestRemotePostJob::destructorReleasesAndServerEnds() {
         QVERIFY(serverName.startsWith(u':'));
         job.Field(QStringLiteral("JobCode"), QStringLiteral("J1"));
     }
-    QVERIFY(ActivatedServer::waitUntilGone());
+    QVERIFY(ServerFixture::waitUntilGone());
     QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(serverName));
 }
 
@@ -164,7 +164,7 @@ void TestRemotePostJob::callsAfterReleaseFailWithoutTouchingTheBus() {
     RemotePostJob job;
     job.release();
     QVERIFY(job.isReleased());
-    QVERIFY(ActivatedServer::waitUntilGone());
+    QVERIFY(ServerFixture::waitUntilGone());
     job.release(); // twice is harmless
     try {
         job.Action(QStringLiteral("Add"));
@@ -172,7 +172,7 @@ void TestRemotePostJob::callsAfterReleaseFailWithoutTouchingTheBus() {
     } catch (const AutomationError &error) {
         QCOMPARE(error.number(), Orvex::HResult::ObjectDisconnected);
     }
-    QVERIFY(!ActivatedServer::isRunning());
+    QVERIFY(!ServerFixture::isRunning());
 }
 
 void TestRemotePostJob::objectDiesWithItsServer() {
@@ -182,7 +182,7 @@ void TestRemotePostJob::objectDiesWithItsServer() {
     QVERIFY(second.objectPath() != first.objectPath());
 
     first.release();
-    QVERIFY(ActivatedServer::waitUntilGone());
+    QVERIFY(ServerFixture::waitUntilGone());
 
     // The queued field fails with its server; the failure surfaces at Action, and nothing starts a new
     // server for an object that no longer exists.
@@ -194,7 +194,7 @@ void TestRemotePostJob::objectDiesWithItsServer() {
         QVERIFY2(error.number() < 0, qPrintable(Orvex::describeError(error)));
         QVERIFY(error.source().startsWith(QLatin1StringView("org.freedesktop.DBus.Error.")));
     }
-    QVERIFY(!ActivatedServer::isRunning());
+    QVERIFY(!ServerFixture::isRunning());
     QVERIFY(m_board->postings().isEmpty());
 }
 
@@ -231,7 +231,7 @@ void TestRemotePostJob::writeLogCarriesAnyOther() {
         job.WriteLog(QStringLiteral("Sub"), QStringLiteral("Msg"), anyOther);
         job.WriteLog(QStringLiteral("Second"));
     }
-    QVERIFY(ActivatedServer::waitUntilGone());
+    QVERIFY(ServerFixture::waitUntilGone());
     const QList<QByteArray> lines = m_server->logText().split('\n');
     QCOMPARE(lines.size(), 3);
     QVERIFY2(lines.at(0).endsWith(recordEnd + '\r'), lines.at(0).constData());

@@ -16,12 +16,14 @@ public:
     ServerFixture();
 
     // What the next server the bus starts inherits; an empty proxyUrl sends postings nowhere reachable.
-    bool prepare(const QString &proxyUrl = QString());
+    bool prepare(const QString &proxyUrl = QString(), QString *error = nullptr);
     QString programFolder() const { return m_folder.path(); }
     bool writeIni(const QByteArray &content) const;
     // The records of every activity log in the program folder, in order, without their line ends.
     QStringList logRecords() const;
     QStringList debugCopies() const;
+    // Every activity log file in the program folder, concatenated.
+    QByteArray logText() const;
 
     // A blocking call to the server; autoStart false leaves a missing server missing.
     static QDBusMessage call(const QString &path, const QString &interface, const QString &member,
@@ -34,6 +36,9 @@ public:
     static bool waitUntilGone(int timeoutMs = 15000);
     // Ends whatever server is running through a release, as a client would; true when none is left.
     static bool endServer();
+    // Ends a server a test left behind (SIGTERM counts as the system closing its window); false if one was
+    // running.
+    static bool endLeftover();
 
 private:
     QTemporaryDir m_folder;

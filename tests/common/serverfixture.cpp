@@ -14,9 +14,15 @@
 
 ServerFixture::ServerFixture() = default;
 
-bool ServerFixture::prepare(const QString &proxyUrl) {
+bool ServerFixture::prepare(const QString &proxyUrl, QString *error) {
     qDBusRegisterMetaType<QMap<QString, QString>>();
-    // A closed loopback port when no board is wanted, so a posting fails at once instead of resolving names.
+    if (!m_folder.isValid()) {
+        if (error)
+            *error = m_folder.errorString();
+        return false;
+    }
+    // The bus, not the test, starts the server, so it inherits the bus's activation environment. A closed
+    // loopback port when no board is wanted, so a posting fails at once instead of resolving names.
     const QString proxy = proxyUrl.isEmpty() ? QStringLiteral("http://127.0.0.1:9") : proxyUrl;
     const QMap<QString, QString> environment{
         {QStringLiteral("ORVEX_PROGRAM_FOLDER"), m_folder.path()},
@@ -27,8 +33,12 @@ bool ServerFixture::prepare(const QString &proxyUrl) {
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("UpdateActivationEnvironment"));
     message << QVariant::fromValue(environment);
-    return m_folder.isValid() &&
-           QDBusConnection::sessionBus().call(message).type() == QDBusMessage::ReplyMessage;
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(message);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return true;
+    if (error)
+        *error = reply.errorMessage();
+    return false;
 }
 
 bool ServerFixture::writeIni(const QByteArray &content) const {
@@ -53,6 +63,17 @@ QStringList ServerFixture::logRecords() const {
 
 QStringList ServerFixture::debugCopies() const {
     return QDir(m_folder.path()).entryList({QStringLiteral("*.xml")}, QDir::Files);
+}
+
+QByteArray ServerFixture::logText() const {
+    QByteArray text;
+    const QDir folder(m_folder.path());
+    for (const QString &name : folder.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            text += file.readAll();
+    }
+    return text;
 }
 
 QDBusMessage ServerFixture::call(const QString &path, const QString &interface, const QString &member,
@@ -99,6 +120,15 @@ bool ServerFixture::endServer() {
     else if (const uint pid = serverPid()) // creation fails with a bad INI file: close it as the system would
         ::kill(pid_t(pid), SIGTERM);
     return waitUntilGone();
+}
+
+bool ServerFixture::endLeftover() {
+    if (!isRunning())
+        return true;
+    if (const uint pid = serverPid())
+        ::kill(pid_t(pid), SIGTERM);
+    waitUntilGone();
+    return false;
 }
 
 QString withoutTimeStamp(const QString &record) {
