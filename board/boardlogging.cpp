@@ -1,3 +1,3 @@
 #include "boardlogging.h"
 
-Q_LOGGING_CATEGORY(lcBoard, "orvex.board")
+Q_LOGGING_CATEGORY(lcBoard, "orvex.board", QtWarningMsg)

@@ -1,3 +1,3 @@
 #include "clientlogging.h"
 
-Q_LOGGING_CATEGORY(lcClient, "orvex.client")
+Q_LOGGING_CATEGORY(lcClient, "orvex.client", QtWarningMsg)

@@ -283,7 +283,7 @@ int PostJobTool::postListings(const QList<Listing> &listings) {
     try {
         job = std::make_unique<RemotePostJob>();
     } catch (const AutomationError &error) {
-        m_err << m_program << ": cannot create " << QString::fromUtf16(RemotePostJob::DefaultProgId) << ": "
+        m_err << m_program << ": cannot create " << QString::fromLatin1(Identity::ProgId) << ": "
               << describeError(error) << '\n';
         m_err.flush();
         return PostingFailed;

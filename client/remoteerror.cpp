@@ -1,13 +1,12 @@
 #include "remoteerror.h"
 
 #include "buswire.h"
-#include "identity.h"
 
 namespace Orvex {
 
 namespace {
 
-using namespace HResult;
+using namespace ErrorNumber;
 
 qint32 numberForBusError(const QString &name, CallStage stage) {
     if (name == QLatin1StringView("org.freedesktop.DBus.Error.ServiceUnknown") ||
@@ -22,14 +21,14 @@ qint32 numberForBusError(const QString &name, CallStage stage) {
         name == QLatin1StringView("org.freedesktop.DBus.Error.Timeout")) {
         return CallFailed;
     }
-    return UnspecifiedFailure;
+    return Unspecified;
 }
 
 } // namespace
 
 AutomationError fromBusError(const QDBusError &error, CallStage stage) {
     const QString name = error.name();
-    if (name.startsWith(QLatin1StringView(Identity::ErrorPrefix))) {
+    if (name.startsWith(QLatin1StringView(ErrorNamePrefix))) {
         qint32 number = 0;
         QString source;
         QString description;

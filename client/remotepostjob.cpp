@@ -36,7 +36,7 @@ RemotePostJob::RemotePostJob(const QUuid &classId, const QDBusConnection &bus)
     const QString progId = progIdForClassId(classId);
     if (progId.isEmpty()) {
         throw AutomationError(
-            HResult::ClassNotRegistered, QString::fromUtf16(ComponentSource),
+            ErrorNumber::ClassNotRegistered, QString::fromUtf16(ComponentSource),
             QStringLiteral("Class not registered: %1").arg(classId.toString(QUuid::WithBraces).toUpper()));
     }
     create(progId);
@@ -146,7 +146,7 @@ QString RemotePostJob::objectPath() const {
 
 void RemotePostJob::ensureUsable() const {
     if (m_released || m_serverGone) {
-        throw AutomationError(HResult::ObjectDisconnected, QString::fromUtf16(ComponentSource),
+        throw AutomationError(ErrorNumber::ObjectDisconnected, QString::fromUtf16(ComponentSource),
                               m_released ? QStringLiteral("The object has been released.")
                                          : QStringLiteral("The object's server has ended."));
     }

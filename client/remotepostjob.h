@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automationerror.h"
+#include "identity.h"
 #include "postjobinterface.h"
 
 #include <QDBusConnection>
@@ -23,10 +24,8 @@ namespace Orvex {
 // outstanding Field reply, throwing the first Field error instead of posting.
 class RemotePostJob final : public PostJobInterface {
 public:
-    static constexpr char16_t DefaultProgId[] = u"OrvexKelPostJob.PostJob";
-
     // Creates by ProgID, which is the server's bus name.
-    explicit RemotePostJob(const QString &progId = QString::fromUtf16(DefaultProgId),
+    explicit RemotePostJob(const QString &progId = QString::fromLatin1(Identity::ProgId),
                            const QDBusConnection &bus = QDBusConnection::sessionBus());
     // Creates by class identifier; an identifier no server is known for fails as "Class not registered".
     explicit RemotePostJob(const QUuid &classId, const QDBusConnection &bus = QDBusConnection::sessionBus());

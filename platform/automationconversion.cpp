@@ -1,6 +1,7 @@
 #include "automationconversion.h"
 
 #include "automationerror.h"
+#include "errortable.h"
 
 #include <QRegularExpression>
 
@@ -19,12 +20,12 @@ bool textToBoolean(const QString &text) {
         QStringLiteral(R"(^ *([+-]?(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][+-]?[0-9]+)?) *$)"));
     const QRegularExpressionMatch match = number.match(text);
     if (!match.hasMatch())
-        throw AutomationError::runtime(AutomationError::TypeMismatch);
+        throw AutomationError::runtime(ErrorNumber::TypeMismatch);
 
     bool ok = false;
     const double value = match.captured(1).toDouble(&ok);
     if (!ok || std::isinf(value))
-        throw AutomationError::runtime(AutomationError::Overflow);
+        throw AutomationError::runtime(ErrorNumber::Overflow);
     return value != 0.0;
 }
 

@@ -1,8 +1,9 @@
 #include "curlhttprequest.h"
 
 #include "automationerror.h"
-#include "httperrors.h"
+#include "errortable.h"
 #include "httplogging.h"
+#include "identity.h"
 #include "wireencoding.h"
 
 #include <QStringDecoder>
@@ -71,27 +72,27 @@ qint32 errorNumberFor(CURLcode code) {
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-        return HttpError::NameNotResolved;
+        return ErrorNumber::NameNotResolved;
     case CURLE_COULDNT_CONNECT:
-        return HttpError::CannotConnect;
+        return ErrorNumber::CannotConnect;
     case CURLE_OPERATION_TIMEDOUT:
-        return HttpError::TimedOut;
+        return ErrorNumber::TimedOut;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
-        return HttpError::ConnectionReset;
+        return ErrorNumber::ConnectionReset;
     case CURLE_FILESIZE_EXCEEDED:
-        return HttpError::ReplyTooLarge;
+        return ErrorNumber::ReplyTooLarge;
     case CURLE_TOO_MANY_REDIRECTS:
-        return HttpError::RedirectFailed;
+        return ErrorNumber::RedirectFailed;
     case CURLE_URL_MALFORMAT:
-        return HttpError::InvalidUrl;
+        return ErrorNumber::InvalidUrl;
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_BAD_CONTENT_ENCODING:
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
-        return HttpError::InvalidServerResponse;
+        return ErrorNumber::InvalidServerResponse;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
@@ -100,16 +101,16 @@ qint32 errorNumberFor(CURLcode code) {
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS:
-        return HttpError::SecureChannelError;
+        return ErrorNumber::SecureChannelError;
     default:
-        return HttpError::Failed;
+        return ErrorNumber::Unspecified;
     }
 }
 
 template<typename Value> void setOption(CURL *handle, CURLoption option, Value value) {
     const CURLcode result = curl_easy_setopt(handle, option, value);
     if (result != CURLE_OK)
-        throw httpError(HttpError::Failed, QString::fromUtf8(curl_easy_strerror(result)));
+        throw httpError(ErrorNumber::Unspecified, QString::fromUtf8(curl_easy_strerror(result)));
 }
 
 QByteArray charsetOf(const QByteArray &contentType) {
@@ -135,17 +136,18 @@ CurlHttpRequest::CurlHttpRequest(HttpLimits limits)
 void CurlHttpRequest::open(const QString &method, const QString &url, bool async) {
     const QByteArray upperMethod = method.toUpper().toLatin1();
     if (upperMethod != "POST" && upperMethod != "GET")
-        throw httpError(HttpError::InvalidArgument,
+        throw httpError(ErrorNumber::InvalidArgument,
                         QStringLiteral("The method \"%1\" is not supported; use GET or POST").arg(method));
     if (async)
-        throw httpError(HttpError::NotImplemented, QStringLiteral("Only synchronous requests are supported"));
+        throw httpError(ErrorNumber::NotImplemented,
+                        QStringLiteral("Only synchronous requests are supported"));
 
     const QUrl parsed(url);
     if (!parsed.isValid() || parsed.host().isEmpty())
-        throw httpError(HttpError::InvalidUrl, QStringLiteral("The URL \"%1\" is not valid").arg(url));
+        throw httpError(ErrorNumber::InvalidUrl, QStringLiteral("The URL \"%1\" is not valid").arg(url));
     const QString scheme = parsed.scheme().toLower();
     if (scheme != QLatin1StringView("http") && scheme != QLatin1StringView("https"))
-        throw httpError(HttpError::UnsupportedScheme,
+        throw httpError(ErrorNumber::UnsupportedScheme,
                         QStringLiteral("The URL \"%1\" is neither http nor https").arg(url));
 
     m_method = upperMethod;
@@ -158,13 +160,14 @@ void CurlHttpRequest::open(const QString &method, const QString &url, bool async
 
 void CurlHttpRequest::send(const QString &body) {
     if (m_readyState != 1)
-        throw httpError(HttpError::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
+        throw httpError(ErrorNumber::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
     if (ensureCurlGlobal() != CURLE_OK)
-        throw httpError(HttpError::Failed, QStringLiteral("libcurl could not be initialised"));
+        throw httpError(ErrorNumber::Unspecified, QStringLiteral("libcurl could not be initialised"));
 
     CurlEasy handle(curl_easy_init());
     if (!handle)
-        throw httpError(HttpError::Failed, QStringLiteral("libcurl could not create a transfer handle"));
+        throw httpError(ErrorNumber::Unspecified,
+                        QStringLiteral("libcurl could not create a transfer handle"));
     CURL *curl = handle.get();
 
     const QByteArray payload = toWireBytes(body);
@@ -177,7 +180,8 @@ void CurlHttpRequest::send(const QString &body) {
     auto addHeader = [&headers](const char *header) {
         curl_slist *extended = curl_slist_append(headers.get(), header);
         if (!extended)
-            throw httpError(HttpError::Failed, QStringLiteral("Out of memory building the request headers"));
+            throw httpError(ErrorNumber::Unspecified,
+                            QStringLiteral("Out of memory building the request headers"));
         (void)headers.release(); // now owned by `extended`
         headers.reset(extended);
     };
@@ -213,7 +217,7 @@ void CurlHttpRequest::send(const QString &body) {
     if (result != CURLE_OK) {
         if (sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
             qCDebug(lcHttp) << "reply exceeds" << m_limits.maxReplyBytes << "bytes";
-            throw httpError(HttpError::ReplyTooLarge,
+            throw httpError(ErrorNumber::ReplyTooLarge,
                             QStringLiteral("The reply is larger than %1 bytes").arg(m_limits.maxReplyBytes));
         }
         qint32 number = errorNumberFor(result);
@@ -222,7 +226,8 @@ void CurlHttpRequest::send(const QString &body) {
             // a peer that answered without an HTTP status line (HTTP/0.9 is refused).
             long responseCode = 0;
             curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
-            number = responseCode / 100 == 3 ? HttpError::RedirectFailed : HttpError::InvalidServerResponse;
+            number =
+                responseCode / 100 == 3 ? ErrorNumber::RedirectFailed : ErrorNumber::InvalidServerResponse;
         }
         const QString description = errorBuffer[0] != '\0' ? QString::fromLocal8Bit(errorBuffer)
                                                            : QString::fromUtf8(curl_easy_strerror(result));
@@ -244,7 +249,7 @@ void CurlHttpRequest::send(const QString &body) {
 
 void CurlHttpRequest::requireCompleted() const {
     if (m_readyState != 4)
-        throw httpError(HttpError::Pending, QStringLiteral("The request has not completed"));
+        throw httpError(ErrorNumber::Pending, QStringLiteral("The request has not completed"));
 }
 
 int CurlHttpRequest::status() const {
@@ -271,11 +276,7 @@ QString CurlHttpRequest::decodeReply(const QByteArray &body, const QByteArray &c
 }
 
 QByteArray CurlHttpRequest::userAgent() {
-    return QStringLiteral("OrvexKelPostJob/%1.%2.%3")
-        .arg(ORVEX_VERSION_MAJOR)
-        .arg(ORVEX_VERSION_MINOR, 2, 10, QLatin1Char('0'))
-        .arg(ORVEX_VERSION_REVISION, 4, 10, QLatin1Char('0'))
-        .toLatin1();
+    return QByteArrayLiteral("OrvexKelPostJob/") + Identity::VersionText;
 }
 
 std::unique_ptr<HttpRequest> makeCurlHttpRequest(HttpLimits limits) {

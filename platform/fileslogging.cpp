@@ -1,3 +1,3 @@
 #include "fileslogging.h"
 
-Q_LOGGING_CATEGORY(lcFiles, "orvex.files")
+Q_LOGGING_CATEGORY(lcFiles, "orvex.files", QtWarningMsg)

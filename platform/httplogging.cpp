@@ -1,3 +1,3 @@
 #include "httplogging.h"
 
-Q_LOGGING_CATEGORY(lcHttp, "orvex.http")
+Q_LOGGING_CATEGORY(lcHttp, "orvex.http", QtWarningMsg)

@@ -1,3 +1,3 @@
 #include "registrylogging.h"
 
-Q_LOGGING_CATEGORY(lcRegistry, "orvex.registry")
+Q_LOGGING_CATEGORY(lcRegistry, "orvex.registry", QtWarningMsg)

@@ -1,3 +1,3 @@
 #include "postinglogging.h"
 
-Q_LOGGING_CATEGORY(lcPosting, "orvex.posting")
+Q_LOGGING_CATEGORY(lcPosting, "orvex.posting", QtWarningMsg)

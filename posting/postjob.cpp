@@ -5,6 +5,7 @@
 #include "boardendpoint.h"
 #include "clock.h"
 #include "debugcopy.h"
+#include "errortable.h"
 #include "gettokens.h"
 #include "logrecord.h"
 #include "postingdocument.h"
@@ -16,11 +17,7 @@
 
 namespace {
 
-// The runtime's own numbers for the failures that can arise here outside the request object.
-constexpr qint32 OutOfMemory = 7;
-constexpr qint32 CannotCreateObject = 429;
-constexpr qint32 ObjectNotSet = 91;
-constexpr qint32 InternalError = 51;
+namespace ErrorNumber = Orvex::ErrorNumber;
 
 constexpr int ReadyStateComplete = 4;
 constexpr int HttpOk = 200;
@@ -28,10 +25,6 @@ constexpr int HttpOk = 200;
 const QString &crLf() {
     static const QString text = QStringLiteral("\r\n");
     return text;
-}
-
-Orvex::AutomationError componentError(qint32 number, const QString &description) {
-    return Orvex::AutomationError(number, QString::fromUtf16(Orvex::ComponentSource), description);
 }
 
 bool isSuccessReply(const QString &reply) {
@@ -52,7 +45,7 @@ QString jobIdOf(const QString &reply) {
 
 } // namespace
 
-PostJob::PostJob(const HostContext &host, QString logFile, bool debugMode)
+PostJob::PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode)
     : m_host(host)
     , LogFile(std::move(logFile))
     , DebugMode(debugMode) {}
@@ -70,14 +63,16 @@ QString PostJob::Action(const QString &ActionType) {
     } catch (const Orvex::AutomationError &error) {
         return failed(error);
     } catch (const std::bad_alloc &) {
-        return failed(componentError(OutOfMemory, QStringLiteral("Out of memory")));
+        return failed(Orvex::AutomationError::runtime(ErrorNumber::OutOfMemory));
     } catch (const std::exception &error) {
-        return failed(componentError(InternalError, QString::fromLocal8Bit(error.what())));
+        return failed(Orvex::AutomationError(ErrorNumber::InternalError,
+                                             QString::fromUtf16(Orvex::ComponentSource),
+                                             QString::fromLocal8Bit(error.what())));
     }
 }
 
 QString PostJob::exchange(const QString &ActionType) {
-    StatusView &status = statusWindow();
+    Orvex::StatusView &status = m_host.statusWindow;
     status.setStatusText(QStringLiteral("Posting ") + JobCode);
     WriteLog(ActionType, JobCode, Orvex::Variant(QString()));
 
@@ -105,17 +100,10 @@ QString PostJob::failed(const Orvex::AutomationError &error) {
     return QStringLiteral("F");
 }
 
-StatusView &PostJob::statusWindow() const {
-    if (!m_host.statusWindow)
-        throw componentError(ObjectNotSet, QStringLiteral("Object variable or With block variable not set"));
-    return *m_host.statusWindow;
-}
-
 void PostJob::WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) {
     // Nothing may leave: a record that cannot be written is simply missing.
     try {
-        const Orvex::Clock &clock = m_host.clock ? *m_host.clock : Orvex::systemClock();
-        const QString record = Orvex::logRecord(clock.now(), SubName, Message, AnyOther);
+        const QString record = Orvex::logRecord(m_host.clock.now(), SubName, Message, AnyOther);
         Orvex::appendToFile(LogFile, record.toUtf8());
     } catch (const std::exception &error) {
         qCDebug(lcPosting) << "log record skipped:" << error.what();
@@ -125,7 +113,7 @@ void PostJob::WriteLog(const QString &SubName, const QString &Message, const Orv
 QString PostJob::PostXml(const QString &Xml) {
     std::unique_ptr<Orvex::HttpRequest> request = m_host.requestFactory ? m_host.requestFactory() : nullptr;
     if (!request)
-        throw componentError(CannotCreateObject, QStringLiteral("ActiveX component can't create object"));
+        throw Orvex::AutomationError::runtime(ErrorNumber::CannotCreateObject);
     request->open(QStringLiteral("POST"), Orvex::boardEndpointUrl(), false);
     request->send(Xml);
     if (request->readyState() == ReadyStateComplete && request->status() == HttpOk)
@@ -135,8 +123,7 @@ QString PostJob::PostXml(const QString &Xml) {
 
 void PostJob::SaveDebugCopy(const QString &Xml) {
     try {
-        const Orvex::Clock &clock = m_host.clock ? *m_host.clock : Orvex::systemClock();
-        const QString path = Orvex::debugCopyPath(m_host.programFolder, clock.now());
+        const QString path = Orvex::debugCopyPath(m_host.programFolder, m_host.clock.now());
         Orvex::appendToFile(path, Orvex::toWireBytes(Xml) + "\r\n");
     } catch (const std::exception &error) {
         qCDebug(lcPosting) << "debug copy skipped:" << error.what();

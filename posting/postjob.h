@@ -8,10 +8,10 @@ class AutomationError;
 }
 
 // The component's one public class: collects the fields of a listing and posts it to the board.
-class PostJob final : public PostJobInterface {
+class PostJob final : public Orvex::PostJobInterface {
 public:
     // What creation decided: the dated log file and the debug setting.
-    PostJob(const HostContext &host, QString logFile, bool debugMode);
+    PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode);
 
     QString Field(const QString &FieldName, const QString &FieldValue) override;
     QString Action(const QString &ActionType) override;
@@ -30,9 +30,8 @@ private:
     // Steps of Action up to its result; any error it throws takes the failure path.
     QString exchange(const QString &ActionType);
     QString failed(const Orvex::AutomationError &error);
-    StatusView &statusWindow() const;
 
-    const HostContext &m_host;
+    const Orvex::HostContext &m_host;
     QString XmlBody;
     QString JobCode;
     QString LogFile;

@@ -4,7 +4,7 @@
 #include "automationerror.h"
 #include "buswire.h"
 #include "classfactory.h"
-#include "frmpostjob.h"
+#include "errortable.h"
 #include "identity.h"
 #include "inisettings.h"
 #include "postjob.h"
@@ -31,13 +31,14 @@ QString fromLatin1(const char *text) {
 
 } // namespace
 
-AutomationServer::AutomationServer(HostContext host, QDBusConnection connection, QObject *parent)
+AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObject *parent)
     : QObject(parent)
-    , m_host(std::move(host))
-    , m_connection(std::move(connection)) {}
+    , m_host{std::move(host.programFolder), host.clock, m_window, std::move(host.requestFactory)}
+    , m_connection(std::move(connection)) {
+    connect(&m_window, &frmPostJob::unloaded, this, &AutomationServer::endProcess);
+}
 
 AutomationServer::~AutomationServer() {
-    frmPostJob::setUnloadHandler({});
     for (const auto &object : m_objects)
         m_connection.unregisterObject(object->objectName());
     if (m_factory)
@@ -46,7 +47,6 @@ AutomationServer::~AutomationServer() {
 }
 
 bool AutomationServer::start(QString *error) {
-    frmPostJob::setUnloadHandler([this] { endProcess(); });
     watchBusConnection();
 
     m_factory = std::make_unique<ClassFactory>(*this);
@@ -76,7 +76,7 @@ bool AutomationServer::start(QString *error) {
 QDBusObjectPath AutomationServer::createObject() {
     QString logFile;
     FuncLib::StampFileName(m_host.programFolder + QStringLiteral("\\OrvexKelPostJobs.log"), logFile,
-                           QStringLiteral("DateOnly"), *m_host.clock);
+                           QStringLiteral("DateOnly"), m_host.clock);
     showStatusWindow();
     const QString debugSetting = FuncLib::GetIniString(
         m_host.programFolder + QStringLiteral("\\OrvexKelPostJob.ini"), QStringLiteral("General"),
@@ -88,7 +88,7 @@ QDBusObjectPath AutomationServer::createObject() {
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();
-        throw BusWire::dispatchError(BusWire::UnspecifiedError);
+        throw AutomationError::runtime(ErrorNumber::Unspecified);
     }
     ++m_lastSerial;
     object->setObjectName(path);
@@ -98,25 +98,20 @@ QDBusObjectPath AutomationServer::createObject() {
 }
 
 void AutomationServer::releaseObject() {
-    frmPostJob::instance().unload();
+    m_window.unload();
 }
 
 void AutomationServer::closeBySystem() {
-    if (m_host.statusWindow)
-        frmPostJob::instance().close();
-    else
-        endProcess();
+    // A window never shown is unloaded all the same: closing it ends the process.
+    m_window.close();
 }
 
-StatusView &AutomationServer::showStatusWindow() {
-    frmPostJob &window = frmPostJob::instance();
-    m_host.statusWindow = &window;
+void AutomationServer::showStatusWindow() {
     // Pixels painted offscreen reach no one, and repainting the box after every posting costs more than
     // the rest of the posting's own work; the window keeps its text either way.
     if (QGuiApplication::platformName() == u"offscreen")
-        window.setUpdatesEnabled(false);
-    window.show();
-    return window;
+        m_window.setUpdatesEnabled(false);
+    m_window.show();
 }
 
 void AutomationServer::watchBusConnection() {

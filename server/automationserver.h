@@ -1,6 +1,7 @@
 #pragma once
 
 #include "callqueue.h"
+#include "frmpostjob.h"
 #include "hostcontext.h"
 
 #include <QDBusConnection>
@@ -9,10 +10,11 @@
 
 #include <memory>
 
-class ClassFactory;
-class PostJobObject;
-
 namespace Orvex {
+
+class ClassFactory;
+class Clock;
+class PostJobObject;
 
 // The process around the PostJob objects: the class object on the bus, the objects, the one status
 // window, and the end of the process when that window is unloaded.
@@ -20,7 +22,14 @@ class AutomationServer final : public QObject {
     Q_OBJECT
 
 public:
-    AutomationServer(HostContext host, QDBusConnection connection, QObject *parent = nullptr);
+    // What the process decides once for every object it will serve.
+    struct Host {
+        QString programFolder; // without a trailing separator
+        const Clock &clock;
+        HttpRequestFactory requestFactory;
+    };
+
+    AutomationServer(Host host, QDBusConnection connection, QObject *parent = nullptr);
     ~AutomationServer() override;
 
     // Registers the class object, then claims the bus name. False, with a reason, when either fails.
@@ -37,13 +46,14 @@ public:
     bool isEnding() const { return m_ending; }
 
 private:
-    StatusView &showStatusWindow();
+    void showStatusWindow();
     void watchBusConnection();
     Q_SLOT void busDisconnected();
     // Ends the process at once, with every object in it.
     void endProcess();
     void flushReplies();
 
+    frmPostJob m_window;
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;

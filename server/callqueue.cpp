@@ -2,6 +2,7 @@
 
 #include "automationerror.h"
 #include "buswire.h"
+#include "errortable.h"
 #include "serverlogging.h"
 
 #include <QDBusContext>
@@ -20,12 +21,12 @@ QDBusMessage replyTo(const QDBusMessage &message, const CallQueue::Work &work) {
         qCDebug(lcServer) << message.member() << "failed:" << error.what();
         return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
     } catch (const std::bad_alloc &) {
-        const AutomationError error = BusWire::dispatchError(BusWire::OutOfMemory);
+        const AutomationError error = AutomationError::runtime(ErrorNumber::OutOfMemory);
         return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
     } catch (const std::exception &failure) {
         // Not ours to raise, but one bad call must not take every client's objects down with the process.
         qCWarning(lcServer) << message.member() << "failed unexpectedly:" << failure.what();
-        const AutomationError error = BusWire::dispatchError(BusWire::UnspecifiedError);
+        const AutomationError error = AutomationError::runtime(ErrorNumber::Unspecified);
         return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
     }
 }

@@ -1,9 +1,11 @@
 #include "classfactory.h"
 
 #include "automationserver.h"
-#include "orvexkelpostjobadaptor.h"
+#include "classfactoryadaptor.h"
 
-ClassFactory::ClassFactory(Orvex::AutomationServer &server)
+namespace Orvex {
+
+ClassFactory::ClassFactory(AutomationServer &server)
     : m_server(server) {
     new ClassFactoryAdaptor(this);
 }
@@ -13,3 +15,5 @@ QDBusObjectPath ClassFactory::CreateInstance() {
                            [this] { return QVariantList{QVariant::fromValue(m_server.createObject())}; });
     return {};
 }
+
+} // namespace Orvex

@@ -5,19 +5,21 @@
 #include <QObject>
 
 namespace Orvex {
+
 class AutomationServer;
-}
 
 // The class object at /OrvexKelPostJob/PostJob: creates PostJob objects.
 class ClassFactory final : public QObject, protected QDBusContext {
     Q_OBJECT
 
 public:
-    explicit ClassFactory(Orvex::AutomationServer &server);
+    explicit ClassFactory(AutomationServer &server);
 
 public Q_SLOTS:
     QDBusObjectPath CreateInstance();
 
 private:
-    Orvex::AutomationServer &m_server;
+    AutomationServer &m_server;
 };
+
+} // namespace Orvex

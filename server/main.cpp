@@ -91,19 +91,15 @@ int serve(int argc, char **argv) {
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        QTextStream(stderr) << "OrvexKelPostJob: no session bus: " << bus.lastError().message() << Qt::endl;
+        qCCritical(lcServer).noquote() << "no session bus:" << bus.lastError().message();
         return EXIT_FAILURE;
     }
 
-    HostContext host;
-    host.programFolder = programFolder();
-    host.clock = &Orvex::systemClock();
-    host.requestFactory = Orvex::curlHttpRequestFactory();
-
-    Orvex::AutomationServer server(std::move(host), bus);
+    Orvex::AutomationServer server({programFolder(), Orvex::systemClock(), Orvex::curlHttpRequestFactory()},
+                                   bus);
     QString error;
     if (!server.start(&error)) {
-        QTextStream(stderr) << "OrvexKelPostJob: " << error << Qt::endl;
+        qCCritical(lcServer).noquote() << error;
         Orvex::setProcessWarningBox(nullptr);
         return EXIT_FAILURE;
     }

@@ -2,16 +2,16 @@
 
 #include "automationserver.h"
 #include "buswire.h"
+#include "errortable.h"
 #include "identity.h"
-#include "orvexkelpostjobadaptor.h"
 #include "postjob.h"
+#include "postjobadaptor.h"
 
 #include <array>
 
-namespace {
+namespace Orvex {
 
-using Orvex::BusWire::dispatchError;
-namespace Identity = Orvex::Identity;
+namespace {
 
 struct Member {
     const char16_t *name;
@@ -35,15 +35,15 @@ const Member *memberNamed(const QString &name) {
 
 // Text parameters take text only, as the runtime's coercion for a by-reference String parameter does.
 QString textArgument(const QVariant &argument) {
-    const Orvex::Variant value = Orvex::BusWire::fromBus(argument);
-    if (value.kind() != Orvex::Variant::Kind::Text)
-        throw dispatchError(Orvex::BusWire::ArgumentTypeMismatch);
+    const Variant value = BusWire::fromBus(argument);
+    if (value.kind() != Variant::Kind::Text)
+        throw AutomationError::runtime(ErrorNumber::ArgumentTypeMismatch);
     return value.get<QString>();
 }
 
 void requireArgumentCount(const QVariantList &args, qsizetype least, qsizetype most) {
     if (args.size() < least || args.size() > most)
-        throw dispatchError(Orvex::BusWire::BadParameterCount);
+        throw AutomationError::runtime(ErrorNumber::BadParameterCount);
 }
 
 QVariantList resultOf(const QDBusVariant &value) {
@@ -60,7 +60,7 @@ QString normalizedId(QString id) {
 
 } // namespace
 
-PostJobObject::PostJobObject(Orvex::AutomationServer &server, std::unique_ptr<PostJob> job)
+PostJobObject::PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> job)
     : m_server(server)
     , m_job(std::move(job)) {
     new _PostJobAdaptor(this);
@@ -97,7 +97,7 @@ void PostJobObject::WriteLog(const QString &SubName, const QString &Message) {
 
 void PostJobObject::WriteLog(const QString &SubName, const QString &Message, const QDBusVariant &AnyOther) {
     m_server.calls().serve(*this, [=, this] {
-        m_job->WriteLog(SubName, Message, Orvex::BusWire::fromBus(AnyOther.variant()));
+        m_job->WriteLog(SubName, Message, BusWire::fromBus(AnyOther.variant()));
         return QVariantList{};
     });
 }
@@ -106,7 +106,7 @@ QList<int> PostJobObject::GetIDsOfNames(const QStringList &names) {
     m_server.calls().serve(*this, [=] {
         const Member *member = names.isEmpty() ? nullptr : memberNamed(names.first());
         if (!member)
-            throw dispatchError(Orvex::BusWire::UnknownName);
+            throw AutomationError::runtime(ErrorNumber::UnknownName);
         QList<int> ids{member->dispatchId};
         for (qsizetype i = 1; i < names.size(); ++i) {
             int position = -1;
@@ -115,7 +115,7 @@ QList<int> PostJobObject::GetIDsOfNames(const QStringList &names) {
                     position = p;
             }
             if (position < 0)
-                throw dispatchError(Orvex::BusWire::UnknownName);
+                throw AutomationError::runtime(ErrorNumber::UnknownName);
             ids.append(position);
         }
         return QVariantList{QVariant::fromValue(ids)};
@@ -140,13 +140,12 @@ QVariantList PostJobObject::invoke(int dispid, const QVariantList &args) {
         requireArgumentCount(args, 1, 3);
         const QString subName = textArgument(args[0]);
         const QString message = args.size() > 1 ? textArgument(args[1]) : QString();
-        const Orvex::Variant anyOther =
-            args.size() > 2 ? Orvex::BusWire::fromBus(args[2]) : Orvex::Variant(QString());
+        const Variant anyOther = args.size() > 2 ? BusWire::fromBus(args[2]) : Variant(QString());
         m_job->WriteLog(subName, message, anyOther);
-        return resultOf(Orvex::BusWire::toBus(Orvex::Variant()));
+        return resultOf(BusWire::toBus(Variant()));
     }
     default:
-        throw dispatchError(Orvex::BusWire::MemberNotFound);
+        throw AutomationError::runtime(ErrorNumber::MemberNotFound);
     }
 }
 
@@ -163,7 +162,7 @@ QString PostJobObject::QueryInterface(const QString &iid) {
             if (id == normalizedId(QLatin1StringView(interfaceId)))
                 return QVariantList{QString::fromLatin1(interfaceName)};
         }
-        throw dispatchError(Orvex::BusWire::NoInterface);
+        throw AutomationError::runtime(ErrorNumber::NoInterface);
     });
     return {};
 }
@@ -172,3 +171,5 @@ void PostJobObject::Release() {
     m_server.calls().serve(
         *this, [] { return QVariantList{}; }, [this] { m_server.releaseObject(); });
 }
+
+} // namespace Orvex

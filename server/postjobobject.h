@@ -10,8 +10,8 @@
 class PostJob;
 
 namespace Orvex {
+
 class AutomationServer;
-}
 
 // One PostJob object on the bus: _PostJob and its earlier name, dispatch by name and id, and IUnknown.
 // Every call goes through the server's call queue, so PostJob is never entered twice at once.
@@ -19,7 +19,7 @@ class PostJobObject final : public QObject, protected QDBusContext {
     Q_OBJECT
 
 public:
-    PostJobObject(Orvex::AutomationServer &server, std::unique_ptr<PostJob> job);
+    PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> job);
     ~PostJobObject() override;
 
 public Q_SLOTS:
@@ -38,6 +38,8 @@ public Q_SLOTS:
 private:
     QVariantList invoke(int dispid, const QVariantList &args);
 
-    Orvex::AutomationServer &m_server;
+    AutomationServer &m_server;
     std::unique_ptr<PostJob> m_job;
 };
+
+} // namespace Orvex

@@ -1,3 +1,3 @@
 #include "serverlogging.h"
 
-Q_LOGGING_CATEGORY(lcServer, "orvex.server", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcServer, "orvex.server", QtWarningMsg)

@@ -3,9 +3,7 @@
 #include "programicon.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QPlainTextEdit>
-#include <QPointer>
 
 namespace {
 
@@ -13,35 +11,7 @@ constexpr QSize ClientArea(312, 129);
 constexpr QRect StatusBoxGeometry(19, 17, 278, 90);
 constexpr qreal FontPointSize = 8.25;
 
-frmPostJob::UnloadHandler &unloadHandler() {
-    static frmPostJob::UnloadHandler handler;
-    return handler;
-}
-
-QPointer<frmPostJob> &processWindow() {
-    static QPointer<frmPostJob> window;
-    return window;
-}
-
-// Widgets must go before the application object does.
-void deleteProcessWindow() {
-    delete processWindow().data();
-}
-
 } // namespace
-
-frmPostJob &frmPostJob::instance() {
-    QPointer<frmPostJob> &window = processWindow();
-    if (!window) {
-        window = new frmPostJob;
-        qAddPostRoutine(deleteProcessWindow);
-    }
-    return *window;
-}
-
-void frmPostJob::setUnloadHandler(UnloadHandler handler) {
-    unloadHandler() = std::move(handler);
-}
 
 frmPostJob::frmPostJob(QWidget *parent)
     : QWidget(parent)
@@ -99,16 +69,11 @@ void frmPostJob::showStatusText() {
 }
 
 void frmPostJob::unload() {
-    runUnloadHandler();
+    Q_EMIT unloaded();
     hide();
 }
 
 void frmPostJob::closeEvent(QCloseEvent *event) {
-    runUnloadHandler();
+    Q_EMIT unloaded();
     event->accept();
-}
-
-void frmPostJob::runUnloadHandler() {
-    if (const UnloadHandler &handler = unloadHandler())
-        handler();
 }

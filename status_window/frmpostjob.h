@@ -4,23 +4,14 @@
 
 #include <QWidget>
 
-#include <functional>
-
 class QPlainTextEdit;
 
-// The process's one status window: names the job being posted. Unloading it ends the process, through
-// the unload handler that the host installs.
-class frmPostJob final : public QWidget, public StatusView {
+// The status window: names the job being posted. Its owner decides what unloading means (for the server,
+// the end of the process) by listening to unloaded().
+class frmPostJob final : public QWidget, public Orvex::StatusView {
     Q_OBJECT
 
 public:
-    using UnloadHandler = std::function<void()>;
-
-    // The process's window, created on first use (not shown); it lives until the application ends.
-    static frmPostJob &instance();
-    // Called on every unload: a close by the user or the system, or unload().
-    static void setUnloadHandler(UnloadHandler handler);
-
     explicit frmPostJob(QWidget *parent = nullptr);
     ~frmPostJob() override;
 
@@ -34,11 +25,14 @@ public:
     // The text box, showing the current status text.
     QPlainTextEdit &textBox();
 
+Q_SIGNALS:
+    // Every unload: a close by the user or the system, or unload().
+    void unloaded();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    static void runUnloadHandler();
     void showStatusText();
 
     QPlainTextEdit *txtStatus;

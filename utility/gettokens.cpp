@@ -1,4 +1,5 @@
 #include "gettokens.h"
+#include "errortable.h"
 #include "gettokens_p.h"
 
 #include "automationerror.h"
@@ -76,7 +77,7 @@ public:
                 // Unbalanced at the end of the text, or at the text's own final delimiter: nothing follows
                 // that could close the stretch.
                 if (stop == end || resumeAt == end)
-                    throw AutomationError::runtime(AutomationError::InvalidProcedureCall);
+                    throw AutomationError::runtime(Orvex::ErrorNumber::InvalidProcedureCall);
                 stop = nextDelimiter(resumeAt);
             }
             tokens.append(m_text.sliced(start, stop - start).toString());
@@ -153,10 +154,10 @@ qint32 getTokens(const QString &Text, const QString &Delimiter, QStringList &Tok
     try {
         // An empty delimiter would match everywhere and split nothing; it is the caller's mistake.
         if (delimiter.isEmpty())
-            throw AutomationError::runtime(AutomationError::InvalidProcedureCall);
+            throw AutomationError::runtime(Orvex::ErrorNumber::InvalidProcedureCall);
         // Every 1-based position in the working text, and the one after it, must fit the signed 32-bit range.
         if (workingTextSize(text, delimiter) >= positionLimit)
-            throw AutomationError::runtime(AutomationError::Overflow);
+            throw AutomationError::runtime(Orvex::ErrorNumber::Overflow);
         // A longer delimiter splits as a unit: tokens start after the whole delimiter, matches never overlap.
         Splitter(text, delimiter, modeFor(quote, closeQuote), quote, closeQuote).split(Tokens);
         return qint32(Tokens.size());

@@ -66,11 +66,8 @@ int main(int argc, char *argv[]) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
     frmPostJob window;
-    HostContext host;
-    host.programFolder = folder.path();
-    host.clock = &Orvex::systemClock();
-    host.statusWindow = &window;
-    host.requestFactory = Orvex::curlHttpRequestFactory();
+    const Orvex::HostContext host{folder.path(), Orvex::systemClock(), window,
+                                  Orvex::curlHttpRequestFactory()};
     PostJob job(host, folder.path() + QStringLiteral("\\OrvexKelPostJobs bench.log"), false);
 
     const Orvex::Bench::Fields listing = Orvex::Bench::benchListing(FieldCount);

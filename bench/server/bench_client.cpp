@@ -119,7 +119,7 @@ int main(int argc, char *argv[]) {
         const QByteArray endpoint = board.endpointUrl().toUtf8();
 
         try {
-            Orvex::RemotePostJob job(QString::fromUtf16(Orvex::RemotePostJob::DefaultProgId), bus);
+            Orvex::RemotePostJob job(QString::fromLatin1(Orvex::Identity::ProgId), bus);
             const auto [busSeconds, rawPostSeconds, allPosted] =
                 Orvex::Bench::timeListingAgainstRawPost(job, fields, endpoint, wire, Runs);
             Orvex::Bench::printMedian("client library over the bus, 20 fields + Action", busSeconds);

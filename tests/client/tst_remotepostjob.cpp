@@ -121,13 +121,13 @@ void TestRemotePostJob::unknownClassIdStartsNothing() {
         RemotePostJob job(QUuid::createUuid());
         QFAIL("an unknown class identifier created an object");
     } catch (const AutomationError &error) {
-        QCOMPARE(error.number(), Orvex::HResult::ClassNotRegistered);
+        QCOMPARE(error.number(), Orvex::ErrorNumber::ClassNotRegistered);
     }
     try {
         RemotePostJob job(QStringLiteral("OrvexKelPostJob.NoSuchClass"));
         QFAIL("an unknown ProgID created an object");
     } catch (const AutomationError &error) {
-        QCOMPARE(error.number(), Orvex::HResult::ClassNotRegistered);
+        QCOMPARE(error.number(), Orvex::ErrorNumber::ClassNotRegistered);
         QVERIFY2(error.description().contains(QLatin1StringView("OrvexKelPostJob.NoSuchClass")),
                  qPrintable(error.description()));
     }
@@ -140,7 +140,7 @@ void TestRemotePostJob::creationErrorComesBackAsAutomationError() {
         RemotePostJob job;
         QFAIL("creation succeeded with DebugMode=yes");
     } catch (const AutomationError &error) {
-        QCOMPARE(error.number(), AutomationError::TypeMismatch);
+        QCOMPARE(error.number(), Orvex::ErrorNumber::TypeMismatch);
         QCOMPARE(error.description(), QStringLiteral("Type mismatch"));
         QVERIFY(!error.source().isEmpty());
     }
@@ -170,7 +170,7 @@ void TestRemotePostJob::callsAfterReleaseFailWithoutTouchingTheBus() {
         job.Action(QStringLiteral("Add"));
         QFAIL("a released object posted");
     } catch (const AutomationError &error) {
-        QCOMPARE(error.number(), Orvex::HResult::ObjectDisconnected);
+        QCOMPARE(error.number(), Orvex::ErrorNumber::ObjectDisconnected);
     }
     QVERIFY(!ServerFixture::isRunning());
 }

@@ -1,11 +1,12 @@
 #include "automationconversion.h"
 #include "automationerror.h"
+#include "errortable.h"
 
 #include <QTest>
 
 using Orvex::AutomationError;
 
-class tst_AutomationConversion : public QObject {
+class TestAutomationConversion : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -16,7 +17,7 @@ private Q_SLOTS:
     void failsWithOverflowBeyondDoubleRange();
 };
 
-void tst_AutomationConversion::convertsTextToBoolean_data() {
+void TestAutomationConversion::convertsTextToBoolean_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("expected");
 
@@ -38,13 +39,13 @@ void tst_AutomationConversion::convertsTextToBoolean_data() {
     QTest::newRow("fAlSe") << QStringLiteral("fAlSe") << false;
 }
 
-void tst_AutomationConversion::convertsTextToBoolean() {
+void TestAutomationConversion::convertsTextToBoolean() {
     QFETCH(QString, text);
     QFETCH(bool, expected);
     QCOMPARE(Orvex::textToBoolean(text), expected);
 }
 
-void tst_AutomationConversion::failsOnTextThatIsNeitherWordNorNumber_data() {
+void TestAutomationConversion::failsOnTextThatIsNeitherWordNorNumber_data() {
     QTest::addColumn<QString>("text");
 
     QTest::newRow("empty") << QString();
@@ -58,25 +59,26 @@ void tst_AutomationConversion::failsOnTextThatIsNeitherWordNorNumber_data() {
     QTest::newRow("two numbers") << QStringLiteral("1 2");
 }
 
-void tst_AutomationConversion::failsOnTextThatIsNeitherWordNorNumber() {
+void TestAutomationConversion::failsOnTextThatIsNeitherWordNorNumber() {
     QFETCH(QString, text);
     try {
         Orvex::textToBoolean(text);
         QFAIL("no error");
     } catch (const AutomationError &error) {
-        QCOMPARE(error.number(), AutomationError::TypeMismatch);
+        QCOMPARE(error.number(), Orvex::ErrorNumber::TypeMismatch);
         QCOMPARE(error.description(), QStringLiteral("Type mismatch"));
     }
 }
 
-void tst_AutomationConversion::failsWithOverflowBeyondDoubleRange() {
+void TestAutomationConversion::failsWithOverflowBeyondDoubleRange() {
     try {
         Orvex::textToBoolean(QStringLiteral("1e999"));
         QFAIL("no error");
     } catch (const AutomationError &error) {
-        QCOMPARE(error.number(), AutomationError::Overflow);
+        QCOMPARE(error.number(), Orvex::ErrorNumber::Overflow);
     }
 }
 
-QTEST_GUILESS_MAIN(tst_AutomationConversion)
+QTEST_GUILESS_MAIN(TestAutomationConversion)
+#include "errortable.h"
 #include "tst_automationconversion.moc"

@@ -2,7 +2,7 @@
 #include "boardendpoint.h"
 #include "boardprocess.h"
 #include "curlhttprequest.h"
-#include "httperrors.h"
+#include "errortable.h"
 
 #include <QJsonObject>
 #include <QTcpServer>
@@ -14,7 +14,7 @@
 using namespace std::chrono_literals;
 using Orvex::AutomationError;
 using Orvex::CurlHttpRequest;
-namespace HttpError = Orvex::HttpError;
+namespace ErrorNumber = Orvex::ErrorNumber;
 
 namespace {
 
@@ -139,19 +139,19 @@ void TestCurlHttpRequest::transferFailure_data() {
     QTest::addColumn<qint32>("number");
 
     QTest::newRow("closed before the status line")
-        << QStringLiteral("close-before-status") << HttpError::ConnectionReset;
+        << QStringLiteral("close-before-status") << ErrorNumber::ConnectionReset;
     QTest::newRow("closed in the middle of the body")
-        << QStringLiteral("close-mid-body") << HttpError::ConnectionReset;
-    QTest::newRow("connection reset") << QStringLiteral("reset") << HttpError::ConnectionReset;
-    QTest::newRow("no HTTP at all") << QStringLiteral("garbage") << HttpError::InvalidServerResponse;
-    QTest::newRow("redirect loop") << QStringLiteral("redirect-loop") << HttpError::RedirectFailed;
+        << QStringLiteral("close-mid-body") << ErrorNumber::ConnectionReset;
+    QTest::newRow("connection reset") << QStringLiteral("reset") << ErrorNumber::ConnectionReset;
+    QTest::newRow("no HTTP at all") << QStringLiteral("garbage") << ErrorNumber::InvalidServerResponse;
+    QTest::newRow("redirect loop") << QStringLiteral("redirect-loop") << ErrorNumber::RedirectFailed;
     QTest::newRow("redirect to a local file")
-        << QStringLiteral("redirect-to:file:///etc/passwd") << HttpError::RedirectFailed;
+        << QStringLiteral("redirect-to:file:///etc/passwd") << ErrorNumber::RedirectFailed;
     QTest::newRow("redirect to ftp") << QStringLiteral("redirect-to:ftp://127.0.0.1/x")
-                                     << HttpError::RedirectFailed;
-    QTest::newRow("too large, announced") << QStringLiteral("huge") << HttpError::ReplyTooLarge;
-    QTest::newRow("too large, unannounced") << QStringLiteral("huge-unsized") << HttpError::ReplyTooLarge;
-    QTest::newRow("stalled transfer") << QStringLiteral("drip") << HttpError::TimedOut;
+                                     << ErrorNumber::RedirectFailed;
+    QTest::newRow("too large, announced") << QStringLiteral("huge") << ErrorNumber::ReplyTooLarge;
+    QTest::newRow("too large, unannounced") << QStringLiteral("huge-unsized") << ErrorNumber::ReplyTooLarge;
+    QTest::newRow("stalled transfer") << QStringLiteral("drip") << ErrorNumber::TimedOut;
 }
 
 void TestCurlHttpRequest::transferFailure() {
@@ -248,7 +248,7 @@ void TestCurlHttpRequest::replyCapIsExact() {
         QVERIFY(request.responseText().startsWith(QLatin1StringView("success=1&jobid=1&pad=xxx")));
     } else {
         QVERIFY(error);
-        QCOMPARE(error->number(), HttpError::ReplyTooLarge);
+        QCOMPARE(error->number(), ErrorNumber::ReplyTooLarge);
     }
 }
 
@@ -292,7 +292,7 @@ void TestCurlHttpRequest::refusedPortCannotConnect() {
                  QStringLiteral("http://127.0.0.1:%1/cgi-bin/importJobs_xml.cgi").arg(port), false);
     const auto error = errorOf([&] { request.send(QStringLiteral("<JobPosting/>")); });
     QVERIFY(error);
-    QCOMPARE(error->number(), HttpError::CannotConnect);
+    QCOMPARE(error->number(), ErrorNumber::CannotConnect);
 }
 
 void TestCurlHttpRequest::unresolvableNameIsReported() {
@@ -302,7 +302,7 @@ void TestCurlHttpRequest::unresolvableNameIsReported() {
                  QStringLiteral("http://board.orvex.invalid/cgi-bin/importJobs_xml.cgi"), false);
     const auto error = errorOf([&] { request.send(QStringLiteral("<JobPosting/>")); });
     QVERIFY(error);
-    QCOMPARE(error->number(), HttpError::NameNotResolved);
+    QCOMPARE(error->number(), ErrorNumber::NameNotResolved);
 }
 
 void TestCurlHttpRequest::openRejects_data() {
@@ -312,17 +312,17 @@ void TestCurlHttpRequest::openRejects_data() {
     QTest::addColumn<qint32>("number");
 
     const QString url = QStringLiteral("http://127.0.0.1/cgi-bin/importJobs_xml.cgi");
-    QTest::newRow("asynchronous") << QStringLiteral("POST") << url << true << HttpError::NotImplemented;
-    QTest::newRow("other method") << QStringLiteral("PUT") << url << false << HttpError::InvalidArgument;
-    QTest::newRow("empty method") << QString() << url << false << HttpError::InvalidArgument;
+    QTest::newRow("asynchronous") << QStringLiteral("POST") << url << true << ErrorNumber::NotImplemented;
+    QTest::newRow("other method") << QStringLiteral("PUT") << url << false << ErrorNumber::InvalidArgument;
+    QTest::newRow("empty method") << QString() << url << false << ErrorNumber::InvalidArgument;
     QTest::newRow("ftp scheme") << QStringLiteral("POST") << QStringLiteral("ftp://127.0.0.1/x") << false
-                                << HttpError::UnsupportedScheme;
+                                << ErrorNumber::UnsupportedScheme;
     QTest::newRow("file scheme") << QStringLiteral("POST") << QStringLiteral("file:///etc/passwd") << false
-                                 << HttpError::InvalidUrl;
+                                 << ErrorNumber::InvalidUrl;
     QTest::newRow("no host") << QStringLiteral("POST") << QStringLiteral("http:///x") << false
-                             << HttpError::InvalidUrl;
+                             << ErrorNumber::InvalidUrl;
     QTest::newRow("not a URL") << QStringLiteral("POST") << QStringLiteral("jobs board") << false
-                               << HttpError::InvalidUrl;
+                               << ErrorNumber::InvalidUrl;
 }
 
 void TestCurlHttpRequest::openRejects() {
@@ -344,16 +344,16 @@ void TestCurlHttpRequest::stateFollowsOpenAndSend() {
 
     CurlHttpRequest request;
     QCOMPARE(request.readyState(), 0);
-    QCOMPARE(errorOf([&] { request.send(QString()); })->number(), HttpError::Unexpected);
+    QCOMPARE(errorOf([&] { request.send(QString()); })->number(), ErrorNumber::Unexpected);
     request.open(QStringLiteral("post"), board.endpointUrl(), false);
     QCOMPARE(request.readyState(), 1);
-    QCOMPARE(errorOf([&] { request.status(); })->number(), HttpError::Pending);
-    QCOMPARE(errorOf([&] { request.responseText(); })->number(), HttpError::Pending);
+    QCOMPARE(errorOf([&] { request.status(); })->number(), ErrorNumber::Pending);
+    QCOMPARE(errorOf([&] { request.responseText(); })->number(), ErrorNumber::Pending);
     request.send(listingWithFault(QStringLiteral("Add"), QString()));
     QCOMPARE(request.readyState(), 4);
     QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
     // A completed request must be opened again before it sends again.
-    QCOMPARE(errorOf([&] { request.send(QString()); })->number(), HttpError::Unexpected);
+    QCOMPARE(errorOf([&] { request.send(QString()); })->number(), ErrorNumber::Unexpected);
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
     request.send(listingWithFault(QStringLiteral("Add"), QString()));
     QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=2"));

@@ -4,9 +4,21 @@
 #include "clock.h"
 #include "hostcontext.h"
 #include "postjob.h"
+#include "statusview.h"
 
 #include <QCoreApplication>
 #include <QStringList>
+
+namespace {
+
+// Records need no window.
+class NoStatus final : public Orvex::StatusView {
+public:
+    QString statusText() const override { return {}; }
+    void setStatusText(const QString &) override {}
+};
+
+} // namespace
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
@@ -16,8 +28,8 @@ int main(int argc, char *argv[]) {
     const QString writer = arguments.at(2);
     const int count = arguments.at(3).toInt();
 
-    HostContext host;
-    host.clock = &Orvex::systemClock();
+    NoStatus status;
+    const Orvex::HostContext host{QString(), Orvex::systemClock(), status, {}};
     PostJob job(host, arguments.at(1), false);
     // Long, multi-line records: a torn or interleaved write cannot hide.
     const QString payload(700, u'x');

@@ -4,9 +4,9 @@
 #include "boardprocess.h"
 #include "clock.h"
 #include "curlhttprequest.h"
+#include "errortable.h"
 #include "frmpostjob.h"
 #include "hostcontext.h"
-#include "httperrors.h"
 #include "postjob.h"
 #include "warningbox.h"
 
@@ -23,7 +23,6 @@
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
-namespace HttpError = Orvex::HttpError;
 
 namespace {
 
@@ -61,7 +60,7 @@ private Q_SLOTS:
     void textReachesTheBoardAsGiven();
 
 private:
-    PostJob makeJob() { return PostJob(m_host, m_folder->path() + u"\\"_s + LogName, true); }
+    PostJob makeJob() { return PostJob(*m_host, m_folder->path() + u"\\"_s + LogName, true); }
     QByteArray fileBytes(const QString &name) const;
     QStringList debugCopies() const;
     void clearFiles();
@@ -72,7 +71,7 @@ private:
     std::optional<frmPostJob> m_window;
     Orvex::FixedClock m_clock;
     RecordingWarningBox m_warnings;
-    HostContext m_host;
+    std::optional<Orvex::HostContext> m_host;
 };
 
 void TestExchange::init() {
@@ -89,11 +88,8 @@ void TestExchange::init() {
     // The board's drip stays silent for minutes; a short stall limit keeps that row quick.
     Orvex::HttpLimits limits;
     limits.stallTime = 2s;
-    m_host = HostContext();
-    m_host.programFolder = m_folder->path();
-    m_host.clock = &m_clock;
-    m_host.statusWindow = &*m_window;
-    m_host.requestFactory = Orvex::curlHttpRequestFactory(limits);
+    m_host.emplace(
+        Orvex::HostContext{m_folder->path(), m_clock, *m_window, Orvex::curlHttpRequestFactory(limits)});
 }
 
 void TestExchange::cleanup() {
@@ -188,13 +184,15 @@ void TestExchange::fault_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<qint32>("number");
 
-    QTest::newRow("closed before the status line") << u"close-before-status"_s << HttpError::ConnectionReset;
-    QTest::newRow("closed in the middle of the body") << u"close-mid-body"_s << HttpError::ConnectionReset;
-    QTest::newRow("connection reset") << u"reset"_s << HttpError::ConnectionReset;
-    QTest::newRow("no HTTP at all") << u"garbage"_s << HttpError::InvalidServerResponse;
-    QTest::newRow("redirect loop") << u"redirect-loop"_s << HttpError::RedirectFailed;
-    QTest::newRow("reply too large") << u"huge"_s << HttpError::ReplyTooLarge;
-    QTest::newRow("stalled transfer") << u"drip"_s << HttpError::TimedOut;
+    QTest::newRow("closed before the status line")
+        << u"close-before-status"_s << Orvex::ErrorNumber::ConnectionReset;
+    QTest::newRow("closed in the middle of the body")
+        << u"close-mid-body"_s << Orvex::ErrorNumber::ConnectionReset;
+    QTest::newRow("connection reset") << u"reset"_s << Orvex::ErrorNumber::ConnectionReset;
+    QTest::newRow("no HTTP at all") << u"garbage"_s << Orvex::ErrorNumber::InvalidServerResponse;
+    QTest::newRow("redirect loop") << u"redirect-loop"_s << Orvex::ErrorNumber::RedirectFailed;
+    QTest::newRow("reply too large") << u"huge"_s << Orvex::ErrorNumber::ReplyTooLarge;
+    QTest::newRow("stalled transfer") << u"drip"_s << Orvex::ErrorNumber::TimedOut;
 }
 
 void TestExchange::fault() {
@@ -243,7 +241,7 @@ void TestExchange::unreachableBoard() {
     job.Field(u"JobCode"_s, u"J-1001"_s);
     QCOMPARE(job.Action(u"Add"_s), u"F"_s);
     const QString log = QString::fromUtf8(fileBytes(LogName));
-    QVERIFY2(log.endsWith(u"\",\""_s + QString::number(HttpError::CannotConnect) + u"\r\n\"\r\n"_s),
+    QVERIFY2(log.endsWith(u"\",\""_s + QString::number(Orvex::ErrorNumber::CannotConnect) + u"\r\n\"\r\n"_s),
              qPrintable(log));
     QCOMPARE(m_window->statusText(), u"Posting J-1001"_s);
     QVERIFY(debugCopies().isEmpty());

@@ -54,7 +54,7 @@ private:
     std::optional<Orvex::AutomationError> m_sendError;
 };
 
-class TextStatus final : public StatusView {
+class TextStatus final : public Orvex::StatusView {
 public:
     QString statusText() const override { return m_text; }
     void setStatusText(const QString &text) override {
@@ -108,7 +108,7 @@ private:
     Orvex::FixedClock m_clock;
     TextStatus m_status;
     RequestLog m_requests;
-    HostContext m_host;
+    std::optional<Orvex::HostContext> m_host;
 };
 
 void TestPostJob::init() {
@@ -116,21 +116,18 @@ void TestPostJob::init() {
     QVERIFY(m_folder->isValid());
     m_status = TextStatus();
     m_requests = RequestLog();
-    m_host = HostContext();
     m_clock.setNow(QDateTime(QDate(2010, 1, 19), QTime(15, 7, 45, 520)));
-    m_host.programFolder = m_folder->path();
-    m_host.clock = &m_clock;
-    m_host.statusWindow = &m_status;
+    m_host.emplace(Orvex::HostContext{m_folder->path(), m_clock, m_status, {}});
     answerWith(4, 200, u"success=1&jobid=4711"_s);
 }
 
 PostJob TestPostJob::makeJob(bool debugMode) {
-    return PostJob(m_host, m_folder->path() + u"\\OrvexKelPostJobs 2010-01-19.log"_s, debugMode);
+    return PostJob(*m_host, m_folder->path() + u"\\OrvexKelPostJobs 2010-01-19.log"_s, debugMode);
 }
 
 void TestPostJob::answerWith(int readyState, int status, const QString &reply,
                              std::optional<Orvex::AutomationError> sendError) {
-    m_host.requestFactory = [=, this]() -> std::unique_ptr<Orvex::HttpRequest> {
+    m_host->requestFactory = [=, this]() -> std::unique_ptr<Orvex::HttpRequest> {
         ++m_requests.created;
         return std::make_unique<FakeRequest>(m_requests, readyState, status, reply, sendError);
     };
@@ -248,7 +245,7 @@ void TestPostJob::transferFailureTakesFailurePath() {
 }
 
 void TestPostJob::requestThatCannotBeCreated() {
-    m_host.requestFactory = [] { return std::unique_ptr<Orvex::HttpRequest>(); };
+    m_host->requestFactory = [] { return std::unique_ptr<Orvex::HttpRequest>(); };
     PostJob job = makeJob();
     QCOMPARE(job.Action(u"Add"_s), u"F"_s);
     QVERIFY(logText().endsWith(u",\"Error\",\"ActiveX component can't create object\",\"429\r\n\"\r\n"_s));
@@ -316,7 +313,7 @@ void TestPostJob::unwritableLogNeverFails() {
     QVERIFY(QDir(m_folder->path()).mkdir(u"a-folder"_s));
     const QStringList before = QDir(m_folder->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
-    PostJob job(m_host, logFile.isEmpty() ? logFile : m_folder->path() + logFile, false);
+    PostJob job(*m_host, logFile.isEmpty() ? logFile : m_folder->path() + logFile, false);
     job.WriteLog(u"A"_s, u"B"_s);
     job.Field(u"JobCode"_s, u"J1"_s);
     QCOMPARE(job.Action(u"Add"_s), u"S4711"_s);
@@ -333,8 +330,8 @@ void TestPostJob::objectsOfTwoDaysWriteTwoFiles() {
                            Orvex::FixedClock(QDateTime(QDate(2010, 1, 19), QTime(23, 59, 59))));
     FuncLib::StampFileName(source, secondLog, u"DateOnly"_s,
                            Orvex::FixedClock(QDateTime(QDate(2010, 1, 20), QTime(0, 0))));
-    PostJob first(m_host, firstLog, false);
-    PostJob second(m_host, secondLog, false);
+    PostJob first(*m_host, firstLog, false);
+    PostJob second(*m_host, secondLog, false);
 
     // Both log at the same moment: each keeps the file of its own creation day.
     m_clock.setNow(QDateTime(QDate(2010, 1, 20), QTime(0, 0, 1)));

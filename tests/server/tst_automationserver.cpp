@@ -57,7 +57,7 @@ QStringList gdbusCall(const QString &path, const QString &method, const QStringL
 
 } // namespace
 
-class tst_AutomationServer : public QObject {
+class TestAutomationServer : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -93,30 +93,30 @@ private:
     bool createObject();
 };
 
-void tst_AutomationServer::initTestCase() {
+void TestAutomationServer::initTestCase() {
     QVERIFY(QDBusConnection::sessionBus().isConnected());
     QVERIFY(ServerFixture::endServer());
 }
 
-void tst_AutomationServer::init() {
+void TestAutomationServer::init() {
     m_server = std::make_unique<ServerFixture>();
     QVERIFY(m_server->prepare());
 }
 
-void tst_AutomationServer::cleanup() {
+void TestAutomationServer::cleanup() {
     QVERIFY(ServerFixture::endServer());
     m_object.clear();
     m_board.reset();
     m_server.reset();
 }
 
-void tst_AutomationServer::startBoardAndServer(const QStringList &boardArguments) {
+void TestAutomationServer::startBoardAndServer(const QStringList &boardArguments) {
     m_board = std::make_unique<BoardProcess>(boardArguments);
     QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
     QVERIFY(m_server->prepare(m_board->proxyUrl()));
 }
 
-bool tst_AutomationServer::createObject() {
+bool TestAutomationServer::createObject() {
     QDBusMessage error;
     m_object = ServerFixture::createInstance(&error);
     if (m_object.isEmpty())
@@ -124,7 +124,7 @@ bool tst_AutomationServer::createObject() {
     return !m_object.isEmpty();
 }
 
-void tst_AutomationServer::startsOnFirstCreationAndReleaseEndsEveryObject() {
+void TestAutomationServer::startsOnFirstCreationAndReleaseEndsEveryObject() {
     QVERIFY(!ServerFixture::isRunning());
     const QString first = ServerFixture::createInstance();
     QCOMPARE(first, QStringLiteral("/OrvexKelPostJob/PostJob/1"));
@@ -146,7 +146,7 @@ void tst_AutomationServer::startsOnFirstCreationAndReleaseEndsEveryObject() {
     QCOMPARE(errorName(orphan), QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner"));
 }
 
-void tst_AutomationServer::callsByNameWithGdbus_data() {
+void TestAutomationServer::callsByNameWithGdbus_data() {
     QTest::addColumn<QString>("method");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("record");
@@ -183,7 +183,7 @@ void tst_AutomationServer::callsByNameWithGdbus_data() {
     anyOther("tagged single", "<('single', <0.5>)>", "0.5");
 }
 
-void tst_AutomationServer::callsByNameWithGdbus() {
+void TestAutomationServer::callsByNameWithGdbus() {
     QFETCH(QString, method);
     QFETCH(QStringList, arguments);
     QFETCH(QString, record);
@@ -199,7 +199,7 @@ void tst_AutomationServer::callsByNameWithGdbus() {
     QCOMPARE(withoutTimeStamp(records.first()), record);
 }
 
-void tst_AutomationServer::refusesAnyOtherFormsWithoutMeaning_data() {
+void TestAutomationServer::refusesAnyOtherFormsWithoutMeaning_data() {
     QTest::addColumn<QVariant>("anyOther");
     QTest::addColumn<QString>("error");
 
@@ -214,7 +214,7 @@ void tst_AutomationServer::refusesAnyOtherFormsWithoutMeaning_data() {
         << QVariant(quint64(1) << 63) << QStringLiteral("OrvexKelPostJob.Error.Overflow");
 }
 
-void tst_AutomationServer::refusesAnyOtherFormsWithoutMeaning() {
+void TestAutomationServer::refusesAnyOtherFormsWithoutMeaning() {
     QFETCH(QVariant, anyOther);
     QFETCH(QString, error);
 
@@ -226,7 +226,7 @@ void tst_AutomationServer::refusesAnyOtherFormsWithoutMeaning() {
     QVERIFY(m_server->logRecords().isEmpty());
 }
 
-void tst_AutomationServer::invokesByDispatchId_data() {
+void TestAutomationServer::invokesByDispatchId_data() {
     QTest::addColumn<int>("dispid");
     QTest::addColumn<QVariantList>("args");
     QTest::addColumn<QString>("error");
@@ -265,7 +265,7 @@ void tst_AutomationServer::invokesByDispatchId_data() {
         << QStringLiteral("OrvexKelPostJob.Error.ArgumentTypeMismatch") << QString();
 }
 
-void tst_AutomationServer::invokesByDispatchId() {
+void TestAutomationServer::invokesByDispatchId() {
     QFETCH(int, dispid);
     QFETCH(QVariantList, args);
     QFETCH(QString, error);
@@ -287,7 +287,7 @@ void tst_AutomationServer::invokesByDispatchId() {
     QCOMPARE(records.isEmpty() ? QString() : withoutTimeStamp(records.last()), record);
 }
 
-void tst_AutomationServer::looksUpDispatchIds_data() {
+void TestAutomationServer::looksUpDispatchIds_data() {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QList<int>>("ids");
 
@@ -303,7 +303,7 @@ void tst_AutomationServer::looksUpDispatchIds_data() {
     QTest::newRow("no name") << QStringList{} << QList<int>{};
 }
 
-void tst_AutomationServer::looksUpDispatchIds() {
+void TestAutomationServer::looksUpDispatchIds() {
     QFETCH(QStringList, names);
     QFETCH(QList<int>, ids);
 
@@ -320,7 +320,7 @@ void tst_AutomationServer::looksUpDispatchIds() {
     QCOMPARE(answered, ids);
 }
 
-void tst_AutomationServer::answersQueryInterface_data() {
+void TestAutomationServer::answersQueryInterface_data() {
     QTest::addColumn<QString>("iid");
     QTest::addColumn<QString>("interface");
 
@@ -336,7 +336,7 @@ void tst_AutomationServer::answersQueryInterface_data() {
     QTest::newRow("not an identifier") << QStringLiteral("_PostJob") << QString();
 }
 
-void tst_AutomationServer::answersQueryInterface() {
+void TestAutomationServer::answersQueryInterface() {
     QFETCH(QString, iid);
     QFETCH(QString, interface);
 
@@ -353,7 +353,7 @@ void tst_AutomationServer::answersQueryInterface() {
     QCOMPARE(reply.arguments().value(0).toString(), interface);
 }
 
-void tst_AutomationServer::earlierInterfaceBehavesIdentically() {
+void TestAutomationServer::earlierInterfaceBehavesIdentically() {
     startBoardAndServer();
     QVERIFY(createObject());
 
@@ -373,7 +373,7 @@ void tst_AutomationServer::earlierInterfaceBehavesIdentically() {
     QCOMPARE(BoardProcess::fieldsOf(postings[1]).value(0).second, EarlierInterface);
 }
 
-void tst_AutomationServer::readsDebugModeAtCreation_data() {
+void TestAutomationServer::readsDebugModeAtCreation_data() {
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<bool>("created");
     QTest::addColumn<bool>("debugCopy");
@@ -389,7 +389,7 @@ void tst_AutomationServer::readsDebugModeAtCreation_data() {
     QTest::newRow("yes fails creation") << QByteArray("[General]\nDebugMode=yes\n") << false << false;
 }
 
-void tst_AutomationServer::readsDebugModeAtCreation() {
+void TestAutomationServer::readsDebugModeAtCreation() {
     QFETCH(QByteArray, ini);
     QFETCH(bool, created);
     QFETCH(bool, debugCopy);
@@ -416,7 +416,7 @@ void tst_AutomationServer::readsDebugModeAtCreation() {
     QCOMPARE(m_server->debugCopies().size(), debugCopy ? 1 : 0);
 }
 
-void tst_AutomationServer::servesCallsDuringBlockingActionInArrivalOrder() {
+void TestAutomationServer::servesCallsDuringBlockingActionInArrivalOrder() {
     startBoardAndServer();
     QVERIFY(createObject());
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -459,7 +459,7 @@ void tst_AutomationServer::servesCallsDuringBlockingActionInArrivalOrder() {
     QCOMPARE(withoutTimeStamp(records.last()), QStringLiteral("\"During2\",\"\",\"\""));
 }
 
-void tst_AutomationServer::survivesBadCalls() {
+void TestAutomationServer::survivesBadCalls() {
     QVERIFY(createObject());
     const uint pid = ServerFixture::serverPid();
 
@@ -510,7 +510,7 @@ void tst_AutomationServer::survivesBadCalls() {
     QCOMPARE(m_server->logRecords().size(), 1);
 }
 
-void tst_AutomationServer::secondServerRefusesOwnedName() {
+void TestAutomationServer::secondServerRefusesOwnedName() {
     QVERIFY(createObject());
     QProcess second;
     second.start(QStringLiteral(ORVEX_SERVER_EXECUTABLE), QStringList{});
@@ -520,7 +520,7 @@ void tst_AutomationServer::secondServerRefusesOwnedName() {
     QVERIFY(ServerFixture::isRunning());
 }
 
-void tst_AutomationServer::introspectionCarriesTheTypeLibrary() {
+void TestAutomationServer::introspectionCarriesTheTypeLibrary() {
     QVERIFY(createObject());
     const QDBusMessage reply = ServerFixture::call(
         m_object, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
@@ -542,5 +542,5 @@ void tst_AutomationServer::introspectionCarriesTheTypeLibrary() {
         QVERIFY2(factoryXml.contains(QLatin1StringView(expected)), expected);
 }
 
-QTEST_GUILESS_MAIN(tst_AutomationServer)
+QTEST_GUILESS_MAIN(TestAutomationServer)
 #include "tst_automationserver.moc"

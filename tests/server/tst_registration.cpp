@@ -46,7 +46,7 @@ QByteArray guidBytes(const char *text) {
 
 } // namespace
 
-class tst_Registration : public QObject {
+class TestRegistration : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -63,7 +63,7 @@ private Q_SLOTS:
     void readsErrorMessagesBack();
 };
 
-void tst_Registration::registersAndUnregistersWithEverySpelling_data() {
+void TestRegistration::registersAndUnregistersWithEverySpelling_data() {
     QTest::addColumn<QString>("registerSwitch");
     QTest::addColumn<QString>("unregisterSwitch");
 
@@ -72,7 +72,7 @@ void tst_Registration::registersAndUnregistersWithEverySpelling_data() {
     QTest::newRow("dash, capitals") << QStringLiteral("-REGSERVER") << QStringLiteral("-unRegServer");
 }
 
-void tst_Registration::registersAndUnregistersWithEverySpelling() {
+void TestRegistration::registersAndUnregistersWithEverySpelling() {
     QFETCH(QString, registerSwitch);
     QFETCH(QString, unregisterSwitch);
 
@@ -99,19 +99,19 @@ void tst_Registration::registersAndUnregistersWithEverySpelling() {
     QVERIFY(!QFile::exists(files.record));
 }
 
-void tst_Registration::unregisteringWhatIsNotThereSucceeds() {
+void TestRegistration::unregisteringWhatIsNotThereSucceeds() {
     QTemporaryDir dataHome;
     QCOMPARE(runServer({QStringLiteral("--unregserver")}, dataHome.path()).exitCode, 0);
 }
 
-void tst_Registration::printsItsVersion() {
+void TestRegistration::printsItsVersion() {
     QTemporaryDir dataHome;
     const Run run = runServer({QStringLiteral("--version")}, dataHome.path());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, QByteArray("1.00.0002\n"));
 }
 
-void tst_Registration::refusesUnknownArguments_data() {
+void TestRegistration::refusesUnknownArguments_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("unknown switch") << QStringList{QStringLiteral("--register")};
     QTest::newRow("two switches") << QStringList{QStringLiteral("--regserver"),
@@ -119,7 +119,7 @@ void tst_Registration::refusesUnknownArguments_data() {
     QTest::newRow("bare word") << QStringList{QStringLiteral("regserver")};
 }
 
-void tst_Registration::refusesUnknownArguments() {
+void TestRegistration::refusesUnknownArguments() {
     QFETCH(QStringList, arguments);
     QTemporaryDir dataHome;
     const Run run = runServer(arguments, dataHome.path());
@@ -128,13 +128,13 @@ void tst_Registration::refusesUnknownArguments() {
     QVERIFY(!QFile::exists(Orvex::RegistrationFiles(dataHome.path()).serviceFile));
 }
 
-void tst_Registration::quotesAnExecutablePathWithSpaces() {
+void TestRegistration::quotesAnExecutablePathWithSpaces() {
     QCOMPARE(Orvex::serviceFileText(QStringLiteral("/opt/My Apps/Orvex\"Kel/OrvexKelPostJob")),
              QByteArray("[D-BUS Service]\nName=OrvexKelPostJob.PostJob\n"
                         "Exec=\"/opt/My Apps/Orvex\\\"Kel/OrvexKelPostJob\"\n"));
 }
 
-void tst_Registration::carriesTheInterfaceIdentifierRecord() {
+void TestRegistration::carriesTheInterfaceIdentifierRecord() {
     const QByteArray record = readFile(QStringLiteral(":/OrvexKelPostJob/_IID_POSTJOB/1"));
     QCOMPARE(record.size(), 36);
     QCOMPARE(record.left(4), QByteArray("\x20\x00\x00\x00", 4));
@@ -142,7 +142,7 @@ void tst_Registration::carriesTheInterfaceIdentifierRecord() {
     QCOMPARE(record.mid(20, 16), guidBytes(Orvex::Identity::PostJobInterfaceId));
 }
 
-void tst_Registration::carriesTheVersionStrings() {
+void TestRegistration::carriesTheVersionStrings() {
     const QByteArray version = readFile(QStringLiteral(":/OrvexKelPostJob/versioninfo.ini"));
     for (const char *line :
          {"[StringFileInfo\\040904B0]\n", "FileVersion=1.00.0002\n", "ProductVersion=1.00.0002\n",
@@ -151,7 +151,7 @@ void tst_Registration::carriesTheVersionStrings() {
         QVERIFY2(version.contains(line), line);
 }
 
-void tst_Registration::readsErrorMessagesBack_data() {
+void TestRegistration::readsErrorMessagesBack_data() {
     QTest::addColumn<qint32>("number");
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("description");
@@ -166,11 +166,14 @@ void tst_Registration::readsErrorMessagesBack_data() {
     QTest::newRow("description with its own brackets")
         << 1004 << QStringLiteral("Other.Source") << QStringLiteral("Odd (1) [source: x] text")
         << QStringLiteral("OrvexKelPostJob.Error");
+    QTest::newRow("source with the marker in it")
+        << 5 << QStringLiteral("a [source: b") << QStringLiteral("Invalid procedure call or argument")
+        << QStringLiteral("OrvexKelPostJob.Error.InvalidProcedureCall");
     QTest::newRow("empty description") << 6 << QStringLiteral("OrvexKelPostJob") << QString()
                                        << QStringLiteral("OrvexKelPostJob.Error.Overflow");
 }
 
-void tst_Registration::readsErrorMessagesBack() {
+void TestRegistration::readsErrorMessagesBack() {
     QFETCH(qint32, number);
     QFETCH(QString, source);
     QFETCH(QString, description);
@@ -188,5 +191,5 @@ void tst_Registration::readsErrorMessagesBack() {
     QCOMPARE(parsedDescription, description);
 }
 
-QTEST_GUILESS_MAIN(tst_Registration)
+QTEST_GUILESS_MAIN(TestRegistration)
 #include "tst_registration.moc"

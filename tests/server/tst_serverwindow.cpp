@@ -65,7 +65,7 @@ bool askWindowToClose(const QString &windowId) {
 
 } // namespace
 
-class tst_ServerWindow : public QObject {
+class TestServerWindow : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -83,25 +83,25 @@ private:
     std::unique_ptr<BoardProcess> m_board;
 };
 
-void tst_ServerWindow::initTestCase() {
+void TestServerWindow::initTestCase() {
     QVERIFY(!qEnvironmentVariableIsEmpty("DISPLAY"));
     QVERIFY(ServerFixture::endServer());
 }
 
-void tst_ServerWindow::init() {
+void TestServerWindow::init() {
     m_board = std::make_unique<BoardProcess>();
     QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
     m_server = std::make_unique<ServerFixture>();
     QVERIFY(m_server->prepare(m_board->proxyUrl()));
 }
 
-void tst_ServerWindow::cleanup() {
+void TestServerWindow::cleanup() {
     QVERIFY(ServerFixture::endServer());
     m_server.reset();
     m_board.reset();
 }
 
-void tst_ServerWindow::showsForm1WithTheTwoLinesOfAPosting() {
+void TestServerWindow::showsForm1WithTheTwoLinesOfAPosting() {
     const QString object = ServerFixture::createInstance();
     QVERIFY(!object.isEmpty());
     QStringList windows;
@@ -123,7 +123,7 @@ void tst_ServerWindow::showsForm1WithTheTwoLinesOfAPosting() {
                               20000);
 }
 
-void tst_ServerWindow::closingTheWindowEndsTheProcess() {
+void TestServerWindow::closingTheWindowEndsTheProcess() {
     const QString object = ServerFixture::createInstance();
     QVERIFY(!object.isEmpty());
     QStringList windows;
@@ -139,7 +139,7 @@ void tst_ServerWindow::closingTheWindowEndsTheProcess() {
     QVERIFY(m_server->logRecords().isEmpty());
 }
 
-void tst_ServerWindow::systemClosingTheWindowEndsTheProcess() {
+void TestServerWindow::systemClosingTheWindowEndsTheProcess() {
     QVERIFY(!ServerFixture::createInstance().isEmpty());
     const uint pid = ServerFixture::serverPid();
     QVERIFY(pid != 0);
@@ -147,7 +147,7 @@ void tst_ServerWindow::systemClosingTheWindowEndsTheProcess() {
     QVERIFY(ServerFixture::waitUntilGone());
 }
 
-void tst_ServerWindow::callsWaitWhileTheWarningBoxIsOpen() {
+void TestServerWindow::callsWaitWhileTheWarningBoxIsOpen() {
     const QString object = ServerFixture::createInstance();
     QVERIFY(!object.isEmpty());
     // An unbalanced quote in the reply makes the job id lookup show its warning box.
@@ -196,5 +196,5 @@ void tst_ServerWindow::callsWaitWhileTheWarningBoxIsOpen() {
     QCOMPARE(withoutTimeStamp(m_server->logRecords().last()), QStringLiteral("\"During\",\"\",\"\""));
 }
 
-QTEST_MAIN(tst_ServerWindow)
+QTEST_MAIN(TestServerWindow)
 #include "tst_serverwindow.moc"

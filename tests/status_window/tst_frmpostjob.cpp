@@ -15,22 +15,17 @@ class TestFrmPostJob : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void cleanup();
     void appearance();
-    void oneWindowPerProcess();
+    void startsHidden();
     void textStates_data();
     void textStates();
     void boxCatchesUpInTheEventLoop();
     void windowThatNeverPaintsShowsTheLatestTextWhenAsked();
     void longLinesWrap();
     void readOnlyButSelectable();
-    void closingRunsUnloadHandler();
-    void unloadRunsUnloadHandler();
+    void closingUnloads();
+    void unloadUnloads();
 };
-
-void TestFrmPostJob::cleanup() {
-    frmPostJob::setUnloadHandler({});
-}
 
 void TestFrmPostJob::appearance() {
     frmPostJob window;
@@ -57,10 +52,10 @@ void TestFrmPostJob::appearance() {
     QVERIFY(window.statusText().isEmpty());
 }
 
-void TestFrmPostJob::oneWindowPerProcess() {
-    frmPostJob &first = frmPostJob::instance();
-    QCOMPARE(&frmPostJob::instance(), &first);
-    QVERIFY(!first.isVisible());
+void TestFrmPostJob::startsHidden() {
+    // Its owner shows it: the server at the first creation.
+    frmPostJob window;
+    QVERIFY(!window.isVisible());
 }
 
 void TestFrmPostJob::textStates_data() {
@@ -141,27 +136,25 @@ void TestFrmPostJob::readOnlyButSelectable() {
     QCOMPARE(box.textCursor().selectedText(), u"Posting J1\u2029Posted J1"_s);
 }
 
-void TestFrmPostJob::closingRunsUnloadHandler() {
+void TestFrmPostJob::closingUnloads() {
     frmPostJob window;
-    int unloads = 0;
-    frmPostJob::setUnloadHandler([&unloads] { ++unloads; });
+    QSignalSpy unloads(&window, &frmPostJob::unloaded);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(window.close());
-    QCOMPARE(unloads, 1);
+    QCOMPARE(unloads.size(), 1);
     QVERIFY(!window.isVisible());
 }
 
-void TestFrmPostJob::unloadRunsUnloadHandler() {
+void TestFrmPostJob::unloadUnloads() {
     frmPostJob window;
-    int unloads = 0;
-    frmPostJob::setUnloadHandler([&unloads] { ++unloads; });
+    QSignalSpy unloads(&window, &frmPostJob::unloaded);
     // A release unloads the window even when it was never shown.
     window.unload();
-    QCOMPARE(unloads, 1);
+    QCOMPARE(unloads.size(), 1);
     window.show();
     window.unload();
-    QCOMPARE(unloads, 2);
+    QCOMPARE(unloads.size(), 2);
     QVERIFY(!window.isVisible());
 }
 

@@ -1,4 +1,5 @@
 #include "automationerror.h"
+#include "errortable.h"
 #include "gettokens.h"
 #include "gettokens_p.h"
 #include "warningbox.h"
@@ -60,7 +61,7 @@ Split referenceSplit(const QString &text, const QString &delimiter, const QStrin
         while (!balanced(working.mid(prev, pos - prev - 1))) {
             pos = find(pos + 1);
             if (pos == 0) {
-                result.failure = Orvex::AutomationError::InvalidProcedureCall;
+                result.failure = Orvex::ErrorNumber::InvalidProcedureCall;
                 return result;
             }
         }
@@ -94,7 +95,7 @@ Split naiveSplit(const QString &text, const QString &delimiter, const QString &q
         qsizetype stop = stopFrom(start);
         while (!balanced(text.mid(start, stop - start))) {
             if (stop == text.size() || stop + delimiter.size() == text.size()) {
-                result.failure = Orvex::AutomationError::InvalidProcedureCall;
+                result.failure = Orvex::ErrorNumber::InvalidProcedureCall;
                 return result;
             }
             stop = stopFrom(stop + delimiter.size());

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+namespace Orvex {
+
 // What a client sees of a PostJob object, whether in process or through the bus.
 class PostJobInterface {
 public:
@@ -14,10 +16,12 @@ public:
     // Posts the listing; "S" followed by the job id, or "F".
     virtual QString Action(const QString &ActionType) = 0;
     // Appends one record to the activity log; never fails.
-    virtual void WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) = 0;
+    virtual void WriteLog(const QString &SubName, const QString &Message, const Variant &AnyOther) = 0;
 
-    void WriteLog(const QString &SubName) { WriteLog(SubName, QString(), Orvex::Variant(QString())); }
+    void WriteLog(const QString &SubName) { WriteLog(SubName, QString(), Variant(QString())); }
     void WriteLog(const QString &SubName, const QString &Message) {
-        WriteLog(SubName, Message, Orvex::Variant(QString()));
+        WriteLog(SubName, Message, Variant(QString()));
     }
 };
+
+} // namespace Orvex

@@ -1,5 +1,7 @@
 #include "automationerror.h"
 
+#include "errortable.h"
+
 namespace Orvex {
 
 AutomationError::AutomationError(qint32 number, QString source, QString description)
@@ -13,16 +15,9 @@ AutomationError AutomationError::runtime(qint32 number, const QString &source) {
 }
 
 QString AutomationError::runtimeDescription(qint32 number) {
-    switch (number) {
-    case InvalidProcedureCall:
-        return QStringLiteral("Invalid procedure call or argument");
-    case Overflow:
-        return QStringLiteral("Overflow");
-    case TypeMismatch:
-        return QStringLiteral("Type mismatch");
-    default:
-        return QStringLiteral("Application-defined or object-defined error");
-    }
+    if (const std::optional<ErrorEntry> entry = errorEntry(number))
+        return QString::fromLatin1(entry->description.data(), qsizetype(entry->description.size()));
+    return QStringLiteral("Application-defined or object-defined error");
 }
 
 } // namespace Orvex

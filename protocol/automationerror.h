@@ -11,16 +11,13 @@ namespace Orvex {
 inline constexpr char16_t ComponentSource[] = u"OrvexKelPostJob";
 
 // An automation error: what the automation runtime carries from a failing call back to its caller.
+// Numbers are those of the error table (errortable.h) or any other a caller chooses.
 class AutomationError : public std::exception {
 public:
-    // The runtime's own numbers, with its own wording.
-    static constexpr qint32 InvalidProcedureCall = 5;
-    static constexpr qint32 Overflow = 6;
-    static constexpr qint32 TypeMismatch = 13;
-
     AutomationError(qint32 number, QString source, QString description);
 
-    // One of the runtime errors above, with the runtime's description.
+    // An error of the table, with the table's description; other numbers get the runtime's wording
+    // for errors it does not know.
     static AutomationError runtime(qint32 number,
                                    const QString &source = QString::fromUtf16(ComponentSource));
     static QString runtimeDescription(qint32 number);

@@ -1,6 +1,6 @@
 #include "buswire.h"
 
-#include "identity.h"
+#include "errortable.h"
 
 #include <QDBusArgument>
 #include <QDBusObjectPath>
@@ -14,40 +14,8 @@ namespace Orvex::BusWire {
 
 namespace {
 
-const QString &componentSource() {
-    static const QString source = QString::fromUtf16(ComponentSource);
-    return source;
-}
-
-QString errorSymbol(qint32 number) {
-    switch (number) {
-    case AutomationError::InvalidProcedureCall:
-        return QStringLiteral("InvalidProcedureCall");
-    case AutomationError::Overflow:
-        return QStringLiteral("Overflow");
-    case OutOfMemory:
-        return QStringLiteral("OutOfMemory");
-    case AutomationError::TypeMismatch:
-        return QStringLiteral("TypeMismatch");
-    case MemberNotFound:
-        return QStringLiteral("MemberNotFound");
-    case ArgumentTypeMismatch:
-        return QStringLiteral("ArgumentTypeMismatch");
-    case UnknownName:
-        return QStringLiteral("UnknownName");
-    case BadVariableType:
-        return QStringLiteral("BadVariableType");
-    case BadParameterCount:
-        return QStringLiteral("BadParameterCount");
-    case NoInterface:
-        return QStringLiteral("NoInterface");
-    default:
-        return {};
-    }
-}
-
 [[noreturn]] void throwBadVariableType() {
-    throw dispatchError(BadVariableType);
+    throw AutomationError::runtime(ErrorNumber::BadVariableType);
 }
 
 QDBusVariant tagged(const QString &tag, const QVariant &value) {
@@ -101,7 +69,7 @@ Variant fromTagged(const QDBusArgument &argument) {
     if (tag == u"single" && type == QMetaType::fromType<double>()) {
         const double number = value.toDouble();
         if (std::isfinite(number) && std::fabs(number) > FLT_MAX)
-            throw AutomationError::runtime(AutomationError::Overflow);
+            throw AutomationError::runtime(ErrorNumber::Overflow);
         return Variant::fromSingle(float(number));
     }
     throwBadVariableType();
@@ -118,43 +86,8 @@ QString dateText(const QDate &date, const QTime &time) {
 
 } // namespace
 
-AutomationError dispatchError(qint32 number) {
-    QString description;
-    switch (number) {
-    case MemberNotFound:
-        description = QStringLiteral("Member not found");
-        break;
-    case ArgumentTypeMismatch:
-        description = QStringLiteral("Type mismatch");
-        break;
-    case UnknownName:
-        description = QStringLiteral("Unknown name");
-        break;
-    case BadVariableType:
-        description = QStringLiteral("Bad variable type");
-        break;
-    case BadParameterCount:
-        description = QStringLiteral("Invalid number of parameters");
-        break;
-    case NoInterface:
-        description = QStringLiteral("No such interface supported");
-        break;
-    case OutOfMemory:
-        description = QStringLiteral("Out of memory");
-        break;
-    case UnspecifiedError:
-        description = QStringLiteral("Unspecified error");
-        break;
-    default:
-        return AutomationError::runtime(number);
-    }
-    return AutomationError(number, componentSource(), description);
-}
-
 QString errorName(const AutomationError &error) {
-    const QString symbol = errorSymbol(error.number());
-    const QString prefix = QLatin1StringView(Identity::ErrorPrefix);
-    return symbol.isEmpty() ? prefix : prefix + u'.' + symbol;
+    return Orvex::errorName(error.number());
 }
 
 QString errorMessage(const AutomationError &error) {
@@ -165,22 +98,27 @@ QString errorMessage(const AutomationError &error) {
 }
 
 bool parseErrorMessage(const QString &text, qint32 *number, QString *source, QString *description) {
+    // The marker errorMessage() wrote is the last one that follows a well-formed " (<number>)": a
+    // description may hold the marker before it, and a source after it.
     const QLatin1StringView sourceMark(" [source: ");
-    const qsizetype sourceAt = text.lastIndexOf(sourceMark);
-    if (sourceAt < 0 || !text.endsWith(u']'))
+    if (!text.endsWith(u']'))
         return false;
-    const QString head = text.left(sourceAt);
-    const qsizetype numberAt = head.lastIndexOf(QLatin1StringView(" ("));
-    if (numberAt < 0 || !head.endsWith(u')'))
-        return false;
-    bool ok = false;
-    const qint32 parsed = head.mid(numberAt + 2, head.size() - numberAt - 3).toInt(&ok);
-    if (!ok)
-        return false;
-    *number = parsed;
-    *source = text.mid(sourceAt + sourceMark.size(), text.size() - sourceAt - sourceMark.size() - 1);
-    *description = head.left(numberAt);
-    return true;
+    for (qsizetype sourceAt = text.lastIndexOf(sourceMark); sourceAt >= 0;
+         sourceAt = sourceAt > 0 ? text.lastIndexOf(sourceMark, sourceAt - 1) : -1) {
+        const QStringView head = QStringView(text).left(sourceAt);
+        const qsizetype numberAt = head.lastIndexOf(QLatin1StringView(" ("));
+        if (numberAt < 0 || !head.endsWith(u')'))
+            continue;
+        bool ok = false;
+        const qint32 parsed = head.mid(numberAt + 2, head.size() - numberAt - 3).toInt(&ok);
+        if (!ok)
+            continue;
+        *number = parsed;
+        *source = text.mid(sourceAt + sourceMark.size(), text.size() - sourceAt - sourceMark.size() - 1);
+        *description = head.left(numberAt).toString();
+        return true;
+    }
+    return false;
 }
 
 Variant fromBus(const QVariant &busValue) {
@@ -205,7 +143,7 @@ Variant fromBus(const QVariant &busValue) {
     case QMetaType::ULongLong: {
         const qulonglong number = value.toULongLong();
         if (number > qulonglong(std::numeric_limits<qint64>::max()))
-            throw AutomationError::runtime(AutomationError::Overflow);
+            throw AutomationError::runtime(ErrorNumber::Overflow);
         return Variant::fromInt64(qint64(number));
     }
     case QMetaType::Double:
