@@ -43,6 +43,8 @@ function(add_orvex_test name)
     "XDG_RUNTIME_DIR=${home}/runtime"
     "http_proxy="
     "HTTP_PROXY="
+    "https_proxy="
+    "HTTPS_PROXY="
     "no_proxy="
     ${ARG_ENVIRONMENT})
   if(NOT ARG_DISPLAY)
