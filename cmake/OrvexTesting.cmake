@@ -46,6 +46,8 @@ function(add_orvex_test name)
     "https_proxy="
     "HTTPS_PROXY="
     "no_proxy="
+    "CURL_CA_BUNDLE="
+    "SSL_CERT_FILE="
     ${ARG_ENVIRONMENT})
   if(NOT ARG_DISPLAY)
     list(APPEND environment "QT_QPA_PLATFORM=offscreen" "DISPLAY=" "WAYLAND_DISPLAY=")
