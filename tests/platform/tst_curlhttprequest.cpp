@@ -180,6 +180,7 @@ void TestCurlHttpRequest::transferFailure() {
 
 void TestCurlHttpRequest::certificate_data() {
     QTest::addColumn<TestCertificates::Board>("board");
+    // The host of the URL, or "proxy": the constant endpoint through http_proxy=https://, the board's.
     QTest::addColumn<QString>("host");
     // Which CA file each variable names: "authority" (the test's), "unrelated", or none.
     QTest::addColumn<QString>("curlCaBundle");
@@ -206,6 +207,11 @@ void TestCurlHttpRequest::certificate_data() {
     QTest::newRow("issued for another host")
         << B::WrongHost << address << QString() << authority
         << QStringLiteral("subject name matches target host name '127\\.0\\.0\\.1'");
+    const QString proxy = QStringLiteral("proxy");
+    QTest::newRow("https proxy vouched for") << B::Vouched << proxy << authority << QString() << QString();
+    QTest::newRow("https proxy self-signed")
+        << B::SelfSigned << proxy << authority << QString()
+        << QStringLiteral("SSL certificate problem: self.signed certificate");
 }
 
 void TestCurlHttpRequest::certificate() {
@@ -229,8 +235,14 @@ void TestCurlHttpRequest::certificate() {
     BoardProcess secureBoard(certificates.boardArguments(board));
     QVERIFY2(secureBoard.start(), qPrintable(secureBoard.errorString()));
 
+    const bool viaProxy = host == QLatin1StringView("proxy");
+    std::optional<ScopedHttpProxy> proxy;
+    if (viaProxy)
+        proxy.emplace(secureBoard.proxyUrl());
+
     CurlHttpRequest request(testLimits());
-    request.open(QStringLiteral("POST"), secureBoard.endpointUrl(host), false);
+    request.open(QStringLiteral("POST"), viaProxy ? Orvex::boardEndpointUrl() : secureBoard.endpointUrl(host),
+                 false);
     const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), QString())); });
     if (problem.isEmpty()) {
         QVERIFY2(!error, error ? qPrintable(error->description()) : "");
