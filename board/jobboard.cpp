@@ -2,6 +2,7 @@
 
 #include "boardconnection.h"
 #include "boardlogging.h"
+#include "boardtls.h"
 #include "listing.h"
 
 #include <QJsonDocument>
@@ -55,8 +56,9 @@ bool faultCarriesJobId(BoardFault::Kind kind) {
 JobBoard::JobBoard(Options options, QObject *parent)
     : QObject(parent)
     , m_options(std::move(options))
+    , m_server(BoardTls::makeServer(m_options.tls))
     , m_nextId(m_options.firstId) {
-    connect(&m_server, &QTcpServer::newConnection, this, &JobBoard::acceptConnections);
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &JobBoard::acceptConnections);
 }
 
 JobBoard::~JobBoard() = default;
@@ -70,15 +72,15 @@ bool JobBoard::listen(QString *errorMessage) {
             return false;
         }
     }
-    if (!m_server.listen(QHostAddress::LocalHost, m_options.port)) {
-        *errorMessage = m_server.errorString();
+    if (!m_server->listen(QHostAddress::LocalHost, m_options.port)) {
+        *errorMessage = m_server->errorString();
         return false;
     }
     return true;
 }
 
 void JobBoard::acceptConnections() {
-    while (QTcpSocket *socket = m_server.nextPendingConnection())
+    while (QTcpSocket *socket = m_server->nextPendingConnection())
         new BoardConnection(socket, this); // deletes itself once the socket has gone
 }
 

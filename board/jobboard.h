@@ -6,9 +6,11 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QTcpServer>
 
 #include <memory>
+#include <optional>
 
 // The reference job board: takes listings at the import endpoint, hands out job ids, keeps what it
 // received, and misbehaves on request.
@@ -20,13 +22,14 @@ public:
         qint64 firstId = 1;
         BoardFault fault; // applies to every posting that does not name its own
         QString recordFile;
+        std::optional<QSslConfiguration> tls; // without one, plain HTTP
     };
 
     explicit JobBoard(Options options, QObject *parent = nullptr);
     ~JobBoard() override;
 
     bool listen(QString *errorMessage);
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_server->serverPort(); }
 
     BoardReply answer(const BoardRequest &request);
 
@@ -36,7 +39,7 @@ private:
     void keep(const QJsonObject &posting);
 
     Options m_options;
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
     qint64 m_nextId;
     QJsonArray m_postings;
     std::unique_ptr<QFile> m_record;

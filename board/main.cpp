@@ -1,4 +1,5 @@
 #include "boardfault.h"
+#include "boardtls.h"
 #include "jobboard.h"
 
 #include <QCommandLineParser>
@@ -66,7 +67,14 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption recordOption(QStringLiteral("record"),
                                           QStringLiteral("Append every received posting as a JSON line."),
                                           QStringLiteral("FILE"));
-    parser.addOptions({portOption, firstIdOption, faultOption, recordOption});
+    const QCommandLineOption certificateOption(
+        QStringLiteral("tls-cert"),
+        QStringLiteral("Serve HTTPS with this PEM certificate (then its intermediates); needs --tls-key."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption keyOption(QStringLiteral("tls-key"),
+                                       QStringLiteral("The unencrypted PEM private key of --tls-cert."),
+                                       QStringLiteral("FILE"));
+    parser.addOptions({portOption, firstIdOption, faultOption, recordOption, certificateOption, keyOption});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -92,6 +100,19 @@ int main(int argc, char *argv[]) {
         options.fault = *fault;
     }
     options.recordFile = parser.value(recordOption);
+    if (parser.isSet(certificateOption) != parser.isSet(keyOption)) {
+        err << "orvex-board: --tls-cert and --tls-key go together" << Qt::endl;
+        return 2;
+    }
+    if (parser.isSet(certificateOption)) {
+        QString error;
+        options.tls =
+            BoardTls::serverConfiguration(parser.value(certificateOption), parser.value(keyOption), &error);
+        if (!options.tls) {
+            err << "orvex-board: " << error << Qt::endl;
+            return 2;
+        }
+    }
 
     JobBoard board(options);
     QString error;

@@ -43,7 +43,11 @@ function(add_orvex_test name)
     "XDG_RUNTIME_DIR=${home}/runtime"
     "http_proxy="
     "HTTP_PROXY="
+    "https_proxy="
+    "HTTPS_PROXY="
     "no_proxy="
+    "CURL_CA_BUNDLE="
+    "SSL_CERT_FILE="
     ${ARG_ENVIRONMENT})
   if(NOT ARG_DISPLAY)
     list(APPEND environment "QT_QPA_PLATFORM=offscreen" "DISPLAY=" "WAYLAND_DISPLAY=")

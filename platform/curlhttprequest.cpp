@@ -113,6 +113,16 @@ template<typename Value> void setOption(CURL *handle, CURLoption option, Value v
         throw httpError(ErrorNumber::Unspecified, QString::fromUtf8(curl_easy_strerror(result)));
 }
 
+// Debian's libcurl has its CA file compiled in and reads no variable, so the usual ones are applied here.
+QByteArray caFileFromEnvironment() {
+    for (const char *name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+        QByteArray file = qgetenv(name);
+        if (!file.isEmpty())
+            return file;
+    }
+    return {};
+}
+
 QByteArray charsetOf(const QByteArray &contentType) {
     const QList<QByteArray> parameters = contentType.split(';');
     for (qsizetype i = 1; i < parameters.size(); ++i) {
@@ -172,6 +182,7 @@ void CurlHttpRequest::send(const QString &body) {
 
     const QByteArray payload = toWireBytes(body);
     const QByteArray agent = userAgent();
+    const QByteArray caFile = caFileFromEnvironment();
     char errorBuffer[CURL_ERROR_SIZE] = {};
     QByteArray reply;
     ReplySink sink{&reply, m_limits.maxReplyBytes, false};
@@ -197,6 +208,15 @@ void CurlHttpRequest::send(const QString &body) {
     setOption(curl, CURLOPT_LOW_SPEED_LIMIT, m_limits.stallBytesPerSecond);
     setOption(curl, CURLOPT_LOW_SPEED_TIME, long(m_limits.stallTime.count()));
     setOption(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_limits.maxReplyBytes));
+    // Always verified: the board's (and an https proxy's) certificate chain and host name.
+    setOption(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    setOption(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    setOption(curl, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
+    setOption(curl, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
+    if (!caFile.isEmpty()) {
+        setOption(curl, CURLOPT_CAINFO, caFile.constData());
+        setOption(curl, CURLOPT_PROXY_CAINFO, caFile.constData());
+    }
     setOption(curl, CURLOPT_USERAGENT, agent.constData());
     setOption(curl, CURLOPT_WRITEFUNCTION, &appendToReply);
     setOption(curl, CURLOPT_WRITEDATA, &sink);

@@ -28,6 +28,8 @@ struct HttpLimits {
 // The body goes out as toWireBytes() makes it, as ISO-8859-1.
 // It follows redirects as browsers do (a 301, 302 or 303 turns a POST into a GET; 307 and 308 keep the
 // POST), speaks http and https only, and honours http_proxy/https_proxy/no_proxy from the environment.
+// Certificates are always verified, against the CA file named by CURL_CA_BUNDLE, else SSL_CERT_FILE,
+// else the system's.
 class CurlHttpRequest final : public HttpRequest {
 public:
     // The source of the errors this object raises.

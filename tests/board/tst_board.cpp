@@ -236,6 +236,12 @@ void TestBoard::refusesBadOptions_data() {
     QTest::newRow("port out of range") << QStringList{QStringLiteral("--port"), QStringLiteral("70000")};
     QTest::newRow("first id not a number")
         << QStringList{QStringLiteral("--first-id"), QStringLiteral("one")};
+    QTest::newRow("certificate without key")
+        << QStringList{QStringLiteral("--tls-cert"), BoardProcess::executable()};
+    // The board's own executable is a readable file that holds no PEM.
+    QTest::newRow("certificate file without a certificate")
+        << QStringList{QStringLiteral("--tls-cert"), BoardProcess::executable(), QStringLiteral("--tls-key"),
+                       BoardProcess::executable()};
 }
 
 void TestBoard::refusesBadOptions() {

@@ -76,11 +76,16 @@ void BoardProcess::stop() {
 }
 
 QString BoardProcess::proxyUrl() const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+    return origin(QStringLiteral("127.0.0.1"));
 }
 
-QString BoardProcess::endpointUrl() const {
-    return proxyUrl() + QStringLiteral("/cgi-bin/importJobs_xml.cgi");
+QString BoardProcess::endpointUrl(const QString &host) const {
+    return origin(host) + QStringLiteral("/cgi-bin/importJobs_xml.cgi");
+}
+
+QString BoardProcess::origin(const QString &host) const {
+    const bool secure = m_arguments.contains(QLatin1StringView("--tls-cert"));
+    return QStringLiteral("%1://%2:%3").arg(QLatin1StringView(secure ? "https" : "http"), host).arg(m_port);
 }
 
 QString BoardProcess::recordFile() const {

@@ -28,9 +28,10 @@ public:
 
     quint16 port() const { return m_port; }
     // "http://127.0.0.1:PORT", for http_proxy: the component's constant URL then reaches this board.
+    // "https://" for a board started with --tls-cert.
     QString proxyUrl() const;
-    // The import endpoint of this board, addressed directly.
-    QString endpointUrl() const;
+    // The import endpoint of this board, addressed directly, at `host` (which must lead to 127.0.0.1).
+    QString endpointUrl(const QString &host = QStringLiteral("127.0.0.1")) const;
     QString recordFile() const;
 
     // Every posting received so far, in arrival order, as the board recorded it: "action", "fields"
@@ -43,6 +44,8 @@ public:
     static QString executable();
 
 private:
+    QString origin(const QString &host) const;
+
     QStringList m_arguments;
     QTemporaryDir m_directory;
     QProcess m_process;

@@ -3,8 +3,12 @@
 #include "boardprocess.h"
 #include "curlhttprequest.h"
 #include "errortable.h"
+#include "scopedenvironment.h"
+#include "testcertificates.h"
 
+#include <QFile>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 
@@ -61,6 +65,8 @@ private Q_SLOTS:
     void exchangeWithBoard();
     void transferFailure_data();
     void transferFailure();
+    void certificate_data();
+    void certificate();
     void bodyGoesOutAsLatin1WithCharacterReferences();
     void largeBodyDoesNotWaitForContinue();
     void replyCapIsExact_data();
@@ -170,6 +176,83 @@ void TestCurlHttpRequest::transferFailure() {
     QVERIFY(!error->description().isEmpty());
     QCOMPARE(request.readyState(), 1);
     QVERIFY(errorOf([&] { request.status(); }));
+}
+
+void TestCurlHttpRequest::certificate_data() {
+    QTest::addColumn<TestCertificates::Board>("board");
+    // The host of the URL, or "proxy": the constant endpoint through http_proxy=https://, the board's.
+    QTest::addColumn<QString>("host");
+    // Which CA file each variable names: "authority" (the test's), "unrelated", or none.
+    QTest::addColumn<QString>("curlCaBundle");
+    QTest::addColumn<QString>("sslCertFile");
+    // The libcurl message on failure; an empty pattern means the posting succeeds.
+    QTest::addColumn<QString>("problem");
+
+    using B = TestCertificates::Board;
+    const QString address = QStringLiteral("127.0.0.1");
+    const QString authority = QStringLiteral("authority");
+    const QString unrelated = QStringLiteral("unrelated");
+    QTest::newRow("vouched for by CURL_CA_BUNDLE")
+        << B::Vouched << address << authority << QString() << QString();
+    QTest::newRow("vouched for by SSL_CERT_FILE, by name")
+        << B::Vouched << QStringLiteral("localhost") << QString() << authority << QString();
+    QTest::newRow("CURL_CA_BUNDLE wins over SSL_CERT_FILE")
+        << B::Vouched << address << unrelated << authority << QStringLiteral("unable to get local issuer");
+    QTest::newRow("the system's store does not know the authority")
+        << B::Vouched << address << QString() << QString() << QStringLiteral("unable to get local issuer");
+    QTest::newRow("self-signed") << B::SelfSigned << address << authority << QString()
+                                 << QStringLiteral("SSL certificate problem: self.signed certificate");
+    QTest::newRow("expired") << B::Expired << address << authority << QString()
+                             << QStringLiteral("SSL certificate problem: certificate has expired");
+    QTest::newRow("issued for another host")
+        << B::WrongHost << address << QString() << authority
+        << QStringLiteral("subject name matches target host name '127\\.0\\.0\\.1'");
+    const QString proxy = QStringLiteral("proxy");
+    QTest::newRow("https proxy vouched for") << B::Vouched << proxy << authority << QString() << QString();
+    QTest::newRow("https proxy self-signed")
+        << B::SelfSigned << proxy << authority << QString()
+        << QStringLiteral("SSL certificate problem: self.signed certificate");
+}
+
+void TestCurlHttpRequest::certificate() {
+    QFETCH(TestCertificates::Board, board);
+    QFETCH(QString, host);
+    QFETCH(QString, curlCaBundle);
+    QFETCH(QString, sslCertFile);
+    QFETCH(QString, problem);
+
+    TestCertificates certificates;
+    QVERIFY2(certificates.create(), qPrintable(certificates.errorString()));
+    const auto caFile = [&certificates](const QString &name) {
+        if (name.isEmpty())
+            return QByteArray();
+        return QFile::encodeName(name == QLatin1StringView("authority")
+                                     ? certificates.authorityFile()
+                                     : certificates.unrelatedAuthorityFile());
+    };
+    const ScopedEnvironment environment{{"CURL_CA_BUNDLE", caFile(curlCaBundle)},
+                                        {"SSL_CERT_FILE", caFile(sslCertFile)}};
+    BoardProcess secureBoard(certificates.boardArguments(board));
+    QVERIFY2(secureBoard.start(), qPrintable(secureBoard.errorString()));
+
+    const bool viaProxy = host == QLatin1StringView("proxy");
+    std::optional<ScopedHttpProxy> proxy;
+    if (viaProxy)
+        proxy.emplace(secureBoard.proxyUrl());
+
+    CurlHttpRequest request(testLimits());
+    request.open(QStringLiteral("POST"), viaProxy ? Orvex::boardEndpointUrl() : secureBoard.endpointUrl(host),
+                 false);
+    const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), QString())); });
+    if (problem.isEmpty()) {
+        QVERIFY2(!error, error ? qPrintable(error->description()) : "");
+        QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
+        return;
+    }
+    QVERIFY(error);
+    QCOMPARE(error->number(), Orvex::ErrorNumber::SecureChannelError);
+    QVERIFY2(error->description().contains(QRegularExpression(problem)), qPrintable(error->description()));
+    QVERIFY2(secureBoard.postings().isEmpty(), "nothing may go over a channel that failed verification");
 }
 
 void TestCurlHttpRequest::bodyGoesOutAsLatin1WithCharacterReferences() {

@@ -3,17 +3,21 @@
 
 #include "boardprocess.h"
 #include "clock.h"
+#include "connectproxy.h"
 #include "curlhttprequest.h"
 #include "errortable.h"
 #include "frmpostjob.h"
 #include "hostcontext.h"
 #include "postjob.h"
+#include "scopedenvironment.h"
+#include "testcertificates.h"
 #include "warningbox.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -44,6 +48,25 @@ QString responseRecord(const QString &reply) {
     return RecordTime + u",\"Server Response\",\""_s + reply + u"\",\"\r\n\"\r\n"_s;
 }
 
+// Opens the given URL in place of the constant endpoint, so a posting meets an https board of the test's.
+class RetargetedRequest final : public Orvex::HttpRequest {
+public:
+    RetargetedRequest(QString url, std::unique_ptr<Orvex::HttpRequest> request)
+        : m_url(std::move(url))
+        , m_request(std::move(request)) {}
+    void open(const QString &method, const QString &, bool async) override {
+        m_request->open(method, m_url, async);
+    }
+    void send(const QString &body) override { m_request->send(body); }
+    int readyState() const override { return m_request->readyState(); }
+    int status() const override { return m_request->status(); }
+    QString responseText() const override { return m_request->responseText(); }
+
+private:
+    QString m_url;
+    std::unique_ptr<Orvex::HttpRequest> m_request;
+};
+
 } // namespace
 
 class TestExchange : public QObject {
@@ -57,6 +80,8 @@ private Q_SLOTS:
     void fault_data();
     void fault();
     void unreachableBoard();
+    void secureBoard_data();
+    void secureBoard();
     void textReachesTheBoardAsGiven();
 
 private:
@@ -245,6 +270,63 @@ void TestExchange::unreachableBoard() {
              qPrintable(log));
     QCOMPARE(m_window->statusText(), u"Posting J-1001"_s);
     QVERIFY(debugCopies().isEmpty());
+}
+
+void TestExchange::secureBoard_data() {
+    QTest::addColumn<TestCertificates::Board>("board");
+    QTest::addColumn<bool>("tunnelled");
+    QTest::addColumn<QString>("result");
+    // The libcurl message the Error record names; empty when the posting goes through.
+    QTest::addColumn<QString>("problem");
+
+    using B = TestCertificates::Board;
+    QTest::newRow("vouched for") << B::Vouched << false << u"S1"_s << QString();
+    QTest::newRow("self-signed") << B::SelfSigned << false << u"F"_s
+                                 << u"SSL certificate problem: self.signed certificate"_s;
+    QTest::newRow("vouched for, through https_proxy") << B::Vouched << true << u"S1"_s << QString();
+}
+
+void TestExchange::secureBoard() {
+    QFETCH(TestCertificates::Board, board);
+    QFETCH(bool, tunnelled);
+    QFETCH(QString, result);
+    QFETCH(QString, problem);
+
+    TestCertificates certificates;
+    QVERIFY2(certificates.create(), qPrintable(certificates.errorString()));
+    BoardProcess secureBoard(certificates.boardArguments(board));
+    QVERIFY2(secureBoard.start(), qPrintable(secureBoard.errorString()));
+    ConnectProxy proxy;
+    if (tunnelled)
+        QVERIFY(proxy.start());
+    const ScopedEnvironment environment{{"CURL_CA_BUNDLE", QFile::encodeName(certificates.authorityFile())},
+                                        {"https_proxy", tunnelled ? proxy.url().toLatin1() : QByteArray()}};
+    const QString url = secureBoard.endpointUrl(u"localhost"_s);
+    m_host->requestFactory = [url] {
+        return std::make_unique<RetargetedRequest>(url, Orvex::makeCurlHttpRequest());
+    };
+
+    PostJob job = makeJob();
+    job.Field(u"JobCode"_s, u"J-1001"_s);
+    QCOMPARE(job.Action(u"Add"_s), result);
+    const QString log = QString::fromUtf8(fileBytes(LogName));
+    if (problem.isEmpty()) {
+        QCOMPARE(log, actionRecord(u"Add"_s, u"J-1001"_s) + responseRecord(u"success=1&jobid=1"_s));
+        QCOMPARE(secureBoard.postings().size(), 1);
+    } else {
+        const QRegularExpression errorRecord(
+            QRegularExpression::anchoredPattern(
+                QRegularExpression::escape(actionRecord(u"Add"_s, u"J-1001"_s) + RecordTime +
+                                           u",\"Error\",\""_s) +
+                u".*"_s + problem + u".*"_s +
+                QRegularExpression::escape(u"\",\""_s + QString::number(Orvex::ErrorNumber::SecureChannelError) +
+                                           u"\r\n\"\r\n"_s)),
+            QRegularExpression::DotMatchesEverythingOption);
+        QVERIFY2(errorRecord.match(log).hasMatch(), qPrintable(log));
+        QVERIFY(secureBoard.postings().isEmpty());
+    }
+    const QByteArray target = "localhost:" + QByteArray::number(secureBoard.port());
+    QCOMPARE(proxy.tunnels(), tunnelled ? QByteArrayList{target} : QByteArrayList());
 }
 
 void TestExchange::textReachesTheBoardAsGiven() {

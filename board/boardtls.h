@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QSslConfiguration>
+#include <QString>
+#include <QTcpServer>
+
+#include <memory>
+#include <optional>
+
+// TLS for the board: the server's side of the handshake from PEM files, and the listening socket.
+namespace BoardTls {
+
+// The certificate file holds the board's certificate first, then any intermediates to send with it.
+std::optional<QSslConfiguration> serverConfiguration(const QString &certificateFile, const QString &keyFile,
+                                                     QString *errorMessage);
+
+// A plain TCP server without a configuration; with one, a server that hands out a connection only once
+// its handshake is done. Either way pendingConnectionAvailable() announces connections ready for use.
+std::unique_ptr<QTcpServer> makeServer(const std::optional<QSslConfiguration> &configuration);
+
+} // namespace BoardTls
