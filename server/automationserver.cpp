@@ -1,12 +1,14 @@
 #include "automationserver.h"
 
 #include "automationconversion.h"
+#include "backgroundhttprequest.h"
 #include "automationerror.h"
 #include "buswire.h"
 #include "classfactory.h"
 #include "errortable.h"
 #include "identity.h"
 #include "inisettings.h"
+#include "listingfields.h"
 #include "postjob.h"
 #include "postjobobject.h"
 #include "serverlogging.h"
@@ -33,9 +35,15 @@ QString fromLatin1(const char *text) {
 
 AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObject *parent)
     : QObject(parent)
-    , m_host{std::move(host.programFolder), host.clock, m_window, std::move(host.requestFactory)}
+    , m_host{std::move(host.programFolder), host.clock, m_window,
+             backgroundHttpRequestFactory(std::move(host.requestFactory),
+                                          [this](bool inFlight) { m_exchangeInFlight = inFlight; })}
     , m_connection(std::move(connection)) {
     connect(&m_window, &frmPostJob::unloaded, this, &AutomationServer::endProcess);
+    connect(&m_calls, &CallQueue::finished, this, [this] {
+        if (m_ending)
+            finishEnding();
+    });
 }
 
 AutomationServer::~AutomationServer() {
@@ -47,6 +55,7 @@ AutomationServer::~AutomationServer() {
 }
 
 bool AutomationServer::start(QString *error) {
+    registerListingFieldsType();
     watchBusConnection();
 
     m_factory = std::make_unique<ClassFactory>(*this);
@@ -132,6 +141,18 @@ void AutomationServer::endProcess() {
         return;
     m_ending = true;
     m_calls.close();
+    if (m_exchangeInFlight) {
+        // The board may already hold the listing: its caller must learn the result, and the log too.
+        qCDebug(lcServer) << "ending once the exchange in flight has returned";
+        return;
+    }
+    finishEnding();
+}
+
+void AutomationServer::finishEnding() {
+    if (m_ended)
+        return;
+    m_ended = true;
     flushReplies();
     if (QThread::currentThread()->loopLevel() > 1) {
         // Inside a nested event loop (a warning box): returning would run the rest of the interrupted

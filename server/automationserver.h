@@ -49,8 +49,10 @@ private:
     void showStatusWindow();
     void watchBusConnection();
     Q_SLOT void busDisconnected();
-    // Ends the process at once, with every object in it.
+    // Ends the process with every object in it: at once, or, with an exchange in flight, as soon as that
+    // exchange has returned and its caller has the result.
     void endProcess();
+    void finishEnding();
     void flushReplies();
 
     frmPostJob m_window;
@@ -60,7 +62,9 @@ private:
     std::unique_ptr<ClassFactory> m_factory;
     std::vector<std::unique_ptr<PostJobObject>> m_objects;
     int m_lastSerial = 0;
+    bool m_exchangeInFlight = false;
     bool m_ending = false;
+    bool m_ended = false;
     bool m_busLost = false;
 };
 

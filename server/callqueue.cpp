@@ -31,6 +31,16 @@ QDBusMessage replyTo(const QDBusMessage &message, const CallQueue::Work &work) {
     }
 }
 
+QDBusMessage endedReplyTo(const QDBusMessage &message) {
+    const AutomationError error = AutomationError::runtime(ErrorNumber::Ended);
+    return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
+}
+
+void answerEnded(const QDBusConnection &connection, const QDBusMessage &message) {
+    if (message.isReplyRequired())
+        QDBusConnection(connection).send(endedReplyTo(message));
+}
+
 } // namespace
 
 CallQueue::CallQueue(QObject *parent)
@@ -38,8 +48,10 @@ CallQueue::CallQueue(QObject *parent)
 
 void CallQueue::serve(QDBusContext &context, Work work, Then then) {
     context.setDelayedReply(true);
-    if (m_closed)
+    if (m_closed) {
+        answerEnded(context.connection(), context.message());
         return;
+    }
     Call call{context.message(), context.connection(), std::move(work), std::move(then)};
     if (m_running || !m_waiting.empty()) {
         qCDebug(lcServer) << "delaying" << call.message.member() << "until the calls before it are done";
@@ -51,19 +63,20 @@ void CallQueue::serve(QDBusContext &context, Work work, Then then) {
 
 void CallQueue::close() {
     m_closed = true;
-    m_waiting.clear();
+    for (const Call &call : std::exchange(m_waiting, {}))
+        answerEnded(call.connection, call.message);
 }
 
 void CallQueue::run(Call call) {
     m_running = true;
     const QDBusMessage reply = replyTo(call.message, call.work);
     m_running = false;
-    if (m_closed)
-        return;
+    // Answered even when the process began to end meanwhile: the call did run.
     if (call.message.isReplyRequired())
         call.connection.send(reply);
-    if (call.then)
+    if (call.then && !m_closed)
         call.then();
+    Q_EMIT finished();
     scheduleNext();
 }
 

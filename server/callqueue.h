@@ -28,9 +28,15 @@ public:
 
     // Takes over the reply of the call being delivered through context.
     void serve(QDBusContext &context, Work work, Then then = {});
-    // From now on calls are left unanswered: the process is ending.
+    // The process is ending: every waiting call, and every call that arrives from now on, is answered
+    // with the Ended error without running. A call that is running finishes and is answered.
     void close();
     bool isClosed() const { return m_closed; }
+    bool isRunning() const { return m_running; }
+
+Q_SIGNALS:
+    // A call has run and its reply has gone out.
+    void finished();
 
 private:
     struct Call {

@@ -67,6 +67,7 @@ PostJobObject::PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> 
     new PostJob___v0Adaptor(this);
     new IDispatchAdaptor(this);
     new IUnknownAdaptor(this);
+    new ListingAdaptor(this);
 }
 
 PostJobObject::~PostJobObject() = default;
@@ -100,6 +101,15 @@ void PostJobObject::WriteLog(const QString &SubName, const QString &Message, con
         m_job->WriteLog(SubName, Message, BusWire::fromBus(AnyOther.variant()));
         return QVariantList{};
     });
+}
+
+QString PostJobObject::Post(const QString &ActionType, const ListingFields &Fields) {
+    m_server.calls().serve(*this, [=, this] {
+        for (const auto &[name, value] : Fields)
+            m_job->Field(name, value);
+        return QVariantList{m_job->Action(ActionType)};
+    });
+    return {};
 }
 
 QList<int> PostJobObject::GetIDsOfNames(const QStringList &names) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "listingfields.h"
+
 #include <QDBusContext>
 #include <QDBusVariant>
 #include <QObject>
@@ -34,6 +36,8 @@ public Q_SLOTS:
 
     QString QueryInterface(const QString &iid);
     void Release();
+
+    QString Post(const QString &ActionType, const Orvex::ListingFields &Fields);
 
 private:
     QVariantList invoke(int dispid, const QVariantList &args);

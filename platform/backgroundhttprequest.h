@@ -1,0 +1,35 @@
+#pragma once
+
+#include "httprequest.h"
+
+#include <functional>
+#include <memory>
+
+namespace Orvex {
+
+// Runs another request object's send() on a worker thread while the calling thread's event loop keeps
+// running, so that a slow board never freezes the windows of the process. Whatever the loop delivers
+// meanwhile must be able to wait: the server's call queue holds bus calls until the exchange returns.
+class BackgroundHttpRequest final : public HttpRequest {
+public:
+    // Told true as an exchange starts and false once it has returned or failed.
+    using ExchangeWatcher = std::function<void(bool inFlight)>;
+
+    BackgroundHttpRequest(std::unique_ptr<HttpRequest> request, ExchangeWatcher watcher);
+
+    void open(const QString &method, const QString &url, bool async) override;
+    void send(const QString &body) override;
+    int readyState() const override;
+    int status() const override;
+    QString responseText() const override;
+
+private:
+    std::unique_ptr<HttpRequest> m_request;
+    ExchangeWatcher m_watcher;
+};
+
+// Each request of factory, sent in the background.
+HttpRequestFactory backgroundHttpRequestFactory(HttpRequestFactory factory,
+                                                BackgroundHttpRequest::ExchangeWatcher watcher);
+
+} // namespace Orvex
