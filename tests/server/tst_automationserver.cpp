@@ -1,4 +1,5 @@
 #include "boardprocess.h"
+#include "listingfields.h"
 #include "serverfixture.h"
 
 #include <QDBusArgument>
@@ -10,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -80,6 +82,9 @@ private Q_SLOTS:
     void readsDebugModeAtCreation_data();
     void readsDebugModeAtCreation();
     void servesCallsDuringBlockingActionInArrivalOrder();
+    void endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded_data();
+    void endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded();
+    void postsAWholeListingInOneCall();
     void survivesBadCalls();
     void secondServerRefusesOwnedName();
     void introspectionCarriesTheTypeLibrary();
@@ -457,6 +462,75 @@ void TestAutomationServer::servesCallsDuringBlockingActionInArrivalOrder() {
     QVERIFY(records.size() >= 4);
     QCOMPARE(withoutTimeStamp(records[records.size() - 2]), QStringLiteral("\"During1\",\"\",\"\""));
     QCOMPARE(withoutTimeStamp(records.last()), QStringLiteral("\"During2\",\"\",\"\""));
+}
+
+void TestAutomationServer::endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded_data() {
+    QTest::addColumn<int>("signalNumber"); // 0: a release by another client instead
+
+    QTest::newRow("release waiting behind the exchange") << 0;
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TestAutomationServer::endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded() {
+    QFETCH(int, signalNumber);
+    startBoardAndServer();
+    QVERIFY(createObject());
+    const uint pid = ServerFixture::serverPid();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const auto asyncCall = [&](const QString &interface, const QString &member,
+                               const QVariantList &arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName),
+                                                              m_object, interface, member);
+        message.setArguments(arguments);
+        return bus.asyncCall(message, 60000);
+    };
+    ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Field"),
+                        {QStringLiteral("BoardFault"), QStringLiteral("delay:2000")});
+
+    QDBusPendingCall action =
+        asyncCall(PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 30000);
+    std::optional<QDBusPendingCallWatcher> release;
+    if (signalNumber == 0)
+        release.emplace(asyncCall(UnknownInterface, QStringLiteral("Release"), {}));
+    QDBusPendingCall waiting =
+        asyncCall(PostJobInterface, QStringLiteral("WriteLog"), {QStringLiteral("Waiting")});
+    if (signalNumber != 0) {
+        // Once the bus has delivered the waiting call, which the server confirms by answering a ping.
+        QCOMPARE(
+            ServerFixture::call(m_object, QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"))
+                .type(),
+            QDBusMessage::ReplyMessage);
+        QVERIFY(::kill(pid_t(pid), signalNumber) == 0);
+    }
+
+    waiting.waitForFinished();
+    QCOMPARE(waiting.error().name(), QStringLiteral("OrvexKelPostJob.Error.Ended"));
+    action.waitForFinished();
+    QVERIFY2(!action.isError(), qPrintable(action.error().message()));
+    QCOMPARE(action.reply().arguments().value(0).toString(), QStringLiteral("S1"));
+    QVERIFY(ServerFixture::waitUntilGone());
+
+    // The exchange's records are in the log; the call that never ran left none.
+    const QString log = QString::fromUtf8(m_server->logText());
+    QVERIFY(log.contains(QStringLiteral("\"Server Response\",\"success=1&jobid=1\"")));
+    QVERIFY(!log.contains(QStringLiteral("Waiting")));
+}
+
+void TestAutomationServer::postsAWholeListingInOneCall() {
+    startBoardAndServer();
+    QVERIFY(createObject());
+    Orvex::registerListingFieldsType();
+    const Orvex::ListingFields fields{{QStringLiteral("JobCode"), QStringLiteral("J-9")},
+                                      {QStringLiteral("Title"), QStringLiteral("R&D <lead>")}};
+    const QDBusMessage reply =
+        ServerFixture::call(m_object, QStringLiteral("OrvexKelPostJob.Listing"), QStringLiteral("Post"),
+                            {QStringLiteral("Add"), QVariant::fromValue(fields)});
+    QCOMPARE(reply.arguments().value(0).toString(), QStringLiteral("S1"));
+    QCOMPARE(m_board->postings().size(), 1);
+    QCOMPARE(BoardProcess::fieldsOf(m_board->postings().first()), fields);
+    QCOMPARE(withoutTimeStamp(m_server->logRecords().first()), QStringLiteral("\"Add\",\"J-9\",\"\""));
 }
 
 void TestAutomationServer::survivesBadCalls() {
