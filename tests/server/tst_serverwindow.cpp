@@ -5,8 +5,12 @@
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusPendingCallWatcher>
+#include <QPalette>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QTest>
+#include <QWidget>
 
 #include <xcb/xcb.h>
 
@@ -77,6 +81,8 @@ private Q_SLOTS:
     void closingTheWindowEndsTheProcess();
     void systemClosingTheWindowEndsTheProcess();
     void callsWaitWhileTheWarningBoxIsOpen();
+    void staysLiveDuringASlowExchange();
+    void objectsShareOneWindowShownBeforeCreationCanFail();
 
 private:
     std::unique_ptr<ServerFixture> m_server;
@@ -194,6 +200,90 @@ void TestServerWindow::callsWaitWhileTheWarningBoxIsOpen() {
              (QStringList{QStringLiteral("Action"), QStringLiteral("During"), QStringLiteral("Field")}));
     QCOMPARE(watchers.front()->reply().arguments().value(0).toString(), QStringLiteral("S"));
     QCOMPARE(withoutTimeStamp(m_server->logRecords().last()), QStringLiteral("\"During\",\"\",\"\""));
+}
+
+void TestServerWindow::staysLiveDuringASlowExchange() {
+    const QString object = ServerFixture::createInstance();
+    QVERIFY(!object.isEmpty());
+    QStringList windows;
+    QTRY_VERIFY_WITH_TIMEOUT(!(windows = serverWindows(QStringLiteral("Form1"))).isEmpty(), 20000);
+    ServerFixture::call(object, PostJobInterface, QStringLiteral("Field"),
+                        {QStringLiteral("JobCode"), QStringLiteral("FIRST-1")});
+    ServerFixture::call(object, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+
+    ServerFixture::call(object, PostJobInterface, QStringLiteral("Field"),
+                        {QStringLiteral("JobCode"), QStringLiteral("SECOND-2")});
+    ServerFixture::call(object, PostJobInterface, QStringLiteral("Field"),
+                        {QStringLiteral("BoardFault"), QStringLiteral("delay:15000")});
+    QDBusMessage message = QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName),
+                                                          object, PostJobInterface, QStringLiteral("Action"));
+    message.setArguments({QStringLiteral("Add")});
+    QDBusPendingCallWatcher action(QDBusConnection::sessionBus().asyncCall(message, 120000));
+    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 2, 20000);
+
+    // Cover the window with a red one, then uncover it: a live window paints the red away.
+    const QStringList geometry =
+        xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), windows.first()})
+            .split(u'\n');
+    const auto value = [&](const QString &key) {
+        return geometry.filter(QRegularExpression(u'^' + key + u'=')).value(0).section(u'=', 1).toInt();
+    };
+    const QRect area(value(QStringLiteral("X")), value(QStringLiteral("Y")), value(QStringLiteral("WIDTH")),
+                     value(QStringLiteral("HEIGHT")));
+    QVERIFY(area.isValid());
+    QWidget cover;
+    cover.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    cover.setAutoFillBackground(true);
+    cover.setPalette(QPalette(Qt::red));
+    cover.setGeometry(area);
+    cover.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&cover));
+    const auto redPixels = [&] {
+        const QImage shot = QGuiApplication::primaryScreen()
+                                ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                                .toImage();
+        int red = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x)
+                red += shot.pixel(x, y) == qRgb(255, 0, 0);
+        }
+        return red;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(redPixels() > area.width() * area.height() / 2, 10000);
+    cover.hide();
+    QTRY_COMPARE_WITH_TIMEOUT(redPixels(), 0, 10000);
+
+    // The first line of the new listing is there to be copied while the board still holds the reply.
+    QGuiApplication::clipboard()->clear();
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), windows.first()});
+            xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+a"),
+                     QStringLiteral("ctrl+c")});
+            return QTest::qWaitFor(
+                [] { return QGuiApplication::clipboard()->text() == QStringLiteral("Posting SECOND-2"); },
+                2000);
+        },
+        10000));
+    QVERIFY(!action.isFinished());
+
+    action.waitForFinished();
+    QCOMPARE(action.reply().arguments().value(0).toString(), QStringLiteral("S2"));
+}
+
+void TestServerWindow::objectsShareOneWindowShownBeforeCreationCanFail() {
+    QVERIFY(!ServerFixture::createInstance().isEmpty());
+    QVERIFY(!ServerFixture::createInstance().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!serverWindows(QStringLiteral("Form1")).isEmpty(), 20000);
+    QCOMPARE(serverWindows(QStringLiteral("Form1")).size(), 1);
+
+    // A bad DebugMode fails creation after the window is up, so a fresh server still shows it.
+    QVERIFY(ServerFixture::endServer());
+    QVERIFY(m_server->writeIni("[General]\nDebugMode=yes\n"));
+    QDBusMessage error;
+    QVERIFY(ServerFixture::createInstance(&error).isEmpty());
+    QCOMPARE(error.errorName(), QStringLiteral("OrvexKelPostJob.Error.TypeMismatch"));
+    QTRY_COMPARE_WITH_TIMEOUT(serverWindows(QStringLiteral("Form1")).size(), 1, 20000);
 }
 
 QTEST_MAIN(TestServerWindow)
