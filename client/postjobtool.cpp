@@ -1,13 +1,20 @@
 #include "postjobtool.h"
 
+#include "activitylog.h"
+#include "activitylogfile.h"
+#include "files.h"
 #include "identity.h"
 #include "postingdocument.h"
+#include "registeredserver.h"
 #include "remoteerror.h"
 #include "remotepostjob.h"
 
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <csignal>
 
@@ -19,6 +26,7 @@ volatile std::sig_atomic_t stopRequested = 0;
 
 const QString PostCommand = QStringLiteral("post");
 const QString LogCommand = QStringLiteral("log");
+const QString HistoryCommand = QStringLiteral("history");
 
 QString globalHelp(const QString &program) {
     return QStringLiteral(
@@ -28,8 +36,9 @@ QString globalHelp(const QString &program) {
                "end, which ends the server.\n"
                "\n"
                "Commands:\n"
-               "  post   Post one listing (--action, --field) or the listings of a JSON file (--file)\n"
-               "  log    Write a record into the component's activity log\n"
+               "  post     Post one listing (--action, --field) or the listings of a JSON file (--file)\n"
+               "  log      Write a record into the component's activity log\n"
+               "  history  List a day's postings and their results from the activity log\n"
                "\n"
                "Run \"%1 <command> --help\" for the options of a command.\n"
                "\n"
@@ -38,7 +47,7 @@ QString globalHelp(const QString &program) {
                "  --version   Displays the version.\n"
                "\n"
                "Exit status: 0 when every listing got \"S\", 1 when a listing got \"F\" or the server\n"
-               "could not be reached, 2 for bad input.\n")
+               "could not be reached, 2 for bad input. \"history\" gives 1 when it cannot read the log.\n")
         .arg(program);
 }
 
@@ -66,6 +75,23 @@ const char LogDescription[] =
     "Writes one record into the component's activity log through the server.\n"
     "\n"
     "Exit status: 0 when written, 1 when the server could not be reached, 2 for bad input.";
+
+const char HistoryDescription[] =
+    "Lists the postings of one day from the component's activity log: time, action, job code\n"
+    "and result (\"S\" and the job id from the recorded reply; \"F\" with the reply, or with the\n"
+    "error's description and number; \"unknown\" when the log holds no outcome for it).\n"
+    "\n"
+    "The day's log lies beside the registered server (the Exec= program of\n"
+    "OrvexKelPostJob.PostJob.service in $XDG_DATA_HOME/dbus-1/services, then in each\n"
+    "$XDG_DATA_DIRS folder's), or in $XDG_STATE_HOME/OrvexKelPostJob when the user cannot write\n"
+    "to that folder.\n"
+    "\n"
+    "Log records name no process: when several servers write one log at the same time, an\n"
+    "outcome goes to the latest posting still waiting for one, so two overlapping postings\n"
+    "that end in the order they began show each other's results. Records written by \"log\"\n"
+    "look like postings and are listed as \"unknown\".\n"
+    "\n"
+    "Exit status: 0 when the log was read, 1 when it cannot be read, 2 for bad input.";
 
 // QCommandLineParser names the executable path in its usage line; ours names the command.
 QString commandHelp(const QCommandLineParser &parser, const QString &usage) {
@@ -116,6 +142,95 @@ void printResultTable(QTextStream &out, const QList<ListingResult> &results) {
     out.flush();
 }
 
+// Line breaks and tabs made visible, so that each posting keeps to its row.
+QString oneLine(QString text) {
+    return text.replace(u'\r', QLatin1StringView("\\r"))
+        .replace(u'\n', QLatin1StringView("\\n"))
+        .replace(u'\t', QLatin1StringView("\\t"));
+}
+
+QString historyResult(const LoggedPosting &posting) {
+    switch (posting.outcome) {
+    case LoggedPosting::Outcome::Unknown:
+        return QStringLiteral("unknown");
+    case LoggedPosting::Outcome::Error:
+        return QStringLiteral("F %1 (%2)")
+            .arg(posting.errorDescription, QString::number(posting.errorNumber));
+    case LoggedPosting::Outcome::Reply:
+        break;
+    }
+    if (posting.resultCode.startsWith(u'S'))
+        return posting.resultCode;
+    // An empty reply is what the component records when the board answered with another status than 200.
+    return posting.reply.isEmpty() ? QStringLiteral("F (empty reply)") : QStringLiteral("F ") + posting.reply;
+}
+
+// The time of day; the date too for a posting of another day (an object keeps the file of its creation day).
+QString historyTime(const QDateTime &time, const QDate &day) {
+    return time.toString(time.date() == day ? u"HH:mm:ss" : u"yyyy-MM-dd HH:mm:ss");
+}
+
+void printHistoryTable(QTextStream &out, const QList<LoggedPosting> &postings, const QDate &day) {
+    QList<QStringList> rows{{QStringLiteral("Time"), QStringLiteral("Action"), QStringLiteral("JobCode"),
+                             QStringLiteral("Result")}};
+    for (const LoggedPosting &posting : postings) {
+        rows.append({historyTime(posting.time, day), oneLine(posting.action), oneLine(posting.jobCode),
+                     oneLine(historyResult(posting))});
+    }
+    QList<qsizetype> widths(3, 0);
+    for (const QStringList &row : std::as_const(rows)) {
+        for (qsizetype column = 0; column < widths.size(); ++column)
+            widths[column] = std::max(widths.at(column), row.at(column).size());
+    }
+    for (const QStringList &row : std::as_const(rows)) {
+        for (qsizetype column = 0; column < widths.size(); ++column)
+            out << row.at(column).leftJustified(widths.at(column)) << "  ";
+        out << row.last() << '\n';
+    }
+    out.flush();
+}
+
+QJsonObject historyObject(const LoggedPosting &posting) {
+    QJsonObject object{{QStringLiteral("time"), posting.time.toString(Qt::ISODate)},
+                       {QStringLiteral("action"), posting.action},
+                       {QStringLiteral("jobCode"), posting.jobCode}};
+    if (posting.outcome == LoggedPosting::Outcome::Unknown) {
+        object.insert(QStringLiteral("result"), QStringLiteral("unknown"));
+        return object;
+    }
+    object.insert(QStringLiteral("result"), posting.resultCode.left(1));
+    if (posting.resultCode.startsWith(u'S'))
+        object.insert(QStringLiteral("jobId"), posting.resultCode.mid(1));
+    if (posting.outcome == LoggedPosting::Outcome::Reply || !posting.reply.isEmpty())
+        object.insert(QStringLiteral("reply"), posting.reply);
+    if (posting.outcome == LoggedPosting::Outcome::Error) {
+        object.insert(QStringLiteral("error"),
+                      QJsonObject{{QStringLiteral("description"), posting.errorDescription},
+                                  {QStringLiteral("number"), posting.errorNumber}});
+    }
+    return object;
+}
+
+void printHistoryJson(QTextStream &out, const QList<LoggedPosting> &postings) {
+    QJsonArray array;
+    for (const LoggedPosting &posting : postings)
+        array.append(historyObject(posting));
+    out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    out.flush();
+}
+
+// The day's log of the registered server, as a native path; empty with the reason when there is none.
+QString registeredLogFile(const QDate &day, QString *error) {
+    QStringList searched;
+    const QString serverFolder = registeredServerFolder(&searched);
+    if (serverFolder.isEmpty()) {
+        *error = QStringLiteral("no registered server names its folder (looked for %1); give --log")
+                     .arg(searched.join(QStringLiteral(", ")));
+        return QString();
+    }
+    return Files::nativePath(activityLogFile(activityLogFolder(serverFolder), day));
+}
+
 } // namespace
 
 PostJobTool::PostJobTool(QTextStream &out, QTextStream &err, bool progress)
@@ -141,6 +256,8 @@ int PostJobTool::run(const QStringList &arguments) {
                 return runPost({QStringLiteral("--help")});
             if (topic == LogCommand)
                 return runLog({QStringLiteral("--help")});
+            if (topic == HistoryCommand)
+                return runHistory({QStringLiteral("--help")});
             return badInput(QStringLiteral("unknown command \"%1\"").arg(topic), QString());
         }
         m_out << globalHelp(m_program);
@@ -154,6 +271,8 @@ int PostJobTool::run(const QStringList &arguments) {
         return runPost(rest);
     if (command == LogCommand)
         return runLog(rest);
+    if (command == HistoryCommand)
+        return runHistory(rest);
     return badInput(QStringLiteral("unknown command \"%1\"").arg(command), QString());
 }
 
@@ -270,6 +389,75 @@ int PostJobTool::runLog(const QStringList &arguments) {
         m_err << m_program << ": " << describeError(error) << '\n';
         return PostingFailed;
     }
+    return Success;
+}
+
+int PostJobTool::runHistory(const QStringList &arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(HistoryDescription));
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Displays help on the history command."));
+    const QCommandLineOption dateOption(QStringLiteral("date"),
+                                        QStringLiteral("The day whose log is read (default today)."),
+                                        QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption jobOption(
+        QStringLiteral("job"), QStringLiteral("Only the postings of this job code."), QStringLiteral("code"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("Print a JSON array of postings instead of a table."));
+    const QCommandLineOption logOption(QStringLiteral("log"),
+                                       QStringLiteral("Read this log file instead of the day's log."),
+                                       QStringLiteral("file"));
+    parser.addOptions({helpOption, dateOption, jobOption, jsonOption, logOption});
+
+    if (!parser.parse(QStringList{m_program} + arguments))
+        return badInput(parser.errorText(), HistoryCommand);
+    if (parser.isSet(helpOption)) {
+        m_out << commandHelp(parser, QStringLiteral("Usage: %1 history [options]").arg(m_program));
+        return Success;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return badInput(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()),
+            HistoryCommand);
+    }
+    for (const QCommandLineOption &option : {dateOption, jobOption, logOption}) {
+        if (parser.values(option).size() > 1)
+            return badInput(QStringLiteral("give --%1 once").arg(option.names().constFirst()),
+                            HistoryCommand);
+    }
+
+    QDate day = QDate::currentDate();
+    if (parser.isSet(dateOption)) {
+        day = QDate::fromString(parser.value(dateOption), Qt::ISODate);
+        if (!day.isValid())
+            return badInput(
+                QStringLiteral("--date needs YYYY-MM-DD, got \"%1\"").arg(parser.value(dateOption)),
+                HistoryCommand);
+    }
+
+    QString error;
+    const QString path = parser.isSet(logOption) ? parser.value(logOption) : registeredLogFile(day, &error);
+    std::optional<ActivityLog> log;
+    if (!path.isEmpty()) {
+        log = ActivityLog::fromFile(path, &error);
+        if (!log)
+            error = QStringLiteral("cannot read the activity log %1: %2").arg(path, error);
+    }
+    if (!log) {
+        m_err << m_program << ": " << error << '\n';
+        m_err.flush();
+        return LogUnreadable;
+    }
+
+    QList<LoggedPosting> postings = log->postings();
+    if (parser.isSet(jobOption)) {
+        const QString jobCode = parser.value(jobOption);
+        postings.removeIf([&jobCode](const LoggedPosting &posting) { return posting.jobCode != jobCode; });
+    }
+    if (parser.isSet(jsonOption))
+        printHistoryJson(m_out, postings);
+    else
+        printHistoryTable(m_out, postings, day);
     return Success;
 }
 

@@ -7,10 +7,11 @@
 
 namespace Orvex {
 
-// The command-line tool orvex-postjob: post listings through the bus, preview them, write log records.
+// The command-line tool orvex-postjob: post listings through the bus, preview them, write log records,
+// read the postings back from the activity log.
 class PostJobTool {
 public:
-    enum ExitStatus { Success = 0, PostingFailed = 1, BadInput = 2 };
+    enum ExitStatus { Success = 0, PostingFailed = 1, BadInput = 2, LogUnreadable = 1 };
 
     // progress: whether to keep a progress line on err (only when err is a terminal).
     PostJobTool(QTextStream &out, QTextStream &err, bool progress);
@@ -24,6 +25,7 @@ public:
 private:
     int runPost(const QStringList &arguments);
     int runLog(const QStringList &arguments);
+    int runHistory(const QStringList &arguments);
     int postListings(const QList<Listing> &listings);
     void printPreview(const QList<Listing> &listings);
     void showProgress(qsizetype index, qsizetype count, const Listing &listing);

@@ -3,14 +3,15 @@
 #include "appendfile.h"
 #include "automationerror.h"
 #include "boardendpoint.h"
+#include "boardreply.h"
 #include "clock.h"
 #include "debugcopy.h"
 #include "errortable.h"
-#include "gettokens.h"
 #include "logrecord.h"
 #include "postingdocument.h"
 #include "postinglogging.h"
 #include "statusview.h"
+#include "warningbox.h"
 #include "wireencoding.h"
 
 #include <new>
@@ -25,22 +26,6 @@ constexpr int HttpOk = 200;
 const QString &crLf() {
     static const QString text = QStringLiteral("\r\n");
     return text;
-}
-
-bool isSuccessReply(const QString &reply) {
-    return reply.left(9).toLower() == QLatin1StringView("success=1");
-}
-
-// The first "jobid=" token of the reply, any letter case; quoted "&" does not split.
-QString jobIdOf(const QString &reply) {
-    QStringList tokens;
-    const qint32 count =
-        FuncLib::GetTokens(reply, QStringLiteral("&"), tokens, QStringLiteral("\""), false, QString());
-    for (qint32 i = 0; i < count && i < tokens.size(); ++i) {
-        if (tokens.at(i).left(6).toLower() == QLatin1StringView("jobid="))
-            return tokens.at(i).mid(6);
-    }
-    return QString();
 }
 
 } // namespace
@@ -79,9 +64,7 @@ QString PostJob::exchange(const QString &ActionType) {
     XmlBody = Orvex::postingDocument(ActionType, XmlBody);
     const QString reply = PostXml(XmlBody);
 
-    QString resultCode = QStringLiteral("F");
-    if (isSuccessReply(reply))
-        resultCode = u'S' + (ActionType == QLatin1StringView("Add") ? jobIdOf(reply) : QString());
+    const QString resultCode = Orvex::resultCode(ActionType, reply, Orvex::processWarningBox());
 
     if (DebugMode)
         SaveDebugCopy(XmlBody);

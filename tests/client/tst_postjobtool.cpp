@@ -2,6 +2,8 @@
 #include "postjobtool.h"
 #include "serverfixture.h"
 
+#include <QDir>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -67,6 +69,8 @@ private Q_SLOTS:
     void helpOnEveryCommand_data();
     void helpOnEveryCommand();
     void showsProgressOnTerminal();
+    void historyReadsTheDaysLog_data();
+    void historyReadsTheDaysLog();
 
 private:
     std::unique_ptr<BoardProcess> m_board;
@@ -219,6 +223,9 @@ void TestPostJobTool::refusesBadInput_data() {
                                   << QByteArray() << QStringLiteral("cannot read");
     QTest::newRow("log without SubName")
         << QStringList{QStringLiteral("log")} << QByteArray() << QStringLiteral("SubName");
+    QTest::newRow("history with a bad date")
+        << QStringList{QStringLiteral("history"), QStringLiteral("--date"), QStringLiteral("2010-02-30")}
+        << QByteArray() << QStringLiteral("YYYY-MM-DD");
     QTest::newRow("log with a third argument")
         << QStringList{QStringLiteral("log"), QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}
         << QByteArray() << QStringLiteral("unexpected argument \"c\"");
@@ -315,6 +322,8 @@ void TestPostJobTool::helpOnEveryCommand_data() {
         << QStringLiteral("[\"JobCode\", \"J1\"]");
     QTest::newRow("log") << QStringList{QStringLiteral("log"), QStringLiteral("--help")}
                          << QStringLiteral("Usage: orvex-postjob log [options] SubName [Message]");
+    QTest::newRow("history") << QStringList{QStringLiteral("history"), QStringLiteral("--help")}
+                             << QStringLiteral("Usage: orvex-postjob history [options]");
     QTest::newRow("help command") << QStringList{QStringLiteral("help"), QStringLiteral("log")}
                                   << QStringLiteral("Usage: orvex-postjob log");
 }
@@ -342,6 +351,96 @@ void TestPostJobTool::showsProgressOnTerminal() {
     // The line is wiped before the table, so the terminal shows only the table.
     QVERIFY(err.endsWith(QStringLiteral("\r\x1b[K")));
     QVERIFY(out.startsWith(QStringLiteral("Listing  JobCode")));
+}
+
+void TestPostJobTool::historyReadsTheDaysLog_data() {
+    QTest::addColumn<QString>("exec");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("error");
+
+    // The registered server lies in a folder whose name needs quoting in Exec=.
+    const QString server = QStringLiteral(R"("@DIR@/my bin/OrvexKelPostJob")");
+    const QString history = QStringLiteral("history");
+    const QString date = QStringLiteral("--date");
+    const QString header = QStringLiteral("Time      Action  JobCode  Result\n");
+    QTest::newRow("date picks the file beside the server")
+        << server << QStringList{history, date, QStringLiteral("2010-01-20")} << 0
+        << header + QStringLiteral("15:00:00  Add     J3       unknown\n") << QString();
+    QTest::newRow("job filter") << server
+                                << QStringList{history, date, QStringLiteral("2010-01-19"),
+                                               QStringLiteral("--job"), QStringLiteral("J2")}
+                                << 0
+                                << header + QStringLiteral(
+                                                "09:05:00  Add     J2       F Timed out (-2147012894)\n")
+                                << QString();
+    QTest::newRow("state folder when the server's folder is not writable")
+        << QStringLiteral("/nonexistent/OrvexKelPostJob")
+        << QStringList{history, date, QStringLiteral("2010-01-19")} << 0
+        << header + QStringLiteral("08:00:00  Add     J9       S7\n") << QString();
+    QTest::newRow("json from a given file")
+        << QString()
+        << QStringList{history, QStringLiteral("--json"), QStringLiteral("--log"),
+                       QStringLiteral("@DIR@/my bin/OrvexKelPostJobs 2010-01-19.log")}
+        << 0
+        << QStringLiteral(R"([{"time": "2010-01-19T09:00:00", "action": "Add", "jobCode": "J1", "result": "S",
+                               "jobId": "4711", "reply": "success=1&jobid=4711"},
+                              {"time": "2010-01-19T09:05:00", "action": "Add", "jobCode": "J2", "result": "F",
+                               "error": {"description": "Timed out", "number": -2147012894}}])")
+        << QString();
+    QTest::newRow("no log that day") << server << QStringList{history, date, QStringLiteral("2010-01-21")}
+                                     << 1 << QString() << QStringLiteral("OrvexKelPostJobs 2010-01-21.log");
+    QTest::newRow("no registered server")
+        << QString() << QStringList{history} << 1 << QString()
+        << QStringLiteral("/none/dbus-1/services/OrvexKelPostJob.PostJob.service");
+}
+
+void TestPostJobTool::historyReadsTheDaysLog() {
+    QFETCH(QString, exec);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, error);
+
+    const QTemporaryDir folder;
+    const QDir root(folder.path());
+    auto write = [&root](const QString &path, const QByteArray &content) {
+        QVERIFY(root.mkpath(QFileInfo(root.filePath(path)).path()));
+        QFile file(root.filePath(path));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    };
+    write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-19.log"),
+          "\"1/19/2010 9:00:00 AM\",\"Add\",\"J1\",\"\"\r\n"
+          "\"1/19/2010 9:00:01 AM\",\"Server Response\",\"success=1&jobid=4711\",\"\r\n\"\r\n"
+          "\"1/19/2010 9:05:00 AM\",\"Add\",\"J2\",\"\"\r\n"
+          "\"1/19/2010 9:05:30 AM\",\"Error\",\"Timed out\",\"-2147012894\r\n\"\r\n");
+    write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-20.log"),
+          "\"1/20/2010 3:00:00 PM\",\"Add\",\"J3\",\"\"\r\n");
+    write(QStringLiteral("state/OrvexKelPostJob/OrvexKelPostJobs 2010-01-19.log"),
+          "\"1/19/2010 8:00:00 AM\",\"Add\",\"J9\",\"\"\r\n"
+          "\"1/19/2010 8:00:01 AM\",\"Server Response\",\"success=1&jobid=7\",\"\r\n\"\r\n");
+    if (!exec.isEmpty()) {
+        write(QStringLiteral("data/dbus-1/services/OrvexKelPostJob.PostJob.service"),
+              "[D-BUS Service]\nName=OrvexKelPostJob.PostJob\nExec=" +
+                  exec.replace(QStringLiteral("@DIR@"), root.path()).toUtf8() + '\n');
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("XDG_DATA_DIRS"), root.filePath(QStringLiteral("none")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), root.filePath(QStringLiteral("state")));
+
+    const ToolRun run =
+        runTool(arguments.replaceInStrings(QStringLiteral("@DIR@"), root.path()), environment);
+    QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
+    if (arguments.contains(QStringLiteral("--json"))) {
+        const QJsonDocument expected = QJsonDocument::fromJson(out.toUtf8());
+        QVERIFY(expected.isArray());
+        QCOMPARE(QJsonDocument::fromJson(run.out.toUtf8()), expected);
+    } else {
+        QCOMPARE(run.out, out);
+    }
+    QVERIFY2(error.isEmpty() ? run.err.isEmpty() : run.err.contains(error), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TestPostJobTool)

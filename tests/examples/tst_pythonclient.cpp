@@ -1,0 +1,86 @@
+#include "boardprocess.h"
+#include "serverfixture.h"
+
+#include <QProcess>
+#include <QTest>
+
+using Fields = QList<std::pair<QString, QString>>;
+
+class TestPythonClient : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void postsThroughGio_data();
+    void postsThroughGio();
+
+private:
+    std::unique_ptr<BoardProcess> m_board;
+    std::unique_ptr<ServerFixture> m_server;
+};
+
+void TestPythonClient::init() {
+    m_board =
+        std::make_unique<BoardProcess>(QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")});
+    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
+    m_server = std::make_unique<ServerFixture>();
+    QString error;
+    QVERIFY2(m_server->prepare(m_board->proxyUrl(), &error), qPrintable(error));
+}
+
+void TestPythonClient::cleanup() {
+    ServerFixture::endLeftover();
+    m_server.reset();
+    m_board.reset();
+}
+
+void TestPythonClient::postsThroughGio_data() {
+    QTest::addColumn<Fields>("fields");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("ownRecord");
+
+    QTest::newRow("posted") << Fields{{QStringLiteral("JobCode"), QStringLiteral("PY-7")},
+                                      {QStringLiteral("Title"), QStringLiteral("R&D <lead>")},
+                                      {QStringLiteral("Note"), QStringLiteral("\u00e9t\u00e9 = summer")}}
+                            << 0 << QStringLiteral("S4711")
+                            << QStringLiteral(R"("post_listing.py","PY-7 S4711",3)");
+    QTest::newRow("refused by the board")
+        << Fields{{QStringLiteral("JobCode"), QStringLiteral("PY-8")},
+                  {QStringLiteral("BoardFault"), QStringLiteral("failure")}}
+        << 1 << QStringLiteral("F") << QStringLiteral(R"("post_listing.py","PY-8 F",2)");
+}
+
+void TestPythonClient::postsThroughGio() {
+    QFETCH(Fields, fields);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+    QFETCH(QString, ownRecord);
+
+    QStringList arguments{QStringLiteral(ORVEX_PYTHON_EXAMPLE)};
+    for (const auto &[name, value] : fields)
+        arguments << QStringLiteral("--field") << name + u'=' + value;
+    // Debian's interpreter, which has python3-gi; another python3 earlier on PATH may lack it.
+    QProcess script;
+    script.start(QStringLiteral("/usr/bin/python3"), arguments);
+    QVERIFY2(script.waitForFinished(120000), qPrintable(script.errorString()));
+    const QString err = QString::fromUtf8(script.readAllStandardError());
+    QCOMPARE(script.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(script.exitCode() == exitCode, qPrintable(err));
+    QCOMPARE(QString::fromUtf8(script.readAllStandardOutput()), result + u'\n');
+
+    // Release ended the server; the board got the fields in order; the log holds the action and the
+    // script's own record with its number unquoted.
+    QVERIFY(ServerFixture::waitUntilGone());
+    QCOMPARE(m_board->postings().size(), 1);
+    QCOMPARE(BoardProcess::fieldsOf(m_board->postings().constFirst()), fields);
+    const QStringList records = m_server->logRecords();
+    QVERIFY2(records.size() >= 2, qPrintable(records.join(u'\n')));
+    QCOMPARE(withoutTimeStamp(records.constFirst()),
+             QStringLiteral(R"("Add","%1","")").arg(fields.first().second));
+    QCOMPARE(withoutTimeStamp(records.constLast()), ownRecord);
+}
+
+QTEST_GUILESS_MAIN(TestPythonClient)
+#include "tst_pythonclient.moc"
