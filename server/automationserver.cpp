@@ -26,6 +26,8 @@ namespace Orvex {
 namespace {
 
 constexpr int FlushTimeoutMs = 2000;
+// Late calls stop coming within a few round trips; a client that keeps calling cannot hold the end off.
+constexpr int MaxLateCallPasses = 8;
 
 QString fromLatin1(const char *text) {
     return QString::fromLatin1(text);
@@ -153,7 +155,7 @@ void AutomationServer::finishEnding() {
     if (m_ended)
         return;
     m_ended = true;
-    flushReplies();
+    answerLateCalls();
     if (QThread::currentThread()->loopLevel() > 1) {
         // Inside a nested event loop (a warning box): returning would run the rest of the interrupted
         // call, so the process ends here.
@@ -161,6 +163,24 @@ void AutomationServer::finishEnding() {
         std::_Exit(EXIT_SUCCESS);
     }
     QCoreApplication::exit(EXIT_SUCCESS);
+}
+
+void AutomationServer::answerLateCalls() {
+    if (m_busLost || !m_connection.isConnected())
+        return;
+    // New clients start a fresh server from here on instead of reaching this one.
+    m_connection.unregisterService(QString::fromLatin1(Identity::ServiceName));
+    // Calls already on their way keep arriving for a moment: take them in and answer them Ended until a
+    // round trip to the bus brings none. Only a call that lands in that last round trip goes unanswered,
+    // and the bus tells its caller NoReply.
+    for (int pass = 0; pass < MaxLateCallPasses; ++pass) {
+        const int answered = m_calls.endedCount();
+        flushReplies();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (m_calls.endedCount() == answered)
+            break;
+    }
+    flushReplies();
 }
 
 void AutomationServer::flushReplies() {

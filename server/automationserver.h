@@ -53,6 +53,7 @@ private:
     // exchange has returned and its caller has the result.
     void endProcess();
     void finishEnding();
+    void answerLateCalls();
     void flushReplies();
 
     frmPostJob m_window;

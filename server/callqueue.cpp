@@ -36,11 +36,6 @@ QDBusMessage endedReplyTo(const QDBusMessage &message) {
     return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
 }
 
-void answerEnded(const QDBusConnection &connection, const QDBusMessage &message) {
-    if (message.isReplyRequired())
-        QDBusConnection(connection).send(endedReplyTo(message));
-}
-
 } // namespace
 
 CallQueue::CallQueue(QObject *parent)
@@ -59,6 +54,12 @@ void CallQueue::serve(QDBusContext &context, Work work, Then then) {
         return;
     }
     run(std::move(call));
+}
+
+void CallQueue::answerEnded(const QDBusConnection &connection, const QDBusMessage &message) {
+    ++m_endedCount;
+    if (message.isReplyRequired())
+        QDBusConnection(connection).send(endedReplyTo(message));
 }
 
 void CallQueue::close() {

@@ -33,6 +33,8 @@ public:
     void close();
     bool isClosed() const { return m_closed; }
     bool isRunning() const { return m_running; }
+    // How many calls were answered Ended so far.
+    int endedCount() const { return m_endedCount; }
 
 Q_SIGNALS:
     // A call has run and its reply has gone out.
@@ -46,6 +48,7 @@ private:
         Then then;
     };
 
+    void answerEnded(const QDBusConnection &connection, const QDBusMessage &message);
     void run(Call call);
     void scheduleNext();
     void runNext();
@@ -54,6 +57,7 @@ private:
     bool m_running = false;
     bool m_nextScheduled = false;
     bool m_closed = false;
+    int m_endedCount = 0;
 };
 
 } // namespace Orvex
