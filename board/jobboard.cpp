@@ -51,6 +51,123 @@ bool faultCarriesJobId(BoardFault::Kind kind) {
     }
 }
 
+// What the board keeps of every posting it receives, readable or not.
+QJsonObject postingRecord(const BoardRequest &request) {
+    QJsonObject posting{
+        {QStringLiteral("target"), QString::fromLatin1(request.target)},
+        {QStringLiteral("contentType"), QString::fromLatin1(request.headers.value("content-type"))},
+        {QStringLiteral("userAgent"), QString::fromLatin1(request.headers.value("user-agent"))},
+        {QStringLiteral("body"), QString::fromLatin1(request.body.toBase64())},
+    };
+    if (request.headers.contains("expect"))
+        posting.insert(QStringLiteral("expect"), QString::fromLatin1(request.headers.value("expect")));
+    return posting;
+}
+
+void recordListing(QJsonObject &posting, const Listing &listing) {
+    QJsonArray fields;
+    for (const auto &[name, value] : listing.fields)
+        fields.append(QJsonArray{name, value});
+    posting.insert(QStringLiteral("action"), listing.action);
+    posting.insert(QStringLiteral("fields"), fields);
+}
+
+// A posting the board will not take: the error goes into its record and into the reply.
+BoardReply refusal(QJsonObject &posting, const QString &error) {
+    posting.insert(QStringLiteral("error"), error);
+    BoardReply reply;
+    reply.body = failureReply(error);
+    return reply;
+}
+
+// The target of a redirect is answered normally, so a followed redirect ends somewhere.
+BoardFault faultFor(const BoardFault &requested, const BoardRequest &request) {
+    const bool redirected =
+        QUrlQuery(QString::fromLatin1(request.query)).hasQueryItem(QStringLiteral("redirected"));
+    return redirected && requested.kind == BoardFault::Kind::Redirect ? BoardFault{} : requested;
+}
+
+// "success=1", then extra, then the job id when the posting was given one.
+QByteArray successBody(const QString &jobId, const QByteArray &extra = {}) {
+    QByteArray body = "success=1" + extra;
+    if (!jobId.isEmpty())
+        body += "&jobid=" + jobId.toLatin1();
+    return body;
+}
+
+void answerStatus(BoardReply &reply, const BoardFault &fault) {
+    reply.status = fault.code;
+    reply.body = fault.text;
+}
+
+void answerRedirect(BoardReply &reply, int status, const QByteArray &location) {
+    reply.status = status;
+    reply.headers.append({"Location", location});
+    reply.body = "moved";
+}
+
+// The success line with text outside ASCII, encoded in the charset the fault names and labelled with it.
+void answerInCharset(BoardReply &reply, const QByteArray &charset, const QString &jobId) {
+    const QString text = jobId.isEmpty() ? QStringLiteral("success=1&note=\u00e9\u20ac")
+                                         : QStringLiteral("success=1&jobid=%1-\u00e9\u20ac").arg(jobId);
+    QStringEncoder encoder(charset.constData());
+    reply.body = encoder.isValid() ? QByteArray(encoder.encode(text)) : text.toUtf8();
+    reply.contentType = "text/plain; charset=" + charset;
+}
+
+void answerBinary(BoardReply &reply) {
+    reply.contentType = "application/octet-stream";
+    reply.body.clear();
+    for (int byte = 0; byte < 256; ++byte)
+        reply.body.append(char(byte));
+}
+
+// The reply to a posting the board took, misbehaving as the fault asks.
+BoardReply replyFor(const BoardFault &fault, const QString &jobId) {
+    using K = BoardFault::Kind;
+    BoardReply reply;
+    reply.fault = fault;
+    reply.body = successBody(jobId);
+    switch (fault.kind) {
+    case K::Status:
+        answerStatus(reply, fault);
+        break;
+    case K::Empty:
+        reply.body.clear();
+        break;
+    case K::QuotedAmpersand:
+        reply.body = successBody(jobId, "&note=\"a&b\"");
+        break;
+    case K::TrailingCrLf:
+        reply.body += "\r\n";
+        break;
+    case K::NoJobId:
+        reply.body = successBody(QString());
+        break;
+    case K::Failure:
+        reply.body = "success=0&error=rejected";
+        break;
+    case K::RedirectLoop:
+        answerRedirect(reply, 307, ImportPath);
+        break;
+    case K::Redirect:
+        answerRedirect(reply, fault.code, QByteArray(ImportPath) + "?redirected=1");
+        break;
+    case K::RedirectTo:
+        answerRedirect(reply, 302, fault.text);
+        break;
+    case K::Charset:
+        answerInCharset(reply, fault.text, jobId);
+        break;
+    case K::Binary:
+        answerBinary(reply);
+        break;
+    default:
+        break; // the connection carries out the rest
+    }
+    return reply;
+}
+
 } // namespace
 
 JobBoard::JobBoard(Options options, QObject *parent)
@@ -102,113 +219,34 @@ BoardReply JobBoard::answer(const BoardRequest &request) {
 
 BoardReply JobBoard::answerPosting(const BoardRequest &request) {
     const Listing listing = Listing::parse(request.body);
-
-    QJsonObject posting{
-        {QStringLiteral("target"), QString::fromLatin1(request.target)},
-        {QStringLiteral("contentType"), QString::fromLatin1(request.headers.value("content-type"))},
-        {QStringLiteral("userAgent"), QString::fromLatin1(request.headers.value("user-agent"))},
-        {QStringLiteral("body"), QString::fromLatin1(request.body.toBase64())},
-    };
-    if (request.headers.contains("expect"))
-        posting.insert(QStringLiteral("expect"), QString::fromLatin1(request.headers.value("expect")));
-
-    BoardFault fault = m_options.fault;
-    BoardReply reply;
+    QJsonObject posting = postingRecord(request);
     if (!listing.isValid()) {
-        posting.insert(QStringLiteral("error"), listing.error);
-        reply.body = failureReply(listing.error);
+        const BoardReply reply = refusal(posting, listing.error);
         keep(posting);
         qCDebug(lcBoard) << "unreadable posting:" << listing.error;
         return reply;
     }
+    recordListing(posting, listing);
 
-    QJsonArray fields;
-    for (const auto &[name, value] : listing.fields)
-        fields.append(QJsonArray{name, value});
-    posting.insert(QStringLiteral("action"), listing.action);
-    posting.insert(QStringLiteral("fields"), fields);
-
-    if (const std::optional<QString> faultName = listing.field(FaultField)) {
-        const std::optional<BoardFault> requested = BoardFault::parse(*faultName);
-        if (!requested) {
-            const QString error = QStringLiteral("unknown board fault %1").arg(*faultName);
-            posting.insert(QStringLiteral("error"), error);
-            reply.body = failureReply(error);
-            keep(posting);
-            return reply;
-        }
-        fault = *requested;
-        posting.insert(QStringLiteral("fault"), *faultName);
+    const std::optional<QString> faultName = listing.field(FaultField);
+    const std::optional<BoardFault> requested =
+        faultName ? BoardFault::parse(*faultName) : std::optional<BoardFault>(m_options.fault);
+    if (!requested) {
+        const BoardReply reply = refusal(posting, QStringLiteral("unknown board fault %1").arg(*faultName));
+        keep(posting);
+        return reply;
     }
-    // The target of a redirect is answered normally, so a followed redirect ends somewhere.
-    const bool redirected =
-        QUrlQuery(QString::fromLatin1(request.query)).hasQueryItem(QStringLiteral("redirected"));
-    if (redirected && (fault.kind == BoardFault::Kind::Redirect))
-        fault = BoardFault{};
+    if (faultName)
+        posting.insert(QStringLiteral("fault"), *faultName);
+    const BoardFault fault = faultFor(*requested, request);
 
-    QByteArray success = "success=1";
     QString jobId;
     if (listing.action == QLatin1StringView("Add") && faultCarriesJobId(fault.kind)) {
         jobId = QString::number(m_nextId++);
         posting.insert(QStringLiteral("jobId"), jobId);
     }
     keep(posting);
-
-    using K = BoardFault::Kind;
-    reply.fault = fault;
-    reply.body = jobId.isEmpty() ? success : success + "&jobid=" + jobId.toLatin1();
-    switch (fault.kind) {
-    case K::Status:
-        reply.status = fault.code;
-        reply.body = fault.text;
-        break;
-    case K::Empty:
-        reply.body.clear();
-        break;
-    case K::QuotedAmpersand:
-        reply.body =
-            jobId.isEmpty() ? "success=1&note=\"a&b\"" : "success=1&note=\"a&b\"&jobid=" + jobId.toLatin1();
-        break;
-    case K::TrailingCrLf:
-        reply.body += "\r\n";
-        break;
-    case K::NoJobId:
-        reply.body = success;
-        break;
-    case K::Failure:
-        reply.body = "success=0&error=rejected";
-        break;
-    case K::RedirectLoop:
-    case K::Redirect:
-        reply.status = fault.kind == K::RedirectLoop ? 307 : fault.code;
-        reply.headers.append({"Location", fault.kind == K::RedirectLoop
-                                              ? QByteArray(ImportPath)
-                                              : QByteArray(ImportPath) + "?redirected=1"});
-        reply.body = "moved";
-        break;
-    case K::RedirectTo:
-        reply.status = 302;
-        reply.headers.append({"Location", fault.text});
-        reply.body = "moved";
-        break;
-    case K::Charset: {
-        const QString text = jobId.isEmpty() ? QStringLiteral("success=1&note=\u00e9\u20ac")
-                                             : QStringLiteral("success=1&jobid=%1-\u00e9\u20ac").arg(jobId);
-        QStringEncoder encoder(fault.text.constData());
-        reply.body = encoder.isValid() ? QByteArray(encoder.encode(text)) : text.toUtf8();
-        reply.contentType = "text/plain; charset=" + fault.text;
-        break;
-    }
-    case K::Binary:
-        reply.contentType = "application/octet-stream";
-        reply.body.clear();
-        for (int byte = 0; byte < 256; ++byte)
-            reply.body.append(char(byte));
-        break;
-    default:
-        break; // the connection carries out the rest
-    }
-    return reply;
+    return replyFor(fault, jobId);
 }
 
 void JobBoard::keep(const QJsonObject &posting) {

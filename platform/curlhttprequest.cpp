@@ -138,6 +138,137 @@ QByteArray charsetOf(const QByteArray &contentType) {
     return {};
 }
 
+CurlEasy newTransferHandle() {
+    if (ensureCurlGlobal() != CURLE_OK)
+        throw httpError(ErrorNumber::Unspecified, QStringLiteral("libcurl could not be initialised"));
+    CurlEasy handle(curl_easy_init());
+    if (!handle)
+        throw httpError(ErrorNumber::Unspecified, QStringLiteral("libcurl could not create a transfer handle"));
+    return handle;
+}
+
+// Everything libcurl reads from or writes into while one transfer runs. libcurl keeps pointers into it,
+// so it stays where it was made until the transfer is over.
+struct Transfer {
+    Transfer(const QString &body, qint64 maxReplyBytes)
+        : handle(newTransferHandle())
+        , payload(toWireBytes(body))
+        , sink{&reply, maxReplyBytes, false} {}
+    Q_DISABLE_COPY_MOVE(Transfer)
+
+    CURL *curl() const { return handle.get(); }
+
+    CurlEasy handle;
+    QByteArray payload;
+    QByteArray agent = CurlHttpRequest::userAgent();
+    QByteArray caFile = caFileFromEnvironment();
+    CurlHeaderList headers;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    QByteArray reply;
+    ReplySink sink;
+};
+
+void appendHeader(CurlHeaderList &headers, const char *header) {
+    curl_slist *extended = curl_slist_append(headers.get(), header);
+    if (!extended)
+        throw httpError(ErrorNumber::Unspecified, QStringLiteral("Out of memory building the request headers"));
+    (void)headers.release(); // now owned by `extended`
+    headers.reset(extended);
+}
+
+void setTransportOptions(Transfer &transfer, const QByteArray &url, const HttpLimits &limits) {
+    CURL *curl = transfer.curl();
+    setOption(curl, CURLOPT_URL, url.constData());
+    setOption(curl, CURLOPT_ERRORBUFFER, transfer.errorBuffer);
+    setOption(curl, CURLOPT_NOSIGNAL, 1L);
+    setOption(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    setOption(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    setOption(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    setOption(curl, CURLOPT_MAXREDIRS, limits.maxRedirects);
+    setOption(curl, CURLOPT_CONNECTTIMEOUT, long(limits.connectTimeout.count()));
+    setOption(curl, CURLOPT_LOW_SPEED_LIMIT, limits.stallBytesPerSecond);
+    setOption(curl, CURLOPT_LOW_SPEED_TIME, long(limits.stallTime.count()));
+    setOption(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxReplyBytes));
+    setOption(curl, CURLOPT_USERAGENT, transfer.agent.constData());
+    setOption(curl, CURLOPT_WRITEFUNCTION, &appendToReply);
+    setOption(curl, CURLOPT_WRITEDATA, &transfer.sink);
+}
+
+// Always verified: the board's (and an https proxy's) certificate chain and host name.
+void setVerificationOptions(Transfer &transfer) {
+    CURL *curl = transfer.curl();
+    setOption(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    setOption(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    setOption(curl, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
+    setOption(curl, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
+    if (!transfer.caFile.isEmpty()) {
+        setOption(curl, CURLOPT_CAINFO, transfer.caFile.constData());
+        setOption(curl, CURLOPT_PROXY_CAINFO, transfer.caFile.constData());
+    }
+}
+
+void setMethodOptions(Transfer &transfer, const QByteArray &method) {
+    CURL *curl = transfer.curl();
+    if (method == "POST") {
+        appendHeader(transfer.headers, "Content-Type: text/xml; charset=ISO-8859-1");
+        // An empty Expect header stops libcurl from waiting for a 100 Continue that many boards never send.
+        appendHeader(transfer.headers, "Expect:");
+        setOption(curl, CURLOPT_POST, 1L);
+        setOption(curl, CURLOPT_POSTFIELDS, transfer.payload.constData());
+        setOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(transfer.payload.size()));
+    } else {
+        setOption(curl, CURLOPT_HTTPGET, 1L);
+    }
+    setOption(curl, CURLOPT_HTTPHEADER, transfer.headers.get());
+}
+
+void configureHandle(Transfer &transfer, const QByteArray &method, const QByteArray &url,
+                     const HttpLimits &limits) {
+    setTransportOptions(transfer, url, limits);
+    setVerificationOptions(transfer);
+    setMethodOptions(transfer, method);
+}
+
+long responseCodeOf(CURL *curl) {
+    long responseCode = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
+    return responseCode;
+}
+
+QByteArray contentTypeOf(CURL *curl) {
+    const char *contentType = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType);
+    return QByteArray(contentType);
+}
+
+qint32 errorNumberOf(CURL *curl, CURLcode result) {
+    if (result != CURLE_UNSUPPORTED_PROTOCOL)
+        return errorNumberFor(result);
+    // The URL's own scheme was checked in open(): this is either a redirect to another scheme or a peer
+    // that answered without an HTTP status line (HTTP/0.9 is refused).
+    return responseCodeOf(curl) / 100 == 3 ? ErrorNumber::RedirectFailed : ErrorNumber::InvalidServerResponse;
+}
+
+AutomationError transferFailure(const Transfer &transfer, CURLcode result, qint64 maxReplyBytes) {
+    if (transfer.sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+        qCDebug(lcHttp) << "reply exceeds" << maxReplyBytes << "bytes";
+        return httpError(ErrorNumber::ReplyTooLarge,
+                         QStringLiteral("The reply is larger than %1 bytes").arg(maxReplyBytes));
+    }
+    const qint32 number = errorNumberOf(transfer.curl(), result);
+    const QString description = transfer.errorBuffer[0] != '\0'
+                                    ? QString::fromLocal8Bit(transfer.errorBuffer)
+                                    : QString::fromUtf8(curl_easy_strerror(result));
+    qCDebug(lcHttp) << "transfer failed:" << int(result) << description;
+    return httpError(number, description);
+}
+
+void performTransfer(Transfer &transfer, qint64 maxReplyBytes) {
+    const CURLcode result = curl_easy_perform(transfer.curl());
+    if (result != CURLE_OK)
+        throw transferFailure(transfer, result, maxReplyBytes);
+}
+
 } // namespace
 
 CurlHttpRequest::CurlHttpRequest(HttpLimits limits)
@@ -171,98 +302,14 @@ void CurlHttpRequest::open(const QString &method, const QString &url, bool async
 void CurlHttpRequest::send(const QString &body) {
     if (m_readyState != 1)
         throw httpError(ErrorNumber::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
-    if (ensureCurlGlobal() != CURLE_OK)
-        throw httpError(ErrorNumber::Unspecified, QStringLiteral("libcurl could not be initialised"));
+    Transfer transfer(body, m_limits.maxReplyBytes);
+    configureHandle(transfer, m_method, m_url, m_limits);
+    qCDebug(lcHttp) << "sending" << m_method << m_url << "with" << transfer.payload.size() << "body bytes";
+    performTransfer(transfer, m_limits.maxReplyBytes);
 
-    CurlEasy handle(curl_easy_init());
-    if (!handle)
-        throw httpError(ErrorNumber::Unspecified,
-                        QStringLiteral("libcurl could not create a transfer handle"));
-    CURL *curl = handle.get();
-
-    const QByteArray payload = toWireBytes(body);
-    const QByteArray agent = userAgent();
-    const QByteArray caFile = caFileFromEnvironment();
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-    QByteArray reply;
-    ReplySink sink{&reply, m_limits.maxReplyBytes, false};
-
-    CurlHeaderList headers;
-    auto addHeader = [&headers](const char *header) {
-        curl_slist *extended = curl_slist_append(headers.get(), header);
-        if (!extended)
-            throw httpError(ErrorNumber::Unspecified,
-                            QStringLiteral("Out of memory building the request headers"));
-        (void)headers.release(); // now owned by `extended`
-        headers.reset(extended);
-    };
-
-    setOption(curl, CURLOPT_URL, m_url.constData());
-    setOption(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    setOption(curl, CURLOPT_NOSIGNAL, 1L);
-    setOption(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    setOption(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    setOption(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    setOption(curl, CURLOPT_MAXREDIRS, m_limits.maxRedirects);
-    setOption(curl, CURLOPT_CONNECTTIMEOUT, long(m_limits.connectTimeout.count()));
-    setOption(curl, CURLOPT_LOW_SPEED_LIMIT, m_limits.stallBytesPerSecond);
-    setOption(curl, CURLOPT_LOW_SPEED_TIME, long(m_limits.stallTime.count()));
-    setOption(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_limits.maxReplyBytes));
-    // Always verified: the board's (and an https proxy's) certificate chain and host name.
-    setOption(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    setOption(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    setOption(curl, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
-    setOption(curl, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
-    if (!caFile.isEmpty()) {
-        setOption(curl, CURLOPT_CAINFO, caFile.constData());
-        setOption(curl, CURLOPT_PROXY_CAINFO, caFile.constData());
-    }
-    setOption(curl, CURLOPT_USERAGENT, agent.constData());
-    setOption(curl, CURLOPT_WRITEFUNCTION, &appendToReply);
-    setOption(curl, CURLOPT_WRITEDATA, &sink);
-    if (m_method == "POST") {
-        addHeader("Content-Type: text/xml; charset=ISO-8859-1");
-        // An empty Expect header stops libcurl from waiting for a 100 Continue that many boards never send.
-        addHeader("Expect:");
-        setOption(curl, CURLOPT_POST, 1L);
-        setOption(curl, CURLOPT_POSTFIELDS, payload.constData());
-        setOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(payload.size()));
-    } else {
-        setOption(curl, CURLOPT_HTTPGET, 1L);
-    }
-    setOption(curl, CURLOPT_HTTPHEADER, headers.get());
-
-    qCDebug(lcHttp) << "sending" << m_method << m_url << "with" << payload.size() << "body bytes";
-    const CURLcode result = curl_easy_perform(curl);
-    if (result != CURLE_OK) {
-        if (sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
-            qCDebug(lcHttp) << "reply exceeds" << m_limits.maxReplyBytes << "bytes";
-            throw httpError(ErrorNumber::ReplyTooLarge,
-                            QStringLiteral("The reply is larger than %1 bytes").arg(m_limits.maxReplyBytes));
-        }
-        qint32 number = errorNumberFor(result);
-        if (result == CURLE_UNSUPPORTED_PROTOCOL) {
-            // The URL's own scheme was checked in open(): this is either a redirect to another scheme or
-            // a peer that answered without an HTTP status line (HTTP/0.9 is refused).
-            long responseCode = 0;
-            curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
-            number =
-                responseCode / 100 == 3 ? ErrorNumber::RedirectFailed : ErrorNumber::InvalidServerResponse;
-        }
-        const QString description = errorBuffer[0] != '\0' ? QString::fromLocal8Bit(errorBuffer)
-                                                           : QString::fromUtf8(curl_easy_strerror(result));
-        qCDebug(lcHttp) << "transfer failed:" << int(result) << description;
-        throw httpError(number, description);
-    }
-
-    long responseCode = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
-    const char *contentType = nullptr;
-    curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType);
-
-    m_status = int(responseCode);
-    m_contentType = QByteArray(contentType);
-    m_reply = std::move(reply);
+    m_status = int(responseCodeOf(transfer.curl()));
+    m_contentType = contentTypeOf(transfer.curl());
+    m_reply = std::move(transfer.reply);
     m_readyState = 4;
     qCDebug(lcHttp) << "status" << m_status << "with" << m_reply.size() << "reply bytes";
 }

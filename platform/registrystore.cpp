@@ -263,58 +263,83 @@ ShellFolderDefaults RegistryStore::xdgShellFolders() {
             firstXdgConfigDir()};
 }
 
-RegistryStore::Key RegistryStore::readKey(const QString &regText, const QString &keyPath) {
-    Key key;
-    const QStringList lines = regText.split(u'\n');
-    qsizetype index = 0;
-    auto nextLine = [&]() -> QStringView {
-        QStringView line = lines.at(index++);
+// Reads one key's snapshot from a .reg text, line by line.
+class RegistryStore::KeyReader {
+public:
+    KeyReader(const QString &regText, const QString &keyPath)
+        : m_lines(regText.split(u'\n'))
+        , m_keyPath(keyPath) {}
+
+    Key read() {
+        if (!readHeader())
+            return Key();
+        while (hasLine()) {
+            const QStringView line = nextLine();
+            if (line.isEmpty() || line.front() == u';')
+                continue;
+            if (line.front() == u'[')
+                readSectionLine(line);
+            else
+                readValueLine(line);
+        }
+        return m_key;
+    }
+
+private:
+    bool hasLine() const { return m_index < m_lines.size(); }
+
+    QStringView nextLine() {
+        QStringView line = m_lines.at(m_index++);
         if (line.endsWith(u'\r'))
             line.chop(1);
         return trimBlanks(line);
-    };
-
-    QStringView header;
-    while (index < lines.size() && header.isEmpty())
-        header = nextLine();
-    if (header.startsWith(u'\uFEFF'))
-        header = trimBlanks(header.mid(1));
-    bool utf16Format = false;
-    if (header == Utf16Header)
-        utf16Format = true;
-    else if (header != AnsiHeader) {
-        if (!header.isEmpty())
-            qCDebug(lcRegistry) << "no REGEDIT4 or version 5.00 header; registry text ignored";
-        return key;
     }
 
-    bool inKey = false;
-    while (index < lines.size()) {
-        const QStringView line = nextLine();
-        if (line.isEmpty() || line.front() == u';')
-            continue;
-        if (line.front() == u'[') {
-            inKey = false;
-            const qsizetype close = line.lastIndexOf(u']');
-            if (close < 0)
-                continue;
-            const QStringView name = line.mid(1, close - 1);
-            if (name.startsWith(u'-')) {
-                const QString removed = canonicalKeyPath(name.mid(1));
-                if (samePath(keyPath, removed) || isBelow(keyPath, removed))
-                    key = Key();
-                continue;
-            }
-            const QString path = canonicalKeyPath(name);
-            if (samePath(path, keyPath)) {
-                key.exists = true;
-                inKey = true;
-            } else if (isBelow(path, keyPath)) {
-                key.exists = true;
-            }
-            continue;
-        }
+    // The first line that is not blank must be one of the two headers; it tells how text values are kept.
+    bool readHeader() {
+        QStringView header;
+        while (hasLine() && header.isEmpty())
+            header = nextLine();
+        if (header.startsWith(u'\uFEFF'))
+            header = trimBlanks(header.mid(1));
+        m_utf16Format = header == Utf16Header;
+        if (m_utf16Format || header == AnsiHeader)
+            return true;
+        if (!header.isEmpty())
+            qCDebug(lcRegistry) << "no REGEDIT4 or version 5.00 header; registry text ignored";
+        return false;
+    }
 
+    // "[path]" opens a key, "[-path]" removes it and everything below it.
+    void readSectionLine(QStringView line) {
+        m_inKey = false;
+        const qsizetype close = line.lastIndexOf(u']');
+        if (close < 0)
+            return;
+        const QStringView name = line.mid(1, close - 1);
+        if (name.startsWith(u'-'))
+            removeKey(canonicalKeyPath(name.mid(1)));
+        else
+            openSection(canonicalKeyPath(name));
+    }
+
+    void removeKey(const QString &removed) {
+        if (samePath(m_keyPath, removed) || isBelow(m_keyPath, removed))
+            m_key = Key();
+    }
+
+    // A section for a key below the wanted one shows that the wanted key exists, though it holds no values.
+    void openSection(const QString &path) {
+        if (samePath(path, m_keyPath)) {
+            m_key.exists = true;
+            m_inKey = true;
+        } else if (isBelow(path, m_keyPath)) {
+            m_key.exists = true;
+        }
+    }
+
+    // "Name"=data or @=data; lines of any other form are skipped.
+    void readValueLine(QStringView line) {
         QString name;
         qsizetype at = 0;
         if (line.front() == u'@') {
@@ -322,33 +347,51 @@ RegistryStore::Key RegistryStore::readKey(const QString &regText, const QString 
         } else if (line.front() == u'"') {
             const std::optional<QString> quoted = readQuoted(line, at);
             if (!quoted)
-                continue;
+                return;
             name = *quoted;
         } else {
-            continue;
+            return;
         }
-        QStringView rest = trimBlanks(line.mid(at));
+        const QStringView rest = trimBlanks(line.mid(at));
         if (!rest.startsWith(u'='))
-            continue;
-        QString data = trimBlanks(rest.mid(1)).toString();
-        // Long hex lists run on over lines ending in "\".
-        if (data.startsWith(u"hex", Qt::CaseInsensitive)) {
-            while (data.endsWith(u'\\') && index < lines.size()) {
-                data.chop(1);
-                data += nextLine();
-            }
-        }
-        if (!inKey)
-            continue;
-        const std::optional<ParsedData> parsed = parseData(data, utf16Format);
-        if (!parsed)
-            continue;
-        if (parsed->removes)
-            key.values.remove(valueKey(name));
-        else
-            key.values.insert(valueKey(name), parsed->value);
+            return;
+        // The continuation lines belong to the value even outside the wanted key, so they are read past.
+        const QString data = withContinuationLines(trimBlanks(rest.mid(1)).toString());
+        if (m_inKey)
+            storeValue(name, data);
     }
-    return key;
+
+    // Long hex lists run on over lines ending in "\".
+    QString withContinuationLines(QString data) {
+        if (!data.startsWith(u"hex", Qt::CaseInsensitive))
+            return data;
+        while (data.endsWith(u'\\') && hasLine()) {
+            data.chop(1);
+            data += nextLine();
+        }
+        return data;
+    }
+
+    void storeValue(const QString &name, const QString &data) {
+        const std::optional<ParsedData> parsed = parseData(data, m_utf16Format);
+        if (!parsed)
+            return;
+        if (parsed->removes)
+            m_key.values.remove(valueKey(name));
+        else
+            m_key.values.insert(valueKey(name), parsed->value);
+    }
+
+    const QStringList m_lines;
+    const QString &m_keyPath;
+    qsizetype m_index = 0;
+    bool m_utf16Format = false;
+    bool m_inKey = false;
+    Key m_key;
+};
+
+RegistryStore::Key RegistryStore::readKey(const QString &regText, const QString &keyPath) {
+    return KeyReader(regText, keyPath).read();
 }
 
 qint32 RegistryStore::openKey(quint32 root, const QString &subKey, quint32 *handle) {

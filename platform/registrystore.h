@@ -92,6 +92,7 @@ private:
     };
     // The snapshot of one key as a .reg text describes it; keyPath starts with the root's full name.
     static Key readKey(const QString &regText, const QString &keyPath);
+    class KeyReader;
 
     struct Source {
         bool isFile = true;

@@ -1,10 +1,12 @@
 #include "decimaltext.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace Orvex {
 
@@ -76,6 +78,11 @@ std::string exponential(const Digits &d) {
     return text;
 }
 
+// The exact decimal value of a double has at most this many significant digits (the largest subnormal).
+constexpr int ExactDigitsMax = 767;
+// "-d.", the other digits, "e-324": the longest scientific form of that many digits.
+constexpr int ScientificCharsMax = 3 + (ExactDigitsMax - 1) + 5;
+
 constexpr int SmallestPositionalExponent = -5;
 constexpr int LargestPositionalExponent = 14;
 
@@ -108,9 +115,13 @@ QString roundedDecimal(double value, int significantDigits) {
         return shortest(value);
     if (value == 0)
         return QStringLiteral("0");
-    char buffer[512];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific,
-                                      significantDigits - 1);
+    // Past the exact value's own digits more only add zeros, which are dropped anyway.
+    const int digits = std::clamp(significantDigits, 1, ExactDigitsMax);
+    char buffer[ScientificCharsMax];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, digits - 1);
+    if (result.ec != std::errc{}) // cannot happen with the buffer above; never parse what was not written
+        return shortest(value);
     return QString::fromLatin1(
         positional(parseScientific(std::string_view(buffer, size_t(result.ptr - buffer)))));
 }

@@ -11,7 +11,8 @@ QString shortestDecimal(double value);
 QString shortestDecimal(float value);
 
 // Rounded to the given count of significant digits, always positional, trailing zeros and a bare
-// decimal point dropped.
+// decimal point dropped. A count below one rounds to one digit; a count past the value's exact digits
+// gives its exact value.
 QString roundedDecimal(double value, int significantDigits);
 
 // A currency amount held as ten-thousandths: up to four decimals, trailing zeros dropped.

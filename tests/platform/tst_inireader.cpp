@@ -90,6 +90,18 @@ private Q_SLOTS:
             << "<default>";
         QTest::newRow("bracket without close names a section")
             << QByteArray("[Broken\nKey=2\n") << QStringLiteral("Broken") << key << "2";
+        QTest::newRow("names fold by Unicode rules") << QByteArray("[General]\n\xE2\x84\xAA"
+                                                                   "ey=kelvin\n")
+                                                     << general << key << "kelvin";
+        QTest::newRow("key after many short lines")
+            << "[General]\n" + QByteArray("a=1\n").repeated(64 * 1024) + "Key=last\n"
+            << general << key << "last";
+        // The line heads below are exactly 64 KiB: one more byte and the value falls outside.
+        QTest::newRow("line parsed up to 64 KiB")
+            << "[General]\n" + QByteArray(64 * 1024 - 5, ' ') + "Key=v\n"
+            << general << key << "v";
+        QTest::newRow("line cut after 64 KiB") << "[General]\n" + QByteArray(64 * 1024 - 4, ' ') + "Key=v\n"
+                                               << general << key << "";
     }
 
     void readsValuesByTheProfileRules() {
@@ -136,6 +148,24 @@ private Q_SLOTS:
         QCOMPARE(readProfileString(QStringLiteral("General"), QStringLiteral("Key"), QStringLiteral("abc"),
                                    tiny, 0, QString()),
                  0);
+    }
+
+    void defaultLosesTrailingBlanks_data() {
+        QTest::addColumn<QString>("defaultValue");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("trailing spaces and tabs") << "dflt \t "
+                                                  << "dflt";
+        QTest::newRow("leading and inner blanks kept") << " d f"
+                                                       << " d f";
+        QTest::newRow("only blanks") << " \t"
+                                     << "";
+    }
+
+    void defaultLosesTrailingBlanks() {
+        QFETCH(QString, defaultValue);
+        QFETCH(QString, expected);
+        const QString path = writeIni("[General]\nOther=1\n");
+        QCOMPARE(read(path, QStringLiteral("General"), QStringLiteral("Key"), defaultValue), expected);
     }
 
     void findsFilesByEitherSeparatorAndInTheCurrentFolder() {

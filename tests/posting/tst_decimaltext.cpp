@@ -18,6 +18,8 @@ private Q_SLOTS:
     void shortestReadsBack();
     void rounded_data();
     void rounded();
+    void roundedToAnyCount_data();
+    void roundedToAnyCount();
     void currency_data();
     void currency();
 };
@@ -90,6 +92,26 @@ void TestDecimalText::rounded() {
     QFETCH(double, value);
     QFETCH(QString, text);
     QCOMPARE(Orvex::roundedDecimal(value, 7), text);
+}
+
+void TestDecimalText::roundedToAnyCount_data() {
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("digits");
+    QTest::addColumn<QString>("text");
+
+    const QString exactTenth = u"0.1000000000000000055511151231257827021181583404541015625"_s;
+    QTest::newRow("more digits than a 512-byte form holds") << 0.1 << 508 << exactTenth;
+    QTest::newRow("any count past the exact digits") << 0.1 << std::numeric_limits<int>::max() << exactTenth;
+    QTest::newRow("no digits rounds to one") << 54465.51953125 << 0 << u"50000"_s;
+    QTest::newRow("most negative count rounds to one")
+        << -54465.51953125 << std::numeric_limits<int>::min() << u"-50000"_s;
+}
+
+void TestDecimalText::roundedToAnyCount() {
+    QFETCH(double, value);
+    QFETCH(int, digits);
+    QFETCH(QString, text);
+    QCOMPARE(Orvex::roundedDecimal(value, digits), text);
 }
 
 void TestDecimalText::currency_data() {
