@@ -12,4 +12,14 @@ public:
     virtual void setStatusText(const QString &text) = 0;
 };
 
+// The status text where no one could see a window: the text alone, as the window would hold it.
+class StatusText final : public StatusView {
+public:
+    QString statusText() const override { return m_text; }
+    void setStatusText(const QString &text) override { m_text = text; }
+
+private:
+    QString m_text;
+};
+
 } // namespace Orvex

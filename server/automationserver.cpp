@@ -37,11 +37,14 @@ QString fromLatin1(const char *text) {
 
 AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObject *parent)
     : QObject(parent)
-    , m_host{std::move(host.programFolder), host.clock, m_window,
+    , m_window(host.onScreen ? std::make_unique<frmPostJob>() : nullptr)
+    , m_host{std::move(host.programFolder), host.clock,
+             m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
              backgroundHttpRequestFactory(std::move(host.requestFactory),
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; })}
     , m_connection(std::move(connection)) {
-    connect(&m_window, &frmPostJob::unloaded, this, &AutomationServer::endProcess);
+    if (m_window)
+        connect(m_window.get(), &frmPostJob::unloaded, this, &AutomationServer::endProcess);
     connect(&m_calls, &CallQueue::finished, this, [this] {
         if (m_ending)
             finishEnding();
@@ -109,20 +112,28 @@ QDBusObjectPath AutomationServer::createObject() {
 }
 
 void AutomationServer::releaseObject() {
-    m_window.unload();
+    if (m_window)
+        m_window->unload();
+    else
+        endProcess();
 }
 
 void AutomationServer::closeBySystem() {
     // A window never shown is unloaded all the same: closing it ends the process.
-    m_window.close();
+    if (m_window)
+        m_window->close();
+    else
+        endProcess();
 }
 
 void AutomationServer::showStatusWindow() {
+    if (!m_window)
+        return;
     // Pixels painted offscreen reach no one, and repainting the box after every posting costs more than
     // the rest of the posting's own work; the window keeps its text either way.
     if (QGuiApplication::platformName() == u"offscreen")
-        m_window.setUpdatesEnabled(false);
-    m_window.show();
+        m_window->setUpdatesEnabled(false);
+    m_window->show();
 }
 
 void AutomationServer::watchBusConnection() {

@@ -3,6 +3,7 @@
 #include "callqueue.h"
 #include "frmpostjob.h"
 #include "hostcontext.h"
+#include "statusview.h"
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
@@ -27,6 +28,7 @@ public:
         QString programFolder; // without a trailing separator
         const Clock &clock;
         HttpRequestFactory requestFactory;
+        bool onScreen = true; // false: no one could see a window, so none is made
     };
 
     AutomationServer(Host host, QDBusConnection connection, QObject *parent = nullptr);
@@ -56,7 +58,9 @@ private:
     void answerLateCalls();
     void flushReplies();
 
-    frmPostJob m_window;
+    // The status window on a screen; without one, its text alone, which costs no fonts or layout.
+    std::unique_ptr<frmPostJob> m_window;
+    StatusText m_windowlessText;
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;

@@ -71,12 +71,39 @@ int runCommand(Orvex::ServerCommand command, int argc, char **argv) {
     return EXIT_FAILURE;
 }
 
+// Serves on the session bus until the process is to end.
+int serveOnBus(bool onScreen) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        qCCritical(lcServer).noquote() << "no session bus:" << bus.lastError().message();
+        return EXIT_FAILURE;
+    }
+
+    Orvex::AutomationServer server(
+        {programFolder(), Orvex::systemClock(), Orvex::curlHttpRequestFactory(), onScreen}, bus);
+    QString error;
+    if (!server.start(&error)) {
+        qCCritical(lcServer).noquote() << error;
+        return EXIT_FAILURE;
+    }
+
+    // The system ending the session closes the window as the user would.
+    Orvex::SignalWatcher signalWatcher({SIGTERM, SIGHUP});
+    QObject::connect(&signalWatcher, &Orvex::SignalWatcher::received, &server,
+                     &Orvex::AutomationServer::closeBySystem);
+    return QCoreApplication::exec();
+}
+
 int serve(int argc, char **argv) {
-    // No one could see a window: Qt's offscreen platform keeps it, and its text, in memory. With a display,
-    // a platform that cannot reach it falls back to offscreen rather than ending the server at start.
-    if (!hasDisplay())
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // No one could see a window: no window system at all, and the status text is kept on its own. That
+    // spares a bus-started server fonts and layout before its first reply.
+    if (!hasDisplay()) {
+        QCoreApplication app(argc, argv);
+        return serveOnBus(false);
+    }
+
+    // A platform that cannot reach the display falls back to offscreen rather than ending the server.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM",
                 qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland;offscreen" : "xcb;offscreen");
     QApplication app(argc, argv);
@@ -85,31 +112,11 @@ int serve(int argc, char **argv) {
     QApplication::setWindowIcon(Orvex::programIcon());
 
     // An offscreen box could never be answered and would hold every call; the headless one returns at once.
+    const bool onScreen = QGuiApplication::platformName() != u"offscreen";
     Orvex::MessageBoxWarning messageBox;
-    if (QGuiApplication::platformName() != u"offscreen")
+    if (onScreen)
         Orvex::setProcessWarningBox(&messageBox);
-
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        qCCritical(lcServer).noquote() << "no session bus:" << bus.lastError().message();
-        return EXIT_FAILURE;
-    }
-
-    Orvex::AutomationServer server({programFolder(), Orvex::systemClock(), Orvex::curlHttpRequestFactory()},
-                                   bus);
-    QString error;
-    if (!server.start(&error)) {
-        qCCritical(lcServer).noquote() << error;
-        Orvex::setProcessWarningBox(nullptr);
-        return EXIT_FAILURE;
-    }
-
-    // The system ending the session closes the window as the user would.
-    Orvex::SignalWatcher signalWatcher({SIGTERM, SIGHUP});
-    QObject::connect(&signalWatcher, &Orvex::SignalWatcher::received, &server,
-                     &Orvex::AutomationServer::closeBySystem);
-
-    const int status = QApplication::exec();
+    const int status = serveOnBus(onScreen);
     Orvex::setProcessWarningBox(nullptr);
     return status;
 }
