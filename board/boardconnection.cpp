@@ -5,6 +5,8 @@
 
 #include <sys/socket.h>
 
+namespace Orvex {
+
 namespace {
 
 // Far above any header a client sends; stops a peer that never ends its head.
@@ -265,3 +267,5 @@ void BoardConnection::finish() {
     if (m_socket->state() == QAbstractSocket::UnconnectedState)
         deleteLater();
 }
+
+} // namespace Orvex

@@ -8,6 +8,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+namespace Orvex {
+
 class JobBoard;
 
 // One client connection: reads one request, answers it, closes. Everything is event-driven, so a
@@ -38,3 +40,5 @@ private:
     QByteArray m_hugeChunk;
     qint64 m_hugeRemaining = 0;
 };
+
+} // namespace Orvex

@@ -1,5 +1,7 @@
 #include "boardfault.h"
 
+namespace Orvex {
+
 namespace {
 
 std::optional<qint64> positiveNumber(const QString &text) {
@@ -114,3 +116,5 @@ QString BoardFault::catalogue() {
         "  garbage              send the 256 byte values instead of an HTTP reply, then close\n"
         "  delay:MS             answer normally after MS milliseconds\n");
 }
+
+} // namespace Orvex

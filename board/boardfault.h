@@ -5,6 +5,8 @@
 
 #include <optional>
 
+namespace Orvex {
+
 // A misbehaviour the board puts on when asked, so clients can be tested against it. The names are
 // listed in README.md and in --help.
 struct BoardFault {
@@ -44,3 +46,5 @@ struct BoardFault {
     // One line per fault, for --help.
     static QString catalogue();
 };
+
+} // namespace Orvex

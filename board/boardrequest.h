@@ -8,6 +8,8 @@
 
 #include <utility>
 
+namespace Orvex {
+
 // One HTTP request as the board received it.
 struct BoardRequest {
     QByteArray method;
@@ -26,3 +28,5 @@ struct BoardReply {
     QList<std::pair<QByteArray, QByteArray>> headers;
     BoardFault fault;
 };
+
+} // namespace Orvex

@@ -7,6 +7,8 @@
 #include <QSslKey>
 #include <QSslServer>
 
+namespace Orvex {
+
 namespace BoardTls {
 
 namespace {
@@ -68,3 +70,5 @@ std::unique_ptr<QTcpServer> makeServer(const std::optional<QSslConfiguration> &c
 }
 
 } // namespace BoardTls
+
+} // namespace Orvex

@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 
+namespace Orvex {
+
 // TLS for the board: the server's side of the handshake from PEM files, and the listening socket.
 namespace BoardTls {
 
@@ -19,3 +21,5 @@ std::optional<QSslConfiguration> serverConfiguration(const QString &certificateF
 std::unique_ptr<QTcpServer> makeServer(const std::optional<QSslConfiguration> &configuration);
 
 } // namespace BoardTls
+
+} // namespace Orvex

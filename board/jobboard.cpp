@@ -11,6 +11,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+namespace Orvex {
+
 namespace {
 
 constexpr char ImportPath[] = "/cgi-bin/importJobs_xml.cgi";
@@ -256,3 +258,5 @@ void JobBoard::keep(const QJsonObject &posting) {
         m_record->flush();
     }
 }
+
+} // namespace Orvex

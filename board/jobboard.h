@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+namespace Orvex {
+
 // The reference job board: takes listings at the import endpoint, hands out job ids, keeps what it
 // received, and misbehaves on request.
 class JobBoard : public QObject {
@@ -44,3 +46,5 @@ private:
     QJsonArray m_postings;
     std::unique_ptr<QFile> m_record;
 };
+
+} // namespace Orvex

@@ -2,6 +2,8 @@
 
 #include <QXmlStreamReader>
 
+namespace Orvex {
+
 std::optional<QString> Listing::field(const QString &name) const {
     for (const auto &[fieldName, value] : fields) {
         if (fieldName == name)
@@ -45,3 +47,5 @@ Listing Listing::parse(const QByteArray &document) {
     }
     return listing;
 }
+
+} // namespace Orvex

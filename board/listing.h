@@ -7,6 +7,8 @@
 #include <optional>
 #include <utility>
 
+namespace Orvex {
+
 // One posted listing as the board's parser reads it.
 struct Listing {
     QString action;
@@ -20,3 +22,5 @@ struct Listing {
     // Reads the raw bytes, so the document's own declaration decides how they decode.
     static Listing parse(const QByteArray &document);
 };
+
+} // namespace Orvex

@@ -54,7 +54,7 @@ int main(int argc, char *argv[]) {
                        "and proxy form, answers success=1&jobid=N to Add and success=1 to other actions, "
                        "success=0&error=... to a document it cannot read. GET /postings lists what it "
                        "received as JSON.\n\nA listing field BoardFault, or --fault, picks a fault:\n") +
-        BoardFault::catalogue());
+        Orvex::BoardFault::catalogue());
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("Port to listen on; 0 picks a free one."),
@@ -78,7 +78,7 @@ int main(int argc, char *argv[]) {
     parser.process(app);
 
     QTextStream err(stderr);
-    JobBoard::Options options;
+    Orvex::JobBoard::Options options;
     bool ok = false;
     const uint port = parser.value(portOption).toUInt(&ok);
     if (!ok || port > 65535) {
@@ -92,7 +92,7 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     if (parser.isSet(faultOption)) {
-        const std::optional<BoardFault> fault = BoardFault::parse(parser.value(faultOption));
+        const std::optional<Orvex::BoardFault> fault = Orvex::BoardFault::parse(parser.value(faultOption));
         if (!fault) {
             err << "orvex-board: unknown fault " << parser.value(faultOption) << Qt::endl;
             return 2;
@@ -106,15 +106,15 @@ int main(int argc, char *argv[]) {
     }
     if (parser.isSet(certificateOption)) {
         QString error;
-        options.tls =
-            BoardTls::serverConfiguration(parser.value(certificateOption), parser.value(keyOption), &error);
+        options.tls = Orvex::BoardTls::serverConfiguration(parser.value(certificateOption),
+                                                           parser.value(keyOption), &error);
         if (!options.tls) {
             err << "orvex-board: " << error << Qt::endl;
             return 2;
         }
     }
 
-    JobBoard board(options);
+    Orvex::JobBoard board(options);
     QString error;
     if (!board.listen(&error)) {
         err << "orvex-board: " << error << Qt::endl;
