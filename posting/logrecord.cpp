@@ -115,9 +115,9 @@ QString anyOtherText(const Variant &value) {
     case Kind::Int64:
         return QString::number(value.get<qint64>());
     case Kind::Single:
-        return shortestDecimal(value.get<float>());
+        return singleDecimal(value.get<float>());
     case Kind::Double:
-        return shortestDecimal(value.get<double>());
+        return doubleDecimal(value.get<double>());
     case Kind::Currency:
         return currencyDecimal(value.get<Variant::CurrencyValue>().tenThousandths);
     case Kind::Date: {

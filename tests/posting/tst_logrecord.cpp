@@ -67,6 +67,12 @@ void TestLogRecord::anyOther_data() {
     QTest::newRow("single shortest") << Variant::fromSingle(1.1f) << u"1.1"_s;
     QTest::newRow("double with a period") << Variant::fromDouble(-2.5) << u"-2.5"_s;
     QTest::newRow("huge double in exponent form") << Variant::fromDouble(1e20) << u"1E+20"_s;
+    QTest::newRow("double at fifteen digits") << Variant::fromDouble(0.1 + 0.2) << u"0.3"_s;
+    QTest::newRow("small double in exponent form") << Variant::fromDouble(0.00001) << u"1E-05"_s;
+    QTest::newRow("eight-digit double positional") << Variant::fromDouble(16777216) << u"16777216"_s;
+    QTest::newRow("eight-digit single in exponent form")
+        << Variant::fromSingle(16777216.0f) << u"1.677722E+07"_s;
+    QTest::newRow("negative currency") << Variant::fromCurrency(-5) << u"-0.0005"_s;
     QTest::newRow("currency") << Variant::fromCurrency(12345678) << u"1234.5678"_s;
     QTest::newRow("date and time") << Variant::fromDate(QDate(2010, 1, 19), QTime(15, 7, 45))
                                    << u"#2010-01-19 15:07:45#"_s;
