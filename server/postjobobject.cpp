@@ -6,8 +6,10 @@
 #include "identity.h"
 #include "postjob.h"
 #include "postjobadaptor.h"
+#include "serverlogging.h"
 
 #include <array>
+#include <optional>
 
 namespace Orvex {
 
@@ -39,6 +41,17 @@ QString textArgument(const QVariant &argument) {
     if (value.kind() != Variant::Kind::Text)
         throw AutomationError::runtime(ErrorNumber::ArgumentTypeMismatch);
     return value.get<QString>();
+}
+
+// AnyOther as WriteLog takes it, or nothing when the server cannot convert it. WriteLog never fails,
+// so such a value costs the record, as any other failure inside WriteLog does.
+std::optional<Variant> anyOtherArgument(const QVariant &argument) {
+    try {
+        return BusWire::fromBus(argument);
+    } catch (const AutomationError &error) {
+        qCDebug(lcServer) << "log record skipped, AnyOther not converted:" << error.description();
+        return std::nullopt;
+    }
 }
 
 void requireArgumentCount(const QVariantList &args, qsizetype least, qsizetype most) {
@@ -97,7 +110,8 @@ void PostJobObject::WriteLog(const QString &SubName, const QString &Message) {
 
 void PostJobObject::WriteLog(const QString &SubName, const QString &Message, const QDBusVariant &AnyOther) {
     m_server.calls().serve(*this, [=, this] {
-        m_job->WriteLog(SubName, Message, BusWire::fromBus(AnyOther.variant()));
+        if (const std::optional<Variant> anyOther = anyOtherArgument(AnyOther.variant()))
+            m_job->WriteLog(SubName, Message, *anyOther);
         return QVariantList{};
     });
 }
@@ -140,8 +154,10 @@ QVariantList PostJobObject::invoke(int dispid, const QVariantList &args) {
         requireArgumentCount(args, 1, 3);
         const QString subName = textArgument(args[0]);
         const QString message = args.size() > 1 ? textArgument(args[1]) : QString();
-        const Variant anyOther = args.size() > 2 ? BusWire::fromBus(args[2]) : Variant(QString());
-        m_job->WriteLog(subName, message, anyOther);
+        const std::optional<Variant> anyOther =
+            args.size() > 2 ? anyOtherArgument(args[2]) : Variant(QString());
+        if (anyOther)
+            m_job->WriteLog(subName, message, *anyOther);
         return resultOf(BusWire::toBus(Variant()));
     }
     default:
