@@ -251,6 +251,23 @@ void TestAutomationServer::invokesByDispatchId_data() {
         << QVariantList{variantArg(QStringLiteral("Sub")), variantArg(QStringLiteral("Msg")),
                         variantArg(tagged(QStringLiteral("null"), QString()))}
         << QString() << QStringLiteral("\"Sub\",\"Msg\",#NULL#");
+    QTest::newRow("WriteLog coerces numbers to text")
+        << WriteLogId << QVariantList{variantArg(12), variantArg(0.1 + 0.2)} << QString()
+        << QStringLiteral("\"12\",\"0.3\",\"\"");
+    QTest::newRow("WriteLog coerces Booleans to text")
+        << WriteLogId << QVariantList{variantArg(true), variantArg(false)} << QString()
+        << QStringLiteral("\"True\",\"False\",\"\"");
+    QTest::newRow("WriteLog coerces a date and Empty to text")
+        << WriteLogId
+        << QVariantList{variantArg(tagged(QStringLiteral("date"), QStringLiteral("2010-01-19T15:07:45"))),
+                        variantArg(tagged(QStringLiteral("empty"), QString()))}
+        << QString() << QStringLiteral("\"1/19/2010 3:07:45 PM\",\"\",\"\"");
+    QTest::newRow("WriteLog refuses a Null text")
+        << WriteLogId << QVariantList{variantArg(text), variantArg(tagged(QStringLiteral("null"), QString()))}
+        << QStringLiteral("OrvexKelPostJob.Error.ArgumentTypeMismatch") << QString();
+    QTest::newRow("Action coerces nothing: it takes its text by reference")
+        << ActionId << QVariantList{variantArg(true)}
+        << QStringLiteral("OrvexKelPostJob.Error.ArgumentTypeMismatch") << QString();
     QTest::newRow("unknown dispatch id")
         << 0x60030004 << QVariantList{} << QStringLiteral("OrvexKelPostJob.Error.MemberNotFound")
         << QString();
