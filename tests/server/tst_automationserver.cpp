@@ -170,6 +170,7 @@ void TestAutomationServer::callsByNameWithGdbus_data() {
     anyOther("AnyOther text", "<'note'>", "\"note\"");
     anyOther("AnyOther int32", "<42>", "42");
     anyOther("AnyOther int64", "<int64 -7>", "-7");
+    anyOther("AnyOther uint32 beyond the int32 range", "<uint32 4294967295>", "4294967295");
     anyOther("AnyOther byte", "<byte 200>", "200");
     anyOther("AnyOther boolean", "<true>", "#TRUE#");
     anyOther("AnyOther double", "<1.5>", "1.5");
@@ -181,6 +182,7 @@ void TestAutomationServer::callsByNameWithGdbus_data() {
     anyOther("tagged error", "<('error', <7>)>", "#ERROR 7#");
     anyOther("tagged currency", "<('currency', <int64 125000>)>", "12.5");
     anyOther("tagged single", "<('single', <0.5>)>", "0.5");
+    anyOther("tagged single at its largest", "<('single', <3.4028234663852886e+38>)>", "3.402823E+38");
 }
 
 void TestAutomationServer::callsByNameWithGdbus() {
