@@ -83,36 +83,46 @@ constexpr int ExactDigitsMax = 767;
 // "-d.", the other digits, "e-324": the longest scientific form of that many digits.
 constexpr int ScientificCharsMax = 3 + (ExactDigitsMax - 1) + 5;
 
-constexpr int SmallestPositionalExponent = -5;
-constexpr int LargestPositionalExponent = 14;
-
-template<typename Real> QString shortest(Real value) {
+// NaN and the infinities, which no rounding changes.
+QString nonFiniteText(double value) {
     if (std::isnan(value))
         return QStringLiteral("NaN");
-    if (std::isinf(value))
-        return value < 0 ? QStringLiteral("-Infinity") : QStringLiteral("Infinity");
+    return value < 0 ? QStringLiteral("-Infinity") : QStringLiteral("Infinity");
+}
+
+constexpr int DoubleSignificantDigits = 15;
+constexpr int SingleSignificantDigits = 7;
+// Below this exponent the runtime writes 0.0001 and smaller in the exponent form.
+constexpr int SmallestPositionalExponent = -4;
+
+// C's %G with the runtime's digits. The exponent of the rounded number decides, so 999999999999999.9
+// becomes 1E+15.
+template<typename Real> QString generalForm(Real value, int significantDigits) {
+    if (!std::isfinite(value))
+        return nonFiniteText(double(value));
     if (value == 0) // also negative zero, which the runtime prints as 0
         return QStringLiteral("0");
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    char buffer[32]; // "-d." + at most 14 more digits + "e-308"
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific,
+                                      significantDigits - 1);
     const Digits d = parseScientific(std::string_view(buffer, size_t(result.ptr - buffer)));
-    const bool ordinary = d.exponent >= SmallestPositionalExponent && d.exponent <= LargestPositionalExponent;
+    const bool ordinary = d.exponent >= SmallestPositionalExponent && d.exponent < significantDigits;
     return QString::fromLatin1(ordinary ? positional(d) : exponential(d));
 }
 
 } // namespace
 
-QString shortestDecimal(double value) {
-    return shortest(value);
+QString doubleDecimal(double value) {
+    return generalForm(value, DoubleSignificantDigits);
 }
 
-QString shortestDecimal(float value) {
-    return shortest(value);
+QString singleDecimal(float value) {
+    return generalForm(value, SingleSignificantDigits);
 }
 
 QString roundedDecimal(double value, int significantDigits) {
     if (!std::isfinite(value))
-        return shortest(value);
+        return nonFiniteText(value);
     if (value == 0)
         return QStringLiteral("0");
     // Past the exact value's own digits more only add zeros, which are dropped anyway.
@@ -121,7 +131,7 @@ QString roundedDecimal(double value, int significantDigits) {
     const auto result =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, digits - 1);
     if (result.ec != std::errc{}) // cannot happen with the buffer above; never parse what was not written
-        return shortest(value);
+        return generalForm(value, DoubleSignificantDigits);
     return QString::fromLatin1(
         positional(parseScientific(std::string_view(buffer, size_t(result.ptr - buffer)))));
 }

@@ -5,10 +5,12 @@
 // Numbers as text with a period for the decimal separator, whatever the process locale.
 namespace Orvex {
 
-// The shortest text that reads back as the same value. Positional from 1e-5 up to below 1e15; outside
-// that range the exponent form "1.5E+20" / "1E-07", as the automation runtime prints such numbers.
-QString shortestDecimal(double value);
-QString shortestDecimal(float value);
+// The automation runtime's text for a Double: rounded to 15 significant digits, trailing zeros dropped;
+// positional while the rounded number's decimal exponent lies in -4..14, else the exponent form with a
+// sign and at least two digits ("1.5E+20", "1E-05").
+QString doubleDecimal(double value);
+// The same for a Single, with 7 significant digits: positional for exponents -4..6.
+QString singleDecimal(float value);
 
 // Rounded to the given count of significant digits, always positional, trailing zeros and a bare
 // decimal point dropped. A count below one rounds to one digit; a count past the value's exact digits

@@ -64,23 +64,70 @@ QString dateText(const QDate &date, const QTime &time) {
     return text;
 }
 
-void appendEntryTime(QString &out, const QDateTime &when) {
-    const QDate date = when.date();
-    const QTime time = when.time();
+// The US English short date: "1/19/2010".
+void appendShortDate(QString &out, const QDate &date) {
     appendNumber(out, date.month());
     out.append(u'/');
     appendNumber(out, date.day());
     out.append(u'/');
     appendNumber(out, date.year(), 4);
-    if (isMidnight(time))
-        return;
-    out.append(u' ');
+}
+
+// The US English long time: "3:07:45 PM".
+void appendLongTime(QString &out, const QTime &time) {
     appendNumber(out, time.hour() % 12 == 0 ? 12 : time.hour() % 12);
     out.append(u':');
     appendNumber(out, time.minute(), 2);
     out.append(u':');
     appendNumber(out, time.second(), 2);
     out.append(time.hour() < 12 ? QLatin1StringView(" AM") : QLatin1StringView(" PM"));
+}
+
+// The general date form: the short date, and the long time unless it is midnight.
+void appendGeneralDate(QString &out, const QDate &date, const QTime &time) {
+    appendShortDate(out, date);
+    if (isMidnight(time))
+        return;
+    out.append(u' ');
+    appendLongTime(out, time);
+}
+
+void appendEntryTime(QString &out, const QDateTime &when) {
+    appendGeneralDate(out, when.date(), when.time());
+}
+
+// A date value as the runtime's coercion writes it: a time on the zero date alone, even midnight
+// ("12:00:00 AM"), otherwise the general date form.
+QString coercedDateText(const QDate &date, const QTime &time) {
+    QString text;
+    if (!date.isValid() || date == ZeroDate)
+        appendLongTime(text, time.isValid() ? time : QTime(0, 0));
+    else
+        appendGeneralDate(text, date, time);
+    return text;
+}
+
+// Numbers of every kind, as the log and the coercion to text both write them; nothing for other kinds.
+std::optional<QString> numberText(const Variant &value) {
+    using Kind = Variant::Kind;
+    switch (value.kind()) {
+    case Kind::Byte:
+        return QString::number(value.get<quint8>());
+    case Kind::Int16:
+        return QString::number(value.get<qint16>());
+    case Kind::Int32:
+        return QString::number(value.get<qint32>());
+    case Kind::Int64:
+        return QString::number(value.get<qint64>());
+    case Kind::Single:
+        return singleDecimal(value.get<float>());
+    case Kind::Double:
+        return doubleDecimal(value.get<double>());
+    case Kind::Currency:
+        return currencyDecimal(value.get<Variant::CurrencyValue>().tenThousandths);
+    default:
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -96,38 +143,45 @@ QString quotedField(const QString &text) {
 }
 
 QString anyOtherText(const Variant &value) {
+    if (const std::optional<QString> number = numberText(value))
+        return *number;
     using Kind = Variant::Kind;
     switch (value.kind()) {
-    case Kind::Empty:
-        return QString();
     case Kind::Null:
         return QStringLiteral("#NULL#");
     case Kind::Text:
         return quotedField(value.get<QString>());
     case Kind::Boolean:
         return value.get<bool>() ? QStringLiteral("#TRUE#") : QStringLiteral("#FALSE#");
-    case Kind::Byte:
-        return QString::number(value.get<quint8>());
-    case Kind::Int16:
-        return QString::number(value.get<qint16>());
-    case Kind::Int32:
-        return QString::number(value.get<qint32>());
-    case Kind::Int64:
-        return QString::number(value.get<qint64>());
-    case Kind::Single:
-        return shortestDecimal(value.get<float>());
-    case Kind::Double:
-        return shortestDecimal(value.get<double>());
-    case Kind::Currency:
-        return currencyDecimal(value.get<Variant::CurrencyValue>().tenThousandths);
     case Kind::Date: {
         const auto &[date, time] = value.get<std::pair<QDate, QTime>>();
         return dateText(date, time);
     }
     case Kind::Error:
         return QStringLiteral("#ERROR %1#").arg(value.get<Variant::ErrorValue>().number);
+    default: // the empty value, and numbers above
+        return QString();
     }
-    return QString();
+}
+
+std::optional<QString> coercedText(const Variant &value) {
+    if (const std::optional<QString> number = numberText(value))
+        return *number;
+    using Kind = Variant::Kind;
+    switch (value.kind()) {
+    case Kind::Empty:
+        return QString();
+    case Kind::Text:
+        return value.get<QString>();
+    case Kind::Boolean:
+        return value.get<bool>() ? QStringLiteral("True") : QStringLiteral("False");
+    case Kind::Date: {
+        const auto &[date, time] = value.get<std::pair<QDate, QTime>>();
+        return coercedDateText(date, time);
+    }
+    default: // null and error values have no text
+        return std::nullopt;
+    }
 }
 
 QString logRecord(const QDateTime &when, const QString &subName, const QString &message,

@@ -38,15 +38,11 @@ QString escapeFieldValue(const QString &value) {
     return escaped;
 }
 
-void appendFieldElement(QString &body, const QString &name, const QString &value) {
-    body.append(u'<').append(name).append(u'>');
-    appendEscaped(body, value);
-    body.append(QLatin1StringView("</")).append(name).append(u'>');
-}
-
 QString fieldElement(const QString &name, const QString &value) {
     QString element;
-    appendFieldElement(element, name, value);
+    element.append(u'<').append(name).append(u'>');
+    appendEscaped(element, value);
+    element.append(QLatin1StringView("</")).append(name).append(u'>');
     return element;
 }
 

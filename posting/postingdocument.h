@@ -13,8 +13,6 @@ QString escapeFieldValue(const QString &value);
 
 // One field element; the name goes out unchanged, the value escaped. Never the self-closing form.
 QString fieldElement(const QString &name, const QString &value);
-// The same element, appended to body.
-void appendFieldElement(QString &body, const QString &name, const QString &value);
 
 // The whole document: declaration, root, the action word unchanged, then the field elements as given.
 QString postingDocument(const QString &actionWord, const QString &fieldElements);

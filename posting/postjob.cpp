@@ -36,7 +36,8 @@ PostJob::PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode
     , DebugMode(debugMode) {}
 
 QString PostJob::Field(const QString &FieldName, const QString &FieldValue) {
-    Orvex::appendFieldElement(XmlBody, FieldName, FieldValue);
+    // Built whole, then appended in one step: a failure (out of memory) leaves XmlBody as it was.
+    XmlBody.append(Orvex::fieldElement(FieldName, FieldValue));
     if (FieldName == QLatin1StringView("JobCode"))
         JobCode = FieldValue;
     return QString();

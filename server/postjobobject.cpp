@@ -4,10 +4,13 @@
 #include "buswire.h"
 #include "errortable.h"
 #include "identity.h"
+#include "logrecord.h"
 #include "postjob.h"
 #include "postjobadaptor.h"
+#include "serverlogging.h"
 
 #include <array>
+#include <optional>
 
 namespace Orvex {
 
@@ -33,12 +36,32 @@ const Member *memberNamed(const QString &name) {
     return nullptr;
 }
 
-// Text parameters take text only, as the runtime's coercion for a by-reference String parameter does.
+// A by-reference text parameter takes text only: the runtime coerces no argument it passes by reference.
 QString textArgument(const QVariant &argument) {
     const Variant value = BusWire::fromBus(argument);
     if (value.kind() != Variant::Kind::Text)
         throw AutomationError::runtime(ErrorNumber::ArgumentTypeMismatch);
     return value.get<QString>();
+}
+
+// A by-value text parameter takes what the runtime's coercion turns into text: numbers, Booleans, dates
+// and Empty too. Null and error values it refuses with the same type mismatch.
+QString coercedTextArgument(const QVariant &argument) {
+    const std::optional<QString> text = coercedText(BusWire::fromBus(argument));
+    if (!text)
+        throw AutomationError::runtime(ErrorNumber::ArgumentTypeMismatch);
+    return *text;
+}
+
+// AnyOther as WriteLog takes it, or nothing when the server cannot convert it. WriteLog never fails,
+// so such a value costs the record, as any other failure inside WriteLog does.
+std::optional<Variant> anyOtherArgument(const QVariant &argument) {
+    try {
+        return BusWire::fromBus(argument);
+    } catch (const AutomationError &error) {
+        qCDebug(lcServer) << "log record skipped, AnyOther not converted:" << error.description();
+        return std::nullopt;
+    }
 }
 
 void requireArgumentCount(const QVariantList &args, qsizetype least, qsizetype most) {
@@ -98,7 +121,8 @@ void PostJobObject::WriteLog(const QString &SubName, const QString &Message) {
 
 void PostJobObject::WriteLog(const QString &SubName, const QString &Message, const QDBusVariant &AnyOther) {
     m_server.calls().serve(*this, [=, this] {
-        m_job->WriteLog(SubName, Message, BusWire::fromBus(AnyOther.variant()));
+        if (const std::optional<Variant> anyOther = anyOtherArgument(AnyOther.variant()))
+            m_job->WriteLog(SubName, Message, *anyOther);
         return QVariantList{};
     });
 }
@@ -148,10 +172,12 @@ QVariantList PostJobObject::invoke(int dispid, const QVariantList &args) {
         return resultOf(QDBusVariant(m_job->Action(textArgument(args[0]))));
     case Identity::WriteLogDispatchId: {
         requireArgumentCount(args, 1, 3);
-        const QString subName = textArgument(args[0]);
-        const QString message = args.size() > 1 ? textArgument(args[1]) : QString();
-        const Variant anyOther = args.size() > 2 ? BusWire::fromBus(args[2]) : Variant(QString());
-        m_job->WriteLog(subName, message, anyOther);
+        const QString subName = coercedTextArgument(args[0]);
+        const QString message = args.size() > 1 ? coercedTextArgument(args[1]) : QString();
+        const std::optional<Variant> anyOther =
+            args.size() > 2 ? anyOtherArgument(args[2]) : Variant(QString());
+        if (anyOther)
+            m_job->WriteLog(subName, message, *anyOther);
         return resultOf(BusWire::toBus(Variant()));
     }
     default:

@@ -57,12 +57,14 @@ private:
 
 class Splitter {
 public:
-    Splitter(QStringView text, QStringView delimiter, Mode mode, QStringView open, QStringView close)
+    Splitter(QStringView text, QStringView delimiter, Mode mode, QStringView open, QStringView close,
+             qsizetype positionLimit)
         : m_text(text)
         , m_delimiter(delimiter)
         , m_mode(mode)
         , m_opens(text, open)
-        , m_closes(text, close) {}
+        , m_closes(text, close)
+        , m_positionLimit(positionLimit) {}
 
     // Stores each accepted token as it goes, so a failure leaves the tokens before it in place.
     void split(QStringList &tokens) {
@@ -73,7 +75,7 @@ public:
             m_closes.restartAt(start);
             qsizetype stop = nextDelimiter(start);
             while (!isBalancedUpTo(stop)) {
-                const qsizetype resumeAt = stop + m_delimiter.size();
+                const qsizetype resumeAt = searchFrom(stop);
                 // Unbalanced at the end of the text, or at the text's own final delimiter: nothing follows
                 // that could close the stretch.
                 if (stop == end || resumeAt == end)
@@ -81,15 +83,31 @@ public:
                 stop = nextDelimiter(resumeAt);
             }
             tokens.append(m_text.sliced(start, stop - start).toString());
-            start = stop + m_delimiter.size();
+            start = searchFrom(stop);
         }
     }
 
 private:
-    // The end of the text stands for the delimiter added after it.
+    // The 1-based position in the working text, which has the delimiter in front.
+    qsizetype workingPosition(qsizetype index) const { return m_delimiter.size() + index + 1; }
+
+    // The end of the text stands for the delimiter added after it. A delimiter beyond the positions that
+    // signed 32-bit arithmetic holds overflows.
     qsizetype nextDelimiter(qsizetype from) const {
         const qsizetype at = m_text.indexOf(m_delimiter, from);
-        return at < 0 ? m_text.size() : at;
+        const qsizetype stop = at < 0 ? m_text.size() : at;
+        if (workingPosition(stop) > m_positionLimit)
+            throw AutomationError::runtime(Orvex::ErrorNumber::Overflow);
+        return stop;
+    }
+
+    // Where the search goes on after the delimiter at stop. That position must fit too, even after the last
+    // delimiter: one more search always follows it.
+    qsizetype searchFrom(qsizetype stop) const {
+        const qsizetype resumeAt = stop + m_delimiter.size();
+        if (workingPosition(resumeAt) > m_positionLimit)
+            throw AutomationError::runtime(Orvex::ErrorNumber::Overflow);
+        return resumeAt;
     }
 
     bool isBalancedUpTo(qsizetype stop) {
@@ -112,6 +130,7 @@ private:
     Mode m_mode;
     OccurrenceCounter m_opens;
     OccurrenceCounter m_closes;
+    qsizetype m_positionLimit;
 };
 
 bool endsInDelimiter(const QString &text, const QString &delimiter) {
@@ -121,10 +140,6 @@ bool endsInDelimiter(const QString &text, const QString &delimiter) {
 // The text as the failure message shows it: the delimiter in front, and one after unless it already ends so.
 QString workingText(const QString &text, const QString &delimiter) {
     return delimiter + text + (endsInDelimiter(text, delimiter) ? QString() : delimiter);
-}
-
-qsizetype workingTextSize(const QString &text, const QString &delimiter) {
-    return delimiter.size() + text.size() + (endsInDelimiter(text, delimiter) ? 0 : delimiter.size());
 }
 
 Mode modeFor(const QString &quote, const QString &closeQuote) {
@@ -155,11 +170,8 @@ qint32 getTokens(const QString &Text, const QString &Delimiter, QStringList &Tok
         // An empty delimiter would match everywhere and split nothing; it is the caller's mistake.
         if (delimiter.isEmpty())
             throw AutomationError::runtime(Orvex::ErrorNumber::InvalidProcedureCall);
-        // Every 1-based position in the working text, and the one after it, must fit the signed 32-bit range.
-        if (workingTextSize(text, delimiter) >= positionLimit)
-            throw AutomationError::runtime(Orvex::ErrorNumber::Overflow);
         // A longer delimiter splits as a unit: tokens start after the whole delimiter, matches never overlap.
-        Splitter(text, delimiter, modeFor(quote, closeQuote), quote, closeQuote).split(Tokens);
+        Splitter(text, delimiter, modeFor(quote, closeQuote), quote, closeQuote, positionLimit).split(Tokens);
         return qint32(Tokens.size());
     } catch (const AutomationError &error) {
         if (RaiseErrors)

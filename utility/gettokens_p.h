@@ -9,8 +9,8 @@ class WarningBox;
 
 namespace FuncLib::Detail {
 
-// GetTokens with the ceiling that working-text positions must stay below, so that the overflow path can
-// be reached without a text of 2^31 characters.
+// GetTokens with the largest position its arithmetic holds (2^31 - 1 in use), so that the overflow path
+// can be reached without a text of 2^31 characters.
 qint32 getTokens(const QString &Text, const QString &Delimiter, QStringList &Tokens, const QString &Quote,
                  bool RaiseErrors, const QString &CloseQuote, Orvex::WarningBox &box,
                  qsizetype positionLimit);

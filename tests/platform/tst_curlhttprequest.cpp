@@ -22,10 +22,12 @@ namespace ErrorNumber = Orvex::ErrorNumber;
 
 namespace {
 
-// The board's drip fault stays silent for minutes; a short stall limit keeps that row quick.
+// The board's drip fault stays silent for minutes; a short stall limit keeps that row quick. The connect
+// timeout is shorter than the slowest answer, which must still arrive: it bounds the connection alone.
 Orvex::HttpLimits testLimits() {
     Orvex::HttpLimits limits;
     limits.stallTime = 2s;
+    limits.connectTimeout = 1s;
     return limits;
 }
 
@@ -121,6 +123,8 @@ void TestCurlHttpRequest::exchangeWithBoard_data() {
         << add << QStringLiteral("redirect:308") << 200 << QStringLiteral("success=1&jobid=1");
     QTest::newRow("slow but steady answer")
         << add << QStringLiteral("delay:300") << 200 << QStringLiteral("success=1&jobid=1");
+    QTest::newRow("answer slower than the connect timeout")
+        << add << QStringLiteral("delay:1500") << 200 << QStringLiteral("success=1&jobid=1");
 }
 
 void TestCurlHttpRequest::exchangeWithBoard() {

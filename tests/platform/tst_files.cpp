@@ -65,12 +65,17 @@ void TestFiles::matchesWildcards_data() {
     QTest::newRow("star backtracks past a false start") << u"aab.c"_s << u"a*b.c"_s << true;
     QTest::newRow("star cannot invent characters") << u"abc"_s << u"abc*d"_s << false;
     QTest::newRow("question mark takes exactly one") << u"ab"_s << u"a?"_s << true;
-    QTest::newRow("question mark cannot be empty") << u"a"_s << u"a?"_s << false;
+    QTest::newRow("question mark may be empty at the end") << u"a"_s << u"a?"_s << true;
+    QTest::newRow("question mark may be empty before a dot") << u"a.c"_s << u"a??.c"_s << true;
+    QTest::newRow("question mark takes no dot") << u"a.c"_s << u"a?c"_s << false;
     QTest::newRow("question mark on a surrogate pair half") << u"a\U0001F600"_s << u"a??"_s << true;
     QTest::newRow("brackets are literal") << u"[a]"_s << u"[a]*"_s << true;
     QTest::newRow("brackets are not a class") << u"a"_s << u"[a]*"_s << false;
     QTest::newRow("star dot star takes dotless names") << u"README"_s << u"*.*"_s << true;
-    QTest::newRow("star dot takes only names with a dot") << u"README"_s << u"*."_s << false;
+    QTest::newRow("star dot takes names without a dot") << u"README"_s << u"*."_s << true;
+    QTest::newRow("star dot refuses a name with a dot") << u"a.txt"_s << u"*."_s << false;
+    QTest::newRow("any extension takes none too") << u"Data"_s << u"Data.*"_s << true;
+    QTest::newRow("trailing dots and spaces dropped") << u"Data"_s << u"D*ta. ."_s << true;
     QTest::newRow("case counts") << u"Report"_s << u"r*"_s << false;
     QTest::newRow("hidden name") << u".profile"_s << u"*profile"_s << false;
 }

@@ -150,6 +150,8 @@ void TestExchange::reply_data() {
     QTest::newRow("add takes the job id") << add << QString() << u"S1"_s << u"success=1&jobid=1"_s;
     QTest::newRow("other action gives S alone") << u"Delete"_s << QString() << u"S"_s << u"success=1"_s;
     QTest::newRow("lower-case add takes no id") << u"add"_s << QString() << u"S"_s << u"success=1"_s;
+    QTest::newRow("lower-case add takes no id the reply carries")
+        << u"add"_s << u"status:200:success=1&jobid=4711"_s << u"S"_s << u"success=1&jobid=4711"_s;
     QTest::newRow("both tests ignore letter case")
         << add << u"status:200:Success=1&JobID=4711"_s << u"S4711"_s << u"Success=1&JobID=4711"_s;
     QTest::newRow("no job id token") << add << u"no-jobid"_s << u"S"_s << u"success=1"_s;
@@ -319,8 +321,8 @@ void TestExchange::secureBoard() {
                 QRegularExpression::escape(actionRecord(u"Add"_s, u"J-1001"_s) + RecordTime +
                                            u",\"Error\",\""_s) +
                 u".*"_s + problem + u".*"_s +
-                QRegularExpression::escape(u"\",\""_s + QString::number(Orvex::ErrorNumber::SecureChannelError) +
-                                           u"\r\n\"\r\n"_s)),
+                QRegularExpression::escape(
+                    u"\",\""_s + QString::number(Orvex::ErrorNumber::SecureChannelError) + u"\r\n\"\r\n"_s)),
             QRegularExpression::DotMatchesEverythingOption);
         QVERIFY2(errorRecord.match(log).hasMatch(), qPrintable(log));
         QVERIFY(secureBoard.postings().isEmpty());

@@ -16,6 +16,8 @@ private Q_SLOTS:
     void entryTime();
     void anyOther_data();
     void anyOther();
+    void coercedText_data();
+    void coercedText();
     void record_data();
     void record();
     void ignoresProcessLocale();
@@ -67,6 +69,12 @@ void TestLogRecord::anyOther_data() {
     QTest::newRow("single shortest") << Variant::fromSingle(1.1f) << u"1.1"_s;
     QTest::newRow("double with a period") << Variant::fromDouble(-2.5) << u"-2.5"_s;
     QTest::newRow("huge double in exponent form") << Variant::fromDouble(1e20) << u"1E+20"_s;
+    QTest::newRow("double at fifteen digits") << Variant::fromDouble(0.1 + 0.2) << u"0.3"_s;
+    QTest::newRow("small double in exponent form") << Variant::fromDouble(0.00001) << u"1E-05"_s;
+    QTest::newRow("eight-digit double positional") << Variant::fromDouble(16777216) << u"16777216"_s;
+    QTest::newRow("eight-digit single in exponent form")
+        << Variant::fromSingle(16777216.0f) << u"1.677722E+07"_s;
+    QTest::newRow("negative currency") << Variant::fromCurrency(-5) << u"-0.0005"_s;
     QTest::newRow("currency") << Variant::fromCurrency(12345678) << u"1234.5678"_s;
     QTest::newRow("date and time") << Variant::fromDate(QDate(2010, 1, 19), QTime(15, 7, 45))
                                    << u"#2010-01-19 15:07:45#"_s;
@@ -87,6 +95,43 @@ void TestLogRecord::anyOther() {
     QFETCH(Variant, value);
     QFETCH(QString, text);
     QCOMPARE(Orvex::anyOtherText(value), text);
+}
+
+void TestLogRecord::coercedText_data() {
+    QTest::addColumn<Variant>("value");
+    QTest::addColumn<bool>("hasText");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("text unquoted") << Variant(u"a,\"b\""_s) << true << u"a,\"b\""_s;
+    QTest::newRow("empty value is the empty text") << Variant() << true << QString();
+    QTest::newRow("true") << Variant::fromBool(true) << true << u"True"_s;
+    QTest::newRow("false") << Variant::fromBool(false) << true << u"False"_s;
+    QTest::newRow("long") << Variant::fromInt32(-5) << true << u"-5"_s;
+    QTest::newRow("double as in the log") << Variant::fromDouble(0.1 + 0.2) << true << u"0.3"_s;
+    QTest::newRow("single as in the log") << Variant::fromSingle(123456789.0f) << true << u"1.234568E+08"_s;
+    QTest::newRow("currency") << Variant::fromCurrency(12345678) << true << u"1234.5678"_s;
+    QTest::newRow("date and time in the general form")
+        << Variant::fromDate(QDate(2010, 1, 19), QTime(15, 7, 45)) << true << u"1/19/2010 3:07:45 PM"_s;
+    QTest::newRow("date at midnight alone")
+        << Variant::fromDate(QDate(2010, 1, 9), QTime(0, 0)) << true << u"1/9/2010"_s;
+    QTest::newRow("time on the zero date alone")
+        << Variant::fromDate(QDate(1899, 12, 30), QTime(8, 5, 9)) << true << u"8:05:09 AM"_s;
+    QTest::newRow("time without a date alone")
+        << Variant::fromDate(QDate(), QTime(23, 0, 1)) << true << u"11:00:01 PM"_s;
+    QTest::newRow("zero date at midnight is a time")
+        << Variant::fromDate(QDate(1899, 12, 30), QTime(0, 0)) << true << u"12:00:00 AM"_s;
+    QTest::newRow("null has no text") << Variant::null() << false << QString();
+    QTest::newRow("error value has no text") << Variant::fromError(7) << false << QString();
+}
+
+void TestLogRecord::coercedText() {
+    QFETCH(Variant, value);
+    QFETCH(bool, hasText);
+    QFETCH(QString, text);
+    const std::optional<QString> coerced = Orvex::coercedText(value);
+    QCOMPARE(coerced.has_value(), hasText);
+    if (hasText)
+        QCOMPARE(*coerced, text);
 }
 
 void TestLogRecord::record_data() {

@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <new>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -72,6 +76,41 @@ private:
 
 const QString RecordTime = u"\"1/19/2010 3:07:45 PM\""_s;
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool SanitizedAllocator = true;
+#elif defined(__has_feature)
+constexpr bool SanitizedAllocator = __has_feature(address_sanitizer);
+#else
+constexpr bool SanitizedAllocator = false;
+#endif
+
+// Caps the address space a little above what the process holds now, so that a large allocation fails as
+// on a machine out of memory; the previous limit comes back when the cap goes.
+class AddressSpaceCap {
+public:
+    explicit AddressSpaceCap(qint64 headroomBytes) {
+        QFile statm(u"/proc/self/statm"_s);
+        if (!statm.open(QIODevice::ReadOnly) || ::getrlimit(RLIMIT_AS, &m_previous) != 0)
+            return;
+        const qint64 pages = statm.readLine().split(' ').value(0).toLongLong();
+        rlimit capped = m_previous;
+        capped.rlim_cur = rlim_t(pages * ::sysconf(_SC_PAGESIZE) + headroomBytes);
+        m_active = pages > 0 && capped.rlim_cur < m_previous.rlim_cur && ::setrlimit(RLIMIT_AS, &capped) == 0;
+    }
+    ~AddressSpaceCap() {
+        if (m_active)
+            ::setrlimit(RLIMIT_AS, &m_previous);
+    }
+    AddressSpaceCap(const AddressSpaceCap &) = delete;
+    AddressSpaceCap &operator=(const AddressSpaceCap &) = delete;
+
+    bool isActive() const { return m_active; }
+
+private:
+    rlimit m_previous{};
+    bool m_active = false;
+};
+
 } // namespace
 
 class TestPostJob : public QObject {
@@ -81,6 +120,7 @@ private Q_SLOTS:
     void init();
     void field_data();
     void field();
+    void fieldFailureLeavesTheBodyAsItWas();
     void actionWithoutFieldsPostsBareDocument();
     void postXmlDrivesAFreshRequestEachTime();
     void replyOutsideCompletedExchange_data();
@@ -170,6 +210,31 @@ void TestPostJob::field() {
         QVERIFY(job.Field(names.at(i), values.at(i)).isEmpty());
     QCOMPARE(job.jobCode(), jobCode);
     QCOMPARE(job.xmlBody(), xmlBody);
+}
+
+void TestPostJob::fieldFailureLeavesTheBodyAsItWas() {
+    if (SanitizedAllocator)
+        QSKIP("the sanitizer's allocator aborts where the system's returns no memory");
+    PostJob job = makeJob();
+    job.Field(u"JobCode"_s, u"J1"_s);
+    const QString before = job.xmlBody();
+    // Far beyond the headroom, so the element cannot grow past its start tag.
+    const QString value(32 * 1024 * 1024, u'x');
+
+    bool outOfMemory = false;
+    {
+        const AddressSpaceCap cap(8 * 1024 * 1024);
+        if (!cap.isActive())
+            QSKIP("the address space cannot be capped here");
+        try {
+            job.Field(u"JobCode"_s, value);
+        } catch (const std::bad_alloc &) {
+            outOfMemory = true;
+        }
+    }
+    QVERIFY(outOfMemory);
+    QCOMPARE(job.xmlBody(), before);
+    QCOMPARE(job.jobCode(), u"J1"_s);
 }
 
 void TestPostJob::actionWithoutFieldsPostsBareDocument() {

@@ -138,6 +138,7 @@ private Q_SLOTS:
     void failsOnUnbalancedEndAndShowsTheBox_data();
     void failsOnUnbalancedEndAndShowsTheBox();
     void raisesTheSameErrorWhenAsked();
+    void failsOnPositionOverflow_data();
     void failsOnPositionOverflow();
     void rejectsAnEmptyDelimiter();
     void replacesTheCallersTokens();
@@ -287,26 +288,48 @@ void TestGetTokens::raisesTheSameErrorWhenAsked() {
     QVERIFY(box.shown.isEmpty());
 }
 
+void TestGetTokens::failsOnPositionOverflow_data() {
+    QTest::addColumn<int>("largestPosition");
+    QTest::addColumn<QStringList>("tokens");
+    QTest::addColumn<bool>("overflows");
+
+    // "&a&b&" has five positions; the search after the last one starts at a sixth.
+    QTest::newRow("room for the search after the last delimiter")
+        << 6 << QStringList{u"a"_s, u"b"_s} << false;
+    QTest::newRow("search after the last delimiter overflows, every token kept")
+        << 5 << QStringList{u"a"_s, u"b"_s} << true;
+    QTest::newRow("last delimiter beyond the range") << 4 << QStringList{u"a"_s} << true;
+    QTest::newRow("no room after the first delimiter") << 3 << QStringList{u"a"_s} << true;
+    QTest::newRow("first delimiter beyond the range") << 2 << QStringList{} << true;
+}
+
 void TestGetTokens::failsOnPositionOverflow() {
-    // u"&a&b&"_s has five positions; the search after the last one needs a sixth.
+    QFETCH(int, largestPosition);
+    QFETCH(QStringList, tokens);
+    QFETCH(bool, overflows);
+
     const QString text = QStringLiteral("a&b");
     const QString amp = QStringLiteral("&");
     RecordingWarningBox box;
-    QStringList tokens;
-    QCOMPARE(FuncLib::Detail::getTokens(text, amp, tokens, QString(), false, QString(), box, 6), 2);
-
-    QCOMPARE(FuncLib::Detail::getTokens(text, amp, tokens, QString(), false, QString(), box, 5), 0);
-    QVERIFY(tokens.isEmpty());
+    QStringList stored;
+    QCOMPARE(FuncLib::Detail::getTokens(text, amp, stored, QString(), false, QString(), box, largestPosition),
+             overflows ? 0 : tokens.size());
+    QCOMPARE(stored, tokens);
+    if (!overflows) {
+        QVERIFY(box.shown.isEmpty());
+        return;
+    }
     QCOMPARE(box.shown.size(), 1);
     QCOMPARE(box.shown.front().text, QStringLiteral("(GetTokens) Error: Overflow\r\nLine: &a&b&"));
 
     try {
-        FuncLib::Detail::getTokens(text, amp, tokens, QString(), true, QString(), box, 5);
+        FuncLib::Detail::getTokens(text, amp, stored, QString(), true, QString(), box, largestPosition);
         QFAIL("no error raised");
     } catch (const Orvex::AutomationError &error) {
         QCOMPARE(error.number(), 6);
         QCOMPARE(error.source(), QStringLiteral("OrvexKelPostJob"));
     }
+    QCOMPARE(stored, tokens);
 }
 
 void TestGetTokens::rejectsAnEmptyDelimiter() {
