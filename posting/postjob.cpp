@@ -104,10 +104,20 @@ void PostJob::WriteLog(const QString &SubName, const QString &Message, const Orv
     // Nothing may leave: a record that cannot be written is simply missing.
     try {
         const QString record = Orvex::logRecord(m_host.clock.now(), SubName, Message, AnyOther);
-        Orvex::appendToFile(LogFile, record.toUtf8());
+        if (!Orvex::appendToFile(LogFile, record.toUtf8()))
+            warnLogUnwritable();
     } catch (const std::exception &error) {
         qCDebug(lcPosting) << "log record skipped:" << error.what();
     }
+}
+
+void PostJob::warnLogUnwritable() const {
+    // Clients never learn of it, so whoever runs the server must: once, not once per record.
+    if (m_host.logWarningGiven)
+        return;
+    m_host.logWarningGiven = true;
+    qCWarning(lcPosting).noquote() << "cannot write the activity log" << LogFile
+                                   << "- its records are lost; this is said only once";
 }
 
 QString PostJob::PostXml(const QString &Xml) {
@@ -123,7 +133,7 @@ QString PostJob::PostXml(const QString &Xml) {
 
 void PostJob::SaveDebugCopy(const QString &Xml) {
     try {
-        const QString path = Orvex::debugCopyPath(m_host.programFolder, m_host.clock.now());
+        const QString path = Orvex::debugCopyPath(m_host.folders.filesFolder(), m_host.clock.now());
         Orvex::appendToFile(path, Orvex::toWireBytes(Xml) + "\r\n");
     } catch (const std::exception &error) {
         qCDebug(lcPosting) << "debug copy skipped:" << error.what();

@@ -30,6 +30,7 @@ private:
     // Steps of Action up to its result; any error it throws takes the failure path.
     QString exchange(const QString &ActionType);
     QString failed(const Orvex::AutomationError &error);
+    void warnLogUnwritable() const;
 
     const Orvex::HostContext &m_host;
     QString XmlBody;

@@ -33,7 +33,7 @@ QString fromLatin1(const char *text) {
 
 AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObject *parent)
     : QObject(parent)
-    , m_host{std::move(host.programFolder), host.clock, m_window, std::move(host.requestFactory)}
+    , m_host{std::move(host.folders), host.clock, m_window, std::move(host.requestFactory)}
     , m_connection(std::move(connection)) {
     connect(&m_window, &frmPostJob::unloaded, this, &AutomationServer::endProcess);
 }
@@ -75,16 +75,16 @@ bool AutomationServer::start(QString *error) {
 
 QDBusObjectPath AutomationServer::createObject() {
     QString logFile;
-    FuncLib::StampFileName(m_host.programFolder + QStringLiteral("\\OrvexKelPostJobs.log"), logFile,
+    FuncLib::StampFileName(m_host.folders.filesFolder() + QStringLiteral("\\OrvexKelPostJobs.log"), logFile,
                            QStringLiteral("DateOnly"), m_host.clock);
     showStatusWindow();
+    const QString iniFile = m_host.folders.iniFile();
     const QString debugSetting = FuncLib::GetIniString(
-        m_host.programFolder + QStringLiteral("\\OrvexKelPostJob.ini"), QStringLiteral("General"),
-        QStringLiteral("DebugMode"), QStringLiteral("0"), false);
+        iniFile, QStringLiteral("General"), QStringLiteral("DebugMode"), QStringLiteral("0"), false);
     const bool debugMode = textToBoolean(debugSetting);
 
-    auto object =
-        std::make_unique<PostJobObject>(*this, std::make_unique<PostJob>(m_host, logFile, debugMode));
+    auto object = std::make_unique<PostJobObject>(
+        *this, std::make_unique<PostJob>(m_host, logFile, debugMode));
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();

@@ -113,8 +113,8 @@ void TestExchange::init() {
     // The board's drip stays silent for minutes; a short stall limit keeps that row quick.
     Orvex::HttpLimits limits;
     limits.stallTime = 2s;
-    m_host.emplace(
-        Orvex::HostContext{m_folder->path(), m_clock, *m_window, Orvex::curlHttpRequestFactory(limits)});
+    m_host.emplace(Orvex::HostContext{Orvex::ComponentFolders(m_folder->path()), m_clock, *m_window,
+                                      Orvex::curlHttpRequestFactory(limits)});
 }
 
 void TestExchange::cleanup() {
@@ -319,8 +319,8 @@ void TestExchange::secureBoard() {
                 QRegularExpression::escape(actionRecord(u"Add"_s, u"J-1001"_s) + RecordTime +
                                            u",\"Error\",\""_s) +
                 u".*"_s + problem + u".*"_s +
-                QRegularExpression::escape(u"\",\""_s + QString::number(Orvex::ErrorNumber::SecureChannelError) +
-                                           u"\r\n\"\r\n"_s)),
+                QRegularExpression::escape(
+                    u"\",\""_s + QString::number(Orvex::ErrorNumber::SecureChannelError) + u"\r\n\"\r\n"_s)),
             QRegularExpression::DotMatchesEverythingOption);
         QVERIFY2(errorRecord.match(log).hasMatch(), qPrintable(log));
         QVERIFY(secureBoard.postings().isEmpty());

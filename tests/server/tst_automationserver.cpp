@@ -6,6 +6,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -79,6 +80,7 @@ private Q_SLOTS:
     void earlierInterfaceBehavesIdentically();
     void readsDebugModeAtCreation_data();
     void readsDebugModeAtCreation();
+    void keepsFilesInUserFoldersWithoutProgramFolder();
     void servesCallsDuringBlockingActionInArrivalOrder();
     void survivesBadCalls();
     void secondServerRefusesOwnedName();
@@ -375,28 +377,36 @@ void TestAutomationServer::earlierInterfaceBehavesIdentically() {
 
 void TestAutomationServer::readsDebugModeAtCreation_data() {
     QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QByteArray>("userIni"); // in $XDG_CONFIG_HOME/OrvexKelPostJob
     QTest::addColumn<bool>("created");
     QTest::addColumn<bool>("debugCopy");
 
-    QTest::newRow("no file is off") << QByteArray() << true << false;
-    QTest::newRow("1 is on") << QByteArray("[General]\nDebugMode=1\n") << true << true;
-    QTest::newRow("-1 is on") << QByteArray("[General]\nDebugMode=-1\n") << true << true;
-    QTest::newRow("True is on") << QByteArray("[General]\nDebugMode=True\n") << true << true;
-    QTest::newRow("true is on") << QByteArray("[General]\nDebugMode=true\n") << true << true;
-    QTest::newRow("0 is off") << QByteArray("[General]\nDebugMode=0\n") << true << false;
-    QTest::newRow("False is off") << QByteArray("[General]\nDebugMode=False\n") << true << false;
-    QTest::newRow("empty fails creation") << QByteArray("[General]\nDebugMode=\n") << false << false;
-    QTest::newRow("yes fails creation") << QByteArray("[General]\nDebugMode=yes\n") << false << false;
+    const QByteArray none;
+    const QByteArray on("[General]\nDebugMode=1\n");
+    QTest::newRow("no file is off") << none << none << true << false;
+    QTest::newRow("1 is on") << on << none << true << true;
+    QTest::newRow("-1 is on") << QByteArray("[General]\nDebugMode=-1\n") << none << true << true;
+    QTest::newRow("True is on") << QByteArray("[General]\nDebugMode=True\n") << none << true << true;
+    QTest::newRow("true is on") << QByteArray("[General]\nDebugMode=true\n") << none << true << true;
+    QTest::newRow("0 is off") << QByteArray("[General]\nDebugMode=0\n") << none << true << false;
+    QTest::newRow("False is off") << QByteArray("[General]\nDebugMode=False\n") << none << true << false;
+    QTest::newRow("empty fails creation") << QByteArray("[General]\nDebugMode=\n") << none << false << false;
+    QTest::newRow("yes fails creation") << QByteArray("[General]\nDebugMode=yes\n") << none << false << false;
+    QTest::newRow("the user's file without one beside the program") << none << on << true << true;
+    QTest::newRow("the file beside the program wins") << QByteArray("[General]\n") << on << true << false;
 }
 
 void TestAutomationServer::readsDebugModeAtCreation() {
     QFETCH(QByteArray, ini);
+    QFETCH(QByteArray, userIni);
     QFETCH(bool, created);
     QFETCH(bool, debugCopy);
 
     startBoardAndServer();
     if (!ini.isNull())
         QVERIFY(m_server->writeIni(ini));
+    if (!userIni.isNull())
+        QVERIFY(m_server->writeUserIni(userIni));
 
     QDBusMessage error;
     const QString path = ServerFixture::createInstance(&error);
@@ -414,6 +424,24 @@ void TestAutomationServer::readsDebugModeAtCreation() {
         ServerFixture::call(path, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
     QCOMPARE(action.arguments().value(0).toString(), QStringLiteral("S1"));
     QCOMPARE(m_server->debugCopies().size(), debugCopy ? 1 : 0);
+}
+
+void TestAutomationServer::keepsFilesInUserFoldersWithoutProgramFolder() {
+    startBoardAndServer();
+    QVERIFY(m_server->writeUserIni("[General]\nDebugMode=1\n"));
+    QString error;
+    QVERIFY2(m_server->startWithoutProgramFolder(&error), qPrintable(error));
+    QVERIFY(createObject());
+    const QDBusMessage action =
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+    QCOMPARE(action.arguments().value(0).toString(), QStringLiteral("S1"));
+
+    QCOMPARE(m_server->filesFolder(), m_server->userFilesFolder());
+    QCOMPARE(QFileInfo(m_server->userFilesFolder()).permissions(), QFile::ReadOwner | QFile::WriteOwner |
+                                                                       QFile::ExeOwner | QFile::ReadUser |
+                                                                       QFile::WriteUser | QFile::ExeUser);
+    QCOMPARE(withoutTimeStamp(m_server->logRecords().first()), QStringLiteral("\"Add\",\"\",\"\""));
+    QCOMPARE(m_server->debugCopies().size(), 1);
 }
 
 void TestAutomationServer::servesCallsDuringBlockingActionInArrivalOrder() {
