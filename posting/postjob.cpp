@@ -2,7 +2,6 @@
 
 #include "appendfile.h"
 #include "automationerror.h"
-#include "boardendpoint.h"
 #include "clock.h"
 #include "debugcopy.h"
 #include "errortable.h"
@@ -45,10 +44,11 @@ QString jobIdOf(const QString &reply) {
 
 } // namespace
 
-PostJob::PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode)
+PostJob::PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode, QString endpointUrl)
     : m_host(host)
     , LogFile(std::move(logFile))
-    , DebugMode(debugMode) {}
+    , DebugMode(debugMode)
+    , m_endpointUrl(std::move(endpointUrl)) {}
 
 QString PostJob::Field(const QString &FieldName, const QString &FieldValue) {
     Orvex::appendFieldElement(XmlBody, FieldName, FieldValue);
@@ -124,7 +124,7 @@ QString PostJob::PostXml(const QString &Xml) {
     std::unique_ptr<Orvex::HttpRequest> request = m_host.requestFactory ? m_host.requestFactory() : nullptr;
     if (!request)
         throw Orvex::AutomationError::runtime(ErrorNumber::CannotCreateObject);
-    request->open(QStringLiteral("POST"), Orvex::boardEndpointUrl(), false);
+    request->open(QStringLiteral("POST"), m_endpointUrl, false);
     request->send(Xml);
     if (request->readyState() == ReadyStateComplete && request->status() == HttpOk)
         return request->responseText();

@@ -2,6 +2,7 @@
 
 #include "automationconversion.h"
 #include "automationerror.h"
+#include "boardendpoint.h"
 #include "buswire.h"
 #include "classfactory.h"
 #include "errortable.h"
@@ -27,6 +28,14 @@ constexpr int FlushTimeoutMs = 2000;
 
 QString fromLatin1(const char *text) {
     return QString::fromLatin1(text);
+}
+
+// The board's address as the deployment sets it, else the built-in endpoint. The request object judges it
+// when a posting opens it, so a bad address fails that posting, not the creation.
+QString importUrl(const QString &iniFile) {
+    const QString configured = FuncLib::GetIniString(iniFile, QStringLiteral("General"),
+                                                     QStringLiteral("ImportUrl"), QString(), false);
+    return configured.isEmpty() ? boardEndpointUrl() : configured;
 }
 
 } // namespace
@@ -82,9 +91,10 @@ QDBusObjectPath AutomationServer::createObject() {
     const QString debugSetting = FuncLib::GetIniString(
         iniFile, QStringLiteral("General"), QStringLiteral("DebugMode"), QStringLiteral("0"), false);
     const bool debugMode = textToBoolean(debugSetting);
+    const QString endpointUrl = importUrl(iniFile);
 
     auto object = std::make_unique<PostJobObject>(
-        *this, std::make_unique<PostJob>(m_host, logFile, debugMode));
+        *this, std::make_unique<PostJob>(m_host, logFile, debugMode, endpointUrl));
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();

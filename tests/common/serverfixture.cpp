@@ -76,6 +76,10 @@ bool ServerFixture::prepare(const QString &proxyUrl, QString *error) {
     return updateActivationEnvironment(environment, error);
 }
 
+bool ServerFixture::setActivationVariable(const QString &name, const QString &value, QString *error) {
+    return updateActivationEnvironment({{name, value}}, error);
+}
+
 bool ServerFixture::startWithoutProgramFolder(QString *error) {
     const QDBusReply<void> started =
         QDBusConnection::sessionBus().interface()->startService(QLatin1StringView(ServiceName));

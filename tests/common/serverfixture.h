@@ -18,6 +18,8 @@ public:
 
     // What the next server the bus starts inherits; an empty proxyUrl sends postings nowhere reachable.
     bool prepare(const QString &proxyUrl = QString(), QString *error = nullptr);
+    // One more variable for the next server, after prepare().
+    static bool setActivationVariable(const QString &name, const QString &value, QString *error = nullptr);
     // Starts the server, then takes its program folder away, which the server then treats as a folder its
     // user may not write to.
     bool startWithoutProgramFolder(QString *error = nullptr);

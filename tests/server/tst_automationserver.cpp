@@ -1,4 +1,5 @@
 #include "boardprocess.h"
+#include "errortable.h"
 #include "serverfixture.h"
 
 #include <QDBusArgument>
@@ -80,6 +81,8 @@ private Q_SLOTS:
     void earlierInterfaceBehavesIdentically();
     void readsDebugModeAtCreation_data();
     void readsDebugModeAtCreation();
+    void readsImportUrlAtCreation_data();
+    void readsImportUrlAtCreation();
     void keepsFilesInUserFoldersWithoutProgramFolder();
     void servesCallsDuringBlockingActionInArrivalOrder();
     void survivesBadCalls();
@@ -424,6 +427,52 @@ void TestAutomationServer::readsDebugModeAtCreation() {
         ServerFixture::call(path, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
     QCOMPARE(action.arguments().value(0).toString(), QStringLiteral("S1"));
     QCOMPARE(m_server->debugCopies().size(), debugCopy ? 1 : 0);
+}
+
+void TestAutomationServer::readsImportUrlAtCreation_data() {
+    QTest::addColumn<QString>("importUrl"); // "board" for the board's own address
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("error"); // the number of the Error record, if any
+
+    // Only the board's own address reaches it: the built-in endpoint goes to a closed proxy port.
+    QTest::newRow("the board's address") << QStringLiteral("board") << QStringLiteral("S1") << QString();
+    QTest::newRow("scheme neither http nor https")
+        << QStringLiteral("ftp://127.0.0.1/cgi-bin/importJobs_xml.cgi") << QStringLiteral("F")
+        << QString::number(Orvex::ErrorNumber::UnsupportedScheme);
+    QTest::newRow("not a URL") << QStringLiteral("http://") << QStringLiteral("F")
+                               << QString::number(Orvex::ErrorNumber::InvalidUrl);
+    QTest::newRow("empty keeps the built-in endpoint")
+        << QString() << QStringLiteral("F") << QString::number(Orvex::ErrorNumber::CannotConnect);
+}
+
+void TestAutomationServer::readsImportUrlAtCreation() {
+    QFETCH(QString, importUrl);
+    QFETCH(QString, result);
+    QFETCH(QString, error);
+
+    m_board = std::make_unique<BoardProcess>();
+    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.1")));
+    if (importUrl == u"board")
+        importUrl = m_board->endpointUrl();
+    QVERIFY(m_server->writeUserIni("[General]\nImportUrl=" + importUrl.toUtf8() + "\n"));
+    QVERIFY(createObject());
+    const QDBusMessage action =
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+    QCOMPARE(action.arguments().value(0).toString(), result);
+
+    const QStringList records = m_server->logRecords();
+    QVERIFY(!records.isEmpty());
+    if (error.isEmpty()) {
+        QCOMPARE(m_board->postings().size(), 1);
+        return;
+    }
+    // "Error", the description naming the address, then the number on a line of its own.
+    QCOMPARE(records.last(), QStringLiteral("\""));
+    QCOMPARE(records.at(records.size() - 2).section(u',', -1), u'"' + error);
+    if (!importUrl.isEmpty())
+        QVERIFY2(records.at(records.size() - 2).contains(importUrl), qPrintable(records.join(u'\n')));
+    QVERIFY(m_board->postings().isEmpty());
 }
 
 void TestAutomationServer::keepsFilesInUserFoldersWithoutProgramFolder() {
