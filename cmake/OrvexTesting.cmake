@@ -40,6 +40,7 @@ function(add_orvex_test name)
     "XDG_CONFIG_DIRS=${home}/config-dirs"
     "XDG_DATA_HOME=${home}/data"
     "XDG_CACHE_HOME=${home}/cache"
+    "XDG_STATE_HOME=${home}/state"
     "XDG_RUNTIME_DIR=${home}/runtime"
     "http_proxy="
     "HTTP_PROXY="

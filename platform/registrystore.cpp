@@ -2,8 +2,8 @@
 #include "textscan_p.h"
 
 #include "registrylogging.h"
+#include "xdgfolders.h"
 
-#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
@@ -214,22 +214,6 @@ QString loadSourceText(bool isFile, const QString &fileOrText) {
     return decodeRegFile(file.readAll());
 }
 
-QString xdgConfigHome() {
-    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (QDir::isAbsolutePath(configured))
-        return QDir::cleanPath(configured);
-    return QDir::homePath() + QStringLiteral("/.config");
-}
-
-QString firstXdgConfigDir() {
-    const QStringList dirs = qEnvironmentVariable("XDG_CONFIG_DIRS").split(u':', Qt::SkipEmptyParts);
-    for (const QString &dir : dirs) {
-        if (QDir::isAbsolutePath(dir))
-            return QDir::cleanPath(dir);
-    }
-    return QStringLiteral("/etc/xdg");
-}
-
 } // namespace
 
 RegistryStore::RegistryStore(std::function<Sources()> sources)
@@ -251,16 +235,17 @@ RegistryStore RegistryStore::fromText(QString userReg, QString machineReg, Shell
 }
 
 QString RegistryStore::userRegistryFile() {
-    return xdgConfigHome() + QStringLiteral("/OrvexKelPostJob/user.reg");
+    return XdgFolders::fromEnvironment().configHome + QStringLiteral("/OrvexKelPostJob/user.reg");
 }
 
 QString RegistryStore::machineRegistryFile() {
-    return firstXdgConfigDir() + QStringLiteral("/OrvexKelPostJob/machine.reg");
+    return XdgFolders::fromEnvironment().configDirs.first() + QStringLiteral("/OrvexKelPostJob/machine.reg");
 }
 
 ShellFolderDefaults RegistryStore::xdgShellFolders() {
-    return {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), xdgConfigHome(),
-            firstXdgConfigDir()};
+    const XdgFolders xdg = XdgFolders::fromEnvironment();
+    return {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), xdg.configHome,
+            xdg.configDirs.first()};
 }
 
 // Reads one key's snapshot from a .reg text, line by line.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "componentfolders.h"
 #include "httprequest.h"
 
 #include <QString>
@@ -12,10 +13,12 @@ class StatusView;
 // What the host process hands every PostJob object: decided once per process, shared by all objects,
 // and outliving them.
 struct HostContext {
-    QString programFolder;             // without a trailing separator
+    ComponentFolders folders;          // where the log, the debug copies and the INI file are
     const Clock &clock;                // local date and time for log records and debug copies
     StatusView &statusWindow;          // the process's one status window
     HttpRequestFactory requestFactory; // a fresh request object per posting
+    // Set once the process has said that its activity log cannot be written: it says so once a run.
+    mutable bool logWarningGiven = false;
 };
 
 } // namespace Orvex

@@ -2,7 +2,6 @@
 
 #include "appendfile.h"
 #include "automationerror.h"
-#include "boardendpoint.h"
 #include "boardreply.h"
 #include "clock.h"
 #include "debugcopy.h"
@@ -30,10 +29,11 @@ const QString &crLf() {
 
 } // namespace
 
-PostJob::PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode)
+PostJob::PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode, QString endpointUrl)
     : m_host(host)
     , LogFile(std::move(logFile))
-    , DebugMode(debugMode) {}
+    , DebugMode(debugMode)
+    , m_endpointUrl(std::move(endpointUrl)) {}
 
 QString PostJob::Field(const QString &FieldName, const QString &FieldValue) {
     // Built whole, then appended in one step: a failure (out of memory) leaves XmlBody as it was.
@@ -88,17 +88,27 @@ void PostJob::WriteLog(const QString &SubName, const QString &Message, const Orv
     // Nothing may leave: a record that cannot be written is simply missing.
     try {
         const QString record = Orvex::logRecord(m_host.clock.now(), SubName, Message, AnyOther);
-        Orvex::appendToFile(LogFile, record.toUtf8());
+        if (!Orvex::appendToFile(LogFile, record.toUtf8()))
+            warnLogUnwritable();
     } catch (const std::exception &error) {
         qCDebug(lcPosting) << "log record skipped:" << error.what();
     }
+}
+
+void PostJob::warnLogUnwritable() const {
+    // Clients never learn of it, so whoever runs the server must: once, not once per record.
+    if (m_host.logWarningGiven)
+        return;
+    m_host.logWarningGiven = true;
+    qCWarning(lcPosting).noquote() << "cannot write the activity log" << LogFile
+                                   << "- its records are lost; this is said only once";
 }
 
 QString PostJob::PostXml(const QString &Xml) {
     std::unique_ptr<Orvex::HttpRequest> request = m_host.requestFactory ? m_host.requestFactory() : nullptr;
     if (!request)
         throw Orvex::AutomationError::runtime(ErrorNumber::CannotCreateObject);
-    request->open(QStringLiteral("POST"), Orvex::boardEndpointUrl(), false);
+    request->open(QStringLiteral("POST"), m_endpointUrl, false);
     request->send(Xml);
     if (request->readyState() == ReadyStateComplete && request->status() == HttpOk)
         return request->responseText();
@@ -107,7 +117,7 @@ QString PostJob::PostXml(const QString &Xml) {
 
 void PostJob::SaveDebugCopy(const QString &Xml) {
     try {
-        const QString path = Orvex::debugCopyPath(m_host.programFolder, m_host.clock.now());
+        const QString path = Orvex::debugCopyPath(m_host.folders.filesFolder(), m_host.clock.now());
         Orvex::appendToFile(path, Orvex::toWireBytes(Xml) + "\r\n");
     } catch (const std::exception &error) {
         qCDebug(lcPosting) << "debug copy skipped:" << error.what();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boardendpoint.h"
 #include "hostcontext.h"
 #include "postjobinterface.h"
 
@@ -10,8 +11,9 @@ class AutomationError;
 // The component's one public class: collects the fields of a listing and posts it to the board.
 class PostJob final : public Orvex::PostJobInterface {
 public:
-    // What creation decided: the dated log file and the debug setting.
-    PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode);
+    // What creation decided: the dated log file, the debug setting and the board's import endpoint.
+    PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode,
+            QString endpointUrl = Orvex::boardEndpointUrl());
 
     QString Field(const QString &FieldName, const QString &FieldValue) override;
     QString Action(const QString &ActionType) override;
@@ -22,6 +24,7 @@ public:
     const QString &jobCode() const { return JobCode; }
     const QString &logFile() const { return LogFile; }
     bool debugMode() const { return DebugMode; }
+    const QString &endpointUrl() const { return m_endpointUrl; }
 
 private:
     QString PostXml(const QString &Xml);
@@ -30,10 +33,12 @@ private:
     // Steps of Action up to its result; any error it throws takes the failure path.
     QString exchange(const QString &ActionType);
     QString failed(const Orvex::AutomationError &error);
+    void warnLogUnwritable() const;
 
     const Orvex::HostContext &m_host;
     QString XmlBody;
     QString JobCode;
     QString LogFile;
     bool DebugMode = false;
+    QString m_endpointUrl;
 };

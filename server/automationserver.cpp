@@ -3,6 +3,7 @@
 #include "automationconversion.h"
 #include "backgroundhttprequest.h"
 #include "automationerror.h"
+#include "boardendpoint.h"
 #include "buswire.h"
 #include "classfactory.h"
 #include "errortable.h"
@@ -33,12 +34,20 @@ QString fromLatin1(const char *text) {
     return QString::fromLatin1(text);
 }
 
+// The board's address as the deployment sets it, else the built-in endpoint. The request object judges it
+// when a posting opens it, so a bad address fails that posting, not the creation.
+QString importUrl(const QString &iniFile) {
+    const QString configured = FuncLib::GetIniString(iniFile, QStringLiteral("General"),
+                                                     QStringLiteral("ImportUrl"), QString(), false);
+    return configured.isEmpty() ? boardEndpointUrl() : configured;
+}
+
 } // namespace
 
 AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObject *parent)
     : QObject(parent)
     , m_window(host.onScreen ? std::make_unique<frmPostJob>() : nullptr)
-    , m_host{std::move(host.programFolder), host.clock,
+    , m_host{std::move(host.folders), host.clock,
              m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
              backgroundHttpRequestFactory(std::move(host.requestFactory),
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; })}
@@ -89,16 +98,17 @@ bool AutomationServer::start(QString *error) {
 
 QDBusObjectPath AutomationServer::createObject() {
     QString logFile;
-    FuncLib::StampFileName(m_host.programFolder + QStringLiteral("\\OrvexKelPostJobs.log"), logFile,
+    FuncLib::StampFileName(m_host.folders.filesFolder() + QStringLiteral("\\OrvexKelPostJobs.log"), logFile,
                            QStringLiteral("DateOnly"), m_host.clock);
     showStatusWindow();
+    const QString iniFile = m_host.folders.iniFile();
     const QString debugSetting = FuncLib::GetIniString(
-        m_host.programFolder + QStringLiteral("\\OrvexKelPostJob.ini"), QStringLiteral("General"),
-        QStringLiteral("DebugMode"), QStringLiteral("0"), false);
+        iniFile, QStringLiteral("General"), QStringLiteral("DebugMode"), QStringLiteral("0"), false);
     const bool debugMode = textToBoolean(debugSetting);
+    const QString endpointUrl = importUrl(iniFile);
 
-    auto object =
-        std::make_unique<PostJobObject>(*this, std::make_unique<PostJob>(m_host, logFile, debugMode));
+    auto object = std::make_unique<PostJobObject>(
+        *this, std::make_unique<PostJob>(m_host, logFile, debugMode, endpointUrl));
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();

@@ -25,7 +25,7 @@ class AutomationServer final : public QObject {
 public:
     // What the process decides once for every object it will serve.
     struct Host {
-        QString programFolder; // without a trailing separator
+        ComponentFolders folders;
         const Clock &clock;
         HttpRequestFactory requestFactory;
         bool onScreen = true; // false: no one could see a window, so none is made

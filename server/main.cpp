@@ -30,13 +30,10 @@ bool hasDisplay() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-// The folder of the executable. ORVEX_PROGRAM_FOLDER replaces it for tests only: their server runs from
-// the build tree but must keep its log and INI file in a temporary folder.
+// The folder of the executable, without a trailing separator.
 QString programFolder() {
-    QString folder = qEnvironmentVariable("ORVEX_PROGRAM_FOLDER");
-    if (folder.isEmpty())
-        folder = QCoreApplication::applicationDirPath();
-    while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(u'\\')))
+    QString folder = QCoreApplication::applicationDirPath();
+    while (folder.size() > 1 && folder.endsWith(u'/'))
         folder.chop(1);
     return folder;
 }
@@ -80,7 +77,8 @@ int serveOnBus(bool onScreen) {
     }
 
     Orvex::AutomationServer server(
-        {programFolder(), Orvex::systemClock(), Orvex::curlHttpRequestFactory(), onScreen}, bus);
+        {Orvex::ComponentFolders(programFolder()), Orvex::systemClock(), Orvex::curlHttpRequestFactory(), onScreen},
+        bus);
     QString error;
     if (!server.start(&error)) {
         qCCritical(lcServer).noquote() << error;

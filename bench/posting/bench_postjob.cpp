@@ -66,7 +66,7 @@ int main(int argc, char *argv[]) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
     frmPostJob window;
-    const Orvex::HostContext host{folder.path(), Orvex::systemClock(), window,
+    const Orvex::HostContext host{Orvex::ComponentFolders(folder.path()), Orvex::systemClock(), window,
                                   Orvex::curlHttpRequestFactory()};
     PostJob job(host, folder.path() + QStringLiteral("\\OrvexKelPostJobs bench.log"), false);
 

@@ -3,6 +3,7 @@
 // both from this build tree. Prints medians and the ratio.
 
 #include "benchharness.h"
+#include "serverfixture.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -91,13 +92,13 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    // Both start without a display, the server with its program folder in the temporary folder.
+    // Both start without a display, the server from a copy in a temporary program folder.
     qDBusRegisterMetaType<QMap<QString, QString>>();
     QDBusMessage environment = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("UpdateActivationEnvironment"));
     environment << QVariant::fromValue(
-        QMap<QString, QString>{{QStringLiteral("ORVEX_PROGRAM_FOLDER"), programFolder.path()},
+        QMap<QString, QString>{{QStringLiteral("ORVEX_TEST_SERVER"), placeServerIn(programFolder.path())},
                                {QStringLiteral("DISPLAY"), QString()},
                                {QStringLiteral("WAYLAND_DISPLAY"), QString()}});
     bus.call(environment);

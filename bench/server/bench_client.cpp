@@ -6,6 +6,7 @@
 #include "boardprocess.h"
 #include "postingdocument.h"
 #include "remotepostjob.h"
+#include "serverfixture.h"
 #include "wireencoding.h"
 
 #include <QCoreApplication>
@@ -59,15 +60,19 @@ private:
     QProcess m_daemon;
 };
 
-// The bus, not this process, starts the server: hand it the board and a scratch program folder.
+// The bus, not this process, starts the server: hand it the board, and a copy of it in a scratch program
+// folder to start, where its files go.
 bool setActivationEnvironment(const QDBusConnection &bus, const QString &proxyUrl,
                               const QString &programFolder) {
+    const QString server = placeServerIn(programFolder);
+    if (server.isEmpty())
+        return false;
     using Environment = QMap<QString, QString>;
     qDBusRegisterMetaType<Environment>();
     const Environment environment{
         {QStringLiteral("http_proxy"), proxyUrl},
         {QStringLiteral("no_proxy"), QString()},
-        {QStringLiteral("ORVEX_PROGRAM_FOLDER"), programFolder},
+        {QStringLiteral("ORVEX_TEST_SERVER"), server},
         // The server's tracing would be measured along with its work.
         {QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("orvex.*.debug=false")}};
     QDBusMessage call = QDBusMessage::createMethodCall(

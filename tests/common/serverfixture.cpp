@@ -8,27 +8,22 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
-ServerFixture::ServerFixture() = default;
+namespace {
 
-bool ServerFixture::prepare(const QString &proxyUrl, QString *error) {
+bool writeFile(const QString &path, const QByteArray &content) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+bool updateActivationEnvironment(const QMap<QString, QString> &environment, QString *error) {
     qDBusRegisterMetaType<QMap<QString, QString>>();
-    if (!m_folder.isValid()) {
-        if (error)
-            *error = m_folder.errorString();
-        return false;
-    }
-    // The bus, not the test, starts the server, so it inherits the bus's activation environment. A closed
-    // loopback port when no board is wanted, so a posting fails at once instead of resolving names.
-    const QString proxy = proxyUrl.isEmpty() ? QStringLiteral("http://127.0.0.1:9") : proxyUrl;
-    const QMap<QString, QString> environment{
-        {QStringLiteral("ORVEX_PROGRAM_FOLDER"), m_folder.path()},
-        {QStringLiteral("http_proxy"), proxy},
-        {QStringLiteral("no_proxy"), QString()},
-    };
     QDBusMessage message = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("UpdateActivationEnvironment"));
@@ -41,14 +36,81 @@ bool ServerFixture::prepare(const QString &proxyUrl, QString *error) {
     return false;
 }
 
+} // namespace
+
+QString placeServerIn(const QString &folder) {
+    const QString server = QDir(folder).filePath(QStringLiteral("OrvexKelPostJob"));
+    if (!QDir().mkpath(folder))
+        return QString();
+    QFile::remove(server);
+    const QByteArray source = QFile::encodeName(QStringLiteral(ORVEX_SERVER_EXECUTABLE));
+    if (::link(source.constData(), QFile::encodeName(server).constData()) == 0 ||
+        QFile::copy(QStringLiteral(ORVEX_SERVER_EXECUTABLE), server))
+        return server;
+    return QString();
+}
+
+ServerFixture::ServerFixture() = default;
+
+bool ServerFixture::prepare(const QString &proxyUrl, QString *error) {
+    const auto fail = [error](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (!m_folder.isValid())
+        return fail(m_folder.errorString());
+    const QString server = placeServerIn(programFolder());
+    if (server.isEmpty())
+        return fail(QStringLiteral("cannot place the server in ") + programFolder());
+    // The bus, not the test, starts the server, so it inherits the bus's activation environment. A closed
+    // loopback port when no board is wanted, so a posting fails at once instead of resolving names.
+    const QString proxy = proxyUrl.isEmpty() ? QStringLiteral("http://127.0.0.1:9") : proxyUrl;
+    const QMap<QString, QString> environment{
+        {QStringLiteral("ORVEX_TEST_SERVER"), server},
+        {QStringLiteral("XDG_STATE_HOME"), m_folder.filePath(QStringLiteral("state"))},
+        {QStringLiteral("XDG_CONFIG_HOME"), m_folder.filePath(QStringLiteral("config"))},
+        {QStringLiteral("http_proxy"), proxy},
+        {QStringLiteral("no_proxy"), QString()},
+    };
+    return updateActivationEnvironment(environment, error);
+}
+
+bool ServerFixture::setActivationVariable(const QString &name, const QString &value, QString *error) {
+    return updateActivationEnvironment({{name, value}}, error);
+}
+
+bool ServerFixture::startWithoutProgramFolder(QString *error) {
+    const QDBusReply<void> started =
+        QDBusConnection::sessionBus().interface()->startService(QLatin1StringView(ServiceName));
+    if (!started.isValid()) {
+        if (error)
+            *error = started.error().message();
+        return false;
+    }
+    return QDir(programFolder()).removeRecursively();
+}
+
+QString ServerFixture::userFilesFolder() const {
+    return m_folder.filePath(QStringLiteral("state/OrvexKelPostJob"));
+}
+
+QString ServerFixture::filesFolder() const {
+    return QFileInfo::exists(programFolder()) ? programFolder() : userFilesFolder();
+}
+
 bool ServerFixture::writeIni(const QByteArray &content) const {
-    QFile file(m_folder.filePath(QStringLiteral("OrvexKelPostJob.ini")));
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+    return writeFile(QDir(programFolder()).filePath(QStringLiteral("OrvexKelPostJob.ini")), content);
+}
+
+bool ServerFixture::writeUserIni(const QByteArray &content) const {
+    return writeFile(m_folder.filePath(QStringLiteral("config/OrvexKelPostJob/OrvexKelPostJob.ini")),
+                     content);
 }
 
 QStringList ServerFixture::logRecords() const {
     QStringList records;
-    const QDir folder(m_folder.path());
+    const QDir folder(filesFolder());
     for (const QString &name : folder.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
         QFile file(folder.filePath(name));
         if (!file.open(QIODevice::ReadOnly))
@@ -62,12 +124,12 @@ QStringList ServerFixture::logRecords() const {
 }
 
 QStringList ServerFixture::debugCopies() const {
-    return QDir(m_folder.path()).entryList({QStringLiteral("*.xml")}, QDir::Files);
+    return QDir(filesFolder()).entryList({QStringLiteral("*.xml")}, QDir::Files);
 }
 
 QByteArray ServerFixture::logText() const {
     QByteArray text;
-    const QDir folder(m_folder.path());
+    const QDir folder(filesFolder());
     for (const QString &name : folder.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
         QFile file(folder.filePath(name));
         if (file.open(QIODevice::ReadOnly))

@@ -29,7 +29,7 @@ int main(int argc, char *argv[]) {
     const int count = arguments.at(3).toInt();
 
     NoStatus status;
-    const Orvex::HostContext host{QString(), Orvex::systemClock(), status, {}};
+    const Orvex::HostContext host{Orvex::ComponentFolders(QString()), Orvex::systemClock(), status, {}};
     PostJob job(host, arguments.at(1), false);
     // Long, multi-line records: a torn or interleaved write cannot hide.
     const QString payload(700, u'x');

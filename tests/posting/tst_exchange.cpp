@@ -1,6 +1,7 @@
 // Postings through the real request object to the reference board over loopback, as in production:
-// the constant endpoint URL reaches the board through http_proxy.
+// the constant endpoint URL reaches the board through http_proxy, an address given at creation directly.
 
+#include "boardendpoint.h"
 #include "boardprocess.h"
 #include "clock.h"
 #include "connectproxy.h"
@@ -48,25 +49,6 @@ QString responseRecord(const QString &reply) {
     return RecordTime + u",\"Server Response\",\""_s + reply + u"\",\"\r\n\"\r\n"_s;
 }
 
-// Opens the given URL in place of the constant endpoint, so a posting meets an https board of the test's.
-class RetargetedRequest final : public Orvex::HttpRequest {
-public:
-    RetargetedRequest(QString url, std::unique_ptr<Orvex::HttpRequest> request)
-        : m_url(std::move(url))
-        , m_request(std::move(request)) {}
-    void open(const QString &method, const QString &, bool async) override {
-        m_request->open(method, m_url, async);
-    }
-    void send(const QString &body) override { m_request->send(body); }
-    int readyState() const override { return m_request->readyState(); }
-    int status() const override { return m_request->status(); }
-    QString responseText() const override { return m_request->responseText(); }
-
-private:
-    QString m_url;
-    std::unique_ptr<Orvex::HttpRequest> m_request;
-};
-
 } // namespace
 
 class TestExchange : public QObject {
@@ -83,9 +65,13 @@ private Q_SLOTS:
     void secureBoard_data();
     void secureBoard();
     void textReachesTheBoardAsGiven();
+    void importUrl_data();
+    void importUrl();
 
 private:
-    PostJob makeJob() { return PostJob(*m_host, m_folder->path() + u"\\"_s + LogName, true); }
+    PostJob makeJob(const QString &endpointUrl = Orvex::boardEndpointUrl()) {
+        return PostJob(*m_host, m_folder->path() + u"\\"_s + LogName, true, endpointUrl);
+    }
     QByteArray fileBytes(const QString &name) const;
     QStringList debugCopies() const;
     void clearFiles();
@@ -113,8 +99,8 @@ void TestExchange::init() {
     // The board's drip stays silent for minutes; a short stall limit keeps that row quick.
     Orvex::HttpLimits limits;
     limits.stallTime = 2s;
-    m_host.emplace(
-        Orvex::HostContext{m_folder->path(), m_clock, *m_window, Orvex::curlHttpRequestFactory(limits)});
+    m_host.emplace(Orvex::HostContext{Orvex::ComponentFolders(m_folder->path()), m_clock, *m_window,
+                                      Orvex::curlHttpRequestFactory(limits)});
 }
 
 void TestExchange::cleanup() {
@@ -303,12 +289,7 @@ void TestExchange::secureBoard() {
         QVERIFY(proxy.start());
     const ScopedEnvironment environment{{"CURL_CA_BUNDLE", QFile::encodeName(certificates.authorityFile())},
                                         {"https_proxy", tunnelled ? proxy.url().toLatin1() : QByteArray()}};
-    const QString url = secureBoard.endpointUrl(u"localhost"_s);
-    m_host->requestFactory = [url] {
-        return std::make_unique<RetargetedRequest>(url, Orvex::makeCurlHttpRequest());
-    };
-
-    PostJob job = makeJob();
+    PostJob job = makeJob(secureBoard.endpointUrl(u"localhost"_s));
     job.Field(u"JobCode"_s, u"J-1001"_s);
     QCOMPARE(job.Action(u"Add"_s), result);
     const QString log = QString::fromUtf8(fileBytes(LogName));
@@ -353,6 +334,45 @@ void TestExchange::textReachesTheBoardAsGiven() {
     // The job code is held and logged unescaped; the log is UTF-8.
     QCOMPARE(m_window->statusText(), u"Posting A&B\r\nPosted A&B"_s);
     QVERIFY(fileBytes(LogName).startsWith(actionRecord(u"Add"_s, u"A&B"_s).toUtf8()));
+}
+
+void TestExchange::importUrl_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<qint32>("number"); // of the Error record; 0 when the posting goes through
+
+    QTest::newRow("the board's own address") << u"board"_s << u"S1"_s << 0;
+    QTest::newRow("scheme neither http nor https")
+        << u"ftp://127.0.0.1/cgi-bin/importJobs_xml.cgi"_s << u"F"_s << Orvex::ErrorNumber::UnsupportedScheme;
+    QTest::newRow("no host") << u"http:///cgi-bin/importJobs_xml.cgi"_s << u"F"_s
+                             << Orvex::ErrorNumber::InvalidUrl;
+    QTest::newRow("not a URL") << u"board at port 80"_s << u"F"_s << Orvex::ErrorNumber::InvalidUrl;
+}
+
+void TestExchange::importUrl() {
+    QFETCH(QString, url);
+    QFETCH(QString, result);
+    QFETCH(qint32, number);
+    // Straight to the board: no proxy could stand in for the address.
+    m_proxy.reset();
+    if (url == u"board"_s)
+        url = m_board->endpointUrl();
+
+    PostJob job = makeJob(url);
+    job.Field(u"JobCode"_s, u"J-1001"_s);
+    QCOMPARE(job.Action(u"Add"_s), result);
+    const QString log = QString::fromUtf8(fileBytes(LogName));
+    if (number == 0) {
+        QCOMPARE(log, actionRecord(u"Add"_s, u"J-1001"_s) + responseRecord(u"success=1&jobid=1"_s));
+        return;
+    }
+    // The Error record names the address and the error.
+    const QString errorRecord = log.mid(actionRecord(u"Add"_s, u"J-1001"_s).size());
+    QVERIFY2(errorRecord.startsWith(RecordTime + u",\"Error\",\""_s), qPrintable(log));
+    QVERIFY2(errorRecord.contains(url), qPrintable(log));
+    QVERIFY2(errorRecord.endsWith(u"\",\""_s + QString::number(number) + u"\r\n\"\r\n"_s), qPrintable(log));
+    QVERIFY(m_board->postings().isEmpty());
+    QVERIFY(debugCopies().isEmpty());
 }
 
 QTEST_MAIN(TestExchange)

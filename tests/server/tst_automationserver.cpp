@@ -1,4 +1,5 @@
 #include "boardprocess.h"
+#include "errortable.h"
 #include "listingfields.h"
 #include "serverfixture.h"
 
@@ -7,6 +8,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -81,6 +83,9 @@ private Q_SLOTS:
     void earlierInterfaceBehavesIdentically();
     void readsDebugModeAtCreation_data();
     void readsDebugModeAtCreation();
+    void readsImportUrlAtCreation_data();
+    void readsImportUrlAtCreation();
+    void keepsFilesInUserFoldersWithoutProgramFolder();
     void servesCallsDuringBlockingActionInArrivalOrder();
     void endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded_data();
     void endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded();
@@ -402,28 +407,36 @@ void TestAutomationServer::earlierInterfaceBehavesIdentically() {
 
 void TestAutomationServer::readsDebugModeAtCreation_data() {
     QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QByteArray>("userIni"); // in $XDG_CONFIG_HOME/OrvexKelPostJob
     QTest::addColumn<bool>("created");
     QTest::addColumn<bool>("debugCopy");
 
-    QTest::newRow("no file is off") << QByteArray() << true << false;
-    QTest::newRow("1 is on") << QByteArray("[General]\nDebugMode=1\n") << true << true;
-    QTest::newRow("-1 is on") << QByteArray("[General]\nDebugMode=-1\n") << true << true;
-    QTest::newRow("True is on") << QByteArray("[General]\nDebugMode=True\n") << true << true;
-    QTest::newRow("true is on") << QByteArray("[General]\nDebugMode=true\n") << true << true;
-    QTest::newRow("0 is off") << QByteArray("[General]\nDebugMode=0\n") << true << false;
-    QTest::newRow("False is off") << QByteArray("[General]\nDebugMode=False\n") << true << false;
-    QTest::newRow("empty fails creation") << QByteArray("[General]\nDebugMode=\n") << false << false;
-    QTest::newRow("yes fails creation") << QByteArray("[General]\nDebugMode=yes\n") << false << false;
+    const QByteArray none;
+    const QByteArray on("[General]\nDebugMode=1\n");
+    QTest::newRow("no file is off") << none << none << true << false;
+    QTest::newRow("1 is on") << on << none << true << true;
+    QTest::newRow("-1 is on") << QByteArray("[General]\nDebugMode=-1\n") << none << true << true;
+    QTest::newRow("True is on") << QByteArray("[General]\nDebugMode=True\n") << none << true << true;
+    QTest::newRow("true is on") << QByteArray("[General]\nDebugMode=true\n") << none << true << true;
+    QTest::newRow("0 is off") << QByteArray("[General]\nDebugMode=0\n") << none << true << false;
+    QTest::newRow("False is off") << QByteArray("[General]\nDebugMode=False\n") << none << true << false;
+    QTest::newRow("empty fails creation") << QByteArray("[General]\nDebugMode=\n") << none << false << false;
+    QTest::newRow("yes fails creation") << QByteArray("[General]\nDebugMode=yes\n") << none << false << false;
+    QTest::newRow("the user's file without one beside the program") << none << on << true << true;
+    QTest::newRow("the file beside the program wins") << QByteArray("[General]\n") << on << true << false;
 }
 
 void TestAutomationServer::readsDebugModeAtCreation() {
     QFETCH(QByteArray, ini);
+    QFETCH(QByteArray, userIni);
     QFETCH(bool, created);
     QFETCH(bool, debugCopy);
 
     startBoardAndServer();
     if (!ini.isNull())
         QVERIFY(m_server->writeIni(ini));
+    if (!userIni.isNull())
+        QVERIFY(m_server->writeUserIni(userIni));
 
     QDBusMessage error;
     const QString path = ServerFixture::createInstance(&error);
@@ -441,6 +454,70 @@ void TestAutomationServer::readsDebugModeAtCreation() {
         ServerFixture::call(path, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
     QCOMPARE(action.arguments().value(0).toString(), QStringLiteral("S1"));
     QCOMPARE(m_server->debugCopies().size(), debugCopy ? 1 : 0);
+}
+
+void TestAutomationServer::readsImportUrlAtCreation_data() {
+    QTest::addColumn<QString>("importUrl"); // "board" for the board's own address
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("error"); // the number of the Error record, if any
+
+    // Only the board's own address reaches it: the built-in endpoint goes to a closed proxy port.
+    QTest::newRow("the board's address") << QStringLiteral("board") << QStringLiteral("S1") << QString();
+    QTest::newRow("scheme neither http nor https")
+        << QStringLiteral("ftp://127.0.0.1/cgi-bin/importJobs_xml.cgi") << QStringLiteral("F")
+        << QString::number(Orvex::ErrorNumber::UnsupportedScheme);
+    QTest::newRow("not a URL") << QStringLiteral("http://") << QStringLiteral("F")
+                               << QString::number(Orvex::ErrorNumber::InvalidUrl);
+    QTest::newRow("empty keeps the built-in endpoint")
+        << QString() << QStringLiteral("F") << QString::number(Orvex::ErrorNumber::CannotConnect);
+}
+
+void TestAutomationServer::readsImportUrlAtCreation() {
+    QFETCH(QString, importUrl);
+    QFETCH(QString, result);
+    QFETCH(QString, error);
+
+    m_board = std::make_unique<BoardProcess>();
+    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.1")));
+    if (importUrl == u"board")
+        importUrl = m_board->endpointUrl();
+    QVERIFY(m_server->writeUserIni("[General]\nImportUrl=" + importUrl.toUtf8() + "\n"));
+    QVERIFY(createObject());
+    const QDBusMessage action =
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+    QCOMPARE(action.arguments().value(0).toString(), result);
+
+    const QStringList records = m_server->logRecords();
+    QVERIFY(!records.isEmpty());
+    if (error.isEmpty()) {
+        QCOMPARE(m_board->postings().size(), 1);
+        return;
+    }
+    // "Error", the description naming the address, then the number on a line of its own.
+    QCOMPARE(records.last(), QStringLiteral("\""));
+    QCOMPARE(records.at(records.size() - 2).section(u',', -1), u'"' + error);
+    if (!importUrl.isEmpty())
+        QVERIFY2(records.at(records.size() - 2).contains(importUrl), qPrintable(records.join(u'\n')));
+    QVERIFY(m_board->postings().isEmpty());
+}
+
+void TestAutomationServer::keepsFilesInUserFoldersWithoutProgramFolder() {
+    startBoardAndServer();
+    QVERIFY(m_server->writeUserIni("[General]\nDebugMode=1\n"));
+    QString error;
+    QVERIFY2(m_server->startWithoutProgramFolder(&error), qPrintable(error));
+    QVERIFY(createObject());
+    const QDBusMessage action =
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+    QCOMPARE(action.arguments().value(0).toString(), QStringLiteral("S1"));
+
+    QCOMPARE(m_server->filesFolder(), m_server->userFilesFolder());
+    QCOMPARE(QFileInfo(m_server->userFilesFolder()).permissions(), QFile::ReadOwner | QFile::WriteOwner |
+                                                                       QFile::ExeOwner | QFile::ReadUser |
+                                                                       QFile::WriteUser | QFile::ExeUser);
+    QCOMPARE(withoutTimeStamp(m_server->logRecords().first()), QStringLiteral("\"Add\",\"\",\"\""));
+    QCOMPARE(m_server->debugCopies().size(), 1);
 }
 
 void TestAutomationServer::servesCallsDuringBlockingActionInArrivalOrder() {
