@@ -2,6 +2,7 @@
 
 #include "activitylog.h"
 #include "activitylogfile.h"
+#include "componentfolders.h"
 #include "files.h"
 #include "identity.h"
 #include "postingdocument.h"
@@ -228,7 +229,7 @@ QString registeredLogFile(const QDate &day, QString *error) {
                      .arg(searched.join(QStringLiteral(", ")));
         return QString();
     }
-    return Files::nativePath(activityLogFile(activityLogFolder(serverFolder), day));
+    return Files::nativePath(activityLogFile(ComponentFolders(serverFolder).filesFolder(), day));
 }
 
 } // namespace

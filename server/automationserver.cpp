@@ -1,8 +1,9 @@
 #include "automationserver.h"
 
+#include "activitylogfile.h"
 #include "automationconversion.h"
-#include "backgroundhttprequest.h"
 #include "automationerror.h"
+#include "backgroundhttprequest.h"
 #include "boardendpoint.h"
 #include "buswire.h"
 #include "classfactory.h"
@@ -98,7 +99,7 @@ bool AutomationServer::start(QString *error) {
 
 QDBusObjectPath AutomationServer::createObject() {
     QString logFile;
-    FuncLib::StampFileName(m_host.folders.filesFolder() + QStringLiteral("\\OrvexKelPostJobs.log"), logFile,
+    FuncLib::StampFileName(m_host.folders.filesFolder() + QString::fromUtf16(ActivityLogName), logFile,
                            QStringLiteral("DateOnly"), m_host.clock);
     showStatusWindow();
     const QString iniFile = m_host.folders.iniFile();
