@@ -80,12 +80,6 @@ bool setActivationEnvironment(const QDBusConnection &bus, const QString &proxyUr
     return reply.isValid();
 }
 
-// Times the two alternately against each other.
-template<typename Measured, typename Baseline>
-std::pair<double, double> alternate(Measured &&measured, Baseline &&baseline) {
-    return Orvex::Bench::alternateMedians(measured, baseline, Runs);
-}
-
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -125,29 +119,6 @@ int main(int argc, char *argv[]) {
             Orvex::Bench::printMedian("client library over the bus, 20 fields + Action", busSeconds);
             Orvex::Bench::printMedian("raw libcurl POST, same bytes", rawPostSeconds);
             Orvex::Bench::printRatio("bus listing / raw POST", busSeconds, rawPostSeconds, 1.5);
-
-            // Where the time goes: the pipelined fields, one field alone (one round trip), and Action.
-            const auto [fieldsSeconds, oneFieldSeconds] = alternate(
-                [&] {
-                    for (const auto &[name, value] : fields)
-                        job.Field(name, value);
-                    job.flush();
-                },
-                [&] {
-                    job.Field(QStringLiteral("JobCode"), QStringLiteral("J-1001"));
-                    job.flush();
-                });
-            // Each timed Action posts the one field its untimed partner gave it; the warm-up call posts
-            // what the field timings above left in the listing.
-            const auto [actionSeconds, ignored] =
-                alternate([&] { job.Action(QStringLiteral("Add")); },
-                          [&] {
-                              job.Field(QStringLiteral("JobCode"), QStringLiteral("J-1001"));
-                              job.flush();
-                          });
-            Orvex::Bench::printMedian("  20 pipelined Fields", fieldsSeconds);
-            Orvex::Bench::printMedian("  one Field (a round trip)", oneFieldSeconds);
-            Orvex::Bench::printMedian("  Action (one field)", actionSeconds);
         } catch (const Orvex::AutomationError &error) {
             std::fprintf(stderr, "%s\n", error.what());
             return 1;
