@@ -65,6 +65,7 @@ const char PostDescription[] =
     "  [{\"action\": \"Add\", \"fields\": [[\"JobCode\", \"J1\"], [\"Title\", \"R&D\"]]},\n"
     "   {\"action\": \"Add\", \"fields\": [{\"name\": \"JobCode\", \"value\": \"J2\"}]}]\n"
     "Names and values are texts. An object keyed by field name is refused: it loses the order.\n"
+    "A text holding U+0000 is refused: the bus cannot carry it.\n"
     "All listings are posted on one object; posting stops at the first error.\n"
     "An interrupt (Ctrl-C) stops after the listing in progress and releases the object;\n"
     "a second one quits at once.\n"

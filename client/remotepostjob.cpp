@@ -32,6 +32,18 @@ constexpr int MaxSends = 5;
 // about a minute and a half (connect 60 s, stall 30 s).
 constexpr int ServerLeaveTimeoutMs = 120'000;
 
+// D-Bus strings end at U+0000, and QtDBus would cut such a text short without a word.
+void refuseUncarriable(const QString &text, const QString &what) {
+    if (text.contains(QChar(u'\0'))) {
+        throw AutomationError(ErrorNumber::InvalidProcedureCall, QString::fromUtf16(ComponentSource),
+                              QStringLiteral("%1 holds U+0000, which the bus cannot carry").arg(what));
+    }
+}
+
+QString visible(QString text) {
+    return text.replace(QChar(u'\0'), QLatin1StringView("\\0"));
+}
+
 // Waits until the process with the unique bus name has left the bus; true when it has.
 bool waitUntilGone(const QDBusConnection &bus, const QString &uniqueName) {
     // Errors from the bus itself name no server process.
@@ -165,6 +177,8 @@ QDBusMessage RemotePostJob::deliver(const std::function<QDBusPendingCall()> &sen
 
 QString RemotePostJob::Field(const QString &FieldName, const QString &FieldValue) {
     ensureNotReleased();
+    refuseUncarriable(FieldName, QStringLiteral("FieldName \"%1\"").arg(visible(FieldName)));
+    refuseUncarriable(FieldValue, QStringLiteral("FieldValue of field \"%1\"").arg(FieldName));
     m_fields.append({FieldName, FieldValue});
     return QString();
 }
@@ -172,12 +186,17 @@ QString RemotePostJob::Field(const QString &FieldName, const QString &FieldValue
 QString RemotePostJob::Action(const QString &ActionType) {
     ensureNotReleased();
     const ListingFields fields = std::exchange(m_fields, {});
+    refuseUncarriable(ActionType, QStringLiteral("ActionType \"%1\"").arg(visible(ActionType)));
     const QDBusMessage reply = deliver([&] { return m_listing->Post(ActionType, fields); });
     return reply.arguments().value(0).toString();
 }
 
 void RemotePostJob::WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) {
     ensureNotReleased();
+    refuseUncarriable(SubName, QStringLiteral("SubName"));
+    refuseUncarriable(Message, QStringLiteral("Message"));
+    if (AnyOther.kind() == Variant::Kind::Text)
+        refuseUncarriable(AnyOther.get<QString>(), QStringLiteral("AnyOther"));
     const QDBusVariant anyOther = BusWire::toBus(AnyOther);
     deliver([&] { return m_object->WriteLog(SubName, Message, anyOther); });
 }

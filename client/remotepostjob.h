@@ -26,7 +26,8 @@ namespace Orvex {
 // The listing is kept here: Field only appends to it, and Action sends the whole listing in one call.
 // A call that certainly never reached the server (it ended first, or was gone) is sent again on a new
 // object in a new server. A call whose server was lost while holding it may have run: it is not sent
-// again and fails with ErrorNumber::OutcomeUnknown.
+// again and fails with ErrorNumber::OutcomeUnknown. Texts holding U+0000, which the bus cannot carry,
+// are refused with ErrorNumber::InvalidProcedureCall before anything is sent.
 class RemotePostJob final : public PostJobInterface {
 public:
     // Creates by ProgID, which is the server's bus name.
@@ -43,6 +44,7 @@ public:
     static QString progIdForClassId(const QUuid &classId);
 
     // Appends the field to the listing kept here and returns the empty text; nothing goes on the bus.
+    // A refused field is not appended.
     QString Field(const QString &FieldName, const QString &FieldValue) override;
     // Posts the listing in one call; afterwards the listing is empty, whatever the outcome.
     QString Action(const QString &ActionType) override;

@@ -219,6 +219,11 @@ void TestPostJobTool::refusesBadInput_data() {
     QTest::newRow("fields as an object")
         << QStringList{post, file, fileMarker} << QByteArray(R"([{"action": "Add", "fields": {"A": "1"}}])")
         << QStringLiteral("order");
+    QTest::newRow("NUL in a value, which the bus would cut short")
+        << QStringList{post, file, fileMarker}
+        << QByteArray(R"([{"action": "Add", "fields": [["JobCode", "J1"]]},
+                          {"action": "Add", "fields": [["JobCode", "J2"], ["Title", "R&D\u0000 lead"]]}])")
+        << QStringLiteral("listing 2: field 2: the value of \"Title\" holds U+0000");
     QTest::newRow("missing file") << QStringList{post, file, QStringLiteral("/nonexistent/listings.json")}
                                   << QByteArray() << QStringLiteral("cannot read");
     QTest::newRow("log without SubName")

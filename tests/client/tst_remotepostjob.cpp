@@ -43,6 +43,8 @@ private Q_SLOTS:
     void callsAfterReleaseFailWithoutTouchingTheBus();
     void objectMovesToANewServerAfterItsOwnEnded();
     void endedListingIsSentAgainOnANewServer();
+    void refusesTextsTheBusCannotCarry_data();
+    void refusesTextsTheBusCannotCarry();
     void writeLogCarriesAnyOther_data();
     void writeLogCarriesAnyOther();
 
@@ -225,6 +227,57 @@ void TestRemotePostJob::endedListingIsSentAgainOnANewServer() {
     for (const QJsonObject &posting : m_board->postings())
         jobCodes.append(BoardProcess::fieldsOf(posting).constFirst().second);
     QCOMPARE(jobCodes, (QStringList{QStringLiteral("SLOW"), QStringLiteral("J2")}));
+}
+
+void TestRemotePostJob::refusesTextsTheBusCannotCarry_data() {
+    QTest::addColumn<QString>("member");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("named");
+
+    const QString nul = QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b");
+    QTest::newRow("field name") << QStringLiteral("FieldName") << nul
+                                << QStringLiteral("FieldName \"a\\0b\"");
+    QTest::newRow("field value") << QStringLiteral("FieldValue") << nul
+                                 << QStringLiteral("FieldValue of field \"Title\"");
+    QTest::newRow("NUL alone") << QStringLiteral("FieldValue") << QString(QChar(u'\0'))
+                               << QStringLiteral("FieldValue of field \"Title\"");
+    QTest::newRow("action word") << QStringLiteral("ActionType") << nul
+                                 << QStringLiteral("ActionType \"a\\0b\"");
+    QTest::newRow("log sub name") << QStringLiteral("SubName") << nul << QStringLiteral("SubName");
+    QTest::newRow("log message") << QStringLiteral("Message") << nul << QStringLiteral("Message");
+    QTest::newRow("log text value") << QStringLiteral("AnyOther") << nul << QStringLiteral("AnyOther");
+}
+
+void TestRemotePostJob::refusesTextsTheBusCannotCarry() {
+    QFETCH(QString, member);
+    QFETCH(QString, argument);
+    QFETCH(QString, named);
+
+    {
+        RemotePostJob job;
+        try {
+            if (member == QLatin1StringView("FieldName"))
+                job.Field(argument, QStringLiteral("v"));
+            else if (member == QLatin1StringView("FieldValue"))
+                job.Field(QStringLiteral("Title"), argument);
+            else if (member == QLatin1StringView("ActionType"))
+                job.Action(argument);
+            else if (member == QLatin1StringView("SubName"))
+                job.WriteLog(argument);
+            else if (member == QLatin1StringView("Message"))
+                job.WriteLog(QStringLiteral("Sub"), argument);
+            else
+                job.WriteLog(QStringLiteral("Sub"), QStringLiteral("Msg"), Variant(argument));
+            QFAIL("a text holding U+0000 was taken");
+        } catch (const AutomationError &error) {
+            QCOMPARE(error.number(), Orvex::ErrorNumber::InvalidProcedureCall);
+            QVERIFY2(error.description().startsWith(named + QStringLiteral(" holds U+0000")),
+                     qPrintable(error.description()));
+        }
+    }
+    QVERIFY(ServerFixture::waitUntilGone());
+    QVERIFY(m_board->postings().isEmpty());
+    QCOMPARE(m_server->logText(), QByteArray());
 }
 
 void TestRemotePostJob::writeLogCarriesAnyOther_data() {
