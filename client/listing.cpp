@@ -13,6 +13,13 @@ const QString FieldsKey = QStringLiteral("fields");
 const QString NameKey = QStringLiteral("name");
 const QString ValueKey = QStringLiteral("value");
 
+// D-Bus strings end at U+0000: such a text would reach the board cut short.
+bool busCannotCarry(const QString &text) {
+    return text.contains(QChar(u'\0'));
+}
+
+const QString UncarriableNote = QStringLiteral("holds U+0000, which the bus cannot carry");
+
 // Where a parse error lies, as an editor shows it (1-based line and column).
 QString lineAndColumn(const QByteArray &json, qsizetype offset) {
     const QByteArray before = json.left(offset);
@@ -46,6 +53,14 @@ bool readField(const QJsonValue &value, std::pair<QString, QString> *field, QStr
         *error = QStringLiteral("the field name is empty");
         return false;
     }
+    if (busCannotCarry(field->first)) {
+        *error = QStringLiteral("the field name %1").arg(UncarriableNote);
+        return false;
+    }
+    if (busCannotCarry(field->second)) {
+        *error = QStringLiteral("the value of \"%1\" %2").arg(field->first, UncarriableNote);
+        return false;
+    }
     return true;
 }
 
@@ -68,6 +83,10 @@ bool readListing(const QJsonValue &value, Listing *listing, QString *error) {
         return false;
     }
     listing->action = action.toString();
+    if (busCannotCarry(listing->action)) {
+        *error = QStringLiteral("\"action\" %1").arg(UncarriableNote);
+        return false;
+    }
 
     const QJsonValue fields = object.value(FieldsKey);
     if (fields.isObject()) {

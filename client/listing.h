@@ -21,7 +21,8 @@ struct Listing {
 bool parseFieldArgument(const QString &argument, std::pair<QString, QString> *field);
 
 // Reads a listings file: a JSON array of {"action": text, "fields": [...]}, each field either a
-// [name, value] pair or {"name": .., "value": ..}. On failure returns an empty list and sets error.
+// [name, value] pair or {"name": .., "value": ..}; no text may hold U+0000. On failure returns an empty
+// list and sets error.
 QList<Listing> parseListings(const QByteArray &json, QString *error);
 
 } // namespace Orvex

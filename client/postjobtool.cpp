@@ -47,14 +47,15 @@ QString globalHelp(const QString &program) {
                "  -h, --help  Displays help.\n"
                "  --version   Displays the version.\n"
                "\n"
-               "Exit status: 0 when every listing got \"S\", 1 when a listing got \"F\" or the server\n"
-               "could not be reached, 2 for bad input. \"history\" gives 1 when it cannot read the log.\n")
+               "Exit status: 0 when every listing got \"S\", 1 when a listing got \"F\" or \"unknown\" or\n"
+               "the server could not be reached, 2 for bad input. \"history\" gives 1 when it cannot read\n"
+               "the log.\n")
         .arg(program);
 }
 
 const char PostDescription[] =
     "Posts job listings to the board through the server and prints a result table\n"
-    "(listing number, job code, result: \"S\" and the job id, or \"F\").\n"
+    "(listing number, job code, result: \"S\" and the job id, \"F\", or \"unknown\").\n"
     "\n"
     "One listing from the command line:\n"
     "  post --action Add --field JobCode=J1 --field \"Title=R&D lead\"\n"
@@ -66,7 +67,13 @@ const char PostDescription[] =
     "  [{\"action\": \"Add\", \"fields\": [[\"JobCode\", \"J1\"], [\"Title\", \"R&D\"]]},\n"
     "   {\"action\": \"Add\", \"fields\": [{\"name\": \"JobCode\", \"value\": \"J2\"}]}]\n"
     "Names and values are texts. An object keyed by field name is refused: it loses the order.\n"
-    "All listings are posted on one object; posting stops at the first error.\n"
+    "A text holding U+0000 is refused: the bus cannot carry it.\n"
+    "\n"
+    "Each listing goes to the server in one call. When the server ends before a listing\n"
+    "reached it (another client released its object), the listing is sent again to a new\n"
+    "server. When the server is lost while it holds a listing, the board may or may not have\n"
+    "it: the listing is not sent again and its result is \"unknown\". Posting stops at the\n"
+    "first other error.\n"
     "An interrupt (Ctrl-C) stops after the listing in progress and releases the object;\n"
     "a second one quits at once.\n"
     "\n"
@@ -496,12 +503,16 @@ int PostJobTool::postListings(const QList<Listing> &listings) {
             if (!results.at(i).result.startsWith(u'S'))
                 allPosted = false;
         } catch (const AutomationError &error) {
-            // A failed Field leaves its listing half-built in the server: nothing after it can be posted.
-            results[i].result = QStringLiteral("(error)");
             clearProgress();
             m_err << m_program << ": listing " << i + 1 << ": " << describeError(error) << '\n';
             m_err.flush();
             allPosted = false;
+            // The board may hold it, so it is not sent again; the listings after it go to a new server.
+            if (error.number() == ErrorNumber::OutcomeUnknown) {
+                results[i].result = QStringLiteral("unknown");
+                continue;
+            }
+            results[i].result = QStringLiteral("(error)");
             break;
         }
     }

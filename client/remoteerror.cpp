@@ -49,6 +49,42 @@ bool isServerGone(const QDBusError &error) {
     }
 }
 
+CallOutcome callOutcome(const QDBusError &error) {
+    const QString name = error.name();
+    if (name == errorName(Ended))
+        return CallOutcome::NotDelivered;
+    if (name.startsWith(QLatin1StringView(ErrorNamePrefix)))
+        return CallOutcome::Failed;
+    switch (error.type()) {
+    case QDBusError::ServiceUnknown:
+    case QDBusError::UnknownObject:
+        return CallOutcome::NotDelivered;
+    // The bus or the receiving library refused the message before any method ran.
+    case QDBusError::UnknownMethod:
+    case QDBusError::UnknownInterface:
+    case QDBusError::UnknownProperty:
+    case QDBusError::InvalidArgs:
+    case QDBusError::InvalidSignature:
+    case QDBusError::AccessDenied:
+    case QDBusError::NotSupported:
+    case QDBusError::LimitsExceeded:
+    case QDBusError::NoMemory:
+        return CallOutcome::Failed;
+    default:
+        break;
+    }
+    if (name == QLatin1StringView("org.freedesktop.DBus.Error.NameHasNoOwner"))
+        return CallOutcome::NotDelivered;
+    // NoReply, Disconnected, a timeout, or anything not known to mean "never ran".
+    return CallOutcome::Unknown;
+}
+
+AutomationError outcomeUnknown(const QDBusError &error) {
+    return AutomationError(
+        OutcomeUnknown, error.name(),
+        QStringLiteral("%1 (%2)").arg(AutomationError::runtimeDescription(OutcomeUnknown), error.message()));
+}
+
 QString describeError(const AutomationError &error) {
     // Small numbers are the runtime's own; large negative ones are HRESULTs, read in hexadecimal.
     const QString number =

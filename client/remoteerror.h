@@ -17,6 +17,20 @@ AutomationError fromBusError(const QDBusError &error, CallStage stage);
 // True when the error says the serving process is gone, so the object died with it.
 bool isServerGone(const QDBusError &error);
 
+// What a failed call's error tells about the call itself.
+enum class CallOutcome {
+    // It never reached the object (the server ended first, or it or the object was gone): safe to send again.
+    NotDelivered,
+    // It was refused or it ran and failed: nothing happened, and sending it again would fail the same way.
+    Failed,
+    // The server was lost while it held the call, or the answer was lost: it may or may not have run.
+    Unknown,
+};
+CallOutcome callOutcome(const QDBusError &error);
+
+// The error for a call whose outcome is unknown, carrying what the bus said.
+AutomationError outcomeUnknown(const QDBusError &error);
+
 // "description (number) [source]" with HRESULT-style numbers in hexadecimal, for people to read.
 QString describeError(const AutomationError &error);
 

@@ -6,7 +6,11 @@
 #include "postjobproxy.h"
 #include "remoteerror.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <limits>
 
@@ -20,26 +24,66 @@ constexpr int NoTimeout = std::numeric_limits<int>::max();
 // Release is answered at once or not at all (the server may end before replying); bound the wait so a
 // destructor never hangs.
 constexpr int ReleaseTimeoutMs = 30'000;
-// The bus caps the calls a connection may have awaiting replies (128 by the daemon's own default), so a
-// long listing keeps a window in flight, collecting the oldest reply before sending more.
-constexpr qsizetype MaxFieldsInFlight = 64;
+// A call goes out again only when another client's release ended the server before the call ran, so a
+// few sends cover clients finishing one after another. The bound stops a server that ends before every
+// call (one that dies as it starts) from having each call start servers without end.
+constexpr int MaxSends = 5;
+// An ending server first finishes the exchange in flight, which the request object gives up on after
+// about a minute and a half (connect 60 s, stall 30 s).
+constexpr int ServerLeaveTimeoutMs = 120'000;
+
+// D-Bus strings end at U+0000, and QtDBus would cut such a text short without a word.
+void refuseUncarriable(const QString &text, const QString &what) {
+    if (text.contains(QChar(u'\0'))) {
+        throw AutomationError(ErrorNumber::InvalidProcedureCall, QString::fromUtf16(ComponentSource),
+                              QStringLiteral("%1 holds U+0000, which the bus cannot carry").arg(what));
+    }
+}
+
+QString visible(QString text) {
+    return text.replace(QChar(u'\0'), QLatin1StringView("\\0"));
+}
+
+// Waits until the process with the unique bus name has left the bus; true when it has.
+bool waitUntilGone(const QDBusConnection &bus, const QString &uniqueName) {
+    // Errors from the bus itself name no server process.
+    if (!uniqueName.startsWith(u':'))
+        return true;
+    QDBusServiceWatcher watcher(uniqueName, bus, QDBusServiceWatcher::WatchForUnregistration);
+    QEventLoop loop;
+    QObject::connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &loop, &QEventLoop::quit);
+    QTimer::singleShot(ServerLeaveTimeoutMs, &loop, &QEventLoop::quit);
+    // Asked once the watcher is in place, so a server leaving in between is not missed.
+    if (!bus.interface()->isServiceRegistered(uniqueName).value())
+        return true;
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return !bus.interface()->isServiceRegistered(uniqueName).value();
+}
+
+// A server that is ending still owns the ProgID and refuses creation (or dies before answering); the bus
+// starts the next server once it has left.
+bool refusedByEndingServer(const QDBusError &error) {
+    return (callOutcome(error) == CallOutcome::NotDelivered && error.type() != QDBusError::ServiceUnknown) ||
+           error.type() == QDBusError::NoReply;
+}
 
 } // namespace
 
 RemotePostJob::RemotePostJob(const QString &progId, const QDBusConnection &bus)
-    : m_bus(bus) {
-    create(progId);
+    : m_progId(progId)
+    , m_bus(bus) {
+    create();
 }
 
 RemotePostJob::RemotePostJob(const QUuid &classId, const QDBusConnection &bus)
-    : m_bus(bus) {
-    const QString progId = progIdForClassId(classId);
-    if (progId.isEmpty()) {
+    : m_progId(progIdForClassId(classId))
+    , m_bus(bus) {
+    if (m_progId.isEmpty()) {
         throw AutomationError(
             ErrorNumber::ClassNotRegistered, QString::fromUtf16(ComponentSource),
             QStringLiteral("Class not registered: %1").arg(classId.toString(QUuid::WithBraces).toUpper()));
     }
-    create(progId);
+    create();
 }
 
 RemotePostJob::~RemotePostJob() {
@@ -58,82 +102,120 @@ QString RemotePostJob::progIdForClassId(const QUuid &classId) {
     return QString();
 }
 
-void RemotePostJob::create(const QString &progId) {
+void RemotePostJob::create() {
     if (!m_bus.isConnected())
         throw fromBusError(m_bus.lastError(), CallStage::Creation);
+    registerListingFieldsType();
 
-    OrvexKelPostJobClassFactoryInterface factory(progId, QLatin1StringView(Identity::ClassFactoryPath),
+    OrvexKelPostJobClassFactoryInterface factory(m_progId, QLatin1StringView(Identity::ClassFactoryPath),
                                                  m_bus);
     factory.setTimeout(NoTimeout);
-    QDBusPendingReply<QDBusObjectPath> reply = factory.CreateInstance();
-    reply.waitForFinished();
-    if (reply.isError())
-        throw fromBusError(reply.error(), CallStage::Creation);
+    for (int attempt = 1;; ++attempt) {
+        QDBusPendingReply<QDBusObjectPath> reply = factory.CreateInstance();
+        reply.waitForFinished();
+        if (!reply.isError()) {
+            bind(reply.reply().service(), reply.value().path());
+            return;
+        }
+        if (!refusedByEndingServer(reply.error()) || attempt == MaxSends)
+            throw fromBusError(reply.error(), CallStage::Creation);
+        qCDebug(lcClient) << "Creation refused by an ending server:" << reply.error().name();
+        waitUntilGone(m_bus, reply.reply().service());
+    }
+}
 
+void RemotePostJob::bind(const QString &serverName, const QString &path) {
     // Bind to the process that made the object: its unique name never passes to another process, so
-    // after the server ends a call fails instead of starting a new server that knows no such object.
-    const QString serverName = reply.reply().service();
-    const QString path = reply.value().path();
+    // after the server ends a call fails instead of reaching a new server that knows no such object.
     m_object = std::make_unique<OrvexKelPostJob_PostJobInterface>(serverName, path, m_bus);
     m_object->setTimeout(NoTimeout);
+    m_listing = std::make_unique<OrvexKelPostJobListingInterface>(serverName, path, m_bus);
+    m_listing->setTimeout(NoTimeout);
     m_unknown = std::make_unique<OrvexKelPostJobIUnknownInterface>(serverName, path, m_bus);
     m_unknown->setTimeout(ReleaseTimeoutMs);
+    m_serverGone = false;
     qCDebug(lcClient) << "Created" << path << "in" << serverName;
 }
 
-QString RemotePostJob::Field(const QString &FieldName, const QString &FieldValue) {
-    ensureUsable();
-    if (m_pendingFields.size() >= MaxFieldsInFlight) {
-        QDBusPendingCall oldest = m_pendingFields.takeFirst();
-        oldest.waitForFinished();
-        if (oldest.isError()) {
-            m_pendingFields.clear();
-            fail(oldest.error());
+void RemotePostJob::renew() {
+    // Until the old server has left, creation by ProgID would reach it again.
+    const QString oldServer = serverName();
+    if (!waitUntilGone(m_bus, oldServer))
+        qCWarning(lcClient) << "The server" << oldServer << "is still ending; creating anyway";
+    create();
+}
+
+QDBusMessage RemotePostJob::deliver(const std::function<QDBusPendingCall()> &send) {
+    for (int sends = 1;; ++sends) {
+        if (m_serverGone)
+            renew();
+        QDBusPendingCall call = send();
+        call.waitForFinished();
+        if (!call.isError())
+            return call.reply();
+
+        const QDBusError error = call.error();
+        switch (callOutcome(error)) {
+        case CallOutcome::NotDelivered:
+            // The object is gone or going with its server; the next send goes to a new one.
+            m_serverGone = true;
+            if (sends == MaxSends)
+                throw fromBusError(error, CallStage::ObjectCall);
+            qCDebug(lcClient).nospace()
+                << "Not delivered (" << error.name() << "); sending again on a new object, send " << sends + 1
+                << " of " << MaxSends;
+            break;
+        case CallOutcome::Failed:
+            throw fromBusError(error, CallStage::ObjectCall);
+        case CallOutcome::Unknown:
+            if (isServerGone(error))
+                m_serverGone = true;
+            throw outcomeUnknown(error);
         }
     }
-    m_pendingFields.append(m_object->Field(FieldName, FieldValue));
+}
+
+QString RemotePostJob::Field(const QString &FieldName, const QString &FieldValue) {
+    ensureNotReleased();
+    refuseUncarriable(FieldName, QStringLiteral("FieldName \"%1\"").arg(visible(FieldName)));
+    refuseUncarriable(FieldValue, QStringLiteral("FieldValue of field \"%1\"").arg(FieldName));
+    m_fields.append({FieldName, FieldValue});
     return QString();
 }
 
-void RemotePostJob::flush() {
-    ensureUsable();
-    // Take them all first: after a failure the remaining replies belong to no one.
-    const QList<QDBusPendingCall> pending = std::exchange(m_pendingFields, {});
-    for (QDBusPendingCall call : pending)
-        call.waitForFinished();
-    for (const QDBusPendingCall &call : pending) {
-        if (call.isError())
-            fail(call.error());
-    }
-}
-
 QString RemotePostJob::Action(const QString &ActionType) {
-    flush();
-    QDBusPendingReply<QString> reply = m_object->Action(ActionType);
-    reply.waitForFinished();
-    if (reply.isError())
-        fail(reply.error());
-    return reply.value();
+    ensureNotReleased();
+    const ListingFields fields = std::exchange(m_fields, {});
+    refuseUncarriable(ActionType, QStringLiteral("ActionType \"%1\"").arg(visible(ActionType)));
+    const QDBusMessage reply = deliver([&] { return m_listing->Post(ActionType, fields); });
+    return reply.arguments().value(0).toString();
 }
 
 void RemotePostJob::WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) {
-    ensureUsable();
-    QDBusPendingReply<> reply = m_object->WriteLog(SubName, Message, BusWire::toBus(AnyOther));
-    reply.waitForFinished();
-    if (reply.isError())
-        fail(reply.error());
+    ensureNotReleased();
+    refuseUncarriable(SubName, QStringLiteral("SubName"));
+    refuseUncarriable(Message, QStringLiteral("Message"));
+    if (AnyOther.kind() == Variant::Kind::Text)
+        refuseUncarriable(AnyOther.get<QString>(), QStringLiteral("AnyOther"));
+    const QDBusVariant anyOther = BusWire::toBus(AnyOther);
+    deliver([&] { return m_object->WriteLog(SubName, Message, anyOther); });
 }
 
 void RemotePostJob::release() {
-    if (m_released || m_serverGone || !m_unknown)
+    if (m_released || !m_unknown)
         return;
     m_released = true;
-    m_pendingFields.clear();
+    m_fields.clear();
+    if (m_serverGone)
+        return;
     QDBusPendingReply<> reply = m_unknown->Release();
     reply.waitForFinished();
-    // The server ends on Release, often before it can answer: its leaving is the release done.
-    if (reply.isError() && !isServerGone(reply.error()))
+    // The server ends on Release, often before it can answer, and one already ending refuses it: either
+    // way the object is gone.
+    if (reply.isError() && !isServerGone(reply.error()) &&
+        callOutcome(reply.error()) != CallOutcome::NotDelivered) {
         throw fromBusError(reply.error(), CallStage::ObjectCall);
+    }
 }
 
 QString RemotePostJob::serverName() const {
@@ -144,18 +226,11 @@ QString RemotePostJob::objectPath() const {
     return m_object ? m_object->path() : QString();
 }
 
-void RemotePostJob::ensureUsable() const {
-    if (m_released || m_serverGone) {
+void RemotePostJob::ensureNotReleased() const {
+    if (m_released) {
         throw AutomationError(ErrorNumber::ObjectDisconnected, QString::fromUtf16(ComponentSource),
-                              m_released ? QStringLiteral("The object has been released.")
-                                         : QStringLiteral("The object's server has ended."));
+                              QStringLiteral("The object has been released."));
     }
-}
-
-void RemotePostJob::fail(const QDBusError &error) {
-    if (isServerGone(error))
-        m_serverGone = true;
-    throw fromBusError(error, CallStage::ObjectCall);
 }
 
 } // namespace Orvex

@@ -2,17 +2,20 @@
 
 #include "automationerror.h"
 #include "identity.h"
+#include "listingfields.h"
 #include "postjobinterface.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusPendingCall>
-#include <QList>
 #include <QUuid>
 
+#include <functional>
 #include <memory>
 
 class OrvexKelPostJob_PostJobInterface;
 class OrvexKelPostJobIUnknownInterface;
+class OrvexKelPostJobListingInterface;
 
 namespace Orvex {
 
@@ -20,8 +23,11 @@ namespace Orvex {
 // running; destruction releases the object, which ends the server process (and every object in it).
 // Needs a QCoreApplication. Failures throw Orvex::AutomationError as the server raised them.
 //
-// Field calls are pipelined: Field sends and returns at once, and Action first collects every
-// outstanding Field reply, throwing the first Field error instead of posting.
+// The listing is kept here: Field only appends to it, and Action sends the whole listing in one call.
+// A call that certainly never reached the server (it ended first, or was gone) is sent again on a new
+// object in a new server. A call whose server was lost while holding it may have run: it is not sent
+// again and fails with ErrorNumber::OutcomeUnknown. Texts holding U+0000, which the bus cannot carry,
+// are refused with ErrorNumber::InvalidProcedureCall before anything is sent.
 class RemotePostJob final : public PostJobInterface {
 public:
     // Creates by ProgID, which is the server's bus name.
@@ -37,15 +43,14 @@ public:
     // The ProgID registered for a class identifier, or an empty text.
     static QString progIdForClassId(const QUuid &classId);
 
-    // Sends the field without waiting and returns the empty text; its failure surfaces at a later Field,
-    // at Action or at flush().
+    // Appends the field to the listing kept here and returns the empty text; nothing goes on the bus.
+    // A refused field is not appended.
     QString Field(const QString &FieldName, const QString &FieldValue) override;
+    // Posts the listing in one call; afterwards the listing is empty, whatever the outcome.
     QString Action(const QString &ActionType) override;
     using PostJobInterface::WriteLog;
     void WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) override;
 
-    // Waits for every queued Field call and throws the first failure among them.
-    void flush();
     // Releases the object now. The server ends; later calls fail. Releasing twice does nothing.
     void release();
 
@@ -55,15 +60,19 @@ public:
     QString objectPath() const;
 
 private:
-    void create(const QString &progId);
-    void ensureUsable() const;
-    // Throws the call's error; remembers when it shows the server has gone.
-    [[noreturn]] void fail(const QDBusError &error);
+    void create();
+    void bind(const QString &serverName, const QString &path);
+    void renew();
+    // Sends the call, again on a new object while it certainly never arrived; returns the reply.
+    QDBusMessage deliver(const std::function<QDBusPendingCall()> &send);
+    void ensureNotReleased() const;
 
+    QString m_progId;
     QDBusConnection m_bus;
     std::unique_ptr<OrvexKelPostJob_PostJobInterface> m_object;
+    std::unique_ptr<OrvexKelPostJobListingInterface> m_listing;
     std::unique_ptr<OrvexKelPostJobIUnknownInterface> m_unknown;
-    QList<QDBusPendingCall> m_pendingFields;
+    ListingFields m_fields;
     bool m_released = false;
     bool m_serverGone = false;
 };

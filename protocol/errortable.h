@@ -49,9 +49,12 @@
     X(ServerExecFailure, 0x80080005, "Server execution failed")                                              \
     X(ObjectDisconnected, 0x80010108, "The object invoked has disconnected from its clients")                \
     X(ServerUnavailable, 0x800706BA, "The RPC server is unavailable")                                        \
-    X(CallFailed, 0x800706BE, "The remote procedure call failed")                                           \
-    /* The server ended with the call still waiting its turn: it never ran (CO_E_SERVER_STOPPING). */       \
-    X(Ended, 0x80080008, "the server ended before this call ran")
+    X(CallFailed, 0x800706BE, "The remote procedure call failed")                                            \
+    /* The server ended with the call still waiting its turn: it never ran (CO_E_SERVER_STOPPING). */        \
+    X(Ended, 0x80080008, "the server ended before this call ran")                                            \
+    /* The server was lost while it held the call: it may have run, so it is not sent again (our own, in the \
+       interface range). */                                                                                  \
+    X(OutcomeUnknown, 0x80040300, "the server was lost during this call, which may or may not have run")
 
 namespace Orvex {
 

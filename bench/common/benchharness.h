@@ -77,4 +77,12 @@ inline double printRatio(const char *name, double numerator, double denominator,
     return ratio;
 }
 
+// Prints numerator / denominator where there is no goal to hold it against.
+inline double printRatio(const char *name, double numerator, double denominator) {
+    const double ratio = denominator > 0 ? numerator / denominator : 0;
+    std::printf("%s: ratio %.2f\n", name, ratio);
+    std::fflush(stdout);
+    return ratio;
+}
+
 } // namespace Orvex::Bench

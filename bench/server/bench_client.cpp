@@ -1,6 +1,7 @@
 // A 20-field listing posted through the bus with the client library against a raw libcurl POST of the
-// same bytes to the same board, in one run. The bus is a private one whose server is this build tree's,
-// started on demand. Prints medians and the ratio.
+// same bytes to the same board, and a batch of listings through orvex-postjob against a loop of raw POSTs
+// of the same documents, in one run. The bus is a private one whose server is this build tree's, started
+// on demand. Prints medians and the ratios.
 
 #include "benchposting.h"
 #include "boardprocess.h"
@@ -14,6 +15,9 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusReply>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -29,6 +33,9 @@ namespace {
 
 constexpr int Runs = 300;
 constexpr int FieldCount = 20;
+constexpr int BatchListings = 1000;
+// Each batch run starts the tool and a server; a few runs give a steady median.
+constexpr int BatchRuns = 5;
 constexpr int DaemonStartMs = 10000;
 
 // A private bus daemon for the life of the object, configured to start this build tree's server.
@@ -85,10 +92,126 @@ bool setActivationEnvironment(const QDBusConnection &bus, const QString &proxyUr
     return reply.isValid();
 }
 
-// Times the two alternately against each other.
-template<typename Measured, typename Baseline>
-std::pair<double, double> alternate(Measured &&measured, Baseline &&baseline) {
-    return Orvex::Bench::alternateMedians(measured, baseline, Runs);
+QByteArray wireBytes(const Orvex::Bench::Fields &fields) {
+    QString elements;
+    for (const auto &[name, value] : fields)
+        elements += Orvex::fieldElement(name, value);
+    return Orvex::toWireBytes(Orvex::postingDocument(QStringLiteral("Add"), elements));
+}
+
+// The batch: the bench listing under distinct job codes, as a listings file and as the documents on the wire.
+struct Batch {
+    QByteArray json;
+    std::vector<QByteArray> wires;
+};
+
+Batch batchOf(const Orvex::Bench::Fields &fields, int count) {
+    Batch batch;
+    QJsonArray listings;
+    for (int i = 0; i < count; ++i) {
+        Orvex::Bench::Fields listing = fields;
+        listing.front().second = QStringLiteral("J-%1").arg(i + 1);
+        QJsonArray pairs;
+        for (const auto &[name, value] : listing)
+            pairs.append(QJsonArray{name, value});
+        listings.append(QJsonObject{{QStringLiteral("action"), QStringLiteral("Add")},
+                                    {QStringLiteral("fields"), pairs}});
+        batch.wires.push_back(wireBytes(listing));
+    }
+    batch.json = QJsonDocument(listings).toJson(QJsonDocument::Compact);
+    return batch;
+}
+
+// Runs "orvex-postjob post --file" on the private bus; true when every listing got "S".
+bool runTool(const QString &listingsFile, const QString &busAddress) {
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    tool.setProcessEnvironment(environment);
+    tool.setStandardOutputFile(QProcess::nullDevice());
+    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tool.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
+               {QStringLiteral("post"), QStringLiteral("--file"), listingsFile});
+    return tool.waitForFinished(-1) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+// The floor, one bus round trip to the object, and the listing sent the type library's way, a call per
+// field, for comparison with the one call that Action makes.
+void timeWhereTheTimeGoes(const QDBusConnection &bus, const Orvex::RemotePostJob &job,
+                          const Orvex::Bench::Fields &fields) {
+    auto call = [&](const QString &interface, const QString &member, const QVariantList &arguments) {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(job.serverName(), job.objectPath(), interface, member);
+        message.setArguments(arguments);
+        return message;
+    };
+    const QString postJob = QStringLiteral("OrvexKelPostJob._PostJob");
+    const QDBusMessage queryInterface =
+        call(QStringLiteral("OrvexKelPostJob.IUnknown"), QStringLiteral("QueryInterface"),
+             {QStringLiteral("{00000000-0000-0000-C000-000000000046}")});
+    std::vector<QDBusMessage> fieldCalls;
+    for (const auto &[name, value] : fields)
+        fieldCalls.push_back(call(postJob, QStringLiteral("Field"), {name, value}));
+    const QDBusMessage action = call(postJob, QStringLiteral("Action"), {QStringLiteral("Add")});
+
+    const auto [roundTripSeconds, callPerFieldSeconds] =
+        Orvex::Bench::alternateMedians([&] { bus.call(queryInterface); },
+                                       [&] {
+                                           std::vector<QDBusPendingCall> pending;
+                                           for (const QDBusMessage &field : fieldCalls)
+                                               pending.push_back(bus.asyncCall(field));
+                                           bus.call(action);
+                                           for (QDBusPendingCall &field : pending)
+                                               field.waitForFinished();
+                                       },
+                                       Runs);
+    Orvex::Bench::printMedian("  one bus round trip (QueryInterface)", roundTripSeconds);
+    Orvex::Bench::printMedian("  the same listing as 20 pipelined Field calls and Action",
+                              callPerFieldSeconds);
+}
+
+int timeOneListing(const QDBusConnection &bus, const Orvex::Bench::Fields &fields,
+                   const QByteArray &endpoint) {
+    try {
+        Orvex::RemotePostJob job(QString::fromLatin1(Orvex::Identity::ProgId), bus);
+        const auto [busSeconds, rawPostSeconds, allPosted] =
+            Orvex::Bench::timeListingAgainstRawPost(job, fields, endpoint, wireBytes(fields), Runs);
+        Orvex::Bench::printMedian("client library over the bus, 20 fields + Action", busSeconds);
+        Orvex::Bench::printMedian("raw libcurl POST, same bytes", rawPostSeconds);
+        Orvex::Bench::printRatio("bus listing / raw POST", busSeconds, rawPostSeconds, 1.5);
+        timeWhereTheTimeGoes(bus, job, fields);
+        return allPosted ? 0 : 1;
+    } catch (const Orvex::AutomationError &error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+}
+
+int timeBatch(const QString &busAddress, const Orvex::Bench::Fields &fields, const QByteArray &endpoint) {
+    const Batch batch = batchOf(fields, BatchListings);
+    QTemporaryDir folder;
+    const QString listingsFile = folder.filePath(QStringLiteral("listings.json"));
+    QFile file(listingsFile);
+    if (!file.open(QIODevice::WriteOnly) || file.write(batch.json) != batch.json.size())
+        return 1;
+    file.close();
+
+    bool allPosted = true;
+    const auto [toolSeconds, rawSeconds] =
+        Orvex::Bench::alternateMedians([&] { allPosted = runTool(listingsFile, busAddress) && allPosted; },
+                                       [&] {
+                                           for (const QByteArray &wire : batch.wires)
+                                               allPosted =
+                                                   Orvex::Bench::rawCurlPost(endpoint, wire) && allPosted;
+                                       },
+                                       BatchRuns);
+    Orvex::Bench::printMedian("orvex-postjob post --file, 1000 listings (tool and server start included)",
+                              toolSeconds);
+    Orvex::Bench::printMedian("raw libcurl POSTs of the same 1000 documents", rawSeconds);
+    Orvex::Bench::printRatio("orvex-postjob batch / raw POSTs", toolSeconds, rawSeconds);
+    if (!allPosted)
+        std::fprintf(stderr, "some postings failed\n");
+    return allPosted ? 0 : 1;
 }
 
 } // namespace
@@ -105,6 +228,7 @@ int main(int argc, char *argv[]) {
     }
     PrivateBus privateBus;
     QString address;
+    int status = 0;
     if (!privateBus.start(&address)) {
         std::fprintf(stderr, "cannot start a private bus with %s\n", ORVEX_BENCH_BUS_CONFIG);
         return 1;
@@ -115,50 +239,14 @@ int main(int argc, char *argv[]) {
         if (!bus.isConnected() || !setActivationEnvironment(bus, board.proxyUrl(), programFolder.path()))
             return 1;
         curl_global_init(CURL_GLOBAL_DEFAULT);
-
         const Orvex::Bench::Fields fields = Orvex::Bench::benchListing(FieldCount);
-        QString elements;
-        for (const auto &[name, value] : fields)
-            elements += Orvex::fieldElement(name, value);
-        const QByteArray wire = Orvex::toWireBytes(Orvex::postingDocument(QStringLiteral("Add"), elements));
         const QByteArray endpoint = board.endpointUrl().toUtf8();
-
-        try {
-            Orvex::RemotePostJob job(QString::fromLatin1(Orvex::Identity::ProgId), bus);
-            const auto [busSeconds, rawPostSeconds, allPosted] =
-                Orvex::Bench::timeListingAgainstRawPost(job, fields, endpoint, wire, Runs);
-            Orvex::Bench::printMedian("client library over the bus, 20 fields + Action", busSeconds);
-            Orvex::Bench::printMedian("raw libcurl POST, same bytes", rawPostSeconds);
-            Orvex::Bench::printRatio("bus listing / raw POST", busSeconds, rawPostSeconds, 1.5);
-
-            // Where the time goes: the pipelined fields, one field alone (one round trip), and Action.
-            const auto [fieldsSeconds, oneFieldSeconds] = alternate(
-                [&] {
-                    for (const auto &[name, value] : fields)
-                        job.Field(name, value);
-                    job.flush();
-                },
-                [&] {
-                    job.Field(QStringLiteral("JobCode"), QStringLiteral("J-1001"));
-                    job.flush();
-                });
-            // Each timed Action posts the one field its untimed partner gave it; the warm-up call posts
-            // what the field timings above left in the listing.
-            const auto [actionSeconds, ignored] =
-                alternate([&] { job.Action(QStringLiteral("Add")); },
-                          [&] {
-                              job.Field(QStringLiteral("JobCode"), QStringLiteral("J-1001"));
-                              job.flush();
-                          });
-            Orvex::Bench::printMedian("  20 pipelined Fields", fieldsSeconds);
-            Orvex::Bench::printMedian("  one Field (a round trip)", oneFieldSeconds);
-            Orvex::Bench::printMedian("  Action (one field)", actionSeconds);
-        } catch (const Orvex::AutomationError &error) {
-            std::fprintf(stderr, "%s\n", error.what());
-            return 1;
-        }
+        // The listing's object is released, and its server ended, before the batches start their own.
+        status = timeOneListing(bus, fields, endpoint);
+        if (status == 0)
+            status = timeBatch(address, fields, endpoint);
         curl_global_cleanup();
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("bench"));
-    return 0;
+    return status;
 }

@@ -97,6 +97,13 @@ void TestListing::refusesMalformedFiles_data() {
         << QByteArray(
                R"([{"action": "Add", "fields": []}, {"action": "Add", "fields": [["x", "1"], ["", "v"]]}])")
         << QStringLiteral("listing 2: field 2: the field name is empty");
+    QTest::newRow("NUL in a value, which the bus would cut short")
+        << QByteArray(R"([{"action": "Add", "fields": [["JobCode", "J1"], ["Title", "a\u0000b"]]}])")
+        << QStringLiteral("listing 1: field 2: the value of \"Title\" holds U+0000");
+    QTest::newRow("NUL in a name") << QByteArray(R"([{"action": "Add", "fields": [["Ti\u0000tle", "x"]]}])")
+                                   << QStringLiteral("field 1: the field name holds U+0000");
+    QTest::newRow("NUL in the action") << QByteArray(R"([{"action": "Add\u0000", "fields": []}])")
+                                       << QStringLiteral("\"action\" holds U+0000");
 }
 
 void TestListing::refusesMalformedFiles() {

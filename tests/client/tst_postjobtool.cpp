@@ -3,7 +3,9 @@
 #include "serverfixture.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -34,8 +36,9 @@ ToolRun runTool(const QStringList &arguments, const QProcessEnvironment &environ
     return run;
 }
 
-QString writeFile(const QTemporaryDir &folder, const QByteArray &content) {
-    const QString path = folder.filePath(QStringLiteral("listings.json"));
+QString writeFile(const QTemporaryDir &folder, const QByteArray &content,
+                  const QString &name = QStringLiteral("listings.json")) {
+    const QString path = folder.filePath(name);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         return QString();
@@ -60,6 +63,8 @@ private Q_SLOTS:
     void postsListingsFile();
     void failedListingSetsExitStatus();
     void interruptStopsAfterTheListingInProgress();
+    void concurrentBatchesPostEveryListingOnce();
+    void listingOfAKilledServerIsUnknown();
     void previewPostsNothing();
     void refusesBadInput_data();
     void refusesBadInput();
@@ -168,6 +173,75 @@ void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
     // cleanup() checks that the object was released and the server has ended.
 }
 
+void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
+    // The first tool to finish ends the server under the others with its release: their listings that
+    // had not run yet go again to a new server, and none may be lost or posted twice.
+    constexpr int Tools = 8;
+    constexpr int ListingsEach = 250;
+    QStringList files;
+    QSet<QString> expected;
+    for (int tool = 0; tool < Tools; ++tool) {
+        QJsonArray listings;
+        for (int i = 0; i < ListingsEach; ++i) {
+            const QString jobCode = QStringLiteral("T%1-%2").arg(tool).arg(i);
+            expected.insert(jobCode);
+            listings.append(QJsonObject{
+                {QStringLiteral("action"), QStringLiteral("Add")},
+                {QStringLiteral("fields"), QJsonArray{QJsonArray{QStringLiteral("JobCode"), jobCode}}}});
+        }
+        files.append(
+            writeFile(m_files, QJsonDocument(listings).toJson(), QStringLiteral("%1.json").arg(tool)));
+    }
+    std::vector<std::unique_ptr<QProcess>> tools;
+    for (const QString &file : std::as_const(files)) {
+        tools.push_back(std::make_unique<QProcess>());
+        tools.back()->start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
+                            {QStringLiteral("post"), QStringLiteral("--file"), file});
+    }
+    for (const auto &tool : tools) {
+        QVERIFY(tool->waitForFinished(120000));
+        QVERIFY2(tool->exitStatus() == QProcess::NormalExit && tool->exitCode() == 0,
+                 tool->readAllStandardError().constData());
+    }
+
+    QHash<QString, int> posted;
+    for (const QJsonObject &posting : m_board->postings())
+        ++posted[BoardProcess::fieldsOf(posting).constFirst().second];
+    QCOMPARE(posted.size(), expected.size());
+    for (auto it = posted.cbegin(); it != posted.cend(); ++it) {
+        QVERIFY2(expected.contains(it.key()), qPrintable(it.key()));
+        QVERIFY2(it.value() == 1,
+                 qPrintable(QStringLiteral("%1 posted %2 times").arg(it.key()).arg(it.value())));
+    }
+}
+
+void TestPostJobTool::listingOfAKilledServerIsUnknown() {
+    // The board holds the reply to J1 back for a minute; the server is killed meanwhile.
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "J1"], ["BoardFault", "delay:60000"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"]]}
+    ])");
+    QProcess tool;
+    tool.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
+               {QStringLiteral("post"), QStringLiteral("--file"), path});
+    QVERIFY(tool.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 20000);
+    ::kill(pid_t(ServerFixture::serverPid()), SIGKILL);
+
+    // Done long before the board would have answered J1, and J1 not sent again: J2 went to a new server.
+    QVERIFY(tool.waitForFinished(30000));
+    QCOMPARE(tool.exitCode(), 1);
+    const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+    QVERIFY2(out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("unknown")) +
+                          tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("S4712"))),
+             qPrintable(out));
+    const QString err = QString::fromUtf8(tool.readAllStandardError());
+    QVERIFY2(err.startsWith(QStringLiteral("orvex-postjob: listing 1: ")), qPrintable(err));
+    const QList<QJsonObject> postings = m_board->postings();
+    QCOMPARE(postings.size(), 2);
+    QCOMPARE(BoardProcess::fieldsOf(postings.at(1)).constFirst().second, QStringLiteral("J2"));
+}
+
 void TestPostJobTool::previewPostsNothing() {
     const ToolRun run =
         runTool({QStringLiteral("post"), QStringLiteral("--preview"), QStringLiteral("--action"),
@@ -219,6 +293,11 @@ void TestPostJobTool::refusesBadInput_data() {
     QTest::newRow("fields as an object")
         << QStringList{post, file, fileMarker} << QByteArray(R"([{"action": "Add", "fields": {"A": "1"}}])")
         << QStringLiteral("order");
+    QTest::newRow("NUL in a value, which the bus would cut short")
+        << QStringList{post, file, fileMarker}
+        << QByteArray(R"([{"action": "Add", "fields": [["JobCode", "J1"]]},
+                          {"action": "Add", "fields": [["JobCode", "J2"], ["Title", "R&D\u0000 lead"]]}])")
+        << QStringLiteral("listing 2: field 2: the value of \"Title\" holds U+0000");
     QTest::newRow("missing file") << QStringList{post, file, QStringLiteral("/nonexistent/listings.json")}
                                   << QByteArray() << QStringLiteral("cannot read");
     QTest::newRow("log without SubName")

@@ -6,6 +6,8 @@
 using Orvex::AutomationError;
 using Orvex::CallStage;
 
+Q_DECLARE_METATYPE(Orvex::CallOutcome)
+
 namespace {
 
 QDBusError busError(const QString &name, const QString &message) {
@@ -22,6 +24,8 @@ private Q_SLOTS:
     void readsTheServersError();
     void mapsTheBusOwnErrors_data();
     void mapsTheBusOwnErrors();
+    void tellsWhetherTheCallMayHaveRun_data();
+    void tellsWhetherTheCallMayHaveRun();
     void describesForPeople_data();
     void describesForPeople();
 };
@@ -92,6 +96,38 @@ void TestRemoteError::mapsTheBusOwnErrors() {
     QCOMPARE(mapped.source(), name);
     QCOMPARE(mapped.description(), QStringLiteral("what the bus said"));
     QCOMPARE(Orvex::isServerGone(error), serverGone);
+}
+
+void TestRemoteError::tellsWhetherTheCallMayHaveRun_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<Orvex::CallOutcome>("outcome");
+
+    using Orvex::CallOutcome;
+    QTest::newRow("server ended before the call ran")
+        << QStringLiteral("OrvexKelPostJob.Error.Ended") << CallOutcome::NotDelivered;
+    QTest::newRow("server gone") << QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")
+                                 << CallOutcome::NotDelivered;
+    QTest::newRow("unique name gone")
+        << QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner") << CallOutcome::NotDelivered;
+    QTest::newRow("object gone") << QStringLiteral("org.freedesktop.DBus.Error.UnknownObject")
+                                 << CallOutcome::NotDelivered;
+    QTest::newRow("server's own error")
+        << QStringLiteral("OrvexKelPostJob.Error.Overflow") << CallOutcome::Failed;
+    QTest::newRow("refused by the bus")
+        << QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod") << CallOutcome::Failed;
+    QTest::newRow("server died holding the call")
+        << QStringLiteral("org.freedesktop.DBus.Error.NoReply") << CallOutcome::Unknown;
+    QTest::newRow("own connection lost")
+        << QStringLiteral("org.freedesktop.DBus.Error.Disconnected") << CallOutcome::Unknown;
+    QTest::newRow("timed out") << QStringLiteral("org.freedesktop.DBus.Error.Timeout")
+                               << CallOutcome::Unknown;
+    QTest::newRow("an error no one knows") << QStringLiteral("org.example.Odd") << CallOutcome::Unknown;
+}
+
+void TestRemoteError::tellsWhetherTheCallMayHaveRun() {
+    QFETCH(QString, name);
+    QFETCH(Orvex::CallOutcome, outcome);
+    QCOMPARE(Orvex::callOutcome(busError(name, QStringLiteral("said"))), outcome);
 }
 
 void TestRemoteError::describesForPeople_data() {

@@ -5,7 +5,10 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCall>
 #include <QTest>
+
+#include <csignal>
 
 using Orvex::AutomationError;
 using Orvex::RemotePostJob;
@@ -31,14 +34,17 @@ private Q_SLOTS:
     void cleanup();
 
     void postsListingAndReturnsJobId();
-    void pipelinedFieldsArriveInOrder();
+    void longListingArrivesInOrder();
     void failedPostingReturnsF();
     void createsByClassId();
     void unknownClassIdStartsNothing();
     void creationErrorComesBackAsAutomationError();
     void destructorReleasesAndServerEnds();
     void callsAfterReleaseFailWithoutTouchingTheBus();
-    void objectDiesWithItsServer();
+    void objectMovesToANewServerAfterItsOwnEnded();
+    void endedListingIsSentAgainOnANewServer();
+    void refusesTextsTheBusCannotCarry_data();
+    void refusesTextsTheBusCannotCarry();
     void writeLogCarriesAnyOther_data();
     void writeLogCarriesAnyOther();
 
@@ -87,9 +93,8 @@ void TestRemotePostJob::postsListingAndReturnsJobId() {
     QCOMPARE(BoardProcess::fieldsOf(m_board->postings().at(1)).size(), 1);
 }
 
-void TestRemotePostJob::pipelinedFieldsArriveInOrder() {
-    // More fields than the client keeps in flight, with names repeated, so order is all that tells them
-    // apart.
+void TestRemotePostJob::longListingArrivesInOrder() {
+    // A long listing in the one call of Action, with names repeated, so order is all that tells them apart.
     QList<std::pair<QString, QString>> fields;
     for (int i = 0; i < 1500; ++i)
         fields.append({QStringLiteral("F%1").arg(i % 7), QStringLiteral("value %1").arg(i)});
@@ -176,27 +181,104 @@ void TestRemotePostJob::callsAfterReleaseFailWithoutTouchingTheBus() {
     QVERIFY(!ServerFixture::isRunning());
 }
 
-void TestRemotePostJob::objectDiesWithItsServer() {
+void TestRemotePostJob::objectMovesToANewServerAfterItsOwnEnded() {
     RemotePostJob first;
     RemotePostJob second;
     QCOMPARE(second.serverName(), first.serverName());
     QVERIFY(second.objectPath() != first.objectPath());
+    const QString endedServer = first.serverName();
 
     first.release();
     QVERIFY(ServerFixture::waitUntilGone());
 
-    // The queued field fails with its server; the failure surfaces at Action, and nothing starts a new
-    // server for an object that no longer exists.
-    QCOMPARE(second.Field(QStringLiteral("JobCode"), QStringLiteral("J1")), QString());
-    try {
-        second.Action(QStringLiteral("Add"));
-        QFAIL("an object outlived its server");
-    } catch (const AutomationError &error) {
-        QVERIFY2(error.number() < 0, qPrintable(Orvex::describeError(error)));
-        QVERIFY(error.source().startsWith(QLatin1StringView("org.freedesktop.DBus.Error.")));
+    // The listing never reached the ended server, so it goes to a new object in a new one.
+    second.Field(QStringLiteral("JobCode"), QStringLiteral("J1"));
+    QString result;
+    NO_AUTOMATION_ERROR(result = second.Action(QStringLiteral("Add")));
+    QCOMPARE(result, QStringLiteral("S4711"));
+    QVERIFY(second.serverName() != endedServer);
+    QCOMPARE(m_board->postings().size(), 1);
+}
+
+void TestRemotePostJob::endedListingIsSentAgainOnANewServer() {
+    RemotePostJob job;
+    // Another client's listing holds the server in a slow exchange while the system closes it: every
+    // call that has not run by then is answered Ended, and the exchange finishes first.
+    const QString other = ServerFixture::createInstance();
+    QVERIFY(!other.isEmpty());
+    const QString postJob = QLatin1StringView(ServerFixture::PostJobInterface);
+    ServerFixture::call(other, postJob, QStringLiteral("Field"),
+                        {QStringLiteral("JobCode"), QStringLiteral("SLOW")});
+    ServerFixture::call(other, postJob, QStringLiteral("Field"),
+                        {QStringLiteral("BoardFault"), QStringLiteral("delay:1500")});
+    QDBusMessage action = QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName), other,
+                                                         postJob, QStringLiteral("Action"));
+    action << QStringLiteral("Add");
+    QDBusPendingCall slow = QDBusConnection::sessionBus().asyncCall(action, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 20000);
+    ::kill(pid_t(ServerFixture::serverPid()), SIGTERM);
+
+    job.Field(QStringLiteral("JobCode"), QStringLiteral("J2"));
+    QString result;
+    NO_AUTOMATION_ERROR(result = job.Action(QStringLiteral("Add")));
+    QCOMPARE(result, QStringLiteral("S4712"));
+    slow.waitForFinished();
+    QVERIFY2(!slow.isError(), qPrintable(slow.error().message()));
+    QStringList jobCodes;
+    for (const QJsonObject &posting : m_board->postings())
+        jobCodes.append(BoardProcess::fieldsOf(posting).constFirst().second);
+    QCOMPARE(jobCodes, (QStringList{QStringLiteral("SLOW"), QStringLiteral("J2")}));
+}
+
+void TestRemotePostJob::refusesTextsTheBusCannotCarry_data() {
+    QTest::addColumn<QString>("member");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("named");
+
+    const QString nul = QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b");
+    QTest::newRow("field name") << QStringLiteral("FieldName") << nul
+                                << QStringLiteral("FieldName \"a\\0b\"");
+    QTest::newRow("field value") << QStringLiteral("FieldValue") << nul
+                                 << QStringLiteral("FieldValue of field \"Title\"");
+    QTest::newRow("NUL alone") << QStringLiteral("FieldValue") << QString(QChar(u'\0'))
+                               << QStringLiteral("FieldValue of field \"Title\"");
+    QTest::newRow("action word") << QStringLiteral("ActionType") << nul
+                                 << QStringLiteral("ActionType \"a\\0b\"");
+    QTest::newRow("log sub name") << QStringLiteral("SubName") << nul << QStringLiteral("SubName");
+    QTest::newRow("log message") << QStringLiteral("Message") << nul << QStringLiteral("Message");
+    QTest::newRow("log text value") << QStringLiteral("AnyOther") << nul << QStringLiteral("AnyOther");
+}
+
+void TestRemotePostJob::refusesTextsTheBusCannotCarry() {
+    QFETCH(QString, member);
+    QFETCH(QString, argument);
+    QFETCH(QString, named);
+
+    {
+        RemotePostJob job;
+        try {
+            if (member == QLatin1StringView("FieldName"))
+                job.Field(argument, QStringLiteral("v"));
+            else if (member == QLatin1StringView("FieldValue"))
+                job.Field(QStringLiteral("Title"), argument);
+            else if (member == QLatin1StringView("ActionType"))
+                job.Action(argument);
+            else if (member == QLatin1StringView("SubName"))
+                job.WriteLog(argument);
+            else if (member == QLatin1StringView("Message"))
+                job.WriteLog(QStringLiteral("Sub"), argument);
+            else
+                job.WriteLog(QStringLiteral("Sub"), QStringLiteral("Msg"), Variant(argument));
+            QFAIL("a text holding U+0000 was taken");
+        } catch (const AutomationError &error) {
+            QCOMPARE(error.number(), Orvex::ErrorNumber::InvalidProcedureCall);
+            QVERIFY2(error.description().startsWith(named + QStringLiteral(" holds U+0000")),
+                     qPrintable(error.description()));
+        }
     }
-    QVERIFY(!ServerFixture::isRunning());
+    QVERIFY(ServerFixture::waitUntilGone());
     QVERIFY(m_board->postings().isEmpty());
+    QCOMPARE(m_server->logText(), QByteArray());
 }
 
 void TestRemotePostJob::writeLogCarriesAnyOther_data() {
