@@ -43,7 +43,8 @@ private:
 
 int main(int argc, char **argv) {
 #ifdef ORVEX_BENCH_WINDOW
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QString name = QStringLiteral("OrvexBench.MinimalWindow");
 #else
