@@ -119,19 +119,6 @@ QList<std::pair<QString, QString>> BoardProcess::fieldsOf(const QJsonObject &pos
     return fields;
 }
 
-ScopedHttpProxy::ScopedHttpProxy(const QString &proxyUrl) {
-    for (const char *name : {"http_proxy", "no_proxy", "NO_PROXY"})
-        m_saved.append({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
-    qputenv("http_proxy", proxyUrl.toLocal8Bit());
-    qunsetenv("no_proxy");
-    qunsetenv("NO_PROXY");
-}
-
-ScopedHttpProxy::~ScopedHttpProxy() {
-    for (const Saved &saved : m_saved) {
-        if (saved.wasSet)
-            qputenv(saved.name, saved.value);
-        else
-            qunsetenv(saved.name);
-    }
-}
+ScopedHttpProxy::ScopedHttpProxy(const QString &proxyUrl)
+    : m_environment(
+          {{"http_proxy", proxyUrl.toLocal8Bit()}, {"no_proxy", QByteArray()}, {"NO_PROXY", QByteArray()}}) {}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scopedenvironment.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -57,16 +59,7 @@ private:
 class ScopedHttpProxy {
 public:
     explicit ScopedHttpProxy(const QString &proxyUrl);
-    ~ScopedHttpProxy();
-
-    ScopedHttpProxy(const ScopedHttpProxy &) = delete;
-    ScopedHttpProxy &operator=(const ScopedHttpProxy &) = delete;
 
 private:
-    struct Saved {
-        const char *name;
-        bool wasSet;
-        QByteArray value;
-    };
-    QList<Saved> m_saved;
+    ScopedEnvironment m_environment;
 };
