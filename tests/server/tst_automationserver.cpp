@@ -8,6 +8,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
@@ -136,6 +137,7 @@ bool TestAutomationServer::createObject() {
 
 void TestAutomationServer::startsOnFirstCreationAndReleaseEndsEveryObject() {
     QVERIFY(!ServerFixture::isRunning());
+    const QDate dayBefore = QDate::currentDate();
     const QString first = ServerFixture::createInstance();
     QCOMPARE(first, QStringLiteral("/OrvexKelPostJob/PostJob/1"));
     const uint pid = ServerFixture::serverPid();
@@ -145,6 +147,15 @@ void TestAutomationServer::startsOnFirstCreationAndReleaseEndsEveryObject() {
     const QString second = ServerFixture::createInstance();
     QCOMPARE(second, QStringLiteral("/OrvexKelPostJob/PostJob/2"));
     QCOMPARE(ServerFixture::serverPid(), pid);
+
+    // The log carries the name creation gave it, exactly.
+    ServerFixture::call(first, PostJobInterface, QStringLiteral("WriteLog"), {QStringLiteral("Named")});
+    const QStringList logs = QDir(m_server->filesFolder()).entryList({QStringLiteral("*.log")}, QDir::Files);
+    const auto logName = [](const QDate &day) {
+        return QStringList{QStringLiteral("OrvexKelPostJobs %1.log").arg(day.toString(u"yyyy-MM-dd"))};
+    };
+    QVERIFY2(logs == logName(dayBefore) || logs == logName(QDate::currentDate()),
+             qPrintable(logs.join(u',')));
 
     // The release is answered before the process ends.
     const QDBusMessage released = ServerFixture::call(first, UnknownInterface, QStringLiteral("Release"));
@@ -587,8 +598,7 @@ void TestAutomationServer::endingLetsTheExchangeFinishAndAnswersWaitingCallsEnde
     ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Field"),
                         {QStringLiteral("BoardFault"), QStringLiteral("delay:2000")});
 
-    QDBusPendingCall action =
-        asyncCall(PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+    QDBusPendingCall action = asyncCall(PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
     QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 30000);
     std::optional<QDBusPendingCallWatcher> release;
     if (signalNumber == 0)
