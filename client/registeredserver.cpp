@@ -1,6 +1,7 @@
 #include "registeredserver.h"
 
 #include "identity.h"
+#include "xdgfolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,21 +10,6 @@
 namespace Orvex {
 
 namespace {
-
-// The XDG rule: relative entries are invalid and skipped; unset or empty takes the default.
-QStringList dataFolders() {
-    QStringList folders;
-    const QString home = qEnvironmentVariable("XDG_DATA_HOME");
-    folders.append(QDir::isAbsolutePath(home) ? home : QDir::homePath() + QStringLiteral("/.local/share"));
-    QStringList dirs = qEnvironmentVariable("XDG_DATA_DIRS").split(u':', Qt::SkipEmptyParts);
-    if (dirs.isEmpty())
-        dirs = {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")};
-    for (const QString &dir : std::as_const(dirs)) {
-        if (QDir::isAbsolutePath(dir))
-            folders.append(dir);
-    }
-    return folders;
-}
 
 // The Exec= value of the [D-BUS Service] group.
 QString execValue(const QString &serviceFile) {
@@ -65,7 +51,8 @@ QString execProgram(const QString &exec) {
 
 QString registeredServerFolder(QStringList *searched) {
     const QString fileName = QLatin1StringView(Identity::ServiceName) + QStringLiteral(".service");
-    for (const QString &folder : dataFolders()) {
+    const XdgFolders xdg = XdgFolders::fromEnvironment();
+    for (const QString &folder : QStringList{xdg.dataHome} + xdg.dataDirs) {
         const QString serviceFile = folder + QStringLiteral("/dbus-1/services/") + fileName;
         if (searched)
             searched->append(serviceFile);

@@ -11,6 +11,8 @@ struct XdgFolders {
     QString stateHome;      // $XDG_STATE_HOME, else ~/.local/state
     QString configHome;     // $XDG_CONFIG_HOME, else ~/.config
     QStringList configDirs; // $XDG_CONFIG_DIRS, else /etc/xdg; most important first
+    QString dataHome;       // $XDG_DATA_HOME, else ~/.local/share
+    QStringList dataDirs;   // $XDG_DATA_DIRS, else /usr/local/share and /usr/share; most important first
 
     static XdgFolders fromEnvironment();
 };

@@ -27,7 +27,7 @@ private:
     Orvex::ComponentFolders folders(const QString &programFolder) const {
         return Orvex::ComponentFolders(
             programFolder,
-            {path(u"state/deeper"_s), path(u"config-home"_s), {path(u"dir1"_s), path(u"dir2"_s)}});
+            {path(u"state/deeper"_s), path(u"config-home"_s), {path(u"dir1"_s), path(u"dir2"_s)}, {}, {}});
     }
 
     std::optional<QTemporaryDir> m_root;
