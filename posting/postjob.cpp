@@ -6,10 +6,10 @@
 #include "clock.h"
 #include "debugcopy.h"
 #include "errortable.h"
-#include "gettokens.h"
 #include "logrecord.h"
 #include "postingdocument.h"
 #include "postinglogging.h"
+#include "reply.h"
 #include "statusview.h"
 #include "wireencoding.h"
 
@@ -25,22 +25,6 @@ constexpr int HttpOk = 200;
 const QString &crLf() {
     static const QString text = QStringLiteral("\r\n");
     return text;
-}
-
-bool isSuccessReply(const QString &reply) {
-    return reply.left(9).toLower() == QLatin1StringView("success=1");
-}
-
-// The first "jobid=" token of the reply, any letter case; quoted "&" does not split.
-QString jobIdOf(const QString &reply) {
-    QStringList tokens;
-    const qint32 count =
-        FuncLib::GetTokens(reply, QStringLiteral("&"), tokens, QStringLiteral("\""), false, QString());
-    for (qint32 i = 0; i < count && i < tokens.size(); ++i) {
-        if (tokens.at(i).left(6).toLower() == QLatin1StringView("jobid="))
-            return tokens.at(i).mid(6);
-    }
-    return QString();
 }
 
 } // namespace
@@ -80,8 +64,8 @@ QString PostJob::exchange(const QString &ActionType) {
     const QString reply = PostXml(XmlBody);
 
     QString resultCode = QStringLiteral("F");
-    if (isSuccessReply(reply))
-        resultCode = u'S' + (ActionType == QLatin1StringView("Add") ? jobIdOf(reply) : QString());
+    if (Orvex::isSuccessReply(reply))
+        resultCode = u'S' + (ActionType == QLatin1StringView("Add") ? Orvex::jobIdOf(reply) : QString());
 
     if (DebugMode)
         SaveDebugCopy(XmlBody);
