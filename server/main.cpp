@@ -72,6 +72,9 @@ int runCommand(Orvex::ServerCommand command, int argc, char **argv) {
 }
 
 int serve(int argc, char **argv) {
+    // Under a file size limit a write past it fails with EFBIG, which costs one record, instead of ending
+    // the server.
+    std::signal(SIGXFSZ, SIG_IGN);
     // No one could see a window: Qt's offscreen platform keeps it, and its text, in memory. With a display,
     // a platform that cannot reach it falls back to offscreen rather than ending the server at start.
     if (!hasDisplay())
