@@ -571,6 +571,10 @@ void TestAutomationServer::survivesBadCalls() {
 
     QVERIFY(createObject());
     const uint pid = ServerFixture::serverPid();
+    // What this side's bus library refuses it also reports, with the whole name.
+    if (error.startsWith(u"org.qtproject.QtDBus.Error."))
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^QDBusConnection: error: could not send")));
     const QDBusMessage reply =
         ServerFixture::call(path.isEmpty() ? m_object : path, interface, member, arguments);
     QCOMPARE(errorName(reply), error);
