@@ -2,6 +2,7 @@
 
 #include "boardlogging.h"
 #include "jobboard.h"
+#include "requestparser.h"
 
 #include <sys/socket.h>
 
@@ -11,8 +12,6 @@ namespace {
 
 // Far above any header a client sends; stops a peer that never ends its head.
 constexpr qsizetype MaxHeadBytes = 64 * 1024;
-// Far above any listing; stops a body that would exhaust memory.
-constexpr qint64 MaxBodyBytes = 16 * 1024 * 1024;
 constexpr qint64 HugeChunkBytes = 64 * 1024;
 // A dripping connection is dropped after this, should its client never give up.
 constexpr int DripGiveUpMilliseconds = 10 * 60 * 1000;
@@ -58,19 +57,6 @@ QByteArray reasonPhrase(int status) {
     default:
         return "Status";
     }
-}
-
-// The path of a target in origin form ("/p?q") or absolute form ("http://host/p?q", as sent to a proxy).
-void splitTarget(const QByteArray &target, QByteArray *path, QByteArray *query) {
-    QByteArray rest = target;
-    const qsizetype schemeEnd = rest.indexOf("://");
-    if (schemeEnd > 0 && !rest.startsWith('/')) {
-        const qsizetype pathStart = rest.indexOf('/', schemeEnd + 3);
-        rest = pathStart < 0 ? QByteArray("/") : rest.mid(pathStart);
-    }
-    const qsizetype questionMark = rest.indexOf('?');
-    *path = questionMark < 0 ? rest : rest.left(questionMark);
-    *query = questionMark < 0 ? QByteArray() : rest.mid(questionMark + 1);
 }
 
 BoardReply errorReply(int status, const QByteArray &body) {
@@ -124,47 +110,10 @@ void BoardConnection::readRequest() {
 }
 
 bool BoardConnection::parseHead(qsizetype headEnd) {
-    const QList<QByteArray> lines = m_buffer.left(headEnd).split('\n');
-    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
-    if (requestLine.size() != 3 || !requestLine.at(2).startsWith("HTTP/1.")) {
-        answerNow(errorReply(400, "bad request line"));
+    if (const std::optional<BoardReply> refusal =
+            parseRequestHead(m_buffer.left(headEnd), &m_request, &m_bodyLength)) {
+        answerNow(*refusal);
         return false;
-    }
-    m_request.method = requestLine.at(0);
-    m_request.target = requestLine.at(1);
-    splitTarget(m_request.target, &m_request.path, &m_request.query);
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray &line = lines.at(i);
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0) {
-            answerNow(errorReply(400, "bad header line"));
-            return false;
-        }
-        m_request.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
-    }
-
-    if (m_request.headers.contains("transfer-encoding")) {
-        answerNow(errorReply(501, "transfer codings are not supported; send a Content-Length"));
-        return false;
-    }
-    const QByteArray lengthText = m_request.headers.value("content-length");
-    if (lengthText.isEmpty()) {
-        if (m_request.method == "POST") {
-            answerNow(errorReply(411, "Content-Length required"));
-            return false;
-        }
-        m_bodyLength = 0;
-    } else {
-        bool ok = false;
-        m_bodyLength = lengthText.toLongLong(&ok);
-        if (!ok || m_bodyLength < 0) {
-            answerNow(errorReply(400, "bad Content-Length"));
-            return false;
-        }
-        if (m_bodyLength > MaxBodyBytes) {
-            answerNow(errorReply(413, "body too large"));
-            return false;
-        }
     }
     if (m_request.headers.value("expect").toLower() == "100-continue")
         m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");

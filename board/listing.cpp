@@ -39,9 +39,8 @@ Listing Listing::parse(const QByteArray &document) {
         xml.readNext();
     if (xml.hasError()) {
         listing.error = QStringLiteral("%1 at line %2, column %3")
-                            .arg(xml.errorString())
-                            .arg(xml.lineNumber())
-                            .arg(xml.columnNumber());
+                            .arg(xml.errorString(), QString::number(xml.lineNumber()),
+                                 QString::number(xml.columnNumber()));
     } else if (!actionSeen) {
         listing.error = QStringLiteral("The document has no Action element");
     }

@@ -7,7 +7,8 @@ namespace Orvex {
 
 // Appends bytes to the file at path (either separator), creating it if need be. The file is opened and
 // closed within the call and written with one write() in append mode, so records of several processes
-// never interleave. Returns false when nothing or not everything could be written.
+// never interleave. A record goes in whole or not at all: bytes of one that could not be written whole (a
+// full disk, the file size limit) are taken back. Returns false when the record was not written.
 bool appendToFile(const QString &path, const QByteArray &bytes);
 
 } // namespace Orvex

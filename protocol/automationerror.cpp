@@ -8,7 +8,7 @@ AutomationError::AutomationError(qint32 number, QString source, QString descript
     : m_number(number)
     , m_source(std::move(source))
     , m_description(std::move(description))
-    , m_what(QStringLiteral("%1 (%2)").arg(m_description).arg(m_number).toStdString()) {}
+    , m_what(QStringLiteral("%1 (%2)").arg(m_description, QString::number(m_number)).toStdString()) {}
 
 AutomationError AutomationError::runtime(qint32 number, const QString &source) {
     return AutomationError(number, source, runtimeDescription(number));

@@ -91,10 +91,9 @@ QString errorName(const AutomationError &error) {
 }
 
 QString errorMessage(const AutomationError &error) {
+    // One pass of arg(): texts that hold "%1" of their own stay as they are.
     return QStringLiteral("%1 (%2) [source: %3]")
-        .arg(error.description())
-        .arg(error.number())
-        .arg(error.source());
+        .arg(error.description(), QString::number(error.number()), error.source());
 }
 
 bool parseErrorMessage(const QString &text, qint32 *number, QString *source, QString *description) {

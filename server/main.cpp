@@ -93,6 +93,9 @@ int serveOnBus(bool onScreen) {
 }
 
 int serve(int argc, char **argv) {
+    // Under a file size limit a write past it fails with EFBIG, which costs one record, instead of ending
+    // the server.
+    std::signal(SIGXFSZ, SIG_IGN);
     // No one could see a window: no window system at all, and the status text is kept on its own. That
     // spares a bus-started server fonts and layout before its first reply.
     if (!hasDisplay()) {

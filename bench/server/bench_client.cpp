@@ -6,6 +6,7 @@
 #include "benchposting.h"
 #include "boardprocess.h"
 #include "postingdocument.h"
+#include "privatebus.h"
 #include "remotepostjob.h"
 #include "serverfixture.h"
 #include "wireencoding.h"
@@ -36,61 +37,6 @@ constexpr int FieldCount = 20;
 constexpr int BatchListings = 1000;
 // Each batch run starts the tool and a server; a few runs give a steady median.
 constexpr int BatchRuns = 5;
-constexpr int DaemonStartMs = 10000;
-
-// A private bus daemon for the life of the object, configured to start this build tree's server.
-class PrivateBus {
-public:
-    ~PrivateBus() {
-        if (m_daemon.state() != QProcess::NotRunning) {
-            m_daemon.terminate();
-            m_daemon.waitForFinished();
-        }
-    }
-
-    bool start(QString *address) {
-        m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_daemon.start(QStringLiteral(ORVEX_DBUS_DAEMON),
-                       {QStringLiteral("--config-file=" ORVEX_BENCH_BUS_CONFIG), QStringLiteral("--nofork"),
-                        QStringLiteral("--print-address")});
-        if (!m_daemon.waitForStarted(DaemonStartMs))
-            return false;
-        while (!m_daemon.canReadLine()) {
-            if (!m_daemon.waitForReadyRead(DaemonStartMs))
-                return false;
-        }
-        *address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-        return !address->isEmpty();
-    }
-
-private:
-    QProcess m_daemon;
-};
-
-// The bus, not this process, starts the server: hand it the board, and a copy of it in a scratch program
-// folder to start, where its files go.
-bool setActivationEnvironment(const QDBusConnection &bus, const QString &proxyUrl,
-                              const QString &programFolder) {
-    const QString server = placeServerIn(programFolder);
-    if (server.isEmpty())
-        return false;
-    using Environment = QMap<QString, QString>;
-    qDBusRegisterMetaType<Environment>();
-    const Environment environment{
-        {QStringLiteral("http_proxy"), proxyUrl},
-        {QStringLiteral("no_proxy"), QString()},
-        {QStringLiteral("ORVEX_TEST_SERVER"), server},
-        // The server's tracing would be measured along with its work.
-        {QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("orvex.*.debug=false")}};
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("UpdateActivationEnvironment"));
-    call << QVariant::fromValue(environment);
-    const QDBusReply<void> reply = bus.call(call);
-    if (!reply.isValid())
-        std::fprintf(stderr, "activation environment: %s\n", qPrintable(reply.error().message()));
-    return reply.isValid();
-}
 
 QByteArray wireBytes(const Orvex::Bench::Fields &fields) {
     QString elements;
@@ -226,17 +172,18 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "board: %s\n", qPrintable(board.errorString()));
         return 1;
     }
-    PrivateBus privateBus;
+    Orvex::Bench::PrivateBus privateBus;
     QString address;
     int status = 0;
-    if (!privateBus.start(&address)) {
+    if (!privateBus.start(QStringLiteral(ORVEX_DBUS_DAEMON), QStringLiteral(ORVEX_BENCH_BUS_CONFIG), &address)) {
         std::fprintf(stderr, "cannot start a private bus with %s\n", ORVEX_BENCH_BUS_CONFIG);
         return 1;
     }
     {
         const QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("bench"));
         QTemporaryDir programFolder;
-        if (!bus.isConnected() || !setActivationEnvironment(bus, board.proxyUrl(), programFolder.path()))
+        if (!bus.isConnected() ||
+            !Orvex::Bench::setActivationEnvironment(bus, board.proxyUrl(), programFolder.path()))
             return 1;
         curl_global_init(CURL_GLOBAL_DEFAULT);
         const Orvex::Bench::Fields fields = Orvex::Bench::benchListing(FieldCount);

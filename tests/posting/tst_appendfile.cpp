@@ -1,4 +1,5 @@
 #include "appendfile.h"
+#include "filesizelimit.h"
 
 #include <QFile>
 #include <QProcess>
@@ -16,6 +17,8 @@ class TestAppendFile : public QObject {
 
 private Q_SLOTS:
     void appendsAndCreates();
+    void recordGoesInWholeOrNotAtAll_data();
+    void recordGoesInWholeOrNotAtAll();
     void processesNeverTearRecords();
 };
 
@@ -29,6 +32,42 @@ void TestAppendFile::appendsAndCreates() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), "first\r\nsecond\r\n");
     QCOMPARE(file.permissions() & QFileDevice::WriteOther, QFileDevice::Permissions());
+}
+
+void TestAppendFile::recordGoesInWholeOrNotAtAll_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<bool>("written");
+
+    const QByteArray earlier("earlier record\r\n");
+    const int whole = int(earlier.size() + 10); // the record below is 10 bytes
+    QTest::newRow("fits to the byte") << earlier << whole << true;
+    QTest::newRow("one byte short is taken back") << earlier << whole - 1 << false;
+    QTest::newRow("all but one byte short") << earlier << int(earlier.size()) + 1 << false;
+    QTest::newRow("file already at the limit") << earlier << int(earlier.size()) << false;
+    QTest::newRow("new file, limit below the record") << QByteArray() << 4 << false;
+}
+
+void TestAppendFile::recordGoesInWholeOrNotAtAll() {
+    QFETCH(QByteArray, before);
+    QFETCH(int, limit);
+    QFETCH(bool, written);
+
+    QTemporaryDir folder;
+    QFile file(folder.filePath(u"log.txt"_s));
+    if (!before.isEmpty()) {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(before), before.size());
+        file.close();
+    }
+    const QByteArray record("record\r\n\r\n");
+    {
+        const FileSizeLimit fileSize{rlim_t(limit)};
+        QVERIFY(fileSize.isActive());
+        QCOMPARE(Orvex::appendToFile(file.fileName(), record), written);
+    }
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), written ? before + record : before);
 }
 
 void TestAppendFile::processesNeverTearRecords() {

@@ -1,6 +1,7 @@
 #include "automationerror.h"
 #include "boardendpoint.h"
 #include "clock.h"
+#include "filesizelimit.h"
 #include "hostcontext.h"
 #include "postjob.h"
 #include "stampfilename.h"
@@ -137,6 +138,8 @@ private Q_SLOTS:
     void debugCopy_data();
     void debugCopy();
     void debugCopyAppendsToExistingFile();
+    void fullDiskLosesWholeRecordsOnly_data();
+    void fullDiskLosesWholeRecordsOnly();
 
 private:
     PostJob makeJob(bool debugMode = false);
@@ -463,6 +466,50 @@ void TestPostJob::debugCopyAppendsToExistingFile() {
     QVERIFY(content.startsWith("<?xml"));
     QVERIFY(content.contains("<Action>Add</Action></JobPosting>\r\n<?xml"));
     QVERIFY(content.endsWith("<Action>Delete</Action></JobPosting>\r\n"));
+}
+
+void TestPostJob::fullDiskLosesWholeRecordsOnly_data() {
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("records"); // how many of the exchange's two records are in the log
+    QTest::addColumn<bool>("copy");
+
+    // Each record, and the copy of the long document, is written with one write() against the limit.
+    const int action = int((RecordTime + u",\"Add\",\"J1\",\"\"\r\n"_s).toUtf8().size());
+    const int response =
+        int((RecordTime + u",\"Server Response\",\"success=1&jobid=4711\",\"\r\n\"\r\n"_s).toUtf8().size());
+    QTest::newRow("nothing fits") << 0 << 0 << false;
+    QTest::newRow("a record cut short is taken back") << action + response - 1 << 1 << false;
+    QTest::newRow("both records, the copy cut short") << action + response << 2 << false;
+    QTest::newRow("everything fits") << 1024 * 1024 << 2 << true;
+}
+
+void TestPostJob::fullDiskLosesWholeRecordsOnly() {
+    QFETCH(int, limit);
+    QFETCH(int, records);
+    QFETCH(bool, copy);
+
+    PostJob job = makeJob(true);
+    job.Field(u"JobCode"_s, u"J1"_s);
+    job.Field(u"Title"_s, QString(400, u'x'));
+    {
+        const FileSizeLimit fileSize{rlim_t(limit)};
+        QVERIFY(fileSize.isActive());
+        QCOMPARE(job.Action(u"Add"_s), u"S4711"_s);
+    }
+    QCOMPARE(m_status.statusText(), u"Posting J1\r\nPosted J1"_s);
+
+    const QStringList exchange{RecordTime + u",\"Add\",\"J1\",\"\"\r\n"_s,
+                               RecordTime + u",\"Server Response\",\"success=1&jobid=4711\",\"\r\n\"\r\n"_s};
+    QCOMPARE(logText(), exchange.mid(0, records).join(QString()));
+    for (const QString &name : debugCopies()) {
+        QFile file(m_folder->filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QCOMPARE(content.isEmpty(), !copy);
+        QVERIFY(content.isEmpty() || content.endsWith("</JobPosting>\r\n"));
+    }
+    if (copy)
+        QCOMPARE(debugCopies().size(), 1);
 }
 
 QTEST_APPLESS_MAIN(TestPostJob)

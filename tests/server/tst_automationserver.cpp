@@ -1,6 +1,7 @@
 #include "boardprocess.h"
 #include "errortable.h"
 #include "listingfields.h"
+#include "remotepostjob.h"
 #include "serverfixture.h"
 
 #include <QDBusArgument>
@@ -11,11 +12,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -43,6 +47,21 @@ QVariant tagged(const QString &tag, const QVariant &value) {
     structure << tag << QDBusVariant(value);
     structure.endStructure();
     return QVariant::fromValue(structure);
+}
+
+// How a call that was under way ended, as seen from the thread that waits for it.
+struct CallOutcome {
+    std::atomic<bool> done = false;
+    QString errorName;      // of a raw bus call
+    qint32 errorNumber = 0; // of RemotePostJob
+};
+
+// The log with every entry time replaced by "T", so records compare whole.
+QString withoutEntryTimes(const QByteArray &log) {
+    static const QRegularExpression entryTime(
+        QStringLiteral("^\"\\d+/\\d+/\\d{4}( \\d+:\\d\\d:\\d\\d [AP]M)?\""),
+        QRegularExpression::MultilineOption);
+    return QString::fromUtf8(log).replace(entryTime, QStringLiteral("T"));
 }
 
 QStringList gdbusCall(const QString &path, const QString &method, const QStringList &arguments,
@@ -91,7 +110,14 @@ private Q_SLOTS:
     void endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded_data();
     void endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded();
     void postsAWholeListingInOneCall();
+    void survivesBadCalls_data();
     void survivesBadCalls();
+    void callsAfterTheServerEndedAreAnswered_data();
+    void callsAfterTheServerEndedAreAnswered();
+    void postsLongTextsWhole_data();
+    void postsLongTextsWhole();
+    void killedServerFailsTheCallAtOnce_data();
+    void killedServerFailsTheCallAtOnce();
     void secondServerRefusesOwnedName();
     void introspectionCarriesTheTypeLibrary();
 
@@ -600,9 +626,8 @@ void TestAutomationServer::endingLetsTheExchangeFinishAndAnswersWaitingCallsEnde
 
     QDBusPendingCall action = asyncCall(PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
     QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 30000);
-    std::optional<QDBusPendingCallWatcher> release;
     if (signalNumber == 0)
-        release.emplace(asyncCall(UnknownInterface, QStringLiteral("Release"), {}));
+        asyncCall(UnknownInterface, QStringLiteral("Release"), {});
     QDBusPendingCall waiting =
         asyncCall(PostJobInterface, QStringLiteral("WriteLog"), {QStringLiteral("Waiting")});
     if (signalNumber != 0) {
@@ -642,55 +667,281 @@ void TestAutomationServer::postsAWholeListingInOneCall() {
     QCOMPARE(withoutTimeStamp(m_server->logRecords().first()), QStringLiteral("\"Add\",\"J-9\",\"\""));
 }
 
-void TestAutomationServer::survivesBadCalls() {
-    QVERIFY(createObject());
-    const uint pid = ServerFixture::serverPid();
+void TestAutomationServer::survivesBadCalls_data() {
+    QTest::addColumn<QString>("path"); // empty: the object the test creates
+    QTest::addColumn<QString>("interface");
+    QTest::addColumn<QString>("member");
+    QTest::addColumn<QVariantList>("arguments");
+    QTest::addColumn<QString>("error");
 
-    struct BadCall {
-        QString path;
-        QString interface;
-        QString member;
-        QVariantList arguments;
-        QString error;
-    };
     const QString unknownMethod = QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod");
     const QString unknownInterface = QStringLiteral("org.freedesktop.DBus.Error.UnknownInterface");
-    const QList<BadCall> calls{
-        {m_object, PostJobInterface, QStringLiteral("Field"), {QStringLiteral("only one")}, unknownMethod},
-        {m_object, PostJobInterface, QStringLiteral("Field"), {1, 2}, unknownMethod},
-        {m_object, PostJobInterface, QStringLiteral("PostXml"), {QStringLiteral("x")}, unknownMethod},
-        {m_object, QStringLiteral("OrvexKelPostJob.Nothing"), QStringLiteral("Field"), {}, unknownInterface},
-        {QStringLiteral("/OrvexKelPostJob/PostJob/99"),
-         PostJobInterface,
-         QStringLiteral("Action"),
-         {QStringLiteral("Add")},
-         QStringLiteral("org.freedesktop.DBus.Error.UnknownObject")},
-        {m_object,
-         DispatchInterface,
-         QStringLiteral("Invoke"),
-         {QStringLiteral("x"), QVariantList{}},
-         unknownMethod},
-        {m_object,
-         DispatchInterface,
-         QStringLiteral("Invoke"),
-         {FieldId, QVariantList{variantArg(QVariantList{1, 2}), variantArg(QStringLiteral("v"))}},
-         QStringLiteral("OrvexKelPostJob.Error.BadVariableType")},
-        {m_object,
-         QStringLiteral("OrvexKelPostJob.ClassFactory"),
-         QStringLiteral("CreateInstance"),
-         {},
-         unknownInterface},
+    const QString unknownObject = QStringLiteral("org.freedesktop.DBus.Error.UnknownObject");
+    const QString factoryInterface = QStringLiteral("OrvexKelPostJob.ClassFactory");
+    const QString factoryPath = QLatin1StringView(ServerFixture::FactoryPath);
+    const QString text = QStringLiteral("text");
+    const QString mebibyte(1024 * 1024, u'x');
+    const auto row = [](const char *name, const QString &path, const QString &interface, const char *member,
+                        const QVariantList &arguments, const QString &error) {
+        QTest::newRow(name) << path << interface << QString::fromLatin1(member) << arguments << error;
     };
-    for (const BadCall &bad : calls) {
-        const QDBusMessage reply = ServerFixture::call(bad.path, bad.interface, bad.member, bad.arguments);
-        QVERIFY2(errorName(reply) == bad.error, qPrintable(bad.member + u' ' + reply.errorName()));
-    }
 
+    // Every method of every interface with a signature it does not have.
+    row("CreateInstance with an argument", factoryPath, factoryInterface, "CreateInstance", {text},
+        unknownMethod);
+    row("Field with one text", {}, PostJobInterface, "Field", {QStringLiteral("only one")}, unknownMethod);
+    row("Field with numbers", {}, PostJobInterface, "Field", {1, 2}, unknownMethod);
+    row("Field with three texts", {}, PostJobInterface, "Field", {text, text, text}, unknownMethod);
+    row("Field without arguments", {}, EarlierInterface, "Field", {}, unknownMethod);
+    row("Action without arguments", {}, PostJobInterface, "Action", {}, unknownMethod);
+    row("Action with a number", {}, PostJobInterface, "Action", {5}, unknownMethod);
+    row("Action with two texts", {}, EarlierInterface, "Action", {text, text}, unknownMethod);
+    row("WriteLog without arguments", {}, PostJobInterface, "WriteLog", {}, unknownMethod);
+    row("WriteLog with a number", {}, PostJobInterface, "WriteLog", {5}, unknownMethod);
+    row("WriteLog with a variant for Message", {}, PostJobInterface, "WriteLog", {text, variantArg(text)},
+        unknownMethod);
+    row("WriteLog with four arguments", {}, EarlierInterface, "WriteLog",
+        {text, text, variantArg(text), text}, unknownMethod);
+    row("GetIDsOfNames with a text", {}, DispatchInterface, "GetIDsOfNames", {text}, unknownMethod);
+    row("Invoke with a text for dispid", {}, DispatchInterface, "Invoke",
+        {QStringLiteral("x"), QVariantList{}}, unknownMethod);
+    row("Invoke without args", {}, DispatchInterface, "Invoke", {FieldId}, unknownMethod);
+    row("Invoke with texts for args", {}, DispatchInterface, "Invoke", {FieldId, QStringList{text, text}},
+        unknownMethod);
+    row("QueryInterface with a number", {}, UnknownInterface, "QueryInterface", {5}, unknownMethod);
+    row("Release with an argument does not release", {}, UnknownInterface, "Release", {text}, unknownMethod);
+    row("PostXml is no member", {}, PostJobInterface, "PostXml", {QStringLiteral("x")}, unknownMethod);
+
+    // Arguments the signature takes but the member does not.
+    row("Invoke with an array for a text", {}, DispatchInterface, "Invoke",
+        {FieldId, QVariantList{variantArg(QVariantList{1, 2}), variantArg(text)}},
+        QStringLiteral("OrvexKelPostJob.Error.BadVariableType"));
+    row("Invoke Field with a thousand arguments", {}, DispatchInterface, "Invoke",
+        {FieldId, QVariantList(1000, variantArg(text))},
+        QStringLiteral("OrvexKelPostJob.Error.BadParameterCount"));
+    row("1 MiB interface identifier", {}, UnknownInterface, "QueryInterface", {mebibyte},
+        QStringLiteral("OrvexKelPostJob.Error.NoInterface"));
+    row("1 MiB member name to look up", {}, DispatchInterface, "GetIDsOfNames", {QStringList{mebibyte}},
+        QStringLiteral("OrvexKelPostJob.Error.UnknownName"));
+
+    // Names the bus itself refuses.
+    row("1 MiB member name", {}, PostJobInterface, qPrintable(mebibyte), {text},
+        QStringLiteral("org.qtproject.QtDBus.Error.InvalidMember"));
+    row("1 MiB interface name", {}, QStringLiteral("a.") + mebibyte, "Field", {text, text},
+        QStringLiteral("org.qtproject.QtDBus.Error.InvalidInterface"));
+
+    // Objects and interfaces that are not there.
+    row("unknown interface", {}, QStringLiteral("OrvexKelPostJob.Nothing"), "Field", {}, unknownInterface);
+    row("factory's interface on an object", {}, factoryInterface, "CreateInstance", {}, unknownInterface);
+    row("object's interface on the factory", factoryPath, PostJobInterface, "Field", {text, text},
+        unknownInterface);
+    row("object never created", QStringLiteral("/OrvexKelPostJob/PostJob/99"), PostJobInterface, "Action",
+        {QStringLiteral("Add")}, unknownObject);
+    row("object 0", QStringLiteral("/OrvexKelPostJob/PostJob/0"), PostJobInterface, "WriteLog", {text},
+        unknownObject);
+}
+
+void TestAutomationServer::survivesBadCalls() {
+    QFETCH(QString, path);
+    QFETCH(QString, interface);
+    QFETCH(QString, member);
+    QFETCH(QVariantList, arguments);
+    QFETCH(QString, error);
+
+    QVERIFY(createObject());
+    const uint pid = ServerFixture::serverPid();
+    // What this side's bus library refuses it also reports, with the whole name.
+    if (error.startsWith(u"org.qtproject.QtDBus.Error."))
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^QDBusConnection: error: could not send")));
+    const QDBusMessage reply =
+        ServerFixture::call(path.isEmpty() ? m_object : path, interface, member, arguments);
+    QCOMPARE(errorName(reply), error);
+    QVERIFY2(!reply.errorMessage().isEmpty(), "a refusal says why");
+
+    // The same process, and its queue goes on.
     QCOMPARE(ServerFixture::serverPid(), pid);
     const QDBusMessage good = ServerFixture::call(m_object, PostJobInterface, QStringLiteral("WriteLog"),
                                                   {QStringLiteral("StillHere")});
     QCOMPARE(good.type(), QDBusMessage::ReplyMessage);
-    QCOMPARE(m_server->logRecords().size(), 1);
+    const QStringList records = m_server->logRecords();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(withoutTimeStamp(records.first()), QStringLiteral("\"StillHere\",\"\",\"\""));
+}
+
+void TestAutomationServer::callsAfterTheServerEndedAreAnswered_data() {
+    QTest::addColumn<bool>("closeWindow"); // else the object is released
+    QTest::addColumn<bool>("autoStart");
+    QTest::addColumn<QString>("error");
+
+    const QString noOwner = QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner");
+    // A new server knows no object of the one before.
+    const QString unknownObject = QStringLiteral("org.freedesktop.DBus.Error.UnknownObject");
+    QTest::newRow("released object") << false << false << noOwner;
+    QTest::newRow("released object, server started anew") << false << true << unknownObject;
+    QTest::newRow("window closed") << true << false << noOwner;
+    QTest::newRow("window closed, server started anew") << true << true << unknownObject;
+}
+
+void TestAutomationServer::callsAfterTheServerEndedAreAnswered() {
+    QFETCH(bool, closeWindow);
+    QFETCH(bool, autoStart);
+    QFETCH(QString, error);
+
+    QVERIFY(createObject());
+    const QString second = ServerFixture::createInstance();
+    if (closeWindow)
+        QCOMPARE(::kill(pid_t(ServerFixture::serverPid()), SIGTERM), 0);
+    else
+        ServerFixture::call(m_object, UnknownInterface, QStringLiteral("Release"));
+    QVERIFY(ServerFixture::waitUntilGone());
+
+    for (const QString &path : {m_object, second}) {
+        const QDBusMessage reply = ServerFixture::call(path, PostJobInterface, QStringLiteral("Field"),
+                                                       {QStringLiteral("a"), QStringLiteral("b")}, autoStart);
+        QCOMPARE(errorName(reply), error);
+    }
+    QCOMPARE(ServerFixture::isRunning(), autoStart);
+    QVERIFY(createObject());
+    QCOMPARE(
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("WriteLog"), {QStringLiteral("Next")})
+            .type(),
+        QDBusMessage::ReplyMessage);
+}
+
+void TestAutomationServer::postsLongTextsWhole_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QByteArray>("wire"); // what the board must receive whole
+    QTest::addColumn<bool>("accepted");
+
+    const QString mebibyte(1024 * 1024, u'v');
+    const QString shortText = QStringLiteral("J-1");
+    QTest::newRow("1 MiB field value")
+        << QStringLiteral("Description") << mebibyte << QStringLiteral("Add") << mebibyte.toLatin1() << true;
+    QTest::newRow("1 MiB action word")
+        << QStringLiteral("JobCode") << shortText << mebibyte << mebibyte.toLatin1() << true;
+    QTest::newRow("1 MiB of characters beyond Latin-1")
+        << QStringLiteral("Title") << QString(1024 * 1024, QChar(0x20AC)) << QStringLiteral("Add")
+        << QByteArray("&#8364;").repeated(1024 * 1024) << true;
+    // The board's XML reader takes names of a few thousand characters at most: it refuses the listing and
+    // says why, and the posting fails; the name still went out whole.
+    const QString longName(1024 * 1024, u'n');
+    QTest::newRow("1 MiB field name")
+        << longName << shortText << QStringLiteral("Add") << longName.toLatin1() << false;
+}
+
+void TestAutomationServer::postsLongTextsWhole() {
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    QFETCH(QString, action);
+    QFETCH(QByteArray, wire);
+    QFETCH(bool, accepted);
+
+    startBoardAndServer();
+    QVERIFY(createObject());
+    const QDBusMessage field =
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Field"), {name, value});
+    QCOMPARE(errorName(field), QString());
+    const QDBusMessage posted =
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Action"), {action});
+    QCOMPARE(errorName(posted), QString());
+    QCOMPARE(posted.arguments().value(0).toString().startsWith(u'S'), accepted);
+
+    const QList<QJsonObject> postings = m_board->postings();
+    QCOMPARE(postings.size(), 1);
+    QVERIFY2(BoardProcess::bodyOf(postings.first()).contains(wire), "the document was cut on the way");
+    if (accepted) {
+        // The board holds every character.
+        QCOMPARE(postings.first().value(QLatin1StringView("action")).toString(), action);
+        QVERIFY(BoardProcess::fieldsOf(postings.first()) ==
+                (QList<std::pair<QString, QString>>{{name, value}}));
+    } else {
+        QVERIFY(!postings.first().value(QLatin1StringView("error")).toString().isEmpty());
+    }
+
+    // The log keeps long texts whole too.
+    const QString mebibyte(1024 * 1024, u'w');
+    QCOMPARE(errorName(ServerFixture::call(m_object, PostJobInterface, QStringLiteral("WriteLog"),
+                                           {mebibyte, mebibyte, variantArg(mebibyte)})),
+             QString());
+    QVERIFY(m_server->logText().endsWith(QStringLiteral("\"%1\",\"%1\",\"%1\"\r\n").arg(mebibyte).toUtf8()));
+}
+
+void TestAutomationServer::killedServerFailsTheCallAtOnce_data() {
+    QTest::addColumn<bool>("clientLibrary");
+
+    QTest::newRow("raw bus call") << false;
+    QTest::newRow("RemotePostJob's Action") << true;
+}
+
+void TestAutomationServer::killedServerFailsTheCallAtOnce() {
+    QFETCH(bool, clientLibrary);
+    startBoardAndServer();
+
+    // The board holds its answer for 30 s; the call must end long before.
+    const QString slowFault = QStringLiteral("delay:30000");
+    auto outcome = std::make_shared<CallOutcome>();
+    std::unique_ptr<QDBusPendingCallWatcher> watcher;
+    if (clientLibrary) {
+        // RemotePostJob blocks its thread for the whole exchange, so it runs on one of its own. Detached: a
+        // call that hangs fails this test instead of holding it at the end of the scope.
+        std::thread([outcome, slowFault] {
+            try {
+                Orvex::RemotePostJob job;
+                job.Field(QStringLiteral("BoardFault"), slowFault);
+                job.Field(QStringLiteral("JobCode"), QStringLiteral("K1"));
+                job.Action(QStringLiteral("Add"));
+            } catch (const Orvex::AutomationError &error) {
+                outcome->errorNumber = error.number();
+            }
+            outcome->done = true;
+        }).detach();
+    } else {
+        QVERIFY(createObject());
+        for (const auto &[name, value] : {std::pair(QStringLiteral("BoardFault"), slowFault),
+                                          std::pair(QStringLiteral("JobCode"), QStringLiteral("K1"))})
+            QCOMPARE(ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Field"), {name, value})
+                         .type(),
+                     QDBusMessage::ReplyMessage);
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName), m_object,
+                                           PostJobInterface, QStringLiteral("Action"));
+        message << QStringLiteral("Add");
+        watcher = std::make_unique<QDBusPendingCallWatcher>(
+            QDBusConnection::sessionBus().asyncCall(message, 120000));
+        connect(watcher.get(), &QDBusPendingCallWatcher::finished, this,
+                [outcome](QDBusPendingCallWatcher *call) {
+                    outcome->errorName = call->error().name();
+                    outcome->done = true;
+                });
+    }
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 30000);
+    const uint pid = ServerFixture::serverPid();
+    QVERIFY(pid != 0);
+    QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 10000);
+    if (clientLibrary)
+        QCOMPARE(outcome->errorNumber, Orvex::ErrorNumber::OutcomeUnknown);
+    else
+        QCOMPARE(outcome->errorName, QStringLiteral("org.freedesktop.DBus.Error.NoReply"));
+    QVERIFY(ServerFixture::waitUntilGone());
+
+    // The next creation starts a fresh server, which posts as ever.
+    QVERIFY(createObject());
+    QVERIFY(ServerFixture::serverPid() != pid);
+    ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Field"),
+                        {QStringLiteral("JobCode"), QStringLiteral("K2")});
+    const QDBusMessage action =
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+    QCOMPARE(action.arguments().value(0).toString(), QStringLiteral("S2"));
+
+    // The killed exchange left its first record whole, and nothing of the reply it never had.
+    QCOMPARE(withoutEntryTimes(m_server->logText()),
+             QStringLiteral("T,\"Add\",\"K1\",\"\"\r\nT,\"Add\",\"K2\",\"\"\r\n"
+                            "T,\"Server Response\",\"success=1&jobid=2\",\"\r\n\"\r\n"));
 }
 
 void TestAutomationServer::secondServerRefusesOwnedName() {

@@ -169,6 +169,9 @@ void TestRegistration::readsErrorMessagesBack_data() {
     QTest::newRow("source with the marker in it")
         << 5 << QStringLiteral("a [source: b") << QStringLiteral("Invalid procedure call or argument")
         << QStringLiteral("OrvexKelPostJob.Error.InvalidProcedureCall");
+    QTest::newRow("texts with placeholders of their own")
+        << 1668578925 << QStringLiteral("Src %1") << QStringLiteral("h (1%3) [source: O 100%2")
+        << QStringLiteral("OrvexKelPostJob.Error");
     QTest::newRow("empty description") << 6 << QStringLiteral("OrvexKelPostJob") << QString()
                                        << QStringLiteral("OrvexKelPostJob.Error.Overflow");
 }
