@@ -143,7 +143,8 @@ CurlEasy newTransferHandle() {
         throw httpError(ErrorNumber::Unspecified, QStringLiteral("libcurl could not be initialised"));
     CurlEasy handle(curl_easy_init());
     if (!handle)
-        throw httpError(ErrorNumber::Unspecified, QStringLiteral("libcurl could not create a transfer handle"));
+        throw httpError(ErrorNumber::Unspecified,
+                        QStringLiteral("libcurl could not create a transfer handle"));
     return handle;
 }
 
@@ -171,7 +172,8 @@ struct Transfer {
 void appendHeader(CurlHeaderList &headers, const char *header) {
     curl_slist *extended = curl_slist_append(headers.get(), header);
     if (!extended)
-        throw httpError(ErrorNumber::Unspecified, QStringLiteral("Out of memory building the request headers"));
+        throw httpError(ErrorNumber::Unspecified,
+                        QStringLiteral("Out of memory building the request headers"));
     (void)headers.release(); // now owned by `extended`
     headers.reset(extended);
 }

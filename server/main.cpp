@@ -76,9 +76,9 @@ int serveOnBus(bool onScreen) {
         return EXIT_FAILURE;
     }
 
-    Orvex::AutomationServer server(
-        {Orvex::ComponentFolders(programFolder()), Orvex::systemClock(), Orvex::curlHttpRequestFactory(), onScreen},
-        bus);
+    Orvex::AutomationServer server({Orvex::ComponentFolders(programFolder()), Orvex::systemClock(),
+                                    Orvex::curlHttpRequestFactory(), onScreen},
+                                   bus);
     QString error;
     if (!server.start(&error)) {
         qCCritical(lcServer).noquote() << error;

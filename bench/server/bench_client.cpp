@@ -175,7 +175,8 @@ int main(int argc, char *argv[]) {
     Orvex::Bench::PrivateBus privateBus;
     QString address;
     int status = 0;
-    if (!privateBus.start(QStringLiteral(ORVEX_DBUS_DAEMON), QStringLiteral(ORVEX_BENCH_BUS_CONFIG), &address)) {
+    if (!privateBus.start(QStringLiteral(ORVEX_DBUS_DAEMON), QStringLiteral(ORVEX_BENCH_BUS_CONFIG),
+                          &address)) {
         std::fprintf(stderr, "cannot start a private bus with %s\n", ORVEX_BENCH_BUS_CONFIG);
         return 1;
     }
