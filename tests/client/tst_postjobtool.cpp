@@ -78,10 +78,27 @@ private Q_SLOTS:
     void historyReadsTheDaysLog();
 
 private:
+    // Starts the tool on two listings, J1 and J2, and returns once the board holds J1, whose reply it
+    // keeps back for delayMs.
+    void startWhileTheBoardHoldsJ1(QProcess &tool, int delayMs);
+
     std::unique_ptr<BoardProcess> m_board;
     std::unique_ptr<ServerFixture> m_server;
     QTemporaryDir m_files;
 };
+
+void TestPostJobTool::startWhileTheBoardHoldsJ1(QProcess &tool, int delayMs) {
+    const QString path = writeFile(m_files, QStringLiteral(R"([
+        {"action": "Add", "fields": [["JobCode", "J1"], ["BoardFault", "delay:%1"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"]]}
+    ])")
+                                                .arg(delayMs)
+                                                .toUtf8());
+    tool.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
+               {QStringLiteral("post"), QStringLiteral("--file"), path});
+    QVERIFY(tool.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 20000);
+}
 
 void TestPostJobTool::init() {
     m_board =
@@ -151,15 +168,10 @@ void TestPostJobTool::failedListingSetsExitStatus() {
 
 void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
     // The board holds the first reply back, so the interrupt arrives while that listing is being posted.
-    const QString path = writeFile(m_files, R"([
-        {"action": "Add", "fields": [["JobCode", "J1"], ["BoardFault", "delay:4000"]]},
-        {"action": "Add", "fields": [["JobCode", "J2"]]}
-    ])");
     QProcess tool;
-    tool.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
-               {QStringLiteral("post"), QStringLiteral("--file"), path});
-    QVERIFY(tool.waitForStarted());
-    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 20000);
+    startWhileTheBoardHoldsJ1(tool, 4000);
+    if (QTest::currentTestFailed())
+        return;
     ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
     QVERIFY(tool.waitForFinished(20000));
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
@@ -217,15 +229,10 @@ void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
 
 void TestPostJobTool::listingOfAKilledServerIsUnknown() {
     // The board holds the reply to J1 back for a minute; the server is killed meanwhile.
-    const QString path = writeFile(m_files, R"([
-        {"action": "Add", "fields": [["JobCode", "J1"], ["BoardFault", "delay:60000"]]},
-        {"action": "Add", "fields": [["JobCode", "J2"]]}
-    ])");
     QProcess tool;
-    tool.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
-               {QStringLiteral("post"), QStringLiteral("--file"), path});
-    QVERIFY(tool.waitForStarted());
-    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 20000);
+    startWhileTheBoardHoldsJ1(tool, 60000);
+    if (QTest::currentTestFailed())
+        return;
     ::kill(pid_t(ServerFixture::serverPid()), SIGKILL);
 
     // Done long before the board would have answered J1, and J1 not sent again: J2 went to a new server.
