@@ -27,8 +27,16 @@ public:
         }
     }
 
-    // configFile names the server's build-tree service folder.
+    // configFile names the server's build-tree service folder. Says on standard error why it failed.
     bool start(const QString &daemon, const QString &configFile, QString *address) {
+        if (startDaemon(daemon, configFile, address))
+            return true;
+        std::fprintf(stderr, "cannot start a private bus with %s\n", qPrintable(configFile));
+        return false;
+    }
+
+private:
+    bool startDaemon(const QString &daemon, const QString &configFile, QString *address) {
         constexpr int DaemonStartMs = 10000;
         m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_daemon.start(daemon, {QStringLiteral("--config-file=") + configFile, QStringLiteral("--nofork"),
@@ -43,7 +51,6 @@ public:
         return !address->isEmpty();
     }
 
-private:
     QProcess m_daemon;
 };
 

@@ -176,10 +176,8 @@ int main(int argc, char *argv[]) {
     QString address;
     int status = 0;
     if (!privateBus.start(QStringLiteral(ORVEX_DBUS_DAEMON), QStringLiteral(ORVEX_BENCH_BUS_CONFIG),
-                          &address)) {
-        std::fprintf(stderr, "cannot start a private bus with %s\n", ORVEX_BENCH_BUS_CONFIG);
+                          &address))
         return 1;
-    }
     {
         const QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("bench"));
         QTemporaryDir programFolder;

@@ -75,10 +75,8 @@ int main(int argc, char *argv[]) {
     Orvex::Bench::PrivateBus privateBus;
     QString address;
     if (!privateBus.start(QStringLiteral(ORVEX_DBUS_DAEMON), QStringLiteral(ORVEX_BENCH_BUS_CONFIG),
-                          &address)) {
-        std::fprintf(stderr, "cannot start a private bus with %s\n", ORVEX_BENCH_BUS_CONFIG);
+                          &address))
         return 1;
-    }
     int status = 0;
     {
         const QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("soak"));
