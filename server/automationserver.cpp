@@ -16,9 +16,9 @@
 #include "serverlogging.h"
 #include "stampfilename.h"
 
+#include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QGuiApplication>
 #include <QThread>
 
 #include <cstdlib>
@@ -47,14 +47,14 @@ QString importUrl(const QString &iniFile) {
 
 AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObject *parent)
     : QObject(parent)
-    , m_window(host.onScreen ? std::make_unique<frmPostJob>() : nullptr)
+    , m_window(std::move(host.window))
     , m_host{std::move(host.folders), host.clock,
              m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
              backgroundHttpRequestFactory(std::move(host.requestFactory),
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; })}
     , m_connection(std::move(connection)) {
     if (m_window)
-        connect(m_window.get(), &frmPostJob::unloaded, this, &AutomationServer::endProcess);
+        m_window->setUnloadHandler([this] { endProcess(); });
     connect(&m_calls, &CallQueue::finished, this, [this] {
         if (m_ending)
             finishEnding();
@@ -132,19 +132,14 @@ void AutomationServer::releaseObject() {
 void AutomationServer::closeBySystem() {
     // A window never shown is unloaded all the same: closing it ends the process.
     if (m_window)
-        m_window->close();
+        m_window->closeWindow();
     else
         endProcess();
 }
 
 void AutomationServer::showStatusWindow() {
-    if (!m_window)
-        return;
-    // Pixels painted offscreen reach no one, and repainting the box after every posting costs more than
-    // the rest of the posting's own work; the window keeps its text either way.
-    if (QGuiApplication::platformName() == u"offscreen")
-        m_window->setUpdatesEnabled(false);
-    m_window->show();
+    if (m_window)
+        m_window->showWindow();
 }
 
 void AutomationServer::watchBusConnection() {

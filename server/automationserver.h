@@ -1,9 +1,9 @@
 #pragma once
 
 #include "callqueue.h"
-#include "frmpostjob.h"
 #include "hostcontext.h"
 #include "statusview.h"
+#include "statuswindow.h"
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
@@ -28,7 +28,8 @@ public:
         ComponentFolders folders;
         const Clock &clock;
         HttpRequestFactory requestFactory;
-        bool onScreen = true; // false: no one could see a window, so none is made
+        // The status window; none where no one could see it.
+        std::unique_ptr<StatusWindow> window;
     };
 
     AutomationServer(Host host, QDBusConnection connection, QObject *parent = nullptr);
@@ -59,7 +60,7 @@ private:
     void flushReplies();
 
     // The status window on a screen; without one, its text alone, which costs no fonts or layout.
-    std::unique_ptr<frmPostJob> m_window;
+    std::unique_ptr<StatusWindow> m_window;
     StatusText m_windowlessText;
     HostContext m_host;
     QDBusConnection m_connection;

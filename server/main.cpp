@@ -1,15 +1,16 @@
 #include "automationserver.h"
 #include "clock.h"
-#include "curlhttprequest.h"
+#include "display.h"
 #include "identity.h"
-#include "messageboxwarning.h"
-#include "programicon.h"
+#include "modulehttprequest.h"
+#include "modulelibrary.h"
 #include "registration.h"
 #include "serverlogging.h"
 #include "signalwatcher.h"
+#include "statuswindow.h"
 #include "warningbox.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDir>
 #include <QTextStream>
@@ -69,7 +70,7 @@ int runCommand(Orvex::ServerCommand command, int argc, char **argv) {
 }
 
 // Serves on the session bus until the process is to end.
-int serveOnBus(bool onScreen) {
+int serveOnBus(std::unique_ptr<Orvex::StatusWindow> window) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         qCCritical(lcServer).noquote() << "no session bus:" << bus.lastError().message();
@@ -77,7 +78,7 @@ int serveOnBus(bool onScreen) {
     }
 
     Orvex::AutomationServer server({Orvex::ComponentFolders(programFolder()), Orvex::systemClock(),
-                                    Orvex::curlHttpRequestFactory(), onScreen},
+                                    Orvex::moduleHttpRequestFactory(), std::move(window)},
                                    bus);
     QString error;
     if (!server.start(&error)) {
@@ -92,34 +93,42 @@ int serveOnBus(bool onScreen) {
     return QCoreApplication::exec();
 }
 
+// The display module where a screen may exist. Without one the server still serves, without a window.
+Orvex::Display *loadDisplay() {
+    if (!hasDisplay())
+        return nullptr;
+    QString error;
+    auto *entry =
+        Orvex::moduleEntry<Orvex::DisplayEntry>(Orvex::DisplayModuleName, Orvex::DisplayEntryName, &error);
+    if (!entry) {
+        qCWarning(lcServer).noquote() << "serving without a window: cannot load the display module:" << error;
+        return nullptr;
+    }
+    return entry();
+}
+
+// With a screen, the window and the warning box.
+int serveOnScreen(Orvex::Display &display, int argc, char **argv) {
+    const std::unique_ptr<QCoreApplication> app = display.makeApplication(argc, argv);
+    // An offscreen window or box could never be seen or answered, and a box would hold every call.
+    if (!display.isOnScreen())
+        return serveOnBus(nullptr);
+    Orvex::setProcessWarningBox(&display.warningBox());
+    const int status = serveOnBus(display.makeStatusWindow());
+    Orvex::setProcessWarningBox(nullptr);
+    return status;
+}
+
 int serve(int argc, char **argv) {
     // Under a file size limit a write past it fails with EFBIG, which costs one record, instead of ending
     // the server.
     std::signal(SIGXFSZ, SIG_IGN);
-    // No one could see a window: no window system at all, and the status text is kept on its own. That
-    // spares a bus-started server fonts and layout before its first reply.
-    if (!hasDisplay()) {
-        QCoreApplication app(argc, argv);
-        return serveOnBus(false);
-    }
-
-    // A platform that cannot reach the display falls back to offscreen rather than ending the server.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM",
-                qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland;offscreen" : "xcb;offscreen");
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    // The warning box and any other window of the process carry the program's icon too.
-    QApplication::setWindowIcon(Orvex::programIcon());
-
-    // An offscreen box could never be answered and would hold every call; the headless one returns at once.
-    const bool onScreen = QGuiApplication::platformName() != u"offscreen";
-    Orvex::MessageBoxWarning messageBox;
-    if (onScreen)
-        Orvex::setProcessWarningBox(&messageBox);
-    const int status = serveOnBus(onScreen);
-    Orvex::setProcessWarningBox(nullptr);
-    return status;
+    if (Orvex::Display *display = loadDisplay())
+        return serveOnScreen(*display, argc, argv);
+    // No one could see a window: the status text is kept on its own, and the server neither loads the
+    // window system nor spends fonts and layout before its first reply.
+    QCoreApplication app(argc, argv);
+    return serveOnBus(nullptr);
 }
 
 } // namespace

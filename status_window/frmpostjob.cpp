@@ -68,6 +68,18 @@ void frmPostJob::showStatusText() {
     txtStatus->setPlainText(shown);
 }
 
+void frmPostJob::showWindow() {
+    show();
+}
+
+void frmPostJob::closeWindow() {
+    close();
+}
+
+void frmPostJob::setUnloadHandler(std::function<void()> handler) {
+    connect(this, &frmPostJob::unloaded, this, std::move(handler));
+}
+
 void frmPostJob::unload() {
     Q_EMIT unloaded();
     hide();

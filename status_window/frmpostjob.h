@@ -1,6 +1,6 @@
 #pragma once
 
-#include "statusview.h"
+#include "statuswindow.h"
 
 #include <QWidget>
 
@@ -8,7 +8,7 @@ class QPlainTextEdit;
 
 // The status window: names the job being posted. Its owner decides what unloading means (for the server,
 // the end of the process) by listening to unloaded().
-class frmPostJob final : public QWidget, public Orvex::StatusView {
+class frmPostJob final : public QWidget, public Orvex::StatusWindow {
     Q_OBJECT
 
 public:
@@ -19,8 +19,10 @@ public:
     QString statusText() const override;
     void setStatusText(const QString &text) override;
 
-    // Unloads the window as a release does.
-    void unload();
+    void showWindow() override;
+    void unload() override;
+    void closeWindow() override;
+    void setUnloadHandler(std::function<void()> handler) override;
 
     // The text box, showing the current status text.
     QPlainTextEdit &textBox();

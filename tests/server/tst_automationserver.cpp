@@ -57,6 +57,14 @@ struct CallOutcome {
 };
 
 // The log with every entry time replaced by "T", so records compare whole.
+// Whether the process pid has mapped a library whose file name starts with prefix.
+bool hasMapped(uint pid, const QString &prefix) {
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    if (!maps.open(QIODevice::ReadOnly))
+        return false;
+    return QString::fromLocal8Bit(maps.readAll()).contains(u'/' + prefix);
+}
+
 QString withoutEntryTimes(const QByteArray &log) {
     static const QRegularExpression entryTime(
         QStringLiteral("^\"\\d+/\\d+/\\d{4}( \\d+:\\d\\d:\\d\\d [AP]M)?\""),
@@ -655,6 +663,10 @@ void TestAutomationServer::endingLetsTheExchangeFinishAndAnswersWaitingCallsEnde
 void TestAutomationServer::postsAWholeListingInOneCall() {
     startBoardAndServer();
     QVERIFY(createObject());
+    // Without a display the window system is never loaded, and libcurl waits for the first posting.
+    const uint pid = ServerFixture::serverPid();
+    QVERIFY(!hasMapped(pid, QStringLiteral("libQt6Gui")));
+    QVERIFY(!hasMapped(pid, QStringLiteral("libcurl")));
     Orvex::registerListingFieldsType();
     const Orvex::ListingFields fields{{QStringLiteral("JobCode"), QStringLiteral("J-9")},
                                       {QStringLiteral("Title"), QStringLiteral("R&D <lead>")}};
@@ -665,6 +677,7 @@ void TestAutomationServer::postsAWholeListingInOneCall() {
     QCOMPARE(m_board->postings().size(), 1);
     QCOMPARE(BoardProcess::fieldsOf(m_board->postings().first()), fields);
     QCOMPARE(withoutTimeStamp(m_server->logRecords().first()), QStringLiteral("\"Add\",\"J-9\",\"\""));
+    QVERIFY(hasMapped(pid, QStringLiteral("libcurl")));
 }
 
 void TestAutomationServer::survivesBadCalls_data() {

@@ -1,0 +1,12 @@
+// The HTTP module: libcurl, and the TLS and authentication libraries it links, load with it.
+
+#include "curlhttprequest.h"
+#include "modulehttprequest.h"
+
+#include <type_traits>
+
+extern "C" Q_DECL_EXPORT Orvex::HttpRequest *orvexNewHttpRequest() {
+    return Orvex::makeCurlHttpRequest().release();
+}
+
+static_assert(std::is_same_v<decltype(orvexNewHttpRequest), Orvex::NewHttpRequestEntry>);
