@@ -15,7 +15,9 @@ function(orvex_add_module target name)
   install(TARGETS ${target} LIBRARY DESTINATION ${ORVEX_MODULE_INSTALL_DIR})
 endfunction()
 
-# Lets the executable target load the modules.
+# Lets the executable target load the modules. Where the installed run path is the longer, CMake pads the
+# build tree's with empty entries, which the loader reads as the working folder; the package preset builds
+# with the installed run path from the start.
 function(orvex_load_modules_from target)
   set_target_properties(${target} PROPERTIES BUILD_RPATH ${ORVEX_MODULE_BUILD_DIR}
     INSTALL_RPATH ${CMAKE_INSTALL_PREFIX}/${ORVEX_MODULE_INSTALL_DIR})
