@@ -8,8 +8,9 @@ namespace Orvex {
 // authentication libraries) live in modules loaded only once they are needed: a server that the bus
 // starts for a single call answers it without mapping and relocating libraries it may never use.
 
-// The entry point entryName of the module moduleName, found through the program's run path. The module
-// stays loaded for the life of the process. nullptr, with the reason in *error, when the module or its
+// The entry point entryName of the module moduleName, found where the loader would look for a library of
+// the program: through its run path, rewritten on install. The module stays loaded for the life of the
+// process. nullptr, with the reason in *error, when the module or its
 // entry cannot be found.
 void *resolveModuleEntry(const char *moduleName, const char *entryName, QString *error);
 
