@@ -14,8 +14,12 @@ class BackgroundHttpRequest final : public HttpRequest {
 public:
     // Told true as an exchange starts and false once it has returned or failed.
     using ExchangeWatcher = std::function<void(bool inFlight)>;
+    // The thread that exchanges run on; the requests of one factory share one.
+    class Worker;
 
-    BackgroundHttpRequest(std::unique_ptr<HttpRequest> request, ExchangeWatcher watcher);
+    // Without a worker, the request brings its own.
+    BackgroundHttpRequest(std::unique_ptr<HttpRequest> request, ExchangeWatcher watcher,
+                          std::shared_ptr<Worker> worker = nullptr);
 
     void open(const QString &method, const QString &url, bool async) override;
     void send(const QString &body) override;
@@ -26,9 +30,11 @@ public:
 private:
     std::unique_ptr<HttpRequest> m_request;
     ExchangeWatcher m_watcher;
+    std::shared_ptr<Worker> m_worker;
 };
 
-// Each request of factory, sent in the background.
+// Each request of factory, sent in the background on one worker thread that all of them share, started
+// with the first exchange and joined once the factory and its last request are gone.
 HttpRequestFactory backgroundHttpRequestFactory(HttpRequestFactory factory,
                                                 BackgroundHttpRequest::ExchangeWatcher watcher);
 
