@@ -20,6 +20,8 @@ void TestWireEncoding::toWireBytes_data() {
     QTest::newRow("Latin-1 as single bytes") << u"caf\u00e9 \u00ff\u00a0"_s << QByteArray("caf\xe9 \xff\xa0");
     QTest::newRow("first character outside Latin-1") << u"\u0100"_s << QByteArray("&#256;");
     QTest::newRow("euro sign as a reference") << u"5\u20ac"_s << QByteArray("5&#8364;");
+    QTest::newRow("text on both sides of references")
+        << u"R&D \u20ac\u20ac caf\u00e9"_s << QByteArray("R&D &#8364;&#8364; caf\xe9");
     QTest::newRow("surrogate pair as one code point") << u"\U0001F600!"_s << QByteArray("&#128512;!");
     QTest::newRow("lone high surrogate replaced")
         << QString(QChar(0xD83D)) + u"x"_s << QByteArray("&#65533;x");
