@@ -32,11 +32,12 @@ constexpr int MaxSends = 5;
 // about a minute and a half (connect 60 s, stall 30 s).
 constexpr int ServerLeaveTimeoutMs = 120'000;
 
-// D-Bus strings end at U+0000, and QtDBus would cut such a text short without a word.
-void refuseUncarriable(const QString &text, const QString &what) {
+// D-Bus strings end at U+0000, and QtDBus would cut such a text short without a word. The text's name is
+// made only for a refusal: a listing checks two texts per field.
+template<typename Describe> void refuseUncarriable(const QString &text, Describe &&what) {
     if (text.contains(QChar(u'\0'))) {
         throw AutomationError(ErrorNumber::InvalidProcedureCall, QString::fromUtf16(ComponentSource),
-                              QStringLiteral("%1 holds U+0000, which the bus cannot carry").arg(what));
+                              QStringLiteral("%1 holds U+0000, which the bus cannot carry").arg(what()));
     }
 }
 
@@ -177,8 +178,9 @@ QDBusMessage RemotePostJob::deliver(const std::function<QDBusPendingCall()> &sen
 
 QString RemotePostJob::Field(const QString &FieldName, const QString &FieldValue) {
     ensureNotReleased();
-    refuseUncarriable(FieldName, QStringLiteral("FieldName \"%1\"").arg(visible(FieldName)));
-    refuseUncarriable(FieldValue, QStringLiteral("FieldValue of field \"%1\"").arg(FieldName));
+    refuseUncarriable(FieldName, [&] { return QStringLiteral("FieldName \"%1\"").arg(visible(FieldName)); });
+    refuseUncarriable(FieldValue,
+                      [&] { return QStringLiteral("FieldValue of field \"%1\"").arg(FieldName); });
     m_fields.append({FieldName, FieldValue});
     return QString();
 }
@@ -186,17 +188,18 @@ QString RemotePostJob::Field(const QString &FieldName, const QString &FieldValue
 QString RemotePostJob::Action(const QString &ActionType) {
     ensureNotReleased();
     const ListingFields fields = std::exchange(m_fields, {});
-    refuseUncarriable(ActionType, QStringLiteral("ActionType \"%1\"").arg(visible(ActionType)));
+    refuseUncarriable(ActionType,
+                      [&] { return QStringLiteral("ActionType \"%1\"").arg(visible(ActionType)); });
     const QDBusMessage reply = deliver([&] { return m_listing->Post(ActionType, fields); });
     return reply.arguments().value(0).toString();
 }
 
 void RemotePostJob::WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) {
     ensureNotReleased();
-    refuseUncarriable(SubName, QStringLiteral("SubName"));
-    refuseUncarriable(Message, QStringLiteral("Message"));
+    refuseUncarriable(SubName, [] { return QStringLiteral("SubName"); });
+    refuseUncarriable(Message, [] { return QStringLiteral("Message"); });
     if (AnyOther.kind() == Variant::Kind::Text)
-        refuseUncarriable(AnyOther.get<QString>(), QStringLiteral("AnyOther"));
+        refuseUncarriable(AnyOther.get<QString>(), [] { return QStringLiteral("AnyOther"); });
     const QDBusVariant anyOther = BusWire::toBus(AnyOther);
     deliver([&] { return m_object->WriteLog(SubName, Message, anyOther); });
 }
