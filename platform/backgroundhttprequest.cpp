@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QScopeGuard>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -10,6 +11,12 @@
 #include <thread>
 
 namespace Orvex {
+
+namespace {
+// An exchange over within this is waited for without running the loop: waking the loop costs more than
+// the rest of a fast exchange's hand-over, and a window misses at most a frame or so.
+constexpr std::chrono::milliseconds QuickExchange{10};
+} // namespace
 
 // One thread that runs the jobs handed to it in turn. A thread per exchange cost a clone and a teardown
 // each time, a good part of a fast exchange. Started on first use, so a process that never posts has none.
@@ -47,6 +54,16 @@ public:
     void wait() {
         std::unique_lock lock(m_mutex);
         m_finished.wait(lock, [this] { return m_unfinished == 0; });
+    }
+
+    // Until every job handed over has run, true, or until limit has passed, false; then late runs first,
+    // under the lock that a job's done runs under.
+    bool waitFor(std::chrono::milliseconds limit, const std::function<void()> &late) {
+        std::unique_lock lock(m_mutex);
+        if (m_finished.wait_for(lock, limit, [this] { return m_unfinished == 0; }))
+            return true;
+        late();
+        return false;
     }
 
 private:
@@ -100,6 +117,7 @@ void BackgroundHttpRequest::send(const QString &body) {
     });
 
     QEventLoop loop;
+    bool looping = false;
     std::exception_ptr failure;
     m_worker->start(
         [&] {
@@ -110,8 +128,12 @@ void BackgroundHttpRequest::send(const QString &body) {
             }
         },
         // Posted, so it also ends a loop that has not started yet.
-        [&] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
-    loop.exec();
+        [&] {
+            if (looping)
+                QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    if (!m_worker->waitFor(QuickExchange, [&] { looping = true; }))
+        loop.exec();
     // The loop also ends early when the application exits, while the job may still use this frame.
     m_worker->wait();
     if (failure)

@@ -10,6 +10,7 @@ namespace Orvex {
 // Runs another request object's send() on a worker thread while the calling thread's event loop keeps
 // running, so that a slow board never freezes the windows of the process. Whatever the loop delivers
 // meanwhile must be able to wait: the server's call queue holds bus calls until the exchange returns.
+// The loop starts only once the exchange has taken a few milliseconds; a quicker one is simply awaited.
 class BackgroundHttpRequest final : public HttpRequest {
 public:
     // Told true as an exchange starts and false once it has returned or failed.
