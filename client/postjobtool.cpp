@@ -107,6 +107,15 @@ QString commandHelp(const QCommandLineParser &parser, const QString &usage) {
     return usage + text.mid(text.indexOf(u'\n'));
 }
 
+QCommandLineOption helpOptionOf(const QString &command) {
+    return QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                              QStringLiteral("Displays help on the %1 command.").arg(command));
+}
+
+QString unexpectedArgument(const QString &argument) {
+    return QStringLiteral("unexpected argument \"%1\"").arg(argument);
+}
+
 QString fieldElements(const Listing &listing) {
     QString elements;
     for (const auto &[name, value] : listing.fields)
@@ -284,11 +293,22 @@ int PostJobTool::run(const QStringList &arguments) {
     return badInput(QStringLiteral("unknown command \"%1\"").arg(command), QString());
 }
 
+std::optional<int> PostJobTool::parseCommand(QCommandLineParser &parser, const QCommandLineOption &helpOption,
+                                             const QString &command, const QString &synopsis,
+                                             const QStringList &arguments) {
+    if (!parser.parse(QStringList{m_program} + arguments))
+        return badInput(parser.errorText(), command);
+    if (parser.isSet(helpOption)) {
+        m_out << commandHelp(parser, QStringLiteral("Usage: %1 %2 %3").arg(m_program, command, synopsis));
+        return Success;
+    }
+    return std::nullopt;
+}
+
 int PostJobTool::runPost(const QStringList &arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(PostDescription));
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Displays help on the post command."));
+    const QCommandLineOption helpOption = helpOptionOf(PostCommand);
     const QCommandLineOption actionOption({QStringLiteral("a"), QStringLiteral("action")},
                                           QStringLiteral("The action word of the listing, such as Add."),
                                           QStringLiteral("word"));
@@ -303,17 +323,11 @@ int PostJobTool::runPost(const QStringList &arguments) {
         QStringLiteral("Print the document each listing would post, and post nothing."));
     parser.addOptions({helpOption, actionOption, fieldOption, fileOption, previewOption});
 
-    if (!parser.parse(QStringList{m_program} + arguments))
-        return badInput(parser.errorText(), PostCommand);
-    if (parser.isSet(helpOption)) {
-        m_out << commandHelp(parser, QStringLiteral("Usage: %1 post [options]").arg(m_program));
-        return Success;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return badInput(
-            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()),
-            PostCommand);
-    }
+    if (const std::optional<int> done =
+            parseCommand(parser, helpOption, PostCommand, QStringLiteral("[options]"), arguments))
+        return *done;
+    if (!parser.positionalArguments().isEmpty())
+        return badInput(unexpectedArgument(parser.positionalArguments().first()), PostCommand);
 
     QList<Listing> listings;
     if (parser.isSet(fileOption)) {
@@ -365,26 +379,21 @@ int PostJobTool::runPost(const QStringList &arguments) {
 int PostJobTool::runLog(const QStringList &arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(LogDescription));
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Displays help on the log command."));
+    const QCommandLineOption helpOption = helpOptionOf(LogCommand);
     parser.addOption(helpOption);
     parser.addPositionalArgument(QStringLiteral("SubName"), QStringLiteral("Who writes the record."));
     parser.addPositionalArgument(QStringLiteral("Message"),
                                  QStringLiteral("The record's message (optional)."),
                                  QStringLiteral("[Message]"));
 
-    if (!parser.parse(QStringList{m_program} + arguments))
-        return badInput(parser.errorText(), LogCommand);
-    if (parser.isSet(helpOption)) {
-        m_out << commandHelp(parser,
-                             QStringLiteral("Usage: %1 log [options] SubName [Message]").arg(m_program));
-        return Success;
-    }
+    if (const std::optional<int> done = parseCommand(
+            parser, helpOption, LogCommand, QStringLiteral("[options] SubName [Message]"), arguments))
+        return *done;
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return badInput(QStringLiteral("give SubName and, optionally, Message"), LogCommand);
     if (positional.size() > 2)
-        return badInput(QStringLiteral("unexpected argument \"%1\"").arg(positional.at(2)), LogCommand);
+        return badInput(unexpectedArgument(positional.at(2)), LogCommand);
 
     try {
         RemotePostJob job;
@@ -403,8 +412,7 @@ int PostJobTool::runLog(const QStringList &arguments) {
 int PostJobTool::runHistory(const QStringList &arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(HistoryDescription));
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Displays help on the history command."));
+    const QCommandLineOption helpOption = helpOptionOf(HistoryCommand);
     const QCommandLineOption dateOption(QStringLiteral("date"),
                                         QStringLiteral("The day whose log is read (default today)."),
                                         QStringLiteral("YYYY-MM-DD"));
@@ -417,17 +425,11 @@ int PostJobTool::runHistory(const QStringList &arguments) {
                                        QStringLiteral("file"));
     parser.addOptions({helpOption, dateOption, jobOption, jsonOption, logOption});
 
-    if (!parser.parse(QStringList{m_program} + arguments))
-        return badInput(parser.errorText(), HistoryCommand);
-    if (parser.isSet(helpOption)) {
-        m_out << commandHelp(parser, QStringLiteral("Usage: %1 history [options]").arg(m_program));
-        return Success;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return badInput(
-            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()),
-            HistoryCommand);
-    }
+    if (const std::optional<int> done =
+            parseCommand(parser, helpOption, HistoryCommand, QStringLiteral("[options]"), arguments))
+        return *done;
+    if (!parser.positionalArguments().isEmpty())
+        return badInput(unexpectedArgument(parser.positionalArguments().first()), HistoryCommand);
     for (const QCommandLineOption &option : {dateOption, jobOption, logOption}) {
         if (parser.values(option).size() > 1)
             return badInput(QStringLiteral("give --%1 once").arg(option.names().constFirst()),

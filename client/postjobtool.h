@@ -5,6 +5,11 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <optional>
+
+class QCommandLineOption;
+class QCommandLineParser;
+
 namespace Orvex {
 
 // The command-line tool orvex-postjob: post listings through the bus, preview them, write log records,
@@ -23,6 +28,11 @@ public:
     static void requestStop();
 
 private:
+    // Parses a command's arguments and shows its help when asked. The exit status when that ends the
+    // command (help shown, or arguments the parser refuses), else nothing.
+    std::optional<int> parseCommand(QCommandLineParser &parser, const QCommandLineOption &helpOption,
+                                    const QString &command, const QString &synopsis,
+                                    const QStringList &arguments);
     int runPost(const QStringList &arguments);
     int runLog(const QStringList &arguments);
     int runHistory(const QStringList &arguments);

@@ -46,8 +46,8 @@ void frmPostJob::setStatusText(const QString &text) {
     m_statusText = text;
     // The box catches up when the event loop next runs, the first moment it could paint anyway: an
     // exchange sets the text twice without returning to the loop, and laying out text costs more than
-    // the rest of its own work. A window that never paints (its owner turned updates off, as where no
-    // screen exists) lays the text out only when someone asks for the box.
+    // the rest of its own work. A window that never paints (its updates turned off) lays the text out only
+    // when someone asks for the box.
     const bool queued = m_showPending;
     m_showPending = true;
     if (!queued && updatesEnabled())
