@@ -1,0 +1,19 @@
+#pragma once
+
+#include <chrono>
+
+// How long one posting's exchange with the board may take. Here, below every layer, because the server
+// enforces these limits and the client library derives from them how long it waits for a call.
+namespace Orvex::ExchangeLimits {
+
+// Long enough for a slow host, short enough that an address that never answers fails within a minute.
+inline constexpr std::chrono::seconds DefaultConnectTimeout{60};
+// The whole exchange. Long enough for a slow board to take a large listing; short enough that a board
+// that drips its reply cannot hold the server's one queue, and every client waiting in it, for long.
+inline constexpr std::chrono::seconds DefaultTimeout{300};
+// The largest Timeout= and ConnectTimeout= a deployment may set: an hour is no longer a time limit.
+inline constexpr std::chrono::seconds MaxTimeout{3600};
+// What a client allows beyond the server's limit for the bus, the log and the queue's own work.
+inline constexpr std::chrono::seconds CallMargin{30};
+
+} // namespace Orvex::ExchangeLimits
