@@ -7,6 +7,7 @@
 #include "debugcopy.h"
 #include "errortable.h"
 #include "logrecord.h"
+#include "logrecordnames.h"
 #include "postingdocument.h"
 #include "postinglogging.h"
 #include "statusview.h"
@@ -69,7 +70,7 @@ QString PostJob::exchange(const QString &ActionType) {
 
     if (DebugMode)
         SaveDebugCopy(XmlBody);
-    WriteLog(QStringLiteral("Server Response"), reply, Orvex::Variant(crLf()));
+    WriteLog(QString::fromUtf16(Orvex::LogRecordName::ServerResponse), reply, Orvex::Variant(crLf()));
     XmlBody.clear();
 
     status.setStatusText(status.statusText() + crLf() + QStringLiteral("Posted ") + JobCode);
@@ -78,7 +79,7 @@ QString PostJob::exchange(const QString &ActionType) {
 
 QString PostJob::failed(const Orvex::AutomationError &error) {
     qCDebug(lcPosting) << "posting failed:" << error.number() << error.description();
-    WriteLog(QStringLiteral("Error"), error.description(),
+    WriteLog(QString::fromUtf16(Orvex::LogRecordName::Error), error.description(),
              Orvex::Variant(QString::number(error.number()) + crLf()));
     XmlBody.clear();
     return QStringLiteral("F");
