@@ -2,11 +2,13 @@
 
 #include "files.h"
 #include "postinglogging.h"
+#include "privatefiles.h"
 
 #include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,54 +21,106 @@ QString componentFolderIn(const QString &base) {
     return base + QStringLiteral("/OrvexKelPostJob");
 }
 
-// Makes folder and any missing parent with mode 0700, as the XDG base directory rules ask. An existing
-// folder keeps its mode.
-void makeUserFolder(const QString &folder) {
+// Opens folder as PrivateFiles::openFolder does; an empty or unencodable path names no folder.
+FileDescriptor openCheckedFolder(const QString &folder, QString *refusal) {
     const std::optional<QByteArray> path = Files::encodedPath(folder);
-    if (!path)
-        return;
-    for (qsizetype slash = path->indexOf('/', 1);; slash = path->indexOf('/', slash + 1)) {
-        const QByteArray part = slash < 0 ? *path : path->left(slash);
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST) {
-            qCDebug(lcPosting) << "cannot make" << part << std::strerror(errno);
-            return;
-        }
-        if (slash < 0)
-            return;
+    if (!path) {
+        *refusal = QStringLiteral("names no folder");
+        return FileDescriptor();
     }
+    return PrivateFiles::openFolder(*path, refusal);
+}
+
+bool isFile(const QString &path) {
+    return QFileInfo(Files::nativePath(path)).isFile();
 }
 
 } // namespace
 
-ComponentFolders::ComponentFolders(QString programFolder, XdgFolders xdg)
+ComponentFolders::ComponentFolders(QString programFolder, XdgFolders xdg, QString installFolder)
     : m_programFolder(std::move(programFolder))
-    , m_xdg(std::move(xdg)) {}
+    , m_xdg(std::move(xdg))
+    , m_installFolder(std::move(installFolder)) {}
 
 QString ComponentFolders::filesFolder() const {
-    if (isWritableFolder(m_programFolder))
+    // Root passes the ownership rule in /usr/bin as well: an installed server never writes there.
+    if (!runsFromInstallFolder() && folderRefusal(m_programFolder).isEmpty())
         return m_programFolder;
     const QString userFolder = componentFolderIn(m_xdg.stateHome);
-    makeUserFolder(userFolder);
+    if (const std::optional<QByteArray> path = Files::encodedPath(userFolder)) {
+        QString refusal;
+        if (!PrivateFiles::makeFolders(*path, &refusal))
+            qCDebug(lcPosting).noquote() << refusal;
+    }
     return userFolder;
 }
 
 QString ComponentFolders::iniFile() const {
     const QString name = QStringLiteral("OrvexKelPostJob.ini");
-    QStringList candidates{m_programFolder + u'\\' + name, componentFolderIn(m_xdg.configHome) + u'/' + name};
+    const QString besideProgram = m_programFolder + u'\\' + name;
+    if (isFile(besideProgram)) {
+        const QString refusal = programIniRefusal(besideProgram);
+        if (refusal.isEmpty())
+            return besideProgram;
+        if (!m_iniWarningGiven) {
+            m_iniWarningGiven = true;
+            qCWarning(lcPosting).noquote()
+                << "ignoring" << Files::nativePath(besideProgram) + u':' << refusal;
+        }
+    }
+    const QString userFile = componentFolderIn(m_xdg.configHome) + u'/' + name;
+    QStringList candidates{userFile};
     for (const QString &dir : m_xdg.configDirs)
         candidates.append(componentFolderIn(dir) + u'/' + name);
     for (const QString &candidate : std::as_const(candidates)) {
-        if (QFileInfo(Files::nativePath(candidate)).isFile())
+        if (isFile(candidate))
             return candidate;
     }
-    return candidates.first();
+    return userFile;
 }
 
-bool ComponentFolders::isWritableFolder(const QString &folder) {
-    const std::optional<QByteArray> path = Files::encodedPath(folder);
+QString ComponentFolders::folderRefusal(const QString &folder) {
+    QString refusal;
+    const FileDescriptor fd = openCheckedFolder(folder, &refusal);
+    if (!fd.isValid())
+        return refusal;
+    // Owned is not writable: a folder its owner made read-only, or one on a read-only mount.
+    if (::access(Files::encodedPath(folder)->constData(), W_OK | X_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString();
+}
+
+QString ComponentFolders::configuredInstallFolder() {
+    return QStringLiteral(ORVEX_INSTALL_BINDIR);
+}
+
+bool ComponentFolders::runsFromInstallFolder() const {
+    // Canonical on both sides: /bin and /usr/bin are one folder on a merged-/usr system.
+    const QString installed = QFileInfo(m_installFolder).canonicalFilePath();
+    return !installed.isEmpty() &&
+           QFileInfo(Files::nativePath(m_programFolder)).canonicalFilePath() == installed;
+}
+
+QString ComponentFolders::programIniRefusal(const QString &iniFile) const {
+    // Settings steer where postings and their passwords go: a file that another user could have put or
+    // changed there is not the user's.
+    QString refusal;
+    const FileDescriptor folder = openCheckedFolder(m_programFolder, &refusal);
+    if (!folder.isValid())
+        return QStringLiteral("its folder ") + refusal;
     struct stat status {};
-    return path && ::stat(path->constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
-           ::access(path->constData(), W_OK | X_OK) == 0;
+    const QByteArray name = PrivateFiles::splitPath(*Files::encodedPath(iniFile)).second;
+    if (::fstatat(folder.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (S_ISLNK(status.st_mode))
+        return QStringLiteral("is a symbolic link");
+    if (!S_ISREG(status.st_mode))
+        return QStringLiteral("is not a regular file");
+    if (status.st_uid != ::geteuid() && status.st_uid != 0)
+        return QStringLiteral("belongs to another user (uid %1)").arg(status.st_uid);
+    if (status.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("can be written by its group or by others");
+    return QString();
 }
 
 } // namespace Orvex

@@ -17,8 +17,9 @@ struct HostContext {
     const Clock &clock;                // local date and time for log records and debug copies
     StatusView &statusWindow;          // the process's one status window
     HttpRequestFactory requestFactory; // a fresh request object per posting
-    // Set once the process has said that its activity log cannot be written: it says so once a run.
-    mutable bool logWarningGiven = false;
+    // Set once the process has said that a record or a debug copy could not be written: it says so once a
+    // run, whatever the number of files and objects.
+    mutable bool fileWarningGiven = false;
 };
 
 } // namespace Orvex

@@ -6,11 +6,13 @@
 #include "clock.h"
 #include "debugcopy.h"
 #include "errortable.h"
+#include "files.h"
 #include "logrecord.h"
 #include "logrecordnames.h"
 #include "postingdocument.h"
 #include "postinglogging.h"
 #include "statusview.h"
+#include "urltext.h"
 #include "warningbox.h"
 #include "wireencoding.h"
 
@@ -22,6 +24,9 @@ namespace ErrorNumber = Orvex::ErrorNumber;
 
 constexpr int ReadyStateComplete = 4;
 constexpr int HttpOk = 200;
+// The fields of one listing, as document text (each character at least one byte on the wire): far beyond
+// any real listing, and a bound on what one client can make the server hold until Action.
+constexpr qsizetype MaxXmlBodyLength = 64 * 1024 * 1024;
 
 const QString &crLf() {
     static const QString text = QStringLiteral("\r\n");
@@ -37,8 +42,16 @@ PostJob::PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode
     , m_endpointUrl(std::move(endpointUrl)) {}
 
 QString PostJob::Field(const QString &FieldName, const QString &FieldValue) {
+    // The element is never shorter than its name and value: a field far past the bound is refused before
+    // its element is built.
+    const qsizetype room = MaxXmlBodyLength - XmlBody.size();
+    if (FieldName.size() + FieldValue.size() > room)
+        throw Orvex::AutomationError::runtime(ErrorNumber::OutOfMemory);
     // Built whole, then appended in one step: a failure (out of memory) leaves XmlBody as it was.
-    XmlBody.append(Orvex::fieldElement(FieldName, FieldValue));
+    const QString element = Orvex::fieldElement(FieldName, FieldValue);
+    if (element.size() > room)
+        throw Orvex::AutomationError::runtime(ErrorNumber::OutOfMemory);
+    XmlBody.append(element);
     if (FieldName == QLatin1StringView("JobCode"))
         JobCode = FieldValue;
     return QString();
@@ -78,8 +91,10 @@ QString PostJob::exchange(const QString &ActionType) {
 }
 
 QString PostJob::failed(const Orvex::AutomationError &error) {
-    qCDebug(lcPosting) << "posting failed:" << error.number() << error.description();
-    WriteLog(QString::fromUtf16(Orvex::LogRecordName::Error), error.description(),
+    // The log is read by more eyes than the client's: a password in the board's address stays out of it.
+    const QString description = Orvex::withoutUserInfo(error.description());
+    qCDebug(lcPosting) << "posting failed:" << error.number() << description;
+    WriteLog(QString::fromUtf16(Orvex::LogRecordName::Error), description,
              Orvex::Variant(QString::number(error.number()) + crLf()));
     XmlBody.clear();
     return QStringLiteral("F");
@@ -89,20 +104,21 @@ void PostJob::WriteLog(const QString &SubName, const QString &Message, const Orv
     // Nothing may leave: a record that cannot be written is simply missing.
     try {
         const QString record = Orvex::logRecord(m_host.clock.now(), SubName, Message, AnyOther);
-        if (!Orvex::appendToFile(LogFile, record.toUtf8()))
-            warnLogUnwritable();
+        QString why;
+        if (!Orvex::appendToFile(LogFile, record.toUtf8(), &why))
+            warnNotWritten("the activity log", LogFile, why);
     } catch (const std::exception &error) {
         qCDebug(lcPosting) << "log record skipped:" << error.what();
     }
 }
 
-void PostJob::warnLogUnwritable() const {
+void PostJob::warnNotWritten(const char *what, const QString &path, const QString &why) const {
     // Clients never learn of it, so whoever runs the server must: once, not once per record.
-    if (m_host.logWarningGiven)
+    if (m_host.fileWarningGiven)
         return;
-    m_host.logWarningGiven = true;
-    qCWarning(lcPosting).noquote() << "cannot write the activity log" << LogFile
-                                   << "- its records are lost; this is said only once";
+    m_host.fileWarningGiven = true;
+    qCWarning(lcPosting).noquote() << "cannot write" << what << Orvex::Files::nativePath(path) + u':' << why
+                                   << "- what goes there is lost; this is said only once";
 }
 
 QString PostJob::PostXml(const QString &Xml) {
@@ -119,7 +135,9 @@ QString PostJob::PostXml(const QString &Xml) {
 void PostJob::SaveDebugCopy(const QString &Xml) {
     try {
         const QString path = Orvex::debugCopyPath(m_host.folders.filesFolder(), m_host.clock.now());
-        Orvex::appendToFile(path, Orvex::toWireBytes(Xml) + "\r\n");
+        QString why;
+        if (!Orvex::appendToFile(path, Orvex::toWireBytes(Xml) + "\r\n", &why))
+            warnNotWritten("the debug copy", path, why);
     } catch (const std::exception &error) {
         qCDebug(lcPosting) << "debug copy skipped:" << error.what();
     }

@@ -33,7 +33,7 @@ private:
     // Steps of Action up to its result; any error it throws takes the failure path.
     QString exchange(const QString &ActionType);
     QString failed(const Orvex::AutomationError &error);
-    void warnLogUnwritable() const;
+    void warnNotWritten(const char *what, const QString &path, const QString &why) const;
 
     const Orvex::HostContext &m_host;
     QString XmlBody;

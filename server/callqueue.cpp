@@ -4,6 +4,7 @@
 #include "buswire.h"
 #include "errortable.h"
 #include "serverlogging.h"
+#include "urltext.h"
 
 #include <QDBusContext>
 #include <QTimer>
@@ -18,14 +19,16 @@ QDBusMessage replyTo(const QDBusMessage &message, const CallQueue::Work &work) {
     try {
         return message.createReply(work());
     } catch (const AutomationError &error) {
-        qCDebug(lcServer) << message.member() << "failed:" << error.what();
+        qCDebug(lcServer) << message.member()
+                          << "failed:" << withoutUserInfo(QString::fromUtf8(error.what()));
         return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
     } catch (const std::bad_alloc &) {
         const AutomationError error = AutomationError::runtime(ErrorNumber::OutOfMemory);
         return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
     } catch (const std::exception &failure) {
         // Not ours to raise, but one bad call must not take every client's objects down with the process.
-        qCWarning(lcServer) << message.member() << "failed unexpectedly:" << failure.what();
+        qCWarning(lcServer) << message.member() << "failed unexpectedly:"
+                            << withoutUserInfo(QString::fromLocal8Bit(failure.what()));
         const AutomationError error = AutomationError::runtime(ErrorNumber::Unspecified);
         return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
     }

@@ -1,11 +1,11 @@
 #include "registration.h"
 
 #include "identity.h"
+#include "privatefiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -26,14 +26,12 @@ bool isSwitch(const QString &argument, QLatin1StringView name) {
     return bare.compare(name, Qt::CaseInsensitive) == 0;
 }
 
+// Never through a link, never over another user's file, readable by the user alone; a folder it needs is
+// made for the user alone.
 bool writeFile(const QString &path, const QByteArray &contents, QString *error) {
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        *error = QStringLiteral("cannot create the folder of %1").arg(path);
-        return false;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    QString refusal;
+    if (!PrivateFiles::replaceFile(QFile::encodeName(path), contents, &refusal)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, refusal);
         return false;
     }
     return true;

@@ -85,7 +85,7 @@ void TestComponentFolders::iniFile_data() {
     QTest::newRow("then the user's configuration") << QStringList{home, u"dir1"_s} << home;
     QTest::newRow("then the first configuration folder") << QStringList{u"dir1"_s, u"dir2"_s} << u"dir1"_s;
     QTest::newRow("a later configuration folder") << QStringList{u"dir2"_s} << u"dir2"_s;
-    QTest::newRow("none: the program folder's, read as missing") << QStringList{} << program;
+    QTest::newRow("none: the user's, read as missing") << QStringList{} << home;
     QTest::newRow("a folder of that name is no file") << QStringList{u"program:folder"_s, home} << home;
 }
 
