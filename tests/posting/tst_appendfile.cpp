@@ -1,4 +1,5 @@
 #include "appendfile.h"
+#include "appendfile_p.h"
 #include "filesizelimit.h"
 
 #include <QFile>
@@ -7,7 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -17,6 +21,10 @@ class TestAppendFile : public QObject {
 
 private Q_SLOTS:
     void appendsAndCreates();
+    void writesOnlyWhatIsTheUsers_data();
+    void writesOnlyWhatIsTheUsers();
+    void partialRecordTakenBackOnlyAtTheTail_data();
+    void partialRecordTakenBackOnlyAtTheTail();
     void recordGoesInWholeOrNotAtAll_data();
     void recordGoesInWholeOrNotAtAll();
     void processesNeverTearRecords();
@@ -31,7 +39,124 @@ void TestAppendFile::appendsAndCreates() {
     QFile file(folder.filePath(u"log.txt"_s));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), "first\r\nsecond\r\n");
-    QCOMPARE(file.permissions() & QFileDevice::WriteOther, QFileDevice::Permissions());
+    QCOMPARE(file.permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                                     QFileDevice::WriteUser);
+}
+
+void TestAppendFile::writesOnlyWhatIsTheUsers_data() {
+    QTest::addColumn<QString>("planted"); // what lies at the file's name or is its folder
+    QTest::addColumn<bool>("written");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("link to another file") << u"link"_s << false << u"symbolic link"_s;
+    QTest::newRow("dangling link") << u"dangling link"_s << false << u"symbolic link"_s;
+    QTest::newRow("second name of another file") << u"hard link"_s << false << u"2 names"_s;
+    QTest::newRow("fifo, without waiting for a reader") << u"fifo"_s << false << QString();
+    QTest::newRow("file of another user") << u"their file"_s << false << u"another user"_s;
+    QTest::newRow("folder others may write") << u"open folder"_s << false << u"group or by others"_s;
+    QTest::newRow("folder its group may write") << u"group folder"_s << false << u"group or by others"_s;
+    QTest::newRow("folder is a link") << u"folder link"_s << false << u"symbolic link"_s;
+    QTest::newRow("folder of another user") << u"their folder"_s << false << u"another user"_s;
+    QTest::newRow("the user's file others may read becomes private")
+        << u"readable file"_s << true << QString();
+}
+
+void TestAppendFile::writesOnlyWhatIsTheUsers() {
+    QFETCH(QString, planted);
+    QFETCH(bool, written);
+    QFETCH(QString, reason);
+    if (planted.startsWith(u"their"_s) && ::geteuid() != 0)
+        QSKIP("only root can give a file to another user");
+
+    QTemporaryDir root;
+    const auto native = [](const QString &path) { return QFile::encodeName(path); };
+    const QString target = root.filePath(u"target.txt"_s);
+    QFile targetFile(target);
+    QVERIFY(targetFile.open(QIODevice::WriteOnly));
+    QCOMPARE(targetFile.write("target\n"), 7);
+    targetFile.close();
+    QString folder = root.filePath(u"folder"_s);
+    QVERIFY(QDir(root.path()).mkdir(u"folder"_s));
+    QString file = folder + u"/log.txt"_s;
+
+    if (planted == u"link"_s)
+        QVERIFY(QFile::link(target, file));
+    if (planted == u"dangling link"_s)
+        QVERIFY(QFile::link(root.filePath(u"created.txt"_s), file));
+    if (planted == u"hard link"_s)
+        QCOMPARE(::link(native(target).constData(), native(file).constData()), 0);
+    if (planted == u"fifo"_s)
+        QCOMPARE(::mkfifo(native(file).constData(), 0600), 0);
+    if (planted == u"their file"_s || planted == u"readable file"_s) {
+        QFile existing(file);
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.close();
+        QCOMPARE(::chmod(native(file).constData(), 0644), 0);
+        if (planted == u"their file"_s)
+            QCOMPARE(::chown(native(file).constData(), 65534, 65534), 0);
+    }
+    if (planted == u"open folder"_s)
+        QCOMPARE(::chmod(native(folder).constData(), 0777), 0);
+    if (planted == u"group folder"_s)
+        QCOMPARE(::chmod(native(folder).constData(), 0770), 0);
+    if (planted == u"their folder"_s)
+        QCOMPARE(::chown(native(folder).constData(), 65534, 65534), 0);
+    if (planted == u"folder link"_s) {
+        QVERIFY(QFile::link(folder, root.filePath(u"folder-link"_s)));
+        file = root.filePath(u"folder-link/log.txt"_s);
+    }
+
+    QString whyNot;
+    QCOMPARE(Orvex::appendToFile(file, "record\r\n", &whyNot), written);
+    QVERIFY2(whyNot.contains(reason), qPrintable(whyNot));
+    QVERIFY(targetFile.open(QIODevice::ReadOnly));
+    QCOMPARE(targetFile.readAll(), "target\n");
+    QVERIFY(!QFileInfo::exists(root.filePath(u"created.txt"_s)));
+    if (planted.endsWith(u"folder"_s))
+        QVERIFY(!QFileInfo::exists(file));
+    if (written) {
+        struct stat status {};
+        QCOMPARE(::stat(native(file).constData(), &status), 0);
+        QCOMPARE(status.st_mode & 07777, mode_t(0600));
+        QCOMPARE(status.st_size, off_t(8));
+    }
+}
+
+void TestAppendFile::partialRecordTakenBackOnlyAtTheTail_data() {
+    QTest::addColumn<QByteArray>("appendedBehind"); // by another process, after the partial record
+    QTest::addColumn<bool>("takenBack");
+
+    QTest::newRow("still the tail: taken back") << QByteArray() << true;
+    // Cutting now would cut the other process's record as well.
+    QTest::newRow("another record behind it: left") << QByteArray("other record\r\n") << false;
+}
+
+void TestAppendFile::partialRecordTakenBackOnlyAtTheTail() {
+    QFETCH(QByteArray, appendedBehind);
+    QFETCH(bool, takenBack);
+
+    QTemporaryDir folder;
+    const QByteArray path = QFile::encodeName(folder.filePath(u"log.txt"_s));
+    const QByteArray earlier("earlier record\r\n");
+    const QByteArray partial("partial re");
+    const int ours = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    QVERIFY(ours >= 0);
+    QCOMPARE(::write(ours, earlier.constData(), size_t(earlier.size())), ssize_t(earlier.size()));
+    QCOMPARE(::write(ours, partial.constData(), size_t(partial.size())), ssize_t(partial.size()));
+    if (!appendedBehind.isEmpty()) {
+        QFile other(QFile::decodeName(path));
+        QVERIFY(other.open(QIODevice::Append));
+        QCOMPARE(other.write(appendedBehind), appendedBehind.size());
+    }
+
+    if (!takenBack)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"partial record could not be taken back"_s));
+    const bool result = Orvex::takeBackPartialRecord(ours, QFile::decodeName(path), partial.size());
+    ::close(ours);
+    QCOMPARE(result, takenBack);
+    QFile file(QFile::decodeName(path));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), takenBack ? earlier : earlier + partial + appendedBehind);
 }
 
 void TestAppendFile::recordGoesInWholeOrNotAtAll_data() {
