@@ -2,11 +2,16 @@
 #include "identity.h"
 #include "registration.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,6 +30,11 @@ Run runServer(const QStringList &arguments, const QString &dataHome) {
     if (!server.waitForFinished(30000))
         return {};
     return {server.exitCode(), server.readAllStandardOutput(), server.readAllStandardError()};
+}
+
+mode_t modeOf(const QString &path) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : mode_t(-1);
 }
 
 QByteArray readFile(const QString &path) {
@@ -52,6 +62,8 @@ class TestRegistration : public QObject {
 private Q_SLOTS:
     void registersAndUnregistersWithEverySpelling_data();
     void registersAndUnregistersWithEverySpelling();
+    void writesOnlyWhatIsTheUsers_data();
+    void writesOnlyWhatIsTheUsers();
     void unregisteringWhatIsNotThereSucceeds();
     void printsItsVersion();
     void refusesUnknownArguments_data();
@@ -91,12 +103,84 @@ void TestRegistration::registersAndUnregistersWithEverySpelling() {
           "TypeLibraryId={0517C8CE-AAB6-4719-B67B-F0CAE33828DB}\n", "TypeLibraryVersion=2.1\n",
           "LocalServer=" ORVEX_SERVER_EXECUTABLE "\n"})
         QVERIFY2(record.contains(line), line);
+    // The user's alone, and so is every folder registration made.
+    for (const QString &file : {files.serviceFile, files.typeLibrary, files.record})
+        QCOMPARE(modeOf(file), mode_t(0600));
+    for (const char *folder : {"dbus-1", "dbus-1/services", "dbus-1/interfaces", "OrvexKelPostJob"})
+        QCOMPARE(modeOf(dataHome.filePath(QLatin1StringView(folder))), mode_t(0700));
 
     const Run unregistered = runServer({unregisterSwitch}, dataHome.path());
     QVERIFY2(unregistered.exitCode == 0, unregistered.err.constData());
     QVERIFY(!QFile::exists(files.serviceFile));
     QVERIFY(!QFile::exists(files.typeLibrary));
     QVERIFY(!QFile::exists(files.record));
+}
+
+void TestRegistration::writesOnlyWhatIsTheUsers_data() {
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<bool>("registered");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("link at the service file's name")
+        << QStringLiteral("link") << false << QStringLiteral("symbolic link");
+    QTest::newRow("services folder is a link")
+        << QStringLiteral("folder link") << false << QStringLiteral("symbolic link");
+    QTest::newRow("services folder others may write")
+        << QStringLiteral("open folder") << false << QStringLiteral("group or by others");
+    QTest::newRow("service file of another user")
+        << QStringLiteral("their file") << false << QStringLiteral("another user");
+    QTest::newRow("an earlier registration, readable by others, is replaced")
+        << QStringLiteral("readable file") << true << QString();
+}
+
+void TestRegistration::writesOnlyWhatIsTheUsers() {
+    QFETCH(QString, planted);
+    QFETCH(bool, registered);
+    QFETCH(QString, reason);
+    if (planted.startsWith(u"their") && ::geteuid() != 0)
+        QSKIP("only root can give a file to another user");
+
+    QTemporaryDir dataHome;
+    const Orvex::RegistrationFiles files(dataHome.path());
+    const QString services = QFileInfo(files.serviceFile).path();
+    const QString target = dataHome.filePath(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(target));
+    QFile targetFile(target + QStringLiteral("/file"));
+    QVERIFY(targetFile.open(QIODevice::WriteOnly));
+    targetFile.close();
+    QVERIFY(QDir().mkpath(QFileInfo(services).path()));
+    if (planted == u"folder link") {
+        QVERIFY(QFile::link(target, services));
+    } else {
+        QVERIFY(QDir().mkpath(services));
+        QVERIFY(::chmod(QFile::encodeName(services).constData(), planted == u"open folder" ? 0777 : 0700) ==
+                0);
+    }
+    if (planted == u"link")
+        QVERIFY(QFile::link(targetFile.fileName(), files.serviceFile));
+    if (planted == u"their file" || planted == u"readable file") {
+        QFile earlier(files.serviceFile);
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.close();
+        QVERIFY(::chmod(QFile::encodeName(files.serviceFile).constData(), 0644) == 0);
+        if (planted == u"their file")
+            QVERIFY(::chown(QFile::encodeName(files.serviceFile).constData(), 65534, 65534) == 0);
+    }
+
+    const Run run = runServer({QStringLiteral("--regserver")}, dataHome.path());
+    QCOMPARE(run.exitCode == 0, registered);
+    QVERIFY2(run.err.contains(reason.toUtf8()), run.err.constData());
+    // Nothing reached through a link, and no stray temporary file left beside the service file.
+    QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{QStringLiteral("file")});
+    QCOMPARE(QFileInfo(targetFile).size(), 0);
+    if (planted != u"folder link")
+        QCOMPARE(QDir(services).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
+                 planted == u"open folder" ? 0 : 1);
+    if (registered) {
+        QCOMPARE(modeOf(files.serviceFile), mode_t(0600));
+        QVERIFY(readFile(files.serviceFile).startsWith("[D-BUS Service]\n"));
+    }
 }
 
 void TestRegistration::unregisteringWhatIsNotThereSucceeds() {
