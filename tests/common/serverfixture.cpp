@@ -40,7 +40,11 @@ bool updateActivationEnvironment(const QMap<QString, QString> &environment, QStr
 
 QString placeServerIn(const QString &folder) {
     const QString server = QDir(folder).filePath(QStringLiteral("OrvexKelPostJob"));
-    if (!QDir().mkpath(folder))
+    // The server keeps its files beside it only in a folder no one else may write to, whatever the umask.
+    if (!QDir().mkpath(folder) ||
+        !QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                           QFile::ExeOther))
         return QString();
     QFile::remove(server);
     const QByteArray source = QFile::encodeName(QStringLiteral(ORVEX_SERVER_EXECUTABLE));
