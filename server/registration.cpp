@@ -2,11 +2,11 @@
 
 #include "identity.h"
 #include "privatefiles.h"
+#include "xdgfolders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -96,7 +96,8 @@ RegistrationFiles::RegistrationFiles(const QString &dataHome)
              QStringLiteral("/registration.ini")) {}
 
 QString userDataHome() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    // As every other folder of the component: a relative $XDG_DATA_HOME is ignored.
+    return XdgFolders::fromEnvironment().dataHome;
 }
 
 QByteArray serviceFileText(const QString &executable) {

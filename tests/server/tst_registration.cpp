@@ -21,10 +21,14 @@ struct Run {
     QByteArray err;
 };
 
-Run runServer(const QStringList &arguments, const QString &dataHome) {
+Run runServer(const QStringList &arguments, const QString &dataHome, const QString &home = QString()) {
     QProcess server;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    if (!home.isEmpty()) {
+        environment.insert(QStringLiteral("HOME"), home);
+        server.setWorkingDirectory(home);
+    }
     server.setProcessEnvironment(environment);
     server.start(QStringLiteral(ORVEX_SERVER_EXECUTABLE), arguments);
     if (!server.waitForFinished(30000))
@@ -64,6 +68,7 @@ private Q_SLOTS:
     void registersAndUnregistersWithEverySpelling();
     void writesOnlyWhatIsTheUsers_data();
     void writesOnlyWhatIsTheUsers();
+    void relativeDataHomeFallsBackToHome();
     void unregisteringWhatIsNotThereSucceeds();
     void printsItsVersion();
     void refusesUnknownArguments_data();
@@ -181,6 +186,16 @@ void TestRegistration::writesOnlyWhatIsTheUsers() {
         QCOMPARE(modeOf(files.serviceFile), mode_t(0600));
         QVERIFY(readFile(files.serviceFile).startsWith("[D-BUS Service]\n"));
     }
+}
+
+void TestRegistration::relativeDataHomeFallsBackToHome() {
+    // Relative, the files would land wherever the command happened to be run.
+    QTemporaryDir home;
+    const Run run = runServer({QStringLiteral("--regserver")}, QStringLiteral("data"), home.path());
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QVERIFY(
+        QFile::exists(Orvex::RegistrationFiles(home.filePath(QStringLiteral(".local/share"))).serviceFile));
+    QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("data"))));
 }
 
 void TestRegistration::unregisteringWhatIsNotThereSucceeds() {
