@@ -977,7 +977,9 @@ void TestAutomationServer::introspectionCarriesTheTypeLibrary() {
           "interface name=\"OrvexKelPostJob.IDispatch\"", "interface name=\"OrvexKelPostJob.IUnknown\"",
           "{3A5B6F4F-E114-4C64-B772-50DBEDA3EFB5}", "{EB1BBC85-A2B0-4118-8D14-C898B471368F}", "0x60030005"})
         QVERIFY2(xml.contains(QLatin1StringView(expected)), expected);
-    QCOMPARE(xml.count(QLatin1StringView("<method name=\"WriteLog\">")), 6);
+    // One declaration per name in each of the two interfaces, as bindings keep only one: the shorter
+    // forms are served but not declared.
+    QCOMPARE(xml.count(QLatin1StringView("<method name=\"WriteLog\">")), 2);
 
     const QDBusMessage factory = ServerFixture::call(QLatin1StringView(ServerFixture::FactoryPath),
                                                      QStringLiteral("org.freedesktop.DBus.Introspectable"),
