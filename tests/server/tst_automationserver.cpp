@@ -128,6 +128,8 @@ private Q_SLOTS:
     void killedServerFailsTheCallAtOnce();
     void secondServerRefusesOwnedName();
     void introspectionCarriesTheTypeLibrary();
+    void serverWithoutAnObjectEndsByItself_data();
+    void serverWithoutAnObjectEndsByItself();
 
 private:
     std::unique_ptr<ServerFixture> m_server;
@@ -989,6 +991,60 @@ void TestAutomationServer::introspectionCarriesTheTypeLibrary() {
          {"{512B22CC-7774-43C3-A9A8-E3AB492117C5}", "{0517C8CE-AAB6-4719-B67B-F0CAE33828DB}",
           "\"OrvexKelPostJob.TypeLibrary.Version\"", "(sv)"})
         QVERIFY2(factoryXml.contains(QLatin1StringView(expected)), expected);
+}
+
+void TestAutomationServer::serverWithoutAnObjectEndsByItself_data() {
+    QTest::addColumn<QString>("firstUse");
+    QTest::addColumn<bool>("ends");
+
+    QTest::newRow("introspection") << QStringLiteral("introspect") << true;
+    QTest::newRow("late call to a released object's path") << QStringLiteral("late call") << true;
+    QTest::newRow("creation that failed") << QStringLiteral("failed creation") << true;
+    QTest::newRow("an object keeps it past the idle time") << QStringLiteral("object") << false;
+}
+
+void TestAutomationServer::serverWithoutAnObjectEndsByItself() {
+    QFETCH(QString, firstUse);
+    QFETCH(bool, ends);
+    startBoardAndServer();
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("ORVEX_TEST_IDLE_EXIT_MS"),
+                                                 QStringLiteral("300")));
+
+    // Each first use is answered as ever.
+    if (firstUse == u"introspect") {
+        const QDBusMessage reply = ServerFixture::call(QLatin1StringView(ServerFixture::FactoryPath),
+                                                       QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                                       QStringLiteral("Introspect"));
+        QVERIFY(reply.arguments().value(0).toString().contains(u"OrvexKelPostJob.ClassFactory"));
+    } else if (firstUse == u"late call") {
+        const QDBusMessage reply =
+            ServerFixture::call(QStringLiteral("/OrvexKelPostJob/PostJob/1"), PostJobInterface,
+                                QStringLiteral("Action"), {QStringLiteral("Add")});
+        QCOMPARE(errorName(reply), QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
+    } else if (firstUse == u"failed creation") {
+        QVERIFY(m_server->writeIni("[General]\nDebugMode=yes\n"));
+        QDBusMessage error;
+        QVERIFY(ServerFixture::createInstance(&error).isEmpty());
+        QCOMPARE(errorName(error), QStringLiteral("OrvexKelPostJob.Error.TypeMismatch"));
+    } else {
+        // An exchange the board holds for longer than the idle time, so the server outlives it.
+        QVERIFY(createObject());
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Field"),
+                            {QStringLiteral("BoardFault"), QStringLiteral("delay:1500")});
+        const QDBusMessage action = ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Action"),
+                                                        {QStringLiteral("Add")});
+        QCOMPARE(action.arguments().value(0).toString(), QStringLiteral("S1"));
+    }
+
+    if (ends) {
+        QVERIFY(ServerFixture::waitUntilGone());
+        return;
+    }
+    QVERIFY(ServerFixture::isRunning());
+    QCOMPARE(
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("WriteLog"), {QStringLiteral("Kept")})
+            .type(),
+        QDBusMessage::ReplyMessage);
 }
 
 QTEST_GUILESS_MAIN(TestAutomationServer)
