@@ -1,5 +1,4 @@
-#include "boardprocess.h"
-#include "serverfixture.h"
+#include "boardandserver.h"
 
 #include <QProcess>
 #include <QTest>
@@ -16,23 +15,16 @@ private Q_SLOTS:
     void postsThroughGio();
 
 private:
-    std::unique_ptr<BoardProcess> m_board;
-    std::unique_ptr<ServerFixture> m_server;
+    BoardAndServer m_session;
 };
 
 void TestPythonClient::init() {
-    m_board =
-        std::make_unique<BoardProcess>(QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")});
-    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
-    m_server = std::make_unique<ServerFixture>();
     QString error;
-    QVERIFY2(m_server->prepare(m_board->proxyUrl(), &error), qPrintable(error));
+    QVERIFY2(m_session.start(&error), qPrintable(error));
 }
 
 void TestPythonClient::cleanup() {
-    ServerFixture::endLeftover();
-    m_server.reset();
-    m_board.reset();
+    m_session.end();
 }
 
 void TestPythonClient::postsThroughGio_data() {
@@ -73,9 +65,9 @@ void TestPythonClient::postsThroughGio() {
     // Release ended the server; the board got the fields in order; the log holds the action and the
     // script's own record with its number unquoted.
     QVERIFY(ServerFixture::waitUntilGone());
-    QCOMPARE(m_board->postings().size(), 1);
-    QCOMPARE(BoardProcess::fieldsOf(m_board->postings().constFirst()), fields);
-    const QStringList records = m_server->logRecords();
+    QCOMPARE(m_session.board().postings().size(), 1);
+    QCOMPARE(BoardProcess::fieldsOf(m_session.board().postings().constFirst()), fields);
+    const QStringList records = m_session.server().logRecords();
     QVERIFY2(records.size() >= 2, qPrintable(records.join(u'\n')));
     QCOMPARE(withoutTimeStamp(records.constFirst()),
              QStringLiteral(R"("Add","%1","")").arg(fields.first().second));
