@@ -130,6 +130,7 @@ private Q_SLOTS:
     void introspectionCarriesTheTypeLibrary();
     void serverWithoutAnObjectEndsByItself_data();
     void serverWithoutAnObjectEndsByItself();
+    void callsOnTheirWayBehindAReleaseAreAnsweredEnded();
 
 private:
     std::unique_ptr<ServerFixture> m_server;
@@ -1045,6 +1046,49 @@ void TestAutomationServer::serverWithoutAnObjectEndsByItself() {
         ServerFixture::call(m_object, PostJobInterface, QStringLiteral("WriteLog"), {QStringLiteral("Kept")})
             .type(),
         QDBusMessage::ReplyMessage);
+}
+
+// A stream of calls with a release in its middle: what the server had not run when the release came,
+// and what reached it while it was ending, is answered Ended, never left to the bus's NoReply. Calls sent
+// to the well-known name reach the server only until it has given the name up, and each one that did is
+// ahead of that in its queue, so none can land in the last round trip. Later ones find no owner.
+void TestAutomationServer::callsOnTheirWayBehindAReleaseAreAnsweredEnded() {
+    QVERIFY(createObject());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const auto send = [&](const QString &interface, const QString &member, const QVariantList &arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName),
+                                                              m_object, interface, member);
+        message.setArguments(arguments);
+        message.setAutoStartService(false);
+        return bus.asyncCall(message, 60000);
+    };
+    // Below the bus's limit of pending replies per connection.
+    constexpr int Before = 40;
+    constexpr int Behind = 80;
+    std::vector<QDBusPendingCall> calls;
+    for (int i = 0; i < Before + 1 + Behind; ++i) {
+        calls.push_back(i == Before
+                            ? send(UnknownInterface, QStringLiteral("Release"), {})
+                            : send(PostJobInterface, QStringLiteral("WriteLog"), {QString::number(i)}));
+    }
+
+    QStringList outcomes;
+    int ran = 0;
+    for (int i = 0; i < int(calls.size()); ++i) {
+        calls[i].waitForFinished();
+        const QString error = calls[i].error().name();
+        if (i <= Before) {
+            QVERIFY2(error.isEmpty(), qPrintable(error)); // queued ahead of the release: they ran
+            ++ran;
+        } else if (error != u"OrvexKelPostJob.Error.Ended" &&
+                   error != u"org.freedesktop.DBus.Error.NameHasNoOwner" &&
+                   error != u"org.freedesktop.DBus.Error.ServiceUnknown") {
+            outcomes.append(QStringLiteral("%1: %2").arg(i).arg(error));
+        }
+    }
+    QVERIFY2(outcomes.isEmpty(), qPrintable(outcomes.join(u'\n')));
+    QVERIFY(ServerFixture::waitUntilGone());
+    QCOMPARE(m_server->logRecords().size(), ran - 1);
 }
 
 QTEST_GUILESS_MAIN(TestAutomationServer)
