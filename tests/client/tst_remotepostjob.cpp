@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <limits>
 
 using Orvex::AutomationError;
 using Orvex::RemotePostJob;
@@ -283,6 +284,10 @@ void TestRemotePostJob::writeLogCarriesAnyOther_data() {
     QTest::newRow("int32") << Variant::fromInt32(5) << QByteArray(R"(,"Sub","Msg",5)");
     QTest::newRow("int64") << Variant::fromInt64(-9000000000LL) << QByteArray(R"(,"Sub","Msg",-9000000000)");
     QTest::newRow("single") << Variant::fromSingle(1.5F) << QByteArray(R"(,"Sub","Msg",1.5)");
+    QTest::newRow("single plus infinity") << Variant::fromSingle(std::numeric_limits<float>::infinity())
+                                          << QByteArray(R"(,"Sub","Msg",Infinity)");
+    QTest::newRow("single minus infinity") << Variant::fromSingle(-std::numeric_limits<float>::infinity())
+                                           << QByteArray(R"(,"Sub","Msg",-Infinity)");
     QTest::newRow("double") << Variant::fromDouble(-2.25) << QByteArray(R"(,"Sub","Msg",-2.25)");
     QTest::newRow("currency") << Variant::fromCurrency(125000) << QByteArray(R"(,"Sub","Msg",12.5)");
     QTest::newRow("date and time") << Variant::fromDate(QDate(2010, 1, 19), QTime(15, 7, 45))

@@ -229,6 +229,10 @@ void TestAutomationServer::callsByNameWithGdbus_data() {
     anyOther("AnyOther int32", "<42>", "42");
     anyOther("AnyOther int64", "<int64 -7>", "-7");
     anyOther("AnyOther uint32 beyond the int32 range", "<uint32 4294967295>", "4294967295");
+    anyOther("AnyOther uint16 above the int16 range", "<uint16 40000>", "40000");
+    anyOther("AnyOther uint64 at the signed largest", "<uint64 9223372036854775807>", "9223372036854775807");
+    anyOther("tagged date as (ss)", "<('date', '2010-01-19T15:07:45')>", "#2010-01-19 15:07:45#");
+    anyOther("tagged currency as (sx)", "<('currency', int64 125000)>", "12.5");
     anyOther("AnyOther byte", "<byte 200>", "200");
     anyOther("AnyOther boolean", "<true>", "#TRUE#");
     anyOther("AnyOther double", "<1.5>", "1.5");
