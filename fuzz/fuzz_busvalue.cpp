@@ -85,7 +85,12 @@ QVariant taggedValue(FuzzedDataProvider &input, int depth) {
         inner = anyValue(input, depth + 1);
     QDBusArgument structure;
     structure.beginStructure();
-    structure << tag << QDBusVariant(inner);
+    structure << tag;
+    // The value in a variant, (sv), or directly, as bindings send a pair of a tag and a basic value.
+    if (input.ConsumeBool())
+        structure << QDBusVariant(inner);
+    else
+        structure.appendVariant(inner);
     structure.endStructure();
     return QVariant::fromValue(structure);
 }

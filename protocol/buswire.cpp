@@ -45,33 +45,97 @@ Variant dateFromText(const QString &text) {
     throwBadVariableType();
 }
 
+// A number of any integer type, or a double that holds a whole number; Overflow beyond 64 bits.
+qint64 wholeNumber(const QVariant &value) {
+    switch (value.metaType().id()) {
+    case QMetaType::UChar:
+        return value.value<uchar>();
+    case QMetaType::Short:
+        return value.value<short>();
+    case QMetaType::UShort:
+        return value.value<ushort>();
+    case QMetaType::Int:
+        return value.toInt();
+    case QMetaType::UInt:
+        return value.toUInt();
+    case QMetaType::LongLong:
+        return value.toLongLong();
+    case QMetaType::ULongLong:
+        if (value.toULongLong() > qulonglong(std::numeric_limits<qint64>::max()))
+            throw AutomationError::runtime(ErrorNumber::Overflow);
+        return qint64(value.toULongLong());
+    case QMetaType::Double: {
+        const double number = value.toDouble();
+        if (std::isnan(number) || std::trunc(number) != number)
+            throwBadVariableType();
+        // 2^63 itself is the first double beyond the range.
+        if (std::fabs(number) >= 0x1p63 && number != -0x1p63)
+            throw AutomationError::runtime(ErrorNumber::Overflow);
+        return qint64(number);
+    }
+    default:
+        throwBadVariableType();
+    }
+}
+
+bool isWholeNumberType(const QVariant &value) {
+    switch (value.metaType().id()) {
+    case QMetaType::UChar:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return true;
+    default:
+        return false;
+    }
+}
+
+Variant singleFrom(const QVariant &value) {
+    if (isWholeNumberType(value))
+        return Variant::fromSingle(float(wholeNumber(value)));
+    if (value.metaType() != QMetaType::fromType<double>())
+        throwBadVariableType();
+    const double number = value.toDouble();
+    if (std::isfinite(number) && std::fabs(number) > FLT_MAX)
+        throw AutomationError::runtime(ErrorNumber::Overflow);
+    return Variant::fromSingle(float(number));
+}
+
+Variant errorFrom(const QVariant &value) {
+    const qint64 number = wholeNumber(value);
+    if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
+        throw AutomationError::runtime(ErrorNumber::Overflow);
+    return Variant::fromError(qint32(number));
+}
+
+// A tag, then its value: in a variant, (sv), or directly, as bindings send a pair of a text and a value
+// without being told otherwise: (ss), (sx), (sd) and the other basic types.
 Variant fromTagged(const QDBusArgument &argument) {
-    if (argument.currentSignature() != u"(sv)")
+    const QString signature = argument.currentSignature();
+    if (signature.size() != 4 || !signature.startsWith(u"(s") || !signature.endsWith(u')') ||
+        !QStringView(u"ybnqiuxtdsogv").contains(signature[2]))
         throwBadVariableType();
     QString tag;
-    QDBusVariant inner;
     argument.beginStructure();
-    argument >> tag >> inner;
+    argument >> tag;
+    const QVariant value = unwrapped(argument.asVariant());
     argument.endStructure();
 
-    const QVariant value = unwrapped(inner.variant());
-    const QMetaType type = value.metaType();
     if (tag == u"empty")
         return Variant();
     if (tag == u"null")
         return Variant::null();
-    if (tag == u"date" && type == QMetaType::fromType<QString>())
+    if (tag == u"date" && value.metaType() == QMetaType::fromType<QString>())
         return dateFromText(value.toString());
-    if (tag == u"error" && type == QMetaType::fromType<int>())
-        return Variant::fromError(value.toInt());
-    if (tag == u"currency" && type == QMetaType::fromType<qlonglong>())
-        return Variant::fromCurrency(value.toLongLong());
-    if (tag == u"single" && type == QMetaType::fromType<double>()) {
-        const double number = value.toDouble();
-        if (std::isfinite(number) && std::fabs(number) > FLT_MAX)
-            throw AutomationError::runtime(ErrorNumber::Overflow);
-        return Variant::fromSingle(float(number));
-    }
+    if (tag == u"error")
+        return errorFrom(value);
+    if (tag == u"currency")
+        return Variant::fromCurrency(wholeNumber(value));
+    if (tag == u"single")
+        return singleFrom(value);
     throwBadVariableType();
 }
 

@@ -20,6 +20,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdlib>
 
@@ -52,7 +53,8 @@ AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObjec
              m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
              backgroundHttpRequestFactory(std::move(host.requestFactory),
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; })}
-    , m_connection(std::move(connection)) {
+    , m_connection(std::move(connection))
+    , m_idleExit(host.idleExit) {
     if (m_window)
         m_window->setUnloadHandler([this] { endProcess(); });
     connect(&m_calls, &CallQueue::finished, this, [this] {
@@ -94,7 +96,16 @@ bool AutomationServer::start(QString *error) {
         return false;
     }
     qCDebug(lcServer) << "serving" << serviceName << "on" << m_connection.baseService();
+    QTimer::singleShot(m_idleExit, this, &AutomationServer::endIfIdle);
     return true;
+}
+
+void AutomationServer::endIfIdle() {
+    // A creation that failed made no object either; an object that was made keeps the server.
+    if (m_lastSerial > 0)
+        return;
+    qCDebug(lcServer) << "no object made within" << m_idleExit.count() << "ms: ending";
+    endProcess();
 }
 
 QDBusObjectPath AutomationServer::createObject() {

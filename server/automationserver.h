@@ -9,9 +9,14 @@
 #include <QDBusObjectPath>
 #include <QObject>
 
+#include <chrono>
 #include <memory>
 
 namespace Orvex {
+
+// A server that has made no object this long after its start ends by itself: an introspection, or a late
+// call to the path of an object released before, starts one that nothing else would end.
+inline constexpr std::chrono::milliseconds IdleExitTimeout = std::chrono::seconds(30);
 
 class ClassFactory;
 class Clock;
@@ -30,12 +35,15 @@ public:
         HttpRequestFactory requestFactory;
         // The status window; none where no one could see it.
         std::unique_ptr<StatusWindow> window;
+        // Tests shorten it.
+        std::chrono::milliseconds idleExit = IdleExitTimeout;
     };
 
     AutomationServer(Host host, QDBusConnection connection, QObject *parent = nullptr);
     ~AutomationServer() override;
 
-    // Registers the class object, then claims the bus name. False, with a reason, when either fails.
+    // Registers the class object, then claims the bus name. False, with a reason, when either fails. From
+    // then on, a server that has made no object within the idle time ends as on a release.
     bool start(QString *error);
 
     // Creation of a PostJob object in its order; throws AutomationError and then makes no object.
@@ -46,11 +54,11 @@ public:
     void closeBySystem();
 
     CallQueue &calls() { return m_calls; }
-    bool isEnding() const { return m_ending; }
 
 private:
     void showStatusWindow();
     void watchBusConnection();
+    void endIfIdle();
     Q_SLOT void busDisconnected();
     // Ends the process with every object in it: at once, or, with an exchange in flight, as soon as that
     // exchange has returned and its caller has the result.
@@ -65,6 +73,7 @@ private:
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;
+    std::chrono::milliseconds m_idleExit;
     std::unique_ptr<ClassFactory> m_factory;
     std::vector<std::unique_ptr<PostJobObject>> m_objects;
     int m_lastSerial = 0;

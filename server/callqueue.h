@@ -31,7 +31,6 @@ public:
     // The process is ending: every waiting call, and every call that arrives from now on, is answered
     // with the Ended error without running. A call that is running finishes and is answered.
     void close();
-    bool isClosed() const { return m_closed; }
     bool isRunning() const { return m_running; }
     // How many calls were answered Ended so far.
     int endedCount() const { return m_endedCount; }

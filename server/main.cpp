@@ -39,6 +39,14 @@ QString programFolder() {
     return folder;
 }
 
+// The idle time after which a server without objects ends; the tests' bus shortens it through the
+// activation environment, as no test can wait the whole of it.
+std::chrono::milliseconds idleExit() {
+    bool ok = false;
+    const int milliseconds = qEnvironmentVariableIntValue("ORVEX_TEST_IDLE_EXIT_MS", &ok);
+    return ok && milliseconds > 0 ? std::chrono::milliseconds(milliseconds) : Orvex::IdleExitTimeout;
+}
+
 int runCommand(Orvex::ServerCommand command, int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
@@ -78,7 +86,7 @@ int serveOnBus(std::unique_ptr<Orvex::StatusWindow> window) {
     }
 
     Orvex::AutomationServer server({Orvex::ComponentFolders(programFolder()), Orvex::systemClock(),
-                                    Orvex::moduleHttpRequestFactory(), std::move(window)},
+                                    Orvex::moduleHttpRequestFactory(), std::move(window), idleExit()},
                                    bus);
     QString error;
     if (!server.start(&error)) {

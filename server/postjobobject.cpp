@@ -8,6 +8,7 @@
 #include "postjob.h"
 #include "postjobadaptor.h"
 #include "serverlogging.h"
+#include "writelogforms.h"
 
 #include <array>
 #include <optional>
@@ -86,8 +87,8 @@ QString normalizedId(QString id) {
 PostJobObject::PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> job)
     : m_server(server)
     , m_job(std::move(job)) {
-    new _PostJobAdaptor(this);
-    new PostJob___v0Adaptor(this);
+    new PostJobInterfaceAdaptor(this);
+    new EarlierPostJobInterfaceAdaptor(this);
     new IDispatchAdaptor(this);
     new IUnknownAdaptor(this);
     new ListingAdaptor(this);

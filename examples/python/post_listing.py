@@ -86,10 +86,15 @@ def main():
         bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
         result = post(bus, arguments.action, arguments.fields or DEFAULT_FIELDS)
     except GLib.Error as error:
-        # A server error arrives as OrvexKelPostJob.Error.<Symbol> with "description (number) [source: ...]".
+        # A server error arrives as OrvexKelPostJob.Error.<Symbol> with "description (number) [source: ...]",
+        # and Gio puts "GDBus.Error:<name>: " in front of the message. (strip_remote_error() would strip a
+        # copy: PyGObject hands it one.)
         remote = Gio.DBusError.get_remote_error(error)
-        Gio.DBusError.strip_remote_error(error)
-        print(f"post_listing.py: {remote + ': ' if remote else ''}{error.message}", file=sys.stderr)
+        message = error.message
+        remote_prefix = f"GDBus.Error:{remote}: "
+        if remote and message.startswith(remote_prefix):
+            message = message[len(remote_prefix):]
+        print(f"post_listing.py: {remote + ': ' if remote else ''}{message}", file=sys.stderr)
         return 1
     print(result)
     return 0 if result.startswith("S") else 1

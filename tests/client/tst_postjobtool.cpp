@@ -1,6 +1,5 @@
-#include "boardprocess.h"
+#include "boardandserver.h"
 #include "postjobtool.h"
-#include "serverfixture.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -82,8 +81,7 @@ private:
     // keeps back for delayMs.
     void startWhileTheBoardHoldsJ1(QProcess &tool, int delayMs);
 
-    std::unique_ptr<BoardProcess> m_board;
-    std::unique_ptr<ServerFixture> m_server;
+    BoardAndServer m_session;
     QTemporaryDir m_files;
 };
 
@@ -97,26 +95,18 @@ void TestPostJobTool::startWhileTheBoardHoldsJ1(QProcess &tool, int delayMs) {
     tool.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
                {QStringLiteral("post"), QStringLiteral("--file"), path});
     QVERIFY(tool.waitForStarted());
-    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_session.board().postings().size(), 1, 20000);
 }
 
 void TestPostJobTool::init() {
-    m_board =
-        std::make_unique<BoardProcess>(QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")});
-    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
-    m_server = std::make_unique<ServerFixture>();
     QString error;
-    QVERIFY2(m_server->prepare(m_board->proxyUrl(), &error), qPrintable(error));
+    QVERIFY2(m_session.start(&error), qPrintable(error));
     QVERIFY(m_files.isValid());
 }
 
 void TestPostJobTool::cleanup() {
     // The tool releases its object, so its server must be gone once it has exited.
-    const bool ended = ServerFixture::waitUntilGone(5000);
-    ServerFixture::endLeftover();
-    m_server.reset();
-    m_board.reset();
-    QVERIFY2(ended, "the tool left its server running");
+    QVERIFY2(m_session.end(), "the tool left its server running");
 }
 
 void TestPostJobTool::postsFieldsAndPrintsTable() {
@@ -131,7 +121,7 @@ void TestPostJobTool::postsFieldsAndPrintsTable() {
     const QList<std::pair<QString, QString>> expected{{QStringLiteral("JobCode"), QStringLiteral("J1")},
                                                       {QStringLiteral("Query"), QStringLiteral("a=b")},
                                                       {QStringLiteral("Note"), QString()}};
-    QCOMPARE(BoardProcess::fieldsOf(m_board->postings().constFirst()), expected);
+    QCOMPARE(BoardProcess::fieldsOf(m_session.board().postings().constFirst()), expected);
 }
 
 void TestPostJobTool::postsListingsFile() {
@@ -144,7 +134,7 @@ void TestPostJobTool::postsListingsFile() {
     QCOMPARE(run.out, QStringLiteral("Listing  JobCode      Result\n") +
                           tableRow(1, QStringLiteral("LONG-CODE-1"), 11, QStringLiteral("S4711")) +
                           tableRow(2, QString(), 11, QStringLiteral("S4712")));
-    const QList<QJsonObject> postings = m_board->postings();
+    const QList<QJsonObject> postings = m_session.board().postings();
     QCOMPARE(postings.size(), 2);
     QCOMPARE(BoardProcess::fieldsOf(postings.at(1)),
              (QList<std::pair<QString, QString>>{{QStringLiteral("Title"), QStringLiteral("no code")}}));
@@ -163,7 +153,7 @@ void TestPostJobTool::failedListingSetsExitStatus() {
                               tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("F")) +
                               tableRow(3, QStringLiteral("J3"), 7, QStringLiteral("S4712"))),
              qPrintable(run.out));
-    QCOMPARE(m_board->postings().size(), 3);
+    QCOMPARE(m_session.board().postings().size(), 3);
 }
 
 void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
@@ -181,7 +171,7 @@ void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
                           tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("(not posted)"))),
              qPrintable(out));
     QVERIFY(QString::fromUtf8(tool.readAllStandardError()).contains(QStringLiteral("interrupted")));
-    QCOMPARE(m_board->postings().size(), 1);
+    QCOMPARE(m_session.board().postings().size(), 1);
     // cleanup() checks that the object was released and the server has ended.
 }
 
@@ -217,7 +207,7 @@ void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
     }
 
     QHash<QString, int> posted;
-    for (const QJsonObject &posting : m_board->postings())
+    for (const QJsonObject &posting : m_session.board().postings())
         ++posted[BoardProcess::fieldsOf(posting).constFirst().second];
     QCOMPARE(posted.size(), expected.size());
     for (auto it = posted.cbegin(); it != posted.cend(); ++it) {
@@ -244,7 +234,7 @@ void TestPostJobTool::listingOfAKilledServerIsUnknown() {
              qPrintable(out));
     const QString err = QString::fromUtf8(tool.readAllStandardError());
     QVERIFY2(err.startsWith(QStringLiteral("orvex-postjob: listing 1: ")), qPrintable(err));
-    const QList<QJsonObject> postings = m_board->postings();
+    const QList<QJsonObject> postings = m_session.board().postings();
     QCOMPARE(postings.size(), 2);
     QCOMPARE(BoardProcess::fieldsOf(postings.at(1)).constFirst().second, QStringLiteral("J2"));
 }
@@ -269,7 +259,7 @@ void TestPostJobTool::previewPostsNothing() {
     QCOMPARE(fileRun.out.count(QStringLiteral("<JobPosting>")), 2);
     QVERIFY(fileRun.out.contains(QStringLiteral("<Action>Del</Action></JobPosting>\n")));
     QVERIFY(!ServerFixture::isRunning());
-    QVERIFY(m_board->postings().isEmpty());
+    QVERIFY(m_session.board().postings().isEmpty());
 }
 
 void TestPostJobTool::refusesBadInput_data() {
@@ -390,7 +380,7 @@ void TestPostJobTool::logWritesRecord() {
     const ToolRun run = runTool(QStringList{QStringLiteral("log")} + arguments);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QVERIFY(ServerFixture::waitUntilGone());
-    const QByteArray log = m_server->logText();
+    const QByteArray log = m_session.server().logText();
     QVERIFY2(log.endsWith(recordEnd + "\r\n"), log.constData());
     QCOMPARE(log.count('\n'), 1);
 }

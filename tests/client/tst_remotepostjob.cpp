@@ -1,7 +1,6 @@
-#include "boardprocess.h"
+#include "boardandserver.h"
 #include "remoteerror.h"
 #include "remotepostjob.h"
-#include "serverfixture.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -9,6 +8,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <limits>
 
 using Orvex::AutomationError;
 using Orvex::RemotePostJob;
@@ -49,27 +49,17 @@ private Q_SLOTS:
     void writeLogCarriesAnyOther();
 
 private:
-    std::unique_ptr<BoardProcess> m_board;
-    std::unique_ptr<ServerFixture> m_server;
+    BoardAndServer m_session;
 };
 
 void TestRemotePostJob::init() {
-    m_board =
-        std::make_unique<BoardProcess>(QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")});
-    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
-    m_server = std::make_unique<ServerFixture>();
     QString error;
-    QVERIFY2(m_server->prepare(m_board->proxyUrl(), &error), qPrintable(error));
+    QVERIFY2(m_session.start(&error), qPrintable(error));
     QVERIFY(!ServerFixture::isRunning());
 }
 
 void TestRemotePostJob::cleanup() {
-    // Release ends the server soon after it answers; one still running after that was left behind.
-    const bool ended = ServerFixture::waitUntilGone(5000);
-    ServerFixture::endLeftover();
-    m_server.reset();
-    m_board.reset();
-    QVERIFY2(ended, "the test left its server running");
+    QVERIFY2(m_session.end(), "the test left its server running");
 }
 
 void TestRemotePostJob::postsListingAndReturnsJobId() {
@@ -79,7 +69,7 @@ void TestRemotePostJob::postsListingAndReturnsJobId() {
     job.Field(QStringLiteral("Title"), QStringLiteral("R&D <lead>"));
     QCOMPARE(job.Action(QStringLiteral("Add")), QStringLiteral("S4711"));
 
-    const QList<QJsonObject> postings = m_board->postings();
+    const QList<QJsonObject> postings = m_session.board().postings();
     QCOMPARE(postings.size(), 1);
     QCOMPARE(postings.first().value(QStringLiteral("action")).toString(), QStringLiteral("Add"));
     const QList<std::pair<QString, QString>> expected{
@@ -90,7 +80,7 @@ void TestRemotePostJob::postsListingAndReturnsJobId() {
     // A second listing on the same object starts a fresh document.
     job.Field(QStringLiteral("JobCode"), QStringLiteral("J2"));
     QCOMPARE(job.Action(QStringLiteral("Add")), QStringLiteral("S4712"));
-    QCOMPARE(BoardProcess::fieldsOf(m_board->postings().at(1)).size(), 1);
+    QCOMPARE(BoardProcess::fieldsOf(m_session.board().postings().at(1)).size(), 1);
 }
 
 void TestRemotePostJob::longListingArrivesInOrder() {
@@ -105,7 +95,7 @@ void TestRemotePostJob::longListingArrivesInOrder() {
     QString result;
     NO_AUTOMATION_ERROR(result = job.Action(QStringLiteral("Add")));
     QVERIFY2(result.startsWith(u'S'), qPrintable(result));
-    QCOMPARE(BoardProcess::fieldsOf(m_board->postings().constFirst()), fields);
+    QCOMPARE(BoardProcess::fieldsOf(m_session.board().postings().constFirst()), fields);
 }
 
 void TestRemotePostJob::failedPostingReturnsF() {
@@ -140,7 +130,7 @@ void TestRemotePostJob::unknownClassIdStartsNothing() {
 }
 
 void TestRemotePostJob::creationErrorComesBackAsAutomationError() {
-    QVERIFY(m_server->writeIni("[General]\r\nDebugMode=yes\r\n"));
+    QVERIFY(m_session.server().writeIni("[General]\r\nDebugMode=yes\r\n"));
     try {
         RemotePostJob job;
         QFAIL("creation succeeded with DebugMode=yes");
@@ -197,7 +187,7 @@ void TestRemotePostJob::objectMovesToANewServerAfterItsOwnEnded() {
     NO_AUTOMATION_ERROR(result = second.Action(QStringLiteral("Add")));
     QCOMPARE(result, QStringLiteral("S4711"));
     QVERIFY(second.serverName() != endedServer);
-    QCOMPARE(m_board->postings().size(), 1);
+    QCOMPARE(m_session.board().postings().size(), 1);
 }
 
 void TestRemotePostJob::endedListingIsSentAgainOnANewServer() {
@@ -215,7 +205,7 @@ void TestRemotePostJob::endedListingIsSentAgainOnANewServer() {
                                                          postJob, QStringLiteral("Action"));
     action << QStringLiteral("Add");
     QDBusPendingCall slow = QDBusConnection::sessionBus().asyncCall(action, 60000);
-    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_session.board().postings().size(), 1, 20000);
     ::kill(pid_t(ServerFixture::serverPid()), SIGTERM);
 
     job.Field(QStringLiteral("JobCode"), QStringLiteral("J2"));
@@ -225,7 +215,7 @@ void TestRemotePostJob::endedListingIsSentAgainOnANewServer() {
     slow.waitForFinished();
     QVERIFY2(!slow.isError(), qPrintable(slow.error().message()));
     QStringList jobCodes;
-    for (const QJsonObject &posting : m_board->postings())
+    for (const QJsonObject &posting : m_session.board().postings())
         jobCodes.append(BoardProcess::fieldsOf(posting).constFirst().second);
     QCOMPARE(jobCodes, (QStringList{QStringLiteral("SLOW"), QStringLiteral("J2")}));
 }
@@ -277,8 +267,8 @@ void TestRemotePostJob::refusesTextsTheBusCannotCarry() {
         }
     }
     QVERIFY(ServerFixture::waitUntilGone());
-    QVERIFY(m_board->postings().isEmpty());
-    QCOMPARE(m_server->logText(), QByteArray());
+    QVERIFY(m_session.board().postings().isEmpty());
+    QCOMPARE(m_session.server().logText(), QByteArray());
 }
 
 void TestRemotePostJob::writeLogCarriesAnyOther_data() {
@@ -294,6 +284,10 @@ void TestRemotePostJob::writeLogCarriesAnyOther_data() {
     QTest::newRow("int32") << Variant::fromInt32(5) << QByteArray(R"(,"Sub","Msg",5)");
     QTest::newRow("int64") << Variant::fromInt64(-9000000000LL) << QByteArray(R"(,"Sub","Msg",-9000000000)");
     QTest::newRow("single") << Variant::fromSingle(1.5F) << QByteArray(R"(,"Sub","Msg",1.5)");
+    QTest::newRow("single plus infinity") << Variant::fromSingle(std::numeric_limits<float>::infinity())
+                                          << QByteArray(R"(,"Sub","Msg",Infinity)");
+    QTest::newRow("single minus infinity") << Variant::fromSingle(-std::numeric_limits<float>::infinity())
+                                           << QByteArray(R"(,"Sub","Msg",-Infinity)");
     QTest::newRow("double") << Variant::fromDouble(-2.25) << QByteArray(R"(,"Sub","Msg",-2.25)");
     QTest::newRow("currency") << Variant::fromCurrency(125000) << QByteArray(R"(,"Sub","Msg",12.5)");
     QTest::newRow("date and time") << Variant::fromDate(QDate(2010, 1, 19), QTime(15, 7, 45))
@@ -315,7 +309,7 @@ void TestRemotePostJob::writeLogCarriesAnyOther() {
         job.WriteLog(QStringLiteral("Second"));
     }
     QVERIFY(ServerFixture::waitUntilGone());
-    const QList<QByteArray> lines = m_server->logText().split('\n');
+    const QList<QByteArray> lines = m_session.server().logText().split('\n');
     QCOMPARE(lines.size(), 3);
     QVERIFY2(lines.at(0).endsWith(recordEnd + '\r'), lines.at(0).constData());
     QVERIFY2(lines.at(1).endsWith(R"(,"Second","","")" + QByteArray("\r")), lines.at(1).constData());

@@ -76,6 +76,8 @@ bool ServerFixture::prepare(const QString &proxyUrl, QString *error) {
         {QStringLiteral("XDG_CONFIG_HOME"), m_folder.filePath(QStringLiteral("config"))},
         {QStringLiteral("http_proxy"), proxy},
         {QStringLiteral("no_proxy"), QString()},
+        // The idle time as built, unless a test shortens it.
+        {QStringLiteral("ORVEX_TEST_IDLE_EXIT_MS"), QString()},
     };
     return updateActivationEnvironment(environment, error);
 }

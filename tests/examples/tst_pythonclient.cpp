@@ -1,5 +1,4 @@
-#include "boardprocess.h"
-#include "serverfixture.h"
+#include "boardandserver.h"
 
 #include <QProcess>
 #include <QTest>
@@ -16,23 +15,16 @@ private Q_SLOTS:
     void postsThroughGio();
 
 private:
-    std::unique_ptr<BoardProcess> m_board;
-    std::unique_ptr<ServerFixture> m_server;
+    BoardAndServer m_session;
 };
 
 void TestPythonClient::init() {
-    m_board =
-        std::make_unique<BoardProcess>(QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")});
-    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
-    m_server = std::make_unique<ServerFixture>();
     QString error;
-    QVERIFY2(m_server->prepare(m_board->proxyUrl(), &error), qPrintable(error));
+    QVERIFY2(m_session.start(&error), qPrintable(error));
 }
 
 void TestPythonClient::cleanup() {
-    ServerFixture::endLeftover();
-    m_server.reset();
-    m_board.reset();
+    m_session.end();
 }
 
 void TestPythonClient::postsThroughGio_data() {
@@ -40,16 +32,23 @@ void TestPythonClient::postsThroughGio_data() {
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("ownRecord");
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("error"); // the D-Bus error the script names, once
 
     QTest::newRow("posted") << Fields{{QStringLiteral("JobCode"), QStringLiteral("PY-7")},
                                       {QStringLiteral("Title"), QStringLiteral("R&D <lead>")},
                                       {QStringLiteral("Note"), QStringLiteral("\u00e9t\u00e9 = summer")}}
                             << 0 << QStringLiteral("S4711")
-                            << QStringLiteral(R"("post_listing.py","PY-7 S4711",3)");
+                            << QStringLiteral(R"("post_listing.py","PY-7 S4711",3)") << QByteArray()
+                            << QString();
     QTest::newRow("refused by the board")
         << Fields{{QStringLiteral("JobCode"), QStringLiteral("PY-8")},
                   {QStringLiteral("BoardFault"), QStringLiteral("failure")}}
-        << 1 << QStringLiteral("F") << QStringLiteral(R"("post_listing.py","PY-8 F",2)");
+        << 1 << QStringLiteral("F") << QStringLiteral(R"("post_listing.py","PY-8 F",2)") << QByteArray()
+        << QString();
+    QTest::newRow("creation refused names the error once")
+        << Fields{{QStringLiteral("JobCode"), QStringLiteral("PY-9")}} << 1 << QString() << QString()
+        << QByteArray("[General]\nDebugMode=yes\n") << QStringLiteral("OrvexKelPostJob.Error.TypeMismatch");
 }
 
 void TestPythonClient::postsThroughGio() {
@@ -57,6 +56,10 @@ void TestPythonClient::postsThroughGio() {
     QFETCH(int, exitCode);
     QFETCH(QString, result);
     QFETCH(QString, ownRecord);
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, error);
+    if (!ini.isEmpty())
+        QVERIFY(m_session.server().writeIni(ini));
 
     QStringList arguments{QStringLiteral(ORVEX_PYTHON_EXAMPLE)};
     for (const auto &[name, value] : fields)
@@ -68,14 +71,22 @@ void TestPythonClient::postsThroughGio() {
     const QString err = QString::fromUtf8(script.readAllStandardError());
     QCOMPARE(script.exitStatus(), QProcess::NormalExit);
     QVERIFY2(script.exitCode() == exitCode, qPrintable(err));
+    if (!error.isEmpty()) {
+        QCOMPARE(script.readAllStandardOutput(), QByteArray());
+        QVERIFY2(err.startsWith(QStringLiteral("post_listing.py: ") + error + QStringLiteral(": ")),
+                 qPrintable(err));
+        QVERIFY2(err.count(error) == 1, qPrintable(err));
+        QVERIFY(m_session.board().postings().isEmpty());
+        return;
+    }
     QCOMPARE(QString::fromUtf8(script.readAllStandardOutput()), result + u'\n');
 
     // Release ended the server; the board got the fields in order; the log holds the action and the
     // script's own record with its number unquoted.
     QVERIFY(ServerFixture::waitUntilGone());
-    QCOMPARE(m_board->postings().size(), 1);
-    QCOMPARE(BoardProcess::fieldsOf(m_board->postings().constFirst()), fields);
-    const QStringList records = m_server->logRecords();
+    QCOMPARE(m_session.board().postings().size(), 1);
+    QCOMPARE(BoardProcess::fieldsOf(m_session.board().postings().constFirst()), fields);
+    const QStringList records = m_session.server().logRecords();
     QVERIFY2(records.size() >= 2, qPrintable(records.join(u'\n')));
     QCOMPARE(withoutTimeStamp(records.constFirst()),
              QStringLiteral(R"("Add","%1","")").arg(fields.first().second));

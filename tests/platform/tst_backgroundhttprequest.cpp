@@ -46,6 +46,7 @@ class TestBackgroundHttpRequest : public QObject {
 private Q_SLOTS:
     void sendsOnTheWorker_data();
     void sendsOnTheWorker();
+    void sendReturnsWhenTheApplicationExitsDuringTheExchange();
 };
 
 void TestBackgroundHttpRequest::sendsOnTheWorker_data() {
@@ -84,6 +85,48 @@ void TestBackgroundHttpRequest::sendsOnTheWorker() {
         QCOMPARE(request->readyState(), fails ? 1 : 4);
     }
     QCOMPARE(inFlight, QList<bool>({true, false, true, false}));
+}
+
+// The application's exit ends the caller's loop while the exchange still runs: send() waits for the
+// exchange, then returns, instead of leaving the worker with a frame that is gone or waiting for ever.
+void TestBackgroundHttpRequest::sendReturnsWhenTheApplicationExitsDuringTheExchange() {
+    std::atomic<bool> exited = false;
+    std::atomic<bool> exchangeOver = false;
+    // Ends only once the loop has been told to end, and some time after, so send() is already waiting.
+    class OutlivesTheLoop final : public Orvex::HttpRequest {
+    public:
+        OutlivesTheLoop(const std::atomic<bool> &exited, std::atomic<bool> &over)
+            : m_exited(exited)
+            , m_over(over) {}
+        void open(const QString &, const QString &, bool) override {}
+        void send(const QString &) override {
+            while (!m_exited)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            m_over = true;
+        }
+        int readyState() const override { return 4; }
+        int status() const override { return 200; }
+        QString responseText() const override { return QString(); }
+
+    private:
+        const std::atomic<bool> &m_exited;
+        std::atomic<bool> &m_over;
+    };
+
+    const Orvex::HttpRequestFactory factory = Orvex::backgroundHttpRequestFactory(
+        [&] { return std::make_unique<OutlivesTheLoop>(exited, exchangeOver); }, {});
+    QTimer::singleShot(0, qApp, [&] {
+        QCoreApplication::exit(0);
+        exited = true;
+    });
+    const std::unique_ptr<Orvex::HttpRequest> request = factory();
+    request->send(QStringLiteral("<JobPosting/>"));
+    QVERIFY(exchangeOver);
+
+    // The exit holds every later loop of this thread until the application's own loop has run.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
 }
 
 QTEST_GUILESS_MAIN(TestBackgroundHttpRequest)

@@ -48,6 +48,8 @@ void TestDecimalText::doubleText_data() {
     QTest::newRow("below 1e-4 in exponent form") << 0.000099999 << u"9.9999E-05"_s;
     QTest::newRow("1e-5 in exponent form") << 0.00001 << u"1E-05"_s;
     QTest::newRow("below 1e-5 exponent") << 1.25e-6 << u"1.25E-06"_s;
+    QTest::newRow("two-digit exponent keeps two digits") << 1e-10 << u"1E-10"_s;
+    QTest::newRow("two-digit positive exponent") << 1.5e25 << u"1.5E+25"_s;
     QTest::newRow("tiny negative") << -4e-300 << u"-4E-300"_s;
     QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << u"Infinity"_s;
     QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << u"NaN"_s;
@@ -73,6 +75,7 @@ void TestDecimalText::singleText_data() {
     QTest::newRow("largest single") << std::numeric_limits<float>::max() << u"3.402823E+38"_s;
     QTest::newRow("smallest positional exponent") << 0.0001f << u"0.0001"_s;
     QTest::newRow("1e-5 in exponent form") << 0.00001f << u"1E-05"_s;
+    QTest::newRow("two-digit exponent keeps two digits") << 1e-20f << u"1E-20"_s;
 }
 
 void TestDecimalText::singleText() {
