@@ -23,6 +23,9 @@ namespace {
 using Kind = JournalVerdict::Kind;
 
 constexpr int ProcessPollMs = 20;
+// Far above a day's postings (two lines of a few hundred bytes each): a file this large is no journal the
+// server wrote, and reading it would only cost memory.
+constexpr qint64 MaxJournalBytes = qint64(512) * 1024 * 1024;
 
 QString field(const QJsonObject &line, const char *name) {
     return line.value(QLatin1StringView(name)).toString();
@@ -45,7 +48,8 @@ std::optional<QByteArray> readJournal(const QString &path) {
         return std::nullopt;
     }
     struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid())
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
+        status.st_size > MaxJournalBytes)
         return std::nullopt;
     return file.readAll();
 }
