@@ -54,6 +54,11 @@ std::optional<QByteArray> readJournal(const QString &path) {
     return file.readAll();
 }
 
+// One JSON object and nothing else: "{\"" only ever opens an object, as a quote inside a text is escaped.
+bool isWholeLine(const QByteArray &line) {
+    return line.startsWith("{\"") && line.endsWith('}') && line.count("{\"") == 1;
+}
+
 PostingOutcome outcomeOf(const QJsonObject &end) {
     namespace F = JournalField;
     return PostingOutcome{field(end, F::ResultCode), int(number(end, F::HttpStatus)),
@@ -76,9 +81,17 @@ JournalVerdict lookUpLostCall(const LostCall &call) {
     const QByteArray processMark =
         QByteArray("\"") + F::ProcessId + "\":" + QByteArray::number(call.processId);
     for (const QByteArray &line : journal->split('\n')) {
+        if (line.isEmpty())
+            continue;
+        // A torn line, whoever wrote it, could be the lost call's start line.
+        if (!isWholeLine(line))
+            return {};
         if (!line.contains(processMark)) // most lines are other servers'; skip them unparsed
             continue;
-        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        QJsonParseError error{};
+        const QJsonObject entry = QJsonDocument::fromJson(line, &error).object();
+        if (error.error != QJsonParseError::NoError)
+            return {};
         if (number(entry, F::ProcessId) != call.processId || field(entry, F::ObjectPath) != call.objectPath)
             continue;
         const QString event = field(entry, F::Event);
