@@ -11,6 +11,7 @@
 #include "identity.h"
 #include "inisettings.h"
 #include "listingfields.h"
+#include "postingjournal.h"
 #include "postjob.h"
 #include "postjobobject.h"
 #include "serverlogging.h"
@@ -119,9 +120,11 @@ QDBusObjectPath AutomationServer::createObject() {
     const bool debugMode = textToBoolean(debugSetting);
     const QString endpointUrl = importUrl(iniFile);
 
-    auto object = std::make_unique<PostJobObject>(
-        *this, std::make_unique<PostJob>(m_host, logFile, debugMode, endpointUrl));
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
+    auto job = std::make_unique<PostJob>(m_host, logFile, debugMode, endpointUrl);
+    job->setObjectPath(path);
+    createJournal(journalFileOf(logFile));
+    auto object = std::make_unique<PostJobObject>(*this, std::move(job));
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();
         throw AutomationError::runtime(ErrorNumber::Unspecified);
