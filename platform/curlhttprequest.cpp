@@ -386,6 +386,35 @@ void checkRedirect(const QByteArray &from, const QByteArray &to) {
                 .arg(target));
 }
 
+// Sends the request and follows its redirects, each judged before it is taken, until a reply that is no
+// redirect; all of it within the settings' time limit.
+void exchange(Transfer &transfer, QByteArray method, QByteArray url, const HttpSettings &settings,
+              const HttpLimits &limits) {
+    const auto deadline = std::chrono::steady_clock::now() + settings.timeout;
+    qCDebug(lcHttp) << "sending" << method << withoutUserInfo(QString::fromUtf8(url)) << "with"
+                    << transfer.payload.size() << "body bytes";
+    for (long redirects = 0;; ++redirects) {
+        setOption(transfer.curl(), CURLOPT_URL, url.constData());
+        setMethodOptions(transfer, method);
+        performTransfer(transfer, timeLeft(deadline, settings.timeout), settings, limits.maxReplyBytes);
+
+        const long status = responseCodeOf(transfer.curl());
+        const std::optional<QByteArray> target = redirectTarget(transfer.curl(), status);
+        if (!target)
+            return;
+        if (redirects == limits.maxRedirects)
+            throw httpError(ErrorNumber::RedirectFailed,
+                            QStringLiteral("More than %1 redirects").arg(limits.maxRedirects));
+        checkRedirect(url, *target);
+        // "See other" asks for the result with GET; every other redirect moves the request as it is.
+        if (status == 303)
+            method = "GET";
+        qCDebug(lcHttp) << "following" << status << "to" << withoutUserInfo(QString::fromUtf8(*target))
+                        << "with" << method;
+        url = *target;
+    }
+}
+
 QString withoutNul(QString text) {
     return text.replace(QChar(u'\0'), QChar(QChar::ReplacementCharacter));
 }
@@ -425,38 +454,14 @@ void CurlHttpRequest::open(const QString &method, const QString &url, bool async
 void CurlHttpRequest::send(const QString &body) {
     if (m_readyState != 1)
         throw httpError(ErrorNumber::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
-    const auto deadline = std::chrono::steady_clock::now() + m_settings.timeout;
     Transfer transfer(body, m_limits.maxReplyBytes);
     setTransportOptions(transfer, m_settings, m_limits);
     setVerificationOptions(transfer);
     setClientCertificateOptions(transfer, m_settings);
-
-    QByteArray method = m_method;
-    QByteArray url = m_url;
-    qCDebug(lcHttp) << "sending" << method << withoutUserInfo(QString::fromUtf8(url)) << "with"
-                    << transfer.payload.size() << "body bytes";
-    for (long redirects = 0;; ++redirects) {
-        setOption(transfer.curl(), CURLOPT_URL, url.constData());
-        setMethodOptions(transfer, method);
-        performTransfer(transfer, timeLeft(deadline, m_settings.timeout), m_settings, m_limits.maxReplyBytes);
-
-        const long status = responseCodeOf(transfer.curl());
-        const std::optional<QByteArray> target = redirectTarget(transfer.curl(), status);
-        if (!target)
-            break;
-        if (redirects == m_limits.maxRedirects)
-            throw httpError(ErrorNumber::RedirectFailed,
-                            QStringLiteral("More than %1 redirects").arg(m_limits.maxRedirects));
-        checkRedirect(url, *target);
-        // "See other" asks for the result with GET; every other redirect moves the request as it is.
-        if (status == 303)
-            method = "GET";
-        qCDebug(lcHttp) << "following" << status << "to" << withoutUserInfo(QString::fromUtf8(*target))
-                        << "with" << method;
-        url = *target;
-    }
+    exchange(transfer, m_method, m_url, m_settings, m_limits);
 
     m_status = int(responseCodeOf(transfer.curl()));
+    // Only a proxy answers 407: the board never saw the listing.
     if (m_status == 407)
         throw httpError(ErrorNumber::ProxyRefused,
                         QStringLiteral("The proxy asks for credentials (HTTP status 407)"));
