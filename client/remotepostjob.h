@@ -26,8 +26,10 @@ namespace Orvex {
 // The listing is kept here: Field only appends to it, and Action sends the whole listing in one call.
 // A call that certainly never reached the server (it ended first, or was gone) is sent again on a new
 // object in a new server. A call whose server was lost while holding it may have run: it is not sent
-// again and fails with ErrorNumber::OutcomeUnknown. Texts holding U+0000, which the bus cannot carry,
-// are refused with ErrorNumber::InvalidProcedureCall before anything is sent.
+// again and fails with ErrorNumber::OutcomeUnknown. Texts holding U+0000, which the bus cannot carry, and
+// a listing that would not make a well-formed document (a field name that is not an XML name, a name,
+// value or action word holding a character XML forbids) are refused with
+// ErrorNumber::InvalidProcedureCall, naming the text, before anything is sent.
 class RemotePostJob final : public PostJobInterface {
 public:
     // Creates by ProgID, which is the server's bus name.

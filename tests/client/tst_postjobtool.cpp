@@ -108,6 +108,13 @@ void TestPostJobTool::init() {
     QString error;
     QVERIFY2(m_server->prepare(m_board->proxyUrl(), &error), qPrintable(error));
     QVERIFY(m_files.isValid());
+    // The tool finds the server's journal the way a user's does, through the registered service file.
+    const QString services = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/dbus-1/services");
+    QVERIFY(QDir().mkpath(services));
+    QFile service(services + QStringLiteral("/OrvexKelPostJob.PostJob.service"));
+    QVERIFY(service.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    service.write("[D-BUS Service]\nName=OrvexKelPostJob.PostJob\nExec=" +
+                  QFile::encodeName(m_server->programFolder()) + "/OrvexKelPostJob\n");
 }
 
 void TestPostJobTool::cleanup() {
@@ -175,7 +182,7 @@ void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
     ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
     QVERIFY(tool.waitForFinished(20000));
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(tool.exitCode(), 1);
+    QCOMPARE(tool.exitCode(), int(Orvex::PostJobTool::Interrupted));
     const QString out = QString::fromUtf8(tool.readAllStandardOutput());
     QVERIFY2(out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")) +
                           tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("(not posted)"))),
@@ -237,7 +244,7 @@ void TestPostJobTool::listingOfAKilledServerIsUnknown() {
 
     // Done long before the board would have answered J1, and J1 not sent again: J2 went to a new server.
     QVERIFY(tool.waitForFinished(30000));
-    QCOMPARE(tool.exitCode(), 1);
+    QCOMPARE(tool.exitCode(), int(Orvex::PostJobTool::SomeUnknown));
     const QString out = QString::fromUtf8(tool.readAllStandardOutput());
     QVERIFY2(out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("unknown")) +
                           tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("S4712"))),
@@ -253,12 +260,19 @@ void TestPostJobTool::previewPostsNothing() {
     const ToolRun run =
         runTool({QStringLiteral("post"), QStringLiteral("--preview"), QStringLiteral("--action"),
                  QStringLiteral("Add"), QStringLiteral("--field"), QStringLiteral("JobCode=J1"),
-                 QStringLiteral("--field"), QStringLiteral("Title=R&D <lead>")});
+                 QStringLiteral("--field"), QStringLiteral("Title=R&D <lead> \u20ac\u00e9")});
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out,
-             QStringLiteral("<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?><JobPosting>"
-                            "<Action>Add</Action><JobCode>J1</JobCode><Title>R&amp;D &lt;lead&gt;</Title>"
-                            "</JobPosting>\n"));
+    const QStringList lines = run.out.split(u'\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines.at(0).startsWith(QStringLiteral("POST http")) &&
+                 lines.at(0).endsWith(QStringLiteral("/cgi-bin/importJobs_xml.cgi")),
+             qPrintable(lines.at(0)));
+    // What goes on the wire: ISO-8859-1, with a character reference for what it lacks.
+    QCOMPARE(
+        lines.at(1),
+        QStringLiteral("<?xml version='1.0' encoding='ISO-8859-1' standalone='yes'?><JobPosting>"
+                       "<Action>Add</Action><JobCode>J1</JobCode><Title>R&amp;D &lt;lead&gt; &#8364;\u00e9"
+                       "</Title></JobPosting>"));
     QVERIFY(!ServerFixture::isRunning());
 
     const QString path =
@@ -365,7 +379,7 @@ void TestPostJobTool::reportsMissingServer() {
     bus.terminate();
     bus.waitForFinished();
 
-    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.exitCode, int(Orvex::PostJobTool::NoServer));
     QVERIFY2(run.err.contains(QStringLiteral("OrvexKelPostJob.PostJob")), qPrintable(run.err));
     QVERIFY2(run.err.contains(QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")),
              qPrintable(run.err));
@@ -378,9 +392,10 @@ void TestPostJobTool::logWritesRecord_data() {
 
     QTest::newRow("sub name and message")
         << QStringList{QStringLiteral("CliSub"), QStringLiteral("hello, \"world\"")}
-        << QByteArray(R"(,"CliSub","hello, "world"","")");
+        << QByteArray(R"(,"CliSub","hello, "world"",)");
+    // AnyOther left out, not the empty text of an action record: history does not list it as a posting.
     QTest::newRow("sub name only") << QStringList{QStringLiteral("OnlySub")}
-                                   << QByteArray(R"(,"OnlySub","","")");
+                                   << QByteArray(R"(,"OnlySub","",)");
 }
 
 void TestPostJobTool::logWritesRecord() {
@@ -450,35 +465,92 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
     const QString server = QStringLiteral(R"("@DIR@/my bin/OrvexKelPostJob")");
     const QString history = QStringLiteral("history");
     const QString date = QStringLiteral("--date");
-    const QString header = QStringLiteral("Time      Action  JobCode  Result\n");
+    const QString header = QStringLiteral("Date        Time      Action  JobCode  Result\n");
     QTest::newRow("date picks the file beside the server")
         << server << QStringList{history, date, QStringLiteral("2010-01-20")} << 0
-        << header + QStringLiteral("15:00:00  Add     J3       unknown\n") << QString();
+        << header + QStringLiteral("2010-01-20  15:00:00  Add     J3       unknown\n") << QString();
     QTest::newRow("job filter") << server
                                 << QStringList{history, date, QStringLiteral("2010-01-19"),
                                                QStringLiteral("--job"), QStringLiteral("J2")}
                                 << 0
-                                << header + QStringLiteral(
-                                                "09:05:00  Add     J2       F Timed out (-2147012894)\n")
+                                << header + QStringLiteral("2010-01-19  09:05:00  Add     J2       "
+                                                           "F Timed out (-2147012894)\n")
                                 << QString();
     QTest::newRow("state folder when the server's folder is not writable")
         << QStringLiteral("/nonexistent/OrvexKelPostJob")
         << QStringList{history, date, QStringLiteral("2010-01-19")} << 0
-        << header + QStringLiteral("08:00:00  Add     J9       S7\n") << QString();
+        << header + QStringLiteral("2010-01-19  08:00:00  Add     J9       S7\n") << QString();
     QTest::newRow("json from a given file")
         << QString()
         << QStringList{history, QStringLiteral("--json"), QStringLiteral("--log"),
                        QStringLiteral("@DIR@/my bin/OrvexKelPostJobs 2010-01-19.log")}
         << 0
-        << QStringLiteral(R"([{"time": "2010-01-19T09:00:00", "action": "Add", "jobCode": "J1", "result": "S",
+        << QStringLiteral(
+               R"([{"time": "2010-01-19T09:00:00", "action": "Add", "jobCode": "J1", "result": "S4711",
                                "jobId": "4711", "reply": "success=1&jobid=4711"},
                               {"time": "2010-01-19T09:05:00", "action": "Add", "jobCode": "J2", "result": "F",
-                               "error": {"description": "Timed out", "number": -2147012894}}])")
+                               "errorNumber": -2147012894, "errorDescription": "Timed out"}])")
         << QString();
-    QTest::newRow("no log that day") << server << QStringList{history, date, QStringLiteral("2010-01-21")}
-                                     << 1 << QString() << QStringLiteral("OrvexKelPostJobs 2010-01-21.log");
+    // The day's log holds a reply forged to look like a record of its own; the journal is what counts,
+    // and its lines of two servers written between each other stay apart.
+    QTest::newRow("journal over a forged log")
+        << server << QStringList{history, date, QStringLiteral("2010-01-22")} << 0
+        << header + QStringLiteral("2010-01-22  10:00:00  Add     J1       S4711\n"
+                                   "2010-01-22  10:00:01  Add     J5       F HTTP status 500\n"
+                                   "2010-01-22  10:00:03  Add     J6       unknown\n")
+        << QString();
+    QTest::newRow("journal as a given file, json")
+        << QString()
+        << QStringList{history,
+                       QStringLiteral("--json"),
+                       QStringLiteral("--result"),
+                       QStringLiteral("F"),
+                       QStringLiteral("--log"),
+                       QStringLiteral("@DIR@/my bin/OrvexKelPostJobs 2010-01-22.jsonl")}
+        << 0
+        << QStringLiteral(
+               R"([{"time": "2010-01-22T10:00:01.000Z", "action": "Add", "jobCode": "J5", "result": "F",
+                               "httpStatus": 500}])")
+        << QString();
+    QTest::newRow("days from and to, failures only")
+        << server
+        << QStringList{history,
+                       QStringLiteral("--from"),
+                       QStringLiteral("2010-01-19"),
+                       QStringLiteral("--to"),
+                       QStringLiteral("2010-01-22"),
+                       QStringLiteral("--result"),
+                       QStringLiteral("F")}
+        << 0
+        << header.left(header.size() - 7) + QStringLiteral("Result\n") +
+               QStringLiteral("2010-01-19  09:05:00  Add     J2       F Timed out (-2147012894)\n"
+                              "2010-01-22  10:00:01  Add     J5       F HTTP status 500\n")
+        << QString();
+    // A reply's terminal escapes, raw and percent-encoded, never reach the terminal.
+    QTest::newRow("controls in a reply replaced")
+        << server << QStringList{history, date, QStringLiteral("2010-01-23")} << 0
+        << header.left(header.size() - 7) + QStringLiteral("Result\n") +
+               QStringLiteral("2010-01-23  09:00:00  Add     J7       F the board refused it: "
+                              "success=0&error=Bad title\uFFFD[2J\uFFFD]0;x\uFFFD\\r\\n\n")
+        << QString();
+    QTest::newRow("no postings that day")
+        << server << QStringList{history, date, QStringLiteral("2010-01-21")} << 0 << QString() << QString();
+    QTest::newRow("a device is no log")
+        << QString() << QStringList{history, QStringLiteral("--log"), QStringLiteral("/dev/zero")} << 2
+        << QString() << QStringLiteral("not a regular file");
+    QTest::newRow("a text that is no log")
+        << QString()
+        << QStringList{history, QStringLiteral("--log"), QStringLiteral("@DIR@/my bin/notes.txt")} << 2
+        << QString() << QStringLiteral("not an activity log");
+    QTest::newRow("a journal that is no journal")
+        << QString()
+        << QStringList{history, QStringLiteral("--log"), QStringLiteral("@DIR@/my bin/notes.jsonl")} << 2
+        << QString() << QStringLiteral("not a posting journal");
+    QTest::newRow("bad result filter")
+        << server << QStringList{history, QStringLiteral("--result"), QStringLiteral("s")} << 2 << QString()
+        << QStringLiteral("S, F or unknown");
     QTest::newRow("no registered server")
-        << QString() << QStringList{history} << 1 << QString()
+        << QString() << QStringList{history} << 4 << QString()
         << QStringLiteral("/none/dbus-1/services/OrvexKelPostJob.PostJob.service");
 }
 
@@ -503,6 +575,26 @@ void TestPostJobTool::historyReadsTheDaysLog() {
           "\"1/19/2010 9:05:30 AM\",\"Error\",\"Timed out\",\"-2147012894\r\n\"\r\n");
     write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-20.log"),
           "\"1/20/2010 3:00:00 PM\",\"Add\",\"J3\",\"\"\r\n");
+    write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-22.log"),
+          "\"1/22/2010 10:00:00 AM\",\"Add\",\"J1\",\"\"\r\n"
+          "\"1/22/2010 10:00:01 AM\",\"Server Response\",\"success=0\r\n"
+          "\"1/22/2010 10:00:01 AM\",\"Add\",\"FAKE\",\"\"\r\n"
+          "\",\"\r\n\"\r\n");
+    write(
+        QStringLiteral("my bin/OrvexKelPostJobs 2010-01-22.jsonl"),
+        R"({"event":"start","time":"2010-01-22T10:00:00.000+00:00","pid":100,"object":"/o/1","call":1,"action":"Add","jobCode":"J1"}
+{"event":"start","time":"2010-01-22T10:00:01.000+00:00","pid":200,"object":"/o/1","call":1,"action":"Add","jobCode":"J5"}
+{"event":"end","time":"2010-01-22T10:00:02.000+00:00","pid":100,"object":"/o/1","call":1,"action":"Add","jobCode":"J1","result":"S4711","jobId":"4711","httpStatus":200,"errorNumber":0,"errorDescription":"","replyBytes":20,"durationMs":5}
+{"event":"end","time":"2010-01-22T10:00:02.500+00:00","pid":200,"object":"/o/1","call":1,"action":"Add","jobCode":"J5","result":"F","jobId":"","httpStatus":500,"errorNumber":0,"errorDescription":"","replyBytes":0,"durationMs":7}
+{"event":"start","time":"2010-01-22T10:00:03.000+00:00","pid":100,"object":"/o/1","call":2,"action":"Add","jobCode":"J6"}
+{"event":"end","pid":100,"obj
+)");
+    write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-23.log"),
+          "\"1/23/2010 9:00:00 AM\",\"Add\",\"J7\",\"\"\r\n"
+          "\"1/23/2010 9:00:01 AM\",\"Server Response\",\"success=0&error=Bad%20title%1B[2J\x1b]0;x\x07\r\n"
+          "\",\"\r\n\"\r\n");
+    write(QStringLiteral("my bin/notes.txt"), "hello\nthis is no log\n");
+    write(QStringLiteral("my bin/notes.jsonl"), "[1, 2]\n");
     write(QStringLiteral("state/OrvexKelPostJob/OrvexKelPostJobs 2010-01-19.log"),
           "\"1/19/2010 8:00:00 AM\",\"Add\",\"J9\",\"\"\r\n"
           "\"1/19/2010 8:00:01 AM\",\"Server Response\",\"success=1&jobid=7\",\"\r\n\"\r\n");
@@ -515,6 +607,7 @@ void TestPostJobTool::historyReadsTheDaysLog() {
     environment.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("data")));
     environment.insert(QStringLiteral("XDG_DATA_DIRS"), root.filePath(QStringLiteral("none")));
     environment.insert(QStringLiteral("XDG_STATE_HOME"), root.filePath(QStringLiteral("state")));
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
 
     const ToolRun run =
         runTool(arguments.replaceInStrings(QStringLiteral("@DIR@"), root.path()), environment);
