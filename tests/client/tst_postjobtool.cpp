@@ -1,4 +1,7 @@
+#include "activitylogfile.h"
 #include "boardprocess.h"
+#include "files.h"
+#include "postingjournal.h"
 #include "postjobtool.h"
 #include "serverfixture.h"
 
@@ -62,7 +65,15 @@ private Q_SLOTS:
     void postsFieldsAndPrintsTable();
     void postsListingsFile();
     void failedListingSetsExitStatus();
+    void interruptStopsAfterTheListingInProgress_data();
     void interruptStopsAfterTheListingInProgress();
+    void secondInterruptQuitsAtOnce();
+    void rerunPostsOnlyWhatDidNotGetS_data();
+    void rerunPostsOnlyWhatDidNotGetS();
+    void singlePostWarnsOfAnEarlierS();
+    void maxFailuresStopsTheBatch();
+    void jsonLinesAsEachListingCompletes();
+    void hintsAtASessionBus();
     void concurrentBatchesPostEveryListingOnce();
     void listingOfAKilledServerIsUnknown();
     void previewPostsNothing();
@@ -78,6 +89,12 @@ private Q_SLOTS:
     void historyReadsTheDaysLog();
 
 private:
+    // Appends journal lines to the server's journal of the day daysAgo days back: each listing's start,
+    // and its end with result unless result is empty.
+    void writeJournal(int daysAgo, const QList<std::pair<QString, QString>> &actionAndJobCode,
+                      const QStringList &results);
+    // Action and job code of each listing the board got, in order.
+    QStringList postedListings() const;
     // Starts the tool on two listings, J1 and J2, and returns once the board holds J1, whose reply it
     // keeps back for delayMs.
     void startWhileTheBoardHoldsJ1(QProcess &tool, int delayMs);
@@ -86,6 +103,49 @@ private:
     std::unique_ptr<ServerFixture> m_server;
     QTemporaryDir m_files;
 };
+
+void TestPostJobTool::writeJournal(int daysAgo, const QList<std::pair<QString, QString>> &actionAndJobCode,
+                                   const QStringList &results) {
+    const QDate day = QDate::currentDate().addDays(-daysAgo);
+    const QString path = Orvex::PostingJournal::fileBeside(
+        Orvex::Files::nativePath(Orvex::activityLogFile(m_server->programFolder(), day)));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
+    // Within the day, and before now.
+    QDateTime time(day, QTime(0, 0, 1));
+    if (daysAgo == 0)
+        time = std::max(time, QDateTime::currentDateTime().addSecs(-60));
+    for (qsizetype i = 0; i < actionAndJobCode.size(); ++i) {
+        QJsonObject line{
+            {QStringLiteral("event"), QStringLiteral("start")},
+            {QStringLiteral("time"), time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs)},
+            {QStringLiteral("pid"), 4242},
+            {QStringLiteral("object"), QStringLiteral("/OrvexKelPostJob/PostJob/1")},
+            {QStringLiteral("call"), int(i + 1)},
+            {QStringLiteral("action"), actionAndJobCode.at(i).first},
+            {QStringLiteral("jobCode"), actionAndJobCode.at(i).second}};
+        file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+        if (results.at(i).isEmpty())
+            continue;
+        line.insert(QStringLiteral("event"), QStringLiteral("end"));
+        line.insert(QStringLiteral("result"), results.at(i));
+        line.insert(QStringLiteral("httpStatus"), 200);
+        file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+    }
+}
+
+QStringList TestPostJobTool::postedListings() const {
+    QStringList posted;
+    for (const QJsonObject &posting : m_board->postings()) {
+        QString jobCode;
+        for (const auto &[name, value] : BoardProcess::fieldsOf(posting)) {
+            if (name == QLatin1StringView("JobCode"))
+                jobCode = value;
+        }
+        posted.append(posting.value(QStringLiteral("action")).toString() + u' ' + jobCode);
+    }
+    return posted;
+}
 
 void TestPostJobTool::startWhileTheBoardHoldsJ1(QProcess &tool, int delayMs) {
     const QString path = writeFile(m_files, QStringLiteral(R"([
@@ -173,13 +233,21 @@ void TestPostJobTool::failedListingSetsExitStatus() {
     QCOMPARE(m_board->postings().size(), 3);
 }
 
+void TestPostJobTool::interruptStopsAfterTheListingInProgress_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl-C") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP of a closed terminal") << int(SIGHUP);
+}
+
 void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
+    QFETCH(int, signal);
     // The board holds the first reply back, so the interrupt arrives while that listing is being posted.
     QProcess tool;
     startWhileTheBoardHoldsJ1(tool, 4000);
     if (QTest::currentTestFailed())
         return;
-    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+    ::kill(static_cast<pid_t>(tool.processId()), signal);
     QVERIFY(tool.waitForFinished(20000));
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
     QCOMPARE(tool.exitCode(), int(Orvex::PostJobTool::Interrupted));
@@ -190,6 +258,139 @@ void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
     QVERIFY(QString::fromUtf8(tool.readAllStandardError()).contains(QStringLiteral("interrupted")));
     QCOMPARE(m_board->postings().size(), 1);
     // cleanup() checks that the object was released and the server has ended.
+}
+
+void TestPostJobTool::secondInterruptQuitsAtOnce() {
+    QProcess tool;
+    startWhileTheBoardHoldsJ1(tool, 60000);
+    if (QTest::currentTestFailed())
+        return;
+    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+    QByteArray err;
+    QTRY_VERIFY2_WITH_TIMEOUT((err += tool.readAllStandardError()).contains("interrupt again"), err.constData(),
+                              10000);
+    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+    // Long before the board answers: the tool does not wait for the listing in flight, but still says so.
+    QVERIFY(tool.waitForFinished(20000));
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tool.exitCode(), int(Orvex::PostJobTool::Interrupted));
+    const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+    QVERIFY2(out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("unknown"))), qPrintable(out));
+    // The server still runs the exchange; cleanup() waits for it to end with the board's reply.
+    ::kill(pid_t(ServerFixture::serverPid()), SIGKILL);
+}
+
+void TestPostJobTool::rerunPostsOnlyWhatDidNotGetS_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("posted");
+    QTest::addColumn<int>("exitCode");
+
+    const QString j2 = QStringLiteral("Add J2");
+    const QString j3 = QStringLiteral("Add J3");
+    const QString j4 = QStringLiteral("Add J4");
+    const QString update = QStringLiteral("Update J1");
+    // J1 got S today, J2's outcome is unknown, J3 got F, J4 got S ten days ago; J1 updated is another
+    // posting.
+    QTest::newRow("S skipped, unknown held back")
+        << QStringList() << QStringList{j3, j4, update} << int(Orvex::PostJobTool::SomeUnknown);
+    QTest::newRow("unknown sent again when asked")
+        << QStringList{QStringLiteral("--resend-unknown")} << QStringList{j2, j3, j4, update} << 0;
+    QTest::newRow("a longer look back")
+        << QStringList{QStringLiteral("--since"), QStringLiteral("11"), QStringLiteral("--resend-unknown")}
+        << QStringList{j2, j3, update} << 0;
+    QTest::newRow("force posts everything") << QStringList{QStringLiteral("--force")}
+                                            << QStringList{QStringLiteral("Add J1"), j2, j3, j4, update} << 0;
+}
+
+void TestPostJobTool::rerunPostsOnlyWhatDidNotGetS() {
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, posted);
+    QFETCH(int, exitCode);
+
+    writeJournal(0,
+                 {{QStringLiteral("Add"), QStringLiteral("J1")},
+                  {QStringLiteral("Add"), QStringLiteral("J2")},
+                  {QStringLiteral("Add"), QStringLiteral("J3")}},
+                 {QStringLiteral("S11"), QString(), QStringLiteral("F")});
+    writeJournal(10, {{QStringLiteral("Add"), QStringLiteral("J4")}}, {QStringLiteral("S12")});
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "J1"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"]]},
+        {"action": "Add", "fields": [["JobCode", "J3"]]},
+        {"action": "Add", "fields": [["JobCode", "J4"]]},
+        {"action": "Update", "fields": [["JobCode", "J1"]]}
+    ])");
+    const ToolRun run =
+        runTool(QStringList{QStringLiteral("post"), QStringLiteral("--file"), path} + options);
+    QVERIFY2(run.exitCode == exitCode, qPrintable(run.err + run.out));
+    QCOMPARE(postedListings(), posted);
+    if (posted.size() < 5) {
+        QVERIFY2(run.out.contains(
+                     tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("skipped (S11 on ")).chopped(1)),
+                 qPrintable(run.out));
+        QVERIFY2(run.err.contains(QStringLiteral("skipping")), qPrintable(run.err));
+    }
+    // Five rows in listing order, whatever was skipped.
+    QCOMPARE(run.out.count(u'\n'), 6);
+}
+
+void TestPostJobTool::singlePostWarnsOfAnEarlierS() {
+    writeJournal(0, {{QStringLiteral("Add"), QStringLiteral("J1")}}, {QStringLiteral("S11")});
+    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
+                                 QStringLiteral("-f"), QStringLiteral("JobCode=J1")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.err.contains(QStringLiteral("J1 got S11 today")), qPrintable(run.err));
+    QCOMPARE(postedListings(), QStringList{QStringLiteral("Add J1")});
+}
+
+void TestPostJobTool::maxFailuresStopsTheBatch() {
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "J1"], ["BoardFault", "failure"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"]]},
+        {"action": "Add", "fields": [["JobCode", "J3"], ["BoardFault", "failure"]]},
+        {"action": "Add", "fields": [["JobCode", "J4"]]}
+    ])");
+    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("--file"), path,
+                                 QStringLiteral("--max-failures"), QStringLiteral("2")});
+    QCOMPARE(run.exitCode, int(Orvex::PostJobTool::SomeFailed));
+    QCOMPARE(postedListings(),
+             (QStringList{QStringLiteral("Add J1"), QStringLiteral("Add J2"), QStringLiteral("Add J3")}));
+    QVERIFY2(run.out.endsWith(tableRow(4, QStringLiteral("J4"), 7,
+                                       QStringLiteral("(not posted: --max-failures reached)"))),
+             qPrintable(run.out));
+}
+
+void TestPostJobTool::jsonLinesAsEachListingCompletes() {
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "J1"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"], ["BoardFault", "status:500"]]}
+    ])");
+    const ToolRun run =
+        runTool({QStringLiteral("post"), QStringLiteral("--json"), QStringLiteral("--file"), path});
+    QCOMPARE(run.exitCode, int(Orvex::PostJobTool::SomeFailed));
+    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    const QJsonObject first = QJsonDocument::fromJson(lines.at(0).toUtf8()).object();
+    const QJsonObject second = QJsonDocument::fromJson(lines.at(1).toUtf8()).object();
+    QCOMPARE(first.value(QStringLiteral("jobCode")).toString(), QStringLiteral("J1"));
+    QCOMPARE(first.value(QStringLiteral("result")).toString(), QStringLiteral("S4711"));
+    QCOMPARE(first.value(QStringLiteral("jobId")).toString(), QStringLiteral("4711"));
+    QCOMPARE(second.value(QStringLiteral("listing")).toInt(), 2);
+    QCOMPARE(second.value(QStringLiteral("result")).toString(), QStringLiteral("F"));
+    QVERIFY(
+        QDateTime::fromString(second.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
+}
+
+void TestPostJobTool::hintsAtASessionBus() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=/nonexistent/bus"));
+    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
+                                 QStringLiteral("-f"), QStringLiteral("JobCode=J1")},
+                                environment);
+    QCOMPARE(run.exitCode, int(Orvex::PostJobTool::NoServer));
+    QVERIFY2(run.err.contains(QStringLiteral("dbus-run-session")), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
 }
 
 void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
@@ -319,6 +520,19 @@ void TestPostJobTool::refusesBadInput_data() {
         << QByteArray(R"([{"action": "Add", "fields": [["JobCode", "J1"]]},
                           {"action": "Add", "fields": [["JobCode", "J2"], ["Title", "R&D\u0000 lead"]]}])")
         << QStringLiteral("listing 2: field 2: the value of \"Title\" holds U+0000");
+    QTest::newRow("field name that is no XML name")
+        << QStringList{post, QStringLiteral("-a"), QStringLiteral("Add"), QStringLiteral("-f"),
+                       QStringLiteral("Job Code=J1")}
+        << QByteArray() << QStringLiteral("the field name is not an XML name");
+    QTest::newRow("terminal escape in a value of the second listing")
+        << QStringList{post, file, fileMarker}
+        << QByteArray(R"([{"action": "Add", "fields": [["JobCode", "J1"]]},
+                          {"action": "Add", "fields": [["Title", "a\u001b]0;x\u0007"]]}])")
+        << QStringLiteral("listing 2: field 1: the value of \"Title\" holds U+001B");
+    QTest::newRow("max failures not a number")
+        << QStringList{post, QStringLiteral("-a"), QStringLiteral("Add"), QStringLiteral("--max-failures"),
+                       QStringLiteral("x")}
+        << QByteArray() << QStringLiteral("--max-failures");
     QTest::newRow("missing file") << QStringList{post, file, QStringLiteral("/nonexistent/listings.json")}
                                   << QByteArray() << QStringLiteral("cannot read");
     QTest::newRow("log without SubName")
