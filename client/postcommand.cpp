@@ -1,6 +1,7 @@
 #include "activitylogfile.h"
 #include "boardendpoint.h"
 #include "commandline_p.h"
+#include "componentsettings.h"
 #include "files.h"
 #include "historytable.h"
 #include "identity.h"
@@ -439,7 +440,16 @@ int PostJobTool::runPost(const QStringList &arguments) {
 }
 
 void PostJobTool::printPreview(const QList<Listing> &listings) {
-    m_out << "POST " << withoutUserInfo(boardEndpointUrl()) << '\n';
+    QString url = boardEndpointUrl();
+    try {
+        const ComponentSettings settings = ComponentSettings::read(settingsFile());
+        if (!settings.importUrl.isEmpty())
+            url = settings.importUrl;
+    } catch (const AutomationError &error) {
+        m_err << m_program << ": warning: " << printableText(withoutUserInfo(error.description())) << '\n';
+        m_err.flush();
+    }
+    m_out << "POST " << printableText(withoutUserInfo(url)) << '\n';
     // The bytes as they go on the wire: ISO-8859-1, other characters as character references.
     for (const Listing &listing : listings)
         m_out << QString::fromLatin1(toWireBytes(postingDocument(listing.action, fieldElements(listing))))

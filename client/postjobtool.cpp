@@ -60,6 +60,8 @@ const QList<PostJobTool::Command> &PostJobTool::commands() {
          &PostJobTool::runLog},
         {"history", "List postings and their results from the posting journal or the activity log",
          "[options]", &PostJobTool::runHistory},
+        {"config", "Show the component's settings and their files, or set one", "show | set KEY VALUE | path",
+         &PostJobTool::runConfig},
         {"help", "Show the help of a command", "[command]", &PostJobTool::runHelp},
     };
     return table;

@@ -59,6 +59,11 @@ private:
     int runLog(const QStringList &arguments);
     int runHistory(const QStringList &arguments);
     int runConfig(const QStringList &arguments);
+    // The INI file the registered server reads its settings from.
+    static QString settingsFile();
+    int showConfig(const QString &file);
+    int setConfig(const QString &userFile, const QString &effectiveFile, const QString &key,
+                  const QString &value);
 
     struct PostOptions;
     int postListings(const QList<Listing> &listings, const PostOptions &options);
