@@ -42,7 +42,7 @@ std::optional<QDate> parseDay(const QString &text) {
 ActivityLog::ReadResult readAnyFile(const QString &path, QList<HistoryPosting> *postings, QString *error) {
     if (path.endsWith(QLatin1StringView(".jsonl"))) {
         QList<JournalPosting> journal;
-        const auto result = PostingJournal::read(path, &journal, error);
+        const auto result = JournalReader::read(path, &journal, error);
         for (const JournalPosting &posting : std::as_const(journal))
             postings->append(HistoryPosting::fromJournal(posting));
         return ActivityLog::ReadResult(int(result));
@@ -56,7 +56,7 @@ ActivityLog::ReadResult readAnyFile(const QString &path, QList<HistoryPosting> *
 
 // One day: its journal, else its log. Missing files are an empty day.
 bool readDay(const QString &logFile, QList<HistoryPosting> *postings, QString *error, QString *failedPath) {
-    const QString journalFile = PostingJournal::fileBeside(logFile);
+    const QString journalFile = JournalReader::fileBeside(logFile);
     for (const QString &path : {journalFile, logFile}) {
         switch (readAnyFile(path, postings, error)) {
         case ActivityLog::ReadResult::Read:

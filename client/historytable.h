@@ -1,7 +1,7 @@
 #pragma once
 
 #include "activitylog.h"
-#include "postingjournal.h"
+#include "journalreader.h"
 
 #include <QDateTime>
 #include <QJsonObject>

@@ -138,8 +138,8 @@ PastPostings readPastPostings(const QString &folder, const QDateTime &since) {
     for (QDate day = since.date(); day <= QDate::currentDate(); day = day.addDays(1)) {
         QList<JournalPosting> postings;
         QString error;
-        const QString path = PostingJournal::fileBeside(Files::nativePath(activityLogFile(folder, day)));
-        if (PostingJournal::read(path, &postings, &error) != PostingJournal::ReadResult::Read)
+        const QString path = JournalReader::fileBeside(Files::nativePath(activityLogFile(folder, day)));
+        if (JournalReader::read(path, &postings, &error) != JournalReader::ReadResult::Read)
             continue;
         for (const JournalPosting &posting : std::as_const(postings)) {
             if (posting.jobCode.isEmpty() || posting.time < since)
@@ -163,8 +163,8 @@ std::optional<bool> journalShowsStart(const QString &folder, qint64 processId, c
     for (QDate day = sentAt.date().addDays(-1); day <= QDate::currentDate(); day = day.addDays(1)) {
         QList<JournalPosting> postings;
         QString error;
-        const QString path = PostingJournal::fileBeside(Files::nativePath(activityLogFile(folder, day)));
-        if (PostingJournal::read(path, &postings, &error) != PostingJournal::ReadResult::Read)
+        const QString path = JournalReader::fileBeside(Files::nativePath(activityLogFile(folder, day)));
+        if (JournalReader::read(path, &postings, &error) != JournalReader::ReadResult::Read)
             continue;
         anyRead = true;
         for (const JournalPosting &posting : std::as_const(postings)) {

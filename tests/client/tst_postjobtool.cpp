@@ -1,7 +1,7 @@
 #include "activitylogfile.h"
 #include "boardprocess.h"
 #include "files.h"
-#include "postingjournal.h"
+#include "journalreader.h"
 #include "postjobtool.h"
 #include "serverfixture.h"
 
@@ -109,7 +109,7 @@ private:
 void TestPostJobTool::writeJournal(int daysAgo, const QList<std::pair<QString, QString>> &actionAndJobCode,
                                    const QStringList &results) {
     const QDate day = QDate::currentDate().addDays(-daysAgo);
-    const QString path = Orvex::PostingJournal::fileBeside(
+    const QString path = Orvex::JournalReader::fileBeside(
         Orvex::Files::nativePath(Orvex::activityLogFile(m_server->programFolder(), day)));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));

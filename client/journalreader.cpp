@@ -1,4 +1,4 @@
-#include "postingjournal.h"
+#include "journalreader.h"
 
 #include "clientlogging.h"
 #include "journalfields.h"
@@ -90,14 +90,14 @@ private:
 
 } // namespace
 
-QString PostingJournal::fileBeside(const QString &logFile) {
+QString JournalReader::fileBeside(const QString &logFile) {
     const QLatin1StringView logSuffix(".log");
     const QString stem = logFile.endsWith(logSuffix) ? logFile.chopped(logSuffix.size()) : logFile;
     return stem + QStringLiteral(".jsonl");
 }
 
-PostingJournal::ReadResult PostingJournal::read(const QString &path, QList<JournalPosting> *postings,
-                                                QString *error) {
+JournalReader::ReadResult JournalReader::read(const QString &path, QList<JournalPosting> *postings,
+                                              QString *error) {
     LineStream stream(MaxLineBytes);
     switch (stream.open(path, error)) {
     case LineStream::OpenResult::Missing:

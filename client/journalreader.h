@@ -30,7 +30,7 @@ struct JournalPosting {
 
 // The postings of a posting journal, paired by server process, object and call serial, so that lines of
 // several servers written between each other stay apart.
-class PostingJournal {
+class JournalReader {
 public:
     enum class ReadResult { Read, Missing, Refused };
 
