@@ -4,6 +4,7 @@
 #include "clientlogging.h"
 #include "exchangelimits.h"
 #include "identity.h"
+#include "journallookup.h"
 #include "postjobproxy.h"
 #include "remoteerror.h"
 #include "xmltext.h"
@@ -15,6 +16,8 @@
 #include <QTimer>
 
 #include <chrono>
+#include <limits>
+#include <optional>
 
 namespace Orvex {
 
@@ -34,6 +37,8 @@ constexpr int ReleaseTimeoutMs = 30'000;
 constexpr int MaxSends = 5;
 // An ending server first finishes the exchange in flight, which ends within its time limit.
 constexpr int ServerLeaveTimeoutMs = CallTimeoutMs;
+// A server whose connection is gone exits at once; this bounds the wait until its journal is final.
+constexpr int ProcessEndTimeoutMs = 10'000;
 
 // D-Bus strings end at U+0000, and QtDBus would cut such a text short without a word. The text's name is
 // made only for a refusal: a listing checks two texts per field.
@@ -157,6 +162,10 @@ void RemotePostJob::bind(const QString &serverName, const QString &path) {
     m_unknown = std::make_unique<OrvexKelPostJobIUnknownInterface>(serverName, path, m_bus);
     m_unknown->setTimeout(ReleaseTimeoutMs);
     m_serverGone = false;
+    m_callsRun = 0;
+    m_jobCode.clear();
+    // Not waited for: wanted only when a listing's reply is lost, long after it has come.
+    m_journal = m_listing->Journal();
     qCDebug(lcClient) << "Created" << path << "in" << serverName;
 }
 
@@ -168,7 +177,7 @@ void RemotePostJob::renew() {
     create();
 }
 
-QDBusMessage RemotePostJob::deliver(const std::function<QDBusPendingCall()> &send) {
+QDBusMessage RemotePostJob::deliver(const std::function<QDBusPendingCall()> &send, const Settle &settle) {
     for (int sends = 1;; ++sends) {
         if (m_serverGone)
             renew();
@@ -190,10 +199,21 @@ QDBusMessage RemotePostJob::deliver(const std::function<QDBusPendingCall()> &sen
             break;
         case CallOutcome::Failed:
             throw fromBusError(error, CallStage::ObjectCall);
-        case CallOutcome::Unknown:
+        case CallOutcome::Unknown: {
             if (isServerGone(error))
                 m_serverGone = true;
-            throw outcomeUnknown(error);
+            const Settled settled = settle ? settle(error) : Settled::No;
+            if (settled == Settled::Finished)
+                return QDBusMessage();
+            if (settled == Settled::No)
+                throw outcomeUnknown(error);
+            m_serverGone = true;
+            if (sends == MaxSends)
+                throw fromBusError(error, CallStage::ObjectCall);
+            qCDebug(lcClient).nospace()
+                << "Never ran (" << error.name() << "); sending again on a new object";
+            break;
+        }
         }
     }
 }
@@ -209,12 +229,67 @@ QString RemotePostJob::Field(const QString &FieldName, const QString &FieldValue
 }
 
 QString RemotePostJob::Action(const QString &ActionType) {
+    return ActionWithOutcome(ActionType).resultCode;
+}
+
+PostingOutcome RemotePostJob::ActionWithOutcome(const QString &ActionType) {
     ensureNotReleased();
     const ListingFields fields = std::exchange(m_fields, {});
     refuseProblem(XmlText::textProblem(ActionType),
                   [&] { return QStringLiteral("ActionType \"%1\"").arg(visible(ActionType)); });
-    const QDBusMessage reply = deliver([&] { return m_listing->Post(ActionType, fields); });
-    return reply.arguments().value(0).toString();
+    // The object takes the job code from the listing's last JobCode field and otherwise keeps its own.
+    std::optional<QString> listedJobCode;
+    for (const auto &[name, value] : fields) {
+        if (name == QLatin1StringView("JobCode"))
+            listedJobCode = value;
+    }
+    QString jobCode;
+    PostingOutcome outcome;
+    const QDBusMessage reply = deliver(
+        [&] {
+            // Asked at every send: one sent again goes to a new object, whose job code starts empty.
+            jobCode = listedJobCode.value_or(m_jobCode);
+            return m_listing->PostWithOutcome(ActionType, fields);
+        },
+        [&](const QDBusError &error) { return settleFromJournal(error, ActionType, jobCode, &outcome); });
+    ++m_callsRun;
+    m_jobCode = jobCode;
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return outcome;
+    const QVariantList arguments = reply.arguments();
+    return PostingOutcome{arguments.value(0).toString(), arguments.value(1).toInt(),
+                          qint32(arguments.value(2).toInt()), arguments.value(3).toString()};
+}
+
+RemotePostJob::Settled RemotePostJob::settleFromJournal(const QDBusError &error, const QString &ActionType,
+                                                        const QString &jobCode, PostingOutcome *outcome) {
+    // Only once the server has ended can no start line still come.
+    if (!isServerGone(error) || error.type() == QDBusError::Disconnected)
+        return Settled::No;
+    m_journal.waitForFinished();
+    if (m_journal.isError())
+        return Settled::No;
+    const LostCall call{m_journal.argumentAt<0>(),
+                        qint64(m_journal.argumentAt<1>()),
+                        objectPath(),
+                        m_callsRun,
+                        ActionType,
+                        jobCode};
+    // The bus drops a server's name as its connection closes, before it tells the callers NoReply.
+    if (m_bus.interface()->isServiceRegistered(serverName()).value() ||
+        !waitForProcessEnd(call.processId, ProcessEndTimeoutMs))
+        return Settled::No;
+    const JournalVerdict verdict = lookUpLostCall(call);
+    switch (verdict.kind) {
+    case JournalVerdict::Kind::NeverRan:
+        return Settled::NeverRan;
+    case JournalVerdict::Kind::Finished:
+        *outcome = verdict.outcome;
+        return Settled::Finished;
+    case JournalVerdict::Kind::Unsettled:
+        break;
+    }
+    return Settled::No;
 }
 
 void RemotePostJob::WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) {

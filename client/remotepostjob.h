@@ -3,11 +3,13 @@
 #include "automationerror.h"
 #include "identity.h"
 #include "listingfields.h"
+#include "postingoutcome.h"
 #include "postjobinterface.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusPendingReply>
 #include <QUuid>
 
 #include <functional>
@@ -26,10 +28,11 @@ namespace Orvex {
 // The listing is kept here: Field only appends to it, and Action sends the whole listing in one call.
 // A call that certainly never reached the server (it ended first, or was gone) is sent again on a new
 // object in a new server. A call whose server was lost while holding it may have run: it is not sent
-// again and fails with ErrorNumber::OutcomeUnknown. Texts holding U+0000, which the bus cannot carry, and
-// a listing that would not make a well-formed document (a field name that is not an XML name, a name,
-// value or action word holding a character XML forbids) are refused with
-// ErrorNumber::InvalidProcedureCall, naming the text, before anything is sent.
+// again and fails with ErrorNumber::OutcomeUnknown, unless the server's posting journal settles it: no
+// start line for the call (it never ran, so it is sent again) or its end line (what it came to). Texts
+// holding U+0000, which the bus cannot carry, and a listing that would not make a well-formed document (a
+// field name that is not an XML name, a name, value or action word holding a character XML forbids) are
+// refused with ErrorNumber::InvalidProcedureCall, naming the text, before anything is sent.
 class RemotePostJob final : public PostJobInterface {
 public:
     // Creates by ProgID, which is the server's bus name.
@@ -50,6 +53,8 @@ public:
     QString Field(const QString &FieldName, const QString &FieldValue) override;
     // Posts the listing in one call; afterwards the listing is empty, whatever the outcome.
     QString Action(const QString &ActionType) override;
+    // Action that also says why a listing failed: the HTTP status and the error of the exchange.
+    PostingOutcome ActionWithOutcome(const QString &ActionType);
     using PostJobInterface::WriteLog;
     void WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) override;
 
@@ -65,8 +70,14 @@ private:
     void create();
     void bind(const QString &serverName, const QString &path);
     void renew();
-    // Sends the call, again on a new object while it certainly never arrived; returns the reply.
-    QDBusMessage deliver(const std::function<QDBusPendingCall()> &send);
+    // What the posting journal settled of a call whose reply was lost.
+    enum class Settled { No, NeverRan, Finished };
+    using Settle = std::function<Settled(const QDBusError &)>;
+    // Sends the call, again on a new object while it certainly never arrived; returns the reply, or an
+    // invalid message when settle found the call's end in the journal.
+    QDBusMessage deliver(const std::function<QDBusPendingCall()> &send, const Settle &settle = {});
+    Settled settleFromJournal(const QDBusError &error, const QString &ActionType, const QString &jobCode,
+                              PostingOutcome *outcome);
     void ensureNotReleased() const;
 
     QString m_progId;
@@ -75,6 +86,11 @@ private:
     std::unique_ptr<OrvexKelPostJobListingInterface> m_listing;
     std::unique_ptr<OrvexKelPostJobIUnknownInterface> m_unknown;
     ListingFields m_fields;
+    // The object's journal and its server's process id, asked for at creation while the server lives.
+    QDBusPendingReply<QString, uint> m_journal;
+    // The object's listing calls known to have run, and the job code the object holds after them.
+    int m_callsRun = 0;
+    QString m_jobCode;
     bool m_released = false;
     bool m_serverGone = false;
 };

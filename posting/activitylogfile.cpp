@@ -12,4 +12,15 @@ QString activityLogFile(const QString &folder, const QDate &day) {
     return path;
 }
 
+QString journalFileOf(const QString &logFile) {
+    const QLatin1StringView logSuffix(".log");
+    if (!logFile.endsWith(logSuffix))
+        return QString();
+    return logFile.chopped(logSuffix.size()) + QLatin1StringView(".jsonl");
+}
+
+QString journalFile(const QString &folder, const QDate &day) {
+    return journalFileOf(activityLogFile(folder, day));
+}
+
 } // namespace Orvex

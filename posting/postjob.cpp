@@ -1,5 +1,6 @@
 #include "postjob.h"
 
+#include "activitylogfile.h"
 #include "appendfile.h"
 #include "automationerror.h"
 #include "boardendpoint.h"
@@ -12,8 +13,11 @@
 #include "postingdocument.h"
 #include "postinglogging.h"
 #include "statusview.h"
+#include "urltext.h"
 #include "warningbox.h"
 #include "wireencoding.h"
+
+#include <QCoreApplication>
 
 #include <new>
 
@@ -64,12 +68,15 @@ QString PostJob::Action(const QString &ActionType) {
 }
 
 QString PostJob::exchange(const QString &ActionType) {
+    // Before anything can fail or reach the board: a call without a start line never posted.
+    beginJournalEntry(ActionType);
     Orvex::StatusView &status = m_host.statusWindow;
     status.setStatusText(QStringLiteral("Posting ") + JobCode);
     WriteLog(ActionType, JobCode, Orvex::Variant(QString()));
 
     XmlBody = Orvex::postingDocument(ActionType, XmlBody);
     const QString reply = PostXml(XmlBody);
+    m_replyBytes = reply.toUtf8().size();
 
     const QString resultCode = Orvex::resultCode(ActionType, reply, Orvex::processWarningBox());
 
@@ -79,6 +86,7 @@ QString PostJob::exchange(const QString &ActionType) {
     XmlBody.clear();
 
     status.setStatusText(status.statusText() + crLf() + QStringLiteral("Posted ") + JobCode);
+    endJournalEntry(resultCode, nullptr);
     return resultCode;
 }
 
@@ -87,7 +95,36 @@ QString PostJob::failed(const Orvex::AutomationError &error) {
     WriteLog(QString::fromUtf16(Orvex::LogRecordName::Error), error.description(),
              Orvex::Variant(QString::number(error.number()) + crLf()));
     XmlBody.clear();
-    return QStringLiteral("F");
+    const QString resultCode = QStringLiteral("F");
+    endJournalEntry(resultCode, &error);
+    return resultCode;
+}
+
+void PostJob::beginJournalEntry(const QString &ActionType) {
+    m_exchangeTimer.start();
+    m_lastOutcome = {};
+    m_replyBytes = 0;
+    try {
+        m_journalCall = {QCoreApplication::applicationPid(), m_objectPath, Orvex::nextCallSerial(),
+                         ActionType, JobCode};
+        Orvex::appendJournalLine(Orvex::journalFileOf(LogFile),
+                                 Orvex::journalStartLine(m_host.clock.now(), m_journalCall));
+    } catch (const std::exception &error) {
+        qCDebug(lcPosting) << "journal start line skipped:" << error.what();
+    }
+}
+
+void PostJob::endJournalEntry(const QString &resultCode, const Orvex::AutomationError *error) {
+    try {
+        m_lastOutcome.resultCode = resultCode;
+        m_lastOutcome.errorNumber = error ? error->number() : 0;
+        m_lastOutcome.errorDescription = error ? Orvex::withoutUserInfo(error->description()) : QString();
+        Orvex::appendJournalLine(Orvex::journalFileOf(LogFile),
+                                 Orvex::journalEndLine(m_host.clock.now(), m_journalCall, m_lastOutcome,
+                                                       m_replyBytes, m_exchangeTimer.elapsed()));
+    } catch (const std::exception &failure) {
+        qCDebug(lcPosting) << "journal end line skipped:" << failure.what();
+    }
 }
 
 void PostJob::WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) {
@@ -117,6 +154,7 @@ QString PostJob::PostXml(const QString &Xml) {
         throw Orvex::AutomationError::runtime(ErrorNumber::CannotCreateObject);
     request->open(QStringLiteral("POST"), endpointUrl(), false);
     request->send(Xml);
+    m_lastOutcome.httpStatus = request->readyState() == ReadyStateComplete ? request->status() : 0;
     if (request->readyState() == ReadyStateComplete && request->status() == HttpOk)
         return request->responseText();
     return QString();

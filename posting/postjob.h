@@ -2,7 +2,11 @@
 
 #include "componentsettings.h"
 #include "hostcontext.h"
+#include "postingjournal.h"
+#include "postingoutcome.h"
 #include "postjobinterface.h"
+
+#include <QElapsedTimer>
 
 namespace Orvex {
 class AutomationError;
@@ -26,6 +30,11 @@ public:
     // The settings' ImportUrl, else the built-in endpoint.
     QString endpointUrl() const;
 
+    // The bus path the posting journal names this object by; empty for an object off the bus.
+    void setObjectPath(QString objectPath) { m_objectPath = std::move(objectPath); }
+    // What the last exchange came to, beyond its result code.
+    const Orvex::PostingOutcome &lastOutcome() const { return m_lastOutcome; }
+
 private:
     QString PostXml(const QString &Xml);
     void SaveDebugCopy(const QString &Xml);
@@ -34,6 +43,9 @@ private:
     QString exchange(const QString &ActionType);
     QString failed(const Orvex::AutomationError &error);
     void warnLogUnwritable() const;
+    // The posting journal's start and end lines of one exchange. Nothing leaves them.
+    void beginJournalEntry(const QString &ActionType);
+    void endJournalEntry(const QString &resultCode, const Orvex::AutomationError *error);
 
     const Orvex::HostContext &m_host;
     QString XmlBody;
@@ -41,4 +53,9 @@ private:
     QString LogFile;
     bool DebugMode = false;
     Orvex::ComponentSettings m_settings;
+    QString m_objectPath;
+    Orvex::JournalCall m_journalCall;
+    Orvex::PostingOutcome m_lastOutcome;
+    qint64 m_replyBytes = 0;
+    QElapsedTimer m_exchangeTimer;
 };

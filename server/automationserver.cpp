@@ -9,6 +9,7 @@
 #include "errortable.h"
 #include "identity.h"
 #include "listingfields.h"
+#include "postingjournal.h"
 #include "postjob.h"
 #include "postjobobject.h"
 #include "serverlogging.h"
@@ -95,9 +96,11 @@ QDBusObjectPath AutomationServer::createObject() {
     ComponentSettings settings = ComponentSettings::read(m_host.folders.iniFile());
     const bool debugMode = settings.debugMode;
 
-    auto object = std::make_unique<PostJobObject>(
-        *this, std::make_unique<PostJob>(m_host, logFile, std::move(settings)));
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
+    auto job = std::make_unique<PostJob>(m_host, logFile, std::move(settings));
+    job->setObjectPath(path);
+    createJournal(journalFileOf(logFile));
+    auto object = std::make_unique<PostJobObject>(*this, std::move(job));
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();
         throw AutomationError::runtime(ErrorNumber::Unspecified);

@@ -1,13 +1,17 @@
 #include "postjobobject.h"
 
+#include "activitylogfile.h"
 #include "automationserver.h"
 #include "buswire.h"
 #include "errortable.h"
+#include "files.h"
 #include "identity.h"
 #include "logrecord.h"
 #include "postjob.h"
 #include "postjobadaptor.h"
 #include "serverlogging.h"
+
+#include <QCoreApplication>
 
 #include <array>
 #include <optional>
@@ -128,10 +132,32 @@ void PostJobObject::WriteLog(const QString &SubName, const QString &Message, con
 }
 
 QString PostJobObject::Post(const QString &ActionType, const ListingFields &Fields) {
+    m_server.calls().serve(*this, [=, this] { return QVariantList{post(ActionType, Fields)}; });
+    return {};
+}
+
+QString PostJobObject::PostWithOutcome(const QString &ActionType, const ListingFields &Fields, int &, int &,
+                                       QString &) {
     m_server.calls().serve(*this, [=, this] {
-        for (const auto &[name, value] : Fields)
-            m_job->Field(name, value);
-        return QVariantList{m_job->Action(ActionType)};
+        const QString resultCode = post(ActionType, Fields);
+        const PostingOutcome &outcome = m_job->lastOutcome();
+        return QVariantList{resultCode, outcome.httpStatus, int(outcome.errorNumber),
+                            outcome.errorDescription};
+    });
+    return {};
+}
+
+QString PostJobObject::post(const QString &ActionType, const ListingFields &Fields) {
+    for (const auto &[name, value] : Fields)
+        m_job->Field(name, value);
+    return m_job->Action(ActionType);
+}
+
+QString PostJobObject::Journal(uint &) {
+    m_server.calls().serve(*this, [this] {
+        // As the file system names it: the client opens it itself.
+        return QVariantList{Files::nativePath(journalFileOf(m_job->logFile())),
+                            uint(QCoreApplication::applicationPid())};
     });
     return {};
 }

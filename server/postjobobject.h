@@ -38,9 +38,14 @@ public Q_SLOTS:
     void Release();
 
     QString Post(const QString &ActionType, const Orvex::ListingFields &Fields);
+    QString PostWithOutcome(const QString &ActionType, const Orvex::ListingFields &Fields, int &HttpStatus,
+                            int &ErrorNumber, QString &ErrorDescription);
+    QString Journal(uint &ProcessId);
 
 private:
     QVariantList invoke(int dispid, const QVariantList &args);
+    // Field for each pair in order, then Action: the listing calls' common part.
+    QString post(const QString &ActionType, const Orvex::ListingFields &Fields);
 
     AutomationServer &m_server;
     std::unique_ptr<PostJob> m_job;

@@ -8,6 +8,7 @@
 #include "frmpostjob.h"
 #include "hostcontext.h"
 #include "logrecord.h"
+#include "logrecordnames.h"
 #include "postingdocument.h"
 #include "postjob.h"
 #include "wireencoding.h"
@@ -84,14 +85,14 @@ int main(int argc, char *argv[]) {
     Orvex::Bench::printRatio("Action / raw POST", actionSeconds, rawPostSeconds, 1.05);
 
     const QString message = QStringLiteral("success=1&jobid=4711");
+    const QString serverResponse = QString::fromUtf16(Orvex::LogRecordName::ServerResponse);
     const Orvex::Variant crLf(QStringLiteral("\r\n"));
     const QByteArray rawPath = QFile::encodeName(folder.filePath(QStringLiteral("raw.log")));
     const QByteArray record =
-        Orvex::logRecord(QDateTime::currentDateTime(), QStringLiteral("Server Response"), message, crLf)
-            .toUtf8();
+        Orvex::logRecord(QDateTime::currentDateTime(), serverResponse, message, crLf).toUtf8();
     bool allWritten = true;
     const auto [writeLogSeconds, rawAppendSeconds] =
-        alternate([&] { job.WriteLog(QStringLiteral("Server Response"), message, crLf); },
+        alternate([&] { job.WriteLog(serverResponse, message, crLf); },
                   [&] { allWritten = rawAppend(rawPath, record) && allWritten; });
     if (!allWritten)
         std::fprintf(stderr, "some records failed\n");

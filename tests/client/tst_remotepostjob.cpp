@@ -6,9 +6,12 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCall>
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 #include <csignal>
+#include <optional>
 
 using Orvex::AutomationError;
 using Orvex::RemotePostJob;
@@ -36,21 +39,36 @@ private Q_SLOTS:
     void postsListingAndReturnsJobId();
     void longListingArrivesInOrder();
     void failedPostingReturnsF();
+    void actionWithOutcomeSaysWhy_data();
+    void actionWithOutcomeSaysWhy();
     void createsByClassId();
     void unknownClassIdStartsNothing();
     void creationErrorComesBackAsAutomationError();
     void destructorReleasesAndServerEnds();
     void callsAfterReleaseFailWithoutTouchingTheBus();
     void objectMovesToANewServerAfterItsOwnEnded();
-    void endedListingIsSentAgainOnANewServer();
+    void whileTheServerEnds_data();
+    void whileTheServerEnds();
+    void listingIsSentAtMostFiveTimes();
+    void lostListingIsSettledByTheJournal_data();
+    void lostListingIsSettledByTheJournal();
     void refusesTextsTheBusCannotCarry_data();
     void refusesTextsTheBusCannotCarry();
     void writeLogCarriesAnyOther_data();
     void writeLogCarriesAnyOther();
 
 private:
+    // The next server the bus starts is the stand-in, in mode; then runs as the real one if realAfter.
+    bool startFakeServers(const QString &mode, bool realAfter,
+                          const QString &journal = QStringLiteral("journal.jsonl"));
+    QStringList fakeServerCalls() const;
+    // Another client's listing holds the server in a slow exchange while the system closes it, so every
+    // call that has not run by then is answered Ended; the exchange's call is returned.
+    QDBusPendingCall holdAndEndTheServer();
+
     std::unique_ptr<BoardProcess> m_board;
     std::unique_ptr<ServerFixture> m_server;
+    QTemporaryDir m_fakeFolder;
 };
 
 void TestRemotePostJob::init() {
@@ -112,6 +130,31 @@ void TestRemotePostJob::failedPostingReturnsF() {
     RemotePostJob job;
     job.Field(QStringLiteral("BoardFault"), QStringLiteral("failure"));
     QCOMPARE(job.Action(QStringLiteral("Add")), QStringLiteral("F"));
+}
+
+void TestRemotePostJob::actionWithOutcomeSaysWhy_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("httpStatus");
+
+    QTest::newRow("posted") << QString() << QStringLiteral("S4711") << 200;
+    QTest::newRow("status 500") << QStringLiteral("status:500:success=1") << QStringLiteral("F") << 500;
+    QTest::newRow("refused by the board") << QStringLiteral("failure") << QStringLiteral("F") << 200;
+}
+
+void TestRemotePostJob::actionWithOutcomeSaysWhy() {
+    QFETCH(QString, fault);
+    QFETCH(QString, result);
+    QFETCH(int, httpStatus);
+
+    RemotePostJob job;
+    job.Field(QStringLiteral("BoardFault"), fault);
+    Orvex::PostingOutcome outcome;
+    NO_AUTOMATION_ERROR(outcome = job.ActionWithOutcome(QStringLiteral("Add")));
+    QCOMPARE(outcome.resultCode, result);
+    QCOMPARE(outcome.httpStatus, httpStatus);
+    QCOMPARE(outcome.errorNumber, 0);
+    QCOMPARE(outcome.errorDescription, QString());
 }
 
 void TestRemotePostJob::createsByClassId() {
@@ -201,12 +244,8 @@ void TestRemotePostJob::objectMovesToANewServerAfterItsOwnEnded() {
     QCOMPARE(m_board->postings().size(), 1);
 }
 
-void TestRemotePostJob::endedListingIsSentAgainOnANewServer() {
-    RemotePostJob job;
-    // Another client's listing holds the server in a slow exchange while the system closes it: every
-    // call that has not run by then is answered Ended, and the exchange finishes first.
+QDBusPendingCall TestRemotePostJob::holdAndEndTheServer() {
     const QString other = ServerFixture::createInstance();
-    QVERIFY(!other.isEmpty());
     const QString postJob = QLatin1StringView(ServerFixture::PostJobInterface);
     ServerFixture::call(other, postJob, QStringLiteral("Field"),
                         {QStringLiteral("JobCode"), QStringLiteral("SLOW")});
@@ -216,19 +255,139 @@ void TestRemotePostJob::endedListingIsSentAgainOnANewServer() {
                                                          postJob, QStringLiteral("Action"));
     action << QStringLiteral("Add");
     QDBusPendingCall slow = QDBusConnection::sessionBus().asyncCall(action, 60000);
-    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 1, 20000);
+    if (!QTest::qWaitFor([&] { return m_board->postings().size() == 1; }, 20000))
+        return slow;
     ::kill(pid_t(ServerFixture::serverPid()), SIGTERM);
+    // Once a call is answered Ended, the server is ending; a test that goes on without finds out.
+    (void)QTest::qWaitFor(
+        [&] {
+            return ServerFixture::call(other, postJob, QStringLiteral("WriteLog"), {QStringLiteral("Probe")})
+                       .errorName() == Orvex::errorName(Orvex::ErrorNumber::Ended);
+        },
+        5000);
+    return slow;
+}
 
-    job.Field(QStringLiteral("JobCode"), QStringLiteral("J2"));
-    QString result;
-    NO_AUTOMATION_ERROR(result = job.Action(QStringLiteral("Add")));
-    QCOMPARE(result, QStringLiteral("S4712"));
+void TestRemotePostJob::whileTheServerEnds_data() {
+    QTest::addColumn<QString>("call");
+
+    // Creation refused Ended is made again on the next server.
+    QTest::newRow("creation") << QStringLiteral("creation");
+    // The object is gone with its server: nothing to report.
+    QTest::newRow("release") << QStringLiteral("release");
+    // A listing answered Ended never ran: it goes to a new object in a new server.
+    QTest::newRow("action") << QStringLiteral("action");
+}
+
+void TestRemotePostJob::whileTheServerEnds() {
+    QFETCH(QString, call);
+
+    std::optional<RemotePostJob> job;
+    if (call != u"creation")
+        job.emplace();
+    const uint endingPid = ServerFixture::serverPid();
+    QDBusPendingCall slow = holdAndEndTheServer();
+
+    if (call == u"creation") {
+        NO_AUTOMATION_ERROR(job.emplace());
+        QVERIFY(ServerFixture::serverPid() != endingPid);
+    } else if (call == u"release") {
+        NO_AUTOMATION_ERROR(job->release());
+        QVERIFY(job->isReleased());
+    }
+    if (call != u"release") {
+        job->Field(QStringLiteral("JobCode"), QStringLiteral("J2"));
+        QString result;
+        NO_AUTOMATION_ERROR(result = job->Action(QStringLiteral("Add")));
+        QCOMPARE(result, QStringLiteral("S4712"));
+    }
     slow.waitForFinished();
     QVERIFY2(!slow.isError(), qPrintable(slow.error().message()));
     QStringList jobCodes;
     for (const QJsonObject &posting : m_board->postings())
         jobCodes.append(BoardProcess::fieldsOf(posting).constFirst().second);
-    QCOMPARE(jobCodes, (QStringList{QStringLiteral("SLOW"), QStringLiteral("J2")}));
+    const QStringList expected = call == u"release"
+                                     ? QStringList{QStringLiteral("SLOW")}
+                                     : QStringList{QStringLiteral("SLOW"), QStringLiteral("J2")};
+    QCOMPARE(jobCodes, expected);
+}
+
+bool TestRemotePostJob::startFakeServers(const QString &mode, bool realAfter, const QString &journal) {
+    const QString real = QDir(m_server->programFolder()).filePath(QStringLiteral("OrvexKelPostJob"));
+    QFile::remove(m_fakeFolder.filePath(QStringLiteral("calls")));
+    QFile::remove(m_fakeFolder.filePath(journal));
+    return m_fakeFolder.isValid() &&
+           ServerFixture::setActivationVariable(QStringLiteral("ORVEX_FAKE_MODE"), mode) &&
+           ServerFixture::setActivationVariable(QStringLiteral("ORVEX_FAKE_RECORD"),
+                                                m_fakeFolder.filePath(QStringLiteral("calls"))) &&
+           ServerFixture::setActivationVariable(QStringLiteral("ORVEX_FAKE_JOURNAL"),
+                                                m_fakeFolder.filePath(journal)) &&
+           ServerFixture::setActivationVariable(QStringLiteral("ORVEX_FAKE_THEN"),
+                                                realAfter ? real : QString()) &&
+           ServerFixture::setActivationVariable(QStringLiteral("ORVEX_TEST_SERVER"),
+                                                QStringLiteral(ORVEX_FAKE_SERVER_EXECUTABLE));
+}
+
+QStringList TestRemotePostJob::fakeServerCalls() const {
+    QFile file(m_fakeFolder.filePath(QStringLiteral("calls")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// The bound keeps a server that ends before every call from having the client start servers without end.
+void TestRemotePostJob::listingIsSentAtMostFiveTimes() {
+    QVERIFY(startFakeServers(QStringLiteral("ended"), false));
+    RemotePostJob job;
+    try {
+        job.Action(QStringLiteral("Add"));
+        QFAIL("a listing no server ran was reported as posted");
+    } catch (const AutomationError &error) {
+        QCOMPARE(error.number(), Orvex::ErrorNumber::Ended);
+    }
+    QCOMPARE(fakeServerCalls().count(QStringLiteral("PostWithOutcome")), 5);
+}
+
+void TestRemotePostJob::lostListingIsSettledByTheJournal_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("journal");
+    QTest::addColumn<QString>("result"); // empty: the outcome stays unknown
+    QTest::addColumn<int>("httpStatus");
+
+    const QString journal = QStringLiteral("journal.jsonl");
+    // The server died before running it, as one that ends leaves the call of its last round trip.
+    QTest::newRow("no start line: sent again")
+        << QStringLiteral("vanish") << journal << QStringLiteral("S4711") << 200;
+    QTest::newRow("start line alone: unknown")
+        << QStringLiteral("vanish-after-start") << journal << QString() << 0;
+    // Only the reply was lost: the journal knows what the call came to.
+    QTest::newRow("end line: its outcome")
+        << QStringLiteral("vanish-after-end") << journal << QStringLiteral("F") << 503;
+    // A journal the server could not write proves nothing.
+    QTest::newRow("no journal at all: unknown")
+        << QStringLiteral("vanish") << QStringLiteral("missing/journal.jsonl") << QString() << 0;
+}
+
+void TestRemotePostJob::lostListingIsSettledByTheJournal() {
+    QFETCH(QString, mode);
+    QFETCH(QString, journal);
+    QFETCH(QString, result);
+    QFETCH(int, httpStatus);
+
+    QVERIFY(startFakeServers(mode, true, journal));
+    RemotePostJob job;
+    job.Field(QStringLiteral("JobCode"), QStringLiteral("J1"));
+    try {
+        const Orvex::PostingOutcome outcome = job.ActionWithOutcome(QStringLiteral("Add"));
+        QCOMPARE(outcome.resultCode, result);
+        QCOMPARE(outcome.httpStatus, httpStatus);
+    } catch (const AutomationError &error) {
+        QVERIFY2(result.isEmpty(), qPrintable(Orvex::describeError(error)));
+        QCOMPARE(error.number(), Orvex::ErrorNumber::OutcomeUnknown);
+    }
+    QCOMPARE(fakeServerCalls().count(QStringLiteral("PostWithOutcome")), 1);
+    // Only a listing sent again reaches the board, once.
+    QCOMPARE(m_board->postings().size(), result.startsWith(u'S') ? 1 : 0);
 }
 
 void TestRemotePostJob::refusesTextsTheBusCannotCarry_data() {

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QTest>
 
 #include <csignal>
@@ -136,6 +137,21 @@ QByteArray ServerFixture::logText() const {
             text += file.readAll();
     }
     return text;
+}
+
+QList<QJsonObject> ServerFixture::journalEntries() const {
+    QList<QJsonObject> entries;
+    const QDir folder(filesFolder());
+    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (!line.isEmpty())
+                entries.append(QJsonDocument::fromJson(line).object());
+        }
+    }
+    return entries;
 }
 
 QDBusMessage ServerFixture::call(const QString &path, const QString &interface, const QString &member,

@@ -1,5 +1,6 @@
 #include "boardprocess.h"
 #include "errortable.h"
+#include "journalfields.h"
 #include "listingfields.h"
 #include "remotepostjob.h"
 #include "serverfixture.h"
@@ -118,6 +119,8 @@ private Q_SLOTS:
     void endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded_data();
     void endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded();
     void postsAWholeListingInOneCall();
+    void postWithOutcomeSaysWhyAndTheJournalAgrees_data();
+    void postWithOutcomeSaysWhyAndTheJournalAgrees();
     void survivesBadCalls_data();
     void survivesBadCalls();
     void callsAfterTheServerEndedAreAnswered_data();
@@ -683,6 +686,83 @@ void TestAutomationServer::postsAWholeListingInOneCall() {
     QCOMPARE(BoardProcess::fieldsOf(m_board->postings().first()), fields);
     QCOMPARE(withoutTimeStamp(m_server->logRecords().first()), QStringLiteral("\"Add\",\"J-9\",\"\""));
     QVERIFY(hasMapped(pid, QStringLiteral("libcurl")));
+}
+
+void TestAutomationServer::postWithOutcomeSaysWhyAndTheJournalAgrees_data() {
+    QTest::addColumn<bool>("board");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("result"); // how the result code begins
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<qint32>("errorNumber");
+
+    QTest::newRow("posted") << true << QString() << QStringLiteral("S1") << 200 << 0;
+    QTest::newRow("status 404") << true << QStringLiteral("status:404:success=1") << QStringLiteral("F")
+                                << 404 << 0;
+    QTest::newRow("refused by the board")
+        << true << QStringLiteral("failure") << QStringLiteral("F") << 200 << 0;
+    QTest::newRow("no board") << false << QString() << QStringLiteral("F") << 0
+                              << Orvex::ErrorNumber::CannotConnect;
+    // A reply holding a line break and records of both files: the journal holds what happened only.
+    QTest::newRow("forged records in the reply")
+        << true
+        << QStringLiteral(
+               "status:200:success=1&jobid=7\n"
+               "\"1/19/2010 3:07:46 PM\",\"Server Response\",\"success=1&jobid=99\",\"\n"
+               "{\"event\":\"start\",\"pid\":1,\"object\":\"/OrvexKelPostJob/PostJob/1\",\"call\":1}\n")
+        << QStringLiteral("S") << 200 << 0;
+}
+
+void TestAutomationServer::postWithOutcomeSaysWhyAndTheJournalAgrees() {
+    QFETCH(bool, board);
+    QFETCH(QString, fault);
+    QFETCH(QString, result);
+    QFETCH(int, httpStatus);
+    QFETCH(qint32, errorNumber);
+    namespace F = Orvex::JournalField;
+
+    if (board)
+        startBoardAndServer();
+    QVERIFY(createObject());
+    Orvex::registerListingFieldsType();
+    const Orvex::ListingFields fields{{QStringLiteral("JobCode"), QStringLiteral("J-9")},
+                                      {QStringLiteral("BoardFault"), fault}};
+    const QDBusMessage reply = ServerFixture::call(m_object, QStringLiteral("OrvexKelPostJob.Listing"),
+                                                   QStringLiteral("PostWithOutcome"),
+                                                   {QStringLiteral("Add"), QVariant::fromValue(fields)});
+    QCOMPARE(errorName(reply), QString());
+    QCOMPARE(reply.signature(), QStringLiteral("siis"));
+    const QVariantList outcome = reply.arguments();
+    const QString resultCode = outcome.value(0).toString();
+    QVERIFY2(resultCode.startsWith(result), qPrintable(resultCode));
+    QCOMPARE(outcome.value(1).toInt(), httpStatus);
+    QCOMPARE(outcome.value(2).toInt(), errorNumber);
+    QCOMPARE(outcome.value(3).toString().isEmpty(), errorNumber == 0);
+
+    // The journal the object names holds one start and one end line of this call, and nothing forged.
+    const QDBusMessage journal =
+        ServerFixture::call(m_object, QStringLiteral("OrvexKelPostJob.Listing"), QStringLiteral("Journal"));
+    QCOMPARE(journal.arguments().value(1).toUInt(), ServerFixture::serverPid());
+    QCOMPARE(QFileInfo(journal.arguments().value(0).toString()).dir(), QDir(m_server->filesFolder()));
+    const QList<QJsonObject> entries = m_server->journalEntries();
+    QCOMPARE(entries.size(), 2);
+    for (const QJsonObject &entry : entries) {
+        QCOMPARE(entry.value(QLatin1StringView(F::ProcessId)).toInteger(),
+                 qint64(ServerFixture::serverPid()));
+        QCOMPARE(entry.value(QLatin1StringView(F::ObjectPath)).toString(), m_object);
+        QCOMPARE(entry.value(QLatin1StringView(F::CallSerial)),
+                 entries.first().value(QLatin1StringView(F::CallSerial)));
+        QCOMPARE(entry.value(QLatin1StringView(F::JobCode)).toString(), QStringLiteral("J-9"));
+    }
+    const QJsonObject &end = entries.last();
+    QCOMPARE(end.value(QLatin1StringView(F::Event)).toString(), QLatin1StringView(F::EventEnd));
+    QCOMPARE(end.value(QLatin1StringView(F::ResultCode)).toString(), resultCode);
+    QCOMPARE(end.value(QLatin1StringView(F::HttpStatus)).toInt(), httpStatus);
+    QCOMPARE(end.value(QLatin1StringView(F::ErrorNumber)).toInt(), errorNumber);
+    QCOMPARE(end.value(QLatin1StringView(F::ErrorDescription)).toString(), outcome.value(3).toString());
+
+    // The activity log is as ever: the action record, then the reply or the error.
+    const QStringList records = m_server->logRecords();
+    QCOMPARE(withoutTimeStamp(records.first()), QStringLiteral("\"Add\",\"J-9\",\"\""));
 }
 
 void TestAutomationServer::survivesBadCalls_data() {

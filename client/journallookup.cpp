@@ -1,0 +1,127 @@
+#include "journallookup.h"
+
+#include "clientlogging.h"
+#include "journalfields.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Orvex {
+
+namespace {
+
+using Kind = JournalVerdict::Kind;
+
+constexpr int ProcessPollMs = 20;
+
+QString field(const QJsonObject &line, const char *name) {
+    return line.value(QLatin1StringView(name)).toString();
+}
+
+qint64 number(const QJsonObject &line, const char *name) {
+    return line.value(QLatin1StringView(name)).toInteger();
+}
+
+// The journal's bytes; nothing when it cannot be read or is not the user's own regular file (a link,
+// another's file). The server makes the journal when it makes the object, so a missing one is one it could
+// not write: it proves nothing.
+std::optional<QByteArray> readJournal(const QString &path) {
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return std::nullopt;
+    QFile file;
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid())
+        return std::nullopt;
+    return file.readAll();
+}
+
+PostingOutcome outcomeOf(const QJsonObject &end) {
+    namespace F = JournalField;
+    return PostingOutcome{field(end, F::ResultCode), int(number(end, F::HttpStatus)),
+                          qint32(number(end, F::ErrorNumber)), field(end, F::ErrorDescription)};
+}
+
+} // namespace
+
+JournalVerdict lookUpLostCall(const LostCall &call) {
+    namespace F = JournalField;
+    if (call.journalFile.isEmpty() || call.processId <= 0)
+        return {};
+    const std::optional<QByteArray> journal = readJournal(call.journalFile);
+    if (!journal)
+        return {};
+
+    // The object's lines in this process, in the order they were written.
+    QList<QJsonObject> starts;
+    QList<QJsonObject> ends;
+    const QByteArray processMark =
+        QByteArray("\"") + F::ProcessId + "\":" + QByteArray::number(call.processId);
+    for (const QByteArray &line : journal->split('\n')) {
+        if (!line.contains(processMark)) // most lines are other servers'; skip them unparsed
+            continue;
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        if (number(entry, F::ProcessId) != call.processId || field(entry, F::ObjectPath) != call.objectPath)
+            continue;
+        const QString event = field(entry, F::Event);
+        if (event == QLatin1StringView(F::EventStart))
+            starts.append(entry);
+        else if (event == QLatin1StringView(F::EventEnd))
+            ends.append(entry);
+    }
+
+    if (starts.size() == call.callsRun) {
+        qCDebug(lcClient) << "the journal holds no start line for the lost call on" << call.objectPath;
+        return {Kind::NeverRan, {}};
+    }
+    // Anything else than one more start line, for this listing, is a journal that lost lines or a call
+    // of someone else's: no verdict.
+    if (starts.size() != call.callsRun + 1)
+        return {};
+    const QJsonObject &start = starts.constLast();
+    if (field(start, F::ActionWord) != call.action || field(start, F::JobCode) != call.jobCode)
+        return {};
+    const qint64 serial = number(start, F::CallSerial);
+    for (const QJsonObject &end : ends) {
+        if (number(end, F::CallSerial) == serial)
+            return {Kind::Finished, outcomeOf(end)};
+    }
+    return {};
+}
+
+bool waitForProcessEnd(qint64 processId, int timeoutMs) {
+    if (processId <= 0)
+        return false;
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (::kill(pid_t(processId), 0) != 0 && errno == ESRCH)
+            return true;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(processId));
+        if (stat.open(QIODevice::ReadOnly)) {
+            // "pid (name) S ...": the state follows the last parenthesis.
+            const QByteArray text = stat.readAll();
+            const qsizetype close = text.lastIndexOf(')');
+            if (close >= 0 && text.mid(close + 2, 1) == "Z")
+                return true;
+        }
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(ProcessPollMs);
+    }
+}
+
+} // namespace Orvex
