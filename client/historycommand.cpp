@@ -56,8 +56,8 @@ ActivityLog::ReadResult readAnyFile(const QString &path, QList<HistoryPosting> *
 
 // One day: its journal, else its log. Missing files are an empty day.
 bool readDay(const QString &logFile, QList<HistoryPosting> *postings, QString *error, QString *failedPath) {
-    const QString journalFile = JournalReader::fileBeside(logFile);
-    for (const QString &path : {journalFile, logFile}) {
+    const QString journal = journalFileOf(logFile);
+    for (const QString &path : {journal, logFile}) {
         switch (readAnyFile(path, postings, error)) {
         case ActivityLog::ReadResult::Read:
             return true;

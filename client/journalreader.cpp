@@ -90,12 +90,6 @@ private:
 
 } // namespace
 
-QString JournalReader::fileBeside(const QString &logFile) {
-    const QLatin1StringView logSuffix(".log");
-    const QString stem = logFile.endsWith(logSuffix) ? logFile.chopped(logSuffix.size()) : logFile;
-    return stem + QStringLiteral(".jsonl");
-}
-
 JournalReader::ReadResult JournalReader::read(const QString &path, QList<JournalPosting> *postings,
                                               QString *error) {
     LineStream stream(MaxLineBytes);

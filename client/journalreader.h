@@ -34,9 +34,6 @@ class JournalReader {
 public:
     enum class ReadResult { Read, Missing, Refused };
 
-    // The journal beside a day's activity log: the log's name with ".jsonl" in place of ".log".
-    static QString fileBeside(const QString &logFile);
-
     // Reads the file as a stream, in memory that does not grow with its size; postings in the order
     // their exchanges started. A line that is not a journal object (one torn by a crash) is skipped.
     // Missing when there is no such file; Refused, with the reason in *error, for what is not a regular

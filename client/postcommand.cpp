@@ -59,8 +59,9 @@ const char PostDescription[] =
     "Each listing goes to the server in one call. When the server ends before a listing\n"
     "reached it (another client released its object), the listing is sent again to a new\n"
     "server. When the server is lost while it holds a listing, the board may or may not have\n"
-    "it: unless the journal shows its exchange never started, it is not sent again and its\n"
-    "result is \"unknown\". Posting stops at the first other error.\n"
+    "it: unless the server's journal shows the exchange never started (sent again) or how it\n"
+    "ended, it is not sent again and its result is \"unknown\". Posting stops at the first\n"
+    "other error.\n"
     "An interrupt (Ctrl-C, SIGTERM, SIGHUP) stops after the listing in progress and releases the\n"
     "object; a second one prints that listing as \"unknown\" and quits at once.\n"
     "\n"
@@ -138,7 +139,7 @@ PastPostings readPastPostings(const QString &folder, const QDateTime &since) {
     for (QDate day = since.date(); day <= QDate::currentDate(); day = day.addDays(1)) {
         QList<JournalPosting> postings;
         QString error;
-        const QString path = JournalReader::fileBeside(Files::nativePath(activityLogFile(folder, day)));
+        const QString path = Files::nativePath(journalFile(folder, day));
         if (JournalReader::read(path, &postings, &error) != JournalReader::ReadResult::Read)
             continue;
         for (const JournalPosting &posting : std::as_const(postings)) {
@@ -153,28 +154,6 @@ PastPostings readPastPostings(const QString &folder, const QDateTime &since) {
         }
     }
     return past;
-}
-
-// Whether the journal holds the start of this listing's exchange, made by the process on the object at
-// or after sentAt. Nothing when the journal cannot tell (none was read).
-std::optional<bool> journalShowsStart(const QString &folder, qint64 processId, const QString &objectPath,
-                                      const Listing &listing, const QDateTime &sentAt) {
-    bool anyRead = false;
-    for (QDate day = sentAt.date().addDays(-1); day <= QDate::currentDate(); day = day.addDays(1)) {
-        QList<JournalPosting> postings;
-        QString error;
-        const QString path = JournalReader::fileBeside(Files::nativePath(activityLogFile(folder, day)));
-        if (JournalReader::read(path, &postings, &error) != JournalReader::ReadResult::Read)
-            continue;
-        anyRead = true;
-        for (const JournalPosting &posting : std::as_const(postings)) {
-            if (posting.started && posting.processId == processId && posting.objectPath == objectPath &&
-                posting.action == listing.action && posting.jobCode == listing.jobCode() &&
-                posting.time >= sentAt)
-                return true;
-        }
-    }
-    return anyRead ? std::optional<bool>(false) : std::nullopt;
 }
 
 } // namespace
@@ -255,7 +234,8 @@ private:
                            {QLatin1StringView(JournalField::ActionWord), printableJsonText(row.action)},
                            {QLatin1StringView(JournalField::JobCode), printableJsonText(row.jobCode)}};
         if (row.time.isValid())
-            object.insert(QLatin1StringView(JournalField::Time), row.time.toString(Qt::ISODateWithMs));
+            object.insert(QLatin1StringView(JournalField::Time),
+                          row.time.toOffsetFromUtc(row.time.offsetFromUtc()).toString(Qt::ISODateWithMs));
         switch (row.kind) {
         case Row::Kind::Succeeded:
         case Row::Kind::Failed:
@@ -295,14 +275,11 @@ private:
     bool m_headerDone = false;
 };
 
-// The posting of one listing with its outcome. Until the server reports the HTTP status and the error
-// with the result, the result code alone.
+// The posting of one listing with its outcome, the reason of an F taken from the call's own reply.
 PostingOutcome postListing(RemotePostJob &job, const Listing &listing) {
     for (const auto &[name, value] : listing.fields)
         job.Field(name, value);
-    PostingOutcome outcome;
-    outcome.resultCode = job.Action(listing.action);
-    return outcome;
+    return job.ActionWithOutcome(listing.action);
 }
 
 } // namespace
@@ -531,7 +508,6 @@ int PostJobTool::postListings(const QList<Listing> &listings, const PostOptions 
     postingNow = 1;
     int failures = 0;
     bool anyUnknown = false;
-    QHash<QString, qint64> processIds;
     qsizetype next = 0;
     for (; next < toPost.size(); ++next) {
         const qsizetype index = toPost.at(next);
@@ -554,50 +530,28 @@ int PostJobTool::postListings(const QList<Listing> &listings, const PostOptions 
         unknownRow.kind = Row::Kind::Unknown;
         setInFlight(printer.text(unknownRow).toUtf8());
         bool stop = false;
-        for (int attempt = 1; attempt <= 2; ++attempt) {
-            const QString server = job->serverName();
-            if (folder.size() > 0 && !processIds.contains(server))
-                processIds.insert(server,
-                                  QDBusConnection::sessionBus().interface()->servicePid(server).value());
-            const QString objectPath = job->objectPath();
-            const QDateTime sentAt = QDateTime::currentDateTime();
-            row.time = sentAt;
-            try {
-                row.outcome = postListing(*job, listing);
-                row.kind = row.outcome.resultCode.startsWith(u'S') ? Row::Kind::Succeeded : Row::Kind::Failed;
-                if (row.kind == Row::Kind::Failed) {
-                    row.note = failureReason(row.outcome.httpStatus, row.outcome.errorNumber,
-                                             row.outcome.errorDescription);
-                    ++failures;
-                }
-                break;
-            } catch (const AutomationError &error) {
-                if (error.number() != ErrorNumber::OutcomeUnknown) {
-                    clearProgress();
-                    m_err << m_program << ": listing " << index + 1 << ": "
-                          << printableText(withoutUserInfo(describeError(error))) << '\n';
-                    row.kind = Row::Kind::Failed;
-                    row.note = printableText(withoutUserInfo(describeError(error)));
-                    ++failures;
-                    stop = true;
-                    break;
-                }
-                // A listing whose exchange the journal shows never started did not reach the board.
-                const std::optional<bool> started =
-                    folder.isEmpty()
-                        ? std::nullopt
-                        : journalShowsStart(folder, processIds.value(server), objectPath, listing, sentAt);
-                if (attempt == 1 && started == false) {
-                    m_err << m_program << ": listing " << index + 1
-                          << ": the server ended before running it; sending it again\n";
-                    continue;
-                }
-                clearProgress();
-                m_err << m_program << ": listing " << index + 1 << ": "
-                      << printableText(withoutUserInfo(describeError(error))) << '\n';
+        row.time = QDateTime::currentDateTime();
+        try {
+            row.outcome = postListing(*job, listing);
+            row.kind = row.outcome.resultCode.startsWith(u'S') ? Row::Kind::Succeeded : Row::Kind::Failed;
+            if (row.kind == Row::Kind::Failed) {
+                row.note = failureReason(row.outcome.httpStatus, row.outcome.errorNumber,
+                                         row.outcome.errorDescription);
+                ++failures;
+            }
+        } catch (const AutomationError &error) {
+            clearProgress();
+            const QString described = printableText(withoutUserInfo(describeError(error)));
+            m_err << m_program << ": listing " << index + 1 << ": " << described << '\n';
+            if (error.number() == ErrorNumber::OutcomeUnknown) {
+                // The board may hold it, so it is not sent again; the listings after it go to a new server.
                 row.kind = Row::Kind::Unknown;
                 anyUnknown = true;
-                break;
+            } else {
+                row.kind = Row::Kind::Failed;
+                row.note = described;
+                ++failures;
+                stop = true;
             }
         }
         m_err.flush();

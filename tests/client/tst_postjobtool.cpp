@@ -1,7 +1,6 @@
 #include "activitylogfile.h"
 #include "boardprocess.h"
 #include "files.h"
-#include "journalreader.h"
 #include "postjobtool.h"
 #include "serverfixture.h"
 
@@ -73,6 +72,7 @@ private Q_SLOTS:
     void singlePostWarnsOfAnEarlierS();
     void maxFailuresStopsTheBatch();
     void jsonLinesAsEachListingCompletes();
+    void historyReadsBackWhatWasPosted();
     void hintsAtASessionBus();
     void concurrentBatchesPostEveryListingOnce();
     void listingOfAKilledServerIsUnknown();
@@ -109,8 +109,7 @@ private:
 void TestPostJobTool::writeJournal(int daysAgo, const QList<std::pair<QString, QString>> &actionAndJobCode,
                                    const QStringList &results) {
     const QDate day = QDate::currentDate().addDays(-daysAgo);
-    const QString path = Orvex::JournalReader::fileBeside(
-        Orvex::Files::nativePath(Orvex::activityLogFile(m_server->programFolder(), day)));
+    const QString path = Orvex::Files::nativePath(Orvex::journalFile(m_server->programFolder(), day));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
     // Within the day, and before now.
@@ -229,7 +228,7 @@ void TestPostJobTool::failedListingSetsExitStatus() {
     const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("--file"), path});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")) +
-                              tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("F")) +
+                              tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("F the board refused it")) +
                               tableRow(3, QStringLiteral("J3"), 7, QStringLiteral("S4712"))),
              qPrintable(run.out));
     QCOMPARE(m_board->postings().size(), 3);
@@ -381,6 +380,47 @@ void TestPostJobTool::jsonLinesAsEachListingCompletes() {
     QCOMPARE(second.value(QStringLiteral("result")).toString(), QStringLiteral("F"));
     QVERIFY(
         QDateTime::fromString(second.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs).isValid());
+}
+
+void TestPostJobTool::historyReadsBackWhatWasPosted() {
+    // The third reply holds a line forged to look like a log record of a posting that never happened.
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "J1"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"], ["BoardFault", "status:500"]]},
+        {"action": "Add", "fields": [["JobCode", "J3"],
+            ["BoardFault", "status:200:success=0\n\"1/1/2010 1:00:00 AM\",\"Add\",\"FAKE\",\"\"\n"]]},
+        {"action": "Add", "fields": [["JobCode", "J4"]]}
+    ])");
+    const ToolRun post = runTool({QStringLiteral("post"), QStringLiteral("--file"), path});
+    QCOMPARE(post.exitCode, int(Orvex::PostJobTool::SomeFailed));
+    // Each F says why, from the call's own reply.
+    QVERIFY2(
+        post.out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")) +
+                          tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("F HTTP status 500")) +
+                          tableRow(3, QStringLiteral("J3"), 7, QStringLiteral("F the board refused it")) +
+                          tableRow(4, QStringLiteral("J4"), 7, QStringLiteral("S4712"))),
+        qPrintable(post.out));
+    QVERIFY(ServerFixture::waitUntilGone());
+    QVERIFY(m_server->logText().contains("FAKE"));
+
+    const ToolRun history = runTool({QStringLiteral("history"), QStringLiteral("--json")});
+    QVERIFY2(history.exitCode == 0, qPrintable(history.err));
+    const QJsonArray postings = QJsonDocument::fromJson(history.out.toUtf8()).array();
+    QStringList shown;
+    for (const QJsonValue &posting : postings) {
+        const QJsonObject object = posting.toObject();
+        shown.append(QStringList{object.value(QStringLiteral("jobCode")).toString(),
+                                 object.value(QStringLiteral("result")).toString(),
+                                 QString::number(object.value(QStringLiteral("httpStatus")).toInt())}
+                         .join(u' '));
+    }
+    QCOMPARE(shown, (QStringList{QStringLiteral("J1 S4711 200"), QStringLiteral("J2 F 500"),
+                                 QStringLiteral("J3 F 200"), QStringLiteral("J4 S4712 200")}));
+
+    // Run again, the file skips what got S and posts the rest.
+    const ToolRun rerun = runTool({QStringLiteral("post"), QStringLiteral("--file"), path});
+    QCOMPARE(rerun.exitCode, int(Orvex::PostJobTool::SomeFailed));
+    QCOMPARE(postedListings().mid(4), (QStringList{QStringLiteral("Add J2"), QStringLiteral("Add J3")}));
 }
 
 void TestPostJobTool::hintsAtASessionBus() {
