@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <deque>
 
 namespace Orvex {
 
@@ -125,12 +126,15 @@ bool isActionRecord(const Record &record) {
 // and costs nothing else.
 class Pairing {
 public:
+    explicit Pairing(const std::function<void(LoggedPosting &&)> &each)
+        : m_each(each) {}
+
     void add(const Record &record) {
         qsizetype replied = -1;
         if (isReplyRecord(record)) {
             if (!m_unanswered.isEmpty()) {
                 replied = m_unanswered.takeLast();
-                LoggedPosting &posting = m_postings[replied];
+                LoggedPosting &posting = at(replied);
                 posting.outcome = LoggedPosting::Outcome::Reply;
                 posting.resultCode = resultCode(posting.action, record.message, m_box);
                 posting.reply = record.message.left(MaxKeptReplyChars);
@@ -140,7 +144,7 @@ public:
             // very end (the status window): the component then answers "F".
             const qsizetype failed = m_unanswered.isEmpty() ? m_repliedJustBefore : m_unanswered.takeLast();
             if (failed >= 0) {
-                LoggedPosting &posting = m_postings[failed];
+                LoggedPosting &posting = at(failed);
                 posting.outcome = LoggedPosting::Outcome::Error;
                 posting.errorDescription = record.message.left(MaxKeptReplyChars);
                 posting.errorNumber = *number;
@@ -151,21 +155,48 @@ public:
             posting.time = record.time;
             posting.action = record.subName.left(MaxKeptReplyChars);
             posting.jobCode = record.message.left(MaxKeptReplyChars);
-            m_postings.append(std::move(posting));
-            m_unanswered.append(m_postings.size() - 1);
+            m_pending.push_back(std::move(posting));
+            m_unanswered.append(m_first + qsizetype(m_pending.size()) - 1);
         }
         m_repliedJustBefore = replied;
+        passOnSettled(false);
     }
 
-    QList<LoggedPosting> take() { return std::move(m_postings); }
+    void finish() { passOnSettled(true); }
 
 private:
     // Enough of a reply to read in a table; the job id is taken from the whole reply first.
     static constexpr qsizetype MaxKeptReplyChars = 4096;
+    // Postings held back while an earlier one waits for its outcome. A posting further back than this
+    // many is passed on as it stands (unknown, unless answered), so that memory stays bounded however
+    // many actions a log leaves unanswered.
+    static constexpr std::size_t MaxPending = 10'000;
 
+    LoggedPosting &at(qsizetype index) { return m_pending[std::size_t(index - m_first)]; }
+
+    // In order: the oldest posting goes once it has its outcome and the next record can no longer
+    // change it (an error right after its reply).
+    void passOnSettled(bool all) {
+        while (!m_pending.empty()) {
+            const bool waiting = !m_unanswered.isEmpty() && m_unanswered.constFirst() == m_first;
+            const bool mayChange = m_repliedJustBefore == m_first;
+            if (!all && (waiting || mayChange) && m_pending.size() <= MaxPending)
+                return;
+            if (waiting)
+                m_unanswered.removeFirst();
+            if (mayChange)
+                m_repliedJustBefore = -1;
+            m_each(std::move(m_pending.front()));
+            m_pending.pop_front();
+            ++m_first;
+        }
+    }
+
+    const std::function<void(LoggedPosting &&)> &m_each;
     QuietWarningBox m_box;
-    QList<LoggedPosting> m_postings;
-    QList<qsizetype> m_unanswered;
+    std::deque<LoggedPosting> m_pending;
+    qsizetype m_first = 0;         // the index of m_pending.front() among all postings
+    QList<qsizetype> m_unanswered; // ascending
     qsizetype m_repliedJustBefore = -1;
 };
 
@@ -233,7 +264,10 @@ constexpr qint64 MaxBytesBeforeFirstRecord = 64 * 1024;
 } // namespace
 
 ActivityLog::ActivityLog(const QString &text) {
-    Pairing pairing;
+    const std::function<void(LoggedPosting &&)> keep = [this](LoggedPosting &&posting) {
+        m_postings.append(std::move(posting));
+    };
+    Pairing pairing(keep);
     RecordReader reader(pairing);
     for (qsizetype start = 0; start < text.size();) {
         const qsizetype lineEnd = text.indexOf(u'\n', start);
@@ -242,11 +276,11 @@ ActivityLog::ActivityLog(const QString &text) {
         start = end;
     }
     reader.finish();
-    m_postings = pairing.take();
+    pairing.finish();
 }
 
-ActivityLog::ReadResult ActivityLog::read(const QString &path, QList<LoggedPosting> *postings,
-                                          QString *error) {
+ActivityLog::ReadResult ActivityLog::read(const QString &path,
+                                          const std::function<void(LoggedPosting &&)> &each, QString *error) {
     LineStream stream(MaxLineBytes);
     switch (stream.open(path, error)) {
     case LineStream::OpenResult::Missing:
@@ -256,7 +290,7 @@ ActivityLog::ReadResult ActivityLog::read(const QString &path, QList<LoggedPosti
     case LineStream::OpenResult::Opened:
         break;
     }
-    Pairing pairing;
+    Pairing pairing(each);
     RecordReader reader(pairing);
     QByteArray line;
     bool truncated = false;
@@ -279,7 +313,7 @@ ActivityLog::ReadResult ActivityLog::read(const QString &path, QList<LoggedPosti
         return ReadResult::Refused;
     }
     reader.finish();
-    *postings = pairing.take();
+    pairing.finish();
     return ReadResult::Read;
 }
 

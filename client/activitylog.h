@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 namespace Orvex {
 
 // One posting as the activity log tells it: its action record and the outcome paired with it.
@@ -27,10 +29,12 @@ public:
 
     explicit ActivityLog(const QString &text);
 
-    // Reads the file as a stream, in memory bounded by the longest record rather than the file's size.
-    // Missing when there is no such file; Refused, with the reason in *error, for what is not a regular
-    // file, not an activity log, or cannot be read.
-    static ReadResult read(const QString &path, QList<LoggedPosting> *postings, QString *error);
+    // Reads the file as a stream and hands each posting to each, in the order of the action records, once
+    // its outcome is known; memory is bounded by the longest record, not by the file's size. Missing when
+    // there is no such file; Refused, with the reason in *error, for what is not a regular file, not an
+    // activity log, or cannot be read (each may have had some postings by then).
+    static ReadResult read(const QString &path, const std::function<void(LoggedPosting &&)> &each,
+                           QString *error);
 
     const QList<LoggedPosting> &postings() const { return m_postings; }
 

@@ -38,27 +38,27 @@ std::optional<QDate> parseDay(const QString &text) {
     return day.isValid() && text.size() == 10 ? std::optional<QDate>(day) : std::nullopt;
 }
 
+using Sink = std::function<void(HistoryPosting &&)>;
+
 // A file named by the user: a journal by its name, else an activity log.
-ActivityLog::ReadResult readAnyFile(const QString &path, QList<HistoryPosting> *postings, QString *error) {
+ActivityLog::ReadResult readAnyFile(const QString &path, const Sink &sink, QString *error) {
     if (path.endsWith(QLatin1StringView(".jsonl"))) {
-        QList<JournalPosting> journal;
-        const auto result = JournalReader::read(path, &journal, error);
-        for (const JournalPosting &posting : std::as_const(journal))
-            postings->append(HistoryPosting::fromJournal(posting));
-        return ActivityLog::ReadResult(int(result));
+        const std::function<void(JournalPosting &&)> each = [&sink](JournalPosting &&posting) {
+            sink(HistoryPosting::fromJournal(posting));
+        };
+        return ActivityLog::ReadResult(int(JournalReader::read(path, each, error)));
     }
-    QList<LoggedPosting> logged;
-    const auto result = ActivityLog::read(path, &logged, error);
-    for (const LoggedPosting &posting : std::as_const(logged))
-        postings->append(HistoryPosting::fromLog(posting));
-    return result;
+    const std::function<void(LoggedPosting &&)> each = [&sink](LoggedPosting &&posting) {
+        sink(HistoryPosting::fromLog(posting));
+    };
+    return ActivityLog::read(path, each, error);
 }
 
 // One day: its journal, else its log. Missing files are an empty day.
-bool readDay(const QString &logFile, QList<HistoryPosting> *postings, QString *error, QString *failedPath) {
+bool readDay(const QString &logFile, const Sink &sink, QString *error, QString *failedPath) {
     const QString journal = journalFileOf(logFile);
     for (const QString &path : {journal, logFile}) {
-        switch (readAnyFile(path, postings, error)) {
+        switch (readAnyFile(path, sink, error)) {
         case ActivityLog::ReadResult::Read:
             return true;
         case ActivityLog::ReadResult::Refused:
@@ -141,53 +141,67 @@ int PostJobTool::runHistory(const QStringList &arguments) {
         resultFilter != QLatin1StringView("F") && resultFilter != QLatin1StringView("unknown"))
         return badInput(QStringLiteral("--result needs S, F or unknown, got \"%1\"").arg(resultFilter), name);
 
-    QList<HistoryPosting> postings;
-    QString error;
-    QString failedPath;
-    bool read = true;
-    if (parser.isSet(logOption)) {
-        failedPath = parser.value(logOption);
-        read = readAnyFile(failedPath, &postings, &error) != ActivityLog::ReadResult::Refused;
-        const bool datesGiven =
-            parser.isSet(dateOption) || parser.isSet(fromOption) || parser.isSet(toOption);
-        if (datesGiven) {
-            postings.removeIf([&](const HistoryPosting &posting) {
-                return posting.time.date() < from || posting.time.date() > to;
-            });
-        }
-    } else {
-        const QString folder = componentFilesFolder(&error);
+    const bool datesGiven = parser.isSet(dateOption) || parser.isSet(fromOption) || parser.isSet(toOption);
+    const QString jobCode = parser.value(jobOption);
+    auto wanted = [&](const HistoryPosting &posting) {
+        if (parser.isSet(logOption) && datesGiven && (posting.time.date() < from || posting.time.date() > to))
+            return false;
+        if (parser.isSet(jobOption) && posting.jobCode != jobCode)
+            return false;
+        return !parser.isSet(resultOption) || posting.resultName() == resultFilter;
+    };
+    QString folder;
+    if (!parser.isSet(logOption)) {
+        QString error;
+        folder = componentFilesFolder(&error);
         if (folder.isEmpty()) {
             m_err << m_program << ": " << error << "; give --log\n";
             m_err.flush();
             return NoServer;
         }
-        for (QDate day = from; read && day <= to; day = day.addDays(1))
-            read = readDay(Files::nativePath(activityLogFile(folder, day)), &postings, &error, &failedPath);
     }
-    if (!read) {
+    // Every file is read twice, so that nothing is held: once to check it and measure the table, then to
+    // print; a file refused on the first reading prints nothing.
+    auto readAll = [&](const Sink &sink, QString *error, QString *failedPath) {
+        const Sink filtered = [&](HistoryPosting &&posting) {
+            if (wanted(posting))
+                sink(std::move(posting));
+        };
+        if (parser.isSet(logOption)) {
+            *failedPath = parser.value(logOption);
+            return readAnyFile(*failedPath, filtered, error) != ActivityLog::ReadResult::Refused;
+        }
+        for (QDate day = from; day <= to; day = day.addDays(1)) {
+            if (!readDay(Files::nativePath(activityLogFile(folder, day)), filtered, error, failedPath))
+                return false;
+        }
+        return true;
+    };
+
+    HistoryTable table;
+    const bool json = parser.isSet(jsonOption);
+    QString error;
+    QString failedPath;
+    if (!readAll([&](HistoryPosting &&posting) { table.measure(posting); }, &error, &failedPath)) {
         m_err << m_program << ": cannot read " << failedPath << ": " << error << '\n';
         m_err.flush();
         return BadInput;
     }
-
-    if (parser.isSet(jobOption)) {
-        const QString jobCode = parser.value(jobOption);
-        postings.removeIf([&](const HistoryPosting &posting) { return posting.jobCode != jobCode; });
-    }
-    if (parser.isSet(resultOption))
-        postings.removeIf(
-            [&](const HistoryPosting &posting) { return posting.resultName() != resultFilter; });
-
-    if (parser.isSet(jsonOption)) {
-        QJsonArray array;
-        for (const HistoryPosting &posting : std::as_const(postings))
-            array.append(historyObject(posting));
-        m_out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
-        m_out.flush();
-    } else {
-        printHistoryTable(m_out, postings);
-    }
+    bool first = true;
+    const Sink print = [&](HistoryPosting &&posting) {
+        if (!json) {
+            table.print(m_out, posting);
+            return;
+        }
+        const QByteArray object = QJsonDocument(historyObject(posting)).toJson(QJsonDocument::Compact);
+        m_out << (first ? "[\n  " : ",\n  ") << QString::fromUtf8(object);
+        first = false;
+    };
+    // A file that changed in between (a server appending) is read as it is now.
+    readAll(print, &error, &failedPath);
+    if (json)
+        m_out << (first ? "[]\n" : "\n]\n");
+    m_out.flush();
     return Success;
 }
 

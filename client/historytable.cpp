@@ -95,28 +95,44 @@ QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDe
     return httpStatus == 200 ? QStringLiteral("the board refused it") : QString();
 }
 
-void printHistoryTable(QTextStream &out, const QList<HistoryPosting> &postings) {
-    if (postings.isEmpty())
-        return;
-    QList<QStringList> rows{{QStringLiteral("Date"), QStringLiteral("Time"), QStringLiteral("Action"),
-                             QStringLiteral("JobCode"), QStringLiteral("Result")}};
-    for (const HistoryPosting &posting : postings) {
-        const QDateTime local = posting.time.toLocalTime();
-        rows.append({local.toString(u"yyyy-MM-dd"), local.toString(u"HH:mm:ss"),
-                     printableText(posting.action), printableText(posting.jobCode),
-                     printableText(resultText(posting))});
+namespace {
+
+QStringList headerCells() {
+    return {QStringLiteral("Date"), QStringLiteral("Time"), QStringLiteral("Action"),
+            QStringLiteral("JobCode"), QStringLiteral("Result")};
+}
+
+QStringList rowCells(const HistoryPosting &posting) {
+    const QDateTime local = posting.time.toLocalTime();
+    return {local.toString(u"yyyy-MM-dd"), local.toString(u"HH:mm:ss"), printableText(posting.action),
+            printableText(posting.jobCode), printableText(resultText(posting))};
+}
+
+} // namespace
+
+HistoryTable::HistoryTable() {
+    for (const QString &cell : headerCells())
+        m_widths.append(cell.size());
+}
+
+void HistoryTable::measure(const HistoryPosting &posting) {
+    const QStringList cells = rowCells(posting);
+    for (qsizetype column = 0; column < cells.size(); ++column)
+        m_widths[column] = std::max(m_widths.at(column), cells.at(column).size());
+}
+
+void HistoryTable::print(QTextStream &out, const HistoryPosting &posting) {
+    if (!m_headerPrinted) {
+        printCells(out, headerCells());
+        m_headerPrinted = true;
     }
-    QList<qsizetype> widths(rows.constFirst().size() - 1, 0);
-    for (const QStringList &row : std::as_const(rows)) {
-        for (qsizetype column = 0; column < widths.size(); ++column)
-            widths[column] = std::max(widths.at(column), row.at(column).size());
-    }
-    for (const QStringList &row : std::as_const(rows)) {
-        for (qsizetype column = 0; column < widths.size(); ++column)
-            out << row.at(column).leftJustified(widths.at(column)) << "  ";
-        out << row.last() << '\n';
-    }
-    out.flush();
+    printCells(out, rowCells(posting));
+}
+
+void HistoryTable::printCells(QTextStream &out, const QStringList &cells) const {
+    for (qsizetype column = 0; column + 1 < cells.size(); ++column)
+        out << cells.at(column).leftJustified(m_widths.at(column)) << "  ";
+    out << cells.last() << '\n';
 }
 
 QJsonObject historyObject(const HistoryPosting &posting) {

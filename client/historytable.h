@@ -39,9 +39,21 @@ struct HistoryPosting {
 QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDescription,
                       const QString &reply = QString());
 
-// Date, time, action, job code and result, every text from a board or log made printable; nothing at all
-// when there are no postings.
-void printHistoryTable(QTextStream &out, const QList<HistoryPosting> &postings);
+// Date, time, action, job code and result, every text from a board or log made printable. The postings
+// are shown twice: once to measure the columns, then to print the rows, so none need be held.
+class HistoryTable {
+public:
+    HistoryTable();
+    void measure(const HistoryPosting &posting);
+    // The header goes out with the first row: no postings, no table.
+    void print(QTextStream &out, const HistoryPosting &posting);
+
+private:
+    void printCells(QTextStream &out, const QStringList &cells) const;
+
+    QList<qsizetype> m_widths;
+    bool m_headerPrinted = false;
+};
 
 // One posting under the journal's field names, every text made printable.
 QJsonObject historyObject(const HistoryPosting &posting);

@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <deque>
+
 namespace Orvex {
 
 namespace {
@@ -54,8 +56,13 @@ void readEnd(const QJsonObject &line, JournalPosting *posting) {
     posting->durationMs = number(line, JournalField::DurationMs);
 }
 
+// A server runs its calls one at a time, so a start line of its process ends every earlier call of that
+// process still open: that one got no end line and never will (its server died mid-exchange).
 class Pairing {
 public:
+    explicit Pairing(const std::function<void(JournalPosting &&)> &each)
+        : m_each(each) {}
+
     void add(const QJsonObject &line) {
         const QString event = text(line, JournalField::Event);
         const bool isStart = event == QLatin1StringView(JournalField::EventStart);
@@ -63,6 +70,8 @@ public:
             return;
         const CallKey key{number(line, JournalField::ProcessId), text(line, JournalField::ObjectPath),
                           number(line, JournalField::CallSerial)};
+        if (isStart)
+            closeCallsOf(key.processId);
         const auto open = m_open.constFind(key);
         if (isStart || open == m_open.constEnd()) {
             // An end line whose start was lost still tells a posting that happened.
@@ -72,26 +81,60 @@ public:
             posting.started = isStart;
             if (!isStart)
                 readEnd(line, &posting);
-            m_postings.append(std::move(posting));
+            m_pending.push_back(std::move(posting));
             if (isStart)
-                m_open.insert(key, m_postings.size() - 1);
-            return;
+                m_open.insert(key, m_first + qsizetype(m_pending.size()) - 1);
+        } else {
+            readEnd(line, &at(*open));
+            m_open.erase(open);
         }
-        readEnd(line, &m_postings[*open]);
-        m_open.erase(open);
+        passOnSettled(false);
     }
 
-    QList<JournalPosting> take() { return std::move(m_postings); }
+    void finish() {
+        m_open.clear();
+        passOnSettled(true);
+    }
 
 private:
-    QList<JournalPosting> m_postings;
+    // Postings held back while an earlier one is open; beyond this many the oldest goes as it stands.
+    static constexpr std::size_t MaxPending = 10'000;
+
+    JournalPosting &at(qsizetype index) { return m_pending[std::size_t(index - m_first)]; }
+
+    void closeCallsOf(qint64 processId) {
+        m_open.removeIf([processId](const auto &entry) { return entry.key().processId == processId; });
+    }
+
+    bool isOpen(qsizetype index) const {
+        for (const qsizetype open : m_open) {
+            if (open == index)
+                return true;
+        }
+        return false;
+    }
+
+    void passOnSettled(bool all) {
+        while (!m_pending.empty()) {
+            if (!all && isOpen(m_first) && m_pending.size() <= MaxPending)
+                return;
+            m_open.removeIf([this](const auto &entry) { return entry.value() == m_first; });
+            m_each(std::move(m_pending.front()));
+            m_pending.pop_front();
+            ++m_first;
+        }
+    }
+
+    const std::function<void(JournalPosting &&)> &m_each;
+    std::deque<JournalPosting> m_pending;
+    qsizetype m_first = 0; // the index of m_pending.front() among all postings
     QHash<CallKey, qsizetype> m_open;
 };
 
 } // namespace
 
-JournalReader::ReadResult JournalReader::read(const QString &path, QList<JournalPosting> *postings,
-                                              QString *error) {
+JournalReader::ReadResult
+JournalReader::read(const QString &path, const std::function<void(JournalPosting &&)> &each, QString *error) {
     LineStream stream(MaxLineBytes);
     switch (stream.open(path, error)) {
     case LineStream::OpenResult::Missing:
@@ -101,7 +144,7 @@ JournalReader::ReadResult JournalReader::read(const QString &path, QList<Journal
     case LineStream::OpenResult::Opened:
         break;
     }
-    Pairing pairing;
+    Pairing pairing(each);
     QByteArray line;
     bool truncated = false;
     bool anyLine = false;
@@ -127,7 +170,7 @@ JournalReader::ReadResult JournalReader::read(const QString &path, QList<Journal
         *error = stream.error();
         return ReadResult::Refused;
     }
-    *postings = pairing.take();
+    pairing.finish();
     return ReadResult::Read;
 }
 

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 namespace Orvex {
 
 // One posting as the posting journal tells it: its start line and, once the exchange ended, its end line.
@@ -34,11 +36,12 @@ class JournalReader {
 public:
     enum class ReadResult { Read, Missing, Refused };
 
-    // Reads the file as a stream, in memory that does not grow with its size; postings in the order
-    // their exchanges started. A line that is not a journal object (one torn by a crash) is skipped.
-    // Missing when there is no such file; Refused, with the reason in *error, for what is not a regular
-    // file, not a journal, or cannot be read.
-    static ReadResult read(const QString &path, QList<JournalPosting> *postings, QString *error);
+    // Reads the file as a stream, in memory that does not grow with its size, and hands each posting to
+    // each in the order the exchanges started, once it has ended (or can no longer end). A line that is
+    // not a journal object (one torn by a crash) is skipped. Missing when there is no such file; Refused,
+    // with the reason in *error, for what is not a regular file, not a journal, or cannot be read.
+    static ReadResult read(const QString &path, const std::function<void(JournalPosting &&)> &each,
+                           QString *error);
 };
 
 } // namespace Orvex

@@ -134,24 +134,23 @@ struct PastPosting {
 
 using PastPostings = QHash<std::pair<QString, QString>, PastPosting>;
 
-PastPostings readPastPostings(const QString &folder, const QDateTime &since) {
+// unreadable: the journals that exist but could not be read, with why.
+PastPostings readPastPostings(const QString &folder, const QDateTime &since, QStringList *unreadable) {
     PastPostings past;
+    const std::function<void(JournalPosting &&)> each = [&](JournalPosting &&posting) {
+        if (posting.jobCode.isEmpty() || posting.time < since)
+            return;
+        PastPosting &known = past[{posting.action, posting.jobCode}];
+        if (posting.succeeded())
+            known = {PastPosting::State::Succeeded, posting.time.toLocalTime(), posting.resultCode};
+        else if (!posting.ended && known.state == PastPosting::State::None)
+            known = {PastPosting::State::Unknown, posting.time.toLocalTime(), QString()};
+    };
     for (QDate day = since.date(); day <= QDate::currentDate(); day = day.addDays(1)) {
-        QList<JournalPosting> postings;
         QString error;
         const QString path = Files::nativePath(journalFile(folder, day));
-        if (JournalReader::read(path, &postings, &error) != JournalReader::ReadResult::Read)
-            continue;
-        for (const JournalPosting &posting : std::as_const(postings)) {
-            if (posting.jobCode.isEmpty() || posting.time < since)
-                continue;
-            PastPosting &known = past[{posting.action, posting.jobCode}];
-            if (posting.succeeded()) {
-                known = {PastPosting::State::Succeeded, posting.time.toLocalTime(), posting.resultCode};
-            } else if (!posting.ended && known.state == PastPosting::State::None) {
-                known = {PastPosting::State::Unknown, posting.time.toLocalTime(), QString()};
-            }
-        }
+        if (JournalReader::read(path, each, &error) == JournalReader::ReadResult::Refused)
+            unreadable->append(QStringLiteral("%1: %2").arg(path, error));
     }
     return past;
 }
@@ -455,7 +454,10 @@ int PostJobTool::postListings(const QList<Listing> &listings, const PostOptions 
             m_err << m_program << ": cannot tell what was posted before (" << folderError
                   << "); posting all\n";
     } else if (!options.batch || !options.force) {
-        past = readPastPostings(folder, options.batch ? since : startOfToday);
+        QStringList unreadable;
+        past = readPastPostings(folder, options.batch ? since : startOfToday, &unreadable);
+        for (const QString &problem : std::as_const(unreadable))
+            m_err << m_program << ": warning: cannot read the journal " << printableText(problem) << '\n';
     }
 
     QList<qsizetype> toPost;

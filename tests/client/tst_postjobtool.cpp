@@ -844,7 +844,8 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
         << server << QStringList{history, date, QStringLiteral("2010-01-22")} << 0
         << header + QStringLiteral("2010-01-22  10:00:00  Add     J1       S4711\n"
                                    "2010-01-22  10:00:01  Add     J5       F HTTP status 500\n"
-                                   "2010-01-22  10:00:03  Add     J6       unknown\n")
+                                   "2010-01-22  10:00:03  Add     J6       unknown\n"
+                                   "2010-01-22  10:00:04  Add     J8       S4713\n")
         << QString();
     QTest::newRow("journal as a given file, json")
         << QString()
@@ -934,6 +935,8 @@ void TestPostJobTool::historyReadsTheDaysLog() {
 {"event":"end","time":"2010-01-22T10:00:02.000+00:00","pid":100,"object":"/o/1","call":1,"action":"Add","jobCode":"J1","result":"S4711","jobId":"4711","httpStatus":200,"errorNumber":0,"errorDescription":"","replyBytes":20,"durationMs":5}
 {"event":"end","time":"2010-01-22T10:00:02.500+00:00","pid":200,"object":"/o/1","call":1,"action":"Add","jobCode":"J5","result":"F","jobId":"","httpStatus":500,"errorNumber":0,"errorDescription":"","replyBytes":0,"durationMs":7}
 {"event":"start","time":"2010-01-22T10:00:03.000+00:00","pid":100,"object":"/o/1","call":2,"action":"Add","jobCode":"J6"}
+{"event":"start","time":"2010-01-22T10:00:04.000+00:00","pid":100,"object":"/o/1","call":3,"action":"Add","jobCode":"J8"}
+{"event":"end","time":"2010-01-22T10:00:05.000+00:00","pid":100,"object":"/o/1","call":3,"action":"Add","jobCode":"J8","result":"S4713","jobId":"4713","httpStatus":200,"errorNumber":0,"errorDescription":"","replyBytes":20,"durationMs":5}
 {"event":"end","pid":100,"obj
 )");
     write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-23.log"),
