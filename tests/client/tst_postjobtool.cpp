@@ -85,6 +85,8 @@ private Q_SLOTS:
     void helpOnEveryCommand_data();
     void helpOnEveryCommand();
     void showsProgressOnTerminal();
+    void bashCompletionAsksTheTool_data();
+    void bashCompletionAsksTheTool();
     void configShowsAndSets_data();
     void configShowsAndSets();
     void historyReadsTheDaysLog_data();
@@ -708,6 +710,39 @@ void TestPostJobTool::showsProgressOnTerminal() {
     // The line is wiped before the table, so the terminal shows only the table.
     QVERIFY(err.endsWith(QStringLiteral("\r\x1b[K")));
     QVERIFY(out.startsWith(QStringLiteral("Listing  JobCode")));
+}
+
+void TestPostJobTool::bashCompletionAsksTheTool_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("offered");
+
+    QTest::newRow("commands") << QStringLiteral("orvex-postjob h") << QStringLiteral("history help");
+    QTest::newRow("options of a command")
+        << QStringLiteral("orvex-postjob post --f") << QStringLiteral("--field --file --force");
+    QTest::newRow("a setting's key") << QStringLiteral("orvex-postjob config set Im")
+                                     << QStringLiteral("ImportUrl");
+    QTest::newRow("results") << QStringLiteral("orvex-postjob history --result ")
+                             << QStringLiteral("S F unknown");
+}
+
+void TestPostJobTool::bashCompletionAsksTheTool() {
+    QFETCH(QString, line);
+    QFETCH(QString, offered);
+    const QString bash = QStandardPaths::findExecutable(QStringLiteral("bash"));
+    if (bash.isEmpty())
+        QSKIP("no bash");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"), QFileInfo(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE)).path() +
+                                                   u':' + environment.value(QStringLiteral("PATH")));
+    QProcess shell;
+    shell.setProcessEnvironment(environment);
+    shell.start(bash, {QStringLiteral("-c"),
+                       QStringLiteral(
+                           R"(source "$0"; read -ra COMP_WORDS <<< "$1"; [[ $1 == *" " ]] && COMP_WORDS+=("");
+                                         COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _orvex_postjob; echo "${COMPREPLY[*]}")"),
+                       QStringLiteral(ORVEX_BASH_COMPLETION), line});
+    QVERIFY(shell.waitForFinished(30000));
+    QCOMPARE(QString::fromUtf8(shell.readAllStandardOutput()).trimmed(), offered);
 }
 
 void TestPostJobTool::configShowsAndSets_data() {
