@@ -152,7 +152,7 @@ QJsonObject historyObject(const HistoryPosting &posting) {
     if (posting.errorNumber != 0) {
         object.insert(QLatin1StringView(JournalField::ErrorNumber), posting.errorNumber);
         object.insert(QLatin1StringView(JournalField::ErrorDescription),
-                      printableJsonText(posting.errorDescription));
+                      printableJsonText(withoutUserInfo(posting.errorDescription)));
     }
     if (!posting.reply.isEmpty())
         object.insert(QStringLiteral("reply"), printableJsonText(posting.reply));

@@ -243,7 +243,7 @@ private:
             object.insert(QLatin1StringView(JournalField::HttpStatus), row.outcome.httpStatus);
             object.insert(QLatin1StringView(JournalField::ErrorNumber), row.outcome.errorNumber);
             object.insert(QLatin1StringView(JournalField::ErrorDescription),
-                          printableJsonText(row.outcome.errorDescription));
+                          printableJsonText(withoutUserInfo(row.outcome.errorDescription)));
             if (row.kind == Row::Kind::Succeeded)
                 object.insert(QLatin1StringView(JournalField::JobId),
                               printableJsonText(row.outcome.resultCode.mid(1)));

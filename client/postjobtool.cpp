@@ -176,7 +176,7 @@ int PostJobTool::runLog(const QStringList &arguments) {
         job.WriteLog(positional.at(0), positional.value(1), Variant());
         job.release();
     } catch (const AutomationError &error) {
-        m_err << m_program << ": " << withoutUserInfo(describeError(error)) << '\n';
+        m_err << m_program << ": " << printableText(withoutUserInfo(describeError(error))) << '\n';
         m_err.flush();
         return NoServer;
     }
@@ -197,7 +197,7 @@ QString PostJobTool::componentFilesFolder(QString *error) const {
 int PostJobTool::cannotCreate(const QString &reason) {
     clearProgress();
     m_err << m_program << ": cannot create " << QString::fromLatin1(Identity::ProgId) << ": "
-          << withoutUserInfo(reason) << '\n';
+          << printableText(withoutUserInfo(reason)) << '\n';
     if (!QDBusConnection::sessionBus().isConnected())
         m_err << NoBusHint;
     m_err.flush();
