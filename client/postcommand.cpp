@@ -157,7 +157,7 @@ PastPostings readPastPostings(const QString &folder, const QDateTime &since, QSt
 
 } // namespace
 
-struct PostJobTool::PostOptions {
+struct PostOptions {
     bool batch = false;
     bool json = false;
     bool force = false;
@@ -279,6 +279,36 @@ PostingOutcome postListing(RemotePostJob &job, const Listing &listing) {
     for (const auto &[name, value] : listing.fields)
         job.Field(name, value);
     return job.ActionWithOutcome(listing.action);
+}
+
+// The listings to post, in order. A batch skips what got "S" and holds back what is unknown, unless
+// told otherwise; a single posting of what got "S" today is only warned of.
+QList<qsizetype> selectListings(const QList<Listing> &listings, const PostOptions &options,
+                                const PastPostings &past, QList<Row> &rows, QTextStream &err,
+                                const QString &program) {
+    QList<qsizetype> toPost;
+    for (qsizetype i = 0; i < listings.size(); ++i) {
+        const Listing &listing = listings.at(i);
+        const PastPosting known = past.value({listing.action, listing.jobCode()});
+        if (!options.batch) {
+            if (known.state == PastPosting::State::Succeeded) {
+                err << program << ": warning: " << printableText(listing.jobCode()) << " got "
+                    << printableText(known.resultCode) << " today at " << known.time.toString(u"HH:mm:ss")
+                    << "; posting it again\n";
+            }
+        } else if (!options.force && known.state == PastPosting::State::Succeeded) {
+            rows[i].kind = Row::Kind::Skipped;
+            rows[i].note =
+                QStringLiteral("%1 on %2").arg(known.resultCode, known.time.toString(u"yyyy-MM-dd HH:mm"));
+            continue;
+        } else if (!options.force && !options.resendUnknown && known.state == PastPosting::State::Unknown) {
+            rows[i].note = QStringLiteral("unknown outcome on %1; give --resend-unknown")
+                               .arg(known.time.toString(u"yyyy-MM-dd HH:mm"));
+            continue;
+        }
+        toPost.append(i);
+    }
+    return toPost;
 }
 
 } // namespace
@@ -460,28 +490,7 @@ int PostJobTool::postListings(const QList<Listing> &listings, const PostOptions 
             m_err << m_program << ": warning: cannot read the journal " << printableText(problem) << '\n';
     }
 
-    QList<qsizetype> toPost;
-    for (qsizetype i = 0; i < listings.size(); ++i) {
-        const Listing &listing = listings.at(i);
-        const PastPosting known = past.value({listing.action, listing.jobCode()});
-        if (!options.batch) {
-            if (known.state == PastPosting::State::Succeeded) {
-                m_err << m_program << ": warning: " << printableText(listing.jobCode()) << " got "
-                      << printableText(known.resultCode) << " today at " << known.time.toString(u"HH:mm:ss")
-                      << "; posting it again\n";
-            }
-        } else if (!options.force && known.state == PastPosting::State::Succeeded) {
-            rows[i].kind = Row::Kind::Skipped;
-            rows[i].note =
-                QStringLiteral("%1 on %2").arg(known.resultCode, known.time.toString(u"yyyy-MM-dd HH:mm"));
-            continue;
-        } else if (!options.force && !options.resendUnknown && known.state == PastPosting::State::Unknown) {
-            rows[i].note = QStringLiteral("unknown outcome on %1; give --resend-unknown")
-                               .arg(known.time.toString(u"yyyy-MM-dd HH:mm"));
-            continue;
-        }
-        toPost.append(i);
-    }
+    const QList<qsizetype> toPost = selectListings(listings, options, past, rows, m_err, m_program);
     const qsizetype skipped = std::count_if(rows.cbegin(), rows.cend(),
                                             [](const Row &row) { return row.kind == Row::Kind::Skipped; });
     if (skipped > 0) {

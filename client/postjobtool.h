@@ -12,8 +12,7 @@ class QCommandLineParser;
 
 namespace Orvex {
 
-class RemotePostJob;
-struct HistoryPosting;
+struct PostOptions;
 
 // The command-line tool orvex-postjob: post listings through the bus, preview them, write log records,
 // read the postings back from the journal or the activity log.
@@ -65,7 +64,6 @@ private:
     int setConfig(const QString &userFile, const QString &effectiveFile, const QString &key,
                   const QString &value);
 
-    struct PostOptions;
     int postListings(const QList<Listing> &listings, const PostOptions &options);
     void printPreview(const QList<Listing> &listings);
     void showProgress(qsizetype index, qsizetype count, const Listing &listing);
