@@ -18,7 +18,9 @@
 #include <QTemporaryFile>
 #include <QUrl>
 
+#include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace Orvex {
 
@@ -157,6 +159,18 @@ std::optional<QString> problemOf(const QString &key, const QString &value) {
     if (key.compare(QLatin1StringView("ImportUrl"), Qt::CaseInsensitive) == 0)
         return importUrlProblem(value);
     return std::nullopt;
+}
+
+// Makes folder and its missing parents, each new one 0700 as the component's own folders are.
+bool makePrivateFolder(const QString &folder) {
+    const QByteArray path = QFile::encodeName(QDir::cleanPath(folder));
+    for (qsizetype slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
+        const QByteArray part = slash < 0 ? path : path.left(slash);
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash < 0)
+            return QFileInfo(folder).isDir();
+    }
 }
 
 // As the reader strips blanks and one pair of quotes, a value that would lose either is quoted.
@@ -351,7 +365,7 @@ int PostJobTool::setConfig(const QString &userFile, const QString &effectiveFile
     }
 
     const QString folder = QFileInfo(userFile).path();
-    if (!QDir().mkpath(folder)) {
+    if (!makePrivateFolder(folder)) {
         m_err << m_program << ": cannot make " << folder << '\n';
         m_err.flush();
         return BadInput;

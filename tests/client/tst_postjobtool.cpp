@@ -814,7 +814,11 @@ void TestPostJobTool::configShowsAndSets() {
     const QString iniPath = folder.filePath(QStringLiteral("config/OrvexKelPostJob/OrvexKelPostJob.ini"));
     if (!ini.isEmpty())
         QVERIFY(!writeFile(folder, ini, QStringLiteral("OrvexKelPostJob.ini")).isEmpty());
-    QVERIFY(QDir().mkpath(QFileInfo(iniPath).path()));
+    if (!ini.isEmpty()) {
+        QVERIFY(QDir().mkpath(QFileInfo(iniPath).path()));
+        QVERIFY(QFile::setPermissions(QFileInfo(iniPath).path(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
     if (!ini.isEmpty())
         QVERIFY(QFile::rename(folder.filePath(QStringLiteral("OrvexKelPostJob.ini")), iniPath));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -831,6 +835,14 @@ void TestPostJobTool::configShowsAndSets() {
              qPrintable(run.err));
     QVERIFY(!run.out.contains(QStringLiteral("secret")) && !run.err.contains(QStringLiteral("secret")));
     QFile file(iniPath);
+    if (QFileInfo::exists(iniPath)) {
+        // The settings are the user's alone, the folder made for them too.
+        QCOMPARE(QFileInfo(QFileInfo(iniPath).path()).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+                 QFileDevice::Permissions());
+        if (!iniAfter.isEmpty())
+            QCOMPARE(QFileInfo(iniPath).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+                     QFileDevice::Permissions());
+    }
     // Only set writes, and only when it accepts the value.
     QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(),
              iniAfter.isEmpty() ? ini : iniAfter);
