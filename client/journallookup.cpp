@@ -23,6 +23,9 @@ namespace {
 using Kind = JournalVerdict::Kind;
 
 constexpr int ProcessPollMs = 20;
+// Far above a day's postings (two lines of a few hundred bytes each): a file this large is no journal the
+// server wrote, and reading it would only cost memory.
+constexpr qint64 MaxJournalBytes = qint64(512) * 1024 * 1024;
 
 QString field(const QJsonObject &line, const char *name) {
     return line.value(QLatin1StringView(name)).toString();
@@ -45,9 +48,15 @@ std::optional<QByteArray> readJournal(const QString &path) {
         return std::nullopt;
     }
     struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid())
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
+        status.st_size > MaxJournalBytes)
         return std::nullopt;
     return file.readAll();
+}
+
+// One JSON object and nothing else: "{\"" only ever opens an object, as a quote inside a text is escaped.
+bool isWholeLine(const QByteArray &line) {
+    return line.startsWith("{\"") && line.endsWith('}') && line.count("{\"") == 1;
 }
 
 PostingOutcome outcomeOf(const QJsonObject &end) {
@@ -72,9 +81,17 @@ JournalVerdict lookUpLostCall(const LostCall &call) {
     const QByteArray processMark =
         QByteArray("\"") + F::ProcessId + "\":" + QByteArray::number(call.processId);
     for (const QByteArray &line : journal->split('\n')) {
+        if (line.isEmpty())
+            continue;
+        // A torn line, whoever wrote it, could be the lost call's start line.
+        if (!isWholeLine(line))
+            return {};
         if (!line.contains(processMark)) // most lines are other servers'; skip them unparsed
             continue;
-        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        QJsonParseError error{};
+        const QJsonObject entry = QJsonDocument::fromJson(line, &error).object();
+        if (error.error != QJsonParseError::NoError)
+            return {};
         if (number(entry, F::ProcessId) != call.processId || field(entry, F::ObjectPath) != call.objectPath)
             continue;
         const QString event = field(entry, F::Event);

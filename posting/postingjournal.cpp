@@ -13,8 +13,14 @@ namespace Orvex {
 namespace {
 
 QString journalTime(const QDateTime &time) {
-    // Local time with its offset, so lines of different zones or either side of a clock change still order.
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    // Local time with its offset, so lines of different zones or either side of a clock change still
+    // order; the offset always as +hh:mm, UTC included, so every line reads alike.
+    const int offsetMinutes = time.offsetFromUtc() / 60;
+    const int absolute = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    return time.toString(u"yyyy-MM-dd'T'HH:mm:ss.zzz") + (offsetMinutes < 0 ? u'-' : u'+') +
+           QStringLiteral("%1:%2")
+               .arg(absolute / 60, 2, 10, QLatin1Char('0'))
+               .arg(absolute % 60, 2, 10, QLatin1Char('0'));
 }
 
 QJsonObject callFields(const char *event, const QDateTime &time, const JournalCall &call) {

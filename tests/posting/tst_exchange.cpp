@@ -25,6 +25,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 #include <chrono>
 #include <optional>
@@ -428,6 +429,8 @@ void TestExchange::journalRecordsTheExchange() {
     QFETCH(qint64, replyBytes);
     namespace F = Orvex::JournalField;
 
+    // The time as the clock gives it, with its offset to the minute.
+    m_clock.setNow(QDateTime(QDate(2010, 1, 19), QTime(15, 7, 45, 520), QTimeZone(-(3 * 3600 + 30 * 60))));
     if (!url.isEmpty())
         m_proxy.reset(); // straight to the address given
     PostJob job = url.isEmpty() ? makeJob() : makeJob(url);
@@ -458,9 +461,8 @@ void TestExchange::journalRecordsTheExchange() {
     };
     QCOMPARE(text(start, F::Event), QLatin1StringView(F::EventStart));
     QCOMPARE(text(end, F::Event), QLatin1StringView(F::EventEnd));
-    const QRegularExpression isoWithOffset(u"^2010-01-19T15:07:45\\.520([+-]\\d\\d:\\d\\d|Z)$"_s);
     for (const QJsonObject &entry : entries) {
-        QVERIFY2(isoWithOffset.match(text(entry, F::Time)).hasMatch(), qPrintable(text(entry, F::Time)));
+        QCOMPARE(text(entry, F::Time), u"2010-01-19T15:07:45.520-03:30"_s);
         QCOMPARE(number(entry, F::ProcessId), QCoreApplication::applicationPid());
         QCOMPARE(text(entry, F::ObjectPath), u"/OrvexKelPostJob/PostJob/3"_s);
         QCOMPARE(text(entry, F::ActionWord), action);
