@@ -5,7 +5,6 @@
 #include "postjobtool.h"
 
 #include <QCommandLineParser>
-#include <QJsonArray>
 #include <QJsonDocument>
 
 namespace Orvex {

@@ -18,7 +18,6 @@
 
 #include <QCommandLineParser>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QFile>
 #include <QHash>
 #include <QJsonDocument>
