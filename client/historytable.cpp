@@ -90,7 +90,7 @@ QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDe
     if (httpStatus != 0 && httpStatus != 200)
         return QStringLiteral("HTTP status %1").arg(httpStatus);
     if (!reply.isEmpty())
-        return QStringLiteral("the board refused it: ") + reply;
+        return QStringLiteral("the board refused it: ") + withoutUserInfo(reply);
     // The log records an empty reply when the board answered with another status than 200.
     return httpStatus == 200 ? QStringLiteral("the board refused it") : QString();
 }
@@ -155,7 +155,7 @@ QJsonObject historyObject(const HistoryPosting &posting) {
                       printableJsonText(withoutUserInfo(posting.errorDescription)));
     }
     if (!posting.reply.isEmpty())
-        object.insert(QStringLiteral("reply"), printableJsonText(posting.reply));
+        object.insert(QStringLiteral("reply"), printableJsonText(withoutUserInfo(posting.reply)));
     return object;
 }
 
