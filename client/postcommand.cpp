@@ -307,6 +307,13 @@ QList<qsizetype> selectListings(const QList<Listing> &listings, const PostOption
         }
         toPost.append(i);
     }
+    const qsizetype withoutCode = std::count_if(
+        toPost.cbegin(), toPost.cend(), [&](qsizetype i) { return listings.at(i).jobCode().isEmpty(); });
+    if (options.batch && !options.force && withoutCode > 0) {
+        // The journal knows a listing by its job code: one without cannot be told from an earlier run.
+        err << program << ": warning: " << withoutCode
+            << " listing(s) without a JobCode field are posted whatever an earlier run did\n";
+    }
     return toPost;
 }
 
