@@ -135,6 +135,10 @@ int PostJobTool::runHistory(const QStringList &arguments) {
         from = to;
     if (from > to)
         return badInput(QStringLiteral("--from is after --to"), name);
+    // Each day costs two files looked for, twice; a range wider than this is a typo in a year.
+    constexpr qint64 MaxDays = 3660;
+    if (from.daysTo(to) >= MaxDays)
+        return badInput(QStringLiteral("give at most %1 days from --from to --to").arg(MaxDays), name);
     const QString resultFilter = parser.value(resultOption);
     if (parser.isSet(resultOption) && resultFilter != QLatin1StringView("S") &&
         resultFilter != QLatin1StringView("F") && resultFilter != QLatin1StringView("unknown"))

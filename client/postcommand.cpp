@@ -68,6 +68,8 @@ const char PostDescription[] =
     "input, 3 when an outcome is unknown, 4 without a bus or server, 130 when interrupted.";
 
 constexpr int DefaultSinceDays = 7;
+// A journal a day is read for each day looked back; ten years is more than any rerun needs.
+constexpr int MaxSinceDays = 3660;
 
 // What the signal handler may touch: flags, and the in-flight listing's row prepared in advance, in one
 // of two buffers so that the handler never sees one half written.
@@ -390,10 +392,13 @@ int PostJobTool::runPost(const QStringList &arguments) {
             continue;
         bool ok = false;
         *target = parser.value(*option).toInt(&ok);
-        if (!ok || *target < 1 || parser.values(*option).size() > 1) {
-            return badInput(QStringLiteral("give --%1 once, a whole number from 1, got \"%2\"")
-                                .arg(option->names().constFirst(), parser.values(*option).join(u' ')),
-                            name);
+        const bool tooFarBack = option == &sinceOption && *target > MaxSinceDays;
+        if (!ok || *target < 1 || tooFarBack || parser.values(*option).size() > 1) {
+            return badInput(
+                QStringLiteral("give --%1 once, a whole number from 1 (--since up to %3), got \"%2\"")
+                    .arg(option->names().constFirst(), parser.values(*option).join(u' '))
+                    .arg(MaxSinceDays),
+                name);
         }
     }
 

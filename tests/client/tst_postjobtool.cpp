@@ -577,6 +577,10 @@ void TestPostJobTool::refusesBadInput_data() {
         << QStringList{post, QStringLiteral("-a"), QStringLiteral("Add"), QStringLiteral("--max-failures"),
                        QStringLiteral("x")}
         << QByteArray() << QStringLiteral("--max-failures");
+    QTest::newRow("since further back than any journal")
+        << QStringList{post, file, fileMarker, QStringLiteral("--since"), QStringLiteral("1000000")}
+        << QByteArray(R"([{"action": "Add", "fields": [["JobCode", "J1"]]}])")
+        << QStringLiteral("--since up to");
     QTest::newRow("missing file") << QStringList{post, file, QStringLiteral("/nonexistent/listings.json")}
                                   << QByteArray() << QStringLiteral("cannot read");
     QTest::newRow("log without SubName")
