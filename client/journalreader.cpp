@@ -149,8 +149,16 @@ JournalReader::read(const QString &path, const std::function<void(JournalPosting
     bool truncated = false;
     bool anyLine = false;
     while (stream.next(&line, &truncated)) {
-        if (truncated || line.trimmed().isEmpty())
+        if (line.trimmed().isEmpty())
             continue;
+        if (truncated) {
+            // No line of the writer's is this long: another file, or a line torn into the next one.
+            if (!anyLine) {
+                *error = QStringLiteral("it is not a posting journal");
+                return ReadResult::Refused;
+            }
+            continue;
+        }
         QJsonParseError parseError;
         const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
         const bool isJournalLine =

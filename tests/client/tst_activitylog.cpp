@@ -126,6 +126,8 @@ void TestActivityLog::readsOnlyLogsAndJournals_data() {
                             << refused << 0;
     QTest::newRow("text without a record")
         << QStringLiteral("file") << QByteArray(70000, 'x') << refused << refused << 0;
+    QTest::newRow("one endless line")
+        << QStringLiteral("file") << QByteArray(3 * 1024 * 1024, '{') << refused << refused << 0;
 }
 
 void TestActivityLog::readsOnlyLogsAndJournals() {
