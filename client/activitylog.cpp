@@ -2,10 +2,13 @@
 
 #include "boardreply.h"
 #include "clientlogging.h"
+#include "linestream.h"
+#include "logrecordnames.h"
 #include "warningbox.h"
 
 #include <QFile>
 #include <QRegularExpression>
+#include <deque>
 
 namespace Orvex {
 
@@ -85,38 +88,6 @@ QString withoutLineEnd(const QString &text) {
     return text.endsWith(u'\n') ? text.chopped(1) : text;
 }
 
-// Text before the first record (a file begun by hand, say) is skipped.
-QList<Record> parseRecords(const QString &text) {
-    QList<Record> records;
-    QRegularExpressionMatch current;
-    auto finish = [&](qsizetype end) {
-        if (!current.hasMatch())
-            return;
-        const qsizetype bodyStart = current.capturedEnd();
-        const std::optional<QDateTime> time = entryTime(current);
-        std::optional<Record> record;
-        if (time)
-            record = parseFields(*time, withoutLineEnd(text.mid(bodyStart, end - bodyStart)));
-        if (record)
-            records.append(std::move(*record));
-        else
-            qCDebug(lcClient) << "not a log record:"
-                              << text.mid(current.capturedStart(), end - current.capturedStart());
-    };
-    for (qsizetype line = 0; line < text.size();) {
-        QRegularExpressionMatch match = recordStart().match(text, line, QRegularExpression::NormalMatch,
-                                                            QRegularExpression::AnchorAtOffsetMatchOption);
-        if (match.hasMatch()) {
-            finish(line);
-            current = std::move(match);
-        }
-        const qsizetype lineEnd = text.indexOf(u'\n', line);
-        line = lineEnd < 0 ? text.size() : lineEnd + 1;
-    }
-    finish(text.size());
-    return records;
-}
-
 // The component writes AnyOther as a text of CR LF after a reply, and as the error number and CR LF after
 // an error; a client's own record under either name rarely matches that.
 bool isLineEnd(const QString &text) {
@@ -124,13 +95,13 @@ bool isLineEnd(const QString &text) {
 }
 
 bool isReplyRecord(const Record &record) {
-    return record.subName == QLatin1StringView("Server Response") && record.anyOtherIsText &&
+    return record.subName == QStringView(LogRecordName::ServerResponse) && record.anyOtherIsText &&
            isLineEnd(record.anyOther);
 }
 
 std::optional<qint32> errorNumberOf(const Record &record) {
     static const QRegularExpression number(QStringLiteral(R"re(\A(-?\d+)\r?\n\z)re"));
-    if (record.subName != QLatin1StringView("Error") || !record.anyOtherIsText)
+    if (record.subName != QStringView(LogRecordName::Error) || !record.anyOtherIsText)
         return std::nullopt;
     const QRegularExpressionMatch match = number.match(record.anyOther);
     bool ok = false;
@@ -153,62 +124,197 @@ bool isActionRecord(const Record &record) {
 // case right, but one action left without an outcome (a server that died mid-exchange, a client record
 // that looks like an action) would then shift every later outcome by one posting; here it stays unknown
 // and costs nothing else.
-QList<LoggedPosting> pairPostings(const QList<Record> &records) {
-    QuietWarningBox box;
-    QList<LoggedPosting> postings;
-    QList<qsizetype> unanswered;
-    qsizetype repliedJustBefore = -1;
-    for (const Record &record : records) {
+class Pairing {
+public:
+    explicit Pairing(const std::function<void(LoggedPosting &&)> &each)
+        : m_each(each) {}
+
+    void add(const Record &record) {
         qsizetype replied = -1;
         if (isReplyRecord(record)) {
-            if (!unanswered.isEmpty()) {
-                replied = unanswered.takeLast();
-                LoggedPosting &posting = postings[replied];
+            if (!m_unanswered.isEmpty()) {
+                replied = m_unanswered.takeLast();
+                LoggedPosting &posting = at(replied);
                 posting.outcome = LoggedPosting::Outcome::Reply;
-                posting.reply = record.message;
-                posting.resultCode = resultCode(posting.action, posting.reply, box);
+                posting.resultCode = resultCode(posting.action, record.message, m_box);
+                posting.reply = record.message.left(MaxKeptReplyChars);
             }
         } else if (const std::optional<qint32> number = errorNumberOf(record)) {
             // Without a waiting action, an error right after a reply is the same exchange failing at its
             // very end (the status window): the component then answers "F".
-            const qsizetype failed = unanswered.isEmpty() ? repliedJustBefore : unanswered.takeLast();
+            const qsizetype failed = m_unanswered.isEmpty() ? m_repliedJustBefore : m_unanswered.takeLast();
             if (failed >= 0) {
-                LoggedPosting &posting = postings[failed];
+                LoggedPosting &posting = at(failed);
                 posting.outcome = LoggedPosting::Outcome::Error;
-                posting.errorDescription = record.message;
+                posting.errorDescription = record.message.left(MaxKeptReplyChars);
                 posting.errorNumber = *number;
                 posting.resultCode = QStringLiteral("F");
             }
         } else if (isActionRecord(record)) {
             LoggedPosting posting;
             posting.time = record.time;
-            posting.action = record.subName;
-            posting.jobCode = record.message;
-            postings.append(std::move(posting));
-            unanswered.append(postings.size() - 1);
+            posting.action = record.subName.left(MaxKeptReplyChars);
+            posting.jobCode = record.message.left(MaxKeptReplyChars);
+            m_pending.push_back(std::move(posting));
+            m_unanswered.append(m_first + qsizetype(m_pending.size()) - 1);
         }
-        repliedJustBefore = replied;
+        m_repliedJustBefore = replied;
+        passOnSettled(false);
     }
-    return postings;
-}
+
+    void finish() { passOnSettled(true); }
+
+private:
+    // Enough of a reply to read in a table; the job id is taken from the whole reply first.
+    static constexpr qsizetype MaxKeptReplyChars = 4096;
+    // Postings held back while an earlier one waits for its outcome. A posting further back than this
+    // many is passed on as it stands (unknown, unless answered), so that memory stays bounded however
+    // many actions a log leaves unanswered.
+    static constexpr std::size_t MaxPending = 10'000;
+
+    LoggedPosting &at(qsizetype index) { return m_pending[std::size_t(index - m_first)]; }
+
+    // In order: the oldest posting goes once it has its outcome and the next record can no longer
+    // change it (an error right after its reply).
+    void passOnSettled(bool all) {
+        while (!m_pending.empty()) {
+            const bool waiting = !m_unanswered.isEmpty() && m_unanswered.constFirst() == m_first;
+            const bool mayChange = m_repliedJustBefore == m_first;
+            if (!all && (waiting || mayChange) && m_pending.size() <= MaxPending)
+                return;
+            if (waiting)
+                m_unanswered.removeFirst();
+            if (mayChange)
+                m_repliedJustBefore = -1;
+            m_each(std::move(m_pending.front()));
+            m_pending.pop_front();
+            ++m_first;
+        }
+    }
+
+    const std::function<void(LoggedPosting &&)> &m_each;
+    QuietWarningBox m_box;
+    std::deque<LoggedPosting> m_pending;
+    qsizetype m_first = 0;         // the index of m_pending.front() among all postings
+    QList<qsizetype> m_unanswered; // ascending
+    qsizetype m_repliedJustBefore = -1;
+};
+
+// Records are known by how they begin, so lines are gathered until the next record starts. Text before
+// the first record (a file begun by hand, say) is skipped.
+class RecordReader {
+public:
+    explicit RecordReader(Pairing &pairing)
+        : m_pairing(pairing) {}
+
+    void addLine(const QString &line) {
+        QRegularExpressionMatch match = recordStart().match(line, 0, QRegularExpression::NormalMatch,
+                                                            QRegularExpression::AnchorAtOffsetMatchOption);
+        if (match.hasMatch()) {
+            finish();
+            m_time = entryTime(match);
+            m_body = line.mid(match.capturedEnd());
+            m_inRecord = true;
+            m_tooLong = false;
+            ++m_records;
+        } else if (m_inRecord && !m_tooLong) {
+            if (m_body.size() + line.size() > MaxRecordChars) {
+                m_tooLong = true;
+                m_body.clear();
+            } else {
+                m_body += line;
+            }
+        }
+    }
+
+    void finish() {
+        if (!m_inRecord)
+            return;
+        m_inRecord = false;
+        std::optional<Record> record;
+        if (m_time && !m_tooLong)
+            record = parseFields(*m_time, withoutLineEnd(m_body));
+        if (record)
+            m_pairing.add(*record);
+        else
+            qCDebug(lcClient) << "not a log record:" << m_body.left(200);
+        m_body.clear();
+    }
+
+    qsizetype records() const { return m_records; }
+
+private:
+    // Beyond any record the component writes: a reply is capped well below this. A longer one is skipped
+    // rather than held, so memory stays bounded.
+    static constexpr qsizetype MaxRecordChars = 32 * 1024 * 1024;
+
+    Pairing &m_pairing;
+    std::optional<QDateTime> m_time;
+    QString m_body;
+    bool m_inRecord = false;
+    bool m_tooLong = false;
+    qsizetype m_records = 0;
+};
+
+// A line of the log is at most a record.
+constexpr qsizetype MaxLineBytes = 32 * 1024 * 1024;
+// A log begins with a record; a little text written by hand before it is allowed for.
+constexpr qint64 MaxBytesBeforeFirstRecord = 64 * 1024;
 
 } // namespace
 
-ActivityLog::ActivityLog(const QString &text)
-    : m_postings(pairPostings(parseRecords(text))) {}
+ActivityLog::ActivityLog(const QString &text) {
+    const std::function<void(LoggedPosting &&)> keep = [this](LoggedPosting &&posting) {
+        m_postings.append(std::move(posting));
+    };
+    Pairing pairing(keep);
+    RecordReader reader(pairing);
+    for (qsizetype start = 0; start < text.size();) {
+        const qsizetype lineEnd = text.indexOf(u'\n', start);
+        const qsizetype end = lineEnd < 0 ? text.size() : lineEnd + 1;
+        reader.addLine(text.mid(start, end - start));
+        start = end;
+    }
+    reader.finish();
+    pairing.finish();
+}
 
-std::optional<ActivityLog> ActivityLog::fromFile(const QString &path, QString *error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return std::nullopt;
+ActivityLog::ReadResult ActivityLog::read(const QString &path,
+                                          const std::function<void(LoggedPosting &&)> &each, QString *error) {
+    LineStream stream(MaxLineBytes);
+    switch (stream.open(path, error)) {
+    case LineStream::OpenResult::Missing:
+        return ReadResult::Missing;
+    case LineStream::OpenResult::Refused:
+        return ReadResult::Refused;
+    case LineStream::OpenResult::Opened:
+        break;
     }
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *error = file.errorString();
-        return std::nullopt;
+    Pairing pairing(each);
+    RecordReader reader(pairing);
+    QByteArray line;
+    bool truncated = false;
+    qint64 bytesRead = 0;
+    while (stream.next(&line, &truncated)) {
+        // The component writes text: a NUL byte, or no record where one must have begun, is another file.
+        if (line.contains('\0') || (reader.records() == 0 && bytesRead > MaxBytesBeforeFirstRecord)) {
+            *error = QStringLiteral("it is not an activity log");
+            return ReadResult::Refused;
+        }
+        bytesRead += line.size();
+        reader.addLine(QString::fromUtf8(line));
     }
-    return ActivityLog(QString::fromUtf8(content));
+    if (!stream.error().isEmpty()) {
+        *error = stream.error();
+        return ReadResult::Refused;
+    }
+    if (reader.records() == 0 && bytesRead > 0) {
+        *error = QStringLiteral("it is not an activity log");
+        return ReadResult::Refused;
+    }
+    reader.finish();
+    pairing.finish();
+    return ReadResult::Read;
 }
 
 } // namespace Orvex

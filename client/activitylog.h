@@ -4,7 +4,7 @@
 #include <QList>
 #include <QString>
 
-#include <optional>
+#include <functional>
 
 namespace Orvex {
 
@@ -16,7 +16,7 @@ struct LoggedPosting {
     QString action;
     QString jobCode;
     Outcome outcome = Outcome::Unknown;
-    QString reply;            // the recorded reply, also when an error followed it
+    QString reply;            // the recorded reply (its beginning), also when an error followed it
     QString errorDescription; // Outcome::Error
     qint32 errorNumber = 0;   // Outcome::Error
     QString resultCode;       // "S" and the job id, or "F"; empty while Unknown
@@ -25,9 +25,16 @@ struct LoggedPosting {
 // The postings of one activity log, read back from its records.
 class ActivityLog {
 public:
+    enum class ReadResult { Read, Missing, Refused };
+
     explicit ActivityLog(const QString &text);
-    // Nothing, with the reason in *error, when the file cannot be read.
-    static std::optional<ActivityLog> fromFile(const QString &path, QString *error);
+
+    // Reads the file as a stream and hands each posting to each, in the order of the action records, once
+    // its outcome is known; memory is bounded by the longest record, not by the file's size. Missing when
+    // there is no such file; Refused, with the reason in *error, for what is not a regular file, not an
+    // activity log, or cannot be read (each may have had some postings by then).
+    static ReadResult read(const QString &path, const std::function<void(LoggedPosting &&)> &each,
+                           QString *error);
 
     const QList<LoggedPosting> &postings() const { return m_postings; }
 

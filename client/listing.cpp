@@ -1,5 +1,7 @@
 #include "listing.h"
 
+#include "xmltext.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,13 +14,6 @@ const QString ActionKey = QStringLiteral("action");
 const QString FieldsKey = QStringLiteral("fields");
 const QString NameKey = QStringLiteral("name");
 const QString ValueKey = QStringLiteral("value");
-
-// D-Bus strings end at U+0000: such a text would reach the board cut short.
-bool busCannotCarry(const QString &text) {
-    return text.contains(QChar(u'\0'));
-}
-
-const QString UncarriableNote = QStringLiteral("holds U+0000, which the bus cannot carry");
 
 // Where a parse error lies, as an editor shows it (1-based line and column).
 QString lineAndColumn(const QByteArray &json, qsizetype offset) {
@@ -49,19 +44,7 @@ bool readField(const QJsonValue &value, std::pair<QString, QString> *field, QStr
                            "object");
         return false;
     }
-    if (field->first.isEmpty()) {
-        *error = QStringLiteral("the field name is empty");
-        return false;
-    }
-    if (busCannotCarry(field->first)) {
-        *error = QStringLiteral("the field name %1").arg(UncarriableNote);
-        return false;
-    }
-    if (busCannotCarry(field->second)) {
-        *error = QStringLiteral("the value of \"%1\" %2").arg(field->first, UncarriableNote);
-        return false;
-    }
-    return true;
+    return isWellFormedField(*field, error);
 }
 
 bool readListing(const QJsonValue &value, Listing *listing, QString *error) {
@@ -83,8 +66,8 @@ bool readListing(const QJsonValue &value, Listing *listing, QString *error) {
         return false;
     }
     listing->action = action.toString();
-    if (busCannotCarry(listing->action)) {
-        *error = QStringLiteral("\"action\" %1").arg(UncarriableNote);
+    if (const QString problem = XmlText::textProblem(listing->action); !problem.isEmpty()) {
+        *error = QStringLiteral("\"action\" %1").arg(problem);
         return false;
     }
 
@@ -113,6 +96,18 @@ bool readListing(const QJsonValue &value, Listing *listing, QString *error) {
 }
 
 } // namespace
+
+bool isWellFormedField(const std::pair<QString, QString> &field, QString *error) {
+    if (const QString problem = XmlText::nameProblem(field.first); !problem.isEmpty()) {
+        *error = QStringLiteral("the field name %1").arg(problem);
+        return false;
+    }
+    if (const QString problem = XmlText::textProblem(field.second); !problem.isEmpty()) {
+        *error = QStringLiteral("the value of \"%1\" %2").arg(field.first, problem);
+        return false;
+    }
+    return true;
+}
 
 QString Listing::jobCode() const {
     for (auto it = fields.crbegin(); it != fields.crend(); ++it) {

@@ -4,27 +4,19 @@
 #include <QLoggingCategory>
 
 #include <csignal>
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
 
-// The first interrupt lets the listing in progress finish and the object be released, so no server is
-// left running with a half-posted batch; a second one ends the tool at once.
-void stopAfterCurrentListing(int) {
-    Orvex::PostJobTool::requestStop();
-    static const char notice[] =
-        "\norvex-postjob: stopping once the call in progress returns; interrupt again to quit at once\n";
-    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, notice, sizeof notice - 1);
-}
-
+// SIGTERM and SIGHUP (a closed terminal, a stopped service) end a batch the way one Ctrl-C does, so the
+// rows of what was posted are still printed and the object released.
 void installInterruptHandlers() {
     struct sigaction action = {};
-    action.sa_handler = stopAfterCurrentListing;
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    action.sa_handler = Orvex::PostJobTool::onInterruptSignal;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "journallookup.h"
 #include "postjobproxy.h"
 #include "remoteerror.h"
+#include "xmltext.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusPendingReply>
@@ -48,8 +49,27 @@ template<typename Describe> void refuseUncarriable(const QString &text, Describe
     }
 }
 
-QString visible(QString text) {
-    return text.replace(QChar(u'\0'), QLatin1StringView("\\0"));
+// The server writes names and action words as given, so a document that would not be well-formed XML is
+// refused here, before anything is sent.
+template<typename Describe> void refuseProblem(const QString &problem, Describe &&what) {
+    if (!problem.isEmpty()) {
+        throw AutomationError(ErrorNumber::InvalidProcedureCall, QString::fromUtf16(ComponentSource),
+                              QStringLiteral("%1 %2").arg(what(), problem));
+    }
+}
+
+// A refused text named in a message, its controls shown rather than sent to the terminal.
+QString visible(const QString &text) {
+    QString shown;
+    for (const QChar c : text) {
+        if (c == u'\0')
+            shown += QLatin1StringView("\\0");
+        else if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
 }
 
 // Waits until the process with the unique bus name has left the bus; true when it has.
@@ -200,9 +220,10 @@ QDBusMessage RemotePostJob::deliver(const std::function<QDBusPendingCall()> &sen
 
 QString RemotePostJob::Field(const QString &FieldName, const QString &FieldValue) {
     ensureNotReleased();
-    refuseUncarriable(FieldName, [&] { return QStringLiteral("FieldName \"%1\"").arg(visible(FieldName)); });
-    refuseUncarriable(FieldValue,
-                      [&] { return QStringLiteral("FieldValue of field \"%1\"").arg(FieldName); });
+    refuseProblem(XmlText::nameProblem(FieldName),
+                  [&] { return QStringLiteral("FieldName \"%1\"").arg(visible(FieldName)); });
+    refuseProblem(XmlText::textProblem(FieldValue),
+                  [&] { return QStringLiteral("FieldValue of field \"%1\"").arg(FieldName); });
     m_fields.append({FieldName, FieldValue});
     return QString();
 }
@@ -214,8 +235,8 @@ QString RemotePostJob::Action(const QString &ActionType) {
 PostingOutcome RemotePostJob::ActionWithOutcome(const QString &ActionType) {
     ensureNotReleased();
     const ListingFields fields = std::exchange(m_fields, {});
-    refuseUncarriable(ActionType,
-                      [&] { return QStringLiteral("ActionType \"%1\"").arg(visible(ActionType)); });
+    refuseProblem(XmlText::textProblem(ActionType),
+                  [&] { return QStringLiteral("ActionType \"%1\"").arg(visible(ActionType)); });
     // The object takes the job code from the listing's last JobCode field and otherwise keeps its own.
     std::optional<QString> listedJobCode;
     for (const auto &[name, value] : fields) {

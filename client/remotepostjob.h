@@ -30,8 +30,9 @@ namespace Orvex {
 // object in a new server. A call whose server was lost while holding it may have run: it is not sent
 // again and fails with ErrorNumber::OutcomeUnknown, unless the server's posting journal settles it: no
 // start line for the call (it never ran, so it is sent again) or its end line (what it came to). Texts
-// holding U+0000, which the bus cannot carry, are refused with ErrorNumber::InvalidProcedureCall before
-// anything is sent.
+// holding U+0000, which the bus cannot carry, and a listing that would not make a well-formed document (a
+// field name that is not an XML name, a name, value or action word holding a character XML forbids) are
+// refused with ErrorNumber::InvalidProcedureCall, naming the text, before anything is sent.
 class RemotePostJob final : public PostJobInterface {
 public:
     // Creates by ProgID, which is the server's bus name.

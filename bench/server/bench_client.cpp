@@ -68,7 +68,8 @@ Batch batchOf(const Orvex::Bench::Fields &fields, int count) {
     return batch;
 }
 
-// Runs "orvex-postjob post --file" on the private bus; true when every listing got "S".
+// Runs "orvex-postjob post --file" on the private bus, every run posting every listing (--force: the
+// runs before it got "S" for the same job codes); true when every listing got "S".
 bool runTool(const QString &listingsFile, const QString &busAddress) {
     QProcess tool;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -77,7 +78,7 @@ bool runTool(const QString &listingsFile, const QString &busAddress) {
     tool.setStandardOutputFile(QProcess::nullDevice());
     tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     tool.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
-               {QStringLiteral("post"), QStringLiteral("--file"), listingsFile});
+               {QStringLiteral("post"), QStringLiteral("--force"), QStringLiteral("--file"), listingsFile});
     return tool.waitForFinished(-1) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
 }
 

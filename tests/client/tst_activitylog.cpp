@@ -1,6 +1,13 @@
 #include "activitylog.h"
+#include "journalreader.h"
+#include "printabletext.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using Orvex::LoggedPosting;
 
@@ -32,6 +39,10 @@ class TestActivityLog : public QObject {
 private Q_SLOTS:
     void pairsOutcomesWithActions_data();
     void pairsOutcomesWithActions();
+    void readsOnlyLogsAndJournals_data();
+    void readsOnlyLogsAndJournals();
+    void replacesControlCharacters_data();
+    void replacesControlCharacters();
 };
 
 void TestActivityLog::pairsOutcomesWithActions_data() {
@@ -83,6 +94,101 @@ void TestActivityLog::pairsOutcomesWithActions() {
     for (const LoggedPosting &posting : activityLog.postings())
         described.append(describe(posting));
     QCOMPARE(described, postings);
+}
+
+void TestActivityLog::readsOnlyLogsAndJournals_data() {
+    QTest::addColumn<QString>("kind"); // what lies at the path
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("logResult");
+    QTest::addColumn<int>("journalResult");
+    QTest::addColumn<int>("postings");
+
+    const int read = int(Orvex::ActivityLog::ReadResult::Read);
+    const int missing = int(Orvex::ActivityLog::ReadResult::Missing);
+    const int refused = int(Orvex::ActivityLog::ReadResult::Refused);
+    QTest::newRow("a log") << QStringLiteral("file")
+                           << QByteArray("\"1/19/2010 9:00:00 AM\",\"Add\",\"J1\",\"\"\r\n") << read
+                           << refused << 1;
+    QTest::newRow("a journal")
+        << QStringLiteral("file")
+        << QByteArray(R"({"event":"start","pid":1,"object":"/o","call":1,"action":"Add","jobCode":"J1"})"
+                      "\n")
+        << refused << read << 1;
+    QTest::newRow("an empty file is an empty day")
+        << QStringLiteral("file") << QByteArray() << read << read << 0;
+    QTest::newRow("no file") << QStringLiteral("none") << QByteArray() << missing << missing << 0;
+    // Opening a FIFO for reading would wait for a writer; a device such as /dev/zero never ends.
+    QTest::newRow("a FIFO") << QStringLiteral("fifo") << QByteArray() << refused << refused << 0;
+    QTest::newRow("a folder") << QStringLiteral("folder") << QByteArray() << refused << refused << 0;
+    QTest::newRow("a device") << QStringLiteral("/dev/zero") << QByteArray() << refused << refused << 0;
+    QTest::newRow("binary") << QStringLiteral("file")
+                            << QByteArray("\"1/19/2010\",\"A\",\"B\",\"\"\r\n\0\1\2", 28) << refused
+                            << refused << 0;
+    QTest::newRow("text without a record")
+        << QStringLiteral("file") << QByteArray(70000, 'x') << refused << refused << 0;
+    QTest::newRow("one endless line")
+        << QStringLiteral("file") << QByteArray(3 * 1024 * 1024, '{') << refused << refused << 0;
+}
+
+void TestActivityLog::readsOnlyLogsAndJournals() {
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, content);
+    QFETCH(int, logResult);
+    QFETCH(int, journalResult);
+    QFETCH(int, postings);
+
+    const QTemporaryDir folder;
+    QString path = folder.filePath(QStringLiteral("day"));
+    if (kind == QLatin1StringView("file")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    } else if (kind == QLatin1StringView("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind == QLatin1StringView("folder")) {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind != QLatin1StringView("none")) {
+        path = kind;
+    }
+
+    QString error;
+    int logged = 0;
+    const int logRead = int(Orvex::ActivityLog::read(
+        path, [&logged](LoggedPosting &&) { ++logged; }, &error));
+    QCOMPARE(logRead, logResult);
+    QCOMPARE(error.isEmpty(), logResult != int(Orvex::ActivityLog::ReadResult::Refused));
+    error.clear();
+    int journaled = 0;
+    const int journalRead = int(Orvex::JournalReader::read(
+        path, [&journaled](Orvex::JournalPosting &&) { ++journaled; }, &error));
+    QCOMPARE(journalRead, journalResult);
+    QCOMPARE(error.isEmpty(), journalResult != int(Orvex::ActivityLog::ReadResult::Refused));
+    QCOMPARE(std::max(logged, journaled), postings);
+}
+
+void TestActivityLog::replacesControlCharacters_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("printable");
+    QTest::addColumn<QString>("inJson");
+
+    QTest::newRow("plain") << QStringLiteral("success=1&jobid=7") << QStringLiteral("success=1&jobid=7")
+                           << QStringLiteral("success=1&jobid=7");
+    QTest::newRow("line breaks and tab") << QStringLiteral("a\r\nb\tc") << QStringLiteral("a\\r\\nb\\tc")
+                                         << QStringLiteral("a\uFFFD\uFFFDb\tc");
+    QTest::newRow("terminal title") << QStringLiteral("\x1b]0;x\x07") << QStringLiteral("\uFFFD]0;x\uFFFD")
+                                    << QStringLiteral("\uFFFD]0;x\uFFFD");
+    QTest::newRow("C1 control sequence introducer and DEL")
+        << QStringLiteral("a\u009b2Jb\x7f") << QStringLiteral("a\uFFFD2Jb\uFFFD")
+        << QStringLiteral("a\uFFFD2Jb\uFFFD");
+    QTest::newRow("letters beyond ASCII kept")
+        << QStringLiteral("\u00e9\u20ac") << QStringLiteral("\u00e9\u20ac") << QStringLiteral("\u00e9\u20ac");
+}
+
+void TestActivityLog::replacesControlCharacters() {
+    QFETCH(QString, text);
+    QFETCH(QString, printable);
+    QFETCH(QString, inJson);
+    QCOMPARE(Orvex::printableText(text), printable);
+    QCOMPARE(Orvex::printableJsonText(text), inJson);
 }
 
 QTEST_GUILESS_MAIN(TestActivityLog)

@@ -1,4 +1,5 @@
 #include "listing.h"
+#include "xmltext.h"
 
 #include <QTest>
 
@@ -15,6 +16,8 @@ private Q_SLOTS:
     void refusesMalformedFiles_data();
     void refusesMalformedFiles();
     void jobCodeIsTheLastExactMatch();
+    void refusesWhatXmlCannotHold_data();
+    void refusesWhatXmlCannotHold();
 };
 
 void TestListing::splitsFieldArguments_data() {
@@ -104,6 +107,14 @@ void TestListing::refusesMalformedFiles_data() {
                                    << QStringLiteral("field 1: the field name holds U+0000");
     QTest::newRow("NUL in the action") << QByteArray(R"([{"action": "Add\u0000", "fields": []}])")
                                        << QStringLiteral("\"action\" holds U+0000");
+    QTest::newRow("space in a name")
+        << QByteArray(R"([{"action": "Add", "fields": [["JobCode", "J1"], ["Job Title", "x"]]}])")
+        << QStringLiteral("listing 1: field 2: the field name is not an XML name: U+0020 at position 4");
+    QTest::newRow("escape in a value")
+        << QByteArray(R"([{"action": "Add", "fields": [["Title", "a\u001b[2Jb"]]}])")
+        << QStringLiteral("field 1: the value of \"Title\" holds U+001B at position 2");
+    QTest::newRow("control in the action") << QByteArray(R"([{"action": "Add\u0007", "fields": []}])")
+                                           << QStringLiteral("\"action\" holds U+0007");
 }
 
 void TestListing::refusesMalformedFiles() {
@@ -121,6 +132,37 @@ void TestListing::jobCodeIsTheLastExactMatch() {
                       {QStringLiteral("JobCode"), QStringLiteral("J2")},
                       {QStringLiteral("jobcode"), QStringLiteral("lower")}};
     QCOMPARE(listing.jobCode(), QStringLiteral("J2"));
+}
+
+void TestListing::refusesWhatXmlCannotHold_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("nameOk");
+    QTest::addColumn<bool>("textOk");
+
+    QTest::newRow("plain name") << QStringLiteral("JobCode") << true << true;
+    QTest::newRow("name with colon, dot, hyphen, digits") << QStringLiteral("a:b.c-1_2") << true << true;
+    QTest::newRow("letters beyond ASCII") << QStringLiteral("T\u00edtulo\u65e5") << true << true;
+    QTest::newRow("empty") << QString() << false << true;
+    QTest::newRow("space") << QStringLiteral("Job Code") << false << true;
+    QTest::newRow("digit first") << QStringLiteral("1st") << false << true;
+    QTest::newRow("hyphen first") << QStringLiteral("-a") << false << true;
+    QTest::newRow("markup") << QStringLiteral("a<b") << false << true;
+    QTest::newRow("tab, CR and LF are characters") << QStringLiteral("a\tb\r\nc") << false << true;
+    QTest::newRow("a C0 control") << QStringLiteral("a\x01") << false << false;
+    QTest::newRow("U+FFFE") << QStringLiteral("a\ufffe") << false << false;
+    QTest::newRow("U+FFFF") << QStringLiteral("a\uffff") << false << false;
+    QTest::newRow("lone high surrogate") << QString(QChar(0xD800)) << false << false;
+    QTest::newRow("lone low surrogate at the end") << QStringLiteral("a") + QChar(0xDC00) << false << false;
+    QTest::newRow("a surrogate pair is one character") << QStringLiteral("x\U0001F600") << true << true;
+    QTest::newRow("supplementary letter in a name") << QStringLiteral("a\U00010000") << true << true;
+}
+
+void TestListing::refusesWhatXmlCannotHold() {
+    QFETCH(QString, text);
+    QFETCH(bool, nameOk);
+    QFETCH(bool, textOk);
+    QCOMPARE(Orvex::XmlText::nameProblem(text).isEmpty(), nameOk);
+    QCOMPARE(Orvex::XmlText::textProblem(text).isEmpty(), textOk);
 }
 
 QTEST_GUILESS_MAIN(TestListing)

@@ -1,0 +1,162 @@
+#include "historytable.h"
+
+#include "journalfields.h"
+#include "printabletext.h"
+#include "urltext.h"
+
+#include <QUrl>
+
+namespace Orvex {
+
+namespace {
+
+// The board percent-encodes what it says in a reply ("error=Missing%20title").
+QString decodedReply(const QString &reply) {
+    return QUrl::fromPercentEncoding(reply.toUtf8());
+}
+
+QString resultText(const HistoryPosting &posting) {
+    switch (posting.result) {
+    case HistoryPosting::Result::Unknown:
+        return QStringLiteral("unknown");
+    case HistoryPosting::Result::Succeeded:
+        return posting.resultCode;
+    case HistoryPosting::Result::Failed:
+        break;
+    }
+    const QString reason =
+        failureReason(posting.httpStatus, posting.errorNumber, posting.errorDescription, posting.reply);
+    return reason.isEmpty() ? QStringLiteral("F") : QStringLiteral("F ") + reason;
+}
+
+} // namespace
+
+HistoryPosting HistoryPosting::fromJournal(const JournalPosting &posting) {
+    HistoryPosting shown;
+    shown.time = posting.time;
+    shown.exactTime = true;
+    shown.action = posting.action;
+    shown.jobCode = posting.jobCode;
+    if (!posting.ended)
+        return shown;
+    shown.result = posting.resultCode.startsWith(u'S') ? Result::Succeeded : Result::Failed;
+    shown.resultCode = posting.resultCode;
+    shown.jobId = posting.jobId;
+    shown.httpStatus = posting.httpStatus;
+    shown.errorNumber = posting.errorNumber;
+    shown.errorDescription = posting.errorDescription;
+    return shown;
+}
+
+HistoryPosting HistoryPosting::fromLog(const LoggedPosting &posting) {
+    HistoryPosting shown;
+    shown.time = posting.time;
+    shown.action = posting.action;
+    shown.jobCode = posting.jobCode;
+    shown.reply = decodedReply(posting.reply);
+    switch (posting.outcome) {
+    case LoggedPosting::Outcome::Unknown:
+        return shown;
+    case LoggedPosting::Outcome::Error:
+        shown.errorDescription = posting.errorDescription;
+        shown.errorNumber = posting.errorNumber;
+        break;
+    case LoggedPosting::Outcome::Reply:
+        break;
+    }
+    shown.resultCode = posting.resultCode;
+    shown.result = posting.resultCode.startsWith(u'S') ? Result::Succeeded : Result::Failed;
+    if (shown.result == Result::Succeeded)
+        shown.jobId = posting.resultCode.mid(1);
+    return shown;
+}
+
+QString HistoryPosting::resultName() const {
+    switch (result) {
+    case Result::Succeeded:
+        return QStringLiteral("S");
+    case Result::Failed:
+        return QStringLiteral("F");
+    case Result::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
+QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDescription,
+                      const QString &reply) {
+    if (errorNumber != 0)
+        return QStringLiteral("%1 (%2)").arg(withoutUserInfo(errorDescription), QString::number(errorNumber));
+    if (httpStatus != 0 && httpStatus != 200)
+        return QStringLiteral("HTTP status %1").arg(httpStatus);
+    if (!reply.isEmpty())
+        return QStringLiteral("the board refused it: ") + withoutUserInfo(reply);
+    // The log records an empty reply when the board answered with another status than 200.
+    return httpStatus == 200 ? QStringLiteral("the board refused it") : QString();
+}
+
+namespace {
+
+QStringList headerCells() {
+    return {QStringLiteral("Date"), QStringLiteral("Time"), QStringLiteral("Action"),
+            QStringLiteral("JobCode"), QStringLiteral("Result")};
+}
+
+QStringList rowCells(const HistoryPosting &posting) {
+    const QDateTime local = posting.time.toLocalTime();
+    return {local.toString(u"yyyy-MM-dd"), local.toString(u"HH:mm:ss"), printableText(posting.action),
+            printableText(posting.jobCode), printableText(resultText(posting))};
+}
+
+} // namespace
+
+HistoryTable::HistoryTable() {
+    for (const QString &cell : headerCells())
+        m_widths.append(cell.size());
+}
+
+void HistoryTable::measure(const HistoryPosting &posting) {
+    const QStringList cells = rowCells(posting);
+    for (qsizetype column = 0; column < cells.size(); ++column)
+        m_widths[column] = std::max(m_widths.at(column), cells.at(column).size());
+}
+
+void HistoryTable::print(QTextStream &out, const HistoryPosting &posting) {
+    if (!m_headerPrinted) {
+        printCells(out, headerCells());
+        m_headerPrinted = true;
+    }
+    printCells(out, rowCells(posting));
+}
+
+void HistoryTable::printCells(QTextStream &out, const QStringList &cells) const {
+    for (qsizetype column = 0; column + 1 < cells.size(); ++column)
+        out << cells.at(column).leftJustified(m_widths.at(column)) << "  ";
+    out << cells.last() << '\n';
+}
+
+QJsonObject historyObject(const HistoryPosting &posting) {
+    const QString time = posting.time.toString(posting.exactTime ? Qt::ISODateWithMs : Qt::ISODate);
+    QJsonObject object{{QLatin1StringView(JournalField::Time), time},
+                       {QLatin1StringView(JournalField::ActionWord), printableJsonText(posting.action)},
+                       {QLatin1StringView(JournalField::JobCode), printableJsonText(posting.jobCode)}};
+    if (posting.result == HistoryPosting::Result::Unknown) {
+        object.insert(QLatin1StringView(JournalField::ResultCode), QStringLiteral("unknown"));
+        return object;
+    }
+    object.insert(QLatin1StringView(JournalField::ResultCode), printableJsonText(posting.resultCode));
+    if (posting.result == HistoryPosting::Result::Succeeded)
+        object.insert(QLatin1StringView(JournalField::JobId), printableJsonText(posting.jobId));
+    if (posting.httpStatus != 0)
+        object.insert(QLatin1StringView(JournalField::HttpStatus), posting.httpStatus);
+    if (posting.errorNumber != 0) {
+        object.insert(QLatin1StringView(JournalField::ErrorNumber), posting.errorNumber);
+        object.insert(QLatin1StringView(JournalField::ErrorDescription),
+                      printableJsonText(withoutUserInfo(posting.errorDescription)));
+    }
+    if (!posting.reply.isEmpty())
+        object.insert(QStringLiteral("reply"), printableJsonText(withoutUserInfo(posting.reply)));
+    return object;
+}
+
+} // namespace Orvex

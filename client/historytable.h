@@ -1,0 +1,61 @@
+#pragma once
+
+#include "activitylog.h"
+#include "journalreader.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QTextStream>
+
+namespace Orvex {
+
+// One posting as history shows it, read from the journal or, for a day without one, from the log.
+struct HistoryPosting {
+    enum class Result { Succeeded, Failed, Unknown };
+
+    QDateTime time;
+    QString action;
+    QString jobCode;
+    Result result = Result::Unknown;
+    QString resultCode; // "S" + job id, or "F"; empty while Unknown
+    QString jobId;
+    int httpStatus = 0;
+    qint32 errorNumber = 0;
+    QString errorDescription;
+    QString reply; // only the log holds the reply, percent-decoded here
+    bool exactTime =
+        false; // read from the journal, whose time is exact, to the millisecond and with its offset
+
+    static HistoryPosting fromJournal(const JournalPosting &posting);
+    static HistoryPosting fromLog(const LoggedPosting &posting);
+    // The result's name as --result takes it: "S", "F" or "unknown".
+    QString resultName() const;
+};
+
+// Why a posting got "F", for people: the HTTP status when it was not 200, the error's description and
+// number, or the board's refusal (its reply when known). Empty when nothing tells why.
+QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDescription,
+                      const QString &reply = QString());
+
+// Date, time, action, job code and result, every text from a board or log made printable. The postings
+// are shown twice: once to measure the columns, then to print the rows, so none need be held.
+class HistoryTable {
+public:
+    HistoryTable();
+    void measure(const HistoryPosting &posting);
+    // The header goes out with the first row: no postings, no table.
+    void print(QTextStream &out, const HistoryPosting &posting);
+
+private:
+    void printCells(QTextStream &out, const QStringList &cells) const;
+
+    QList<qsizetype> m_widths;
+    bool m_headerPrinted = false;
+};
+
+// One posting under the journal's field names, every text made printable.
+QJsonObject historyObject(const HistoryPosting &posting);
+
+} // namespace Orvex
