@@ -6,21 +6,15 @@
 #include "inireader.h"
 #include "postjobtool.h"
 #include "printabletext.h"
+#include "privatefiles.h"
 #include "registeredserver.h"
 #include "urltext.h"
-#include "xdgfolders.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QTemporaryFile>
-#include <QUrl>
-
-#include <cerrno>
-#include <cstdio>
-#include <sys/stat.h>
 
 namespace Orvex {
 
@@ -43,7 +37,6 @@ const char ConfigDescription[] =
     "Exit status: 0 when done, 2 for bad input or a value that does not parse.";
 
 const QString Section = QStringLiteral("General");
-const QString IniName = QStringLiteral("OrvexKelPostJob.ini");
 
 // The files the component reads its settings from, the one it reads first.
 struct SettingsFiles {
@@ -53,25 +46,24 @@ struct SettingsFiles {
 };
 
 SettingsFiles settingsFiles() {
-    const XdgFolders xdg = XdgFolders::fromEnvironment();
-    SettingsFiles files;
-    files.user = xdg.configHome + QStringLiteral("/OrvexKelPostJob/") + IniName;
     const QString serverFolder = registeredServerFolder();
+    const ComponentFolders folders(serverFolder);
+    SettingsFiles files;
+    for (const QString &path : folders.iniFilesSearched())
+        files.searched.append(Files::nativePath(path));
     if (!serverFolder.isEmpty()) {
-        // The component decides which file it reads; the list only shows where it looks.
-        files.effective = Files::nativePath(ComponentFolders(serverFolder).iniFile());
-        files.searched.append(Files::nativePath(serverFolder + u'\\' + IniName));
+        files.user = files.searched.at(1);
+        // The component decides which file it reads (the program folder's only when it trusts it).
+        files.effective = Files::nativePath(folders.iniFile());
+        return files;
     }
-    files.searched.append(files.user);
-    for (const QString &folder : xdg.configDirs)
-        files.searched.append(folder + QStringLiteral("/OrvexKelPostJob/") + IniName);
-    if (files.effective.isEmpty()) {
-        files.effective = files.user;
-        for (const QString &path : std::as_const(files.searched)) {
-            if (QFileInfo(path).isFile()) {
-                files.effective = path;
-                break;
-            }
+    // Without a registered server there is no program folder to look in.
+    files.searched.removeFirst();
+    files.user = files.effective = files.searched.constFirst();
+    for (const QString &path : std::as_const(files.searched)) {
+        if (QFileInfo(path).isFile()) {
+            files.effective = path;
+            break;
         }
     }
     return files;
@@ -140,37 +132,15 @@ std::optional<QString> likelyKey(const QString &name) {
     return std::nullopt;
 }
 
-// The request object takes only an http or https URL naming a host; said here before a server refuses it.
-std::optional<QString> importUrlProblem(const QString &value) {
-    if (value.isEmpty())
-        return std::nullopt;
-    const QUrl url(value, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty())
-        return QStringLiteral("\"%1\" is not a URL naming a host").arg(withoutUserInfo(value));
-    const QString scheme = url.scheme().toLower();
-    if (scheme != QLatin1StringView("http") && scheme != QLatin1StringView("https"))
-        return QStringLiteral("\"%1\" is neither http nor https").arg(withoutUserInfo(value));
-    return std::nullopt;
-}
-
 std::optional<QString> problemOf(const QString &key, const QString &value) {
     if (std::optional<QString> problem = ComponentSettings::valueProblem(key, value))
         return problem;
-    if (key.compare(QLatin1StringView("ImportUrl"), Qt::CaseInsensitive) == 0)
-        return importUrlProblem(value);
-    return std::nullopt;
-}
-
-// Makes folder and its missing parents, each new one 0700 as the component's own folders are.
-bool makePrivateFolder(const QString &folder) {
-    const QByteArray path = QFile::encodeName(QDir::cleanPath(folder));
-    for (qsizetype slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
-        const QByteArray part = slash < 0 ? path : path.left(slash);
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return false;
-        if (slash < 0)
-            return QFileInfo(folder).isDir();
+    // Said here, before a server's posting fails on it.
+    if (key.compare(QLatin1StringView("ImportUrl"), Qt::CaseInsensitive) == 0 && !value.isEmpty()) {
+        if (const std::optional<UrlRefusal> refusal = importUrlRefusal(value))
+            return refusal->description;
     }
+    return std::nullopt;
 }
 
 // As the reader strips blanks and one pair of quotes, a value that would lose either is quoted.
@@ -364,26 +334,17 @@ int PostJobTool::setConfig(const QString &userFile, const QString &effectiveFile
         lines.insert(insertAt, newLine);
     }
 
-    const QString folder = QFileInfo(userFile).path();
-    if (!makePrivateFolder(folder)) {
-        m_err << m_program << ": cannot make " << folder << '\n';
-        m_err.flush();
-        return BadInput;
-    }
-    // A new file beside the old, renamed over it: never half written, and a link at the name is replaced
-    // rather than followed.
-    QTemporaryFile temporary(folder + QStringLiteral("/.OrvexKelPostJob.ini.XXXXXX"));
+    // Written whole and renamed into place, in folders made 0700, as the component writes its own files: a
+    // link at the name is replaced, never followed.
     const QByteArray content = (lines.join(crlf ? QStringLiteral("\r\n") : QStringLiteral("\n")) +
                                 (crlf ? QStringLiteral("\r\n") : QStringLiteral("\n")))
                                    .toUtf8();
-    if (!temporary.open() || temporary.write(content) != content.size() || !temporary.flush() ||
-        std::rename(QFile::encodeName(temporary.fileName()).constData(),
-                    QFile::encodeName(userFile).constData()) != 0) {
-        m_err << m_program << ": cannot write " << userFile << ": " << temporary.errorString() << '\n';
+    QString refusal;
+    if (!PrivateFiles::replaceFile(QFile::encodeName(userFile), content, &refusal)) {
+        m_err << m_program << ": cannot write " << userFile << ": " << refusal << '\n';
         m_err.flush();
         return BadInput;
     }
-    temporary.setAutoRemove(false);
     m_out << "Set " << *key << " = " << withoutUserInfo(value) << " in " << userFile << '\n';
     if (effectiveFile != userFile && QFileInfo(effectiveFile).isFile()) {
         m_err << m_program << ": warning: " << effectiveFile << " is read first; the setting has no effect "

@@ -434,17 +434,11 @@ void CurlHttpRequest::open(const QString &method, const QString &url, bool async
         throw httpError(ErrorNumber::NotImplemented,
                         QStringLiteral("Only synchronous requests are supported"));
 
-    const QUrl parsed(url);
-    if (!parsed.isValid() || parsed.host().isEmpty())
-        throw httpError(ErrorNumber::InvalidUrl,
-                        QStringLiteral("The URL \"%1\" is not valid").arg(withoutUserInfo(url)));
-    const QString scheme = parsed.scheme().toLower();
-    if (scheme != QLatin1StringView("http") && scheme != QLatin1StringView("https"))
-        throw httpError(ErrorNumber::UnsupportedScheme,
-                        QStringLiteral("The URL \"%1\" is neither http nor https").arg(withoutUserInfo(url)));
+    if (const std::optional<UrlRefusal> refusal = importUrlRefusal(url))
+        throw httpError(refusal->number, refusal->description);
 
     m_method = upperMethod;
-    m_url = parsed.toEncoded();
+    m_url = QUrl(url).toEncoded();
     m_readyState = 1;
     m_status = 0;
     m_reply.clear();

@@ -1,6 +1,9 @@
 #include "urltext.h"
 
+#include "errortable.h"
+
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace Orvex {
 
@@ -12,6 +15,19 @@ QString withoutUserInfo(QStringView text) {
     QString result = text.toString();
     result.replace(userInfo, QStringLiteral("\\1"));
     return result;
+}
+
+std::optional<UrlRefusal> importUrlRefusal(const QString &url) {
+    const QUrl parsed(url);
+    if (!parsed.isValid() || parsed.host().isEmpty())
+        return UrlRefusal{ErrorNumber::InvalidUrl,
+                          QStringLiteral("The URL \"%1\" is not valid").arg(withoutUserInfo(url))};
+    const QString scheme = parsed.scheme().toLower();
+    if (scheme != QLatin1StringView("http") && scheme != QLatin1StringView("https"))
+        return UrlRefusal{
+            ErrorNumber::UnsupportedScheme,
+            QStringLiteral("The URL \"%1\" is neither http nor https").arg(withoutUserInfo(url))};
+    return std::nullopt;
 }
 
 } // namespace Orvex

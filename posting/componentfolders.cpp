@@ -55,9 +55,17 @@ QString ComponentFolders::filesFolder() const {
     return userFolder;
 }
 
-QString ComponentFolders::iniFile() const {
+QStringList ComponentFolders::iniFilesSearched() const {
     const QString name = QStringLiteral("OrvexKelPostJob.ini");
-    const QString besideProgram = m_programFolder + u'\\' + name;
+    QStringList files{m_programFolder + u'\\' + name, componentFolderIn(m_xdg.configHome) + u'/' + name};
+    for (const QString &dir : m_xdg.configDirs)
+        files.append(componentFolderIn(dir) + u'/' + name);
+    return files;
+}
+
+QString ComponentFolders::iniFile() const {
+    QStringList candidates = iniFilesSearched();
+    const QString besideProgram = candidates.takeFirst();
     if (isFile(besideProgram)) {
         const QString refusal = programIniRefusal(besideProgram);
         if (refusal.isEmpty())
@@ -68,15 +76,11 @@ QString ComponentFolders::iniFile() const {
                 << "ignoring" << Files::nativePath(besideProgram) + u':' << refusal;
         }
     }
-    const QString userFile = componentFolderIn(m_xdg.configHome) + u'/' + name;
-    QStringList candidates{userFile};
-    for (const QString &dir : m_xdg.configDirs)
-        candidates.append(componentFolderIn(dir) + u'/' + name);
     for (const QString &candidate : std::as_const(candidates)) {
         if (isFile(candidate))
             return candidate;
     }
-    return userFile;
+    return candidates.constFirst();
 }
 
 QString ComponentFolders::folderRefusal(const QString &folder) {

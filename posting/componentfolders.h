@@ -30,6 +30,8 @@ public:
     // reads as missing. The program folder's counts only in a folder that passes folderRefusal and when
     // the user or root owns it and no one else may write it.
     QString iniFile() const;
+    // Every place iniFile() looks, in its order: the program folder's, the user's, then the system's.
+    QStringList iniFilesSearched() const;
 
     // Why the component may not write its files into folder, or the empty text when it may: it must be a
     // folder the effective user owns, may write to, and no one else may write to.

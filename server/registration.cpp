@@ -82,9 +82,11 @@ ServerCommand parseServerCommand(const QStringList &arguments) {
 
 QString serverUsage() {
     return QStringLiteral("Usage: OrvexKelPostJob [--regserver | --unregserver | --version | --help]\n"
-                          "Without an option it serves OrvexKelPostJob.PostJob on the session bus; the bus\n"
-                          "starts it on the first request once --regserver has written its .service file\n"
-                          "below $XDG_DATA_HOME (/RegServer, -RegServer and any letter case work too).\n");
+                          "Without an option it serves OrvexKelPostJob.PostJob on the session bus, which\n"
+                          "starts it on the first request. An installed package needs no registration: its\n"
+                          "service file is in place. A server run from a build tree writes its own .service\n"
+                          "file below $XDG_DATA_HOME with --regserver (/RegServer, -RegServer and any\n"
+                          "letter case work too) and removes it with --unregserver.\n");
 }
 
 RegistrationFiles::RegistrationFiles(const QString &dataHome)
