@@ -1,6 +1,9 @@
 #include "curlhttprequest.h"
 
 #include "automationerror.h"
+#include "curlbodysource.h"
+#include "curlcastore.h"
+#include "curlconnectionshare.h"
 #include "errortable.h"
 #include "httplogging.h"
 #include "identity.h"
@@ -10,6 +13,8 @@
 #include <QUrl>
 
 #include <curl/curl.h>
+
+#include <optional>
 
 namespace Orvex {
 
@@ -151,16 +156,18 @@ CurlEasy newTransferHandle() {
 // Everything libcurl reads from or writes into while one transfer runs. libcurl keeps pointers into it,
 // so it stays where it was made until the transfer is over.
 struct Transfer {
-    Transfer(const QString &body, qint64 maxReplyBytes)
+    Transfer(const QString &text, qint64 maxReplyBytes)
         : handle(newTransferHandle())
-        , payload(toWireBytes(body))
+        , body(toWireBytes(text))
         , sink{&reply, maxReplyBytes, false} {}
     Q_DISABLE_COPY_MOVE(Transfer)
 
     CURL *curl() const { return handle.get(); }
 
     CurlEasy handle;
-    QByteArray payload;
+    // Leaves the shared connections before the handle is cleaned up.
+    std::optional<CurlConnectionShare> connections;
+    CurlBodySource body;
     QByteArray agent = CurlHttpRequest::userAgent();
     QByteArray caFile = caFileFromEnvironment();
     CurlHeaderList headers;
@@ -203,10 +210,7 @@ void setVerificationOptions(Transfer &transfer) {
     setOption(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     setOption(curl, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
     setOption(curl, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
-    if (!transfer.caFile.isEmpty()) {
-        setOption(curl, CURLOPT_CAINFO, transfer.caFile.constData());
-        setOption(curl, CURLOPT_PROXY_CAINFO, transfer.caFile.constData());
-    }
+    CurlCaStore::apply(curl, transfer.caFile);
 }
 
 void setMethodOptions(Transfer &transfer, const QByteArray &method) {
@@ -215,9 +219,7 @@ void setMethodOptions(Transfer &transfer, const QByteArray &method) {
         appendHeader(transfer.headers, "Content-Type: text/xml; charset=ISO-8859-1");
         // An empty Expect header stops libcurl from waiting for a 100 Continue that many boards never send.
         appendHeader(transfer.headers, "Expect:");
-        setOption(curl, CURLOPT_POST, 1L);
-        setOption(curl, CURLOPT_POSTFIELDS, transfer.payload.constData());
-        setOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(transfer.payload.size()));
+        transfer.body.attachTo(curl);
     } else {
         setOption(curl, CURLOPT_HTTPGET, 1L);
     }
@@ -225,7 +227,8 @@ void setMethodOptions(Transfer &transfer, const QByteArray &method) {
 }
 
 void configureHandle(Transfer &transfer, const QByteArray &method, const QByteArray &url,
-                     const HttpLimits &limits) {
+                     const HttpLimits &limits, bool reuseConnection) {
+    transfer.connections.emplace(transfer.curl(), reuseConnection, url);
     setTransportOptions(transfer, url, limits);
     setVerificationOptions(transfer);
     setMethodOptions(transfer, method);
@@ -252,6 +255,11 @@ qint32 errorNumberOf(CURL *curl, CURLcode result) {
 }
 
 AutomationError transferFailure(const Transfer &transfer, CURLcode result, qint64 maxReplyBytes) {
+    if (transfer.body.resendRefused()) {
+        qCDebug(lcHttp) << "the connection closed after the body was sent:" << int(result);
+        return httpError(ErrorNumber::ClosedAfterSending,
+                         AutomationError::runtimeDescription(ErrorNumber::ClosedAfterSending));
+    }
     if (transfer.sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
         qCDebug(lcHttp) << "reply exceeds" << maxReplyBytes << "bytes";
         return httpError(ErrorNumber::ReplyTooLarge,
@@ -269,6 +277,7 @@ void performTransfer(Transfer &transfer, qint64 maxReplyBytes) {
     const CURLcode result = curl_easy_perform(transfer.curl());
     if (result != CURLE_OK)
         throw transferFailure(transfer, result, maxReplyBytes);
+    transfer.connections->noteReply();
 }
 
 } // namespace
@@ -305,8 +314,8 @@ void CurlHttpRequest::send(const QString &body) {
     if (m_readyState != 1)
         throw httpError(ErrorNumber::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
     Transfer transfer(body, m_limits.maxReplyBytes);
-    configureHandle(transfer, m_method, m_url, m_limits);
-    qCDebug(lcHttp) << "sending" << m_method << m_url << "with" << transfer.payload.size() << "body bytes";
+    configureHandle(transfer, m_method, m_url, m_limits, false);
+    qCDebug(lcHttp) << "sending" << m_method << m_url << "with" << transfer.body.size() << "body bytes";
     performTransfer(transfer, m_limits.maxReplyBytes);
 
     m_status = int(responseCodeOf(transfer.curl()));
