@@ -2,6 +2,7 @@
 
 #include "buswire.h"
 #include "clientlogging.h"
+#include "exchangelimits.h"
 #include "identity.h"
 #include "postjobproxy.h"
 #include "remoteerror.h"
@@ -12,15 +13,17 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <limits>
+#include <chrono>
 
 namespace Orvex {
 
 namespace {
 
-// Action blocks for the whole HTTP exchange and calls queue behind other clients' calls, so no client
-// side limit: a server that dies makes the bus answer at once with NoReply.
-constexpr int NoTimeout = std::numeric_limits<int>::max();
+// Action blocks for the whole HTTP exchange, which the server ends within the largest time limit a
+// deployment may set; beyond that and the margin the server is stuck, and the call's outcome is unknown.
+// A server that dies makes the bus answer at once with NoReply.
+constexpr int CallTimeoutMs =
+    int(std::chrono::milliseconds(ExchangeLimits::MaxTimeout + ExchangeLimits::CallMargin).count());
 // Release is answered at once or not at all (the server may end before replying); bound the wait so a
 // destructor never hangs.
 constexpr int ReleaseTimeoutMs = 30'000;
@@ -28,9 +31,8 @@ constexpr int ReleaseTimeoutMs = 30'000;
 // few sends cover clients finishing one after another. The bound stops a server that ends before every
 // call (one that dies as it starts) from having each call start servers without end.
 constexpr int MaxSends = 5;
-// An ending server first finishes the exchange in flight, which the request object gives up on after
-// about a minute and a half (connect 60 s, stall 30 s).
-constexpr int ServerLeaveTimeoutMs = 120'000;
+// An ending server first finishes the exchange in flight, which ends within its time limit.
+constexpr int ServerLeaveTimeoutMs = CallTimeoutMs;
 
 // D-Bus strings end at U+0000, and QtDBus would cut such a text short without a word. The text's name is
 // made only for a refusal: a listing checks two texts per field.
@@ -110,7 +112,7 @@ void RemotePostJob::create() {
 
     OrvexKelPostJobClassFactoryInterface factory(m_progId, QLatin1StringView(Identity::ClassFactoryPath),
                                                  m_bus);
-    factory.setTimeout(NoTimeout);
+    factory.setTimeout(CallTimeoutMs);
     for (int attempt = 1;; ++attempt) {
         QDBusPendingReply<QDBusObjectPath> reply = factory.CreateInstance();
         reply.waitForFinished();
@@ -129,9 +131,9 @@ void RemotePostJob::bind(const QString &serverName, const QString &path) {
     // Bind to the process that made the object: its unique name never passes to another process, so
     // after the server ends a call fails instead of reaching a new server that knows no such object.
     m_object = std::make_unique<OrvexKelPostJob_PostJobInterface>(serverName, path, m_bus);
-    m_object->setTimeout(NoTimeout);
+    m_object->setTimeout(CallTimeoutMs);
     m_listing = std::make_unique<OrvexKelPostJobListingInterface>(serverName, path, m_bus);
-    m_listing->setTimeout(NoTimeout);
+    m_listing->setTimeout(CallTimeoutMs);
     m_unknown = std::make_unique<OrvexKelPostJobIUnknownInterface>(serverName, path, m_bus);
     m_unknown->setTimeout(ReleaseTimeoutMs);
     m_serverGone = false;

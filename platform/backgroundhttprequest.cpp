@@ -156,8 +156,8 @@ HttpRequestFactory backgroundHttpRequestFactory(HttpRequestFactory factory,
                                                 BackgroundHttpRequest::ExchangeWatcher watcher) {
     auto worker = std::make_shared<BackgroundHttpRequest::Worker>();
     return [factory = std::move(factory), watcher = std::move(watcher),
-            worker = std::move(worker)]() -> std::unique_ptr<HttpRequest> {
-        std::unique_ptr<HttpRequest> request = factory ? factory() : nullptr;
+            worker = std::move(worker)](const HttpSettings &settings) -> std::unique_ptr<HttpRequest> {
+        std::unique_ptr<HttpRequest> request = factory ? factory(settings) : nullptr;
         if (!request)
             return nullptr;
         return std::make_unique<BackgroundHttpRequest>(std::move(request), watcher, worker);

@@ -20,6 +20,8 @@ namespace Orvex {
 
 namespace {
 
+using std::chrono::milliseconds;
+
 struct CurlEasyDeleter {
     void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
 };
@@ -185,7 +187,8 @@ void appendHeader(CurlHeaderList &headers, const char *header) {
     headers.reset(extended);
 }
 
-void setTransportOptions(Transfer &transfer, const QByteArray &url, const HttpLimits &limits) {
+void setTransportOptions(Transfer &transfer, const QByteArray &url, const HttpSettings &settings,
+                         const HttpLimits &limits) {
     CURL *curl = transfer.curl();
     setOption(curl, CURLOPT_URL, url.constData());
     setOption(curl, CURLOPT_ERRORBUFFER, transfer.errorBuffer);
@@ -194,7 +197,8 @@ void setTransportOptions(Transfer &transfer, const QByteArray &url, const HttpLi
     setOption(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     setOption(curl, CURLOPT_FOLLOWLOCATION, 1L);
     setOption(curl, CURLOPT_MAXREDIRS, limits.maxRedirects);
-    setOption(curl, CURLOPT_CONNECTTIMEOUT, long(limits.connectTimeout.count()));
+    setOption(curl, CURLOPT_CONNECTTIMEOUT_MS, long(milliseconds(settings.connectTimeout).count()));
+    setOption(curl, CURLOPT_TIMEOUT_MS, long(milliseconds(settings.timeout).count()));
     setOption(curl, CURLOPT_LOW_SPEED_LIMIT, limits.stallBytesPerSecond);
     setOption(curl, CURLOPT_LOW_SPEED_TIME, long(limits.stallTime.count()));
     setOption(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxReplyBytes));
@@ -227,9 +231,9 @@ void setMethodOptions(Transfer &transfer, const QByteArray &method) {
 }
 
 void configureHandle(Transfer &transfer, const QByteArray &method, const QByteArray &url,
-                     const HttpLimits &limits, bool reuseConnection) {
-    transfer.connections.emplace(transfer.curl(), reuseConnection, url);
-    setTransportOptions(transfer, url, limits);
+                     const HttpSettings &settings, const HttpLimits &limits) {
+    transfer.connections.emplace(transfer.curl(), settings.reuseConnection, url);
+    setTransportOptions(transfer, url, settings, limits);
     setVerificationOptions(transfer);
     setMethodOptions(transfer, method);
 }
@@ -282,8 +286,9 @@ void performTransfer(Transfer &transfer, qint64 maxReplyBytes) {
 
 } // namespace
 
-CurlHttpRequest::CurlHttpRequest(HttpLimits limits)
-    : m_limits(limits) {}
+CurlHttpRequest::CurlHttpRequest(HttpSettings settings, HttpLimits limits)
+    : m_settings(std::move(settings))
+    , m_limits(limits) {}
 
 void CurlHttpRequest::open(const QString &method, const QString &url, bool async) {
     const QByteArray upperMethod = method.toUpper().toLatin1();
@@ -314,7 +319,7 @@ void CurlHttpRequest::send(const QString &body) {
     if (m_readyState != 1)
         throw httpError(ErrorNumber::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
     Transfer transfer(body, m_limits.maxReplyBytes);
-    configureHandle(transfer, m_method, m_url, m_limits, false);
+    configureHandle(transfer, m_method, m_url, m_settings, m_limits);
     qCDebug(lcHttp) << "sending" << m_method << m_url << "with" << transfer.body.size() << "body bytes";
     performTransfer(transfer, m_limits.maxReplyBytes);
 
@@ -357,12 +362,12 @@ QByteArray CurlHttpRequest::userAgent() {
     return QByteArrayLiteral("OrvexKelPostJob/") + Identity::VersionText;
 }
 
-std::unique_ptr<HttpRequest> makeCurlHttpRequest(HttpLimits limits) {
-    return std::make_unique<CurlHttpRequest>(limits);
+std::unique_ptr<HttpRequest> makeCurlHttpRequest(const HttpSettings &settings, HttpLimits limits) {
+    return std::make_unique<CurlHttpRequest>(settings, limits);
 }
 
 HttpRequestFactory curlHttpRequestFactory(HttpLimits limits) {
-    return [limits] { return makeCurlHttpRequest(limits); };
+    return [limits](const HttpSettings &settings) { return makeCurlHttpRequest(settings, limits); };
 }
 
 } // namespace Orvex

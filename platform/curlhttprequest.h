@@ -10,10 +10,8 @@
 
 namespace Orvex {
 
-// Limits the request object brings of its own, because the component sets no time or size limit.
+// Limits the request object brings of its own beside the deployment's time limits (HttpSettings).
 struct HttpLimits {
-    // Long enough for a slow host, short enough that an address that never answers fails within a minute.
-    std::chrono::seconds connectTimeout{60};
     // A transfer that moves fewer than stallBytesPerSecond for stallTime counts as hung and is abandoned.
     std::chrono::seconds stallTime{30};
     long stallBytesPerSecond = 1;
@@ -35,7 +33,7 @@ public:
     // The source of the errors this object raises.
     static constexpr char16_t ErrorSource[] = u"OrvexKelPostJob.HttpRequest";
 
-    explicit CurlHttpRequest(HttpLimits limits = {});
+    explicit CurlHttpRequest(HttpSettings settings = {}, HttpLimits limits = {});
 
     // Method "GET" or "POST" (any letter case); async must be false. Throws AutomationError otherwise.
     void open(const QString &method, const QString &url, bool async) override;
@@ -54,6 +52,7 @@ public:
 private:
     void requireCompleted() const;
 
+    HttpSettings m_settings;
     HttpLimits m_limits;
     QByteArray m_method;
     QByteArray m_url;
@@ -63,7 +62,7 @@ private:
     QByteArray m_contentType;
 };
 
-std::unique_ptr<HttpRequest> makeCurlHttpRequest(HttpLimits limits = {});
+std::unique_ptr<HttpRequest> makeCurlHttpRequest(const HttpSettings &settings, HttpLimits limits = {});
 HttpRequestFactory curlHttpRequestFactory(HttpLimits limits = {});
 
 } // namespace Orvex

@@ -5,8 +5,8 @@
 
 #include <type_traits>
 
-extern "C" Q_DECL_EXPORT Orvex::HttpRequest *orvexNewHttpRequest() {
-    return Orvex::makeCurlHttpRequest().release();
+extern "C" Q_DECL_EXPORT Orvex::HttpRequest *orvexNewHttpRequest(const Orvex::HttpSettings &settings) {
+    return Orvex::makeCurlHttpRequest(settings).release();
 }
 
 static_assert(std::is_same_v<decltype(orvexNewHttpRequest), Orvex::NewHttpRequestEntry>);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "httpsettings.h"
+
 #include <QString>
 
 #include <functional>
@@ -19,7 +21,7 @@ public:
     virtual QString responseText() const = 0;
 };
 
-// Makes a fresh request object for every posting.
-using HttpRequestFactory = std::function<std::unique_ptr<HttpRequest>()>;
+// Makes a fresh request object for every posting, with the settings of the PostJob that posts.
+using HttpRequestFactory = std::function<std::unique_ptr<HttpRequest>(const HttpSettings &)>;
 
 } // namespace Orvex

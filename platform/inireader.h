@@ -1,16 +1,42 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringView>
+
+#include <optional>
 
 namespace Orvex {
 
-// Stands in for GetPrivateProfileStringA.
+// An INI file read whole, searched by the rules of GetPrivateProfileStringA.
 //
 // Section and key names match without regard to letter case; the first matching section and, within it,
-// the first matching key win. The value, or defaultValue when the file, the section or the key is
-// missing, is written into buffer cut to bufferSize - 1 characters and followed by a NUL; buffer is
-// resized to bufferSize. Returns the number of characters written, without the NUL. A relative
-// filePath is looked for in the current folder; "\" and "/" both separate folders.
+// the first matching key win, and a later section of the same name is not consulted. Blanks around names
+// and values are dropped and one pair of matching quotes around a value is removed; a line that begins
+// with ";" is a comment. A UTF-8 byte order mark that opens the file is skipped. "\" and "/" both
+// separate folders; a relative path is looked for in the current folder.
+class ProfileFile {
+public:
+    // Settings files are a few KiB; beyond this much the rest of a file is not read, so that a huge or
+    // endless file costs neither memory nor time.
+    static constexpr qsizetype MaxFileBytes = 16 * 1024 * 1024;
+    // Only this much of a line is parsed, the rest of an overlong line is dropped.
+    static constexpr qsizetype LineHeadBytes = 64 * 1024;
+
+    // A file that is missing, is no regular file or cannot be read has no sections.
+    explicit ProfileFile(const QString &filePath);
+
+    // The value of key in section, whole; nothing when the section or the key is missing.
+    std::optional<QString> value(QStringView section, QStringView key) const;
+
+private:
+    QByteArray m_content;
+};
+
+// Stands in for GetPrivateProfileStringA: the value of key in section of filePath by the rules of
+// ProfileFile, or defaultValue without its trailing blanks when the file, the section or the key is
+// missing, written into buffer cut to bufferSize - 1 characters and followed by a NUL; buffer is resized
+// to bufferSize. Returns the number of characters written, without the NUL.
 qint32 readProfileString(const QString &section, const QString &key, const QString &defaultValue,
                          QString &buffer, qint32 bufferSize, const QString &filePath);
 

@@ -15,9 +15,9 @@ NewHttpRequestEntry *loadHttpModule() {
     return entry;
 }
 
-std::unique_ptr<HttpRequest> newModuleHttpRequest() {
+std::unique_ptr<HttpRequest> newModuleHttpRequest(const HttpSettings &settings) {
     static NewHttpRequestEntry *const newRequest = loadHttpModule();
-    return std::unique_ptr<HttpRequest>(newRequest ? newRequest() : nullptr);
+    return std::unique_ptr<HttpRequest>(newRequest ? newRequest(settings) : nullptr);
 }
 
 } // namespace

@@ -4,8 +4,8 @@
 
 namespace Orvex {
 
-// The HTTP module's entry: a new request object over libcurl, owned by the caller.
-using NewHttpRequestEntry = HttpRequest *();
+// The HTTP module's entry: a new request object over libcurl with the given settings, owned by the caller.
+using NewHttpRequestEntry = HttpRequest *(const HttpSettings &);
 inline constexpr char HttpModuleName[] = "http";
 inline constexpr char NewHttpRequestEntryName[] = "orvexNewHttpRequest";
 

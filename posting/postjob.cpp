@@ -2,6 +2,7 @@
 
 #include "appendfile.h"
 #include "automationerror.h"
+#include "boardendpoint.h"
 #include "boardreply.h"
 #include "clock.h"
 #include "debugcopy.h"
@@ -30,11 +31,15 @@ const QString &crLf() {
 
 } // namespace
 
-PostJob::PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode, QString endpointUrl)
+PostJob::PostJob(const Orvex::HostContext &host, QString logFile, Orvex::ComponentSettings settings)
     : m_host(host)
     , LogFile(std::move(logFile))
-    , DebugMode(debugMode)
-    , m_endpointUrl(std::move(endpointUrl)) {}
+    , DebugMode(settings.debugMode)
+    , m_settings(std::move(settings)) {}
+
+QString PostJob::endpointUrl() const {
+    return m_settings.importUrl.isEmpty() ? Orvex::boardEndpointUrl() : m_settings.importUrl;
+}
 
 QString PostJob::Field(const QString &FieldName, const QString &FieldValue) {
     // Built whole, then appended in one step: a failure (out of memory) leaves XmlBody as it was.
@@ -106,10 +111,11 @@ void PostJob::warnLogUnwritable() const {
 }
 
 QString PostJob::PostXml(const QString &Xml) {
-    std::unique_ptr<Orvex::HttpRequest> request = m_host.requestFactory ? m_host.requestFactory() : nullptr;
+    std::unique_ptr<Orvex::HttpRequest> request =
+        m_host.requestFactory ? m_host.requestFactory(m_settings.http) : nullptr;
     if (!request)
         throw Orvex::AutomationError::runtime(ErrorNumber::CannotCreateObject);
-    request->open(QStringLiteral("POST"), m_endpointUrl, false);
+    request->open(QStringLiteral("POST"), endpointUrl(), false);
     request->send(Xml);
     if (request->readyState() == ReadyStateComplete && request->status() == HttpOk)
         return request->responseText();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "boardendpoint.h"
+#include "componentsettings.h"
 #include "hostcontext.h"
 #include "postjobinterface.h"
 
@@ -11,9 +11,8 @@ class AutomationError;
 // The component's one public class: collects the fields of a listing and posts it to the board.
 class PostJob final : public Orvex::PostJobInterface {
 public:
-    // What creation decided: the dated log file, the debug setting and the board's import endpoint.
-    PostJob(const Orvex::HostContext &host, QString logFile, bool debugMode,
-            QString endpointUrl = Orvex::boardEndpointUrl());
+    // What creation decided: the dated log file and the settings read from the component's INI file.
+    PostJob(const Orvex::HostContext &host, QString logFile, Orvex::ComponentSettings settings = {});
 
     QString Field(const QString &FieldName, const QString &FieldValue) override;
     QString Action(const QString &ActionType) override;
@@ -24,7 +23,8 @@ public:
     const QString &jobCode() const { return JobCode; }
     const QString &logFile() const { return LogFile; }
     bool debugMode() const { return DebugMode; }
-    const QString &endpointUrl() const { return m_endpointUrl; }
+    // The settings' ImportUrl, else the built-in endpoint.
+    QString endpointUrl() const;
 
 private:
     QString PostXml(const QString &Xml);
@@ -40,5 +40,5 @@ private:
     QString JobCode;
     QString LogFile;
     bool DebugMode = false;
-    QString m_endpointUrl;
+    Orvex::ComponentSettings m_settings;
 };

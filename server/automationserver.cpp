@@ -1,15 +1,13 @@
 #include "automationserver.h"
 
 #include "activitylogfile.h"
-#include "automationconversion.h"
 #include "automationerror.h"
 #include "backgroundhttprequest.h"
-#include "boardendpoint.h"
 #include "buswire.h"
 #include "classfactory.h"
+#include "componentsettings.h"
 #include "errortable.h"
 #include "identity.h"
-#include "inisettings.h"
 #include "listingfields.h"
 #include "postjob.h"
 #include "postjobobject.h"
@@ -33,14 +31,6 @@ constexpr int MaxLateCallPasses = 8;
 
 QString fromLatin1(const char *text) {
     return QString::fromLatin1(text);
-}
-
-// The board's address as the deployment sets it, else the built-in endpoint. The request object judges it
-// when a posting opens it, so a bad address fails that posting, not the creation.
-QString importUrl(const QString &iniFile) {
-    const QString configured = FuncLib::GetIniString(iniFile, QStringLiteral("General"),
-                                                     QStringLiteral("ImportUrl"), QString(), false);
-    return configured.isEmpty() ? boardEndpointUrl() : configured;
 }
 
 } // namespace
@@ -102,14 +92,11 @@ QDBusObjectPath AutomationServer::createObject() {
     FuncLib::StampFileName(m_host.folders.filesFolder() + QString::fromUtf16(ActivityLogName), logFile,
                            QStringLiteral("DateOnly"), m_host.clock);
     showStatusWindow();
-    const QString iniFile = m_host.folders.iniFile();
-    const QString debugSetting = FuncLib::GetIniString(
-        iniFile, QStringLiteral("General"), QStringLiteral("DebugMode"), QStringLiteral("0"), false);
-    const bool debugMode = textToBoolean(debugSetting);
-    const QString endpointUrl = importUrl(iniFile);
+    ComponentSettings settings = ComponentSettings::read(m_host.folders.iniFile());
+    const bool debugMode = settings.debugMode;
 
     auto object = std::make_unique<PostJobObject>(
-        *this, std::make_unique<PostJob>(m_host, logFile, debugMode, endpointUrl));
+        *this, std::make_unique<PostJob>(m_host, logFile, std::move(settings)));
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();

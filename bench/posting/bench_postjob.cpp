@@ -68,7 +68,7 @@ int main(int argc, char *argv[]) {
     frmPostJob window;
     const Orvex::HostContext host{Orvex::ComponentFolders(folder.path()), Orvex::systemClock(), window,
                                   Orvex::curlHttpRequestFactory()};
-    PostJob job(host, folder.path() + QStringLiteral("\\OrvexKelPostJobs bench.log"), false);
+    PostJob job(host, folder.path() + QStringLiteral("\\OrvexKelPostJobs bench.log"));
 
     const Orvex::Bench::Fields listing = Orvex::Bench::benchListing(FieldCount);
     QString fields;

@@ -65,14 +65,14 @@ void TestBackgroundHttpRequest::sendsOnTheWorker() {
     std::atomic<bool> loopRan = false;
     QList<bool> inFlight;
     const Orvex::HttpRequestFactory factory = Orvex::backgroundHttpRequestFactory(
-        [&] { return std::make_unique<FakeRequest>(loopRan, needsLoop, fails); },
+        [&](const Orvex::HttpSettings &) { return std::make_unique<FakeRequest>(loopRan, needsLoop, fails); },
         [&](bool exchanging) { inFlight.append(exchanging); });
     // Twice, so the second exchange runs on the worker the first one started.
     for (int exchange = 0; exchange < 2; ++exchange) {
         loopRan = false;
         QObject context;
         QTimer::singleShot(0, &context, [&] { loopRan = true; });
-        const std::unique_ptr<Orvex::HttpRequest> request = factory();
+        const std::unique_ptr<Orvex::HttpRequest> request = factory({});
         request->open(QStringLiteral("POST"), QStringLiteral("http://board.example/"), false);
         bool failed = false;
         try {

@@ -22,13 +22,19 @@ namespace ErrorNumber = Orvex::ErrorNumber;
 
 namespace {
 
-// The board's drip fault stays silent for minutes; a short stall limit keeps that row quick. The connect
-// timeout is shorter than the slowest answer, which must still arrive: it bounds the connection alone.
+// The board's drip fault stays silent for minutes; a short stall limit keeps that row quick.
 Orvex::HttpLimits testLimits() {
     Orvex::HttpLimits limits;
     limits.stallTime = 2s;
-    limits.connectTimeout = 1s;
     return limits;
+}
+
+// The connect timeout is shorter than the slowest answer, which must still arrive: it bounds the
+// connection alone.
+Orvex::HttpSettings testSettings() {
+    Orvex::HttpSettings settings;
+    settings.connectTimeout = 1s;
+    return settings;
 }
 
 QString listingWithFault(const QString &action, const QString &fault) {
@@ -136,7 +142,7 @@ void TestCurlHttpRequest::exchangeWithBoard() {
     BoardProcess board;
     QVERIFY2(board.start(), qPrintable(board.errorString()));
 
-    CurlHttpRequest request(testLimits());
+    CurlHttpRequest request(testSettings(), testLimits());
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
     request.send(listingWithFault(action, fault));
     QCOMPARE(request.readyState(), 4);
@@ -171,7 +177,7 @@ void TestCurlHttpRequest::transferFailure() {
     BoardProcess board;
     QVERIFY2(board.start(), qPrintable(board.errorString()));
 
-    CurlHttpRequest request(testLimits());
+    CurlHttpRequest request(testSettings(), testLimits());
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
     const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), fault)); });
     QVERIFY(error);
@@ -244,7 +250,7 @@ void TestCurlHttpRequest::certificate() {
     if (viaProxy)
         proxy.emplace(secureBoard.proxyUrl());
 
-    CurlHttpRequest request(testLimits());
+    CurlHttpRequest request(testSettings(), testLimits());
     request.open(QStringLiteral("POST"), viaProxy ? Orvex::boardEndpointUrl() : secureBoard.endpointUrl(host),
                  false);
     const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), QString())); });
@@ -295,7 +301,7 @@ void TestCurlHttpRequest::largeBodyDoesNotWaitForContinue() {
 
     // libcurl asks for 100 Continue only on large bodies; a board that never sends it would stall them.
     const QString padding(2 * 1024 * 1024, QLatin1Char('x'));
-    CurlHttpRequest request(testLimits());
+    CurlHttpRequest request(testSettings(), testLimits());
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
     request.send(listingWithFault(QStringLiteral("Add"), QString())
                      .replace(QStringLiteral("</JobPosting>"),
@@ -326,7 +332,7 @@ void TestCurlHttpRequest::replyCapIsExact() {
 
     Orvex::HttpLimits limits;
     limits.maxReplyBytes = 1000;
-    CurlHttpRequest request(limits);
+    CurlHttpRequest request({}, limits);
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
     const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), fault)); });
     if (accepted) {

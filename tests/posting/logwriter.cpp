@@ -30,7 +30,7 @@ int main(int argc, char *argv[]) {
 
     NoStatus status;
     const Orvex::HostContext host{Orvex::ComponentFolders(QString()), Orvex::systemClock(), status, {}};
-    PostJob job(host, arguments.at(1), false);
+    PostJob job(host, arguments.at(1));
     // Long, multi-line records: a torn or interleaved write cannot hide.
     const QString payload(700, u'x');
     for (int i = 0; i < count; ++i) {

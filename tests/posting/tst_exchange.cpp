@@ -69,8 +69,14 @@ private Q_SLOTS:
     void importUrl();
 
 private:
-    PostJob makeJob(const QString &endpointUrl = Orvex::boardEndpointUrl()) {
-        return PostJob(*m_host, m_folder->path() + u"\\"_s + LogName, true, endpointUrl);
+    PostJob makeJob(Orvex::ComponentSettings settings = {}) {
+        settings.debugMode = true;
+        return PostJob(*m_host, m_folder->path() + u"\\"_s + LogName, std::move(settings));
+    }
+    PostJob makeJob(const QString &importUrl) {
+        Orvex::ComponentSettings settings;
+        settings.importUrl = importUrl;
+        return makeJob(std::move(settings));
     }
     QByteArray fileBytes(const QString &name) const;
     QStringList debugCopies() const;

@@ -1,6 +1,7 @@
 #include "automationerror.h"
 #include "boardendpoint.h"
 #include "clock.h"
+#include "errortable.h"
 #include "filesizelimit.h"
 #include "hostcontext.h"
 #include "postjob.h"
@@ -16,17 +17,20 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <functional>
 #include <new>
 #include <optional>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
 // What one fake request object was asked to do, kept beyond its life.
 struct RequestLog {
     int created = 0;
-    QStringList opened; // "METHOD URL async"
+    QList<Orvex::HttpSettings> settings; // what each was made with
+    QStringList opened;                  // "METHOD URL async"
     QStringList sent;
 };
 
@@ -125,6 +129,11 @@ private Q_SLOTS:
     void fieldFailureLeavesTheBodyAsItWas();
     void actionWithoutFieldsPostsBareDocument();
     void postXmlDrivesAFreshRequestEachTime();
+    void settingsReachEveryRequest();
+    void readsSettings_data();
+    void readsSettings();
+    void judgesSettingValues_data();
+    void judgesSettingValues();
     void replyOutsideCompletedExchange_data();
     void replyOutsideCompletedExchange();
     void transferFailureTakesFailurePath();
@@ -166,13 +175,17 @@ void TestPostJob::init() {
 }
 
 PostJob TestPostJob::makeJob(bool debugMode) {
-    return PostJob(*m_host, m_folder->path() + u"\\OrvexKelPostJobs 2010-01-19.log"_s, debugMode);
+    Orvex::ComponentSettings settings;
+    settings.debugMode = debugMode;
+    return PostJob(*m_host, m_folder->path() + u"\\OrvexKelPostJobs 2010-01-19.log"_s, settings);
 }
 
 void TestPostJob::answerWith(int readyState, int status, const QString &reply,
                              std::optional<Orvex::AutomationError> sendError) {
-    m_host->requestFactory = [=, this]() -> std::unique_ptr<Orvex::HttpRequest> {
+    m_host->requestFactory =
+        [=, this](const Orvex::HttpSettings &settings) -> std::unique_ptr<Orvex::HttpRequest> {
         ++m_requests.created;
+        m_requests.settings.append(settings);
         return std::make_unique<FakeRequest>(m_requests, readyState, status, reply, sendError);
     };
 }
@@ -272,6 +285,143 @@ void TestPostJob::postXmlDrivesAFreshRequestEachTime() {
     QCOMPARE(m_status.statusText(), u"Posting J1\r\nPosted J1"_s);
 }
 
+void TestPostJob::settingsReachEveryRequest() {
+    Orvex::ComponentSettings settings;
+    settings.importUrl = u"https://board.example/import"_s;
+    settings.http.timeout = 7s;
+    settings.http.clientCertificate = u"/etc/board/client.pem"_s;
+    PostJob job(*m_host, m_folder->path() + u"\\OrvexKelPostJobs 2010-01-19.log"_s, settings);
+    QCOMPARE(job.Action(u"Add"_s), u"S4711"_s);
+    QCOMPARE(job.Action(u"Add"_s), u"S4711"_s);
+
+    const QString opened = u"POST https://board.example/import sync"_s;
+    QCOMPARE(m_requests.opened, (QStringList{opened, opened}));
+    QCOMPARE(m_requests.settings.size(), 2);
+    for (const Orvex::HttpSettings &made : std::as_const(m_requests.settings)) {
+        QCOMPARE(made.timeout, 7s);
+        QCOMPARE(made.clientCertificate, settings.http.clientCertificate);
+    }
+}
+
+namespace {
+
+// The settings as one line, so that a row names only what it expects.
+QString summary(const Orvex::ComponentSettings &settings) {
+    return u"debug=%1 url=%2 connect=%3 timeout=%4 cert=%5 key=%6 reuse=%7"_s.arg(
+        QString::number(settings.debugMode), settings.importUrl,
+        QString::number(settings.http.connectTimeout.count()), QString::number(settings.http.timeout.count()),
+        settings.http.clientCertificate, settings.http.clientKey,
+        QString::number(settings.http.reuseConnection));
+}
+
+QString summaryWith(const std::function<void(Orvex::ComponentSettings &)> &change) {
+    Orvex::ComponentSettings settings;
+    change(settings);
+    return summary(settings);
+}
+
+} // namespace
+
+void TestPostJob::readsSettings_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("expected"); // "<dir>" stands for the INI file's folder
+    QTest::addColumn<QString>("badKey");   // the key a creation error names; empty for none
+    QTest::addColumn<int>("errorNumber");
+
+    using S = Orvex::ComponentSettings;
+    const QString defaults = summary(S());
+    QTest::newRow("no file") << QByteArray() << defaults << QString() << 0;
+    QTest::newRow("none of the keys")
+        << QByteArray("[General]\nOther=1\n[Else]\nTimeout=soon\n") << defaults << QString() << 0;
+    const QString longUrl = u"http://board.example/cgi-bin/importJobs_xml.cgi?"_s + QString(300, u'q');
+    QTest::newRow("ImportUrl read whole")
+        << "[General]\nImportUrl=" + longUrl.toUtf8() + "\n"
+        << summaryWith([&](S &s) { s.importUrl = longUrl; }) << QString() << 0;
+    QTest::newRow("time limits in seconds")
+        << QByteArray("[General]\nTimeout=2\nConnectTimeout=3600\n")
+        << summaryWith([](S &s) { s.http.timeout = 2s, s.http.connectTimeout = 3600s; }) << QString() << 0;
+    QTest::newRow("keys in any letter case")
+        << QByteArray("[general]\ntimeout=5\nDEBUGMODE=true\n")
+        << summaryWith([](S &s) { s.http.timeout = 5s, s.debugMode = true; }) << QString() << 0;
+    QTest::newRow("a relative PEM file lies beside the INI file")
+        << QByteArray("[General]\nClientCertificate=client.pem\nClientKey=/etc/board/key.pem\n")
+        << summaryWith([](S &s) {
+               s.http.clientCertificate = u"<dir>/client.pem"_s, s.http.clientKey = u"/etc/board/key.pem"_s;
+           })
+        << QString() << 0;
+    QTest::newRow("ReuseConnection") << QByteArray("[General]\nReuseConnection=1\n")
+                                     << summaryWith([](S &s) { s.http.reuseConnection = true; }) << QString()
+                                     << 0;
+    QTest::newRow("an empty value keeps the default")
+        << QByteArray("[General]\nTimeout=\nImportUrl=\nReuseConnection=\n") << defaults << QString() << 0;
+
+    const int typeMismatch = Orvex::ErrorNumber::TypeMismatch;
+    const int outOfRange = Orvex::ErrorNumber::InvalidProcedureCall;
+    QTest::newRow("Timeout not a number")
+        << QByteArray("[General]\nTimeout=soon\n") << QString() << u"Timeout"_s << typeMismatch;
+    QTest::newRow("Timeout not whole")
+        << QByteArray("[General]\nTimeout=1.5\n") << QString() << u"Timeout"_s << typeMismatch;
+    QTest::newRow("Timeout zero") << QByteArray("[General]\nTimeout=0\n") << QString() << u"Timeout"_s
+                                  << outOfRange;
+    QTest::newRow("Timeout negative")
+        << QByteArray("[General]\nTimeout=-5\n") << QString() << u"Timeout"_s << outOfRange;
+    QTest::newRow("ConnectTimeout beyond the largest")
+        << QByteArray("[General]\nConnectTimeout=3601\n") << QString() << u"ConnectTimeout"_s << outOfRange;
+    QTest::newRow("ReuseConnection neither 0 nor 1") << QByteArray("[General]\nReuseConnection=yes\n")
+                                                     << QString() << u"ReuseConnection"_s << typeMismatch;
+    QTest::newRow("DebugMode empty") << QByteArray("[General]\nDebugMode=\n") << QString() << u"DebugMode"_s
+                                     << typeMismatch;
+    QTest::newRow("DebugMode beyond any number") << QByteArray("[General]\nDebugMode=1e999\n") << QString()
+                                                 << u"DebugMode"_s << int(Orvex::ErrorNumber::Overflow);
+}
+
+void TestPostJob::readsSettings() {
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, expected);
+    QFETCH(QString, badKey);
+    QFETCH(int, errorNumber);
+
+    const QString iniFile = m_folder->filePath(u"OrvexKelPostJob.ini"_s);
+    if (!ini.isNull()) {
+        QFile file(iniFile);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size());
+    }
+    try {
+        const Orvex::ComponentSettings settings = Orvex::ComponentSettings::read(iniFile);
+        QVERIFY2(badKey.isEmpty(), "creation should have failed");
+        QCOMPARE(summary(settings), QString(expected).replace(u"<dir>"_s, m_folder->path()));
+    } catch (const Orvex::AutomationError &error) {
+        QVERIFY2(!badKey.isEmpty(), qPrintable(error.description()));
+        QCOMPARE(error.number(), errorNumber);
+        // The user learns which file and which key to mend.
+        QVERIFY2(error.description().contains(iniFile), qPrintable(error.description()));
+        QVERIFY2(error.description().contains(badKey + u" in [General]"_s), qPrintable(error.description()));
+    }
+}
+
+void TestPostJob::judgesSettingValues_data() {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("parses");
+
+    QTest::newRow("a time limit") << u"Timeout"_s << u"30"_s << true;
+    QTest::newRow("a time limit that is no number") << u"ConnectTimeout"_s << u"soon"_s << false;
+    QTest::newRow("names ignore letter case") << u"debugmode"_s << u"-1"_s << true;
+    QTest::newRow("DebugMode never empty") << u"DebugMode"_s << QString() << false;
+    QTest::newRow("any ImportUrl is judged when posting") << u"ImportUrl"_s << u"ftp://x"_s << true;
+    QTest::newRow("no such key") << u"Timeot"_s << u"30"_s << false;
+}
+
+void TestPostJob::judgesSettingValues() {
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(bool, parses);
+    const std::optional<QString> problem = Orvex::ComponentSettings::valueProblem(key, value);
+    QCOMPARE(!problem, parses);
+    if (problem)
+        QVERIFY(!problem->isEmpty());
+}
+
 void TestPostJob::replyOutsideCompletedExchange_data() {
     QTest::addColumn<int>("readyState");
     QTest::addColumn<int>("status");
@@ -314,7 +464,9 @@ void TestPostJob::transferFailureTakesFailurePath() {
 }
 
 void TestPostJob::requestThatCannotBeCreated() {
-    m_host->requestFactory = [] { return std::unique_ptr<Orvex::HttpRequest>(); };
+    m_host->requestFactory = [](const Orvex::HttpSettings &) {
+        return std::unique_ptr<Orvex::HttpRequest>();
+    };
     PostJob job = makeJob();
     QCOMPARE(job.Action(u"Add"_s), u"F"_s);
     QVERIFY(logText().endsWith(u",\"Error\",\"ActiveX component can't create object\",\"429\r\n\"\r\n"_s));
@@ -387,12 +539,12 @@ void TestPostJob::unwritableLogNeverFails() {
     QTest::ignoreMessage(QtWarningMsg, warning);
     QTest::failOnWarning(warning);
 
-    PostJob job(*m_host, logFile.isEmpty() ? logFile : m_folder->path() + logFile, false);
+    PostJob job(*m_host, logFile.isEmpty() ? logFile : m_folder->path() + logFile);
     job.WriteLog(u"A"_s, u"B"_s);
     job.Field(u"JobCode"_s, u"J1"_s);
     QCOMPARE(job.Action(u"Add"_s), u"S4711"_s);
     QCOMPARE(m_status.statusText(), u"Posting J1\r\nPosted J1"_s);
-    PostJob(*m_host, job.logFile(), false).WriteLog(u"Again"_s);
+    PostJob(*m_host, job.logFile()).WriteLog(u"Again"_s);
     QCOMPARE(QDir(m_folder->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
     QCOMPARE(QFileInfo(plain).size(), 0);
 }
@@ -405,8 +557,8 @@ void TestPostJob::objectsOfTwoDaysWriteTwoFiles() {
                            Orvex::FixedClock(QDateTime(QDate(2010, 1, 19), QTime(23, 59, 59))));
     FuncLib::StampFileName(source, secondLog, u"DateOnly"_s,
                            Orvex::FixedClock(QDateTime(QDate(2010, 1, 20), QTime(0, 0))));
-    PostJob first(*m_host, firstLog, false);
-    PostJob second(*m_host, secondLog, false);
+    PostJob first(*m_host, firstLog);
+    PostJob second(*m_host, secondLog);
 
     // Both log at the same moment: each keeps the file of its own creation day.
     m_clock.setNow(QDateTime(QDate(2010, 1, 20), QTime(0, 0, 1)));

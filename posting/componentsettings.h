@@ -1,0 +1,34 @@
+#pragma once
+
+#include "httpsettings.h"
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <optional>
+
+namespace Orvex {
+
+// The component's own settings, [General] of its INI file: read once when a PostJob is created and handed
+// to it whole. A new setting is a field here (or in HttpSettings), a row in the table of keys, and its use.
+struct ComponentSettings {
+    bool debugMode = false;
+    // The board's import endpoint; empty: the built-in one.
+    QString importUrl;
+    HttpSettings http;
+
+    // Every key of iniFile read whole; a missing file, section or key keeps the default. A value that
+    // does not parse throws AutomationError naming the file, the key and why: DebugMode with the
+    // runtime's conversion numbers (13 type mismatch, 6 overflow), the others with 13 or, for a number
+    // out of range, 5.
+    static ComponentSettings read(const QString &iniFile);
+
+    // The keys, in the letter case they are written.
+    static QStringList keyNames();
+    // Nothing when value parses as key (names match without regard to letter case); else why not. An
+    // unknown key has no value that parses.
+    static std::optional<QString> valueProblem(QStringView key, QStringView value);
+};
+
+} // namespace Orvex
