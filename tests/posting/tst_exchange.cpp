@@ -404,6 +404,10 @@ void TestExchange::connections_data() {
     // Every second posting goes out on a connection the board then closes without a reply.
     QTest::newRow("reused, the board taking a listing and closing")
         << QStringList{u"--drop-after"_s, u"1"_s} << true << 6 << -1 << 3 << QList<int>{2, 4, 6};
+    QTest::newRow("reused, the board announcing it keeps connections no time")
+        << QStringList{u"--announce-keep-alive"_s, u"0"_s} << true << 3 << -1 << 3 << QList<int>{};
+    QTest::newRow("reused, the board announcing it keeps connections a while")
+        << QStringList{u"--announce-keep-alive"_s, u"30"_s} << true << 3 << -1 << 1 << QList<int>{};
     QTest::newRow("not reused, the board taking a listing and closing")
         << QStringList{u"--drop-after"_s, u"1"_s} << false << 6 << -1 << 6 << QList<int>{};
 }
