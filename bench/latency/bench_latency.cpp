@@ -326,6 +326,24 @@ void printPoint(int roundTripMs, bool tls, const Point &point) {
     std::fflush(stdout);
 }
 
+void printLoad(const char *when) {
+    double load[3] = {};
+    if (getloadavg(load, 3) == 3)
+        std::printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
+    std::fflush(stdout);
+}
+
+// What a deployment trusts: the system's bundle, with the test authority that vouches for the board.
+bool writeCaBundle(const QString &path, const TestCertificates &certificates) {
+    QFile system(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"));
+    QFile authority(certificates.authorityFile());
+    if (!authority.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bundle =
+        (system.open(QIODevice::ReadOnly) ? system.readAll() : QByteArray()) + '\n' + authority.readAll();
+    return writeFile(path, bundle);
+}
+
 int benchmarkInside(int argc, char *argv[], int runs) {
     QCoreApplication app(argc, argv);
     if (!runQuietly(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("set"),
@@ -336,13 +354,16 @@ int benchmarkInside(int argc, char *argv[], int runs) {
     QTemporaryDir folder;
     Batch batch;
     TestCertificates certificates;
-    if (!folder.isValid() || !writeBatch(folder.path(), &batch) || !certificates.create()) {
+    const QString caFile = folder.filePath(QStringLiteral("ca-bundle.pem"));
+    if (!folder.isValid() || !writeBatch(folder.path(), &batch) || !certificates.create() ||
+        !writeCaBundle(caFile, certificates)) {
         std::fprintf(stderr, "bench_latency: cannot prepare the batch or the certificates: %s\n",
                      qPrintable(certificates.errorString()));
         return 1;
     }
-    std::printf("%d listings of %d fields, medians of %d runs\n", Listings, FieldCount, runs);
-    std::fflush(stdout);
+    std::printf("%d listings of %d fields, medians of %d runs; https trusts the system's CA bundle\n",
+                Listings, FieldCount, runs);
+    printLoad("before");
 
     bool allPosted = true;
     for (int roundTripMs : RoundTripsMs) {
@@ -352,16 +373,17 @@ int benchmarkInside(int argc, char *argv[], int runs) {
             return 1;
         }
         for (bool tls : {false, true}) {
-            const QString caFile = tls ? certificates.authorityFile() : QString();
+            const QString trusted = tls ? caFile : QString();
             Deployment deployment(tls ? certificates.boardArguments(TestCertificates::Board::Vouched)
                                       : QStringList{});
-            if (!deployment.start(caFile))
+            if (!deployment.start(trusted))
                 return 1;
-            const Point point = measure(deployment, batch, tls, caFile, runs);
+            const Point point = measure(deployment, batch, tls, trusted, runs);
             allPosted = point.allPosted && allPosted;
             printPoint(roundTripMs, tls, point);
         }
     }
+    printLoad("after");
     return allPosted ? 0 : 1;
 }
 
