@@ -118,6 +118,8 @@ void BoardConnection::readRequest() {
 }
 
 void BoardConnection::takeRequests() {
+    if (m_state != State::ReadingHead && m_state != State::ReadingBody)
+        return;
     if (m_state == State::ReadingHead) {
         const qsizetype headEnd = m_buffer.indexOf("\r\n\r\n");
         if (headEnd < 0) {
@@ -268,7 +270,9 @@ void BoardConnection::replied(bool keepOpen) {
             m_idleTimer.start();
         return;
     }
-    takeRequests();
+    // From the event loop, not from here: a client that sends many requests at once must not nest one
+    // call per request.
+    QMetaObject::invokeMethod(this, &BoardConnection::takeRequests, Qt::QueuedConnection);
 }
 
 void BoardConnection::streamHugeBody() {

@@ -111,6 +111,7 @@ private Q_SLOTS:
     void connectionsAreKeptAsTold();
     void idleConnectionIsClosed();
     void connectionsAreCounted();
+    void requestsSentAheadAreAnsweredInTurn();
 };
 
 void TestBoard::routes_data() {
@@ -464,6 +465,27 @@ void TestBoard::connectionsAreCounted() {
     for (const QJsonObject &posting : board.postings())
         connections.append(posting.value(QLatin1StringView("connection")).toInt());
     QCOMPARE(connections, (QList<int>{1, 1, 2}));
+}
+
+void TestBoard::requestsSentAheadAreAnsweredInTurn() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, board.port());
+    QVERIFY(socket.waitForConnected(5000));
+    // The second listing waits behind a slow first one; a hundred tiny requests follow at once.
+    QByteArray requests =
+        postRequest("/cgi-bin/importJobs_xml.cgi", listing("Add", "<BoardFault>delay:200</BoardFault>")) +
+        postRequest("/cgi-bin/importJobs_xml.cgi", listing("Add"));
+    for (int i = 0; i < 100; ++i)
+        requests += "GET /missing HTTP/1.1\r\nHost: board\r\n\r\n";
+    socket.write(requests);
+    QByteArray pending;
+    QCOMPARE(readReply(socket, &pending).body, QByteArray("success=1&jobid=1"));
+    QCOMPARE(readReply(socket, &pending).body, QByteArray("success=1&jobid=2"));
+    for (int i = 0; i < 100; ++i)
+        QCOMPARE(readReply(socket, &pending).status, 404);
+    QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
 }
 
 QTEST_GUILESS_MAIN(TestBoard)
