@@ -229,6 +229,10 @@ void BoardConnection::send(const BoardReply &reply) {
         m_socket->flush();
         QTimer::singleShot(DripGiveUpMilliseconds, this, &BoardConnection::finish);
         return;
+    case K::Trickle:
+        writeHead(reply, false, 0);
+        startTrickle(m_socket, reply.body);
+        return;
     case K::Garbage: {
         QByteArray garbage;
         for (int byte = 0; byte < 256; ++byte)

@@ -1,5 +1,7 @@
 #include "boardfault.h"
 
+#include <QTimer>
+
 namespace Orvex {
 
 namespace {
@@ -34,6 +36,10 @@ std::optional<BoardFault> BoardFault::parse(const QString &name) {
         {QLatin1StringView("redirect-loop"), K::RedirectLoop},
         {QLatin1StringView("binary"), K::Binary},
         {QLatin1StringView("garbage"), K::Garbage},
+        {QLatin1StringView("gzip"), K::Gzip},
+        {QLatin1StringView("deflate"), K::Deflate},
+        {QLatin1StringView("trickle"), K::Trickle},
+        {QLatin1StringView("nul"), K::Nul},
     };
 
     BoardFault fault;
@@ -114,7 +120,61 @@ QString BoardFault::catalogue() {
         "  charset:NAME         answer success=1&jobid=N-\u00e9\u20ac encoded in NAME and labelled so\n"
         "  binary               answer 200 with the 256 byte values as an octet stream\n"
         "  garbage              send the 256 byte values instead of an HTTP reply, then close\n"
-        "  delay:MS             answer normally after MS milliseconds\n");
+        "  delay:MS             answer normally after MS milliseconds\n"
+        "  gzip                 the normal reply, gzip-encoded (Content-Encoding: gzip)\n"
+        "  deflate              the normal reply, zlib-encoded (Content-Encoding: deflate)\n"
+        "  trickle              the normal reply and then padding for ever, three bytes a second\n"
+        "  nul                  the normal reply followed by a NUL byte and 34\n");
+}
+
+namespace {
+
+// A zlib stream (RFC 1950) of data: what qCompress makes, without its four-byte length in front.
+QByteArray zlibStream(const QByteArray &data) {
+    return qCompress(data).mid(4);
+}
+
+quint32 crc32(const QByteArray &data) {
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : data) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void appendLittleEndian(QByteArray &bytes, quint32 value) {
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.append(char((value >> shift) & 0xFF));
+}
+
+constexpr int TrickleIntervalMilliseconds = 333;
+
+} // namespace
+
+QByteArray gzipEncoded(const QByteArray &body) {
+    // The gzip member (RFC 1952) carries the raw deflate data of the zlib stream, without its two-byte
+    // head and its four-byte check.
+    const QByteArray zlib = zlibStream(body);
+    QByteArray gzip("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+    gzip += zlib.mid(2, zlib.size() - 6);
+    appendLittleEndian(gzip, crc32(body));
+    appendLittleEndian(gzip, quint32(body.size()));
+    return gzip;
+}
+
+QByteArray deflateEncoded(const QByteArray &body) {
+    return zlibStream(body);
+}
+
+void startTrickle(QAbstractSocket *socket, const QByteArray &body) {
+    auto *timer = new QTimer(socket); // goes with the socket
+    QObject::connect(timer, &QTimer::timeout, socket, [socket, body, sent = qsizetype(0)]() mutable {
+        socket->write(sent < body.size() ? body.mid(sent, 1) : QByteArray("x"));
+        ++sent;
+    });
+    timer->start(TrickleIntervalMilliseconds);
 }
 
 } // namespace Orvex

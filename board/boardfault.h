@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QString>
 
@@ -31,6 +32,10 @@ struct BoardFault {
         Binary,            // binary
         Garbage,           // garbage
         Delay,             // delay:MS
+        Gzip,              // gzip
+        Deflate,           // deflate
+        Trickle,           // trickle
+        Nul,               // nul
     };
 
     // Just above the request object's default reply cap of 8 MiB.
@@ -46,5 +51,14 @@ struct BoardFault {
     // One line per fault, for --help.
     static QString catalogue();
 };
+
+// The body with the content coding of a Gzip or Deflate fault, for a Content-Encoding of that name.
+QByteArray gzipEncoded(const QByteArray &body);
+QByteArray deflateEncoded(const QByteArray &body);
+
+// The reply of a Trickle fault, after its head: body, then padding for ever, a few bytes a second: fast
+// enough that no stall limit ever trips, so only a limit on the whole exchange ends it. Stops when the
+// client leaves.
+void startTrickle(QAbstractSocket *socket, const QByteArray &body);
 
 } // namespace Orvex

@@ -26,6 +26,7 @@ QSslKey readPrivateKey(const QByteArray &pem) {
 } // namespace
 
 std::optional<QSslConfiguration> serverConfiguration(const QString &certificateFile, const QString &keyFile,
+                                                     const QString &clientAuthorityFile,
                                                      QString *errorMessage) {
     if (!QSslSocket::supportsSsl()) {
         *errorMessage = QStringLiteral("TLS is not available: no TLS backend for Qt Network");
@@ -51,8 +52,18 @@ std::optional<QSslConfiguration> serverConfiguration(const QString &certificateF
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setLocalCertificateChain(chain);
     configuration.setPrivateKey(key);
-    // Clients of a job board do not present certificates.
-    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    if (clientAuthorityFile.isEmpty()) {
+        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+        return configuration;
+    }
+    const QList<QSslCertificate> authorities = QSslCertificate::fromPath(
+        clientAuthorityFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+    if (authorities.isEmpty()) {
+        *errorMessage = QStringLiteral("no PEM certificate in %1").arg(clientAuthorityFile);
+        return std::nullopt;
+    }
+    configuration.setCaCertificates(authorities);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
     return configuration;
 }
 

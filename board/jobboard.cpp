@@ -48,6 +48,10 @@ bool faultCarriesJobId(BoardFault::Kind kind) {
     case K::Huge:
     case K::HugeUnsized:
     case K::Delay:
+    case K::Gzip:
+    case K::Deflate:
+    case K::Trickle:
+    case K::Nul:
         return true;
     default:
         return false;
@@ -165,6 +169,17 @@ BoardReply replyFor(const BoardFault &fault, const QString &jobId) {
         break;
     case K::Binary:
         answerBinary(reply);
+        break;
+    case K::Nul:
+        reply.body += QByteArray("\0" "34", 3);
+        break;
+    case K::Gzip:
+        reply.body = gzipEncoded(reply.body);
+        reply.headers.append({QByteArray("Content-Encoding"), QByteArray("gzip")});
+        break;
+    case K::Deflate:
+        reply.body = deflateEncoded(reply.body);
+        reply.headers.append({QByteArray("Content-Encoding"), QByteArray("deflate")});
         break;
     default:
         break; // the connection carries out the rest

@@ -85,6 +85,10 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption keyOption(QStringLiteral("tls-key"),
                                        QStringLiteral("The unencrypted PEM private key of --tls-cert."),
                                        QStringLiteral("FILE"));
+    const QCommandLineOption clientAuthorityOption(
+        QStringLiteral("tls-client-ca"),
+        QStringLiteral("Take only clients with a certificate issued by an authority in this PEM file."),
+        QStringLiteral("FILE"));
     const QCommandLineOption closeOption(QStringLiteral("close-connections"),
                                          QStringLiteral("Close the connection after every reply."));
     const QCommandLineOption idleOption(QStringLiteral("idle-timeout"),
@@ -99,7 +103,7 @@ int main(int argc, char *argv[]) {
         QStringLiteral("After N replies on a connection, take the next request and close unanswered."),
         QStringLiteral("N"));
     parser.addOptions({portOption, firstIdOption, faultOption, recordOption, certificateOption, keyOption,
-                       closeOption, idleOption, announceOption, dropOption});
+                       clientAuthorityOption, closeOption, idleOption, announceOption, dropOption});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -143,10 +147,15 @@ int main(int argc, char *argv[]) {
         err << "orvex-board: --tls-cert and --tls-key go together" << Qt::endl;
         return 2;
     }
+    if (parser.isSet(clientAuthorityOption) && !parser.isSet(certificateOption)) {
+        err << "orvex-board: --tls-client-ca needs --tls-cert and --tls-key" << Qt::endl;
+        return 2;
+    }
     if (parser.isSet(certificateOption)) {
         QString error;
-        options.tls = Orvex::BoardTls::serverConfiguration(parser.value(certificateOption),
-                                                           parser.value(keyOption), &error);
+        options.tls =
+            Orvex::BoardTls::serverConfiguration(parser.value(certificateOption), parser.value(keyOption),
+                                                 parser.value(clientAuthorityOption), &error);
         if (!options.tls) {
             err << "orvex-board: " << error << Qt::endl;
             return 2;

@@ -37,6 +37,8 @@
     X(RedirectFailed, 0x80072F7C, "The HTTP redirect request failed")                                        \
     X(InvalidServerResponse, 0x80072F78, "The server response could not be parsed")                          \
     X(SecureChannelError, 0x80072F7D, "A security error occurred")                                           \
+    X(HttpsToHttpRedirect, 0x80072F08, "A redirect from a secure site to a non-secure site was refused")     \
+    X(ProxyRefused, 0x80072F85, "The proxy refused to carry the request to the server")                      \
     X(InvalidUrl, 0x80072EE5, "The URL is invalid")                                                          \
     X(UnsupportedScheme, 0x80072EE6, "The URL does not use a recognized protocol")                           \
     X(InvalidArgument, 0x80070057, "The parameter is incorrect")                                             \

@@ -1,5 +1,5 @@
-// The INI reader (readProfileString) on any file content, asked for the sections and keys the file names
-// and for the component's own, through buffers of several sizes.
+// The INI reader on any file content, asked for the sections and keys the file names and for the
+// component's own: whole (ProfileFile) and through buffers of several sizes (readProfileString).
 // Input: the file's bytes.
 
 #include "fuzzsupport.h"
@@ -8,6 +8,8 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+
+#include <optional>
 
 namespace {
 
@@ -40,6 +42,9 @@ void check(const QString &section, const QString &key, const QString &path, qint
     const qint32 wideCount = Orvex::readProfileString(section, key, fallback, wide, wideSize, path);
     const QString whole = wide.left(wideCount);
     require(!whole.contains(u'\n'), "a value never spans lines");
+    const std::optional<QString> found = Orvex::ProfileFile(path).value(section, key);
+    require(found.value_or(fallback) == whole, "the whole value is what a buffer large enough holds",
+            section + u'/' + key);
 
     for (const qint32 bufferSize : {255, 2, 1, 0}) {
         QString buffer;

@@ -18,7 +18,10 @@ template<typename Value> void setBodyOption(CURL *handle, CURLoption option, Val
 } // namespace
 
 void CurlBodySource::attachTo(CURL *handle) {
+    // Each request of a transfer (a followed redirect too) sends the body from its start.
     m_handle = handle;
+    m_position = 0;
+    m_headerBytesAtSend = 0;
     setBodyOption(handle, CURLOPT_POST, 1L);
     setBodyOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(m_bytes.size()));
     setBodyOption(handle, CURLOPT_READFUNCTION, &CurlBodySource::read);

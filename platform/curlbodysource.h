@@ -10,8 +10,8 @@ namespace Orvex {
 
 // The request body as libcurl reads it through its read callback. libcurl sends a request again on a
 // fresh connection when a reused one dies before any reply byte, rewinding the body first; this source
-// allows that rewind only when the board has answered since the body went out (a redirect), so a
-// listing the board may already hold is never sent a second time without a word.
+// allows that rewind only when the board has answered since the body went out, so a listing the board may
+// already hold is never sent a second time without a word.
 class CurlBodySource {
 public:
     explicit CurlBodySource(QByteArray bytes)

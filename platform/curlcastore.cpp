@@ -73,14 +73,6 @@ Stores &processStores() {
     return stores;
 }
 
-CURLcode installStore(CURL *, void *context, void *store) {
-    auto *x509Store = static_cast<X509_STORE *>(store);
-    if (X509_STORE_up_ref(x509Store) != 1)
-        return CURLE_OUT_OF_MEMORY;
-    SSL_CTX_set_cert_store(static_cast<SSL_CTX *>(context), x509Store);
-    return CURLE_OK;
-}
-
 QByteArray defaultSource(CURL *handle, CURLINFO info) {
     char *path = nullptr;
     curl_easy_getinfo(handle, info, &path);
@@ -89,18 +81,16 @@ QByteArray defaultSource(CURL *handle, CURLINFO info) {
 
 } // namespace
 
-void apply(CURL *handle, const QByteArray &caFile) {
+X509_STORE *apply(CURL *handle, const QByteArray &caFile) {
     if (libcurlUsesOpenSsl()) {
         const QByteArray file = caFile.isEmpty() ? defaultSource(handle, CURLINFO_CAINFO) : caFile;
         const QByteArray folder = caFile.isEmpty() ? defaultSource(handle, CURLINFO_CAPATH) : QByteArray();
         if (X509_STORE *store = processStores().storeFor(file, folder)) {
-            // libcurl then loads nothing itself, and the store goes into every TLS context, the proxy's too.
+            // libcurl then loads nothing itself, for the board's connections and the proxy's.
             for (CURLoption option :
                  {CURLOPT_CAINFO, CURLOPT_CAPATH, CURLOPT_PROXY_CAINFO, CURLOPT_PROXY_CAPATH})
                 setCaOption(handle, option, static_cast<const char *>(nullptr));
-            setCaOption(handle, CURLOPT_SSL_CTX_FUNCTION, &installStore);
-            setCaOption(handle, CURLOPT_SSL_CTX_DATA, static_cast<void *>(store));
-            return;
+            return store;
         }
         qCDebug(lcHttp) << "the CA file" << file << "does not load; libcurl reads it itself";
     }
@@ -108,6 +98,16 @@ void apply(CURL *handle, const QByteArray &caFile) {
         setCaOption(handle, CURLOPT_CAINFO, caFile.constData());
         setCaOption(handle, CURLOPT_PROXY_CAINFO, caFile.constData());
     }
+    return nullptr;
+}
+
+bool install(void *sslContext, X509_STORE *store) {
+    if (!store)
+        return true;
+    if (X509_STORE_up_ref(store) != 1)
+        return false;
+    SSL_CTX_set_cert_store(static_cast<SSL_CTX *>(sslContext), store);
+    return true;
 }
 
 } // namespace Orvex::CurlCaStore

@@ -3,6 +3,7 @@
 #include <QByteArray>
 
 #include <curl/curl.h>
+#include <openssl/types.h>
 
 namespace Orvex::CurlCaStore {
 
@@ -17,6 +18,13 @@ namespace Orvex::CurlCaStore {
 // not the parse; a share object holds sessions, not stores. So the store is handed to each new OpenSSL
 // context through CURLOPT_SSL_CTX_FUNCTION, which "gets called on all new connections made to a server,
 // during the SSL negotiation", the proxy's included.
-void apply(CURL *handle, const QByteArray &caFile);
+//
+// Returns the store for install() to hand over, having cleared libcurl's own CA sources; null when libcurl
+// reads the file itself (then set on the handle).
+X509_STORE *apply(CURL *handle, const QByteArray &caFile);
+
+// From the handle's CURLOPT_SSL_CTX_FUNCTION: the store becomes the OpenSSL context's. A null store leaves
+// the context as libcurl made it. False when OpenSSL refuses.
+bool install(void *sslContext, X509_STORE *store);
 
 } // namespace Orvex::CurlCaStore

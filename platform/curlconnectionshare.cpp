@@ -84,7 +84,7 @@ template<typename Value> void setShareOption(CURL *handle, CURLoption option, Va
 
 } // namespace
 
-CurlConnectionShare::CurlConnectionShare(CURL *handle, bool reuse, const QByteArray &url)
+CurlConnectionShare::CurlConnectionShare(CURL *handle, bool reuse)
     : m_handle(handle) {
     if (!reuse)
         return;
@@ -93,14 +93,17 @@ CurlConnectionShare::CurlConnectionShare(CURL *handle, bool reuse, const QByteAr
         qCDebug(lcHttp) << "no libcurl share object; this posting has a connection of its own";
         return;
     }
-    m_origin = originOf(url);
-    const long maxAge = maxAgeFor(share.announcedTimeout(m_origin));
     m_inUse = std::unique_lock(share.transfers());
     setShareOption(handle, CURLOPT_SHARE, share.handle());
-    if (maxAge < 0)
-        setShareOption(handle, CURLOPT_FRESH_CONNECT, 1L);
-    else
-        setShareOption(handle, CURLOPT_MAXAGE_CONN, maxAge);
+}
+
+void CurlConnectionShare::aimAt(const QByteArray &url) {
+    if (!m_inUse.owns_lock())
+        return;
+    m_origin = originOf(url);
+    const long maxAge = maxAgeFor(processShare().announcedTimeout(m_origin));
+    setShareOption(m_handle, CURLOPT_FRESH_CONNECT, maxAge < 0 ? 1L : 0L);
+    setShareOption(m_handle, CURLOPT_MAXAGE_CONN, std::max(maxAge, 0L));
 }
 
 CurlConnectionShare::~CurlConnectionShare() {

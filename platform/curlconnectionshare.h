@@ -21,12 +21,14 @@ public:
     // The handle joins the share for one transfer; while the object lives, no other transfer in the process
     // uses the shared connections (libcurl: "it is not safe to share connections this way between multiple
     // concurrent threads"). Without reuse it does nothing, and the handle's connection ends with it.
-    CurlConnectionShare(CURL *handle, bool reuse, const QByteArray &url);
+    CurlConnectionShare(CURL *handle, bool reuse);
     ~CurlConnectionShare();
     CurlConnectionShare(const CurlConnectionShare &) = delete;
     CurlConnectionShare &operator=(const CurlConnectionShare &) = delete;
 
-    // After a transfer: keeps the board's "Keep-Alive: timeout=N", which bounds the next reuse.
+    // Before each request of the transfer: how long a kept connection to url's origin may have been idle.
+    void aimAt(const QByteArray &url);
+    // After each request: keeps the board's "Keep-Alive: timeout=N", which bounds the next reuse.
     void noteReply();
 
     // The idle time allowed for reuse when the board announced timeoutSeconds (negative: none), in whole

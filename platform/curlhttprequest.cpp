@@ -7,12 +7,15 @@
 #include "errortable.h"
 #include "httplogging.h"
 #include "identity.h"
+#include "urltext.h"
 #include "wireencoding.h"
 
+#include <QFile>
 #include <QStringDecoder>
 #include <QUrl>
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <optional>
 
@@ -95,6 +98,7 @@ qint32 errorNumberFor(CURLcode code) {
         return ErrorNumber::RedirectFailed;
     case CURLE_URL_MALFORMAT:
         return ErrorNumber::InvalidUrl;
+    case CURLE_UNSUPPORTED_PROTOCOL: // a peer that answered without an HTTP status line (HTTP/0.9 is refused)
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_BAD_CONTENT_ENCODING:
     case CURLE_HTTP2:
@@ -155,6 +159,18 @@ CurlEasy newTransferHandle() {
     return handle;
 }
 
+// What the TLS handshakes of a transfer showed, as OpenSSL reports their messages.
+struct TlsWitness {
+    bool certificateRequested = false;
+};
+
+void noteHandshakeMessage(int written, int, int contentType, const void *message, size_t length, SSL *,
+                          void *witness) {
+    if (!written && contentType == SSL3_RT_HANDSHAKE && length > 0 &&
+        *static_cast<const unsigned char *>(message) == SSL3_MT_CERTIFICATE_REQUEST)
+        static_cast<TlsWitness *>(witness)->certificateRequested = true;
+}
+
 // Everything libcurl reads from or writes into while one transfer runs. libcurl keeps pointers into it,
 // so it stays where it was made until the transfer is over.
 struct Transfer {
@@ -176,33 +192,46 @@ struct Transfer {
     char errorBuffer[CURL_ERROR_SIZE] = {};
     QByteArray reply;
     ReplySink sink;
+    TlsWitness tls;
+    X509_STORE *caStore = nullptr; // the process's, when it verifies instead of libcurl's own
 };
 
-void appendHeader(CurlHeaderList &headers, const char *header) {
-    curl_slist *extended = curl_slist_append(headers.get(), header);
-    if (!extended)
-        throw httpError(ErrorNumber::Unspecified,
-                        QStringLiteral("Out of memory building the request headers"));
-    (void)headers.release(); // now owned by `extended`
-    headers.reset(extended);
+// Every new TLS context of the transfer: its handshakes watched, and the process's CA store where there is
+// one.
+CURLcode prepareTlsContext(CURL *, void *context, void *transfer) {
+    auto *self = static_cast<Transfer *>(transfer);
+    SSL_CTX_set_msg_callback(static_cast<SSL_CTX *>(context), &noteHandshakeMessage);
+    SSL_CTX_set_msg_callback_arg(static_cast<SSL_CTX *>(context), &self->tls);
+    return CurlCaStore::install(context, self->caStore) ? CURLE_OK : CURLE_OUT_OF_MEMORY;
 }
 
-void setTransportOptions(Transfer &transfer, const QByteArray &url, const HttpSettings &settings,
-                         const HttpLimits &limits) {
+CurlHeaderList headerList(std::initializer_list<const char *> lines) {
+    CurlHeaderList headers;
+    for (const char *line : lines) {
+        curl_slist *extended = curl_slist_append(headers.get(), line);
+        if (!extended)
+            throw httpError(ErrorNumber::Unspecified,
+                            QStringLiteral("Out of memory building the request headers"));
+        (void)headers.release(); // now owned by `extended`
+        headers.reset(extended);
+    }
+    return headers;
+}
+
+void setTransportOptions(Transfer &transfer, const HttpSettings &settings, const HttpLimits &limits) {
     CURL *curl = transfer.curl();
-    setOption(curl, CURLOPT_URL, url.constData());
     setOption(curl, CURLOPT_ERRORBUFFER, transfer.errorBuffer);
     setOption(curl, CURLOPT_NOSIGNAL, 1L);
     setOption(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    setOption(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    setOption(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    setOption(curl, CURLOPT_MAXREDIRS, limits.maxRedirects);
+    // Redirects are followed here, one exchange at a time, so that each is judged before it is taken.
+    setOption(curl, CURLOPT_FOLLOWLOCATION, 0L);
     setOption(curl, CURLOPT_CONNECTTIMEOUT_MS, long(milliseconds(settings.connectTimeout).count()));
-    setOption(curl, CURLOPT_TIMEOUT_MS, long(milliseconds(settings.timeout).count()));
     setOption(curl, CURLOPT_LOW_SPEED_LIMIT, limits.stallBytesPerSecond);
     setOption(curl, CURLOPT_LOW_SPEED_TIME, long(limits.stallTime.count()));
     setOption(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxReplyBytes));
     setOption(curl, CURLOPT_USERAGENT, transfer.agent.constData());
+    // Every encoding this libcurl can decode (gzip and deflate at least); the reply cap counts decoded bytes.
+    setOption(curl, CURLOPT_ACCEPT_ENCODING, "");
     setOption(curl, CURLOPT_WRITEFUNCTION, &appendToReply);
     setOption(curl, CURLOPT_WRITEDATA, &transfer.sink);
 }
@@ -214,28 +243,38 @@ void setVerificationOptions(Transfer &transfer) {
     setOption(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     setOption(curl, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
     setOption(curl, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
-    CurlCaStore::apply(curl, transfer.caFile);
+    transfer.caStore = CurlCaStore::apply(curl, transfer.caFile);
+}
+
+// The board may ask who is posting; a certificate without a key file holds its key itself.
+void setClientCertificateOptions(Transfer &transfer, const HttpSettings &settings) {
+    CURL *curl = transfer.curl();
+    // Whether the board asked for a certificate tells a refused one from a lost connection. A libcurl on
+    // another TLS library cannot say: the failure is then reported as libcurl sees it.
+    if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &prepareTlsContext) == CURLE_OK)
+        setOption(curl, CURLOPT_SSL_CTX_DATA, &transfer);
+    if (!settings.clientCertificate.isEmpty()) {
+        setOption(curl, CURLOPT_SSLCERT, QFile::encodeName(settings.clientCertificate).constData());
+        setOption(curl, CURLOPT_SSLCERTTYPE, "PEM");
+    }
+    if (!settings.clientKey.isEmpty()) {
+        setOption(curl, CURLOPT_SSLKEY, QFile::encodeName(settings.clientKey).constData());
+        setOption(curl, CURLOPT_SSLKEYTYPE, "PEM");
+    }
 }
 
 void setMethodOptions(Transfer &transfer, const QByteArray &method) {
     CURL *curl = transfer.curl();
+    CurlHeaderList headers;
     if (method == "POST") {
-        appendHeader(transfer.headers, "Content-Type: text/xml; charset=ISO-8859-1");
         // An empty Expect header stops libcurl from waiting for a 100 Continue that many boards never send.
-        appendHeader(transfer.headers, "Expect:");
+        headers = headerList({"Content-Type: text/xml; charset=ISO-8859-1", "Expect:"});
         transfer.body.attachTo(curl);
     } else {
         setOption(curl, CURLOPT_HTTPGET, 1L);
     }
-    setOption(curl, CURLOPT_HTTPHEADER, transfer.headers.get());
-}
-
-void configureHandle(Transfer &transfer, const QByteArray &method, const QByteArray &url,
-                     const HttpSettings &settings, const HttpLimits &limits) {
-    transfer.connections.emplace(transfer.curl(), settings.reuseConnection, url);
-    setTransportOptions(transfer, url, settings, limits);
-    setVerificationOptions(transfer);
-    setMethodOptions(transfer, method);
+    setOption(curl, CURLOPT_HTTPHEADER, headers.get());
+    transfer.headers = std::move(headers); // the list in use before is no longer referred to
 }
 
 long responseCodeOf(CURL *curl) {
@@ -250,15 +289,44 @@ QByteArray contentTypeOf(CURL *curl) {
     return QByteArray(contentType);
 }
 
-qint32 errorNumberOf(CURL *curl, CURLcode result) {
-    if (result != CURLE_UNSUPPORTED_PROTOCOL)
-        return errorNumberFor(result);
-    // The URL's own scheme was checked in open(): this is either a redirect to another scheme or a peer
-    // that answered without an HTTP status line (HTTP/0.9 is refused).
-    return responseCodeOf(curl) / 100 == 3 ? ErrorNumber::RedirectFailed : ErrorNumber::InvalidServerResponse;
+long proxyConnectCodeOf(CURL *curl) {
+    long connectCode = 0;
+    curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    return connectCode;
 }
 
-AutomationError transferFailure(const Transfer &transfer, CURLcode result, qint64 maxReplyBytes) {
+bool isConnectionFailure(CURLcode result) {
+    return result == CURLE_SSL_CONNECT_ERROR || result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR ||
+           result == CURLE_GOT_NOTHING;
+}
+
+// A board that asked for a client certificate and then dropped the connection before any answer did not
+// take the certificate presented, or wanted one where none was.
+std::optional<QString> refusedClientCertificate(const Transfer &transfer, CURLcode result,
+                                                const QString &certificate) {
+    if (!transfer.tls.certificateRequested || !isConnectionFailure(result) ||
+        responseCodeOf(transfer.curl()) != 0)
+        return std::nullopt;
+    if (certificate.isEmpty())
+        return QStringLiteral("The server asks for a client certificate, and none is set");
+    return QStringLiteral("The server did not accept the client certificate %1").arg(certificate);
+}
+
+qint32 errorNumberOf(const Transfer &transfer, CURLcode result) {
+    // A proxy that answers CONNECT with anything but 2xx refused the tunnel (403) or wants credentials (407).
+    const long connectCode = proxyConnectCodeOf(transfer.curl());
+    if (connectCode >= 300)
+        return ErrorNumber::ProxyRefused;
+    // A TLS peer that refuses the handshake after it is done (TLS 1.3 refuses a missing client certificate
+    // so) ends the connection with an alert, which libcurl reports as a failed read or write.
+    const bool alert = QByteArrayView(transfer.errorBuffer).contains(" alert ");
+    if ((result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR) && alert)
+        return ErrorNumber::SecureChannelError;
+    return errorNumberFor(result);
+}
+
+AutomationError transferFailure(const Transfer &transfer, CURLcode result, const HttpSettings &settings,
+                                qint64 maxReplyBytes) {
     if (transfer.body.resendRefused()) {
         qCDebug(lcHttp) << "the connection closed after the body was sent:" << int(result);
         return httpError(ErrorNumber::ClosedAfterSending,
@@ -269,19 +337,97 @@ AutomationError transferFailure(const Transfer &transfer, CURLcode result, qint6
         return httpError(ErrorNumber::ReplyTooLarge,
                          QStringLiteral("The reply is larger than %1 bytes").arg(maxReplyBytes));
     }
-    const qint32 number = errorNumberOf(transfer.curl(), result);
-    const QString description = transfer.errorBuffer[0] != '\0'
-                                    ? QString::fromLocal8Bit(transfer.errorBuffer)
-                                    : QString::fromUtf8(curl_easy_strerror(result));
+    const QString description =
+        withoutUserInfo(transfer.errorBuffer[0] != '\0' ? QString::fromLocal8Bit(transfer.errorBuffer)
+                                                        : QString::fromUtf8(curl_easy_strerror(result)));
     qCDebug(lcHttp) << "transfer failed:" << int(result) << description;
-    return httpError(number, description);
+    if (const std::optional<QString> refusal =
+            refusedClientCertificate(transfer, result, settings.clientCertificate))
+        return httpError(ErrorNumber::SecureChannelError,
+                         *refusal + QStringLiteral(" (") + description + u')');
+    return httpError(errorNumberOf(transfer, result), description);
 }
 
-void performTransfer(Transfer &transfer, qint64 maxReplyBytes) {
+// The time left of the exchange, for the next request of it; none left is a timeout like libcurl's own.
+milliseconds timeLeft(std::chrono::steady_clock::time_point deadline, std::chrono::seconds timeout) {
+    const auto left = std::chrono::ceil<milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left <= milliseconds::zero())
+        throw httpError(ErrorNumber::TimedOut,
+                        QStringLiteral("The exchange took longer than %1 seconds").arg(timeout.count()));
+    return left;
+}
+
+void performTransfer(Transfer &transfer, milliseconds timeLimit, const HttpSettings &settings,
+                     qint64 maxReplyBytes) {
+    setOption(transfer.curl(), CURLOPT_TIMEOUT_MS, long(timeLimit.count()));
+    // Only the last reply of a chain of redirects counts.
+    transfer.reply.clear();
     const CURLcode result = curl_easy_perform(transfer.curl());
     if (result != CURLE_OK)
-        throw transferFailure(transfer, result, maxReplyBytes);
+        throw transferFailure(transfer, result, settings, maxReplyBytes);
     transfer.connections->noteReply();
+}
+
+bool isFollowedRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Where a redirect points, resolved against the URL it came from; nothing when the reply is no redirect.
+std::optional<QByteArray> redirectTarget(CURL *curl, long status) {
+    const char *location = nullptr;
+    if (!isFollowedRedirect(status) ||
+        curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || !location)
+        return std::nullopt;
+    return QByteArray(location);
+}
+
+// A redirect is followed only to http or https, and never from https down to plain http: the listing may
+// hold passwords and must not leave the encrypted channel it was sent on.
+void checkRedirect(const QByteArray &from, const QByteArray &to) {
+    const QString scheme = QUrl(QString::fromUtf8(to)).scheme().toLower();
+    const QString target = withoutUserInfo(QString::fromUtf8(to));
+    if (scheme != u"http" && scheme != u"https")
+        throw httpError(ErrorNumber::RedirectFailed,
+                        QStringLiteral("The redirect to \"%1\" is neither http nor https").arg(target));
+    if (scheme == u"http" && QUrl(QString::fromUtf8(from)).scheme().toLower() == u"https")
+        throw httpError(
+            ErrorNumber::HttpsToHttpRedirect,
+            QStringLiteral("The redirect from https to the plain http location \"%1\" was refused")
+                .arg(target));
+}
+
+// Sends the request and follows its redirects, each judged before it is taken, until a reply that is no
+// redirect; all of it within the settings' time limit.
+void exchange(Transfer &transfer, QByteArray method, QByteArray url, const HttpSettings &settings,
+              const HttpLimits &limits) {
+    const auto deadline = std::chrono::steady_clock::now() + settings.timeout;
+    qCDebug(lcHttp) << "sending" << method << withoutUserInfo(QString::fromUtf8(url)) << "with"
+                    << transfer.body.size() << "body bytes";
+    for (long redirects = 0;; ++redirects) {
+        setOption(transfer.curl(), CURLOPT_URL, url.constData());
+        transfer.connections->aimAt(url);
+        setMethodOptions(transfer, method);
+        performTransfer(transfer, timeLeft(deadline, settings.timeout), settings, limits.maxReplyBytes);
+
+        const long status = responseCodeOf(transfer.curl());
+        const std::optional<QByteArray> target = redirectTarget(transfer.curl(), status);
+        if (!target)
+            return;
+        if (redirects == limits.maxRedirects)
+            throw httpError(ErrorNumber::RedirectFailed,
+                            QStringLiteral("More than %1 redirects").arg(limits.maxRedirects));
+        checkRedirect(url, *target);
+        // "See other" asks for the result with GET; every other redirect moves the request as it is.
+        if (status == 303)
+            method = "GET";
+        qCDebug(lcHttp) << "following" << status << "to" << withoutUserInfo(QString::fromUtf8(*target))
+                        << "with" << method;
+        url = *target;
+    }
+}
+
+QString withoutNul(QString text) {
+    return text.replace(QChar(u'\0'), QChar(QChar::ReplacementCharacter));
 }
 
 } // namespace
@@ -301,11 +447,12 @@ void CurlHttpRequest::open(const QString &method, const QString &url, bool async
 
     const QUrl parsed(url);
     if (!parsed.isValid() || parsed.host().isEmpty())
-        throw httpError(ErrorNumber::InvalidUrl, QStringLiteral("The URL \"%1\" is not valid").arg(url));
+        throw httpError(ErrorNumber::InvalidUrl,
+                        QStringLiteral("The URL \"%1\" is not valid").arg(withoutUserInfo(url)));
     const QString scheme = parsed.scheme().toLower();
     if (scheme != QLatin1StringView("http") && scheme != QLatin1StringView("https"))
         throw httpError(ErrorNumber::UnsupportedScheme,
-                        QStringLiteral("The URL \"%1\" is neither http nor https").arg(url));
+                        QStringLiteral("The URL \"%1\" is neither http nor https").arg(withoutUserInfo(url)));
 
     m_method = upperMethod;
     m_url = parsed.toEncoded();
@@ -319,11 +466,17 @@ void CurlHttpRequest::send(const QString &body) {
     if (m_readyState != 1)
         throw httpError(ErrorNumber::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
     Transfer transfer(body, m_limits.maxReplyBytes);
-    configureHandle(transfer, m_method, m_url, m_settings, m_limits);
-    qCDebug(lcHttp) << "sending" << m_method << m_url << "with" << transfer.body.size() << "body bytes";
-    performTransfer(transfer, m_limits.maxReplyBytes);
+    transfer.connections.emplace(transfer.curl(), m_settings.reuseConnection);
+    setTransportOptions(transfer, m_settings, m_limits);
+    setVerificationOptions(transfer);
+    setClientCertificateOptions(transfer, m_settings);
+    exchange(transfer, m_method, m_url, m_settings, m_limits);
 
     m_status = int(responseCodeOf(transfer.curl()));
+    // Only a proxy answers 407: the board never saw the listing.
+    if (m_status == 407)
+        throw httpError(ErrorNumber::ProxyRefused,
+                        QStringLiteral("The proxy asks for credentials (HTTP status 407)"));
     m_contentType = contentTypeOf(transfer.curl());
     m_reply = std::move(transfer.reply);
     m_readyState = 4;
@@ -350,12 +503,12 @@ QString CurlHttpRequest::decodeReply(const QByteArray &body, const QByteArray &c
     if (!charset.isEmpty()) {
         QStringDecoder decoder(charset.constData());
         if (decoder.isValid())
-            return decoder.decode(body);
+            return withoutNul(decoder.decode(body));
         qCDebug(lcHttp) << "unknown reply charset" << charset << "- decoding as UTF-8";
     }
     const auto encoding = QStringConverter::encodingForData(body).value_or(QStringConverter::Utf8);
     QStringDecoder decoder(encoding);
-    return decoder.decode(body);
+    return withoutNul(decoder.decode(body));
 }
 
 QByteArray CurlHttpRequest::userAgent() {

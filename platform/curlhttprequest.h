@@ -23,11 +23,12 @@ struct HttpLimits {
 };
 
 // The synchronous HTTP request object over libcurl: one easy handle per send(), released on every path.
-// The body goes out as toWireBytes() makes it, as ISO-8859-1.
-// It follows redirects as browsers do (a 301, 302 or 303 turns a POST into a GET; 307 and 308 keep the
-// POST), speaks http and https only, and honours http_proxy/https_proxy/no_proxy from the environment.
-// Certificates are always verified, against the CA file named by CURL_CA_BUNDLE, else SSL_CERT_FILE,
-// else the system's.
+// The body goes out as toWireBytes() makes it, as ISO-8859-1; compressed replies are asked for and
+// decoded. The whole exchange, redirects included, ends within the settings' time limit.
+// It follows 301, 302, 307 and 308 with the same method and body, 303 with GET, and never from https to
+// plain http. It speaks http and https only, presents the settings' client certificate, and honours
+// http_proxy/https_proxy/no_proxy from the environment. Certificates are always verified, against the CA
+// file named by CURL_CA_BUNDLE, else SSL_CERT_FILE, else the system's.
 class CurlHttpRequest final : public HttpRequest {
 public:
     // The source of the errors this object raises.
@@ -44,7 +45,8 @@ public:
     QString responseText() const override;
 
     // The reply decoded by the charset of its Content-Type; without a usable one, by its byte order mark,
-    // else as UTF-8. Invalid bytes become U+FFFD.
+    // else as UTF-8. Invalid bytes become U+FFFD, and so does U+0000: a reply is text, and the bus, the
+    // log and the result code must all show the same one.
     static QString decodeReply(const QByteArray &body, const QByteArray &contentType);
     // "OrvexKelPostJob/1.00.0002"
     static QByteArray userAgent();

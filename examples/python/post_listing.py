@@ -23,8 +23,8 @@ FACTORY_INTERFACE = "OrvexKelPostJob.ClassFactory"
 POSTJOB_INTERFACE = "OrvexKelPostJob._PostJob"
 UNKNOWN_INTERFACE = "OrvexKelPostJob.IUnknown"
 
-# Action waits for the board's answer, and the server sets no time limit of its own; Gio's default of
-# 25 seconds would give up on a slow board while the posting still goes on.
+# Action waits for the board's answer, up to the server's time limit (Timeout=, 300 seconds unless its
+# INI file says otherwise); Gio's default of 25 seconds would give up while the posting still goes on.
 CALL_TIMEOUT_MS = 10 * 60 * 1000
 
 DEFAULT_FIELDS = [("JobCode", "PY-1"), ("Title", "Python developer"), ("Location", "Remote")]

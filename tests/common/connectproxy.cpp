@@ -17,8 +17,11 @@ struct Tunnel {
     QTcpSocket *target = nullptr;
 };
 
-void refuse(QTcpSocket *client) {
-    client->write("HTTP/1.1 405 Method Not Allowed\r\nConnection: close\r\n\r\n");
+void refuse(QTcpSocket *client, int status = 405) {
+    QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) + " Refused\r\n";
+    if (status == 407)
+        answer += "Proxy-Authenticate: Basic realm=\"proxy\"\r\n";
+    client->write(answer + "Content-Length: 0\r\nConnection: close\r\n\r\n");
     client->disconnectFromHost();
 }
 
@@ -96,6 +99,11 @@ void ConnectProxy::serve(std::promise<quint16> &listening) {
                     return;
                 const QByteArrayList requestLine = tunnel->head.left(tunnel->head.indexOf("\r\n")).split(' ');
                 const QByteArray target = requestLine.value(1);
+                if (m_refusalStatus != 0) {
+                    record(target);
+                    refuse(client, m_refusalStatus);
+                    return;
+                }
                 const qsizetype colon = target.lastIndexOf(':');
                 if (requestLine.size() != 3 || requestLine.first() != "CONNECT" || colon <= 0) {
                     refuse(client);

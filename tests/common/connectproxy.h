@@ -12,7 +12,9 @@
 // on a thread of its own, because the request object blocks the test's thread while it posts.
 class ConnectProxy {
 public:
-    ConnectProxy() = default;
+    // With a refusal status (403, 407), every request, CONNECT or not, is answered with it instead.
+    explicit ConnectProxy(int refusalStatus = 0)
+        : m_refusalStatus(refusalStatus) {}
     ~ConnectProxy();
 
     ConnectProxy(const ConnectProxy &) = delete;
@@ -29,6 +31,7 @@ private:
     void serve(std::promise<quint16> &listening);
     void record(const QByteArray &target);
 
+    int m_refusalStatus;
     std::unique_ptr<QThread> m_thread;
     quint16 m_port = 0;
     mutable QMutex m_mutex;

@@ -8,6 +8,8 @@ namespace {
 constexpr int OpensslTimeoutMilliseconds = 30000;
 const QString Authority = QStringLiteral("authority");
 const QString LoopbackNames = QStringLiteral("DNS:localhost,IP:127.0.0.1");
+const QString ClientName = QStringLiteral("client");
+const QString StrangerName = QStringLiteral("stranger");
 
 QString fileName(TestCertificates::Board board) {
     switch (board) {
@@ -64,7 +66,9 @@ bool TestCertificates::create() {
            makeIssued(fileName(Board::Vouched), LoopbackNames, 7) &&
            // A validity that ends a day before it begins: expired from the start.
            makeIssued(fileName(Board::Expired), LoopbackNames, -1) &&
-           makeIssued(fileName(Board::WrongHost), QStringLiteral("DNS:board.other.example"), 7);
+           makeIssued(fileName(Board::WrongHost), QStringLiteral("DNS:board.other.example"), 7) &&
+           makeIssued(ClientName, QStringLiteral("DNS:client.example"), 7) &&
+           makeSelfSigned(StrangerName, {QStringLiteral("subjectAltName=DNS:client.example")});
 }
 
 QString TestCertificates::authorityFile() const {
@@ -78,6 +82,26 @@ QString TestCertificates::unrelatedAuthorityFile() const {
 QStringList TestCertificates::boardArguments(Board board) const {
     return {QStringLiteral("--tls-cert"), path(fileName(board), ".pem"), QStringLiteral("--tls-key"),
             path(fileName(board), ".key")};
+}
+
+QStringList TestCertificates::clientAuthorityArguments() const {
+    return {QStringLiteral("--tls-client-ca"), authorityFile()};
+}
+
+QString TestCertificates::clientCertificateFile() const {
+    return path(ClientName, ".pem");
+}
+
+QString TestCertificates::clientKeyFile() const {
+    return path(ClientName, ".key");
+}
+
+QString TestCertificates::strangerCertificateFile() const {
+    return path(StrangerName, ".pem");
+}
+
+QString TestCertificates::strangerKeyFile() const {
+    return path(StrangerName, ".key");
 }
 
 bool TestCertificates::makeSelfSigned(const QString &name, const QStringList &extensions) {

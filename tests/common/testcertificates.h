@@ -25,6 +25,13 @@ public:
     QString unrelatedAuthorityFile() const;
     // The board's --tls-cert and --tls-key options.
     QStringList boardArguments(Board board) const;
+    // The board's option to take only clients with a certificate the authority issued.
+    QStringList clientAuthorityArguments() const;
+    // A client certificate the authority issued, and its key; and one vouched for by nobody.
+    QString clientCertificateFile() const;
+    QString clientKeyFile() const;
+    QString strangerCertificateFile() const;
+    QString strangerKeyFile() const;
 
 private:
     bool openssl(const QStringList &arguments);

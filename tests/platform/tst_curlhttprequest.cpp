@@ -1,6 +1,7 @@
 #include "automationerror.h"
 #include "boardendpoint.h"
 #include "boardprocess.h"
+#include "connectproxy.h"
 #include "curlconnectionshare.h"
 #include "curlhttprequest.h"
 #include "errortable.h"
@@ -9,7 +10,9 @@
 
 #include <QFile>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTest>
 
@@ -31,10 +34,11 @@ Orvex::HttpLimits testLimits() {
 }
 
 // The connect timeout is shorter than the slowest answer, which must still arrive: it bounds the
-// connection alone.
+// connection alone. The whole exchange has a few seconds, so a board that trickles is given up soon.
 Orvex::HttpSettings testSettings() {
     Orvex::HttpSettings settings;
     settings.connectTimeout = 1s;
+    settings.timeout = 5s;
     return settings;
 }
 
@@ -81,6 +85,9 @@ private Q_SLOTS:
     void replyCapIsExact_data();
     void replyCapIsExact();
     void proxyCarriesTheConstantEndpoint();
+    void proxyRefusal_data();
+    void proxyRefusal();
+    void debugLinesNameRedirectsWithoutPasswords();
     void noProxyGoesDirect();
     void refusedPortCannotConnect();
     void unresolvableNameIsReported();
@@ -120,16 +127,22 @@ void TestCurlHttpRequest::exchangeWithBoard_data() {
                                   << QStringLiteral("success=1&jobid=1-\u00e9\u20ac");
     QTest::newRow("unknown charset read as UTF-8") << add << QStringLiteral("charset:x-no-such-charset")
                                                    << 200 << QStringLiteral("success=1&jobid=1-\u00e9\u20ac");
-    QTest::newRow("301 turns the POST into a GET")
-        << add << QStringLiteral("redirect:301") << 405 << QStringLiteral("method not allowed");
-    QTest::newRow("302 turns the POST into a GET")
-        << add << QStringLiteral("redirect:302") << 405 << QStringLiteral("method not allowed");
-    QTest::newRow("303 turns the POST into a GET")
+    QTest::newRow("301 keeps the POST")
+        << add << QStringLiteral("redirect:301") << 200 << QStringLiteral("success=1&jobid=1");
+    QTest::newRow("302 keeps the POST")
+        << add << QStringLiteral("redirect:302") << 200 << QStringLiteral("success=1&jobid=1");
+    QTest::newRow("303 asks with GET")
         << add << QStringLiteral("redirect:303") << 405 << QStringLiteral("method not allowed");
     QTest::newRow("307 keeps the POST")
         << add << QStringLiteral("redirect:307") << 200 << QStringLiteral("success=1&jobid=1");
     QTest::newRow("308 keeps the POST")
         << add << QStringLiteral("redirect:308") << 200 << QStringLiteral("success=1&jobid=1");
+    QTest::newRow("gzip reply decoded")
+        << add << QStringLiteral("gzip") << 200 << QStringLiteral("success=1&jobid=1");
+    QTest::newRow("deflate reply decoded")
+        << add << QStringLiteral("deflate") << 200 << QStringLiteral("success=1&jobid=1");
+    QTest::newRow("NUL in the reply replaced")
+        << add << QStringLiteral("nul") << 200 << QStringLiteral("success=1&jobid=1\uFFFD34");
     QTest::newRow("slow but steady answer")
         << add << QStringLiteral("delay:300") << 200 << QStringLiteral("success=1&jobid=1");
     QTest::newRow("answer slower than the connect timeout")
@@ -171,6 +184,8 @@ void TestCurlHttpRequest::transferFailure_data() {
     QTest::newRow("too large, announced") << QStringLiteral("huge") << ErrorNumber::ReplyTooLarge;
     QTest::newRow("too large, unannounced") << QStringLiteral("huge-unsized") << ErrorNumber::ReplyTooLarge;
     QTest::newRow("stalled transfer") << QStringLiteral("drip") << ErrorNumber::TimedOut;
+    QTest::newRow("steady trickle outlasts the time limit")
+        << QStringLiteral("trickle") << ErrorNumber::TimedOut;
 }
 
 void TestCurlHttpRequest::transferFailure() {
@@ -365,6 +380,62 @@ void TestCurlHttpRequest::proxyCarriesTheConstantEndpoint() {
     const QList<QJsonObject> postings = board.postings();
     QCOMPARE(postings.size(), 1);
     QCOMPARE(postings.first().value(QLatin1StringView("target")).toString(), endpoint);
+}
+
+void TestCurlHttpRequest::proxyRefusal_data() {
+    QTest::addColumn<int>("refusal");
+    QTest::addColumn<bool>("tunnel"); // an https URL through https_proxy, else http through http_proxy
+
+    QTest::newRow("tunnel forbidden") << 403 << true;
+    QTest::newRow("tunnel needs credentials") << 407 << true;
+    QTest::newRow("plain request needs credentials") << 407 << false;
+}
+
+void TestCurlHttpRequest::proxyRefusal() {
+    QFETCH(int, refusal);
+    QFETCH(bool, tunnel);
+
+    ConnectProxy proxy(refusal);
+    QVERIFY(proxy.start());
+    const ScopedEnvironment environment{{tunnel ? "https_proxy" : "http_proxy", proxy.url().toLatin1()}};
+    CurlHttpRequest request(testSettings(), testLimits());
+    request.open(QStringLiteral("POST"),
+                 QStringLiteral("%1://board.example/cgi-bin/importJobs_xml.cgi")
+                     .arg(tunnel ? QStringLiteral("https") : QStringLiteral("http")),
+                 false);
+    const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), QString())); });
+    QVERIFY(error);
+    QCOMPARE(error->number(), ErrorNumber::ProxyRefused);
+    QVERIFY2(error->description().contains(QString::number(refusal)), qPrintable(error->description()));
+    QCOMPARE(proxy.tunnels().size(), 1);
+}
+
+void TestCurlHttpRequest::debugLinesNameRedirectsWithoutPasswords() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    static QStringList lines;
+    lines.clear();
+    QLoggingCategory::setFilterRules(QStringLiteral("orvex.http.debug=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &message) { lines.append(message); });
+    const auto restore = qScopeGuard([previous] {
+        qInstallMessageHandler(previous);
+        QLoggingCategory::setFilterRules(QString());
+    });
+
+    CurlHttpRequest request(testSettings(), testLimits());
+    request.open(
+        QStringLiteral("POST"),
+        board.endpointUrl().replace(QStringLiteral("http://"), QStringLiteral("http://clerk:s3cret@")),
+        false);
+    request.send(listingWithFault(QStringLiteral("Add"), QStringLiteral("redirect:308")));
+    QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
+    const QStringList followed = lines.filter(QStringLiteral("following"));
+    QCOMPARE(followed.size(), 1);
+    QVERIFY2(followed.first().contains(QStringLiteral("308")) &&
+                 followed.first().contains(QStringLiteral("/cgi-bin/importJobs_xml.cgi?redirected=1")),
+             qPrintable(followed.first()));
+    QVERIFY2(!lines.join(u'\n').contains(QStringLiteral("s3cret")), qPrintable(lines.join(u'\n')));
 }
 
 void TestCurlHttpRequest::noProxyGoesDirect() {

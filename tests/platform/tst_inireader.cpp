@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
+#include <sys/stat.h>
+
 using Orvex::readProfileString;
 
 class TestIniReader : public QObject {
@@ -219,6 +223,40 @@ private Q_SLOTS:
         const QString path = writeIni("[Junk]\n" + junk + "\n[General]\nKey=found\n");
         QCOMPARE(read(path, QStringLiteral("General"), QStringLiteral("Key")), QStringLiteral("found"));
         read(path, QStringLiteral("Junk"), QStringLiteral("Key"));
+    }
+
+    void wholeValuesKnowNoBuffer_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("300 characters") << "Key=" + QByteArray(300, 'u') << QString(300, u'u');
+        QTest::newRow("up to the line head")
+            << "Key=" + QByteArray(64 * 1024 - 4, 'h') + "tail" << QString(64 * 1024 - 4, u'h');
+        QTest::newRow("quotes still removed") << "Key=\"" + QByteArray(300, 'q') + "\"" << QString(300, u'q');
+    }
+
+    void wholeValuesKnowNoBuffer() {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, expected);
+        const Orvex::ProfileFile file(writeIni("[General]\n" + line + "\n"));
+        QCOMPARE(file.value(u"General", u"Key"), std::optional<QString>(expected));
+        QCOMPARE(file.value(u"General", u"Other"), std::nullopt);
+    }
+
+    void fifoReadsAsMissingWithoutWaiting() {
+        // A FIFO planted in place of the file would hold a reader that waits for a writer for ever.
+        const QString path = m_dir.filePath(QStringLiteral("planted.ini"));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QCOMPARE(read(path, QStringLiteral("General"), QStringLiteral("Key")), QStringLiteral("<default>"));
+    }
+
+    void readsNoFurtherThanTheCap() {
+        QByteArray content = "[General]\nEarly=1\n";
+        content += QByteArray(Orvex::ProfileFile::MaxFileBytes - content.size() - 4, ';');
+        content += "\nLate=1\n";
+        const Orvex::ProfileFile file(writeIni(content));
+        QCOMPARE(file.value(u"General", u"Early"), std::optional<QString>(QStringLiteral("1")));
+        QCOMPARE(file.value(u"General", u"Late"), std::nullopt);
     }
 
     void longValueLineIsCutNotLost() {

@@ -164,16 +164,22 @@ void TestExchange::reply_data() {
         << add << u"crlf"_s << u"S1\r\n"_s << u"success=1&jobid=1\r\n"_s;
     QTest::newRow("reply in its own charset")
         << add << u"charset:windows-1252"_s << u"S1-\u00e9\u20ac"_s << u"success=1&jobid=1-\u00e9\u20ac"_s;
-    QTest::newRow("307 redirect keeps the posting")
-        << add << u"redirect:307"_s << u"S1"_s << u"success=1&jobid=1"_s;
+    for (const char *code : {"301", "302", "307", "308"}) {
+        QTest::addRow("%s redirect keeps the posting", code)
+            << add << u"redirect:"_s + QLatin1StringView(code) << u"S1"_s << u"success=1&jobid=1"_s;
+    }
+    QTest::newRow("gzip reply") << add << u"gzip"_s << u"S1"_s << u"success=1&jobid=1"_s;
+    QTest::newRow("deflate reply") << add << u"deflate"_s << u"S1"_s << u"success=1&jobid=1"_s;
+    // The same text in the result code, the log and the history: the bus could carry no NUL.
+    QTest::newRow("NUL in the reply") << add << u"nul"_s << u"S1\uFFFD34"_s << u"success=1&jobid=1\uFFFD34"_s;
     QTest::newRow("refused listing") << add << u"failure"_s << u"F"_s << u"success=0&error=rejected"_s;
     QTest::newRow("empty reply") << add << u"empty"_s << u"F"_s << QString();
     QTest::newRow("space before success") << add << u"status:200: success=1"_s << u"F"_s << u" success=1"_s;
     QTest::newRow("status 500 hides its body") << add << u"status:500:success=1"_s << u"F"_s << QString();
     QTest::newRow("status 201 hides its body")
         << add << u"status:201:success=1&jobid=3"_s << u"F"_s << QString();
-    QTest::newRow("302 redirect turns the posting into a GET")
-        << add << u"redirect:302"_s << u"F"_s << QString();
+    QTest::newRow("303 redirect asks with GET, which the board refuses")
+        << add << u"redirect:303"_s << u"F"_s << QString();
 }
 
 void TestExchange::reply() {
@@ -197,6 +203,13 @@ void TestExchange::reply() {
     QVERIFY(!postings.isEmpty());
     QCOMPARE(debugCopies(), QStringList{DebugCopyName});
     QCOMPARE(fileBytes(DebugCopyName), BoardProcess::bodyOf(postings.first()) + "\r\n");
+    // A redirect that keeps the posting delivers the whole document at its target.
+    if (fault.startsWith(u"redirect:"_s) && result != u"F"_s) {
+        QCOMPARE(postings.size(), 2);
+        QVERIFY(postings.last().value(u"target"_s).toString().endsWith(u"?redirected=1"_s));
+        QCOMPARE(BoardProcess::bodyOf(postings.last()), BoardProcess::bodyOf(postings.first()));
+        QCOMPARE(postings.last().value(u"jobId"_s).toString(), u"1"_s);
+    }
 
     const bool unbalanced = response.count(u'"') % 2 == 1;
     QCOMPARE(m_warnings.shown.size(), unbalanced && action == u"Add"_s ? 1 : 0);
@@ -205,23 +218,29 @@ void TestExchange::reply() {
 void TestExchange::fault_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<qint32>("number");
+    QTest::addColumn<int>("timeout"); // the Timeout setting in seconds; 0 for the default
 
     QTest::newRow("closed before the status line")
-        << u"close-before-status"_s << Orvex::ErrorNumber::ConnectionReset;
+        << u"close-before-status"_s << Orvex::ErrorNumber::ConnectionReset << 0;
     QTest::newRow("closed in the middle of the body")
-        << u"close-mid-body"_s << Orvex::ErrorNumber::ConnectionReset;
-    QTest::newRow("connection reset") << u"reset"_s << Orvex::ErrorNumber::ConnectionReset;
-    QTest::newRow("no HTTP at all") << u"garbage"_s << Orvex::ErrorNumber::InvalidServerResponse;
-    QTest::newRow("redirect loop") << u"redirect-loop"_s << Orvex::ErrorNumber::RedirectFailed;
-    QTest::newRow("reply too large") << u"huge"_s << Orvex::ErrorNumber::ReplyTooLarge;
-    QTest::newRow("stalled transfer") << u"drip"_s << Orvex::ErrorNumber::TimedOut;
+        << u"close-mid-body"_s << Orvex::ErrorNumber::ConnectionReset << 0;
+    QTest::newRow("connection reset") << u"reset"_s << Orvex::ErrorNumber::ConnectionReset << 0;
+    QTest::newRow("no HTTP at all") << u"garbage"_s << Orvex::ErrorNumber::InvalidServerResponse << 0;
+    QTest::newRow("redirect loop") << u"redirect-loop"_s << Orvex::ErrorNumber::RedirectFailed << 0;
+    QTest::newRow("reply too large") << u"huge"_s << Orvex::ErrorNumber::ReplyTooLarge << 0;
+    QTest::newRow("stalled transfer") << u"drip"_s << Orvex::ErrorNumber::TimedOut << 0;
+    QTest::newRow("steady trickle outlasts Timeout=2") << u"trickle"_s << Orvex::ErrorNumber::TimedOut << 2;
 }
 
 void TestExchange::fault() {
     QFETCH(QString, fault);
     QFETCH(qint32, number);
+    QFETCH(int, timeout);
 
-    PostJob job = makeJob();
+    Orvex::ComponentSettings settings;
+    if (timeout > 0)
+        settings.http.timeout = std::chrono::seconds(timeout);
+    PostJob job = makeJob(settings);
     job.Field(u"JobCode"_s, u"J-1001"_s);
     job.Field(u"BoardFault"_s, fault);
     QCOMPARE(job.Action(u"Add"_s), u"F"_s);
@@ -271,54 +290,106 @@ void TestExchange::unreachableBoard() {
 
 void TestExchange::secureBoard_data() {
     QTest::addColumn<TestCertificates::Board>("board");
-    QTest::addColumn<bool>("tunnelled");
+    // 0: straight to the board; 200: through an https_proxy tunnel; 403, 407: a proxy that refuses it.
+    QTest::addColumn<int>("proxy");
+    // The client certificate the posting presents: "client" (issued by the authority), "stranger"
+    // (self-signed), or none; and whether the board takes only clients with one the authority issued.
+    QTest::addColumn<QString>("clientCertificate");
+    QTest::addColumn<bool>("boardAsks");
+    QTest::addColumn<QString>("fault"); // "<plain>" stands for the plain board's endpoint
     QTest::addColumn<QString>("result");
-    // The libcurl message the Error record names; empty when the posting goes through.
+    QTest::addColumn<qint32>("number"); // of the Error record; 0 when the posting goes through
+    // What the Error record's description must match.
     QTest::addColumn<QString>("problem");
 
     using B = TestCertificates::Board;
-    QTest::newRow("vouched for") << B::Vouched << false << u"S1"_s << QString();
-    QTest::newRow("self-signed") << B::SelfSigned << false << u"F"_s
+    const qint32 secureChannel = Orvex::ErrorNumber::SecureChannelError;
+    const qint32 proxyRefused = Orvex::ErrorNumber::ProxyRefused;
+    const QString none;
+    QTest::newRow("vouched for") << B::Vouched << 0 << none << false << none << u"S1"_s << 0 << none;
+    QTest::newRow("self-signed") << B::SelfSigned << 0 << none << false << none << u"F"_s << secureChannel
                                  << u"SSL certificate problem: self.signed certificate"_s;
-    QTest::newRow("vouched for, through https_proxy") << B::Vouched << true << u"S1"_s << QString();
+    QTest::newRow("vouched for, through https_proxy")
+        << B::Vouched << 200 << none << false << none << u"S1"_s << 0 << none;
+    QTest::newRow("proxy forbids the tunnel")
+        << B::Vouched << 403 << none << false << none << u"F"_s << proxyRefused << u"403"_s;
+    QTest::newRow("proxy wants credentials for the tunnel")
+        << B::Vouched << 407 << none << false << none << u"F"_s << proxyRefused << u"407"_s;
+    QTest::newRow("client certificate the board asks for")
+        << B::Vouched << 0 << u"client"_s << true << none << u"S1"_s << 0 << none;
+    QTest::newRow("client certificate the board does not ask for")
+        << B::Vouched << 0 << u"client"_s << false << none << u"S1"_s << 0 << none;
+    QTest::newRow("no client certificate for a board that asks")
+        << B::Vouched << 0 << none << true << none << u"F"_s << secureChannel
+        << u"asks for a client certificate"_s;
+    QTest::newRow("client certificate the board does not know")
+        << B::Vouched << 0 << u"stranger"_s << true << none << u"F"_s << secureChannel
+        << u"did not accept the client certificate .*stranger\\.pem"_s;
+    QTest::newRow("redirect that stays on https")
+        << B::Vouched << 0 << none << false << u"redirect:307"_s << u"S1"_s << 0 << none;
+    QTest::newRow("redirect down to plain http refused")
+        << B::Vouched << 0 << none << false << u"redirect-to:<plain>"_s << u"F"_s
+        << Orvex::ErrorNumber::HttpsToHttpRedirect
+        << u"\"http://127.0.0.1:\\d+/cgi-bin/importJobs_xml.cgi\""_s;
 }
 
 void TestExchange::secureBoard() {
     QFETCH(TestCertificates::Board, board);
-    QFETCH(bool, tunnelled);
+    QFETCH(int, proxy);
+    QFETCH(QString, clientCertificate);
+    QFETCH(bool, boardAsks);
+    QFETCH(QString, fault);
     QFETCH(QString, result);
+    QFETCH(qint32, number);
     QFETCH(QString, problem);
 
     TestCertificates certificates;
     QVERIFY2(certificates.create(), qPrintable(certificates.errorString()));
-    BoardProcess secureBoard(certificates.boardArguments(board));
+    BoardProcess secureBoard(certificates.boardArguments(board) +
+                             (boardAsks ? certificates.clientAuthorityArguments() : QStringList()));
     QVERIFY2(secureBoard.start(), qPrintable(secureBoard.errorString()));
-    ConnectProxy proxy;
-    if (tunnelled)
-        QVERIFY(proxy.start());
+    ConnectProxy tunnel(proxy == 200 ? 0 : proxy);
+    if (proxy != 0)
+        QVERIFY(tunnel.start());
     const ScopedEnvironment environment{{"CURL_CA_BUNDLE", QFile::encodeName(certificates.authorityFile())},
-                                        {"https_proxy", tunnelled ? proxy.url().toLatin1() : QByteArray()}};
-    PostJob job = makeJob(secureBoard.endpointUrl(u"localhost"_s));
+                                        {"https_proxy", proxy != 0 ? tunnel.url().toLatin1() : QByteArray()}};
+    Orvex::ComponentSettings settings;
+    settings.importUrl = secureBoard.endpointUrl(u"localhost"_s);
+    if (clientCertificate == u"client"_s) {
+        settings.http.clientCertificate = certificates.clientCertificateFile();
+        settings.http.clientKey = certificates.clientKeyFile();
+    } else if (clientCertificate == u"stranger"_s) {
+        settings.http.clientCertificate = certificates.strangerCertificateFile();
+        settings.http.clientKey = certificates.strangerKeyFile();
+    }
+    // A password in the plain location must not reach the log either.
+    const QString plain = m_board->endpointUrl().replace(u"http://"_s, u"http://clerk:s3cret@"_s);
+    PostJob job = makeJob(settings);
     job.Field(u"JobCode"_s, u"J-1001"_s);
+    if (!fault.isEmpty())
+        job.Field(u"BoardFault"_s, QString(fault).replace(u"<plain>"_s, plain));
     QCOMPARE(job.Action(u"Add"_s), result);
+
     const QString log = QString::fromUtf8(fileBytes(LogName));
-    if (problem.isEmpty()) {
+    if (number == 0) {
         QCOMPARE(log, actionRecord(u"Add"_s, u"J-1001"_s) + responseRecord(u"success=1&jobid=1"_s));
-        QCOMPARE(secureBoard.postings().size(), 1);
+        QCOMPARE(secureBoard.postings().last().value(u"jobId"_s).toString(), u"1"_s);
     } else {
         const QRegularExpression errorRecord(
             QRegularExpression::anchoredPattern(
                 QRegularExpression::escape(actionRecord(u"Add"_s, u"J-1001"_s) + RecordTime +
                                            u",\"Error\",\""_s) +
                 u".*"_s + problem + u".*"_s +
-                QRegularExpression::escape(
-                    u"\",\""_s + QString::number(Orvex::ErrorNumber::SecureChannelError) + u"\r\n\"\r\n"_s)),
+                QRegularExpression::escape(u"\",\""_s + QString::number(number) + u"\r\n\"\r\n"_s)),
             QRegularExpression::DotMatchesEverythingOption);
         QVERIFY2(errorRecord.match(log).hasMatch(), qPrintable(log));
-        QVERIFY(secureBoard.postings().isEmpty());
+        QVERIFY2(!log.contains(u"s3cret"_s), qPrintable(log));
+        // Only a redirect's first leg reached the board; nothing reached the plain one.
+        QCOMPARE(secureBoard.postings().size(), fault.isEmpty() ? 0 : 1);
+        QVERIFY(m_board->postings().isEmpty());
     }
     const QByteArray target = "localhost:" + QByteArray::number(secureBoard.port());
-    QCOMPARE(proxy.tunnels(), tunnelled ? QByteArrayList{target} : QByteArrayList());
+    QCOMPARE(tunnel.tunnels(), proxy != 0 ? QByteArrayList{target} : QByteArrayList());
 }
 
 void TestExchange::textReachesTheBoardAsGiven() {

@@ -117,6 +117,8 @@ private Q_SLOTS:
     void readsImportUrlAtCreation_data();
     void readsImportUrlAtCreation();
     void readsTheCaFileOncePerServer();
+    void readsTransportSettingsAtCreation_data();
+    void readsTransportSettingsAtCreation();
     void keepsFilesInUserFoldersWithoutProgramFolder();
     void servesCallsDuringBlockingActionInArrivalOrder();
     void endingLetsTheExchangeFinishAndAnswersWaitingCallsEnded_data();
@@ -517,6 +519,9 @@ void TestAutomationServer::readsImportUrlAtCreation_data() {
 
     // Only the board's own address reaches it: the built-in endpoint goes to a closed proxy port.
     QTest::newRow("the board's address") << QStringLiteral("board") << QStringLiteral("S1") << QString();
+    // Longer than the suite's 255-character buffer, which would have cut it short.
+    QTest::newRow("300 characters, read whole")
+        << QStringLiteral("board300") << QStringLiteral("S1") << QString();
     QTest::newRow("scheme neither http nor https")
         << QStringLiteral("ftp://127.0.0.1/cgi-bin/importJobs_xml.cgi") << QStringLiteral("F")
         << QString::number(Orvex::ErrorNumber::UnsupportedScheme);
@@ -536,6 +541,10 @@ void TestAutomationServer::readsImportUrlAtCreation() {
     QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.1")));
     if (importUrl == u"board")
         importUrl = m_board->endpointUrl();
+    if (importUrl == u"board300") {
+        importUrl = m_board->endpointUrl() + QStringLiteral("?listing=");
+        importUrl += QString(300 - importUrl.size(), u'q');
+    }
     QVERIFY(m_server->writeUserIni("[General]\nImportUrl=" + importUrl.toUtf8() + "\n"));
     QVERIFY(createObject());
     const QDBusMessage action =
@@ -546,6 +555,8 @@ void TestAutomationServer::readsImportUrlAtCreation() {
     QVERIFY(!records.isEmpty());
     if (error.isEmpty()) {
         QCOMPARE(m_board->postings().size(), 1);
+        const QString target = m_board->postings().first().value(QStringLiteral("target")).toString();
+        QVERIFY2(importUrl.endsWith(target), qPrintable(target));
         return;
     }
     // "Error", the description naming the address, then the number on a line of its own.
@@ -585,6 +596,57 @@ void TestAutomationServer::readsTheCaFileOncePerServer() {
     QVERIFY(createObject());
     QCOMPARE(post(), QStringLiteral("S1"));
     QCOMPARE(m_board->postings().size(), 1);
+}
+
+void TestAutomationServer::readsTransportSettingsAtCreation_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("boardFault");
+    QTest::addColumn<QString>("result"); // empty: creation fails
+    QTest::addColumn<qint32>("number");  // of the creation error or the Error record; 0 for none
+
+    QTest::newRow("none of the new keys posts as before")
+        << QByteArray("[General]\nDebugMode=0\n") << QString() << QStringLiteral("S1") << 0;
+    QTest::newRow("Timeout=2 ends a board that trickles")
+        << QByteArray("[General]\nTimeout=2\n") << QStringLiteral("trickle") << QStringLiteral("F")
+        << Orvex::ErrorNumber::TimedOut;
+    QTest::newRow("Timeout that is no number") << QByteArray("[General]\nTimeout=soon\n") << QString()
+                                               << QString() << Orvex::ErrorNumber::TypeMismatch;
+    QTest::newRow("ConnectTimeout out of range") << QByteArray("[General]\nConnectTimeout=0\n") << QString()
+                                                 << QString() << Orvex::ErrorNumber::InvalidProcedureCall;
+}
+
+void TestAutomationServer::readsTransportSettingsAtCreation() {
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, boardFault);
+    QFETCH(QString, result);
+    QFETCH(qint32, number);
+
+    startBoardAndServer(boardFault.isEmpty() ? QStringList()
+                                             : QStringList{QStringLiteral("--fault"), boardFault});
+    QVERIFY(m_server->writeIni(ini));
+    QDBusMessage error;
+    const QString path = ServerFixture::createInstance(&error);
+    if (result.isEmpty()) {
+        QVERIFY(path.isEmpty());
+        QCOMPARE(error.errorName(), Orvex::errorName(number));
+        // The key and the file to mend.
+        const QString key = QString::fromLatin1(ini.mid(10, ini.indexOf('=') - 10));
+        QVERIFY2(error.errorMessage().contains(key + QStringLiteral(" in [General] of ")),
+                 qPrintable(error.errorMessage()));
+        QVERIFY2(error.errorMessage().contains(QStringLiteral("OrvexKelPostJob.ini")),
+                 qPrintable(error.errorMessage()));
+        return;
+    }
+    QVERIFY2(!path.isEmpty(), qPrintable(error.errorMessage()));
+    const QDBusMessage action =
+        ServerFixture::call(path, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")});
+    QCOMPARE(action.arguments().value(0).toString(), result);
+    if (number != 0) {
+        const QStringList records = m_server->logRecords();
+        QVERIFY2(records.size() >= 2 &&
+                     records.at(records.size() - 2).endsWith(u'"' + QString::number(number)),
+                 qPrintable(records.join(u'\n')));
+    }
 }
 
 void TestAutomationServer::keepsFilesInUserFoldersWithoutProgramFolder() {
