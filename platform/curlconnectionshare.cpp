@@ -123,8 +123,10 @@ void CurlConnectionShare::noteReply() {
 }
 
 long CurlConnectionShare::maxAgeFor(long announcedTimeoutSeconds) {
-    // libcurl drops a connection when its idle time in whole seconds is above the maximum age, so a
-    // connection idle for less than N seconds takes N - 1.
+    // CURLOPT_MAXAGE_CONN(3): "the maximum time in seconds that you allow an existing connection to have
+    // been idle to be considered for reuse". libcurl 7.88 compares whole seconds (lib/url.c, conn_maxage:
+    // "idletime /= 1000; ... if(idletime > data->set.maxage_conn)"), so a connection idle for less than N
+    // seconds takes N - 1.
     long limit = long(MaxIdle.count());
     if (announcedTimeoutSeconds >= 0)
         limit = std::min(limit, announcedTimeoutSeconds);
