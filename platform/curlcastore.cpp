@@ -3,7 +3,6 @@
 #include "httplogging.h"
 
 #include <QFileInfo>
-#include <QHash>
 
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
