@@ -13,6 +13,8 @@ namespace {
 // Far above any header a client sends; stops a peer that never ends its head.
 constexpr qsizetype MaxHeadBytes = 64 * 1024;
 constexpr qint64 HugeChunkBytes = 64 * 1024;
+// What a client may send ahead while its request is being answered: a few requests, not a flood.
+constexpr qsizetype MaxPendingBytes = 17 * 1024 * 1024;
 // A dripping connection is dropped after this, should its client never give up.
 constexpr int DripGiveUpMilliseconds = 10 * 60 * 1000;
 
@@ -71,7 +73,8 @@ BoardReply errorReply(int status, const QByteArray &body) {
 BoardConnection::BoardConnection(QTcpSocket *socket, JobBoard *board)
     : QObject(board)
     , m_socket(socket)
-    , m_board(board) {
+    , m_board(board)
+    , m_number(board->connectionOpened()) {
     socket->setParent(this);
     connect(socket, &QTcpSocket::readyRead, this, &BoardConnection::readRequest);
     connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
@@ -81,15 +84,42 @@ BoardConnection::BoardConnection(QTcpSocket *socket, JobBoard *board)
         if (m_socket->state() == QAbstractSocket::UnconnectedState)
             deleteLater();
     });
+    if (const std::optional<int> idle = board->connectionPolicy().idleTimeoutSeconds) {
+        m_idleTimer.setSingleShot(true);
+        m_idleTimer.setInterval(std::chrono::seconds(*idle));
+        connect(&m_idleTimer, &QTimer::timeout, this, [this] {
+            qCDebug(lcBoard) << "closing connection" << m_number << "after its idle time";
+            finish();
+        });
+        m_idleTimer.start();
+    }
     readRequest();
 }
 
+BoardConnection::~BoardConnection() {
+    if (m_board)
+        m_board->connectionClosed();
+}
+
 void BoardConnection::readRequest() {
+    const QByteArray received = m_socket->readAll();
+    if (m_state == State::Closing)
+        return;
+    if (!received.isEmpty())
+        m_idleTimer.stop();
+    m_buffer.append(received);
+    // A client may send its next request before this one is answered; it waits in the buffer, bounded.
     if (m_state == State::Answering) {
-        m_socket->readAll(); // nothing more is expected; keep the buffer from growing
+        if (m_buffer.size() > MaxPendingBytes)
+            resetConnection();
         return;
     }
-    m_buffer.append(m_socket->readAll());
+    takeRequests();
+}
+
+void BoardConnection::takeRequests() {
+    if (m_state != State::ReadingHead && m_state != State::ReadingBody)
+        return;
     if (m_state == State::ReadingHead) {
         const qsizetype headEnd = m_buffer.indexOf("\r\n\r\n");
         if (headEnd < 0) {
@@ -97,6 +127,8 @@ void BoardConnection::readRequest() {
                 answerNow(errorReply(431, "request head too large"));
             return;
         }
+        m_request = BoardRequest{};
+        m_request.connection = m_number;
         if (!parseHead(headEnd))
             return;
         m_buffer.remove(0, headEnd + 4);
@@ -104,8 +136,8 @@ void BoardConnection::readRequest() {
     }
     if (m_state == State::ReadingBody && m_buffer.size() >= m_bodyLength) {
         m_request.body = m_buffer.left(m_bodyLength);
-        m_buffer.clear();
-        answerNow(m_board ? m_board->answer(m_request) : errorReply(503, "shutting down"));
+        m_buffer.remove(0, m_bodyLength);
+        takeRequest();
     }
 }
 
@@ -120,6 +152,22 @@ bool BoardConnection::parseHead(qsizetype headEnd) {
     return true;
 }
 
+void BoardConnection::takeRequest() {
+    if (!m_board) {
+        answerNow(errorReply(503, "shutting down"));
+        return;
+    }
+    const std::optional<int> dropAfter = m_board->connectionPolicy().dropAfterReplies;
+    if (dropAfter && m_replies >= *dropAfter) {
+        // Taken (a posting is kept), never answered.
+        m_board->answer(m_request);
+        qCDebug(lcBoard) << "dropping connection" << m_number << "after taking its request";
+        finish();
+        return;
+    }
+    answerNow(m_board->answer(m_request));
+}
+
 void BoardConnection::answerNow(const BoardReply &reply) {
     m_state = State::Answering;
     if (reply.fault.kind == BoardFault::Kind::Delay) {
@@ -129,7 +177,20 @@ void BoardConnection::answerNow(const BoardReply &reply) {
     send(reply);
 }
 
-void BoardConnection::writeHead(const BoardReply &reply, bool withLength, qint64 length) {
+// Only a reply that ends where its length says, to a client that did not ask to close, leaves the
+// connection usable; a refused head may leave the rest of the request unread.
+bool BoardConnection::keepsOpenAfter(const BoardReply &reply) const {
+    if (!m_board || !m_board->connectionPolicy().keepAlive || m_state != State::Answering)
+        return false;
+    if (reply.status == 400 || reply.status == 411 || reply.status == 413 || reply.status == 431 ||
+        reply.status == 501)
+        return false;
+    if (m_request.headers.value("connection").toLower().contains("close"))
+        return false;
+    return m_request.version == "HTTP/1.1";
+}
+
+void BoardConnection::writeHead(const BoardReply &reply, bool withLength, qint64 length, bool keepOpen) {
     QByteArray head =
         "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
     if (!reply.contentType.isEmpty())
@@ -138,7 +199,13 @@ void BoardConnection::writeHead(const BoardReply &reply, bool withLength, qint64
         head += "Content-Length: " + QByteArray::number(length) + "\r\n";
     for (const auto &[name, value] : reply.headers)
         head += name + ": " + value + "\r\n";
-    head += "Connection: close\r\n\r\n";
+    const std::optional<int> announced =
+        m_board ? m_board->connectionPolicy().announcedTimeoutSeconds : std::nullopt;
+    if (!keepOpen)
+        head += "Connection: close\r\n";
+    else if (announced)
+        head += "Keep-Alive: timeout=" + QByteArray::number(*announced) + "\r\n";
+    head += "\r\n";
     m_socket->write(head);
 }
 
@@ -185,12 +252,31 @@ void BoardConnection::send(const BoardReply &reply) {
         streamHugeBody();
         return;
     }
-    default:
-        writeHead(reply, true, reply.body.size());
+    default: {
+        const bool keepOpen = keepsOpenAfter(reply);
+        writeHead(reply, true, reply.body.size(), keepOpen);
         m_socket->write(reply.body);
+        replied(keepOpen);
+        return;
+    }
+    }
+}
+
+void BoardConnection::replied(bool keepOpen) {
+    ++m_replies;
+    if (!keepOpen) {
         finish();
         return;
     }
+    m_state = State::ReadingHead;
+    if (m_buffer.isEmpty()) {
+        if (m_board && m_board->connectionPolicy().idleTimeoutSeconds)
+            m_idleTimer.start();
+        return;
+    }
+    // From the event loop, not from here: a client that sends many requests at once must not nest one
+    // call per request.
+    QMetaObject::invokeMethod(this, &BoardConnection::takeRequests, Qt::QueuedConnection);
 }
 
 void BoardConnection::streamHugeBody() {
@@ -207,6 +293,7 @@ void BoardConnection::streamHugeBody() {
 }
 
 void BoardConnection::resetConnection() {
+    m_state = State::Closing;
     // A zero linger time makes close() send RST instead of FIN.
     const linger abortive{1, 0};
     ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
@@ -215,6 +302,8 @@ void BoardConnection::resetConnection() {
 }
 
 void BoardConnection::finish() {
+    m_state = State::Closing;
+    m_idleTimer.stop();
     // Waits for what is queued to go out, then closes; disconnected() then deletes this connection.
     m_socket->disconnectFromHost();
     if (m_socket->state() == QAbstractSocket::UnconnectedState)

@@ -12,21 +12,27 @@ namespace Orvex {
 
 class JobBoard;
 
-// One client connection: reads one request, answers it, closes. Everything is event-driven, so a
-// connection that drips or streams never holds up the others.
+// One client connection: reads requests and answers them in turn, keeping the connection open between
+// them as the board's connection policy says; a fault that breaks the exchange closes it. Everything is
+// event-driven, so a connection that drips or streams never holds up the others.
 class BoardConnection : public QObject {
     Q_OBJECT
 public:
     BoardConnection(QTcpSocket *socket, JobBoard *board);
+    ~BoardConnection() override;
 
 private:
-    enum class State { ReadingHead, ReadingBody, Answering };
+    enum class State { ReadingHead, ReadingBody, Answering, Closing };
 
     void readRequest();
+    void takeRequests();
     bool parseHead(qsizetype headEnd);
+    void takeRequest();
     void answerNow(const BoardReply &reply);
     void send(const BoardReply &reply);
-    void writeHead(const BoardReply &reply, bool withLength, qint64 length);
+    bool keepsOpenAfter(const BoardReply &reply) const;
+    void writeHead(const BoardReply &reply, bool withLength, qint64 length, bool keepOpen = false);
+    void replied(bool keepOpen);
     void streamHugeBody();
     void resetConnection();
     void finish();
@@ -39,6 +45,9 @@ private:
     qint64 m_bodyLength = 0;
     QByteArray m_hugeChunk;
     qint64 m_hugeRemaining = 0;
+    qint64 m_number = 0;
+    int m_replies = 0;
+    QTimer m_idleTimer;
 };
 
 } // namespace Orvex

@@ -17,6 +17,7 @@ namespace {
 
 constexpr char ImportPath[] = "/cgi-bin/importJobs_xml.cgi";
 constexpr char PostingsPath[] = "/postings";
+constexpr char ConnectionsPath[] = "/connections";
 // The listing field by which a posting asks for a fault of its own.
 const QString FaultField = QStringLiteral("BoardFault");
 
@@ -64,6 +65,7 @@ QJsonObject postingRecord(const BoardRequest &request) {
         {QStringLiteral("contentType"), QString::fromLatin1(request.headers.value("content-type"))},
         {QStringLiteral("userAgent"), QString::fromLatin1(request.headers.value("user-agent"))},
         {QStringLiteral("body"), QString::fromLatin1(request.body.toBase64())},
+        {QStringLiteral("connection"), request.connection},
     };
     if (request.headers.contains("expect"))
         posting.insert(QStringLiteral("expect"), QString::fromLatin1(request.headers.value("expect")));
@@ -224,14 +226,24 @@ BoardReply JobBoard::answer(const BoardRequest &request) {
             return methodNotAllowed("POST");
         return answerPosting(request);
     }
-    if (request.path == PostingsPath) {
+    if (request.path == PostingsPath || request.path == ConnectionsPath) {
         if (request.method != "GET")
             return methodNotAllowed("GET");
-        BoardReply reply = plainReply(200, QJsonDocument(m_postings).toJson(QJsonDocument::Compact));
+        const QJsonDocument list =
+            request.path == PostingsPath
+                ? QJsonDocument(m_postings)
+                : QJsonDocument(QJsonObject{{QStringLiteral("opened"), m_connectionsOpened},
+                                            {QStringLiteral("open"), m_openConnections}});
+        BoardReply reply = plainReply(200, list.toJson(QJsonDocument::Compact));
         reply.contentType = "application/json";
         return reply;
     }
     return plainReply(404, "not found");
+}
+
+qint64 JobBoard::connectionOpened() {
+    ++m_openConnections;
+    return ++m_connectionsOpened;
 }
 
 BoardReply JobBoard::answerPosting(const BoardRequest &request) {

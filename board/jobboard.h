@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boardconnectionpolicy.h"
 #include "boardfault.h"
 #include "boardrequest.h"
 
@@ -25,6 +26,7 @@ public:
         BoardFault fault; // applies to every posting that does not name its own
         QString recordFile;
         std::optional<QSslConfiguration> tls; // without one, plain HTTP
+        ConnectionPolicy connections;
     };
 
     explicit JobBoard(Options options, QObject *parent = nullptr);
@@ -34,6 +36,10 @@ public:
     quint16 port() const { return m_server->serverPort(); }
 
     BoardReply answer(const BoardRequest &request);
+    const ConnectionPolicy &connectionPolicy() const { return m_options.connections; }
+    // Numbers a new connection, 1 for the first; connectionClosed() when it has gone.
+    qint64 connectionOpened();
+    void connectionClosed() { --m_openConnections; }
 
 private:
     void acceptConnections();
@@ -43,6 +49,8 @@ private:
     Options m_options;
     std::unique_ptr<QTcpServer> m_server;
     qint64 m_nextId;
+    qint64 m_connectionsOpened = 0;
+    qint64 m_openConnections = 0;
     QJsonArray m_postings;
     std::unique_ptr<QFile> m_record;
 };

@@ -8,8 +8,10 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <optional>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -38,6 +40,15 @@ private:
     sigset_t m_signals;
     int m_descriptor = -1;
 };
+
+// A count or a number of seconds for an option; nullopt when it is not a number from 0 to 86400.
+std::optional<int> nonNegative(const QString &text) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0 || value > 86400)
+        return std::nullopt;
+    return value;
+}
 
 } // namespace
 
@@ -78,8 +89,21 @@ int main(int argc, char *argv[]) {
         QStringLiteral("tls-client-ca"),
         QStringLiteral("Take only clients with a certificate issued by an authority in this PEM file."),
         QStringLiteral("FILE"));
+    const QCommandLineOption closeOption(QStringLiteral("close-connections"),
+                                         QStringLiteral("Close the connection after every reply."));
+    const QCommandLineOption idleOption(QStringLiteral("idle-timeout"),
+                                        QStringLiteral("Close a connection idle for N seconds, unannounced."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption announceOption(
+        QStringLiteral("announce-keep-alive"),
+        QStringLiteral("Send \"Keep-Alive: timeout=N\" with every reply that keeps the connection."),
+        QStringLiteral("N"));
+    const QCommandLineOption dropOption(
+        QStringLiteral("drop-after"),
+        QStringLiteral("After N replies on a connection, take the next request and close unanswered."),
+        QStringLiteral("N"));
     parser.addOptions({portOption, firstIdOption, faultOption, recordOption, certificateOption, keyOption,
-                       clientAuthorityOption});
+                       clientAuthorityOption, closeOption, idleOption, announceOption, dropOption});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -105,6 +129,20 @@ int main(int argc, char *argv[]) {
         options.fault = *fault;
     }
     options.recordFile = parser.value(recordOption);
+    options.connections.keepAlive = !parser.isSet(closeOption);
+    for (const auto &[option, setting] :
+         {std::pair{&idleOption, &options.connections.idleTimeoutSeconds},
+          std::pair{&announceOption, &options.connections.announcedTimeoutSeconds},
+          std::pair{&dropOption, &options.connections.dropAfterReplies}}) {
+        if (!parser.isSet(*option))
+            continue;
+        *setting = nonNegative(parser.value(*option));
+        if (!*setting) {
+            err << "orvex-board: bad --" << option->names().first() << ' ' << parser.value(*option)
+                << Qt::endl;
+            return 2;
+        }
+    }
     if (parser.isSet(certificateOption) != parser.isSet(keyOption)) {
         err << "orvex-board: --tls-cert and --tls-key go together" << Qt::endl;
         return 2;

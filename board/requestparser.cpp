@@ -37,6 +37,7 @@ std::optional<BoardReply> parseRequestHead(const QByteArray &head, BoardRequest 
         return refused(400, "bad request line");
     request->method = requestLine.at(0);
     request->target = requestLine.at(1);
+    request->version = requestLine.at(2);
     splitTarget(request->target, &request->path, &request->query);
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray &line = lines.at(i);

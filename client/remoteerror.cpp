@@ -2,11 +2,17 @@
 
 #include "buswire.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace Orvex {
 
 namespace {
 
 using namespace ErrorNumber;
+
+// The posting errors after which the board may hold the listing.
+constexpr qint32 BoardOutcomeOpen[] = {ClosedAfterSending};
 
 qint32 numberForBusError(const QString &name, CallStage stage) {
     if (name == QLatin1StringView("org.freedesktop.DBus.Error.ServiceUnknown") ||
@@ -49,10 +55,18 @@ bool isServerGone(const QDBusError &error) {
     }
 }
 
+bool leavesBoardOutcomeUnknown(qint32 errorNumber) {
+    return std::ranges::find(BoardOutcomeOpen, errorNumber) != std::end(BoardOutcomeOpen);
+}
+
 CallOutcome callOutcome(const QDBusError &error) {
     const QString name = error.name();
     if (name == errorName(Ended))
         return CallOutcome::NotDelivered;
+    for (qint32 number : BoardOutcomeOpen) {
+        if (name == errorName(number))
+            return CallOutcome::Unknown;
+    }
     if (name.startsWith(QLatin1StringView(ErrorNamePrefix)))
         return CallOutcome::Failed;
     switch (error.type()) {
@@ -80,6 +94,9 @@ CallOutcome callOutcome(const QDBusError &error) {
 }
 
 AutomationError outcomeUnknown(const QDBusError &error) {
+    const AutomationError raised = fromBusError(error, CallStage::ObjectCall);
+    if (leavesBoardOutcomeUnknown(raised.number()))
+        return AutomationError(OutcomeUnknown, raised.source(), raised.description());
     return AutomationError(
         OutcomeUnknown, error.name(),
         QStringLiteral("%1 (%2)").arg(AutomationError::runtimeDescription(OutcomeUnknown), error.message()));

@@ -28,7 +28,12 @@ enum class CallOutcome {
 };
 CallOutcome callOutcome(const QDBusError &error);
 
-// The error for a call whose outcome is unknown, carrying what the bus said.
+// True for a posting's error after which the board may hold the listing although no reply came (a kept
+// connection closed after the listing went out): the client reports OutcomeUnknown and sends nothing again.
+bool leavesBoardOutcomeUnknown(qint32 errorNumber);
+
+// The error for a call whose outcome is unknown, carrying what the bus said, or the server's own error
+// when that leaves the board's outcome open.
 AutomationError outcomeUnknown(const QDBusError &error);
 
 // "description (number) [source]" with HRESULT-style numbers in hexadecimal, for people to read.

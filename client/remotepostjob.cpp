@@ -257,8 +257,13 @@ PostingOutcome RemotePostJob::ActionWithOutcome(const QString &ActionType) {
     if (reply.type() != QDBusMessage::ReplyMessage)
         return outcome;
     const QVariantList arguments = reply.arguments();
-    return PostingOutcome{arguments.value(0).toString(), arguments.value(1).toInt(),
+    PostingOutcome posted{arguments.value(0).toString(), arguments.value(1).toInt(),
                           qint32(arguments.value(2).toInt()), arguments.value(3).toString()};
+    // The server ran the call, but the board may hold the listing all the same: not an "F" to post again.
+    if (leavesBoardOutcomeUnknown(posted.errorNumber))
+        throw AutomationError(ErrorNumber::OutcomeUnknown, QString::fromUtf16(ComponentSource),
+                              posted.errorDescription);
+    return posted;
 }
 
 RemotePostJob::Settled RemotePostJob::settleFromJournal(const QDBusError &error, const QString &ActionType,

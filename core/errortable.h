@@ -56,7 +56,10 @@
     X(Ended, 0x80080008, "the server ended before this call ran")                                            \
     /* The server was lost while it held the call: it may have run, so it is not sent again (our own, in the \
        interface range). */                                                                                  \
-    X(OutcomeUnknown, 0x80040300, "the server was lost during this call, which may or may not have run")
+    X(OutcomeUnknown, 0x80040300, "the server was lost during this call, which may or may not have run")     \
+    /* A kept connection closed after the listing went out and before any reply: it is not sent again. */    \
+    X(ClosedAfterSending, 0x80040301,                                                                        \
+      "the connection closed after the listing was sent; the board may have it")
 
 namespace Orvex {
 

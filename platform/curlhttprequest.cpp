@@ -1,6 +1,9 @@
 #include "curlhttprequest.h"
 
 #include "automationerror.h"
+#include "curlbodysource.h"
+#include "curlcastore.h"
+#include "curlconnectionshare.h"
 #include "errortable.h"
 #include "httplogging.h"
 #include "identity.h"
@@ -168,25 +171,21 @@ void noteHandshakeMessage(int written, int, int contentType, const void *message
         static_cast<TlsWitness *>(witness)->certificateRequested = true;
 }
 
-CURLcode watchHandshakes(CURL *, void *context, void *witness) {
-    SSL_CTX_set_msg_callback(static_cast<SSL_CTX *>(context), &noteHandshakeMessage);
-    SSL_CTX_set_msg_callback_arg(static_cast<SSL_CTX *>(context), witness);
-    return CURLE_OK;
-}
-
 // Everything libcurl reads from or writes into while one transfer runs. libcurl keeps pointers into it,
 // so it stays where it was made until the transfer is over.
 struct Transfer {
-    Transfer(const QString &body, qint64 maxReplyBytes)
+    Transfer(const QString &text, qint64 maxReplyBytes)
         : handle(newTransferHandle())
-        , payload(toWireBytes(body))
+        , body(toWireBytes(text))
         , sink{&reply, maxReplyBytes, false} {}
     Q_DISABLE_COPY_MOVE(Transfer)
 
     CURL *curl() const { return handle.get(); }
 
     CurlEasy handle;
-    QByteArray payload;
+    // Leaves the shared connections before the handle is cleaned up.
+    std::optional<CurlConnectionShare> connections;
+    CurlBodySource body;
     QByteArray agent = CurlHttpRequest::userAgent();
     QByteArray caFile = caFileFromEnvironment();
     CurlHeaderList headers;
@@ -194,7 +193,17 @@ struct Transfer {
     QByteArray reply;
     ReplySink sink;
     TlsWitness tls;
+    X509_STORE *caStore = nullptr; // the process's, when it verifies instead of libcurl's own
 };
+
+// Every new TLS context of the transfer: its handshakes watched, and the process's CA store where there is
+// one.
+CURLcode prepareTlsContext(CURL *, void *context, void *transfer) {
+    auto *self = static_cast<Transfer *>(transfer);
+    SSL_CTX_set_msg_callback(static_cast<SSL_CTX *>(context), &noteHandshakeMessage);
+    SSL_CTX_set_msg_callback_arg(static_cast<SSL_CTX *>(context), &self->tls);
+    return CurlCaStore::install(context, self->caStore) ? CURLE_OK : CURLE_OUT_OF_MEMORY;
+}
 
 CurlHeaderList headerList(std::initializer_list<const char *> lines) {
     CurlHeaderList headers;
@@ -234,10 +243,7 @@ void setVerificationOptions(Transfer &transfer) {
     setOption(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     setOption(curl, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
     setOption(curl, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
-    if (!transfer.caFile.isEmpty()) {
-        setOption(curl, CURLOPT_CAINFO, transfer.caFile.constData());
-        setOption(curl, CURLOPT_PROXY_CAINFO, transfer.caFile.constData());
-    }
+    transfer.caStore = CurlCaStore::apply(curl, transfer.caFile);
 }
 
 // The board may ask who is posting; a certificate without a key file holds its key itself.
@@ -245,8 +251,8 @@ void setClientCertificateOptions(Transfer &transfer, const HttpSettings &setting
     CURL *curl = transfer.curl();
     // Whether the board asked for a certificate tells a refused one from a lost connection. A libcurl on
     // another TLS library cannot say: the failure is then reported as libcurl sees it.
-    if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &watchHandshakes) == CURLE_OK)
-        setOption(curl, CURLOPT_SSL_CTX_DATA, &transfer.tls);
+    if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &prepareTlsContext) == CURLE_OK)
+        setOption(curl, CURLOPT_SSL_CTX_DATA, &transfer);
     if (!settings.clientCertificate.isEmpty()) {
         setOption(curl, CURLOPT_SSLCERT, QFile::encodeName(settings.clientCertificate).constData());
         setOption(curl, CURLOPT_SSLCERTTYPE, "PEM");
@@ -263,9 +269,7 @@ void setMethodOptions(Transfer &transfer, const QByteArray &method) {
     if (method == "POST") {
         // An empty Expect header stops libcurl from waiting for a 100 Continue that many boards never send.
         headers = headerList({"Content-Type: text/xml; charset=ISO-8859-1", "Expect:"});
-        setOption(curl, CURLOPT_POST, 1L);
-        setOption(curl, CURLOPT_POSTFIELDS, transfer.payload.constData());
-        setOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(transfer.payload.size()));
+        transfer.body.attachTo(curl);
     } else {
         setOption(curl, CURLOPT_HTTPGET, 1L);
     }
@@ -323,6 +327,11 @@ qint32 errorNumberOf(const Transfer &transfer, CURLcode result) {
 
 AutomationError transferFailure(const Transfer &transfer, CURLcode result, const HttpSettings &settings,
                                 qint64 maxReplyBytes) {
+    if (transfer.body.resendRefused()) {
+        qCDebug(lcHttp) << "the connection closed after the body was sent:" << int(result);
+        return httpError(ErrorNumber::ClosedAfterSending,
+                         AutomationError::runtimeDescription(ErrorNumber::ClosedAfterSending));
+    }
     if (transfer.sink.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
         qCDebug(lcHttp) << "reply exceeds" << maxReplyBytes << "bytes";
         return httpError(ErrorNumber::ReplyTooLarge,
@@ -356,6 +365,7 @@ void performTransfer(Transfer &transfer, milliseconds timeLimit, const HttpSetti
     const CURLcode result = curl_easy_perform(transfer.curl());
     if (result != CURLE_OK)
         throw transferFailure(transfer, result, settings, maxReplyBytes);
+    transfer.connections->noteReply();
 }
 
 bool isFollowedRedirect(long status) {
@@ -392,9 +402,10 @@ void exchange(Transfer &transfer, QByteArray method, QByteArray url, const HttpS
               const HttpLimits &limits) {
     const auto deadline = std::chrono::steady_clock::now() + settings.timeout;
     qCDebug(lcHttp) << "sending" << method << withoutUserInfo(QString::fromUtf8(url)) << "with"
-                    << transfer.payload.size() << "body bytes";
+                    << transfer.body.size() << "body bytes";
     for (long redirects = 0;; ++redirects) {
         setOption(transfer.curl(), CURLOPT_URL, url.constData());
+        transfer.connections->aimAt(url);
         setMethodOptions(transfer, method);
         performTransfer(transfer, timeLeft(deadline, settings.timeout), settings, limits.maxReplyBytes);
 
@@ -449,6 +460,7 @@ void CurlHttpRequest::send(const QString &body) {
     if (m_readyState != 1)
         throw httpError(ErrorNumber::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
     Transfer transfer(body, m_limits.maxReplyBytes);
+    transfer.connections.emplace(transfer.curl(), m_settings.reuseConnection);
     setTransportOptions(transfer, m_settings, m_limits);
     setVerificationOptions(transfer);
     setClientCertificateOptions(transfer, m_settings);

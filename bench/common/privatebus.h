@@ -55,20 +55,20 @@ private:
 };
 
 // The bus, not this process, starts the server: hand it the board, and a copy of it in a scratch program
-// folder to start, where its files go.
+// folder to start, where its files go; extra holds further variables for it.
 inline bool setActivationEnvironment(const QDBusConnection &bus, const QString &proxyUrl,
-                                     const QString &programFolder) {
+                                     const QString &programFolder, const QMap<QString, QString> &extra = {}) {
     const QString server = placeServerIn(programFolder);
     if (server.isEmpty())
         return false;
     using Environment = QMap<QString, QString>;
     qDBusRegisterMetaType<Environment>();
-    const Environment environment{
-        {QStringLiteral("http_proxy"), proxyUrl},
-        {QStringLiteral("no_proxy"), QString()},
-        {QStringLiteral("ORVEX_TEST_SERVER"), server},
-        // The server's tracing would be measured along with its work.
-        {QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("orvex.*.debug=false")}};
+    Environment environment{{QStringLiteral("http_proxy"), proxyUrl},
+                            {QStringLiteral("no_proxy"), QString()},
+                            {QStringLiteral("ORVEX_TEST_SERVER"), server},
+                            // The server's tracing would be measured along with its work.
+                            {QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("orvex.*.debug=false")}};
+    environment.insert(extra);
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("UpdateActivationEnvironment"));

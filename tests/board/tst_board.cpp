@@ -29,29 +29,59 @@ struct RawReply {
     QByteArray body;
 };
 
-// Sends raw bytes and reads until the board closes the connection.
+// Reads one reply from the socket: its head, then as many body bytes as it announces, or up to the end of
+// the connection when it announces none. Empty status when none arrives.
+RawReply readReply(QTcpSocket &socket, QByteArray *pending) {
+    RawReply reply;
+    QByteArray &received = *pending;
+    const QDeadlineTimer deadline(10000);
+    auto waitForMore = [&] {
+        if (socket.state() != QAbstractSocket::ConnectedState || deadline.hasExpired())
+            return false;
+        socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        received += socket.readAll();
+        return true;
+    };
+    received += socket.readAll();
+    qsizetype headEnd = received.indexOf("\r\n\r\n");
+    while (headEnd < 0 && waitForMore())
+        headEnd = received.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return reply;
+    reply.head = received.left(headEnd);
+    received.remove(0, headEnd + 4);
+    const QList<QByteArray> statusLine = reply.head.split(' ');
+    if (statusLine.size() > 1)
+        reply.status = statusLine.at(1).toInt();
+    qint64 length = -1;
+    for (const QByteArray &line : reply.head.split('\n')) {
+        if (line.toLower().startsWith("content-length:"))
+            length = line.mid(15).trimmed().toLongLong();
+    }
+    while ((length < 0 || received.size() < length) && waitForMore()) {
+    }
+    reply.body = length < 0 ? std::exchange(received, {}) : received.left(length);
+    received.remove(0, reply.body.size());
+    return reply;
+}
+
+// Sends raw bytes on a new connection and reads the one reply.
 RawReply exchange(quint16 port, const QByteArray &request) {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(5000))
         return {};
     socket.write(request);
-    QByteArray received;
-    const QDeadlineTimer deadline(10000);
-    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-        socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-        received += socket.readAll();
-    }
-    received += socket.readAll();
+    QByteArray pending;
+    return readReply(socket, &pending);
+}
 
-    RawReply reply;
-    const qsizetype headEnd = received.indexOf("\r\n\r\n");
-    reply.head = received.left(headEnd);
-    reply.body = headEnd < 0 ? QByteArray() : received.mid(headEnd + 4);
-    const QList<QByteArray> statusLine = reply.head.split(' ');
-    if (statusLine.size() > 1)
-        reply.status = statusLine.at(1).toInt();
-    return reply;
+bool closedByBoard(QTcpSocket &socket) {
+    return QTest::qWaitFor([&] {
+        socket.waitForReadyRead(50);
+        socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    });
 }
 
 QByteArray post(const BoardProcess &board, const QByteArray &document) {
@@ -77,6 +107,11 @@ private Q_SLOTS:
     void dripDoesNotHoldUpOtherConnections();
     void postingsAreListedAsJson();
     void expectContinueIsAnswered();
+    void connectionsAreKeptAsTold_data();
+    void connectionsAreKeptAsTold();
+    void idleConnectionIsClosed();
+    void connectionsAreCounted();
+    void requestsSentAheadAreAnsweredInTurn();
 };
 
 void TestBoard::routes_data() {
@@ -236,6 +271,10 @@ void TestBoard::refusesBadOptions_data() {
     QTest::newRow("port out of range") << QStringList{QStringLiteral("--port"), QStringLiteral("70000")};
     QTest::newRow("first id not a number")
         << QStringList{QStringLiteral("--first-id"), QStringLiteral("one")};
+    QTest::newRow("negative idle time")
+        << QStringList{QStringLiteral("--idle-timeout"), QStringLiteral("-1")};
+    QTest::newRow("drop count not a number")
+        << QStringList{QStringLiteral("--drop-after"), QStringLiteral("x")};
     QTest::newRow("certificate without key")
         << QStringList{QStringLiteral("--tls-cert"), BoardProcess::executable()};
     // The board's own executable is a readable file that holds no PEM.
@@ -317,6 +356,136 @@ void TestBoard::expectContinueIsAnswered() {
         received += socket.readAll();
         return received.endsWith("success=1&jobid=1");
     }));
+}
+
+void TestBoard::connectionsAreKeptAsTold_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QByteArray>("extraHeaders");
+    QTest::addColumn<bool>("closesAfterReply");
+    QTest::addColumn<bool>("answersSecond");
+    QTest::addColumn<QByteArray>("announced");
+
+    QTest::newRow("kept open by default")
+        << QStringList{} << QByteArray("HTTP/1.1") << QByteArray() << false << true << QByteArray();
+    QTest::newRow("closed after every reply when told")
+        << QStringList{QStringLiteral("--close-connections")} << QByteArray("HTTP/1.1") << QByteArray()
+        << true << false << QByteArray();
+    QTest::newRow("closed when the client asks")
+        << QStringList{} << QByteArray("HTTP/1.1") << QByteArray("Connection: close\r\n") << true << false
+        << QByteArray();
+    QTest::newRow("closed for an HTTP/1.0 client")
+        << QStringList{} << QByteArray("HTTP/1.0") << QByteArray() << true << false << QByteArray();
+    QTest::newRow("announces its keep-alive time")
+        << QStringList{QStringLiteral("--announce-keep-alive"), QStringLiteral("7")} << QByteArray("HTTP/1.1")
+        << QByteArray() << false << true << QByteArray("Keep-Alive: timeout=7");
+    QTest::newRow("takes the request after the last reply and closes unanswered")
+        << QStringList{QStringLiteral("--drop-after"), QStringLiteral("1")} << QByteArray("HTTP/1.1")
+        << QByteArray() << false << false << QByteArray();
+}
+
+void TestBoard::connectionsAreKeptAsTold() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, version);
+    QFETCH(QByteArray, extraHeaders);
+    QFETCH(bool, closesAfterReply);
+    QFETCH(bool, answersSecond);
+    QFETCH(QByteArray, announced);
+
+    BoardProcess board(arguments);
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    const QByteArray body = listing("Add");
+    const QByteArray request = "POST /cgi-bin/importJobs_xml.cgi " + version + "\r\nHost: board\r\n" +
+                               extraHeaders + "Content-Length: " + QByteArray::number(body.size()) +
+                               "\r\n\r\n" + body;
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, board.port());
+    QVERIFY(socket.waitForConnected(5000));
+    QByteArray pending;
+    socket.write(request);
+    const RawReply first = readReply(socket, &pending);
+    QCOMPARE(first.body, QByteArray("success=1&jobid=1"));
+    QCOMPARE(first.head.contains("\r\nConnection: close"), closesAfterReply);
+    if (!announced.isEmpty())
+        QVERIFY2(first.head.contains("\r\n" + announced), first.head.constData());
+    if (closesAfterReply) {
+        QVERIFY(closedByBoard(socket));
+        QCOMPARE(board.postings().size(), 1);
+        return;
+    }
+
+    socket.write(request);
+    if (answersSecond) {
+        QCOMPARE(readReply(socket, &pending).body, QByteArray("success=1&jobid=2"));
+        QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    } else {
+        QVERIFY(closedByBoard(socket));
+        QVERIFY(pending.isEmpty());
+    }
+    // Either way the board took both, on the one connection.
+    const QList<QJsonObject> postings = board.postings();
+    QCOMPARE(postings.size(), 2);
+    QCOMPARE(postings.at(1).value(QLatin1StringView("connection")),
+             postings.at(0).value(QLatin1StringView("connection")));
+}
+
+void TestBoard::idleConnectionIsClosed() {
+    BoardProcess board({QStringLiteral("--idle-timeout"), QStringLiteral("1")});
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, board.port());
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(postRequest("/cgi-bin/importJobs_xml.cgi", listing("Add")));
+    QByteArray pending;
+    const RawReply reply = readReply(socket, &pending);
+    QCOMPARE(reply.body, QByteArray("success=1&jobid=1"));
+    QVERIFY2(!reply.head.contains("Keep-Alive"), "the idle time is not announced");
+    QVERIFY(closedByBoard(socket));
+}
+
+void TestBoard::connectionsAreCounted() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    QTcpSocket kept;
+    kept.connectToHost(QHostAddress::LocalHost, board.port());
+    QVERIFY(kept.waitForConnected(5000));
+    QByteArray pending;
+    for (int i = 0; i < 2; ++i) {
+        kept.write(postRequest("/cgi-bin/importJobs_xml.cgi", listing("Add")));
+        QCOMPARE(readReply(kept, &pending).status, 200);
+    }
+    QCOMPARE(post(board, listing("Add")), QByteArray("success=1&jobid=3"));
+
+    const RawReply reply = exchange(board.port(), "GET /connections HTTP/1.1\r\nHost: board\r\n\r\n");
+    QCOMPARE(reply.status, 200);
+    const QJsonObject counts = QJsonDocument::fromJson(reply.body).object();
+    QCOMPARE(counts.value(QLatin1StringView("opened")).toInt(), 3);
+    QVERIFY(counts.value(QLatin1StringView("open")).toInt() >= 2);
+    QList<int> connections;
+    for (const QJsonObject &posting : board.postings())
+        connections.append(posting.value(QLatin1StringView("connection")).toInt());
+    QCOMPARE(connections, (QList<int>{1, 1, 2}));
+}
+
+void TestBoard::requestsSentAheadAreAnsweredInTurn() {
+    BoardProcess board;
+    QVERIFY2(board.start(), qPrintable(board.errorString()));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, board.port());
+    QVERIFY(socket.waitForConnected(5000));
+    // The second listing waits behind a slow first one; a hundred tiny requests follow at once.
+    QByteArray requests =
+        postRequest("/cgi-bin/importJobs_xml.cgi", listing("Add", "<BoardFault>delay:200</BoardFault>")) +
+        postRequest("/cgi-bin/importJobs_xml.cgi", listing("Add"));
+    for (int i = 0; i < 100; ++i)
+        requests += "GET /missing HTTP/1.1\r\nHost: board\r\n\r\n";
+    socket.write(requests);
+    QByteArray pending;
+    QCOMPARE(readReply(socket, &pending).body, QByteArray("success=1&jobid=1"));
+    QCOMPARE(readReply(socket, &pending).body, QByteArray("success=1&jobid=2"));
+    for (int i = 0; i < 100; ++i)
+        QCOMPARE(readReply(socket, &pending).status, 404);
+    QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
 }
 
 QTEST_GUILESS_MAIN(TestBoard)

@@ -1,5 +1,7 @@
 #include "remoteerror.h"
 
+#include "buswire.h"
+
 #include <QDBusMessage>
 #include <QTest>
 
@@ -28,6 +30,7 @@ private Q_SLOTS:
     void tellsWhetherTheCallMayHaveRun();
     void describesForPeople_data();
     void describesForPeople();
+    void boardMayHoldTheListing();
 };
 
 void TestRemoteError::readsTheServersError_data() {
@@ -122,6 +125,8 @@ void TestRemoteError::tellsWhetherTheCallMayHaveRun_data() {
     QTest::newRow("timed out") << QStringLiteral("org.freedesktop.DBus.Error.Timeout")
                                << CallOutcome::Unknown;
     QTest::newRow("an error no one knows") << QStringLiteral("org.example.Odd") << CallOutcome::Unknown;
+    QTest::newRow("the board may hold the listing")
+        << Orvex::errorName(Orvex::ErrorNumber::ClosedAfterSending) << CallOutcome::Unknown;
 }
 
 void TestRemoteError::tellsWhetherTheCallMayHaveRun() {
@@ -146,6 +151,19 @@ void TestRemoteError::describesForPeople() {
     QCOMPARE(
         Orvex::describeError(AutomationError(number, QStringLiteral("src"), QStringLiteral("Type mismatch"))),
         text);
+}
+
+void TestRemoteError::boardMayHoldTheListing() {
+    const AutomationError posting(
+        Orvex::ErrorNumber::ClosedAfterSending, QStringLiteral("Http"),
+        AutomationError::runtimeDescription(Orvex::ErrorNumber::ClosedAfterSending));
+    const QDBusError error =
+        busError(Orvex::errorName(posting.number()), Orvex::BusWire::errorMessage(posting));
+    const AutomationError reported = Orvex::outcomeUnknown(error);
+    QCOMPARE(reported.number(), Orvex::ErrorNumber::OutcomeUnknown);
+    QCOMPARE(reported.source(), posting.source());
+    QCOMPARE(reported.description(), posting.description());
+    QVERIFY(!Orvex::leavesBoardOutcomeUnknown(Orvex::ErrorNumber::ConnectionReset));
 }
 
 QTEST_GUILESS_MAIN(TestRemoteError)

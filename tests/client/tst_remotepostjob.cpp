@@ -41,6 +41,7 @@ private Q_SLOTS:
     void failedPostingReturnsF();
     void actionWithOutcomeSaysWhy_data();
     void actionWithOutcomeSaysWhy();
+    void listingLostOnAKeptConnectionIsUnknown();
     void createsByClassId();
     void unknownClassIdStartsNothing();
     void creationErrorComesBackAsAutomationError();
@@ -145,6 +146,28 @@ void TestRemotePostJob::actionWithOutcomeSaysWhy() {
     QCOMPARE(outcome.httpStatus, httpStatus);
     QCOMPARE(outcome.errorNumber, 0);
     QCOMPARE(outcome.errorDescription, QString());
+}
+
+void TestRemotePostJob::listingLostOnAKeptConnectionIsUnknown() {
+    // The board answers the first listing on a connection, takes the second and closes without a word.
+    QVERIFY(m_session.end());
+    QString error;
+    QVERIFY2(m_session.start(&error, {QStringLiteral("--drop-after"), QStringLiteral("1")}),
+             qPrintable(error));
+    QVERIFY(m_session.server().writeIni("[General]\r\nReuseConnection=1\r\n"));
+
+    RemotePostJob job;
+    job.Field(QStringLiteral("JobCode"), QStringLiteral("J1"));
+    QCOMPARE(job.Action(QStringLiteral("Add")), QStringLiteral("S4711"));
+    job.Field(QStringLiteral("JobCode"), QStringLiteral("J2"));
+    try {
+        job.Action(QStringLiteral("Add"));
+        QFAIL("a listing the board may hold came back as a plain result");
+    } catch (const AutomationError &lost) {
+        QCOMPARE(lost.number(), Orvex::ErrorNumber::OutcomeUnknown);
+    }
+    // Taken once, and not sent again.
+    QCOMPARE(m_session.board().postings().size(), 2);
 }
 
 void TestRemotePostJob::createsByClassId() {

@@ -1,8 +1,8 @@
 #include "boardandserver.h"
 
-bool BoardAndServer::start(QString *error) {
-    m_board =
-        std::make_unique<BoardProcess>(QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")});
+bool BoardAndServer::start(QString *error, const QStringList &boardArguments) {
+    m_board = std::make_unique<BoardProcess>(
+        QStringList{QStringLiteral("--first-id"), QStringLiteral("4711")} + boardArguments);
     if (!m_board->start()) {
         *error = m_board->errorString();
         return false;

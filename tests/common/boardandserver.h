@@ -10,7 +10,8 @@
 // function and ended after it.
 class BoardAndServer {
 public:
-    bool start(QString *error);
+    // boardArguments: more options for the board, such as its connection modes.
+    bool start(QString *error, const QStringList &boardArguments = {});
     // Ends what a test left behind. False when a server was still running once its release should have
     // ended it.
     bool end();

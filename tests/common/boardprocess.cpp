@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QTcpSocket>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -103,6 +104,25 @@ QList<QJsonObject> BoardProcess::postings() const {
             postings.append(QJsonDocument::fromJson(line).object());
     }
     return postings;
+}
+
+int BoardProcess::openConnections() const {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_port);
+    if (!socket.waitForConnected(5000))
+        return -1;
+    socket.write("GET /connections HTTP/1.1\r\nHost: board\r\nConnection: close\r\n\r\n");
+    QByteArray reply;
+    const QDeadlineTimer deadline(10000);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        reply += socket.readAll();
+    }
+    reply += socket.readAll();
+    const QJsonObject counts = QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4)).object();
+    // The asking connection is one of them.
+    return counts.contains(QLatin1StringView("open")) ? counts.value(QLatin1StringView("open")).toInt() - 1
+                                                      : -1;
 }
 
 QByteArray BoardProcess::bodyOf(const QJsonObject &posting) {

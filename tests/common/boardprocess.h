@@ -40,6 +40,9 @@ public:
     // ([[name, value], ...]), "jobId", "fault", "error", "target", "contentType", "userAgent", "expect",
     // "body" (base64 of the raw bytes).
     QList<QJsonObject> postings() const;
+    // The connections open at the board, not counting the one that asks; -1 when it cannot tell. Plain
+    // HTTP boards only.
+    int openConnections() const;
     static QByteArray bodyOf(const QJsonObject &posting);
     static QList<std::pair<QString, QString>> fieldsOf(const QJsonObject &posting);
 

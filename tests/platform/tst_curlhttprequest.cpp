@@ -2,6 +2,7 @@
 #include "boardendpoint.h"
 #include "boardprocess.h"
 #include "connectproxy.h"
+#include "curlconnectionshare.h"
 #include "curlhttprequest.h"
 #include "errortable.h"
 #include "scopedenvironment.h"
@@ -95,6 +96,8 @@ private Q_SLOTS:
     void stateFollowsOpenAndSend();
     void replyDecoding_data();
     void replyDecoding();
+    void keptConnectionAge_data();
+    void keptConnectionAge();
 };
 
 void TestCurlHttpRequest::exchangeWithBoard_data() {
@@ -560,6 +563,30 @@ void TestCurlHttpRequest::replyDecoding() {
     QFETCH(QString, text);
 
     QCOMPARE(CurlHttpRequest::decodeReply(body, contentType), text);
+}
+
+void TestCurlHttpRequest::keptConnectionAge_data() {
+    QTest::addColumn<QByteArray>("keepAlive"); // the board's Keep-Alive header; empty for none
+    // CURLOPT_MAXAGE_CONN: a connection idle for more whole seconds than this is not used again; -1: none is.
+    QTest::addColumn<long>("maxAge");
+
+    const long capped = long(Orvex::CurlConnectionShare::MaxIdle.count()) - 1;
+    QTest::newRow("no header: the component's own limit") << QByteArray() << capped;
+    QTest::newRow("one second: only within that second") << QByteArray("timeout=1") << 0L;
+    QTest::newRow("with max, spaces and letter case") << QByteArray("Max=100, Timeout = 2") << 1L;
+    QTest::newRow("zero: never again") << QByteArray("timeout=0") << -1L;
+    QTest::newRow("longer than the component's limit") << QByteArray("timeout=300") << capped;
+    QTest::newRow("not a number") << QByteArray("timeout=soon") << capped;
+    QTest::newRow("negative") << QByteArray("timeout=-5") << capped;
+    QTest::newRow("no timeout parameter") << QByteArray("max=100") << capped;
+}
+
+void TestCurlHttpRequest::keptConnectionAge() {
+    QFETCH(QByteArray, keepAlive);
+    QFETCH(long, maxAge);
+    using Orvex::CurlConnectionShare;
+    const long announced = keepAlive.isEmpty() ? -1 : CurlConnectionShare::announcedTimeout(keepAlive);
+    QCOMPARE(CurlConnectionShare::maxAgeFor(announced), maxAge);
 }
 
 QTEST_GUILESS_MAIN(TestCurlHttpRequest)

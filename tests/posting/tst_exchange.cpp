@@ -22,6 +22,7 @@
 #include <QJsonObject>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,6 +74,8 @@ private Q_SLOTS:
     void importUrl();
     void journalRecordsTheExchange_data();
     void journalRecordsTheExchange();
+    void connections_data();
+    void connections();
 
 private:
     PostJob makeJob(Orvex::ComponentSettings settings = {}) {
@@ -569,6 +572,81 @@ void TestExchange::journalRecordsTheExchange() {
     QVERIFY(nextSerial > number(start, F::CallSerial));
     if (url.isEmpty())
         QCOMPARE(job.lastOutcome().errorNumber, 0);
+}
+
+void TestExchange::connections_data() {
+    QTest::addColumn<QStringList>("boardArguments");
+    QTest::addColumn<bool>("reuse");
+    QTest::addColumn<int>("postings");
+    // After this posting, wait until the board has closed its idle connections; -1 for no wait.
+    QTest::addColumn<int>("waitAfter");
+    QTest::addColumn<int>("connections"); // distinct connections the postings arrived on
+    // Postings the board took but never answered, each an Error of its own; every other one gets "S".
+    QTest::addColumn<QList<int>>("unanswered");
+
+    QTest::newRow("reused: one connection for all") << QStringList{} << true << 20 << -1 << 1 << QList<int>{};
+    QTest::newRow("not reused: a connection each")
+        << QStringList{} << false << 20 << -1 << 20 << QList<int>{};
+    QTest::newRow("reused, the board closing after every reply")
+        << QStringList{u"--close-connections"_s} << true << 20 << -1 << 20 << QList<int>{};
+    QTest::newRow("reused, the board dropping idle connections")
+        << QStringList{u"--idle-timeout"_s, u"1"_s} << true << 2 << 1 << 2 << QList<int>{};
+    // Every second posting goes out on a connection the board then closes without a reply.
+    QTest::newRow("reused, the board taking a listing and closing")
+        << QStringList{u"--drop-after"_s, u"1"_s} << true << 6 << -1 << 3 << QList<int>{2, 4, 6};
+    QTest::newRow("reused, the board announcing it keeps connections no time")
+        << QStringList{u"--announce-keep-alive"_s, u"0"_s} << true << 3 << -1 << 3 << QList<int>{};
+    QTest::newRow("reused, the board announcing it keeps connections a while")
+        << QStringList{u"--announce-keep-alive"_s, u"30"_s} << true << 3 << -1 << 1 << QList<int>{};
+    QTest::newRow("not reused, the board taking a listing and closing")
+        << QStringList{u"--drop-after"_s, u"1"_s} << false << 6 << -1 << 6 << QList<int>{};
+}
+
+void TestExchange::connections() {
+    QFETCH(QStringList, boardArguments);
+    QFETCH(bool, reuse);
+    QFETCH(int, postings);
+    QFETCH(int, waitAfter);
+    QFETCH(int, connections);
+    QFETCH(QList<int>, unanswered);
+    m_board.emplace(boardArguments);
+    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
+    m_proxy.reset();
+    m_proxy.emplace(m_board->proxyUrl());
+
+    Orvex::ComponentSettings settings;
+    settings.http.reuseConnection = reuse;
+    PostJob job = makeJob(std::move(settings));
+    for (int posting = 1; posting <= postings; ++posting) {
+        clearFiles();
+        job.Field(u"JobCode"_s, u"J-%1"_s.arg(posting));
+        const QString result = job.Action(u"Add"_s);
+        const QString log = QString::fromUtf8(fileBytes(LogName));
+        if (unanswered.contains(posting)) {
+            QCOMPARE(result, u"F"_s);
+            QVERIFY2(log.endsWith(u"\",\""_s + QString::number(Orvex::ErrorNumber::ClosedAfterSending) +
+                                  u"\r\n\"\r\n"_s),
+                     qPrintable(log));
+        } else {
+            // The board hands out ids in arrival order, so a listing sent twice would shift them.
+            QCOMPARE(result, u"S%1"_s.arg(posting));
+        }
+        if (posting == waitAfter)
+            QTRY_COMPARE_WITH_TIMEOUT(m_board->openConnections(), 0, 10000);
+    }
+
+    const QList<QJsonObject> received = m_board->postings();
+    QStringList jobCodes;
+    QSet<int> connectionNumbers;
+    for (const QJsonObject &posting : received) {
+        jobCodes.append(BoardProcess::fieldsOf(posting).value(0).second);
+        connectionNumbers.insert(posting.value(u"connection"_s).toInt());
+    }
+    QStringList expected;
+    for (int posting = 1; posting <= postings; ++posting)
+        expected.append(u"J-%1"_s.arg(posting));
+    QCOMPARE(jobCodes, expected);
+    QCOMPARE(connectionNumbers.size(), connections);
 }
 
 QTEST_MAIN(TestExchange)

@@ -4,6 +4,7 @@
 #include "listingfields.h"
 #include "remotepostjob.h"
 #include "serverfixture.h"
+#include "testcertificates.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -11,10 +12,12 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -116,6 +119,7 @@ private Q_SLOTS:
     void readsDebugModeAtCreation();
     void readsImportUrlAtCreation_data();
     void readsImportUrlAtCreation();
+    void readsTheCaFileOncePerServer();
     void readsTransportSettingsAtCreation_data();
     void readsTransportSettingsAtCreation();
     void keepsFilesInUserFoldersWithoutProgramFolder();
@@ -582,6 +586,37 @@ void TestAutomationServer::readsImportUrlAtCreation() {
                  qPrintable(records.join(u'\n')));
     QVERIFY(!m_server->logText().contains("secret"));
     QVERIFY(m_board->postings().isEmpty());
+}
+
+void TestAutomationServer::readsTheCaFileOncePerServer() {
+    TestCertificates certificates;
+    QVERIFY2(certificates.create(), qPrintable(certificates.errorString()));
+    m_board = std::make_unique<BoardProcess>(certificates.boardArguments(TestCertificates::Board::Vouched));
+    QVERIFY2(m_board->start(), qPrintable(m_board->errorString()));
+    QTemporaryDir folder;
+    const QString caFile = folder.filePath(QStringLiteral("ca.pem"));
+    QVERIFY(QFile::copy(certificates.unrelatedAuthorityFile(), caFile));
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("CURL_CA_BUNDLE"), caFile));
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.1")));
+    QVERIFY(m_server->writeUserIni("[General]\nImportUrl=" + m_board->endpointUrl().toUtf8() + "\n"));
+    const auto post = [this] {
+        return ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Action"),
+                                   {QStringLiteral("Add")})
+            .arguments()
+            .value(0)
+            .toString();
+    };
+
+    QVERIFY(createObject());
+    QCOMPARE(post(), QStringLiteral("F"));
+    // The renewed file reaches the next server; this one keeps the store it loaded at its first posting.
+    QVERIFY(QFile::remove(caFile));
+    QVERIFY(QFile::copy(certificates.authorityFile(), caFile));
+    QCOMPARE(post(), QStringLiteral("F"));
+    QVERIFY(ServerFixture::endServer());
+    QVERIFY(createObject());
+    QCOMPARE(post(), QStringLiteral("S1"));
+    QCOMPARE(m_board->postings().size(), 1);
 }
 
 void TestAutomationServer::readsTransportSettingsAtCreation_data() {

@@ -1,0 +1,149 @@
+#include "curlconnectionshare.h"
+
+#include "httplogging.h"
+
+#include <QHash>
+#include <QUrl>
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+namespace Orvex {
+
+namespace {
+
+// One share for the process, made with its first reusing transfer and cleaned up at exit, when no handle
+// uses it any more.
+class Share {
+public:
+    Share()
+        : m_share(curl_share_init()) {
+        if (!m_share)
+            return;
+        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &Share::lock);
+        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &Share::unlock);
+        curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
+        for (curl_lock_data data : {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_DNS})
+            curl_share_setopt(m_share, CURLSHOPT_SHARE, data);
+    }
+    ~Share() {
+        if (m_share)
+            curl_share_cleanup(m_share);
+    }
+    Share(const Share &) = delete;
+    Share &operator=(const Share &) = delete;
+
+    CURLSH *handle() const { return m_share; }
+    std::mutex &transfers() { return m_transfers; }
+
+    // The Keep-Alive timeout each board origin last announced.
+    long announcedTimeout(const QByteArray &origin) {
+        const std::lock_guard guard(m_timeoutsLock);
+        return m_timeouts.value(origin, -1);
+    }
+    void setAnnouncedTimeout(const QByteArray &origin, long seconds) {
+        const std::lock_guard guard(m_timeoutsLock);
+        if (seconds < 0)
+            m_timeouts.remove(origin);
+        else
+            m_timeouts.insert(origin, seconds);
+    }
+
+private:
+    static void lock(CURL *, curl_lock_data data, curl_lock_access, void *share) {
+        static_cast<Share *>(share)->lockFor(data).lock();
+    }
+    static void unlock(CURL *, curl_lock_data data, void *share) {
+        static_cast<Share *>(share)->lockFor(data).unlock();
+    }
+    std::mutex &lockFor(curl_lock_data data) { return m_locks.at(std::size_t(data) % m_locks.size()); }
+
+    CURLSH *m_share;
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> m_locks;
+    std::mutex m_transfers;
+    std::mutex m_timeoutsLock;
+    QHash<QByteArray, long> m_timeouts;
+};
+
+Share &processShare() {
+    static Share share;
+    return share;
+}
+
+QByteArray originOf(const QByteArray &url) {
+    const QUrl parsed = QUrl::fromEncoded(url);
+    return parsed.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+        .toEncoded();
+}
+
+template<typename Value> void setShareOption(CURL *handle, CURLoption option, Value value) {
+    if (curl_easy_setopt(handle, option, value) != CURLE_OK)
+        throw std::runtime_error("libcurl refused a connection option");
+}
+
+} // namespace
+
+CurlConnectionShare::CurlConnectionShare(CURL *handle, bool reuse)
+    : m_handle(handle) {
+    if (!reuse)
+        return;
+    Share &share = processShare();
+    if (!share.handle()) {
+        qCDebug(lcHttp) << "no libcurl share object; this posting has a connection of its own";
+        return;
+    }
+    m_inUse = std::unique_lock(share.transfers());
+    setShareOption(handle, CURLOPT_SHARE, share.handle());
+}
+
+void CurlConnectionShare::aimAt(const QByteArray &url) {
+    if (!m_inUse.owns_lock())
+        return;
+    m_origin = originOf(url);
+    const long maxAge = maxAgeFor(processShare().announcedTimeout(m_origin));
+    setShareOption(m_handle, CURLOPT_FRESH_CONNECT, maxAge < 0 ? 1L : 0L);
+    setShareOption(m_handle, CURLOPT_MAXAGE_CONN, std::max(maxAge, 0L));
+}
+
+CurlConnectionShare::~CurlConnectionShare() {
+    // The handle leaves the share before it is cleaned up; its connection stays in the share's cache.
+    if (m_inUse.owns_lock())
+        curl_easy_setopt(m_handle, CURLOPT_SHARE, static_cast<CURLSH *>(nullptr));
+}
+
+void CurlConnectionShare::noteReply() {
+    if (!m_inUse.owns_lock())
+        return;
+    curl_header *header = nullptr;
+    const long timeout = curl_easy_header(m_handle, "Keep-Alive", 0, CURLH_HEADER, -1, &header) == CURLHE_OK
+                             ? announcedTimeout(QByteArray(header->value))
+                             : -1;
+    processShare().setAnnouncedTimeout(m_origin, timeout);
+}
+
+long CurlConnectionShare::maxAgeFor(long announcedTimeoutSeconds) {
+    // CURLOPT_MAXAGE_CONN(3): "the maximum time in seconds that you allow an existing connection to have
+    // been idle to be considered for reuse". libcurl 7.88 compares whole seconds (lib/url.c, conn_maxage:
+    // "idletime /= 1000; ... if(idletime > data->set.maxage_conn)"), so a connection idle for less than N
+    // seconds takes N - 1.
+    long limit = long(MaxIdle.count());
+    if (announcedTimeoutSeconds >= 0)
+        limit = std::min(limit, announcedTimeoutSeconds);
+    return limit - 1;
+}
+
+long CurlConnectionShare::announcedTimeout(const QByteArray &keepAliveValue) {
+    for (const QByteArray &parameter : keepAliveValue.split(',')) {
+        const QByteArray trimmed = parameter.trimmed();
+        const qsizetype equals = trimmed.indexOf('=');
+        if (equals < 0 || trimmed.left(equals).trimmed().toLower() != "timeout")
+            continue;
+        bool ok = false;
+        const long seconds = trimmed.mid(equals + 1).trimmed().toLong(&ok);
+        return ok && seconds >= 0 ? seconds : -1;
+    }
+    return -1;
+}
+
+} // namespace Orvex

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <mutex>
+
+namespace Orvex {
+
+// The board's connections kept between postings, process-wide: one libcurl share object holding the
+// connection cache, the TLS sessions and the name lookups, which each posting's own easy handle joins.
+class CurlConnectionShare {
+public:
+    // A kept connection is used again only while it has been idle for less than this. Below the shortest
+    // keep-alive timeouts common servers apply (5 s in Apache httpd and Node.js), so a posting is not sent
+    // on a connection the board is closing at that moment; a batch posts far closer together than this.
+    static constexpr std::chrono::seconds MaxIdle{4};
+
+    // The handle joins the share for one transfer; while the object lives, no other transfer in the process
+    // uses the shared connections (libcurl: "it is not safe to share connections this way between multiple
+    // concurrent threads"). Without reuse it does nothing, and the handle's connection ends with it.
+    CurlConnectionShare(CURL *handle, bool reuse);
+    ~CurlConnectionShare();
+    CurlConnectionShare(const CurlConnectionShare &) = delete;
+    CurlConnectionShare &operator=(const CurlConnectionShare &) = delete;
+
+    // Before each request of the transfer: how long a kept connection to url's origin may have been idle.
+    void aimAt(const QByteArray &url);
+    // After each request: keeps the board's "Keep-Alive: timeout=N", which bounds the next reuse.
+    void noteReply();
+
+    // The idle time allowed for reuse when the board announced timeoutSeconds (negative: none), in whole
+    // seconds as CURLOPT_MAXAGE_CONN takes it; negative for no reuse at all.
+    static long maxAgeFor(long announcedTimeoutSeconds);
+    // N of "timeout=N" in a Keep-Alive header value; negative when it holds none.
+    static long announcedTimeout(const QByteArray &keepAliveValue);
+
+private:
+    CURL *m_handle;
+    QByteArray m_origin;
+    std::unique_lock<std::mutex> m_inUse;
+};
+
+} // namespace Orvex
