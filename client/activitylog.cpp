@@ -282,14 +282,8 @@ ActivityLog::ActivityLog(const QString &text) {
 ActivityLog::ReadResult ActivityLog::read(const QString &path,
                                           const std::function<void(LoggedPosting &&)> &each, QString *error) {
     LineStream stream(MaxLineBytes);
-    switch (stream.open(path, error)) {
-    case LineStream::OpenResult::Missing:
-        return ReadResult::Missing;
-    case LineStream::OpenResult::Refused:
-        return ReadResult::Refused;
-    case LineStream::OpenResult::Opened:
-        break;
-    }
+    if (const ReadResult opened = stream.open(path, error); opened != ReadResult::Read)
+        return opened;
     Pairing pairing(each);
     RecordReader reader(pairing);
     QByteArray line;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linestream.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -25,7 +27,7 @@ struct LoggedPosting {
 // The postings of one activity log, read back from its records.
 class ActivityLog {
 public:
-    enum class ReadResult { Read, Missing, Refused };
+    using ReadResult = Orvex::ReadResult;
 
     explicit ActivityLog(const QString &text);
 

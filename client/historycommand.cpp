@@ -45,7 +45,7 @@ ActivityLog::ReadResult readAnyFile(const QString &path, const Sink &sink, QStri
         const std::function<void(JournalPosting &&)> each = [&sink](JournalPosting &&posting) {
             sink(HistoryPosting::fromJournal(posting));
         };
-        return ActivityLog::ReadResult(int(JournalReader::read(path, each, error)));
+        return JournalReader::read(path, each, error);
     }
     const std::function<void(LoggedPosting &&)> each = [&sink](LoggedPosting &&posting) {
         sink(HistoryPosting::fromLog(posting));

@@ -136,14 +136,8 @@ private:
 JournalReader::ReadResult
 JournalReader::read(const QString &path, const std::function<void(JournalPosting &&)> &each, QString *error) {
     LineStream stream(MaxLineBytes);
-    switch (stream.open(path, error)) {
-    case LineStream::OpenResult::Missing:
-        return ReadResult::Missing;
-    case LineStream::OpenResult::Refused:
-        return ReadResult::Refused;
-    case LineStream::OpenResult::Opened:
-        break;
-    }
+    if (const ReadResult opened = stream.open(path, error); opened != ReadResult::Read)
+        return opened;
     Pairing pairing(each);
     QByteArray line;
     bool truncated = false;

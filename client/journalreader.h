@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linestream.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QList>
@@ -34,7 +36,7 @@ struct JournalPosting {
 // several servers written between each other stay apart.
 class JournalReader {
 public:
-    enum class ReadResult { Read, Missing, Refused };
+    using ReadResult = Orvex::ReadResult;
 
     // Reads the file as a stream, in memory that does not grow with its size, and hands each posting to
     // each in the order the exchanges started, once it has ended (or can no longer end). A line that is

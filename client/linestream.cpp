@@ -28,28 +28,28 @@ LineStream::~LineStream() {
         ::close(m_fd);
 }
 
-LineStream::OpenResult LineStream::open(const QString &path, QString *error) {
+ReadResult LineStream::open(const QString &path, QString *error) {
     // Non-blocking, so that opening a FIFO does not wait for a writer before it can be refused.
     const QByteArray name = QFile::encodeName(path);
     m_fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (m_fd < 0) {
         if (errno == ENOENT)
-            return OpenResult::Missing;
+            return ReadResult::Missing;
         *error = systemError(errno);
-        return OpenResult::Refused;
+        return ReadResult::Refused;
     }
     struct stat status = {};
     if (::fstat(m_fd, &status) != 0) {
         *error = systemError(errno);
-        return OpenResult::Refused;
+        return ReadResult::Refused;
     }
     if (!S_ISREG(status.st_mode)) {
         *error = S_ISDIR(status.st_mode) ? QStringLiteral("it is a folder, not a file")
                                          : QStringLiteral("it is not a regular file");
-        return OpenResult::Refused;
+        return ReadResult::Refused;
     }
     ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
-    return OpenResult::Opened;
+    return ReadResult::Read;
 }
 
 bool LineStream::fill() {

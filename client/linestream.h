@@ -5,19 +5,21 @@
 
 namespace Orvex {
 
+// What reading a log or journal came to: Missing when there is no such file, Refused for anything else
+// that cannot be read as one.
+enum class ReadResult { Read, Missing, Refused };
+
 // A log or journal file read one line at a time, in memory bounded by the longest line kept, whatever the
 // file's size. Only a regular file is read: a FIFO would block and a device such as /dev/zero never ends.
 class LineStream {
 public:
-    enum class OpenResult { Opened, Missing, Refused };
-
     explicit LineStream(qsizetype maxLineBytes);
     ~LineStream();
     LineStream(const LineStream &) = delete;
     LineStream &operator=(const LineStream &) = delete;
 
-    // Missing when there is no such file; Refused, with the reason in *error, for anything else unreadable.
-    OpenResult open(const QString &path, QString *error);
+    // Read once the file is open to be read; Refused with the reason in *error.
+    ReadResult open(const QString &path, QString *error);
 
     // The next line, up to its LF (kept when present); a longer line than maxLineBytes is cut there, the
     // rest skipped, and *truncated set. False at the end of the file or on a read error (see error()).
