@@ -61,6 +61,7 @@ bool isWholeLine(const QByteArray &line) {
 
 PostingOutcome outcomeOf(const QJsonObject &end) {
     namespace F = JournalField;
+    // The journal keeps no reply text, so a board's reply can never forge a line of it.
     return PostingOutcome{field(end, F::ResultCode), int(number(end, F::HttpStatus)),
                           qint32(number(end, F::ErrorNumber)), field(end, F::ErrorDescription)};
 }

@@ -558,7 +558,7 @@ int PostJobTool::postListings(const QList<Listing> &listings, const PostOptions 
             row.kind = row.outcome.resultCode.startsWith(u'S') ? Row::Kind::Succeeded : Row::Kind::Failed;
             if (row.kind == Row::Kind::Failed) {
                 row.note = failureReason(row.outcome.httpStatus, row.outcome.errorNumber,
-                                         row.outcome.errorDescription);
+                                         row.outcome.errorDescription, row.outcome.reply);
                 ++failures;
             }
         } catch (const AutomationError &error) {

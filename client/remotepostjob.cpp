@@ -258,7 +258,8 @@ PostingOutcome RemotePostJob::ActionWithOutcome(const QString &ActionType) {
         return outcome;
     const QVariantList arguments = reply.arguments();
     PostingOutcome posted{arguments.value(0).toString(), arguments.value(1).toInt(),
-                          qint32(arguments.value(2).toInt()), arguments.value(3).toString()};
+                          qint32(arguments.value(2).toInt()), arguments.value(3).toString(),
+                          arguments.value(4).toString()};
     // The server ran the call, but the board may hold the listing all the same: not an "F" to post again.
     if (leavesBoardOutcomeUnknown(posted.errorNumber))
         throw AutomationError(ErrorNumber::OutcomeUnknown, QString::fromUtf16(ComponentSource),

@@ -12,6 +12,7 @@ struct PostingOutcome {
     int httpStatus = 0;       // 0 when no HTTP reply arrived
     qint32 errorNumber = 0;   // 0 when the exchange raised no error
     QString errorDescription; // without any URL's user-info
+    QString reply{};          // the board's reply as the exchange judged it: empty unless status 200
 };
 
 } // namespace Orvex

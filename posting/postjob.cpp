@@ -89,6 +89,7 @@ QString PostJob::exchange(const QString &ActionType) {
     XmlBody = Orvex::postingDocument(ActionType, XmlBody);
     const QString reply = PostXml(XmlBody);
     m_replyBytes = reply.toUtf8().size();
+    m_lastOutcome.reply = reply;
 
     const QString resultCode = Orvex::resultCode(ActionType, reply, Orvex::processWarningBox());
 

@@ -138,12 +138,12 @@ QString PostJobObject::Post(const QString &ActionType, const ListingFields &Fiel
 }
 
 QString PostJobObject::PostWithOutcome(const QString &ActionType, const ListingFields &Fields, int &, int &,
-                                       QString &) {
+                                       QString &, QString &) {
     m_server.calls().serve(*this, [=, this] {
         const QString resultCode = post(ActionType, Fields);
         const PostingOutcome &outcome = m_job->lastOutcome();
         return QVariantList{resultCode, outcome.httpStatus, int(outcome.errorNumber),
-                            outcome.errorDescription};
+                            outcome.errorDescription, outcome.reply};
     });
     return {};
 }

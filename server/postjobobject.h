@@ -39,7 +39,7 @@ public Q_SLOTS:
 
     QString Post(const QString &ActionType, const Orvex::ListingFields &Fields);
     QString PostWithOutcome(const QString &ActionType, const Orvex::ListingFields &Fields, int &HttpStatus,
-                            int &ErrorNumber, QString &ErrorDescription);
+                            int &ErrorNumber, QString &ErrorDescription, QString &Reply);
     QString Journal(uint &ProcessId);
 
 private:

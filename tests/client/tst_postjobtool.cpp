@@ -221,7 +221,8 @@ void TestPostJobTool::failedListingSetsExitStatus() {
     const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("--file"), path});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")) +
-                              tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("F the board refused it")) +
+                              tableRow(2, QStringLiteral("J2"), 7,
+                                       QStringLiteral("F the board refused it: success=0&error=rejected")) +
                               tableRow(3, QStringLiteral("J3"), 7, QStringLiteral("S4712"))),
              qPrintable(run.out));
     QCOMPARE(m_session.board().postings().size(), 3);
@@ -387,12 +388,15 @@ void TestPostJobTool::historyReadsBackWhatWasPosted() {
     const ToolRun post = runTool({QStringLiteral("post"), QStringLiteral("--file"), path});
     QCOMPARE(post.exitCode, int(Orvex::PostJobTool::SomeFailed));
     // Each F says why, from the call's own reply.
-    QVERIFY2(
-        post.out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")) +
-                          tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("F HTTP status 500")) +
-                          tableRow(3, QStringLiteral("J3"), 7, QStringLiteral("F the board refused it")) +
-                          tableRow(4, QStringLiteral("J4"), 7, QStringLiteral("S4712"))),
-        qPrintable(post.out));
+    QVERIFY2(post.out.endsWith(
+                 tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")) +
+                 tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("F HTTP status 500")) +
+                 // The board's words, on one line: the forged record is no row.
+                 tableRow(3, QStringLiteral("J3"), 7,
+                          QStringLiteral(R"(F the board refused it: success=0\n"1/1/2010 1:00:00 AM",)"
+                                         R"("Add","FAKE","")")) +
+                 tableRow(4, QStringLiteral("J4"), 7, QStringLiteral("S4712"))),
+             qPrintable(post.out));
     QVERIFY(ServerFixture::waitUntilGone());
     QVERIFY(m_session.server().logText().contains("FAKE"));
 

@@ -885,7 +885,7 @@ void TestAutomationServer::postWithOutcomeSaysWhyAndTheJournalAgrees() {
                                                    QStringLiteral("PostWithOutcome"),
                                                    {QStringLiteral("Add"), QVariant::fromValue(fields)});
     QCOMPARE(errorName(reply), QString());
-    QCOMPARE(reply.signature(), QStringLiteral("siis"));
+    QCOMPARE(reply.signature(), QStringLiteral("siiss"));
     const QVariantList outcome = reply.arguments();
     const QString resultCode = outcome.value(0).toString();
     QVERIFY2(resultCode.startsWith(result), qPrintable(resultCode));
