@@ -70,12 +70,13 @@ Variant anyVariant(FuzzedDataProvider &input) {
 }
 
 // The runtime writes 15 significant digits of a Double and 7 of a Single: the text reads back as the value
-// rounded to that many.
-template<typename Real> Real roundedTo(Real value, int significantDigits) {
+// rounded to that many. Read in long double, because rounding the largest values up leaves their type's
+// range (DBL_MAX is written 1.79769313486232E+308).
+template<typename Real> long double roundedTo(Real value, int significantDigits) {
     char buffer[64];
     const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific,
                                        significantDigits - 1);
-    Real rounded{};
+    long double rounded{};
     std::from_chars(buffer, written.ptr, rounded);
     return rounded;
 }
@@ -86,9 +87,9 @@ template<typename Real> void checkReal(const QString &text, Real value) {
     static const QRegularExpression number(QStringLiteral("\\A-?\\d+(\\.\\d+)?(E[+-]\\d\\d+)?\\z"));
     require(number.match(text).hasMatch(), "a number is digits with a period", text);
     const QByteArray bytes = text.toLatin1();
-    Real parsed{};
+    long double parsed{};
     const auto result = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), parsed);
-    const Real rounded = roundedTo(value, std::is_same_v<Real, float> ? 7 : 15);
+    const long double rounded = roundedTo(value, std::is_same_v<Real, float> ? 7 : 15);
     require(result.ec == std::errc() && result.ptr == bytes.constData() + bytes.size() && parsed == rounded,
             "a number reads back as its rounded value", text);
 }
