@@ -1,7 +1,9 @@
 #pragma once
 
 #include "benchharness.h"
+#include "postingdocument.h"
 #include "postjobinterface.h"
+#include "wireencoding.h"
 
 #include <QByteArray>
 #include <QString>
@@ -27,6 +29,14 @@ inline Fields benchListing(int fieldCount) {
             QStringLiteral("Value %1 with R&D <lead> and caf\u00e9 text, long enough to matter").arg(i));
     }
     return fields;
+}
+
+// The "Add" document of fields as it goes on the wire: what a baseline posts in the component's place.
+inline QByteArray wireBytes(const Fields &fields) {
+    QString elements;
+    for (const auto &[name, value] : fields)
+        elements += fieldElement(name, value);
+    return toWireBytes(postingDocument(QStringLiteral("Add"), elements));
 }
 
 inline size_t collectReply(char *data, size_t size, size_t count, void *reply) {

@@ -13,10 +13,8 @@
 #include "benchharness.h"
 #include "benchposting.h"
 #include "boardprocess.h"
-#include "postingdocument.h"
 #include "privatebus.h"
 #include "testcertificates.h"
-#include "wireencoding.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -105,13 +103,6 @@ bool enterNamespace(const std::string &name) {
 
 // ---- Inside the namespace ----
 
-QByteArray documentOf(const Orvex::Bench::Fields &fields) {
-    QString elements;
-    for (const auto &[name, value] : fields)
-        elements += Orvex::fieldElement(name, value);
-    return Orvex::toWireBytes(Orvex::postingDocument(QStringLiteral("Add"), elements));
-}
-
 // The batch as a listings file for the tool and as one document file per listing for curl.
 struct Batch {
     QString listingsFile;
@@ -135,7 +126,7 @@ bool writeBatch(const QString &folder, Batch *batch) {
         listings.append(QJsonObject{{QStringLiteral("action"), QStringLiteral("Add")},
                                     {QStringLiteral("fields"), pairs}});
         const QString documentFile = QStringLiteral("%1/listing-%2.xml").arg(folder).arg(i + 1);
-        if (!writeFile(documentFile, documentOf(listing)))
+        if (!writeFile(documentFile, Orvex::Bench::wireBytes(listing)))
             return false;
         batch->documentFiles.append(documentFile);
     }

@@ -9,9 +9,7 @@
 #include "hostcontext.h"
 #include "logrecord.h"
 #include "logrecordnames.h"
-#include "postingdocument.h"
 #include "postjob.h"
-#include "wireencoding.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -72,10 +70,7 @@ int main(int argc, char *argv[]) {
     PostJob job(host, folder.path() + QStringLiteral("\\OrvexKelPostJobs bench.log"));
 
     const Orvex::Bench::Fields listing = Orvex::Bench::benchListing(FieldCount);
-    QString fields;
-    for (const auto &[name, value] : listing)
-        fields += Orvex::fieldElement(name, value);
-    const QByteArray wire = Orvex::toWireBytes(Orvex::postingDocument(QStringLiteral("Add"), fields));
+    const QByteArray wire = Orvex::Bench::wireBytes(listing);
     const QByteArray endpoint = board.endpointUrl().toUtf8();
 
     const auto [actionSeconds, rawPostSeconds, allPosted] =

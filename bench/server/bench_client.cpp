@@ -5,11 +5,9 @@
 
 #include "benchposting.h"
 #include "boardprocess.h"
-#include "postingdocument.h"
 #include "privatebus.h"
 #include "remotepostjob.h"
 #include "serverfixture.h"
-#include "wireencoding.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -38,13 +36,6 @@ constexpr int BatchListings = 1000;
 // Each batch run starts the tool and a server; a few runs give a steady median.
 constexpr int BatchRuns = 5;
 
-QByteArray wireBytes(const Orvex::Bench::Fields &fields) {
-    QString elements;
-    for (const auto &[name, value] : fields)
-        elements += Orvex::fieldElement(name, value);
-    return Orvex::toWireBytes(Orvex::postingDocument(QStringLiteral("Add"), elements));
-}
-
 // The batch: the bench listing under distinct job codes, as a listings file and as the documents on the wire.
 struct Batch {
     QByteArray json;
@@ -62,7 +53,7 @@ Batch batchOf(const Orvex::Bench::Fields &fields, int count) {
             pairs.append(QJsonArray{name, value});
         listings.append(QJsonObject{{QStringLiteral("action"), QStringLiteral("Add")},
                                     {QStringLiteral("fields"), pairs}});
-        batch.wires.push_back(wireBytes(listing));
+        batch.wires.push_back(Orvex::Bench::wireBytes(listing));
     }
     batch.json = QJsonDocument(listings).toJson(QJsonDocument::Compact);
     return batch;
@@ -121,8 +112,8 @@ int timeOneListing(const QDBusConnection &bus, const Orvex::Bench::Fields &field
                    const QByteArray &endpoint) {
     try {
         Orvex::RemotePostJob job(QString::fromLatin1(Orvex::Identity::ProgId), bus);
-        const auto [busSeconds, rawPostSeconds, allPosted] =
-            Orvex::Bench::timeListingAgainstRawPost(job, fields, endpoint, wireBytes(fields), Runs);
+        const auto [busSeconds, rawPostSeconds, allPosted] = Orvex::Bench::timeListingAgainstRawPost(
+            job, fields, endpoint, Orvex::Bench::wireBytes(fields), Runs);
         Orvex::Bench::printMedian("client library over the bus, 20 fields + Action", busSeconds);
         Orvex::Bench::printMedian("raw libcurl POST, same bytes", rawPostSeconds);
         Orvex::Bench::printRatio("bus listing / raw POST", busSeconds, rawPostSeconds, 1.5);
