@@ -21,6 +21,8 @@ inline constexpr char ErrorNumber[] = "errorNumber";           // 0 when there w
 inline constexpr char ErrorDescription[] = "errorDescription"; // without any URL's user-info
 inline constexpr char ReplyBytes[] = "replyBytes";
 inline constexpr char DurationMs[] = "durationMs";
+// Whether the board may have the listing: a name of deliveryClassName().
+inline constexpr char DeliveryClass[] = "deliveryClass";
 
 inline constexpr char EventStart[] = "start";
 inline constexpr char EventEnd[] = "end";
