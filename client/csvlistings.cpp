@@ -351,9 +351,50 @@ bool CsvListingReader::fail(qsizetype line, qsizetype column, const QString &wha
     return false;
 }
 
-QList<CsvListing> readCsvListings(QIODevice *device, const QString &defaultAction, QString *error) {
+void CsvListings::append(const CsvListing &read) {
+    if (m_entries.isEmpty()) {
+        for (const auto &field : read.listing.fields)
+            m_names.append(field.first);
+    }
+    Q_ASSERT(read.listing.fields.size() == m_names.size());
+    auto action = m_actionIndex.constFind(read.listing.action);
+    if (action == m_actionIndex.cend()) {
+        action = m_actionIndex.insert(read.listing.action, m_actions.size());
+        m_actions.append(read.listing.action);
+    }
+    const qsizetype start = m_values.size();
+    for (const auto &field : read.listing.fields) {
+        m_values += field.second.toUtf8();
+        m_valueEnds.append(quint32(m_values.size() - start));
+    }
+    m_entries.append(Entry{read.line, start, *action});
+}
+
+CsvListing CsvListings::at(qsizetype index) const {
+    const Entry &entry = m_entries.at(index);
+    CsvListing read;
+    read.line = entry.line;
+    read.listing.action = m_actions.at(entry.action);
+    read.listing.fields.reserve(m_names.size());
+    quint32 from = 0;
+    for (qsizetype field = 0; field < m_names.size(); ++field) {
+        const quint32 to = m_valueEnds.at(index * m_names.size() + field);
+        read.listing.fields.append(
+            {m_names.at(field),
+             to == from ? QString()
+                        : QString::fromUtf8(m_values.constData() + entry.valuesStart + from, to - from)});
+        from = to;
+    }
+    return read;
+}
+
+CsvListings readCsvListings(QIODevice *device, const QString &defaultAction, QString *error) {
     CsvListingReader reader(defaultAction);
-    QList<CsvListing> listings;
+    CsvListings listings;
+    const auto keep = [&listings](const QList<CsvListing> &read) {
+        for (const CsvListing &one : read)
+            listings.append(one);
+    };
     QByteArray chunk(ReadChunkBytes, Qt::Uninitialized);
     for (;;) {
         const qint64 read = device->read(chunk.data(), chunk.size());
@@ -367,13 +408,13 @@ QList<CsvListing> readCsvListings(QIODevice *device, const QString &defaultActio
             *error = reader.error();
             return {};
         }
-        listings.append(reader.takeListings());
+        keep(reader.takeListings());
     }
     if (!reader.finish()) {
         *error = reader.error();
         return {};
     }
-    listings.append(reader.takeListings());
+    keep(reader.takeListings());
     return listings;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -94,9 +95,34 @@ private:
     bool m_failed = false;
 };
 
+// Listings read from CSV, held compactly: their values as UTF-8 end to end and the field names once, so
+// a large file costs little more than its own size; each listing is made whole when asked for.
+class CsvListings {
+public:
+    qsizetype size() const { return m_entries.size(); }
+    bool isEmpty() const { return m_entries.isEmpty(); }
+    CsvListing at(qsizetype index) const;
+    // Every listing of one reader shares its field names, in order.
+    void append(const CsvListing &read);
+
+private:
+    struct Entry {
+        qsizetype line;
+        qsizetype valuesStart;
+        qsizetype action;
+    };
+
+    QList<QString> m_names;
+    QList<QString> m_actions;
+    QHash<QString, qsizetype> m_actionIndex;
+    QByteArray m_values;
+    QList<quint32> m_valueEnds; // per field, from its listing's start; a record is far below 4 GiB
+    QList<Entry> m_entries;
+};
+
 // Reads every listing of a CSV file from a blocking device (a file, or standard input through QFile) in
 // chunks, to its end. On failure returns an empty list and sets
 // *error ("line L, column C: ...").
-QList<CsvListing> readCsvListings(QIODevice *device, const QString &defaultAction, QString *error);
+CsvListings readCsvListings(QIODevice *device, const QString &defaultAction, QString *error);
 
 } // namespace Orvex

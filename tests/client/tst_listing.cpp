@@ -38,7 +38,9 @@ QStringList readCsv(const QByteArray &csv, const QString &defaultAction, qsizety
         QBuffer device;
         device.setData(csv);
         device.open(QIODevice::ReadOnly);
-        listings = Orvex::readCsvListings(&device, defaultAction, error);
+        const Orvex::CsvListings read = Orvex::readCsvListings(&device, defaultAction, error);
+        for (qsizetype i = 0; i < read.size(); ++i)
+            listings.append(read.at(i));
     } else {
         Orvex::CsvListingReader reader(defaultAction);
         bool ok = true;
