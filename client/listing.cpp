@@ -61,12 +61,12 @@ bool readListing(const QJsonValue &value, Listing *listing, QString *error) {
         }
     }
     const QJsonValue action = object.value(ActionKey);
-    if (!action.isString() || action.toString().isEmpty()) {
+    if (!action.isString()) {
         *error = QStringLiteral("\"action\" must be a non-empty text, such as \"Add\"");
         return false;
     }
     listing->action = action.toString();
-    if (const QString problem = XmlText::textProblem(listing->action); !problem.isEmpty()) {
+    if (QString problem; !isWellFormedAction(listing->action, &problem)) {
         *error = QStringLiteral("\"action\" %1").arg(problem);
         return false;
     }
@@ -104,6 +104,18 @@ bool isWellFormedField(const std::pair<QString, QString> &field, QString *error)
     }
     if (const QString problem = XmlText::textProblem(field.second); !problem.isEmpty()) {
         *error = QStringLiteral("the value of \"%1\" %2").arg(field.first, problem);
+        return false;
+    }
+    return true;
+}
+
+bool isWellFormedAction(const QString &action, QString *error) {
+    if (action.isEmpty()) {
+        *error = QStringLiteral("must be a non-empty text, such as \"Add\"");
+        return false;
+    }
+    if (const QString problem = XmlText::textProblem(action); !problem.isEmpty()) {
+        *error = problem;
         return false;
     }
     return true;

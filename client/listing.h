@@ -25,6 +25,9 @@ bool parseFieldArgument(const QString &argument, std::pair<QString, QString> *fi
 // U+0000, which the bus cannot carry either, is one of those.
 bool isWellFormedField(const std::pair<QString, QString> &field, QString *error);
 
+// False, with the reason in *error, when the action word is empty or holds a character XML forbids.
+bool isWellFormedAction(const QString &action, QString *error);
+
 // Reads a listings file: a JSON array of {"action": text, "fields": [...]}, each field either a
 // [name, value] pair or {"name": .., "value": ..}; every field passes isWellFormedField and
 // the action word holds no character XML forbids. On failure returns an empty

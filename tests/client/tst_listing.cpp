@@ -1,9 +1,12 @@
+#include "csvlistings.h"
 #include "listing.h"
 #include "xmltext.h"
 
+#include <QBuffer>
 #include <QTest>
 
 using Orvex::Listing;
+using namespace Qt::Literals::StringLiterals;
 using Fields = QList<std::pair<QString, QString>>;
 
 class TestListing : public QObject {
@@ -18,7 +21,51 @@ private Q_SLOTS:
     void jobCodeIsTheLastExactMatch();
     void refusesWhatXmlCannotHold_data();
     void refusesWhatXmlCannotHold();
+    void readsCsvListings_data();
+    void readsCsvListings();
+    void refusesMalformedCsv_data();
+    void refusesMalformedCsv();
 };
+
+namespace {
+
+// What a CSV text reads as, fed in chunks of chunkSize bytes (0: through a device): one
+// "line|action|name=value|..." text per listing, or the error.
+QStringList readCsv(const QByteArray &csv, const QString &defaultAction, qsizetype chunkSize,
+                    QString *error) {
+    QList<Orvex::CsvListing> listings;
+    if (chunkSize == 0) {
+        QBuffer device;
+        device.setData(csv);
+        device.open(QIODevice::ReadOnly);
+        const Orvex::CsvListings read = Orvex::readCsvListings(&device, defaultAction, error);
+        for (qsizetype i = 0; i < read.size(); ++i)
+            listings.append(read.at(i));
+    } else {
+        Orvex::CsvListingReader reader(defaultAction);
+        bool ok = true;
+        for (qsizetype at = 0; ok && at < csv.size(); at += chunkSize) {
+            ok = reader.feed(QByteArrayView(csv).sliced(at, std::min(chunkSize, csv.size() - at)));
+            listings.append(reader.takeListings());
+        }
+        if (!ok || !reader.finish())
+            *error = reader.error();
+        listings.append(reader.takeListings());
+    }
+    QStringList described;
+    for (const Orvex::CsvListing &read : std::as_const(listings)) {
+        QStringList parts{QString::number(read.line), read.listing.action};
+        for (const auto &[name, value] : read.listing.fields)
+            parts.append(name + u'=' + value);
+        described.append(parts.join(u'|'));
+    }
+    return described;
+}
+
+// Whole, a byte at a time, and through a device in the reader's own chunks: the chunking never shows.
+const QList<qsizetype> ChunkSizes{0, 1, 1 << 20};
+
+} // namespace
 
 void TestListing::splitsFieldArguments_data() {
     QTest::addColumn<QString>("argument");
@@ -163,6 +210,111 @@ void TestListing::refusesWhatXmlCannotHold() {
     QFETCH(bool, textOk);
     QCOMPARE(Orvex::XmlText::nameProblem(text).isEmpty(), nameOk);
     QCOMPARE(Orvex::XmlText::textProblem(text).isEmpty(), textOk);
+}
+
+void TestListing::readsCsvListings_data() {
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("defaultAction");
+    QTest::addColumn<QStringList>("listings");
+
+    QTest::newRow("BOM, CR LF, quoted comma and doubled quotes")
+        << QByteArray("\xEF\xBB\xBFJobCode,Title\r\nJ1,\"R&D, \"\"lead\"\"\"\r\nJ2,plain\r\n") << u"Add"_s
+        << QStringList{u"2|Add|JobCode=J1|Title=R&D, \"lead\""_s, u"3|Add|JobCode=J2|Title=plain"_s};
+    QTest::newRow("line breaks inside quotes; rows numbered by their first line; no final line break")
+        << QByteArray("JobCode,Text\nJ1,\"two\r\nlines\"\nJ2,\"a\n\nb\"\nJ3,x") << u"Add"_s
+        << QStringList{u"2|Add|JobCode=J1|Text=two\r\nlines"_s, u"4|Add|JobCode=J2|Text=a\n\nb"_s,
+                       u"7|Add|JobCode=J3|Text=x"_s};
+    QTest::newRow("empty cells are empty values, quoted or not")
+        << QByteArray("A,B,C\n,,\n\"\",x,\ny,\"\",\"\"") << u"Add"_s
+        << QStringList{u"2|Add|A=|B=|C="_s, u"3|Add|A=|B=x|C="_s, u"4|Add|A=y|B=|C="_s};
+    QTest::newRow("Action column in any case; an empty cell takes the default")
+        << QByteArray("JobCode,action,Title\nJ1,Delete,t\nJ2,,u\n") << u"Update"_s
+        << QStringList{u"2|Delete|JobCode=J1|Title=t"_s, u"3|Update|JobCode=J2|Title=u"_s};
+    QTest::newRow("without an Action column the default")
+        << QByteArray("JobCode\nJ1\n") << u"Expire"_s << QStringList{u"2|Expire|JobCode=J1"_s};
+    QTest::newRow("blank lines skipped, LF or CR LF")
+        << QByteArray("\nJobCode\n\nJ1\r\n\r\n\nJ2\n\n") << u"Add"_s
+        << QStringList{u"4|Add|JobCode=J1"_s, u"7|Add|JobCode=J2"_s};
+    QTest::newRow("text beyond ASCII, and a CR ending the file")
+        << QByteArray("T\xC3\xADtulo,Note\nCaf\xC3\xA9 \xE2\x82\xAC,\xF0\x9F\x98\x80 <&>\r") << u"Add"_s
+        << QStringList{u"2|Add|T\u00edtulo=Caf\u00e9 \u20ac|Note=\U0001F600 <&>"_s};
+    QTest::newRow("a comma ending the file is an empty last cell")
+        << QByteArray("A,B\nx,") << u"Add"_s << QStringList{u"2|Add|A=x|B="_s};
+}
+
+void TestListing::readsCsvListings() {
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, defaultAction);
+    QFETCH(QStringList, listings);
+    for (const qsizetype chunkSize : ChunkSizes) {
+        QString error;
+        QCOMPARE(readCsv(csv, defaultAction, chunkSize, &error), listings);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+}
+
+void TestListing::refusesMalformedCsv_data() {
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("unterminated quote, named where it opens")
+        << QByteArray("JobCode,Title\nJ1,\"never closed\nJ2,x\n")
+        << u"line 2, column 4: the quote that opens this cell is never closed"_s;
+    QTest::newRow("stray quote in an unquoted cell")
+        << QByteArray("JobCode,Title\nJ1,R\"D\n") << u"line 2, column 5: a quote inside a cell"_s;
+    QTest::newRow("text after a closing quote")
+        << QByteArray("A\n\"x\"y\n") << u"line 2, column 4: text after a closing quote"_s;
+    QTest::newRow("more cells than the header, after a quoted line break")
+        << QByteArray("A,B\n\"x\ny\",2,3\n") << u"line 3, column 6: a cell beyond the 2 columns"_s;
+    QTest::newRow("a comma too many")
+        << QByteArray("A,B\n1,2,\n") << u"line 2, column 5: a cell beyond the 2 columns"_s;
+    QTest::newRow("fewer cells than the header")
+        << QByteArray("A,B,C\n1,2\r\n") << u"line 2, column 4: a row of 2 cells, but the header names 3"_s;
+    QTest::newRow("fewer cells on a last line without a line break")
+        << QByteArray("A,B,C\n1,2") << u"line 2, column 4: a row of 2 cells"_s;
+    QTest::newRow("empty header name")
+        << QByteArray("A,,C\n1,2,3\n") << u"line 1, column 3: header cell 2 is empty"_s;
+    QTest::newRow("columns counted after a BOM")
+        << QByteArray("\xEF\xBB\xBF\xC3\xA9,\n") << u"line 1, column 3: header cell 2 is empty"_s;
+    QTest::newRow("duplicate header name")
+        << QByteArray("Title,JobCode,Title\nx,y,z\n")
+        << u"line 1, column 15: \"Title\" names a second column (the first is column 1)"_s;
+    QTest::newRow("two Action columns")
+        << QByteArray("Action,ACTION\n") << u"line 1, column 8: a second Action column"_s;
+    QTest::newRow("header name that is not an XML name")
+        << QByteArray("JobCode,Job Title\nJ1,x\n")
+        << u"line 1, column 9: header cell 2: the field name is not an XML name: U+0020 at position 4"_s;
+    QTest::newRow("Latin-1 export: a character cut short")
+        << QByteArray("JobCode,Title\nJ1,Caf\xE9\n") << u"line 2, column 7: a character cut short"_s;
+    QTest::newRow("byte that never starts UTF-8")
+        << QByteArray("A\nx\xFF\n") << u"line 2, column 2: byte 0xFF is not UTF-8"_s;
+    QTest::newRow("encoded surrogate")
+        << QByteArray("A\nx\xED\xA0\x80\n") << u"line 2, column 2: byte 0xA0 is not UTF-8"_s;
+    QTest::newRow("file ends inside a character")
+        << QByteArray("A\n\xE2\x82") << u"line 2, column 1: the file ends inside a character"_s;
+    QTest::newRow("escape in a value, as the JSON reader words it")
+        << QByteArray("JobCode,Title\nJ1,\"a\x1B[2J\"\n")
+        << u"line 2, column 4: the value of \"Title\" holds U+001B at position 2"_s;
+    QTest::newRow("control in an Action cell")
+        << QByteArray("JobCode,Action\nJ1,Add\x07\n") << u"line 2, column 4: the action holds U+0007"_s;
+    QTest::newRow("a CR alone") << QByteArray("A,B\r1,2\r\n") << u"line 1, column 5: a CR alone"_s;
+    QTest::newRow("empty file") << QByteArray() << u"line 1, column 1: the file is empty"_s;
+    QTest::newRow("only a BOM and blank lines")
+        << QByteArray("\xEF\xBB\xBF\r\n\n") << u"line 1, column 1: the file is empty"_s;
+    QTest::newRow("header without rows")
+        << QByteArray("JobCode,Title\r\n") << u"line 2, column 1: the file holds a header but no listings"_s;
+    QTest::newRow("only part of a BOM")
+        << QByteArray("\xEF\xBB") << u"line 1, column 1: the file ends inside a character"_s;
+}
+
+void TestListing::refusesMalformedCsv() {
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, message);
+    for (const qsizetype chunkSize : ChunkSizes) {
+        QString error;
+        readCsv(csv, u"Add"_s, chunkSize, &error);
+        QVERIFY2(error.startsWith(message), qPrintable(error));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestListing)
