@@ -40,12 +40,15 @@ struct RequestLog {
 class FakeRequest final : public Orvex::HttpRequest {
 public:
     FakeRequest(RequestLog &log, int readyState, int status, QString reply,
-                std::optional<Orvex::AutomationError> sendError)
+                std::optional<Orvex::AutomationError> sendError,
+                Orvex::DeliveryClass failed = Orvex::DeliveryClass::NotSent, QString retryAfter = {})
         : m_log(log)
         , m_readyState(readyState)
         , m_status(status)
         , m_reply(std::move(reply))
-        , m_sendError(std::move(sendError)) {}
+        , m_sendError(std::move(sendError))
+        , m_failed(failed)
+        , m_retryAfter(std::move(retryAfter)) {}
     void open(const QString &method, const QString &url, bool async) override {
         m_log.opened.append(method + u' ' + url + (async ? u" async"_s : u" sync"_s));
     }
@@ -57,6 +60,10 @@ public:
     int readyState() const override { return m_readyState; }
     int status() const override { return m_status; }
     QString responseText() const override { return m_reply; }
+    QString getResponseHeader(const QString &name) const override {
+        return name == u"Retry-After" ? m_retryAfter : QString();
+    }
+    Orvex::DeliveryClass failedDelivery() const override { return m_failed; }
 
 private:
     RequestLog &m_log;
@@ -64,6 +71,8 @@ private:
     int m_status;
     QString m_reply;
     std::optional<Orvex::AutomationError> m_sendError;
+    Orvex::DeliveryClass m_failed;
+    QString m_retryAfter;
 };
 
 class TextStatus final : public Orvex::StatusView {
