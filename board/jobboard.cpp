@@ -175,7 +175,9 @@ BoardReply replyFor(const BoardFault &fault, const QString &jobId) {
         answerBinary(reply);
         break;
     case K::Nul:
-        reply.body += QByteArray("\0" "34", 3);
+        reply.body += QByteArray("\0"
+                                 "34",
+                                 3);
         break;
     case K::Gzip:
         reply.body = gzipEncoded(reply.body);

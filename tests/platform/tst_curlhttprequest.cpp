@@ -183,7 +183,8 @@ void TestCurlHttpRequest::transferFailure_data() {
     QTest::newRow("connection reset") << QStringLiteral("reset") << ErrorNumber::ConnectionReset << unknown;
     QTest::newRow("no HTTP at all") << QStringLiteral("garbage") << ErrorNumber::InvalidServerResponse
                                     << unknown;
-    QTest::newRow("redirect loop") << QStringLiteral("redirect-loop") << ErrorNumber::RedirectFailed << notSent;
+    QTest::newRow("redirect loop") << QStringLiteral("redirect-loop") << ErrorNumber::RedirectFailed
+                                   << notSent;
     QTest::newRow("redirect to a local file")
         << QStringLiteral("redirect-to:file:///etc/passwd") << ErrorNumber::RedirectFailed << notSent;
     QTest::newRow("redirect to ftp") << QStringLiteral("redirect-to:ftp://127.0.0.1/x")
