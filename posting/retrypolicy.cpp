@@ -37,8 +37,11 @@ std::optional<milliseconds> retryAfter(const QString &value, const QDateTime &no
     const qint64 seconds = text.toLongLong(&isNumber);
     if (isNumber)
         return seconds < 0 ? std::nullopt : std::optional(milliseconds(seconds * 1000));
-    // HTTP dates are RFC 1123 dates in GMT, which Qt reads as RFC 2822.
-    const QDateTime date = QDateTime::fromString(text, Qt::RFC2822Date);
+    // HTTP dates are RFC 1123 dates in GMT, which Qt reads as RFC 2822 once the zone is an offset.
+    QString rfc2822 = text;
+    if (rfc2822.endsWith(u" GMT"))
+        rfc2822 = rfc2822.chopped(3) + QStringLiteral("+0000");
+    const QDateTime date = QDateTime::fromString(rfc2822, Qt::RFC2822Date);
     if (!date.isValid())
         return std::nullopt;
     return milliseconds(std::max<qint64>(0, now.msecsTo(date)));
