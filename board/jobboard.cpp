@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringEncoder>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -18,6 +19,9 @@ namespace {
 constexpr char ImportPath[] = "/cgi-bin/importJobs_xml.cgi";
 constexpr char PostingsPath[] = "/postings";
 constexpr char ConnectionsPath[] = "/connections";
+constexpr char OutagePath[] = "/outage";
+// What an overloaded board asks of its clients during an outage's unavailable part.
+constexpr char OutageRetryAfter[] = "1";
 // The listing field by which a posting asks for a fault of its own.
 const QString FaultField = QStringLiteral("BoardFault");
 
@@ -171,7 +175,9 @@ BoardReply replyFor(const BoardFault &fault, const QString &jobId) {
         answerBinary(reply);
         break;
     case K::Nul:
-        reply.body += QByteArray("\0" "34", 3);
+        reply.body += QByteArray("\0"
+                                 "34",
+                                 3);
         break;
     case K::Gzip:
         reply.body = gzipEncoded(reply.body);
@@ -238,7 +244,33 @@ BoardReply JobBoard::answer(const BoardRequest &request) {
         reply.contentType = "application/json";
         return reply;
     }
+    if (request.path == OutagePath) {
+        if (request.method != "POST")
+            return methodNotAllowed("POST");
+        return startOutage(request);
+    }
     return plainReply(404, "not found");
+}
+
+// Refuses connections for a while (the port is closed; open connections stay), then answers the next
+// postings 503 with Retry-After, then takes postings again: a board down and coming back.
+BoardReply JobBoard::startOutage(const BoardRequest &request) {
+    const QUrlQuery query(QString::fromLatin1(request.query));
+    bool refuseOk = false;
+    bool unavailableOk = false;
+    const int refuseMs = query.queryItemValue(QStringLiteral("refuse")).toInt(&refuseOk);
+    const int unavailable = query.queryItemValue(QStringLiteral("unavailable")).toInt(&unavailableOk);
+    if (!refuseOk || !unavailableOk || refuseMs < 0 || refuseMs > 600000 || unavailable < 0)
+        return plainReply(400, "outage needs refuse=MS (0 to 600000) and unavailable=N");
+    m_unavailable = unavailable;
+    const quint16 port = m_server->serverPort();
+    m_server->close();
+    QTimer::singleShot(refuseMs, this, [this, port] {
+        if (!m_server->listen(QHostAddress::LocalHost, port))
+            qCWarning(lcBoard) << "cannot listen again on" << port << m_server->errorString();
+    });
+    qCDebug(lcBoard) << "outage: refusing connections for" << refuseMs << "ms, then" << unavailable << "503s";
+    return plainReply(200, "outage");
 }
 
 qint64 JobBoard::connectionOpened() {
@@ -247,6 +279,13 @@ qint64 JobBoard::connectionOpened() {
 }
 
 BoardReply JobBoard::answerPosting(const BoardRequest &request) {
+    // An unavailable board keeps nothing of what it refuses.
+    if (m_unavailable > 0) {
+        --m_unavailable;
+        BoardReply reply = plainReply(503, "unavailable");
+        reply.headers.append({QByteArray("Retry-After"), QByteArray(OutageRetryAfter)});
+        return reply;
+    }
     const Listing listing = Listing::parse(request.body);
     QJsonObject posting = postingRecord(request);
     if (!listing.isValid()) {

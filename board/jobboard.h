@@ -43,6 +43,7 @@ public:
 
 private:
     void acceptConnections();
+    BoardReply startOutage(const BoardRequest &request);
     BoardReply answerPosting(const BoardRequest &request);
     void keep(const QJsonObject &posting);
 
@@ -52,6 +53,8 @@ private:
     qint64 m_connectionsOpened = 0;
     qint64 m_openConnections = 0;
     QJsonArray m_postings;
+    // Postings still to be answered 503 once an outage's refused connections are over.
+    int m_unavailable = 0;
     std::unique_ptr<QFile> m_record;
 };
 

@@ -61,9 +61,15 @@ bool isWholeLine(const QByteArray &line) {
 
 PostingOutcome outcomeOf(const QJsonObject &end) {
     namespace F = JournalField;
-    // The journal keeps no reply text, so a board's reply can never forge a line of it.
-    return PostingOutcome{field(end, F::ResultCode), int(number(end, F::HttpStatus)),
-                          qint32(number(end, F::ErrorNumber)), field(end, F::ErrorDescription)};
+    // The journal keeps no reply text, so a board's reply can never forge a line of it. A line without a
+    // class this reader knows promises nothing about the board.
+    return PostingOutcome{
+        field(end, F::ResultCode),
+        int(number(end, F::HttpStatus)),
+        qint32(number(end, F::ErrorNumber)),
+        field(end, F::ErrorDescription),
+        QString(),
+        deliveryClassFromName(field(end, F::DeliveryClass)).value_or(DeliveryClass::Unknown)};
 }
 
 } // namespace
@@ -76,9 +82,10 @@ JournalVerdict lookUpLostCall(const LostCall &call) {
     if (!journal)
         return {};
 
-    // The object's lines in this process, in the order they were written.
-    QList<QJsonObject> starts;
-    QList<QJsonObject> ends;
+    // The object's lines in this process, in the order they were written. The tries of one call share its
+    // number, so the calls are the distinct numbers of the start lines.
+    QList<qint64> calls;
+    QList<QJsonObject> lines;
     const QByteArray processMark =
         QByteArray("\"") + F::ProcessId + "\":" + QByteArray::number(call.processId);
     for (const QByteArray &line : journal->split('\n')) {
@@ -96,29 +103,33 @@ JournalVerdict lookUpLostCall(const LostCall &call) {
         if (number(entry, F::ProcessId) != call.processId || field(entry, F::ObjectPath) != call.objectPath)
             continue;
         const QString event = field(entry, F::Event);
-        if (event == QLatin1StringView(F::EventStart))
-            starts.append(entry);
-        else if (event == QLatin1StringView(F::EventEnd))
-            ends.append(entry);
+        if (event != QLatin1StringView(F::EventStart) && event != QLatin1StringView(F::EventEnd))
+            continue;
+        const qint64 serial = number(entry, F::CallSerial);
+        if (event == QLatin1StringView(F::EventStart) && (calls.isEmpty() || calls.constLast() != serial))
+            calls.append(serial);
+        lines.append(entry);
     }
 
-    if (starts.size() == call.callsRun) {
+    if (calls.size() == call.callsRun) {
         qCDebug(lcClient) << "the journal holds no start line for the lost call on" << call.objectPath;
         return {Kind::NeverRan, {}};
     }
-    // Anything else than one more start line, for this listing, is a journal that lost lines or a call
-    // of someone else's: no verdict.
-    if (starts.size() != call.callsRun + 1)
+    // Anything else than one more call, for this listing, is a journal that lost lines or a call of
+    // someone else's: no verdict.
+    if (calls.size() != call.callsRun + 1)
         return {};
-    const QJsonObject &start = starts.constLast();
-    if (field(start, F::ActionWord) != call.action || field(start, F::JobCode) != call.jobCode)
-        return {};
-    const qint64 serial = number(start, F::CallSerial);
-    for (const QJsonObject &end : ends) {
-        if (number(end, F::CallSerial) == serial)
-            return {Kind::Finished, outcomeOf(end)};
+    const qint64 serial = calls.constLast();
+    // The call's last line: its last try's end line, or a start line of a try that never ended.
+    const QJsonObject *last = nullptr;
+    for (const QJsonObject &entry : std::as_const(lines)) {
+        if (number(entry, F::CallSerial) == serial)
+            last = &entry;
     }
-    return {};
+    if (field(*last, F::ActionWord) != call.action || field(*last, F::JobCode) != call.jobCode ||
+        field(*last, F::Event) != QLatin1StringView(F::EventEnd))
+        return {};
+    return {Kind::Finished, outcomeOf(*last)};
 }
 
 bool waitForProcessEnd(qint64 processId, int timeoutMs) {

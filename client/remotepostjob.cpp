@@ -23,11 +23,14 @@ namespace Orvex {
 
 namespace {
 
-// Action blocks for the whole HTTP exchange, which the server ends within the largest time limit a
-// deployment may set; beyond that and the margin the server is stuck, and the call's outcome is unknown.
-// A server that dies makes the bus answer at once with NoReply.
+// Action blocks for the whole HTTP exchange, and for the tries of a posting the server makes while the
+// board is down, within the largest time limits a deployment may set; beyond them and the margin the
+// server is stuck, and the call's outcome is unknown. A server that dies makes the bus answer at once
+// with NoReply.
 constexpr int CallTimeoutMs =
-    int(std::chrono::milliseconds(ExchangeLimits::MaxTimeout + ExchangeLimits::CallMargin).count());
+    int(std::chrono::milliseconds(ExchangeLimits::MaxRetryFor + ExchangeLimits::MaxTimeout +
+                                  ExchangeLimits::CallMargin)
+            .count());
 // Release is answered at once or not at all (the server may end before replying); bound the wait so a
 // destructor never hangs.
 constexpr int ReleaseTimeoutMs = 30'000;
@@ -249,7 +252,7 @@ PostingOutcome RemotePostJob::ActionWithOutcome(const QString &ActionType) {
         [&] {
             // Asked at every send: one sent again goes to a new object, whose job code starts empty.
             jobCode = listedJobCode.value_or(m_jobCode);
-            return m_listing->PostWithOutcome(ActionType, fields);
+            return m_listing->PostToBoard(QString(), ActionType, fields);
         },
         [&](const QDBusError &error) { return settleFromJournal(error, ActionType, jobCode, &outcome); });
     ++m_callsRun;
@@ -257,11 +260,14 @@ PostingOutcome RemotePostJob::ActionWithOutcome(const QString &ActionType) {
     if (reply.type() != QDBusMessage::ReplyMessage)
         return outcome;
     const QVariantList arguments = reply.arguments();
-    PostingOutcome posted{arguments.value(0).toString(), arguments.value(1).toInt(),
+    // A class this library does not know promises nothing about the board.
+    const DeliveryClass deliveryClass =
+        deliveryClassFromName(arguments.value(5).toString()).value_or(DeliveryClass::Unknown);
+    PostingOutcome posted{arguments.value(0).toString(),      arguments.value(1).toInt(),
                           qint32(arguments.value(2).toInt()), arguments.value(3).toString(),
-                          arguments.value(4).toString()};
+                          arguments.value(4).toString(),      deliveryClass};
     // The server ran the call, but the board may hold the listing all the same: not an "F" to post again.
-    if (leavesBoardOutcomeUnknown(posted.errorNumber))
+    if (deliveryClass == DeliveryClass::Unknown || leavesBoardOutcomeUnknown(posted.errorNumber))
         throw AutomationError(ErrorNumber::OutcomeUnknown, QString::fromUtf16(ComponentSource),
                               posted.errorDescription);
     return posted;
@@ -290,6 +296,9 @@ RemotePostJob::Settled RemotePostJob::settleFromJournal(const QDBusError &error,
     case JournalVerdict::Kind::NeverRan:
         return Settled::NeverRan;
     case JournalVerdict::Kind::Finished:
+        // An end line that leaves the board's side open settles nothing.
+        if (verdict.outcome.deliveryClass == DeliveryClass::Unknown)
+            return Settled::No;
         *outcome = verdict.outcome;
         return Settled::Finished;
     case JournalVerdict::Kind::Unsettled:

@@ -53,7 +53,10 @@ public:
     QString Field(const QString &FieldName, const QString &FieldValue) override;
     // Posts the listing in one call; afterwards the listing is empty, whatever the outcome.
     QString Action(const QString &ActionType) override;
-    // Action that also says why a listing failed: the HTTP status and the error of the exchange.
+    // Action that also says why a listing failed: the HTTP status, the error of the exchange, and whether
+    // the board may have it (deliveryClass). A posting the board may have without a word (a time limit or
+    // a lost connection after the listing left) fails with ErrorNumber::OutcomeUnknown, as a lost server
+    // does, so that no caller takes it for an "F" to post again.
     PostingOutcome ActionWithOutcome(const QString &ActionType);
     using PostJobInterface::WriteLog;
     void WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) override;

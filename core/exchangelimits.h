@@ -13,6 +13,9 @@ inline constexpr std::chrono::seconds DefaultConnectTimeout{60};
 inline constexpr std::chrono::seconds DefaultTimeout{300};
 // The largest Timeout= and ConnectTimeout= a deployment may set: an hour is no longer a time limit.
 inline constexpr std::chrono::seconds MaxTimeout{3600};
+// The longest a posting's tries may go on (RetryFor=), read with the same bound as Timeout=. A call then
+// lasts at most this plus one exchange.
+inline constexpr std::chrono::seconds MaxRetryFor = MaxTimeout;
 // What a client allows beyond the server's limit for the bus, the log and the queue's own work.
 inline constexpr std::chrono::seconds CallMargin{30};
 

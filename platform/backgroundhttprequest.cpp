@@ -152,6 +152,14 @@ QString BackgroundHttpRequest::responseText() const {
     return m_request->responseText();
 }
 
+QString BackgroundHttpRequest::getResponseHeader(const QString &name) const {
+    return m_request->getResponseHeader(name);
+}
+
+DeliveryClass BackgroundHttpRequest::failedDelivery() const {
+    return m_request->failedDelivery();
+}
+
 HttpRequestFactory backgroundHttpRequestFactory(HttpRequestFactory factory,
                                                 BackgroundHttpRequest::ExchangeWatcher watcher) {
     auto worker = std::make_shared<BackgroundHttpRequest::Worker>();

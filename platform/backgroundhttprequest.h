@@ -27,6 +27,8 @@ public:
     int readyState() const override;
     int status() const override;
     QString responseText() const override;
+    QString getResponseHeader(const QString &name) const override;
+    DeliveryClass failedDelivery() const override;
 
 private:
     std::unique_ptr<HttpRequest> m_request;

@@ -23,6 +23,8 @@ public:
     void attachTo(CURL *handle);
     // True once a rewind was refused: the body had gone out and no reply came before the connection died.
     bool resendRefused() const { return m_resendRefused; }
+    // True once libcurl has taken any byte of the body for the current request: it may be at the board.
+    bool bodyLeft() const { return m_position > 0 || m_resendRefused; }
     qsizetype size() const { return m_bytes.size(); }
 
 private:

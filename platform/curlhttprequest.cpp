@@ -194,6 +194,8 @@ struct Transfer {
     ReplySink sink;
     TlsWitness tls;
     X509_STORE *caStore = nullptr; // the process's, when it verifies instead of libcurl's own
+    // Set where a request failed after libcurl took body bytes for it: the board may hold the listing.
+    bool failedAfterBody = false;
 };
 
 // Every new TLS context of the transfer: its handshakes watched, and the process's CA store where there is
@@ -363,9 +365,22 @@ void performTransfer(Transfer &transfer, milliseconds timeLimit, const HttpSetti
     // Only the last reply of a chain of redirects counts.
     transfer.reply.clear();
     const CURLcode result = curl_easy_perform(transfer.curl());
-    if (result != CURLE_OK)
+    if (result != CURLE_OK) {
+        transfer.failedAfterBody = transfer.body.bodyLeft();
         throw transferFailure(transfer, result, settings, maxReplyBytes);
+    }
     transfer.connections->noteReply();
+}
+
+// The header lines of the last reply of the chain, as libcurl parsed them.
+QList<std::pair<QByteArray, QByteArray>> replyHeadersOf(CURL *curl) {
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    curl_header *previous = nullptr;
+    while (curl_header *header = curl_easy_nextheader(curl, CURLH_HEADER, -1, previous)) {
+        headers.append({QByteArray(header->name), QByteArray(header->value)});
+        previous = header;
+    }
+    return headers;
 }
 
 bool isFollowedRedirect(long status) {
@@ -454,6 +469,8 @@ void CurlHttpRequest::open(const QString &method, const QString &url, bool async
     m_status = 0;
     m_reply.clear();
     m_contentType.clear();
+    m_headers.clear();
+    m_failedDelivery = DeliveryClass::NotSent;
 }
 
 void CurlHttpRequest::send(const QString &body) {
@@ -464,7 +481,14 @@ void CurlHttpRequest::send(const QString &body) {
     setTransportOptions(transfer, m_settings, m_limits);
     setVerificationOptions(transfer);
     setClientCertificateOptions(transfer, m_settings);
-    exchange(transfer, m_method, m_url, m_settings, m_limits);
+    try {
+        exchange(transfer, m_method, m_url, m_settings, m_limits);
+    } catch (...) {
+        // Every other failure (a refused redirect, the time up between redirects) comes before this
+        // request's body left or after a server answered for it.
+        m_failedDelivery = transfer.failedAfterBody ? DeliveryClass::Unknown : DeliveryClass::NotSent;
+        throw;
+    }
 
     m_status = int(responseCodeOf(transfer.curl()));
     // Only a proxy answers 407: the board never saw the listing.
@@ -472,6 +496,7 @@ void CurlHttpRequest::send(const QString &body) {
         throw httpError(ErrorNumber::ProxyRefused,
                         QStringLiteral("The proxy asks for credentials (HTTP status 407)"));
     m_contentType = contentTypeOf(transfer.curl());
+    m_headers = replyHeadersOf(transfer.curl());
     m_reply = std::move(transfer.reply);
     m_readyState = 4;
     qCDebug(lcHttp) << "status" << m_status << "with" << m_reply.size() << "reply bytes";
@@ -490,6 +515,16 @@ int CurlHttpRequest::status() const {
 QString CurlHttpRequest::responseText() const {
     requireCompleted();
     return decodeReply(m_reply, m_contentType);
+}
+
+QString CurlHttpRequest::getResponseHeader(const QString &name) const {
+    requireCompleted();
+    const QByteArray wanted = name.toLatin1();
+    for (auto header = m_headers.crbegin(); header != m_headers.crend(); ++header) {
+        if (header->first.compare(wanted, Qt::CaseInsensitive) == 0)
+            return QString::fromLatin1(header->second);
+    }
+    return QString();
 }
 
 QString CurlHttpRequest::decodeReply(const QByteArray &body, const QByteArray &contentType) {

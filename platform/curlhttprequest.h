@@ -3,10 +3,12 @@
 #include "httprequest.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <chrono>
 #include <memory>
+#include <utility>
 
 namespace Orvex {
 
@@ -43,6 +45,8 @@ public:
     int readyState() const override { return m_readyState; }
     int status() const override;
     QString responseText() const override;
+    QString getResponseHeader(const QString &name) const override;
+    DeliveryClass failedDelivery() const override { return m_failedDelivery; }
 
     // The reply decoded by the charset of its Content-Type; without a usable one, by its byte order mark,
     // else as UTF-8. Invalid bytes become U+FFFD, and so does U+0000: a reply is text, and the bus, the
@@ -62,6 +66,8 @@ private:
     int m_status = 0;
     QByteArray m_reply;
     QByteArray m_contentType;
+    QList<std::pair<QByteArray, QByteArray>> m_headers;
+    DeliveryClass m_failedDelivery = DeliveryClass::NotSent;
 };
 
 std::unique_ptr<HttpRequest> makeCurlHttpRequest(const HttpSettings &settings, HttpLimits limits = {});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "httpsettings.h"
+#include "postingoutcome.h"
 
 #include <QString>
 
@@ -19,6 +20,11 @@ public:
     virtual int readyState() const = 0;
     virtual int status() const = 0;
     virtual QString responseText() const = 0;
+    // A header of the completed reply, the last one of that name (any letter case); empty without one.
+    virtual QString getResponseHeader(const QString &name) const = 0;
+    // After send() failed: NotSent when no byte of the body can have reached the board (a refused connect,
+    // a handshake, a refused redirect), Unknown when some of it left and no complete reply came.
+    virtual DeliveryClass failedDelivery() const = 0;
 };
 
 // Makes a fresh request object for every posting, with the settings of the PostJob that posts.

@@ -86,6 +86,10 @@ const Key Keys[] = {
      [](ComponentSettings &s, const QString &v, const QString &ini) { s.http.clientKey = pemFile(v, ini); }},
     {u"ReuseConnection", true,
      [](ComponentSettings &s, const QString &v, const QString &) { s.http.reuseConnection = zeroOrOne(v); }},
+    {u"RetryFor", true,
+     [](ComponentSettings &s, const QString &v, const QString &) {
+         s.retryFor = v == u"0" ? std::chrono::seconds(0) : secondsOf(v);
+     }},
 };
 
 const Key *keyNamed(QStringView name) {

@@ -17,6 +17,8 @@ struct ComponentSettings {
     // The board's import endpoint; empty: the built-in one.
     QString importUrl;
     HttpSettings http;
+    // How long a posting that did not reach the board, or was refused for load, is tried again; 0: never.
+    std::chrono::seconds retryFor{0};
 
     // Every key of iniFile read whole; a missing file, section or key keeps the default. A value that
     // does not parse throws AutomationError naming the file, the key and why: DebugMode with the

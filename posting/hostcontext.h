@@ -8,6 +8,7 @@
 namespace Orvex {
 
 class Clock;
+class RetryClock;
 class StatusView;
 
 // What the host process hands every PostJob object: decided once per process, shared by all objects,
@@ -20,6 +21,8 @@ struct HostContext {
     // Set once the process has said that a record or a debug copy could not be written: it says so once a
     // run, whatever the number of files and objects.
     mutable bool fileWarningGiven = false;
+    // Times and waits between the tries of a posting; none: the steady clock and an event-loop wait.
+    RetryClock *retryClock = nullptr;
 };
 
 } // namespace Orvex

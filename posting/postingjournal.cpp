@@ -63,6 +63,7 @@ QByteArray journalEndLine(const QDateTime &time, const JournalCall &call, const 
     fields.insert(QLatin1StringView(F::ErrorDescription), outcome.errorDescription);
     fields.insert(QLatin1StringView(F::ReplyBytes), replyBytes);
     fields.insert(QLatin1StringView(F::DurationMs), durationMs);
+    fields.insert(QLatin1StringView(F::DeliveryClass), deliveryClassName(outcome.deliveryClass));
     return lineOf(fields);
 }
 

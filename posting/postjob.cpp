@@ -13,12 +13,15 @@
 #include "logrecordnames.h"
 #include "postingdocument.h"
 #include "postinglogging.h"
+#include "retryclock.h"
+#include "retrypolicy.h"
 #include "statusview.h"
 #include "urltext.h"
 #include "warningbox.h"
 #include "wireencoding.h"
 
 #include <QCoreApplication>
+#include <QRandomGenerator>
 
 #include <new>
 
@@ -31,6 +34,11 @@ constexpr int HttpOk = 200;
 // The fields of one listing, as document text (each character at least one byte on the wire): far beyond
 // any real listing, and a bound on what one client can make the server hold until Action.
 constexpr qsizetype MaxXmlBodyLength = 64 * 1024 * 1024;
+
+Orvex::RetryClock &retryClockOf(const Orvex::HostContext &host) {
+    static Orvex::EventLoopRetryClock processClock;
+    return host.retryClock ? *host.retryClock : processClock;
+}
 
 const QString &crLf() {
     static const QString text = QStringLiteral("\r\n");
@@ -66,6 +74,25 @@ QString PostJob::Field(const QString &FieldName, const QString &FieldValue) {
 }
 
 QString PostJob::Action(const QString &ActionType) {
+    // Every try posts the same listing under the same call number, and leaves its own log and journal lines.
+    const QString fields = XmlBody;
+    const quint64 callSerial = Orvex::nextCallSerial();
+    Orvex::RetryClock &clock = retryClockOf(m_host);
+    const auto firstTry = clock.now();
+    for (int tries = 1;; ++tries) {
+        beginJournalEntry(ActionType, callSerial);
+        const QString resultCode = tryOnce(ActionType);
+        const std::optional<std::chrono::milliseconds> wait = nextTryWait(tries, firstTry);
+        if (!wait)
+            return resultCode;
+        qCDebug(lcPosting) << "try" << tries << "of" << JobCode << "failed; next in" << wait->count() << "ms";
+        if (!clock.sleep(*wait))
+            return resultCode;
+        XmlBody = fields;
+    }
+}
+
+QString PostJob::tryOnce(const QString &ActionType) {
     try {
         return exchange(ActionType);
     } catch (const Orvex::AutomationError &error) {
@@ -79,9 +106,19 @@ QString PostJob::Action(const QString &ActionType) {
     }
 }
 
+std::optional<std::chrono::milliseconds>
+PostJob::nextTryWait(int tries, std::chrono::steady_clock::time_point firstTry) const {
+    if (m_settings.retryFor <= std::chrono::seconds::zero() || !Orvex::RetryPolicy::mayRetry(m_lastOutcome))
+        return std::nullopt;
+    const std::chrono::milliseconds wait =
+        Orvex::RetryPolicy::delayAfter(tries, QRandomGenerator::global()->generateDouble(), m_retryAfter);
+    // The last try starts within RetryFor; a wait that would pass it ends the tries now.
+    if (retryClockOf(m_host).now() + wait > firstTry + m_settings.retryFor)
+        return std::nullopt;
+    return wait;
+}
+
 QString PostJob::exchange(const QString &ActionType) {
-    // Before anything can fail or reach the board: a call without a start line never posted.
-    beginJournalEntry(ActionType);
     Orvex::StatusView &status = m_host.statusWindow;
     status.setStatusText(QStringLiteral("Posting ") + JobCode);
     WriteLog(ActionType, JobCode, Orvex::Variant(QString()));
@@ -92,6 +129,8 @@ QString PostJob::exchange(const QString &ActionType) {
     m_lastOutcome.reply = reply;
 
     const QString resultCode = Orvex::resultCode(ActionType, reply, Orvex::processWarningBox());
+    m_lastOutcome.deliveryClass =
+        resultCode.startsWith(u'S') ? Orvex::DeliveryClass::Posted : Orvex::DeliveryClass::Refused;
 
     if (DebugMode)
         SaveDebugCopy(XmlBody);
@@ -110,18 +149,22 @@ QString PostJob::failed(const Orvex::AutomationError &error) {
     WriteLog(QString::fromUtf16(Orvex::LogRecordName::Error), description,
              Orvex::Variant(QString::number(error.number()) + crLf()));
     XmlBody.clear();
+    // The board took the listing and something after its reply failed: it holds a listing reported "F".
+    if (m_lastOutcome.deliveryClass == Orvex::DeliveryClass::Posted)
+        m_lastOutcome.deliveryClass = Orvex::DeliveryClass::Unknown;
     const QString resultCode = QStringLiteral("F");
     endJournalEntry(resultCode, &error);
     return resultCode;
 }
 
-void PostJob::beginJournalEntry(const QString &ActionType) {
+void PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
+    // Before anything can fail or reach the board: a call without a start line never posted.
     m_exchangeTimer.start();
     m_lastOutcome = {};
     m_replyBytes = 0;
+    m_retryAfter.reset();
     try {
-        m_journalCall = {QCoreApplication::applicationPid(), m_objectPath, Orvex::nextCallSerial(),
-                         ActionType, JobCode};
+        m_journalCall = {QCoreApplication::applicationPid(), m_objectPath, callSerial, ActionType, JobCode};
         Orvex::appendJournalLine(Orvex::journalFileOf(LogFile),
                                  Orvex::journalStartLine(m_host.clock.now(), m_journalCall));
     } catch (const std::exception &error) {
@@ -169,9 +212,21 @@ QString PostJob::PostXml(const QString &Xml) {
     if (!request)
         throw Orvex::AutomationError::runtime(ErrorNumber::CannotCreateObject);
     request->open(QStringLiteral("POST"), endpointUrl(), false);
-    request->send(Xml);
-    m_lastOutcome.httpStatus = request->readyState() == ReadyStateComplete ? request->status() : 0;
-    if (request->readyState() == ReadyStateComplete && request->status() == HttpOk)
+    try {
+        request->send(Xml);
+    } catch (...) {
+        m_lastOutcome.deliveryClass = request->failedDelivery();
+        throw;
+    }
+    if (request->readyState() != ReadyStateComplete) {
+        m_lastOutcome.deliveryClass = Orvex::DeliveryClass::Unknown;
+        return QString();
+    }
+    m_lastOutcome.httpStatus = request->status();
+    m_lastOutcome.deliveryClass = Orvex::DeliveryClass::Refused;
+    m_retryAfter = Orvex::RetryPolicy::retryAfter(request->getResponseHeader(QStringLiteral("Retry-After")),
+                                                  m_host.clock.now());
+    if (request->status() == HttpOk)
         return request->responseText();
     return QString();
 }

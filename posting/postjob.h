@@ -8,6 +8,9 @@
 
 #include <QElapsedTimer>
 
+#include <chrono>
+#include <optional>
+
 namespace Orvex {
 class AutomationError;
 }
@@ -39,12 +42,17 @@ private:
     QString PostXml(const QString &Xml);
     void SaveDebugCopy(const QString &Xml);
 
+    // One try of Action: the exchange, or the failure path for any error it throws.
+    QString tryOnce(const QString &ActionType);
+    // The wait before another try of the same listing; nothing when none may follow.
+    std::optional<std::chrono::milliseconds>
+    nextTryWait(int tries, std::chrono::steady_clock::time_point firstTry) const;
     // Steps of Action up to its result; any error it throws takes the failure path.
     QString exchange(const QString &ActionType);
     QString failed(const Orvex::AutomationError &error);
     void warnNotWritten(const char *what, const QString &path, const QString &why) const;
     // The posting journal's start and end lines of one exchange. Nothing leaves them.
-    void beginJournalEntry(const QString &ActionType);
+    void beginJournalEntry(const QString &ActionType, quint64 callSerial);
     void endJournalEntry(const QString &resultCode, const Orvex::AutomationError *error);
 
     const Orvex::HostContext &m_host;
@@ -57,5 +65,7 @@ private:
     Orvex::JournalCall m_journalCall;
     Orvex::PostingOutcome m_lastOutcome;
     qint64 m_replyBytes = 0;
+    // What the board's Retry-After asked of the last try, if it said anything.
+    std::optional<std::chrono::milliseconds> m_retryAfter;
     QElapsedTimer m_exchangeTimer;
 };

@@ -40,10 +40,13 @@ QString fromLatin1(const char *text) {
 AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObject *parent)
     : QObject(parent)
     , m_window(std::move(host.window))
-    , m_host{std::move(host.folders), host.clock,
+    , m_host{std::move(host.folders),
+             host.clock,
              m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
              backgroundHttpRequestFactory(std::move(host.requestFactory),
-                                          [this](bool inFlight) { m_exchangeInFlight = inFlight; })}
+                                          [this](bool inFlight) { m_exchangeInFlight = inFlight; }),
+             false,
+             &m_retryClock}
     , m_connection(std::move(connection))
     , m_idleExit(host.idleExit) {
     if (m_window)
@@ -161,7 +164,10 @@ void AutomationServer::endProcess() {
         return;
     m_ending = true;
     m_calls.close();
-    if (m_exchangeInFlight) {
+    // No posting starts another try from now on; one waiting for it returns its last outcome at once.
+    const bool waitingToRetry = m_retryClock.isWaiting();
+    m_retryClock.stop();
+    if (m_exchangeInFlight || waitingToRetry) {
         // The board may already hold the listing: its caller must learn the result, and the log too.
         qCDebug(lcServer) << "ending once the exchange in flight has returned";
         return;

@@ -2,6 +2,7 @@
 
 #include "callqueue.h"
 #include "hostcontext.h"
+#include "retryclock.h"
 #include "statusview.h"
 #include "statuswindow.h"
 
@@ -70,6 +71,8 @@ private:
     // The status window on a screen; without one, its text alone, which costs no fonts or layout.
     std::unique_ptr<StatusWindow> m_window;
     StatusText m_windowlessText;
+    // Declared before m_host, which points to it.
+    EventLoopRetryClock m_retryClock;
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;

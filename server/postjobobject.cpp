@@ -7,6 +7,7 @@
 #include "files.h"
 #include "identity.h"
 #include "logrecord.h"
+#include "postingoutcome.h"
 #include "postjob.h"
 #include "postjobadaptor.h"
 #include "serverlogging.h"
@@ -67,6 +68,15 @@ std::optional<Variant> anyOtherArgument(const QVariant &argument) {
         qCDebug(lcServer) << "log record skipped, AnyOther not converted:" << error.description();
         return std::nullopt;
     }
+}
+
+// Named boards come later; until then only the default board, by either of its names.
+void requireKnownBoard(const QString &board) {
+    if (!board.isEmpty() && board != u"default")
+        throw AutomationError(ErrorNumber::InvalidProcedureCall, QString::fromUtf16(ComponentSource),
+                              QStringLiteral("There is no board named \"%1\"; the default board is \"\" or "
+                                             "\"default\"")
+                                  .arg(board));
 }
 
 void requireArgumentCount(const QVariantList &args, qsizetype least, qsizetype most) {
@@ -139,13 +149,24 @@ QString PostJobObject::Post(const QString &ActionType, const ListingFields &Fiel
 
 QString PostJobObject::PostWithOutcome(const QString &ActionType, const ListingFields &Fields, int &, int &,
                                        QString &, QString &) {
+    m_server.calls().serve(*this, [=, this] { return outcomeOf(post(ActionType, Fields)); });
+    return {};
+}
+
+QString PostJobObject::PostToBoard(const QString &Board, const QString &ActionType,
+                                   const ListingFields &Fields, int &, int &, QString &, QString &,
+                                   QString &) {
     m_server.calls().serve(*this, [=, this] {
-        const QString resultCode = post(ActionType, Fields);
-        const PostingOutcome &outcome = m_job->lastOutcome();
-        return QVariantList{resultCode, outcome.httpStatus, int(outcome.errorNumber),
-                            outcome.errorDescription, outcome.reply};
+        requireKnownBoard(Board);
+        return outcomeOf(post(ActionType, Fields)) << deliveryClassName(m_job->lastOutcome().deliveryClass);
     });
     return {};
+}
+
+QVariantList PostJobObject::outcomeOf(const QString &resultCode) const {
+    const PostingOutcome &outcome = m_job->lastOutcome();
+    return QVariantList{resultCode, outcome.httpStatus, int(outcome.errorNumber), outcome.errorDescription,
+                        outcome.reply};
 }
 
 QString PostJobObject::post(const QString &ActionType, const ListingFields &Fields) {

@@ -40,12 +40,17 @@ public Q_SLOTS:
     QString Post(const QString &ActionType, const Orvex::ListingFields &Fields);
     QString PostWithOutcome(const QString &ActionType, const Orvex::ListingFields &Fields, int &HttpStatus,
                             int &ErrorNumber, QString &ErrorDescription, QString &Reply);
+    QString PostToBoard(const QString &Board, const QString &ActionType, const Orvex::ListingFields &Fields,
+                        int &HttpStatus, int &ErrorNumber, QString &ErrorDescription, QString &Reply,
+                        QString &DeliveryClass);
     QString Journal(uint &ProcessId);
 
 private:
     QVariantList invoke(int dispid, const QVariantList &args);
     // Field for each pair in order, then Action: the listing calls' common part.
     QString post(const QString &ActionType, const Orvex::ListingFields &Fields);
+    // The result code and the last outcome's reasons, as PostWithOutcome answers them.
+    QVariantList outcomeOf(const QString &resultCode) const;
 
     AutomationServer &m_server;
     std::unique_ptr<PostJob> m_job;

@@ -358,7 +358,7 @@ void TestRemotePostJob::listingIsSentAtMostFiveTimes() {
     } catch (const AutomationError &error) {
         QCOMPARE(error.number(), Orvex::ErrorNumber::Ended);
     }
-    QCOMPARE(fakeServerCalls().count(QStringLiteral("PostWithOutcome")), 5);
+    QCOMPARE(fakeServerCalls().count(QStringLiteral("PostToBoard")), 5);
 }
 
 void TestRemotePostJob::lostListingIsSettledByTheJournal_data() {
@@ -398,7 +398,7 @@ void TestRemotePostJob::lostListingIsSettledByTheJournal() {
         QVERIFY2(result.isEmpty(), qPrintable(Orvex::describeError(error)));
         QCOMPARE(error.number(), Orvex::ErrorNumber::OutcomeUnknown);
     }
-    QCOMPARE(fakeServerCalls().count(QStringLiteral("PostWithOutcome")), 1);
+    QCOMPARE(fakeServerCalls().count(QStringLiteral("PostToBoard")), 1);
     // Only a listing sent again reaches the board, once.
     QCOMPARE(m_session.board().postings().size(), result.startsWith(u'S') ? 1 : 0);
 }

@@ -106,6 +106,26 @@ QList<QJsonObject> BoardProcess::postings() const {
     return postings;
 }
 
+bool BoardProcess::startOutage(int refuseMs, int unavailable) const {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_port);
+    if (!socket.waitForConnected(5000))
+        return false;
+    socket.write(QStringLiteral("POST /outage?refuse=%1&unavailable=%2 HTTP/1.1\r\nHost: board\r\n"
+                                "Content-Length: 0\r\nConnection: close\r\n\r\n")
+                     .arg(refuseMs)
+                     .arg(unavailable)
+                     .toLatin1());
+    QByteArray reply;
+    const QDeadlineTimer deadline(10000);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        reply += socket.readAll();
+    }
+    reply += socket.readAll();
+    return reply.startsWith("HTTP/1.1 200");
+}
+
 int BoardProcess::openConnections() const {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, m_port);

@@ -43,6 +43,9 @@ public:
     // The connections open at the board, not counting the one that asks; -1 when it cannot tell. Plain
     // HTTP boards only.
     int openConnections() const;
+    // Takes the board down: it refuses connections for refuseMs, then answers the next `unavailable`
+    // postings 503 with Retry-After: 1, then takes postings again. False when the board did not agree.
+    bool startOutage(int refuseMs, int unavailable) const;
     static QByteArray bodyOf(const QJsonObject &posting);
     static QList<std::pair<QString, QString>> fieldsOf(const QJsonObject &posting);
 

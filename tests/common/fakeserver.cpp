@@ -65,17 +65,20 @@ void handOver(const QDBusConnection &bus) {
 
 void writeJournal(const QDBusMessage &call, bool withEnd) {
     const QString journal = setting("ORVEX_FAKE_JOURNAL");
+    // PostToBoard names the board first.
+    const int action = call.member() == QLatin1StringView("PostToBoard") ? 1 : 0;
     QString jobCode;
-    for (const auto &[name, value] : qdbus_cast<Orvex::ListingFields>(call.arguments().value(1))) {
+    for (const auto &[name, value] : qdbus_cast<Orvex::ListingFields>(call.arguments().value(action + 1))) {
         if (name == QLatin1StringView("JobCode"))
             jobCode = value;
     }
     const Orvex::JournalCall entry{QCoreApplication::applicationPid(), ObjectPath, Orvex::nextCallSerial(),
-                                   call.arguments().value(0).toString(), jobCode};
+                                   call.arguments().value(action).toString(), jobCode};
     const QDateTime now = QDateTime::currentDateTime();
     Orvex::appendJournalLine(journal, Orvex::journalStartLine(now, entry));
     if (withEnd) {
-        const Orvex::PostingOutcome outcome{QStringLiteral("F"), 503, 0, QString()};
+        const Orvex::PostingOutcome outcome{QStringLiteral("F"), 503,       0,
+                                            QString(),           QString(), Orvex::DeliveryClass::Refused};
         Orvex::appendJournalLine(journal, Orvex::journalEndLine(now, entry, outcome, 0, 1));
     }
 }

@@ -30,6 +30,8 @@ public:
     int readyState() const override { return m_readyState; }
     int status() const override { return 200; }
     QString responseText() const override { return QString(); }
+    QString getResponseHeader(const QString &) const override { return QString(); }
+    Orvex::DeliveryClass failedDelivery() const override { return Orvex::DeliveryClass::Unknown; }
 
 private:
     const std::atomic<bool> &m_loopRan;
@@ -108,6 +110,8 @@ void TestBackgroundHttpRequest::sendReturnsWhenTheApplicationExitsDuringTheExcha
         int readyState() const override { return 4; }
         int status() const override { return 200; }
         QString responseText() const override { return QString(); }
+        QString getResponseHeader(const QString &) const override { return QString(); }
+        Orvex::DeliveryClass failedDelivery() const override { return Orvex::DeliveryClass::NotSent; }
 
     private:
         const std::atomic<bool> &m_exited;

@@ -22,6 +22,7 @@
 using namespace std::chrono_literals;
 using Orvex::AutomationError;
 using Orvex::CurlHttpRequest;
+using Orvex::DeliveryClass;
 namespace ErrorNumber = Orvex::ErrorNumber;
 
 namespace {
@@ -169,28 +170,39 @@ void TestCurlHttpRequest::exchangeWithBoard() {
 void TestCurlHttpRequest::transferFailure_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<qint32>("number");
+    // Whether the board may hold the listing: only where nothing of it left, or a server answered for it
+    // without taking it, can it be sent again.
+    QTest::addColumn<DeliveryClass>("delivery");
 
+    const DeliveryClass unknown = DeliveryClass::Unknown;
+    const DeliveryClass notSent = DeliveryClass::NotSent;
     QTest::newRow("closed before the status line")
-        << QStringLiteral("close-before-status") << ErrorNumber::ConnectionReset;
+        << QStringLiteral("close-before-status") << ErrorNumber::ConnectionReset << unknown;
     QTest::newRow("closed in the middle of the body")
-        << QStringLiteral("close-mid-body") << ErrorNumber::ConnectionReset;
-    QTest::newRow("connection reset") << QStringLiteral("reset") << ErrorNumber::ConnectionReset;
-    QTest::newRow("no HTTP at all") << QStringLiteral("garbage") << ErrorNumber::InvalidServerResponse;
-    QTest::newRow("redirect loop") << QStringLiteral("redirect-loop") << ErrorNumber::RedirectFailed;
+        << QStringLiteral("close-mid-body") << ErrorNumber::ConnectionReset << unknown;
+    QTest::newRow("connection reset") << QStringLiteral("reset") << ErrorNumber::ConnectionReset << unknown;
+    QTest::newRow("no HTTP at all") << QStringLiteral("garbage") << ErrorNumber::InvalidServerResponse
+                                    << unknown;
+    QTest::newRow("redirect loop") << QStringLiteral("redirect-loop") << ErrorNumber::RedirectFailed
+                                   << notSent;
     QTest::newRow("redirect to a local file")
-        << QStringLiteral("redirect-to:file:///etc/passwd") << ErrorNumber::RedirectFailed;
+        << QStringLiteral("redirect-to:file:///etc/passwd") << ErrorNumber::RedirectFailed << notSent;
     QTest::newRow("redirect to ftp") << QStringLiteral("redirect-to:ftp://127.0.0.1/x")
-                                     << ErrorNumber::RedirectFailed;
-    QTest::newRow("too large, announced") << QStringLiteral("huge") << ErrorNumber::ReplyTooLarge;
-    QTest::newRow("too large, unannounced") << QStringLiteral("huge-unsized") << ErrorNumber::ReplyTooLarge;
-    QTest::newRow("stalled transfer") << QStringLiteral("drip") << ErrorNumber::TimedOut;
+                                     << ErrorNumber::RedirectFailed << notSent;
+    QTest::newRow("too large, announced") << QStringLiteral("huge") << ErrorNumber::ReplyTooLarge << unknown;
+    QTest::newRow("too large, unannounced")
+        << QStringLiteral("huge-unsized") << ErrorNumber::ReplyTooLarge << unknown;
+    QTest::newRow("stalled transfer") << QStringLiteral("drip") << ErrorNumber::TimedOut << unknown;
     QTest::newRow("steady trickle outlasts the time limit")
-        << QStringLiteral("trickle") << ErrorNumber::TimedOut;
+        << QStringLiteral("trickle") << ErrorNumber::TimedOut << unknown;
+    QTest::newRow("body taken, answer later than the time limit")
+        << QStringLiteral("delay:8000") << ErrorNumber::TimedOut << unknown;
 }
 
 void TestCurlHttpRequest::transferFailure() {
     QFETCH(QString, fault);
     QFETCH(qint32, number);
+    QFETCH(DeliveryClass, delivery);
 
     BoardProcess board;
     QVERIFY2(board.start(), qPrintable(board.errorString()));
@@ -202,6 +214,7 @@ void TestCurlHttpRequest::transferFailure() {
     QCOMPARE(error->number(), number);
     QCOMPARE(error->source(), QString::fromUtf16(CurlHttpRequest::ErrorSource));
     QVERIFY(!error->description().isEmpty());
+    QCOMPARE(request.failedDelivery(), delivery);
     QCOMPARE(request.readyState(), 1);
     QVERIFY(errorOf([&] { request.status(); }));
 }
@@ -406,6 +419,7 @@ void TestCurlHttpRequest::proxyRefusal() {
     const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), QString())); });
     QVERIFY(error);
     QCOMPARE(error->number(), ErrorNumber::ProxyRefused);
+    QCOMPARE(request.failedDelivery(), DeliveryClass::NotSent);
     QVERIFY2(error->description().contains(QString::number(refusal)), qPrintable(error->description()));
     QCOMPARE(proxy.tunnels().size(), 1);
 }
@@ -460,6 +474,7 @@ void TestCurlHttpRequest::refusedPortCannotConnect() {
     const auto error = errorOf([&] { request.send(QStringLiteral("<JobPosting/>")); });
     QVERIFY(error);
     QCOMPARE(error->number(), ErrorNumber::CannotConnect);
+    QCOMPARE(request.failedDelivery(), DeliveryClass::NotSent);
 }
 
 void TestCurlHttpRequest::unresolvableNameIsReported() {
@@ -470,6 +485,7 @@ void TestCurlHttpRequest::unresolvableNameIsReported() {
     const auto error = errorOf([&] { request.send(QStringLiteral("<JobPosting/>")); });
     QVERIFY(error);
     QCOMPARE(error->number(), ErrorNumber::NameNotResolved);
+    QCOMPARE(request.failedDelivery(), DeliveryClass::NotSent);
 }
 
 void TestCurlHttpRequest::openRejects_data() {

@@ -5,6 +5,7 @@
 #include "filesizelimit.h"
 #include "hostcontext.h"
 #include "postjob.h"
+#include "retryclock.h"
 #include "stampfilename.h"
 #include "statusview.h"
 
@@ -40,12 +41,15 @@ struct RequestLog {
 class FakeRequest final : public Orvex::HttpRequest {
 public:
     FakeRequest(RequestLog &log, int readyState, int status, QString reply,
-                std::optional<Orvex::AutomationError> sendError)
+                std::optional<Orvex::AutomationError> sendError,
+                Orvex::DeliveryClass failed = Orvex::DeliveryClass::NotSent, QString retryAfter = {})
         : m_log(log)
         , m_readyState(readyState)
         , m_status(status)
         , m_reply(std::move(reply))
-        , m_sendError(std::move(sendError)) {}
+        , m_sendError(std::move(sendError))
+        , m_failed(failed)
+        , m_retryAfter(std::move(retryAfter)) {}
     void open(const QString &method, const QString &url, bool async) override {
         m_log.opened.append(method + u' ' + url + (async ? u" async"_s : u" sync"_s));
     }
@@ -57,6 +61,10 @@ public:
     int readyState() const override { return m_readyState; }
     int status() const override { return m_status; }
     QString responseText() const override { return m_reply; }
+    QString getResponseHeader(const QString &name) const override {
+        return name == u"Retry-After" ? m_retryAfter : QString();
+    }
+    Orvex::DeliveryClass failedDelivery() const override { return m_failed; }
 
 private:
     RequestLog &m_log;
@@ -64,6 +72,31 @@ private:
     int m_status;
     QString m_reply;
     std::optional<Orvex::AutomationError> m_sendError;
+    Orvex::DeliveryClass m_failed;
+    QString m_retryAfter;
+};
+
+// Time that passes only by the waits asked of it, so retries cost no real time.
+class SteppingRetryClock final : public Orvex::RetryClock {
+public:
+    TimePoint now() const override { return m_now; }
+    bool sleep(std::chrono::milliseconds delay) override {
+        waits.append(delay);
+        m_now += delay;
+        return !stopped;
+    }
+    QList<std::chrono::milliseconds> waits;
+    bool stopped = false;
+
+private:
+    TimePoint m_now;
+};
+
+// One answer of a scripted board: a completed status with its Retry-After, or a failed send.
+struct Answer {
+    int status = 200;
+    QString retryAfter;
+    std::optional<Orvex::DeliveryClass> failed;
 };
 
 class TextStatus final : public Orvex::StatusView {
@@ -155,6 +188,8 @@ private Q_SLOTS:
     void fieldsPastTheBoundAreRefused();
     void fullDiskLosesWholeRecordsOnly_data();
     void fullDiskLosesWholeRecordsOnly();
+    void retries_data();
+    void retries();
 
 private:
     PostJob makeJob(bool debugMode = false);
@@ -798,4 +833,71 @@ void TestPostJob::fullDiskLosesWholeRecordsOnly() {
 }
 
 QTEST_APPLESS_MAIN(TestPostJob)
+void TestPostJob::retries_data() {
+    QTest::addColumn<int>("retryForSeconds");
+    QTest::addColumn<QList<Answer>>("answers");
+    QTest::addColumn<bool>("clockStopped"); // the process is ending
+    QTest::addColumn<int>("tries");
+    QTest::addColumn<int>("leastLastWaitMs");
+
+    const Answer ok{200, {}, {}};
+    const Answer notSent{0, {}, Orvex::DeliveryClass::NotSent};
+    const Answer unknown{0, {}, Orvex::DeliveryClass::Unknown};
+    // The fixed clock's time, 15:07:45 local, five seconds on, as an HTTP date.
+    const QString inFiveSeconds = QDateTime(QDate(2010, 1, 19), QTime(15, 7, 50))
+                                      .toUTC()
+                                      .toString(Qt::RFC2822Date)
+                                      .replace(u"+0000"_s, u"GMT"_s);
+
+    QTest::newRow("not sent, tried until posted") << 60 << QList{notSent, notSent, ok} << false << 3 << 0;
+    QTest::newRow("503 waits its Retry-After seconds")
+        << 60 << QList{Answer{503, u"7"_s, {}}, ok} << false << 2 << 7000;
+    QTest::newRow("429 waits until its Retry-After date")
+        << 60 << QList{Answer{429, inFiveSeconds, {}}, ok} << false << 2 << 4000;
+    QTest::newRow("an unreadable Retry-After falls back to backoff")
+        << 60 << QList{Answer{503, u"soon"_s, {}}, ok} << false << 2 << 0;
+    QTest::newRow("500 is never tried again") << 60 << QList{Answer{500, u"1"_s, {}}, ok} << false << 1 << 0;
+    QTest::newRow("unknown is never tried again") << 60 << QList{unknown, ok} << false << 1 << 0;
+    QTest::newRow("RetryFor 0 tries once") << 0 << QList{notSent, ok} << false << 1 << 0;
+    QTest::newRow("a Retry-After past RetryFor ends the tries")
+        << 3 << QList{Answer{503, u"5"_s, {}}, ok} << false << 1 << 0;
+    QTest::newRow("an ending process starts no further try") << 60 << QList{notSent, ok} << true << 1 << 0;
+}
+
+// Only what cannot be at the board, or what the board refused for load, is tried again, within RetryFor.
+void TestPostJob::retries() {
+    QFETCH(int, retryForSeconds);
+    QFETCH(QList<Answer>, answers);
+    QFETCH(bool, clockStopped);
+    QFETCH(int, tries);
+    QFETCH(int, leastLastWaitMs);
+
+    SteppingRetryClock retryClock;
+    retryClock.stopped = clockStopped;
+    m_host->retryClock = &retryClock;
+    m_host->requestFactory = [&](const Orvex::HttpSettings &) -> std::unique_ptr<Orvex::HttpRequest> {
+        const Answer answer = answers.value(m_requests.created++, Answer{});
+        std::optional<Orvex::AutomationError> error;
+        if (answer.failed)
+            error = Orvex::AutomationError(Orvex::ErrorNumber::CannotConnect, u"test"_s, u"failed"_s);
+        return std::make_unique<FakeRequest>(m_requests, 4, answer.status, u"success=1&jobid=9"_s, error,
+                                             answer.failed.value_or(Orvex::DeliveryClass::NotSent),
+                                             answer.retryAfter);
+    };
+    Orvex::ComponentSettings settings;
+    settings.retryFor = std::chrono::seconds(retryForSeconds);
+    PostJob job(*m_host, m_folder->path() + u"\\OrvexKelPostJobs 2010-01-19.log"_s, settings);
+    job.Field(u"JobCode"_s, u"J1"_s);
+    job.Action(u"Add"_s);
+
+    QCOMPARE(m_requests.created, tries);
+    // Every try posts the whole listing, not what the last one left.
+    for (const QString &sent : std::as_const(m_requests.sent))
+        QVERIFY2(sent.contains(u"<JobCode>J1</JobCode>"_s), qPrintable(sent));
+    QCOMPARE(logText().count(u"\"Add\",\"J1\""_s), tries);
+    if (leastLastWaitMs > 0)
+        QVERIFY(retryClock.waits.constLast() >= std::chrono::milliseconds(leastLastWaitMs));
+    QCOMPARE(job.xmlBody(), QString());
+}
+
 #include "tst_postjob.moc"
