@@ -4,16 +4,9 @@
 #include "printabletext.h"
 #include "urltext.h"
 
-#include <QUrl>
-
 namespace Orvex {
 
 namespace {
-
-// The board percent-encodes what it says in a reply ("error=Missing%20title").
-QString decodedReply(const QString &reply) {
-    return QUrl::fromPercentEncoding(reply.toUtf8());
-}
 
 QString resultText(const HistoryPosting &posting) {
     switch (posting.result) {
@@ -24,8 +17,7 @@ QString resultText(const HistoryPosting &posting) {
     case HistoryPosting::Result::Failed:
         break;
     }
-    const QString reason =
-        failureReason(posting.httpStatus, posting.errorNumber, posting.errorDescription, posting.reply);
+    const QString reason = failureReason(posting.httpStatus, posting.errorNumber, posting.errorDescription);
     return reason.isEmpty() ? QStringLiteral("F") : QStringLiteral("F ") + reason;
 }
 
@@ -34,7 +26,6 @@ QString resultText(const HistoryPosting &posting) {
 HistoryPosting HistoryPosting::fromJournal(const JournalPosting &posting) {
     HistoryPosting shown;
     shown.time = posting.time;
-    shown.exactTime = true;
     shown.action = posting.action;
     shown.jobCode = posting.jobCode;
     if (!posting.ended)
@@ -45,29 +36,6 @@ HistoryPosting HistoryPosting::fromJournal(const JournalPosting &posting) {
     shown.httpStatus = posting.httpStatus;
     shown.errorNumber = posting.errorNumber;
     shown.errorDescription = posting.errorDescription;
-    return shown;
-}
-
-HistoryPosting HistoryPosting::fromLog(const LoggedPosting &posting) {
-    HistoryPosting shown;
-    shown.time = posting.time;
-    shown.action = posting.action;
-    shown.jobCode = posting.jobCode;
-    shown.reply = decodedReply(posting.reply);
-    switch (posting.outcome) {
-    case LoggedPosting::Outcome::Unknown:
-        return shown;
-    case LoggedPosting::Outcome::Error:
-        shown.errorDescription = posting.errorDescription;
-        shown.errorNumber = posting.errorNumber;
-        break;
-    case LoggedPosting::Outcome::Reply:
-        break;
-    }
-    shown.resultCode = posting.resultCode;
-    shown.result = posting.resultCode.startsWith(u'S') ? Result::Succeeded : Result::Failed;
-    if (shown.result == Result::Succeeded)
-        shown.jobId = posting.resultCode.mid(1);
     return shown;
 }
 
@@ -91,7 +59,6 @@ QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDe
         return QStringLiteral("HTTP status %1").arg(httpStatus);
     if (!reply.isEmpty())
         return QStringLiteral("the board refused it: ") + withoutUserInfo(reply);
-    // The log records an empty reply when the board answered with another status than 200.
     return httpStatus == 200 ? QStringLiteral("the board refused it") : QString();
 }
 
@@ -136,7 +103,7 @@ void HistoryTable::printCells(QTextStream &out, const QStringList &cells) const 
 }
 
 QJsonObject historyObject(const HistoryPosting &posting) {
-    const QString time = posting.time.toString(posting.exactTime ? Qt::ISODateWithMs : Qt::ISODate);
+    const QString time = posting.time.toString(Qt::ISODateWithMs);
     QJsonObject object{{QLatin1StringView(JournalField::Time), time},
                        {QLatin1StringView(JournalField::ActionWord), printableJsonText(posting.action)},
                        {QLatin1StringView(JournalField::JobCode), printableJsonText(posting.jobCode)}};
@@ -154,8 +121,6 @@ QJsonObject historyObject(const HistoryPosting &posting) {
         object.insert(QLatin1StringView(JournalField::ErrorDescription),
                       printableJsonText(withoutUserInfo(posting.errorDescription)));
     }
-    if (!posting.reply.isEmpty())
-        object.insert(QStringLiteral("reply"), printableJsonText(withoutUserInfo(posting.reply)));
     return object;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "activitylog.h"
 #include "journalreader.h"
 
 #include <QDateTime>
@@ -11,7 +10,7 @@
 
 namespace Orvex {
 
-// One posting as history shows it, read from the journal or, for a day without one, from the log.
+// One posting as history shows it, read from the posting journal.
 struct HistoryPosting {
     enum class Result { Succeeded, Failed, Unknown };
 
@@ -24,12 +23,8 @@ struct HistoryPosting {
     int httpStatus = 0;
     qint32 errorNumber = 0;
     QString errorDescription;
-    QString reply; // only the log holds the reply, percent-decoded here
-    bool exactTime =
-        false; // read from the journal, whose time is exact, to the millisecond and with its offset
 
     static HistoryPosting fromJournal(const JournalPosting &posting);
-    static HistoryPosting fromLog(const LoggedPosting &posting);
     // The result's name as --result takes it: "S", "F" or "unknown".
     QString resultName() const;
 };

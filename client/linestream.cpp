@@ -1,11 +1,7 @@
 #include "linestream.h"
 
-#include <QFile>
-
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Orvex {
@@ -23,37 +19,25 @@ QString systemError(int number) {
 LineStream::LineStream(qsizetype maxLineBytes)
     : m_maxLineBytes(maxLineBytes) {}
 
-LineStream::~LineStream() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+LineStream::~LineStream() = default;
 
 ReadResult LineStream::open(const QString &path, QString *error) {
-    // Non-blocking, so that opening a FIFO does not wait for a writer before it can be refused.
-    const QByteArray name = QFile::encodeName(path);
-    m_fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (m_fd < 0) {
-        if (errno == ENOENT)
-            return ReadResult::Missing;
-        *error = systemError(errno);
-        return ReadResult::Refused;
+    ReadableFile file(path);
+    switch (file.status()) {
+    case ReadableFile::Status::Open:
+        m_file = std::move(file);
+        return ReadResult::Read;
+    case ReadableFile::Status::Missing:
+        return ReadResult::Missing;
+    case ReadableFile::Status::Refused:
+        break;
     }
-    struct stat status = {};
-    if (::fstat(m_fd, &status) != 0) {
-        *error = systemError(errno);
-        return ReadResult::Refused;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        *error = S_ISDIR(status.st_mode) ? QStringLiteral("it is a folder, not a file")
-                                         : QStringLiteral("it is not a regular file");
-        return ReadResult::Refused;
-    }
-    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
-    return ReadResult::Read;
+    *error = file.error();
+    return ReadResult::Refused;
 }
 
 bool LineStream::fill() {
-    if (m_atEnd || m_fd < 0)
+    if (m_atEnd || !m_file || !m_file->isOpen())
         return false;
     m_buffer.remove(0, m_position);
     m_position = 0;
@@ -61,7 +45,7 @@ bool LineStream::fill() {
     m_buffer.resize(kept + ChunkBytes);
     ssize_t got;
     do {
-        got = ::read(m_fd, m_buffer.data() + kept, ChunkBytes);
+        got = ::read(m_file->descriptor(), m_buffer.data() + kept, ChunkBytes);
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
         m_error = systemError(errno);

@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include "readablefile.h"
+
+#include <optional>
+
 namespace Orvex {
 
 // What reading a log or journal came to: Missing when there is no such file, Refused for anything else
@@ -10,7 +14,8 @@ namespace Orvex {
 enum class ReadResult { Read, Missing, Refused };
 
 // A log or journal file read one line at a time, in memory bounded by the longest line kept, whatever the
-// file's size. Only a regular file is read: a FIFO would block and a device such as /dev/zero never ends.
+// file's size. Only a regular file is read, opened as ReadableFile opens it: a FIFO would block and a
+// device such as /dev/zero never ends.
 class LineStream {
 public:
     explicit LineStream(qsizetype maxLineBytes);
@@ -31,7 +36,7 @@ private:
     bool fill();
 
     qsizetype m_maxLineBytes;
-    int m_fd = -1;
+    std::optional<ReadableFile> m_file;
     QByteArray m_buffer;
     qsizetype m_position = 0;
     bool m_atEnd = false;

@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <unistd.h>
+
 namespace Orvex {
 
 namespace {
@@ -167,6 +169,24 @@ QList<Listing> parseListings(const QByteArray &json, QString *error) {
         listings.append(std::move(listing));
     }
     return listings;
+}
+
+std::optional<QByteArray> readListingsFile(const QString &path, QString *error) {
+    QString reason;
+    if (path == QLatin1StringView("-")) {
+        std::optional<QByteArray> content = readStream(STDIN_FILENO, ListingsFileLimit, &reason);
+        if (!content)
+            *error = QStringLiteral("cannot read standard input: ") + reason;
+        return content;
+    }
+    ReadableFile file(path);
+    std::optional<QByteArray> content = file.readAll(ListingsFileLimit);
+    if (!content) {
+        reason =
+            file.status() == ReadableFile::Status::Missing ? QStringLiteral("no such file") : file.error();
+        *error = QStringLiteral("cannot read %1: %2").arg(path, reason);
+    }
+    return content;
 }
 
 } // namespace Orvex

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "readablefile.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <utility>
 
 namespace Orvex {
@@ -27,6 +30,13 @@ bool isWellFormedField(const std::pair<QString, QString> &field, QString *error)
 
 // False, with the reason in *error, when the action word is empty or holds a character XML forbids.
 bool isWellFormedAction(const QString &action, QString *error);
+
+// Far more listings than a batch holds, and small enough that parsing them stays within a few hundred MiB.
+constexpr ReadLimit ListingsFileLimit{32 * 1024 * 1024, "listings file"};
+
+// The bytes of a listings file ("-": standard input), up to ListingsFileLimit; nothing, with the file
+// and why in *error, for a file that is missing, no regular file, or larger.
+std::optional<QByteArray> readListingsFile(const QString &path, QString *error);
 
 // Reads a listings file: a JSON array of {"action": text, "fields": [...]}, each field either a
 // [name, value] pair or {"name": .., "value": ..}; every field passes isWellFormedField and

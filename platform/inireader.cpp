@@ -1,16 +1,9 @@
 #include "inireader.h"
 #include "textscan_p.h"
 
-#include "files.h"
-
 #include <QByteArrayView>
 
 #include <algorithm>
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace Orvex {
 
@@ -20,46 +13,6 @@ using TextScan::isBlankChar;
 using TextScan::trimBlanks;
 
 constexpr QByteArrayView Utf8Bom("\xEF\xBB\xBF");
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Q_DISABLE_COPY_MOVE(FileDescriptor)
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// The first maxBytes of a regular file; empty for anything else. Opened without blocking, so that a FIFO
-// planted in place of the file cannot hold the caller.
-QByteArray readHead(const QString &filePath, qsizetype maxBytes) {
-    // A name that cannot name a file (empty, an embedded NUL) is a missing file.
-    const std::optional<QByteArray> path = Files::encodedPath(filePath);
-    if (!path)
-        return {};
-    const FileDescriptor file(::open(path->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
-    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return {};
-    QByteArray content(qsizetype(std::min<off_t>(status.st_size, off_t(maxBytes))), Qt::Uninitialized);
-    qsizetype filled = 0;
-    while (filled < content.size()) {
-        const ssize_t got = ::read(file.get(), content.data() + filled, size_t(content.size() - filled));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        filled += got;
-    }
-    content.truncate(filled);
-    return content;
-}
 
 QStringView unquote(QStringView value) {
     if (value.size() >= 2) {
@@ -82,46 +35,76 @@ char firstNonBlank(QByteArrayView line) {
     return first == line.end() ? '\0' : *first;
 }
 
+// One line, its line end removed, by the reader's rules: a section line names its section even without
+// its closing bracket, and a key line is anything else that holds "=".
+ProfileFile::Line parseLine(QByteArrayView bytes) {
+    bytes = bytes.first(std::min(bytes.size(), ProfileFile::LineHeadBytes));
+    while (bytes.endsWith('\r'))
+        bytes.chop(1);
+    const QString text = QString::fromUtf8(bytes);
+    const QStringView trimmed = trimBlanks(text);
+    using Kind = ProfileFile::Line::Kind;
+    if (trimmed.isEmpty() || trimmed.front() == u';')
+        return {};
+    if (trimmed.front() == u'[') {
+        const qsizetype close = trimmed.indexOf(u']');
+        const QStringView name = trimBlanks(close < 0 ? trimmed.mid(1) : trimmed.mid(1, close - 1));
+        return {Kind::Section, name.toString(), QString()};
+    }
+    const qsizetype equals = trimmed.indexOf(u'=');
+    if (equals < 0)
+        return {Kind::Other, trimmed.toString(), QString()};
+    return {Kind::Key, trimBlanks(trimmed.left(equals)).toString(),
+            unquote(trimBlanks(trimmed.mid(equals + 1))).toString()};
+}
+
 } // namespace
 
-ProfileFile::ProfileFile(const QString &filePath)
-    : m_content(readHead(filePath, MaxFileBytes)) {
+ProfileFile::ProfileFile(const QString &filePath) {
+    ReadableFile file(filePath);
+    m_content = file.readHead(MaxFileBytes);
+    m_status = file.status();
+    m_error = file.error();
+    m_cut = file.size() > MaxFileBytes;
     if (m_content.startsWith(Utf8Bom))
-        m_content.remove(0, Utf8Bom.size());
+        m_textStart = Utf8Bom.size();
 }
 
 std::optional<QString> ProfileFile::value(QStringView section, QStringView key) const {
     bool inSection = false;
-    for (QByteArrayView rest(m_content); !rest.isEmpty();) {
+    for (QByteArrayView rest = QByteArrayView(m_content).sliced(m_textStart); !rest.isEmpty();) {
         const qsizetype lineEnd = rest.indexOf('\n');
-        QByteArrayView line = lineEnd < 0 ? rest : rest.first(lineEnd);
+        const QByteArrayView line = lineEnd < 0 ? rest : rest.first(lineEnd);
         rest = lineEnd < 0 ? QByteArrayView() : rest.sliced(lineEnd + 1);
 
         // Outside the section only a section line can change the outcome: skip the rest undecoded.
-        const char first = firstNonBlank(line);
-        if (first != '[' && !inSection)
+        if (firstNonBlank(line) != '[' && !inSection)
             continue;
-        line = line.first(std::min(line.size(), LineHeadBytes));
-        while (line.endsWith('\r'))
-            line.chop(1);
-        const QString text = QString::fromUtf8(line);
-        const QStringView trimmed = trimBlanks(text);
-        if (trimmed.isEmpty() || trimmed.front() == u';')
-            continue;
-        if (trimmed.front() == u'[') {
+        const Line parsed = parseLine(line);
+        if (parsed.kind == Line::Kind::Section) {
             // Once the first matching section is over, later ones of the same name are not consulted.
             if (inSection)
                 return std::nullopt;
-            const qsizetype close = trimmed.indexOf(u']');
-            const QStringView name = trimBlanks(close < 0 ? trimmed.mid(1) : trimmed.mid(1, close - 1));
-            inSection = name.compare(section, Qt::CaseInsensitive) == 0;
-            continue;
+            inSection = parsed.name.compare(section, Qt::CaseInsensitive) == 0;
+        } else if (parsed.kind == Line::Kind::Key && parsed.name.compare(key, Qt::CaseInsensitive) == 0) {
+            return parsed.value;
         }
-        const qsizetype equals = trimmed.indexOf(u'=');
-        if (equals >= 0 && trimBlanks(trimmed.left(equals)).compare(key, Qt::CaseInsensitive) == 0)
-            return unquote(trimBlanks(trimmed.mid(equals + 1))).toString();
     }
     return std::nullopt;
+}
+
+QList<ProfileFile::Line> ProfileFile::lines() const {
+    QList<Line> lines;
+    for (qsizetype begin = m_textStart; begin < m_content.size();) {
+        const qsizetype newline = m_content.indexOf('\n', begin);
+        const qsizetype end = newline < 0 ? m_content.size() : newline + 1;
+        Line line = parseLine(QByteArrayView(m_content).sliced(begin, (newline < 0 ? end : newline) - begin));
+        line.begin = begin;
+        line.end = end;
+        lines.append(std::move(line));
+        begin = end;
+    }
+    return lines;
 }
 
 qint32 readProfileString(const QString &section, const QString &key, const QString &defaultValue,

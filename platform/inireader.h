@@ -1,6 +1,9 @@
 #pragma once
 
+#include "readablefile.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -23,14 +26,41 @@ public:
     // Only this much of a line is parsed, the rest of an overlong line is dropped.
     static constexpr qsizetype LineHeadBytes = 64 * 1024;
 
-    // A file that is missing, is no regular file or cannot be read has no sections.
+    static constexpr ReadLimit Limit{MaxFileBytes, "settings file"};
+
+    // One line as the reader takes it, and where its bytes lie in content(), its line end included.
+    struct Line {
+        enum class Kind { Blank, Section, Key, Other };
+        Kind kind = Kind::Blank;
+        QString name; // of the section or key
+        QString value;
+        qsizetype begin = 0;
+        qsizetype end = 0;
+    };
+
+    // A file that is missing, is no regular file or cannot be read has no sections; status() and error()
+    // tell which.
     explicit ProfileFile(const QString &filePath);
+
+    ReadableFile::Status status() const { return m_status; }
+    const QString &error() const { return m_error; }
+    // Whether the file held more than MaxFileBytes, so that content() is only its head.
+    bool isCut() const { return m_cut; }
 
     // The value of key in section, whole; nothing when the section or the key is missing.
     std::optional<QString> value(QStringView section, QStringView key) const;
 
+    // Every line in order, for a writer that changes one and keeps the others byte for byte.
+    QList<Line> lines() const;
+    // The bytes read, a byte order mark included.
+    const QByteArray &content() const { return m_content; }
+
 private:
     QByteArray m_content;
+    qsizetype m_textStart = 0; // after a byte order mark
+    ReadableFile::Status m_status = ReadableFile::Status::Missing;
+    QString m_error;
+    bool m_cut = false;
 };
 
 // Stands in for GetPrivateProfileStringA: the value of key in section of filePath by the rules of

@@ -5,10 +5,13 @@
 #include "errortable.h"
 #include "files.h"
 #include "inireader.h"
+#include "inisettings.h"
 #include "urltext.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <numeric>
 
 namespace Orvex {
 
@@ -63,17 +66,43 @@ QString pemFile(const QString &value, const QString &iniFile) {
     return QFileInfo(Files::nativePath(iniFile)).absoluteDir().filePath(path);
 }
 
+// Said at creation, so that no object is made whose every posting would fail on the URL.
+QString importUrlOf(const QString &value) {
+    if (const std::optional<UrlRefusal> refusal = importUrlRefusal(value))
+        throw Refusal{ErrorNumber::InvalidProcedureCall, refusal->description};
+    return value;
+}
+
+// How a key's value comes out of the file: whole, or as the suite's GetIniString gives it (the default
+// when the key is missing, cut to 254 characters).
+using ValueReader = std::optional<QString> (*)(const ProfileFile &file, const QString &iniFile,
+                                               QStringView key);
+
+std::optional<QString> wholeValue(const ProfileFile &file, const QString &, QStringView key) {
+    return file.value(Section, key);
+}
+
+std::optional<QString> suiteValueOrFalse(const ProfileFile &, const QString &iniFile, QStringView key) {
+    // The suite's own reader, with its default "False", so that the suite's modules are on this path.
+    return FuncLib::GetIniString(iniFile, Section.toString(), key.toString(), QStringLiteral("False"));
+}
+
+// One row per key: its name, how it is read and its check, which is its reader: creation, config show and
+// config set all ask it. A key added later is one more row.
 struct Key {
     QStringView name;
     // An empty value keeps the default, so that a key can be cleared without deleting its line.
     bool emptyKeepsDefault;
     void (*read)(ComponentSettings &settings, const QString &value, const QString &iniFile);
+    ValueReader valueIn = wholeValue;
 };
 
 const Key Keys[] = {
     {u"DebugMode", false,
-     [](ComponentSettings &s, const QString &v, const QString &) { s.debugMode = booleanOf(v); }},
-    {u"ImportUrl", true, [](ComponentSettings &s, const QString &v, const QString &) { s.importUrl = v; }},
+     [](ComponentSettings &s, const QString &v, const QString &) { s.debugMode = booleanOf(v); },
+     suiteValueOrFalse},
+    {u"ImportUrl", true,
+     [](ComponentSettings &s, const QString &v, const QString &) { s.importUrl = importUrlOf(v); }},
     {u"ConnectTimeout", true,
      [](ComponentSettings &s, const QString &v, const QString &) { s.http.connectTimeout = secondsOf(v); }},
     {u"Timeout", true,
@@ -112,7 +141,7 @@ ComponentSettings ComponentSettings::read(const QString &iniFile) {
     const ProfileFile file(iniFile);
     ComponentSettings settings;
     for (const Key &key : Keys) {
-        const std::optional<QString> value = file.value(Section, key.name);
+        const std::optional<QString> value = key.valueIn(file, iniFile, key.name);
         if (!value)
             continue;
         try {
@@ -133,6 +162,57 @@ QStringList ComponentSettings::keyNames() {
     for (const Key &key : Keys)
         names.append(key.name.toString());
     return names;
+}
+
+std::optional<QString> ComponentSettings::canonicalKey(QStringView name) {
+    const Key *known = keyNamed(name);
+    return known ? std::optional<QString>(known->name.toString()) : std::nullopt;
+}
+
+namespace {
+
+// The letters and digits, case folded: import_url, IMPORT-URL and ImportUrl are one.
+QString foldedLetters(QStringView text) {
+    QString kept;
+    for (const QChar c : text) {
+        if (c.isLetterOrNumber())
+            kept.append(c);
+    }
+    return kept.toCaseFolded();
+}
+
+// Characters to insert, drop or change to make a into b.
+qsizetype editDistance(const QString &a, const QString &b) {
+    QList<qsizetype> row(b.size() + 1);
+    std::iota(row.begin(), row.end(), 0);
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        qsizetype diagonal = row[0];
+        row[0] = i;
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const qsizetype above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+} // namespace
+
+std::optional<QString> ComponentSettings::likelyKey(QStringView name) {
+    // Two slips of the hand at most, so that an unrelated word is not taken for a key.
+    constexpr qsizetype MostSlips = 2;
+    const QString typed = foldedLetters(name);
+    const Key *best = nullptr;
+    qsizetype bestDistance = MostSlips + 1;
+    for (const Key &key : Keys) {
+        const qsizetype distance = editDistance(foldedLetters(key.name), typed);
+        if (distance < bestDistance) {
+            best = &key;
+            bestDistance = distance;
+        }
+    }
+    return best ? std::optional<QString>(best->name.toString()) : std::nullopt;
 }
 
 std::optional<QString> ComponentSettings::valueProblem(QStringView key, QStringView value) {

@@ -23,11 +23,16 @@ struct ComponentSettings {
     // Every key of iniFile read whole; a missing file, section or key keeps the default. A value that
     // does not parse throws AutomationError naming the file, the key and why: DebugMode with the
     // runtime's conversion numbers (13 type mismatch, 6 overflow), the others with 13 or, for a number
-    // out of range, 5.
+    // out of range or an ImportUrl that is no http or https URL naming a host, 5. DebugMode is read
+    // through the suite's GetIniString, the others whole.
     static ComponentSettings read(const QString &iniFile);
 
     // The keys, in the letter case they are written.
     static QStringList keyNames();
+    // The key name names without regard to letter case, as it is written; nothing for an unknown key.
+    static std::optional<QString> canonicalKey(QStringView name);
+    // The key a mistyped name most likely meant (the same letters and digits); nothing when none.
+    static std::optional<QString> likelyKey(QStringView name);
     // Nothing when value parses as key (names match without regard to letter case); else why not. An
     // unknown key has no value that parses.
     static std::optional<QString> valueProblem(QStringView key, QStringView value);

@@ -195,6 +195,10 @@ private Q_SLOTS:
         QTest::newRow("embedded NUL")
             << m_dir.filePath(QStringLiteral("a")) + QChar(u'\0') + QStringLiteral("b.ini");
         QTest::newRow("a folder") << m_dir.path();
+        // A link planted at the name is not followed to whatever file it names.
+        const QString link = m_dir.filePath(QStringLiteral("linked.ini"));
+        QFile::link(writeIni("[General]\nKey=planted\n", QStringLiteral("target.ini")), link);
+        QTest::newRow("a link at the name") << link;
     }
 
     void missingOrUnnameableFileGivesDefault() {

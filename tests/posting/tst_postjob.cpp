@@ -449,6 +449,12 @@ void TestPostJob::readsSettings_data() {
                                                      << QString() << u"ReuseConnection"_s << typeMismatch;
     QTest::newRow("DebugMode empty") << QByteArray("[General]\nDebugMode=\n") << QString() << u"DebugMode"_s
                                      << typeMismatch;
+    QTest::newRow("ImportUrl with a mistyped scheme")
+        << QByteArray("[General]\nImportUrl=htps://board.test/import\n") << QString() << u"ImportUrl"_s
+        << outOfRange;
+    QTest::newRow("DebugMode read as the suite reads it, quotes and all")
+        << QByteArray("[General]\nDebugMode=\"True\"\n") << summaryWith([](S &s) { s.debugMode = true; })
+        << QString() << 0;
     QTest::newRow("DebugMode beyond any number") << QByteArray("[General]\nDebugMode=1e999\n") << QString()
                                                  << u"DebugMode"_s << int(Orvex::ErrorNumber::Overflow);
 }
@@ -486,7 +492,8 @@ void TestPostJob::judgesSettingValues_data() {
     QTest::newRow("a time limit that is no number") << u"ConnectTimeout"_s << u"soon"_s << false;
     QTest::newRow("names ignore letter case") << u"debugmode"_s << u"-1"_s << true;
     QTest::newRow("DebugMode never empty") << u"DebugMode"_s << QString() << false;
-    QTest::newRow("any ImportUrl is judged when posting") << u"ImportUrl"_s << u"ftp://x"_s << true;
+    QTest::newRow("an ImportUrl no request could post to") << u"ImportUrl"_s << u"ftp://x"_s << false;
+    QTest::newRow("an https ImportUrl") << u"ImportUrl"_s << u"https://board.test/import"_s << true;
     QTest::newRow("no such key") << u"Timeot"_s << u"30"_s << false;
 }
 

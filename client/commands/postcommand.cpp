@@ -1,0 +1,245 @@
+#include "postcommand.h"
+
+#include "automationerror.h"
+#include "boardendpoint.h"
+#include "componentsettings.h"
+#include "console.h"
+#include "inireader.h"
+#include "postingdocument.h"
+#include "printabletext.h"
+#include "settingsfiles.h"
+#include "urltext.h"
+#include "wireencoding.h"
+#include "xmltext.h"
+
+#include <QCommandLineParser>
+
+namespace Orvex {
+
+namespace {
+
+const char PostDescription[] =
+    "Posts job listings to the board through the server and prints a row per listing as it\n"
+    "completes (listing number, job code, result: \"S\" and the job id; \"F\" and why; \"unknown\";\n"
+    "\"skipped\"; or \"not posted\").\n"
+    "\n"
+    "One listing from the command line:\n"
+    "  post --action Add --field JobCode=J1 --field \"Title=R&D lead\"\n"
+    "Fields are posted in the order given; a value may contain \"=\". A job code that got \"S\"\n"
+    "today is posted again, with a warning.\n"
+    "\n"
+    "Several listings from a file (\"-\" reads standard input): a JSON array of listings,\n"
+    "each with its action and its fields in order, every field a [name, value] pair\n"
+    "or a {\"name\": .., \"value\": ..} object:\n"
+    "  [{\"action\": \"Add\", \"fields\": [[\"JobCode\", \"J1\"], [\"Title\", \"R&D\"]]},\n"
+    "   {\"action\": \"Add\", \"fields\": [{\"name\": \"JobCode\", \"value\": \"J2\"}]}]\n"
+    "Names and values are texts. An object keyed by field name is refused: it loses the order.\n"
+    "A field name must be an XML name, and no name, value or action may hold a character XML\n"
+    "forbids (controls other than tab, CR and LF; U+FFFE, U+FFFF): the board could not read the\n"
+    "document. Such a file is refused whole, before anything is sent.\n"
+    "\n"
+    "A file can be run again: a listing whose action and job code got \"S\" within --since days,\n"
+    "as the posting journal tells, is skipped, and one whose outcome was unknown is held back\n"
+    "until --resend-unknown; --force posts everything.\n"
+    "\n"
+    "Each listing goes to the server in one call. When the server ends before a listing\n"
+    "reached it (another client released its object), the listing is sent again to a new\n"
+    "server. When the server is lost while it holds a listing, the board may or may not have\n"
+    "it: unless the server's journal shows the exchange never started (sent again) or how it\n"
+    "ended, it is not sent again and its result is \"unknown\". Posting stops at the first\n"
+    "other error.\n"
+    "An interrupt (Ctrl-C, SIGTERM, SIGHUP) stops after the listing in progress and releases the\n"
+    "object; a second one prints that listing as \"unknown\" and quits at once.\n"
+    "\n"
+    "Exit status: 0 when every listing got \"S\" or was skipped, 1 when one got \"F\", 2 for bad\n"
+    "input, 3 when an outcome is unknown, 4 without a bus or server, 130 when interrupted.";
+
+constexpr int DefaultSinceDays = 7;
+// A journal a day is read for each day looked back; ten years is more than any rerun needs.
+constexpr int MaxSinceDays = 3660;
+
+QString fieldElements(const Listing &listing) {
+    QString elements;
+    for (const auto &[name, value] : listing.fields)
+        elements += fieldElement(name, value);
+    return elements;
+}
+
+// A whole number from 1 for --since or --max-failures, given once; false when it is not.
+bool readCount(const QCommandLineParser &parser, const QCommandLineOption &option, int most, int *target) {
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    *target = parser.value(option).toInt(&ok);
+    return ok && *target >= 1 && *target <= most && parser.values(option).size() == 1;
+}
+
+} // namespace
+
+PostCommand::PostCommand()
+    : Command({"post", "Post one listing (--action, --field) or the listings of a JSON file (--file)",
+               "[options]", PostDescription})
+    , m_action({QStringLiteral("a"), QStringLiteral("action")},
+               QStringLiteral("The action word of the listing, such as Add."), QStringLiteral("word"))
+    , m_field({QStringLiteral("f"), QStringLiteral("field")},
+              QStringLiteral("One field of the listing; repeat in posting order."),
+              QStringLiteral("Name=Value"))
+    , m_file(QStringLiteral("file"), QStringLiteral("Post the listings of a JSON file (see above)."),
+             QStringLiteral("path"))
+    , m_preview(
+          QStringLiteral("preview"),
+          QStringLiteral("Print the target URL and the bytes each listing would post, and post nothing."))
+    , m_json(QStringLiteral("json"),
+             QStringLiteral("Print one JSON object per listing as it completes (JSON Lines), under the "
+                            "journal's field names, instead of the table."))
+    , m_since(QStringLiteral("since"),
+              QStringLiteral("Skip a file's listings that got \"S\" within this many days (default %1).")
+                  .arg(DefaultSinceDays),
+              QStringLiteral("days"))
+    , m_force(QStringLiteral("force"),
+              QStringLiteral("Post every listing of the file, whatever the journal says."))
+    , m_resendUnknown(
+          QStringLiteral("resend-unknown"),
+          QStringLiteral(
+              "Also post listings whose earlier outcome is unknown; the board may get them twice."))
+    , m_maxFailures(QStringLiteral("max-failures"),
+                    QStringLiteral("Stop after this many listings got \"F\"; the rest are not posted."),
+                    QStringLiteral("N")) {}
+
+void PostCommand::declare(QCommandLineParser &parser) {
+    parser.addOptions(
+        {m_action, m_field, m_file, m_preview, m_json, m_since, m_force, m_resendUnknown, m_maxFailures});
+}
+
+void PostCommand::onInterruptSignal(int signal) {
+    PostBatch::onInterruptSignal(signal);
+}
+
+int PostCommand::run(const QCommandLineParser &parser, Console &console) {
+    if (!parser.positionalArguments().isEmpty())
+        return console.badInput(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()), name());
+    QString error;
+    std::optional<PostOptions> options = optionsOf(parser, &error);
+    std::optional<QList<Listing>> listings = options ? listingsOf(parser, &error) : std::nullopt;
+    if (!listings)
+        return console.badInput(error, name());
+    if (parser.isSet(m_preview)) {
+        printPreview(*listings, console);
+        return Success;
+    }
+    if (const std::optional<int> stop = checkSettings(console))
+        return *stop;
+    options->batch = parser.isSet(m_file);
+    return PostBatch(*listings, *options, console).run();
+}
+
+std::optional<PostOptions> PostCommand::optionsOf(const QCommandLineParser &parser, QString *error) const {
+    PostOptions options;
+    options.sinceDays = DefaultSinceDays;
+    options.json = parser.isSet(m_json);
+    options.force = parser.isSet(m_force);
+    options.resendUnknown = parser.isSet(m_resendUnknown);
+    for (const auto &[option, most, target] :
+         {std::tuple{&m_since, MaxSinceDays, &options.sinceDays},
+          std::tuple{&m_maxFailures, std::numeric_limits<int>::max(), &options.maxFailures}}) {
+        if (!readCount(parser, *option, most, target)) {
+            *error = QStringLiteral("give --%1 once, a whole number from 1 (--since up to %3), got \"%2\"")
+                         .arg(option->names().constFirst(), parser.values(*option).join(u' '))
+                         .arg(MaxSinceDays);
+            return std::nullopt;
+        }
+    }
+    if (!parser.isSet(m_file) && (options.force || options.resendUnknown || parser.isSet(m_since))) {
+        *error = QStringLiteral("--force, --resend-unknown and --since go with --file");
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::optional<QList<Listing>> PostCommand::listingsOf(const QCommandLineParser &parser,
+                                                      QString *error) const {
+    if (!parser.isSet(m_file)) {
+        std::optional<Listing> listing = listingOfArguments(parser, error);
+        return listing ? std::optional<QList<Listing>>({std::move(*listing)}) : std::nullopt;
+    }
+    if (parser.isSet(m_action) || parser.isSet(m_field)) {
+        *error = QStringLiteral("--file cannot be combined with --action or --field");
+        return std::nullopt;
+    }
+    const QStringList files = parser.values(m_file);
+    if (files.size() > 1) {
+        *error = QStringLiteral("give --file once");
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> content = readListingsFile(files.first(), error);
+    if (!content)
+        return std::nullopt;
+    QList<Listing> listings = parseListings(*content, error);
+    if (listings.isEmpty()) {
+        const QString file = files.first() == u"-" ? QStringLiteral("standard input") : files.first();
+        *error = QStringLiteral("%1: %2").arg(file, *error);
+        return std::nullopt;
+    }
+    return listings;
+}
+
+std::optional<Listing> PostCommand::listingOfArguments(const QCommandLineParser &parser,
+                                                       QString *error) const {
+    const QStringList actions = parser.values(m_action);
+    if (actions.isEmpty())
+        *error = QStringLiteral("give --action and --field, or --file");
+    else if (actions.size() > 1)
+        *error = QStringLiteral("give --action once");
+    else if (actions.first().isEmpty())
+        *error = QStringLiteral("the action word is empty");
+    else if (const QString problem = XmlText::textProblem(actions.first()); !problem.isEmpty())
+        *error = QStringLiteral("the action word %1").arg(problem);
+    if (!error->isEmpty())
+        return std::nullopt;
+    Listing listing{actions.first(), {}};
+    for (const QString &argument : parser.values(m_field)) {
+        std::pair<QString, QString> field;
+        if (!parseFieldArgument(argument, &field))
+            *error =
+                QStringLiteral("--field needs Name=Value with a non-empty name, got \"%1\"").arg(argument);
+        else if (QString problem; !isWellFormedField(field, &problem))
+            *error = QStringLiteral("--field %1").arg(problem);
+        if (!error->isEmpty())
+            return std::nullopt;
+        listing.fields.append(std::move(field));
+    }
+    return listing;
+}
+
+std::optional<int> PostCommand::checkSettings(Console &console) {
+    const QString file = SettingsFiles::find().effective;
+    warnOfUnreadLines(ProfileFile(file), file, console);
+    try {
+        ComponentSettings::read(file);
+    } catch (const AutomationError &error) {
+        // The server would refuse every object on it: a setting to correct, not a missing server.
+        return console.fail(printableText(withoutUserInfo(error.description())), BadInput);
+    }
+    return std::nullopt;
+}
+
+void PostCommand::printPreview(const QList<Listing> &listings, Console &console) {
+    QString url = boardEndpointUrl();
+    try {
+        const ComponentSettings settings = ComponentSettings::read(SettingsFiles::find().effective);
+        if (!settings.importUrl.isEmpty())
+            url = settings.importUrl;
+    } catch (const AutomationError &error) {
+        console.warn(printableText(withoutUserInfo(error.description())));
+    }
+    console.out() << "POST " << printableText(withoutUserInfo(url)) << '\n';
+    // The bytes as they go on the wire: ISO-8859-1, other characters as character references.
+    for (const Listing &listing : listings)
+        console.out() << QString::fromLatin1(
+                             toWireBytes(postingDocument(listing.action, fieldElements(listing))))
+                      << '\n';
+    console.out().flush();
+}
+
+} // namespace Orvex

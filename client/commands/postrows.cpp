@@ -1,0 +1,110 @@
+#include "postrows.h"
+
+#include "journalfields.h"
+#include "printabletext.h"
+#include "urltext.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace Orvex {
+
+namespace {
+
+const QString ListingHeader = QStringLiteral("Listing");
+const QString JobCodeHeader = QStringLiteral("JobCode");
+
+using Kind = PostRow::Kind;
+
+QString result(const PostRow &row) {
+    switch (row.kind) {
+    case Kind::Succeeded:
+        return row.outcome.resultCode;
+    case Kind::Failed:
+        return row.note.isEmpty() ? QStringLiteral("F") : QStringLiteral("F ") + row.note;
+    case Kind::Unknown:
+        return QStringLiteral("unknown");
+    case Kind::Skipped:
+        return QStringLiteral("skipped (") + row.note + u')';
+    case Kind::NotPosted:
+        break;
+    }
+    return row.note.isEmpty() ? QStringLiteral("(not posted)")
+                              : QStringLiteral("(not posted: ") + row.note + u')';
+}
+
+void insertOutcome(QJsonObject &object, const PostRow &row) {
+    object.insert(QLatin1StringView(JournalField::ResultCode), printableJsonText(row.outcome.resultCode));
+    object.insert(QLatin1StringView(JournalField::HttpStatus), row.outcome.httpStatus);
+    object.insert(QLatin1StringView(JournalField::ErrorNumber), row.outcome.errorNumber);
+    object.insert(QLatin1StringView(JournalField::ErrorDescription),
+                  printableJsonText(withoutUserInfo(row.outcome.errorDescription)));
+    if (row.kind == Kind::Succeeded)
+        object.insert(QLatin1StringView(JournalField::JobId),
+                      printableJsonText(row.outcome.resultCode.mid(1)));
+    else if (!row.note.isEmpty())
+        object.insert(QStringLiteral("reason"), printableJsonText(row.note));
+}
+
+// A row without an outcome: its word, and why when known.
+void insertState(QJsonObject &object, const QString &word, const QString &note) {
+    object.insert(QLatin1StringView(JournalField::ResultCode), word);
+    if (!note.isEmpty())
+        object.insert(QStringLiteral("reason"), printableJsonText(note));
+}
+
+QJsonObject objectOf(const PostRow &row) {
+    QJsonObject object{{QStringLiteral("listing"), row.number},
+                       {QLatin1StringView(JournalField::ActionWord), printableJsonText(row.action)},
+                       {QLatin1StringView(JournalField::JobCode), printableJsonText(row.jobCode)}};
+    if (row.time.isValid())
+        object.insert(QLatin1StringView(JournalField::Time),
+                      row.time.toOffsetFromUtc(row.time.offsetFromUtc()).toString(Qt::ISODateWithMs));
+    switch (row.kind) {
+    case Kind::Succeeded:
+    case Kind::Failed:
+        insertOutcome(object, row);
+        break;
+    case Kind::Unknown:
+        insertState(object, QStringLiteral("unknown"), QString());
+        break;
+    case Kind::Skipped:
+        object.insert(QLatin1StringView(JournalField::ResultCode), QStringLiteral("skipped"));
+        object.insert(QStringLiteral("reason"), printableJsonText(row.note));
+        break;
+    case Kind::NotPosted:
+        insertState(object, QStringLiteral("not posted"), row.note);
+        break;
+    }
+    return object;
+}
+
+} // namespace
+
+PostRowPrinter::PostRowPrinter(QTextStream &out, bool json, const QList<Listing> &listings)
+    : m_out(out)
+    , m_json(json)
+    , m_jobCodeWidth(JobCodeHeader.size()) {
+    for (const Listing &listing : listings)
+        m_jobCodeWidth = std::max(m_jobCodeWidth, printableText(listing.jobCode()).size());
+}
+
+void PostRowPrinter::print(const PostRow &row) {
+    m_out << text(row);
+    m_out.flush();
+    m_headerDone = true;
+}
+
+QString PostRowPrinter::text(const PostRow &row) const {
+    if (m_json)
+        return QString::fromUtf8(QJsonDocument(objectOf(row)).toJson(QJsonDocument::Compact)) + u'\n';
+    QString line;
+    if (!m_headerDone)
+        line = ListingHeader + QStringLiteral("  ") + JobCodeHeader.leftJustified(m_jobCodeWidth) +
+               QStringLiteral("  Result\n");
+    return line + QString::number(row.number).rightJustified(ListingHeader.size()) + QStringLiteral("  ") +
+           printableText(row.jobCode).leftJustified(m_jobCodeWidth) + QStringLiteral("  ") +
+           printableText(result(row)) + u'\n';
+}
+
+} // namespace Orvex
