@@ -980,6 +980,9 @@ void TestAutomationServer::survivesBadCalls_data() {
         QStringLiteral("OrvexKelPostJob.Error.NoInterface"));
     row("1 MiB member name to look up", {}, DispatchInterface, "GetIDsOfNames", {QStringList{mebibyte}},
         QStringLiteral("OrvexKelPostJob.Error.UnknownName"));
+    // Past the 63 MiB that libdbus lets live before it pauses reading the bus.
+    row("64 MiB field value", {}, PostJobInterface, "Field", {text, QString(64 * 1024 * 1024, u'x')},
+        QStringLiteral("OrvexKelPostJob.Error.OutOfMemory"));
 
     // Names the bus itself refuses.
     row("1 MiB member name", {}, PostJobInterface, qPrintable(mebibyte), {text},
