@@ -66,7 +66,7 @@ bool readListing(const QJsonValue &value, Listing *listing, QString *error) {
         return false;
     }
     listing->action = action.toString();
-    if (const QString problem = XmlText::textProblem(listing->action); !problem.isEmpty()) {
+    if (const QString problem = XmlText::actionProblem(listing->action); !problem.isEmpty()) {
         *error = QStringLiteral("\"action\" %1").arg(problem);
         return false;
     }
