@@ -602,7 +602,6 @@ void TestAutomationServer::readsTheCaFileOncePerServer() {
     QVERIFY(QFile::copy(certificates.unrelatedAuthorityFile(), caFile));
     QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("CURL_CA_BUNDLE"), caFile));
     QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.1")));
-    QVERIFY(m_server->writeUserIni("[General]\nImportUrl=" + m_board->endpointUrl().toUtf8() + "\n"));
     const auto post = [this] {
         return ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Action"),
                                    {QStringLiteral("Add")})
@@ -611,16 +610,27 @@ void TestAutomationServer::readsTheCaFileOncePerServer() {
             .toString();
     };
 
-    QVERIFY(createObject());
-    QCOMPARE(post(), QStringLiteral("F"));
-    // The renewed file reaches the next server; this one keeps the store it loaded at its first posting.
-    QVERIFY(QFile::remove(caFile));
-    QVERIFY(QFile::copy(certificates.authorityFile(), caFile));
-    QCOMPARE(post(), QStringLiteral("F"));
-    QVERIFY(ServerFixture::endServer());
+    const auto replaceCaFile = [&](const QString &with) {
+        return QFile::remove(caFile) && QFile::copy(with, caFile);
+    };
+
+    // A posting over plain http loads no CA file: the first https posting reads the file as it is then.
+    BoardProcess plainBoard;
+    QVERIFY2(plainBoard.start(), qPrintable(plainBoard.errorString()));
+    QVERIFY(m_server->writeUserIni("[General]\nImportUrl=" + plainBoard.endpointUrl().toUtf8() + "\n"));
     QVERIFY(createObject());
     QCOMPARE(post(), QStringLiteral("S1"));
-    QCOMPARE(m_board->postings().size(), 1);
+    QVERIFY(replaceCaFile(certificates.authorityFile()));
+    QVERIFY(m_server->writeUserIni("[General]\nImportUrl=" + m_board->endpointUrl().toUtf8() + "\n"));
+    QVERIFY(createObject());
+    QCOMPARE(post(), QStringLiteral("S1"));
+    // This server keeps the store it loaded; the renewed file reaches the next server.
+    QVERIFY(replaceCaFile(certificates.unrelatedAuthorityFile()));
+    QCOMPARE(post(), QStringLiteral("S2"));
+    QVERIFY(ServerFixture::endServer());
+    QVERIFY(createObject());
+    QCOMPARE(post(), QStringLiteral("F"));
+    QCOMPARE(m_board->postings().size(), 2);
 }
 
 void TestAutomationServer::readsTransportSettingsAtCreation_data() {
