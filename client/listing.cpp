@@ -116,7 +116,7 @@ bool isWellFormedAction(const QString &action, QString *error) {
         *error = QStringLiteral("must be a non-empty text, such as \"Add\"");
         return false;
     }
-    if (const QString problem = XmlText::textProblem(action); !problem.isEmpty()) {
+    if (const QString problem = XmlText::actionProblem(action); !problem.isEmpty()) {
         *error = problem;
         return false;
     }

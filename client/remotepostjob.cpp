@@ -238,7 +238,7 @@ QString RemotePostJob::Action(const QString &ActionType) {
 PostingOutcome RemotePostJob::ActionWithOutcome(const QString &ActionType) {
     ensureNotReleased();
     const ListingFields fields = std::exchange(m_fields, {});
-    refuseProblem(XmlText::textProblem(ActionType),
+    refuseProblem(XmlText::actionProblem(ActionType),
                   [&] { return QStringLiteral("ActionType \"%1\"").arg(visible(ActionType)); });
     // The object takes the job code from the listing's last JobCode field and otherwise keeps its own.
     std::optional<QString> listedJobCode;

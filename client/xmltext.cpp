@@ -74,4 +74,16 @@ QString textProblem(QStringView text) {
     return QString();
 }
 
+QString actionProblem(QStringView action) {
+    if (const QString problem = textProblem(action); !problem.isEmpty())
+        return problem;
+    for (qsizetype i = 0; i < action.size(); ++i) {
+        if (const QChar c = action.at(i); c == u'<' || c == u'>' || c == u'&')
+            return QStringLiteral("holds \"%1\" at position %2, which the document would read as markup")
+                .arg(c)
+                .arg(i + 1);
+    }
+    return QString();
+}
+
 } // namespace Orvex::XmlText

@@ -14,4 +14,8 @@ QString nameProblem(QStringView name);
 // can. Markup characters are fine: values are escaped, and the document carries them as references.
 QString textProblem(QStringView text);
 
+// Why an action word cannot go into the document: what textProblem finds, or a markup character ("<", ">"
+// or "&"), since the server writes the action word as given and markup in it would add elements.
+QString actionProblem(QStringView action);
+
 } // namespace Orvex::XmlText

@@ -80,33 +80,38 @@ QByteArray defaultSource(CURL *handle, CURLINFO info) {
 
 } // namespace
 
-X509_STORE *apply(CURL *handle, const QByteArray &caFile) {
+Sources apply(CURL *handle, const QByteArray &caFile) {
     if (libcurlUsesOpenSsl()) {
-        const QByteArray file = caFile.isEmpty() ? defaultSource(handle, CURLINFO_CAINFO) : caFile;
-        const QByteArray folder = caFile.isEmpty() ? defaultSource(handle, CURLINFO_CAPATH) : QByteArray();
-        if (X509_STORE *store = processStores().storeFor(file, folder)) {
-            // libcurl then loads nothing itself, for the board's connections and the proxy's.
-            for (CURLoption option :
-                 {CURLOPT_CAINFO, CURLOPT_CAPATH, CURLOPT_PROXY_CAINFO, CURLOPT_PROXY_CAPATH})
-                setCaOption(handle, option, static_cast<const char *>(nullptr));
-            return store;
-        }
-        qCDebug(lcHttp) << "the CA file" << file << "does not load; libcurl reads it itself";
+        Sources sources{caFile.isEmpty() ? defaultSource(handle, CURLINFO_CAINFO) : caFile,
+                        caFile.isEmpty() ? defaultSource(handle, CURLINFO_CAPATH) : QByteArray(), true};
+        // libcurl then loads nothing itself, for the board's connections and the proxy's.
+        for (CURLoption option : {CURLOPT_CAINFO, CURLOPT_CAPATH, CURLOPT_PROXY_CAINFO, CURLOPT_PROXY_CAPATH})
+            setCaOption(handle, option, static_cast<const char *>(nullptr));
+        return sources;
     }
     if (!caFile.isEmpty()) {
         setCaOption(handle, CURLOPT_CAINFO, caFile.constData());
         setCaOption(handle, CURLOPT_PROXY_CAINFO, caFile.constData());
     }
-    return nullptr;
+    return Sources{};
 }
 
-bool install(void *sslContext, X509_STORE *store) {
-    if (!store)
-        return true;
-    if (X509_STORE_up_ref(store) != 1)
-        return false;
-    SSL_CTX_set_cert_store(static_cast<SSL_CTX *>(sslContext), store);
-    return true;
+CURLcode install(void *sslContext, const Sources &sources) {
+    if (!sources.processStore)
+        return CURLE_OK;
+    auto *context = static_cast<SSL_CTX *>(sslContext);
+    if (X509_STORE *store = processStores().storeFor(sources.file, sources.folder)) {
+        if (X509_STORE_up_ref(store) != 1)
+            return CURLE_OUT_OF_MEMORY;
+        SSL_CTX_set_cert_store(context, store);
+        return CURLE_OK;
+    }
+    qCDebug(lcHttp) << "the CA file" << sources.file << "does not load into the process's store";
+    const char *file = sources.file.isEmpty() ? nullptr : sources.file.constData();
+    const char *folder = sources.folder.isEmpty() ? nullptr : sources.folder.constData();
+    if ((file || folder) && SSL_CTX_load_verify_locations(context, file, folder) != 1)
+        return CURLE_SSL_CACERT_BADFILE;
+    return CURLE_OK;
 }
 
 } // namespace Orvex::CurlCaStore

@@ -193,7 +193,7 @@ struct Transfer {
     QByteArray reply;
     ReplySink sink;
     TlsWitness tls;
-    X509_STORE *caStore = nullptr; // the process's, when it verifies instead of libcurl's own
+    CurlCaStore::Sources caSources; // loaded at the first TLS context only
     // Set where a request failed after libcurl took body bytes for it: the board may hold the listing.
     bool failedAfterBody = false;
 };
@@ -204,7 +204,7 @@ CURLcode prepareTlsContext(CURL *, void *context, void *transfer) {
     auto *self = static_cast<Transfer *>(transfer);
     SSL_CTX_set_msg_callback(static_cast<SSL_CTX *>(context), &noteHandshakeMessage);
     SSL_CTX_set_msg_callback_arg(static_cast<SSL_CTX *>(context), &self->tls);
-    return CurlCaStore::install(context, self->caStore) ? CURLE_OK : CURLE_OUT_OF_MEMORY;
+    return CurlCaStore::install(context, self->caSources);
 }
 
 CurlHeaderList headerList(std::initializer_list<const char *> lines) {
@@ -245,7 +245,7 @@ void setVerificationOptions(Transfer &transfer) {
     setOption(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     setOption(curl, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
     setOption(curl, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
-    transfer.caStore = CurlCaStore::apply(curl, transfer.caFile);
+    transfer.caSources = CurlCaStore::apply(curl, transfer.caFile);
 }
 
 // The board may ask who is posting; a certificate without a key file holds its key itself.

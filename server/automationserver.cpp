@@ -21,7 +21,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <dbus/dbus.h>
+
 #include <cstdlib>
+#include <limits>
 
 namespace Orvex {
 
@@ -30,6 +33,14 @@ namespace {
 constexpr int FlushTimeoutMs = 2000;
 // Late calls stop coming within a few round trips; a client that keeps calling cannot hold the end off.
 constexpr int MaxLateCallPasses = 8;
+
+// libdbus stops reading once 63 MiB of received messages are alive and starts again from the thread that
+// frees the last of them: here the main thread, where Qt cannot re-enable the bus socket's notifier, so the
+// server would never read again. The bus bounds each message already; reading is never paused.
+void neverPauseReading(const QDBusConnection &connection) {
+    if (auto *raw = static_cast<DBusConnection *>(connection.internalPointer()))
+        dbus_connection_set_max_received_size(raw, std::numeric_limits<long>::max());
+}
 
 QString fromLatin1(const char *text) {
     return QString::fromLatin1(text);
@@ -68,6 +79,7 @@ AutomationServer::~AutomationServer() {
 bool AutomationServer::start(QString *error) {
     registerListingFieldsType();
     watchBusConnection();
+    neverPauseReading(m_connection);
 
     m_factory = std::make_unique<ClassFactory>(*this);
     const QString factoryPath = fromLatin1(Identity::ClassFactoryPath);

@@ -191,9 +191,7 @@ std::optional<Listing> PostCommand::listingOfArguments(const QCommandLineParser 
         *error = QStringLiteral("give --action and --field, or --file");
     else if (actions.size() > 1)
         *error = QStringLiteral("give --action once");
-    else if (actions.first().isEmpty())
-        *error = QStringLiteral("the action word is empty");
-    else if (const QString problem = XmlText::textProblem(actions.first()); !problem.isEmpty())
+    else if (QString problem; !isWellFormedAction(actions.first(), &problem))
         *error = QStringLiteral("the action word %1").arg(problem);
     if (!error->isEmpty())
         return std::nullopt;

@@ -130,6 +130,8 @@ void TestListing::refusesMalformedFiles_data() {
     QTest::newRow("missing action") << QByteArray(R"([{"fields": []}])") << QStringLiteral("\"action\"");
     QTest::newRow("empty action") << QByteArray(R"([{"action": "", "fields": []}])")
                                   << QStringLiteral("non-empty");
+    QTest::newRow("markup in the action")
+        << QByteArray(R"([{"action": "Add><Action>Delete", "fields": []}])") << QStringLiteral("holds \">\"");
     QTest::newRow("misspelt key") << QByteArray(R"([{"action": "Add", "field": []}])")
                                   << QStringLiteral("unknown key \"field\"");
     QTest::newRow("object form loses order")

@@ -430,6 +430,12 @@ void TestRemotePostJob::refusesTextsTheBusCannotCarry_data() {
                                         << QStringLiteral("FieldValue of field \"Title\" holds U+001B");
     QTest::newRow("U+FFFF in the action word") << QStringLiteral("ActionType") << QStringLiteral("Add\uffff")
                                                << QStringLiteral("ActionType \"Add\uffff\" holds U+FFFF");
+    // The server writes the action word as given: markup in it would add elements the journal never sees.
+    QTest::newRow("markup in the action word")
+        << QStringLiteral("ActionType") << QStringLiteral("Add</Action><JobCode>INJ2</JobCode><Action>Add")
+        << QStringLiteral("ActionType \"Add</Action><JobCode>INJ2</JobCode><Action>Add\" holds \"<\"");
+    QTest::newRow("entity in the action word") << QStringLiteral("ActionType") << QStringLiteral("Add&amp;")
+                                               << QStringLiteral("ActionType \"Add&amp;\" holds \"&\"");
 }
 
 void TestRemotePostJob::refusesTextsTheBusCannotCarry() {
