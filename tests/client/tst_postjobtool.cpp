@@ -12,6 +12,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <poll.h>
+#include <pty.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +56,103 @@ QString tableRow(int listing, const QString &jobCode, int jobCodeWidth, const QS
     return QStringLiteral("%1  %2  %3\n").arg(listing, 7).arg(jobCode.leftJustified(jobCodeWidth), result);
 }
 
+// The tool on a pseudo-terminal, as from an interactive shell: a Ctrl-C typed there is the terminal's
+// SIGINT to its foreground process group, not a signal sent to one process.
+class ToolOnTerminal {
+public:
+    ~ToolOnTerminal() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_terminal >= 0)
+            ::close(m_terminal);
+    }
+
+    bool start(const QStringList &arguments, const QProcessEnvironment &environment) {
+        std::vector<QByteArray> texts{QByteArray(ORVEX_POSTJOB_EXECUTABLE)};
+        for (const QString &argument : arguments)
+            texts.push_back(argument.toUtf8());
+        const qsizetype argumentCount = qsizetype(texts.size());
+        for (const QString &variable : environment.toStringList())
+            texts.push_back(variable.toUtf8());
+        std::vector<char *> pointers;
+        for (qsizetype i = 0; i < qsizetype(texts.size()); ++i) {
+            if (i == argumentCount)
+                pointers.push_back(nullptr);
+            pointers.push_back(texts[i].data());
+        }
+        pointers.push_back(nullptr);
+        m_pid = ::forkpty(&m_terminal, nullptr, nullptr, nullptr);
+        if (m_pid == 0) {
+            ::execve(pointers[0], pointers.data(), pointers.data() + argumentCount + 1);
+            ::_exit(127);
+        }
+        return m_pid > 0;
+    }
+
+    void type(const char *keys) {
+        [[maybe_unused]] const ssize_t written = ::write(m_terminal, keys, strlen(keys));
+    }
+
+    // What the terminal showed, without the progress line's carriage returns and erasures.
+    QString shown() const {
+        return QString::fromUtf8(m_shown).remove(QStringLiteral("\r\x1b[K")).remove(u'\r');
+    }
+
+    // Waits until the tool has ended, reading what it shows; its exit status, or -1.
+    int waitForExit(int timeoutMs) {
+        int status = 0;
+        const bool ended = QTest::qWaitFor(
+            [&] {
+                read();
+                return ::waitpid(m_pid, &status, WNOHANG) == m_pid;
+            },
+            timeoutMs);
+        if (!ended)
+            return -1;
+        m_pid = -1;
+        read();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    pid_t pid() const { return m_pid; }
+
+private:
+    void read() {
+        char buffer[4096];
+        pollfd watch = {m_terminal, POLLIN, 0};
+        while (::poll(&watch, 1, 0) > 0) {
+            const ssize_t got = ::read(m_terminal, buffer, sizeof buffer);
+            if (got <= 0) // EIO once the tool's side is closed
+                return;
+            m_shown.append(buffer, got);
+        }
+    }
+
+    pid_t m_pid = -1;
+    int m_terminal = -1;
+    QByteArray m_shown;
+};
+
+// The processes whose parent is this one: with this process a subreaper, also whatever a child that has
+// ended left behind.
+QSet<pid_t> childProcesses() {
+    QSet<pid_t> children;
+    const QString self = QString::number(::getpid());
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": comm may hold spaces and parentheses, so count from its end.
+        const QByteArray fields = stat.readAll();
+        const QList<QByteArray> after = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
+        if (after.size() > 1 && after.at(1) == self.toLatin1())
+            children.insert(pid_t(entry.toInt()));
+    }
+    return children;
+}
+
 } // namespace
 
 class TestPostJobTool : public QObject {
@@ -66,6 +168,8 @@ private Q_SLOTS:
     void interruptStopsAfterTheListingInProgress_data();
     void interruptStopsAfterTheListingInProgress();
     void secondInterruptQuitsAtOnce();
+    void interruptOnATerminalWithoutSessionBus_data();
+    void interruptOnATerminalWithoutSessionBus();
     void rerunPostsOnlyWhatDidNotGetS_data();
     void rerunPostsOnlyWhatDidNotGetS();
     void singlePostWarnsOfAnEarlierS();
@@ -275,6 +379,73 @@ void TestPostJobTool::secondInterruptQuitsAtOnce() {
     ::kill(pid_t(ServerFixture::serverPid()), SIGKILL);
 }
 
+void TestPostJobTool::interruptOnATerminalWithoutSessionBus_data() {
+    QTest::addColumn<bool>("killed");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("Ctrl-C finishes the listing in flight")
+        << false
+        << QStringList{tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")),
+                       tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("S4712")),
+                       tableRow(3, QStringLiteral("J3"), 7, QStringLiteral("(not posted)")),
+                       tableRow(4, QStringLiteral("J4"), 7, QStringLiteral("(not posted)"))};
+    QTest::newRow("SIGKILL of the tool")
+        << true << QStringList{tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711"))};
+}
+
+void TestPostJobTool::interruptOnATerminalWithoutSessionBus() {
+    QFETCH(bool, killed);
+    QFETCH(QStringList, rows);
+    // No session bus, as under ssh or cron: the tool brings its own, out of the terminal's reach.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("http_proxy"), m_session.board().proxyUrl());
+    environment.insert(QStringLiteral("XDG_STATE_HOME"),
+                       QFileInfo(m_session.server().userFilesFolder()).path());
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "J1"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"], ["BoardFault", "delay:4000"]]},
+        {"action": "Add", "fields": [["JobCode", "J3"]]},
+        {"action": "Add", "fields": [["JobCode", "J4"]]}
+    ])");
+    // What the tool leaves behind when it ends becomes this process's child, where it can be seen.
+    QVERIFY(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0);
+    const auto notSubreaper = qScopeGuard([] { ::prctl(PR_SET_CHILD_SUBREAPER, 0); });
+    const QSet<pid_t> childrenBefore = childProcesses();
+
+    ToolOnTerminal tool;
+    QVERIFY(tool.start({QStringLiteral("post"), QStringLiteral("--file"), path}, environment));
+    QTRY_COMPARE_WITH_TIMEOUT(m_session.board().postings().size(), 2, 20000);
+    if (killed)
+        ::kill(tool.pid(), SIGKILL);
+    else
+        tool.type("\x03");
+    QCOMPARE(tool.waitForExit(30000), killed ? -1 : int(Orvex::PostJobTool::Interrupted));
+
+    // J2 was in flight; nothing else is unknown, and the bus's own chatter stays out.
+    const QString shown = tool.shown();
+    for (const QString &row : std::as_const(rows))
+        QVERIFY2(shown.contains(row), qPrintable(shown));
+    QVERIFY2(!shown.contains(QStringLiteral("unknown")) && !shown.contains(QStringLiteral("dbus-daemon")),
+             qPrintable(shown));
+    QCOMPARE(postedListings(), (QStringList{QStringLiteral("Add J1"), QStringLiteral("Add J2")}));
+    // Neither the bus nor the server it started outlives the tool (the server by its exchange in flight
+    // at most, which the board answers within seconds).
+    QSet<pid_t> leftBehind;
+    const bool allGone = QTest::qWaitFor(
+        [&] {
+            leftBehind = childProcesses() - childrenBefore;
+            // An adopted process that has ended is reaped here, and so not left behind.
+            leftBehind.removeIf([](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) == pid; });
+            return leftBehind.isEmpty();
+        },
+        10000);
+    for (const pid_t pid : std::as_const(leftBehind)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    QVERIFY2(allGone, qPrintable(QStringLiteral("%1 process(es) left behind").arg(leftBehind.size())));
+}
+
 void TestPostJobTool::rerunPostsOnlyWhatDidNotGetS_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QStringList>("posted");
@@ -421,14 +592,16 @@ void TestPostJobTool::historyReadsBackWhatWasPosted() {
 }
 
 void TestPostJobTool::hintsAtASessionBus() {
+    // No session bus, and no dbus-daemon to start one with.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                        QStringLiteral("unix:path=/nonexistent/bus"));
+    environment.insert(QStringLiteral("PATH"), m_files.path());
     const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
                                  QStringLiteral("-f"), QStringLiteral("JobCode=J1")},
                                 environment);
     QCOMPARE(run.exitCode, int(Orvex::PostJobTool::NoServer));
-    QVERIFY2(run.err.contains(QStringLiteral("dbus-run-session")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("dbus-daemon")), qPrintable(run.err));
     QCOMPARE(run.out, QString());
 }
 
