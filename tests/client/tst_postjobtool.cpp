@@ -12,8 +12,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <poll.h>
-#include <pty.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,90 +54,10 @@ QString tableRow(int listing, const QString &jobCode, int jobCodeWidth, const QS
     return QStringLiteral("%1  %2  %3\n").arg(listing, 7).arg(jobCode.leftJustified(jobCodeWidth), result);
 }
 
-// The tool on a pseudo-terminal, as from an interactive shell: a Ctrl-C typed there is the terminal's
-// SIGINT to its foreground process group, not a signal sent to one process.
-class ToolOnTerminal {
-public:
-    ~ToolOnTerminal() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_terminal >= 0)
-            ::close(m_terminal);
-    }
-
-    bool start(const QStringList &arguments, const QProcessEnvironment &environment) {
-        std::vector<QByteArray> texts{QByteArray(ORVEX_POSTJOB_EXECUTABLE)};
-        for (const QString &argument : arguments)
-            texts.push_back(argument.toUtf8());
-        const qsizetype argumentCount = qsizetype(texts.size());
-        for (const QString &variable : environment.toStringList())
-            texts.push_back(variable.toUtf8());
-        std::vector<char *> pointers;
-        for (qsizetype i = 0; i < qsizetype(texts.size()); ++i) {
-            if (i == argumentCount)
-                pointers.push_back(nullptr);
-            pointers.push_back(texts[i].data());
-        }
-        pointers.push_back(nullptr);
-        m_pid = ::forkpty(&m_terminal, nullptr, nullptr, nullptr);
-        if (m_pid == 0) {
-            ::execve(pointers[0], pointers.data(), pointers.data() + argumentCount + 1);
-            ::_exit(127);
-        }
-        return m_pid > 0;
-    }
-
-    void type(const char *keys) {
-        [[maybe_unused]] const ssize_t written = ::write(m_terminal, keys, strlen(keys));
-    }
-
-    // What the terminal showed, without the progress line's carriage returns and erasures.
-    QString shown() const {
-        return QString::fromUtf8(m_shown).remove(QStringLiteral("\r\x1b[K")).remove(u'\r');
-    }
-
-    // Waits until the tool has ended, reading what it shows; its exit status, or -1.
-    int waitForExit(int timeoutMs) {
-        int status = 0;
-        const bool ended = QTest::qWaitFor(
-            [&] {
-                read();
-                return ::waitpid(m_pid, &status, WNOHANG) == m_pid;
-            },
-            timeoutMs);
-        if (!ended)
-            return -1;
-        m_pid = -1;
-        read();
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    pid_t pid() const { return m_pid; }
-
-private:
-    void read() {
-        char buffer[4096];
-        pollfd watch = {m_terminal, POLLIN, 0};
-        while (::poll(&watch, 1, 0) > 0) {
-            const ssize_t got = ::read(m_terminal, buffer, sizeof buffer);
-            if (got <= 0) // EIO once the tool's side is closed
-                return;
-            m_shown.append(buffer, got);
-        }
-    }
-
-    pid_t m_pid = -1;
-    int m_terminal = -1;
-    QByteArray m_shown;
-};
-
-// The processes whose parent is this one: with this process a subreaper, also whatever a child that has
-// ended left behind.
-QSet<pid_t> childProcesses() {
+// The processes whose parent is parent: for a subreaper, also what a child that ended left behind.
+QSet<pid_t> childrenOf(pid_t parent) {
     QSet<pid_t> children;
-    const QString self = QString::number(::getpid());
+    const QByteArray parentText = QByteArray::number(parent);
     for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
         if (!stat.open(QIODevice::ReadOnly))
@@ -147,7 +65,7 @@ QSet<pid_t> childProcesses() {
         // "pid (comm) state ppid ...": comm may hold spaces and parentheses, so count from its end.
         const QByteArray fields = stat.readAll();
         const QList<QByteArray> after = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
-        if (after.size() > 1 && after.at(1) == self.toLatin1())
+        if (after.size() > 1 && after.at(1) == parentText)
             children.insert(pid_t(entry.toInt()));
     }
     return children;
@@ -410,19 +328,34 @@ void TestPostJobTool::interruptOnATerminalWithoutSessionBus() {
     // What the tool leaves behind when it ends becomes this process's child, where it can be seen.
     QVERIFY(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0);
     const auto notSubreaper = qScopeGuard([] { ::prctl(PR_SET_CHILD_SUBREAPER, 0); });
-    const QSet<pid_t> childrenBefore = childProcesses();
+    const QSet<pid_t> childrenBefore = childrenOf(::getpid());
 
-    ToolOnTerminal tool;
-    QVERIFY(tool.start({QStringLiteral("post"), QStringLiteral("--file"), path}, environment));
+    // script(1) runs the tool on a pseudo-terminal: a Ctrl-C typed there is the terminal's SIGINT to its
+    // foreground process group, not a signal sent to one process.
+    QProcess terminal;
+    terminal.setProcessEnvironment(environment);
+    terminal.start(
+        QStringLiteral("script"),
+        {QStringLiteral("-qefc"),
+         QStringLiteral("exec '%1' post --file '%2'").arg(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE), path),
+         QStringLiteral("/dev/null")});
+    QVERIFY(terminal.waitForStarted());
     QTRY_COMPARE_WITH_TIMEOUT(m_session.board().postings().size(), 2, 20000);
-    if (killed)
-        ::kill(tool.pid(), SIGKILL);
-    else
-        tool.type("\x03");
-    QCOMPARE(tool.waitForExit(30000), killed ? -1 : int(Orvex::PostJobTool::Interrupted));
+    if (killed) {
+        const QSet<pid_t> tool = childrenOf(pid_t(terminal.processId()));
+        QCOMPARE(tool.size(), 1);
+        ::kill(*tool.cbegin(), SIGKILL);
+    } else {
+        terminal.write("\x03");
+    }
+    QVERIFY(terminal.waitForFinished(30000));
+    if (!killed)
+        QCOMPARE(terminal.exitCode(), int(Orvex::PostJobTool::Interrupted));
 
     // J2 was in flight; nothing else is unknown, and the bus's own chatter stays out.
-    const QString shown = tool.shown();
+    // What the terminal showed, without the progress line's carriage returns and erasures.
+    const QString shown =
+        QString::fromUtf8(terminal.readAllStandardOutput()).remove(QStringLiteral("\r\x1b[K")).remove(u'\r');
     for (const QString &row : std::as_const(rows))
         QVERIFY2(shown.contains(row), qPrintable(shown));
     QVERIFY2(!shown.contains(QStringLiteral("unknown")) && !shown.contains(QStringLiteral("dbus-daemon")),
@@ -433,7 +366,7 @@ void TestPostJobTool::interruptOnATerminalWithoutSessionBus() {
     QSet<pid_t> leftBehind;
     const bool allGone = QTest::qWaitFor(
         [&] {
-            leftBehind = childProcesses() - childrenBefore;
+            leftBehind = childrenOf(::getpid()) - childrenBefore;
             // An adopted process that has ended is reaped here, and so not left behind.
             leftBehind.removeIf([](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) == pid; });
             return leftBehind.isEmpty();
