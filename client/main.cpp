@@ -1,9 +1,11 @@
 #include "postjobtool.h"
+#include "privatesessionbus.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
 #include <csignal>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +21,12 @@ void installInterruptHandlers() {
         sigaction(signal, &action, nullptr);
 }
 
+// The commands that talk to the server; the others read files and need no bus.
+bool needsServer(const QStringList &arguments) {
+    const QString command = arguments.value(1);
+    return command == QLatin1StringView("post") || command == QLatin1StringView("log");
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -32,6 +40,18 @@ int main(int argc, char *argv[]) {
     // A progress line only helps someone watching; in a pipe or a log it would be noise.
     const bool progress = isatty(STDERR_FILENO) == 1;
     installInterruptHandlers();
+    // Without a session bus (cron, ssh, a service account) the run brings its own, as dbus-run-session
+    // would, but out of the terminal's reach; without a dbus-daemon the tool says how to get a bus.
+    std::optional<Orvex::PrivateSessionBus> privateBus;
+    if (needsServer(QCoreApplication::arguments()) && !Orvex::PrivateSessionBus::sessionBusReachable()) {
+        QString error;
+        if (!privateBus.emplace().start(&error)) {
+            err << QCoreApplication::applicationName() << ": cannot start a session bus of its own: " << error
+                << '\n';
+            err.flush();
+            privateBus.reset();
+        }
+    }
     Orvex::PostJobTool tool(out, err, progress);
     const int status = tool.run(QCoreApplication::arguments());
     out.flush();

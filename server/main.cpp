@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -127,7 +128,15 @@ int serveOnScreen(Orvex::Display &display, int argc, char **argv) {
     return status;
 }
 
+// A server the bus started leaves the session it inherited: under a dbus-run-session in a terminal, that
+// terminal's Ctrl-C would otherwise end it in the middle of an exchange.
+void leaveTheTerminalsSession() {
+    if (qEnvironmentVariableIsSet("DBUS_STARTER_ADDRESS"))
+        ::setsid();
+}
+
 int serve(int argc, char **argv) {
+    leaveTheTerminalsSession();
     // Under a file size limit a write past it fails with EFBIG, which costs one record, instead of ending
     // the server.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -13,9 +13,9 @@ namespace {
 
 const char NoBusHint[] =
     "There is no session bus to reach the server on (DBUS_SESSION_BUS_ADDRESS is unset or\n"
-    "unreachable, as under ssh or cron). Run the tool inside one: from a desktop session, in a\n"
-    "systemd --user session (loginctl enable-linger, then ssh in again), or wrapped as\n"
-    "\"dbus-run-session -- orvex-postjob ...\".\n";
+    "unreachable, as under ssh or cron), and no dbus-daemon could be started for this run.\n"
+    "Install dbus-daemon (Debian package dbus-daemon) and make sure it is in PATH, or run the\n"
+    "tool in a desktop or systemd --user session (loginctl enable-linger).\n";
 
 } // namespace
 

@@ -12,6 +12,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 
@@ -58,6 +61,23 @@ QString tableRow(int listing, const QString &jobCode, int jobCodeWidth, const QS
     return QStringLiteral("%1  %2  %3\n").arg(listing, 7).arg(jobCode.leftJustified(jobCodeWidth), result);
 }
 
+// The processes whose parent is parent: for a subreaper, also what a child that ended left behind.
+QSet<pid_t> childrenOf(pid_t parent) {
+    QSet<pid_t> children;
+    const QByteArray parentText = QByteArray::number(parent);
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": comm may hold spaces and parentheses, so count from its end.
+        const QByteArray fields = stat.readAll();
+        const QList<QByteArray> after = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
+        if (after.size() > 1 && after.at(1) == parentText)
+            children.insert(pid_t(entry.toInt()));
+    }
+    return children;
+}
+
 } // namespace
 
 class TestPostJobTool : public QObject {
@@ -73,6 +93,8 @@ private Q_SLOTS:
     void interruptStopsAfterTheListingInProgress_data();
     void interruptStopsAfterTheListingInProgress();
     void secondInterruptQuitsAtOnce();
+    void interruptOnATerminalWithoutSessionBus_data();
+    void interruptOnATerminalWithoutSessionBus();
     void rerunPostsOnlyWhatDidNotGetS_data();
     void rerunPostsOnlyWhatDidNotGetS();
     void singlePostWarnsOfAnEarlierS();
@@ -282,6 +304,88 @@ void TestPostJobTool::secondInterruptQuitsAtOnce() {
     ::kill(pid_t(ServerFixture::serverPid()), SIGKILL);
 }
 
+void TestPostJobTool::interruptOnATerminalWithoutSessionBus_data() {
+    QTest::addColumn<bool>("killed");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("Ctrl-C finishes the listing in flight")
+        << false
+        << QStringList{tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")),
+                       tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("S4712")),
+                       tableRow(3, QStringLiteral("J3"), 7, QStringLiteral("(not posted)")),
+                       tableRow(4, QStringLiteral("J4"), 7, QStringLiteral("(not posted)"))};
+    QTest::newRow("SIGKILL of the tool")
+        << true << QStringList{tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711"))};
+}
+
+void TestPostJobTool::interruptOnATerminalWithoutSessionBus() {
+    QFETCH(bool, killed);
+    QFETCH(QStringList, rows);
+    // No session bus, as under ssh or cron: the tool brings its own, out of the terminal's reach.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("http_proxy"), m_session.board().proxyUrl());
+    environment.insert(QStringLiteral("XDG_STATE_HOME"),
+                       QFileInfo(m_session.server().userFilesFolder()).path());
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "J1"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"], ["BoardFault", "delay:4000"]]},
+        {"action": "Add", "fields": [["JobCode", "J3"]]},
+        {"action": "Add", "fields": [["JobCode", "J4"]]}
+    ])");
+    // What the tool leaves behind when it ends becomes this process's child, where it can be seen.
+    QVERIFY(::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0);
+    const auto notSubreaper = qScopeGuard([] { ::prctl(PR_SET_CHILD_SUBREAPER, 0); });
+    const QSet<pid_t> childrenBefore = childrenOf(::getpid());
+
+    // script(1) runs the tool on a pseudo-terminal: a Ctrl-C typed there is the terminal's SIGINT to its
+    // foreground process group, not a signal sent to one process.
+    QProcess terminal;
+    terminal.setProcessEnvironment(environment);
+    terminal.start(
+        QStringLiteral("script"),
+        {QStringLiteral("-qefc"),
+         QStringLiteral("exec '%1' post --file '%2'").arg(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE), path),
+         QStringLiteral("/dev/null")});
+    QVERIFY(terminal.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(m_session.board().postings().size(), 2, 20000);
+    if (killed) {
+        const QSet<pid_t> tool = childrenOf(pid_t(terminal.processId()));
+        QCOMPARE(tool.size(), 1);
+        ::kill(*tool.cbegin(), SIGKILL);
+    } else {
+        terminal.write("\x03");
+    }
+    QVERIFY(terminal.waitForFinished(30000));
+    if (!killed)
+        QCOMPARE(terminal.exitCode(), int(Orvex::PostJobTool::Interrupted));
+
+    // J2 was in flight; nothing else is unknown, and the bus's own chatter stays out.
+    // What the terminal showed, without the progress line's carriage returns and erasures.
+    const QString shown =
+        QString::fromUtf8(terminal.readAllStandardOutput()).remove(QStringLiteral("\r\x1b[K")).remove(u'\r');
+    for (const QString &row : std::as_const(rows))
+        QVERIFY2(shown.contains(row), qPrintable(shown));
+    QVERIFY2(!shown.contains(QStringLiteral("unknown")) && !shown.contains(QStringLiteral("dbus-daemon")),
+             qPrintable(shown));
+    QCOMPARE(postedListings(), (QStringList{QStringLiteral("Add J1"), QStringLiteral("Add J2")}));
+    // Neither the bus nor the server it started outlives the tool (the server by its exchange in flight
+    // at most, which the board answers within seconds).
+    QSet<pid_t> leftBehind;
+    const bool allGone = QTest::qWaitFor(
+        [&] {
+            leftBehind = childrenOf(::getpid()) - childrenBefore;
+            // An adopted process that has ended is reaped here, and so not left behind.
+            leftBehind.removeIf([](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) == pid; });
+            return leftBehind.isEmpty();
+        },
+        10000);
+    for (const pid_t pid : std::as_const(leftBehind)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    QVERIFY2(allGone, qPrintable(QStringLiteral("%1 process(es) left behind").arg(leftBehind.size())));
+}
+
 void TestPostJobTool::rerunPostsOnlyWhatDidNotGetS_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QStringList>("posted");
@@ -428,14 +532,16 @@ void TestPostJobTool::historyReadsBackWhatWasPosted() {
 }
 
 void TestPostJobTool::hintsAtASessionBus() {
+    // No session bus, and no dbus-daemon to start one with.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                        QStringLiteral("unix:path=/nonexistent/bus"));
+    environment.insert(QStringLiteral("PATH"), m_files.path());
     const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
                                  QStringLiteral("-f"), QStringLiteral("JobCode=J1")},
                                 environment);
     QCOMPARE(run.exitCode, int(Orvex::PostJobTool::NoServer));
-    QVERIFY2(run.err.contains(QStringLiteral("dbus-run-session")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("dbus-daemon")), qPrintable(run.err));
     QCOMPARE(run.out, QString());
 }
 
