@@ -1,19 +1,14 @@
 #include "journallookup.h"
 
 #include "clientlogging.h"
-#include "journalfields.h"
+#include "journalstore.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QThread>
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Orvex {
@@ -23,102 +18,46 @@ namespace {
 using Kind = JournalVerdict::Kind;
 
 constexpr int ProcessPollMs = 20;
-// Far above a day's postings (two lines of a few hundred bytes each): a file this large is no journal the
-// server wrote, and reading it would only cost memory.
-constexpr qint64 MaxJournalBytes = qint64(512) * 1024 * 1024;
-
-QString field(const QJsonObject &line, const char *name) {
-    return line.value(QLatin1StringView(name)).toString();
-}
-
-qint64 number(const QJsonObject &line, const char *name) {
-    return line.value(QLatin1StringView(name)).toInteger();
-}
-
-// The journal's bytes; nothing when it cannot be read or is not the user's own regular file (a link,
-// another's file). The server makes the journal when it makes the object, so a missing one is one it could
-// not write: it proves nothing.
-std::optional<QByteArray> readJournal(const QString &path) {
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0)
-        return std::nullopt;
-    QFile file;
-    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(descriptor);
-        return std::nullopt;
-    }
-    struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
-        status.st_size > MaxJournalBytes)
-        return std::nullopt;
-    return file.readAll();
-}
-
-// One JSON object and nothing else: "{\"" only ever opens an object, as a quote inside a text is escaped.
-bool isWholeLine(const QByteArray &line) {
-    return line.startsWith("{\"") && line.endsWith('}') && line.count("{\"") == 1;
-}
-
-PostingOutcome outcomeOf(const QJsonObject &end) {
-    namespace F = JournalField;
-    // The journal keeps no reply text, so a board's reply can never forge a line of it.
-    return PostingOutcome{field(end, F::ResultCode), int(number(end, F::HttpStatus)),
-                          qint32(number(end, F::ErrorNumber)), field(end, F::ErrorDescription)};
-}
 
 } // namespace
 
 JournalVerdict lookUpLostCall(const LostCall &call) {
-    namespace F = JournalField;
-    if (call.journalFile.isEmpty() || call.processId <= 0)
+    if (call.journalFile.isEmpty() || call.processId <= 0 || !call.since.isValid())
         return {};
-    const std::optional<QByteArray> journal = readJournal(call.journalFile);
-    if (!journal)
+    // Opened under the server's own rules: a link or another user's file is no journal of ours.
+    JournalStore journal;
+    QString why;
+    if (!journal.openFile(call.journalFile, &why)) {
+        qCDebug(lcClient).noquote() << "cannot read the journal" << call.journalFile << why;
         return {};
-
-    // The object's lines in this process, in the order they were written.
-    QList<QJsonObject> starts;
-    QList<QJsonObject> ends;
-    const QByteArray processMark =
-        QByteArray("\"") + F::ProcessId + "\":" + QByteArray::number(call.processId);
-    for (const QByteArray &line : journal->split('\n')) {
-        if (line.isEmpty())
-            continue;
-        // A torn line, whoever wrote it, could be the lost call's start line.
-        if (!isWholeLine(line))
-            return {};
-        if (!line.contains(processMark)) // most lines are other servers'; skip them unparsed
-            continue;
-        QJsonParseError error{};
-        const QJsonObject entry = QJsonDocument::fromJson(line, &error).object();
-        if (error.error != QJsonParseError::NoError)
-            return {};
-        if (number(entry, F::ProcessId) != call.processId || field(entry, F::ObjectPath) != call.objectPath)
-            continue;
-        const QString event = field(entry, F::Event);
-        if (event == QLatin1StringView(F::EventStart))
-            starts.append(entry);
-        else if (event == QLatin1StringView(F::EventEnd))
-            ends.append(entry);
+    }
+    QList<JournalPosting> postings;
+    if (!journal.readCallsOf(call.processId, call.objectPath, call.since,
+                             [&](JournalPosting &&posting) {
+                                 postings.append(std::move(posting));
+                                 // More than one row beyond those accounted for settles nothing.
+                                 return postings.size() <= call.callsRun + 1;
+                             },
+                             &why)) {
+        qCDebug(lcClient).noquote() << "cannot read the journal" << call.journalFile << why;
+        return {};
     }
 
-    if (starts.size() == call.callsRun) {
-        qCDebug(lcClient) << "the journal holds no start line for the lost call on" << call.objectPath;
+    if (postings.size() == call.callsRun) {
+        qCDebug(lcClient) << "the journal holds no start for the lost call on" << call.objectPath;
         return {Kind::NeverRan, {}};
     }
-    // Anything else than one more start line, for this listing, is a journal that lost lines or a call
-    // of someone else's: no verdict.
-    if (starts.size() != call.callsRun + 1)
+    // Anything else than one more row, for this listing, is a journal that lost rows or a call of someone
+    // else's: no verdict.
+    if (postings.size() != call.callsRun + 1)
         return {};
-    const QJsonObject &start = starts.constLast();
-    if (field(start, F::ActionWord) != call.action || field(start, F::JobCode) != call.jobCode)
+    const JournalPosting &lost = postings.constLast();
+    if (lost.action != call.action || lost.jobCode != call.jobCode || !lost.ended)
         return {};
-    const qint64 serial = number(start, F::CallSerial);
-    for (const QJsonObject &end : ends) {
-        if (number(end, F::CallSerial) == serial)
-            return {Kind::Finished, outcomeOf(end)};
-    }
-    return {};
+    PostingOutcome outcome{lost.resultCode, lost.httpStatus, lost.errorNumber, lost.errorDescription};
+    if (const std::optional<DeliveryClass> deliveryClass = deliveryClassFromName(lost.deliveryClass))
+        outcome.deliveryClass = *deliveryClass;
+    return {Kind::Finished, outcome};
 }
 
 bool waitForProcessEnd(qint64 processId, int timeoutMs) {

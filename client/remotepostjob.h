@@ -6,6 +6,7 @@
 #include "postingoutcome.h"
 #include "postjobinterface.h"
 
+#include <QDateTime>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
@@ -88,6 +89,8 @@ private:
     ListingFields m_fields;
     // The object's journal and its server's process id, asked for at creation while the server lives.
     QDBusPendingReply<QString, uint> m_journal;
+    // Before any row of the object: the journal's rows of an earlier process with the same id are older.
+    QDateTime m_boundAt;
     // The object's listing calls known to have run, and the job code the object holds after them.
     int m_callsRun = 0;
     QString m_jobCode;

@@ -17,6 +17,8 @@ struct ComponentSettings {
     // The board's import endpoint; empty: the built-in one.
     QString importUrl;
     HttpSettings http;
+    // Days the posting journal keeps a posting; 0 keeps every one.
+    int journalDays = 400;
 
     // Every key of iniFile read whole; a missing file, section or key keeps the default. A value that
     // does not parse throws AutomationError naming the file, the key and why: DebugMode with the

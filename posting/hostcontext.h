@@ -8,6 +8,7 @@
 namespace Orvex {
 
 class Clock;
+class PostingJournal;
 class StatusView;
 
 // What the host process hands every PostJob object: decided once per process, shared by all objects,
@@ -20,6 +21,8 @@ struct HostContext {
     // Set once the process has said that a record or a debug copy could not be written: it says so once a
     // run, whatever the number of files and objects.
     mutable bool fileWarningGiven = false;
+    // The process's posting journal; none for a host that keeps none.
+    PostingJournal *journal = nullptr;
 };
 
 } // namespace Orvex

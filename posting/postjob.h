@@ -8,6 +8,8 @@
 
 #include <QElapsedTimer>
 
+#include <optional>
+
 namespace Orvex {
 class AutomationError;
 }
@@ -54,7 +56,7 @@ private:
     bool DebugMode = false;
     Orvex::ComponentSettings m_settings;
     QString m_objectPath;
-    Orvex::JournalCall m_journalCall;
+    std::optional<qint64> m_journalRow;
     Orvex::PostingOutcome m_lastOutcome;
     qint64 m_replyBytes = 0;
     QElapsedTimer m_exchangeTimer;

@@ -2,6 +2,7 @@
 
 #include "callqueue.h"
 #include "hostcontext.h"
+#include "postingjournal.h"
 #include "statusview.h"
 #include "statuswindow.h"
 
@@ -54,6 +55,7 @@ public:
     void closeBySystem();
 
     CallQueue &calls() { return m_calls; }
+    const PostingJournal &journal() const { return m_journal; }
 
 private:
     void showStatusWindow();
@@ -70,6 +72,7 @@ private:
     // The status window on a screen; without one, its text alone, which costs no fonts or layout.
     std::unique_ptr<StatusWindow> m_window;
     StatusText m_windowlessText;
+    PostingJournal m_journal;
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;

@@ -41,6 +41,7 @@ public Q_SLOTS:
     QString PostWithOutcome(const QString &ActionType, const Orvex::ListingFields &Fields, int &HttpStatus,
                             int &ErrorNumber, QString &ErrorDescription, QString &Reply);
     QString Journal(uint &ProcessId);
+    QString JournalProblem();
 
 private:
     QVariantList invoke(int dispid, const QVariantList &args);
