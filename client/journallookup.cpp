@@ -32,13 +32,14 @@ JournalVerdict lookUpLostCall(const LostCall &call) {
         return {};
     }
     QList<JournalPosting> postings;
-    if (!journal.readCallsOf(call.processId, call.objectPath, call.since,
-                             [&](JournalPosting &&posting) {
-                                 postings.append(std::move(posting));
-                                 // More than one row beyond those accounted for settles nothing.
-                                 return postings.size() <= call.callsRun + 1;
-                             },
-                             &why)) {
+    if (!journal.readCallsOf(
+            call.processId, call.objectPath, call.since,
+            [&](JournalPosting &&posting) {
+                postings.append(std::move(posting));
+                // More than one row beyond those accounted for settles nothing.
+                return postings.size() <= call.callsRun + 1;
+            },
+            &why)) {
         qCDebug(lcClient).noquote() << "cannot read the journal" << call.journalFile << why;
         return {};
     }

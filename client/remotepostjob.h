@@ -6,11 +6,11 @@
 #include "postingoutcome.h"
 #include "postjobinterface.h"
 
-#include <QDateTime>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingReply>
+#include <QDateTime>
 #include <QUuid>
 
 #include <functional>

@@ -16,7 +16,8 @@ QString refusal(int folder, const QByteArray &name) {
         if (::fstatat(folder, fileName.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT)
                 continue;
-            return QString::fromLocal8Bit(fileName) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+            return QString::fromLocal8Bit(fileName) + QStringLiteral(": ") +
+                   QString::fromLocal8Bit(std::strerror(errno));
         }
         if (const QString why = PrivateFiles::fileRefusal(status); !why.isEmpty())
             return QString::fromLocal8Bit(fileName) + u' ' + why;
@@ -44,7 +45,8 @@ bool isSameFile(int folder, const QByteArray &name, int file) {
     struct stat byName {};
     struct stat byHandle {};
     return ::fstatat(folder, name.constData(), &byName, AT_SYMLINK_NOFOLLOW) == 0 &&
-           ::fstat(file, &byHandle) == 0 && byName.st_dev == byHandle.st_dev && byName.st_ino == byHandle.st_ino;
+           ::fstat(file, &byHandle) == 0 && byName.st_dev == byHandle.st_dev &&
+           byName.st_ino == byHandle.st_ino;
 }
 
 } // namespace Orvex::JournalFiles

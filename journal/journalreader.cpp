@@ -1,7 +1,7 @@
 #include "journalreader.h"
 
-#include "journallogging.h"
 #include "journalfields.h"
+#include "journallogging.h"
 #include "linestream.h"
 
 #include <QHash>

@@ -52,18 +52,20 @@ CREATE INDEX posting_by_call ON posting (pid, object, start_ms);
 )sql";
 
 // Every read selects these, in this order: rowOf() reads them.
-#define ORVEX_POSTING_COLUMNS                                                                             \
-    "board, start_ms, utc_offset_s, pid, object, call, action, job_code, end_ms, result, job_id, "     \
+#define ORVEX_POSTING_COLUMNS                                                                                \
+    "board, start_ms, utc_offset_s, pid, object, call, action, job_code, end_ms, result, job_id, "           \
     "http_status, error_number, error_description, reply_bytes, duration_ms, delivery_class"
 
-constexpr char InsertStart[] = "INSERT INTO posting (board, start_ms, utc_offset_s, pid, object, call, action, "
-                               "job_code) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
+constexpr char InsertStart[] =
+    "INSERT INTO posting (board, start_ms, utc_offset_s, pid, object, call, action, "
+    "job_code) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
 constexpr char InsertWhole[] = "INSERT INTO posting (" ORVEX_POSTING_COLUMNS
                                ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
                                "?16, ?17)";
-constexpr char CompleteRow[] = "UPDATE posting SET end_ms = ?2, result = ?3, job_id = ?4, http_status = ?5, "
-                               "error_number = ?6, error_description = ?7, reply_bytes = ?8, duration_ms = ?9, "
-                               "delivery_class = ?10 WHERE id = ?1 AND end_ms IS NULL";
+constexpr char CompleteRow[] =
+    "UPDATE posting SET end_ms = ?2, result = ?3, job_id = ?4, http_status = ?5, "
+    "error_number = ?6, error_description = ?7, reply_bytes = ?8, duration_ms = ?9, "
+    "delivery_class = ?10 WHERE id = ?1 AND end_ms IS NULL";
 constexpr char PruneRows[] = "DELETE FROM posting WHERE id IN (SELECT id FROM posting WHERE start_ms < ?1 "
                              "LIMIT ?2)";
 constexpr char SucceededSince[] = "SELECT 1 FROM posting WHERE board = ?1 AND action = ?2 AND job_code = ?3 "
@@ -198,7 +200,8 @@ bool JournalStore::prepareSchema(Access access, QString *why) {
     }
     if (access == Access::Read)
         return version == SchemaVersion || (*why = QStringLiteral("it holds no journal yet"), false);
-    if (!m_database.exec("PRAGMA journal_mode = WAL", why) || !m_database.exec("PRAGMA synchronous = NORMAL", why))
+    if (!m_database.exec("PRAGMA journal_mode = WAL", why) ||
+        !m_database.exec("PRAGMA synchronous = NORMAL", why))
         return false;
     return version == SchemaVersion || createSchema(why);
 }
@@ -286,8 +289,8 @@ std::optional<qint64> JournalStore::begin(const JournalPosting &start, QString *
     return sqlite3_last_insert_rowid(m_database.handle());
 }
 
-bool JournalStore::complete(qint64 row, const QDateTime &end, const PostingOutcome &outcome, qint64 replyBytes,
-                            qint64 durationMs, QString *why) {
+bool JournalStore::complete(qint64 row, const QDateTime &end, const PostingOutcome &outcome,
+                            qint64 replyBytes, qint64 durationMs, QString *why) {
     if (!m_complete.isValid())
         return false;
     StatementUse use(m_complete);
@@ -380,10 +383,10 @@ bool JournalStore::read(const JournalFilter &filter, const std::function<bool(Jo
 
 bool JournalStore::readLatest(const std::function<bool(JournalPosting &&)> &each, QString *why) {
     // SQLite takes the bare columns from the row that holds max(): the last posting of each group.
-    SqliteStatement statement = m_database.prepare(
-        "SELECT " ORVEX_POSTING_COLUMNS ", max(id) FROM posting GROUP BY board, job_code "
-        "ORDER BY board, job_code",
-        why);
+    SqliteStatement statement =
+        m_database.prepare("SELECT " ORVEX_POSTING_COLUMNS ", max(id) FROM posting GROUP BY board, job_code "
+                           "ORDER BY board, job_code",
+                           why);
     return statement.isValid() && readRows(statement, each, why);
 }
 

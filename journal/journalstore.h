@@ -78,7 +78,8 @@ private:
     bool createSchema(QString *why);
     bool importJsonLines(QString *why);
     bool prepareWrites(QString *why);
-    bool readRows(SqliteStatement &statement, const std::function<bool(JournalPosting &&)> &each, QString *why);
+    bool readRows(SqliteStatement &statement, const std::function<bool(JournalPosting &&)> &each,
+                  QString *why);
 
     SqliteDatabase m_database;
     FileDescriptor m_folder;

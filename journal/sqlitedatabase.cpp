@@ -45,7 +45,8 @@ bool SqliteDatabase::exec(const char *sql, QString *why) {
 
 SqliteStatement SqliteDatabase::prepare(const char *sql, QString *why) {
     sqlite3_stmt *statement = nullptr;
-    if (!m_db || sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+    if (!m_db ||
+        sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
         if (why)
             *why = errorText();
         return SqliteStatement();

@@ -28,8 +28,9 @@ void PostingJournal::openIn(const QString &folder, int retentionDays) {
 QString PostingJournal::path() const {
     if (m_store.isOpen())
         return m_store.path();
-    return m_folder.isEmpty() ? QString()
-                              : Files::nativePath(m_folder) + u'/' + QLatin1StringView(JournalStore::FileName);
+    return m_folder.isEmpty()
+               ? QString()
+               : Files::nativePath(m_folder) + u'/' + QLatin1StringView(JournalStore::FileName);
 }
 
 std::optional<qint64> PostingJournal::begin(const JournalPosting &start) {
@@ -60,8 +61,9 @@ void PostingJournal::failed(const QString &why) {
     if (m_warningGiven)
         return;
     m_warningGiven = true;
-    qCWarning(lcPosting).noquote() << "cannot write the posting journal" << path() + u':' << why
-                                   << "- postings go unrecorded, so a rerun cannot skip them; this is said only once";
+    qCWarning(lcPosting).noquote()
+        << "cannot write the posting journal" << path() + u':' << why
+        << "- postings go unrecorded, so a rerun cannot skip them; this is said only once";
 }
 
 } // namespace Orvex

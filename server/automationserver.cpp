@@ -40,11 +40,13 @@ QString fromLatin1(const char *text) {
 AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObject *parent)
     : QObject(parent)
     , m_window(std::move(host.window))
-    , m_host{std::move(host.folders), host.clock,
+    , m_host{std::move(host.folders),
+             host.clock,
              m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
              backgroundHttpRequestFactory(std::move(host.requestFactory),
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; }),
-             false, &m_journal}
+             false,
+             &m_journal}
     , m_connection(std::move(connection))
     , m_idleExit(host.idleExit) {
     if (m_window)

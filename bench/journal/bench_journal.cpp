@@ -30,8 +30,7 @@ struct ProcessCost {
 };
 
 // Runs body in a child process with its output on /dev/null, as a process of its own costs.
-template <typename Body>
-ProcessCost inChild(Body body) {
+template<typename Body> ProcessCost inChild(Body body) {
     const auto begun = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
@@ -102,8 +101,8 @@ void printRatio(const char *what, double ratio, double goal) {
 
 // What history prints of a row: the time as written, with its own offset, and no call per row to the zone.
 void printRow(const JournalPosting &posting) {
-    std::printf("%s %s %s %s\n", qPrintable(posting.time.toString(Qt::ISODateWithMs)), qPrintable(posting.action),
-                qPrintable(posting.jobCode), qPrintable(posting.resultCode));
+    std::printf("%s %s %s %s\n", qPrintable(posting.time.toString(Qt::ISODateWithMs)),
+                qPrintable(posting.action), qPrintable(posting.jobCode), qPrintable(posting.resultCode));
 }
 
 } // namespace
@@ -113,7 +112,8 @@ int main(int argc, char *argv[]) {
     const int perDay = argc > 1 ? std::max(1000, atoi(argv[1])) : 100'000;
     const QString program = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
     if (program.isEmpty()) {
-        std::printf("bench_journal: skipped, the sqlite3 program is not installed (Debian package sqlite3)\n");
+        std::printf(
+            "bench_journal: skipped, the sqlite3 program is not installed (Debian package sqlite3)\n");
         return 0;
     }
     QTemporaryDir folder;
@@ -123,26 +123,29 @@ int main(int argc, char *argv[]) {
     std::printf("bench_journal: %d days x %d postings, load %.2f\n", Days, perDay, loads[0]);
     const auto generating = std::chrono::steady_clock::now();
     generate(folder.path(), perDay);
-    const double generated = std::chrono::duration<double>(std::chrono::steady_clock::now() - generating).count();
+    const double generated =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - generating).count();
     const QString database = folder.filePath(QLatin1StringView(JournalStore::FileName));
-    std::printf("written: %.1f us per posting (two writes), %.0f MiB on disk\n", generated * 1e6 / (Days * perDay),
-                double(QFileInfo(database).size()) / (1024 * 1024));
+    std::printf("written: %.1f us per posting (two writes), %.0f MiB on disk\n",
+                generated * 1e6 / (Days * perDay), double(QFileInfo(database).size()) / (1024 * 1024));
 
     // The rerun check: 1,000 listings of the last day, every one already "S".
     const QDateTime since = QDateTime::currentDateTime().addDays(-Days - 1);
     QByteArray lookUps;
     for (int i = 0; i < LookUps; ++i)
         lookUps += "SELECT 1 FROM posting WHERE board = 'default' AND action = 'Add' AND job_code = '" +
-                   jobCodeOf(Days - 1, i).toUtf8() + "' AND start_ms >= " +
-                   QByteArray::number(since.toMSecsSinceEpoch()) + " AND substr(result, 1, 1) = 'S' LIMIT 1;\n";
+                   jobCodeOf(Days - 1, i).toUtf8() +
+                   "' AND start_ms >= " + QByteArray::number(since.toMSecsSinceEpoch()) +
+                   " AND substr(result, 1, 1) = 'S' LIMIT 1;\n";
     const ProcessCost rerun = inChild([&] {
         JournalStore store;
         QString why;
         if (!store.open(folder.path(), JournalStore::Access::Read, &why))
             ::_exit(1);
         for (int i = 0; i < LookUps; ++i)
-            std::printf("%d\n", int(store.succeededSince(QStringLiteral("default"), QStringLiteral("Add"),
-                                                         jobCodeOf(Days - 1, i), since)
+            std::printf("%d\n", int(store
+                                        .succeededSince(QStringLiteral("default"), QStringLiteral("Add"),
+                                                        jobCodeOf(Days - 1, i), since)
                                         .value_or(false)));
     });
     const ProcessCost rerunBaseline = sqliteProgram(program, database, lookUps);
@@ -157,13 +160,14 @@ int main(int argc, char *argv[]) {
         Orvex::JournalFilter filter;
         filter.jobCode = jobCode;
         if (!store.open(folder.path(), JournalStore::Access::Read, &why) ||
-            !store.read(filter, [](JournalPosting &&p) { return printRow(p), true; }, &why))
+            !store.read(
+                filter, [](JournalPosting &&p) { return printRow(p), true; }, &why))
             ::_exit(1);
     });
     const ProcessCost byJobBaseline = sqliteProgram(
         program, database,
-        "SELECT start_ms, utc_offset_s, action, job_code, result FROM posting WHERE job_code = '" + jobCode.toUtf8() +
-            "' ORDER BY start_ms;\n");
+        "SELECT start_ms, utc_offset_s, action, job_code, result FROM posting WHERE job_code = '" +
+            jobCode.toUtf8() + "' ORDER BY start_ms;\n");
     printRatio("history --job over the days vs sqlite3", byJob.seconds / byJobBaseline.seconds, 3);
 
     // history --from: every row of the days, in time order.
@@ -173,14 +177,16 @@ int main(int argc, char *argv[]) {
         Orvex::JournalFilter filter;
         filter.from = since;
         if (!store.open(folder.path(), JournalStore::Access::Read, &why) ||
-            !store.read(filter, [](JournalPosting &&p) { return printRow(p), true; }, &why))
+            !store.read(
+                filter, [](JournalPosting &&p) { return printRow(p), true; }, &why))
             ::_exit(1);
     });
-    const ProcessCost byTimeBaseline = sqliteProgram(
-        program, database,
-        "SELECT strftime('%Y-%m-%dT%H:%M:%f', (start_ms + utc_offset_s * 1000) / 1000.0, 'unixepoch'), action, "
-        "job_code, result FROM posting WHERE start_ms >= " +
-            QByteArray::number(since.toMSecsSinceEpoch()) + " ORDER BY start_ms;\n");
+    const ProcessCost byTimeBaseline =
+        sqliteProgram(program, database,
+                      "SELECT strftime('%Y-%m-%dT%H:%M:%f', (start_ms + utc_offset_s * 1000) / 1000.0, "
+                      "'unixepoch'), action, "
+                      "job_code, result FROM posting WHERE start_ms >= " +
+                          QByteArray::number(since.toMSecsSinceEpoch()) + " ORDER BY start_ms;\n");
     printRatio("history --from over the days vs sqlite3", byTime.seconds / byTimeBaseline.seconds, 3);
     std::printf("%-58s MiB %.1f (goal <= 40)\n", "history --from, resident memory", byTime.maxResidentMiB);
     return 0;

@@ -52,14 +52,14 @@ void TestJournalLookup::verdict_data() {
     QTest::newRow("only the calls answered before")
         << QList<Row>{{1, QStringLiteral("J0"), s1}} << 1 << Kind::NeverRan << QString();
     QTest::newRow("other servers' and objects' rows do not count")
-        << QList<Row>{{1, j1, s1, 200}, {2, j1, s1, ServerPid, QStringLiteral("/OrvexKelPostJob/PostJob/2")}} << 0
-        << Kind::NeverRan << QString();
+        << QList<Row>{{1, j1, s1, 200}, {2, j1, s1, ServerPid, QStringLiteral("/OrvexKelPostJob/PostJob/2")}}
+        << 0 << Kind::NeverRan << QString();
     // The same process id and object path, used by a server long gone.
     QTest::newRow("an earlier process with the same id does not count")
         << QList<Row>{{1, j1, s1, ServerPid, Object, 3600}} << 0 << Kind::NeverRan << QString();
     QTest::newRow("its start alone") << QList<Row>{{2, j1, QString()}} << 0 << Kind::Unsettled << QString();
-    QTest::newRow("its start and end") << QList<Row>{{2, j1, QStringLiteral("F")}, {3, j1, QString(), 200}} << 0
-                                       << Kind::Finished << QStringLiteral("F");
+    QTest::newRow("its start and end") << QList<Row>{{2, j1, QStringLiteral("F")}, {3, j1, QString(), 200}}
+                                       << 0 << Kind::Finished << QStringLiteral("F");
     QTest::newRow("a row of an answered call lost") << QList<Row>{} << 1 << Kind::Unsettled << QString();
     QTest::newRow("someone else's listing on the object")
         << QList<Row>{{2, QStringLiteral("J9"), s1}} << 0 << Kind::Unsettled << QString();
@@ -91,8 +91,9 @@ void TestJournalLookup::verdict() {
         if (!row.result.isEmpty())
             QVERIFY(store.complete(*id, start.time, {row.result, 503, 0, QString()}, 0, 1));
     }
-    const JournalVerdict verdict = Orvex::lookUpLostCall(
-        {store.path(), ServerPid, Object, bound.addSecs(-1), callsRun, QStringLiteral("Add"), QStringLiteral("J1")});
+    const JournalVerdict verdict =
+        Orvex::lookUpLostCall({store.path(), ServerPid, Object, bound.addSecs(-1), callsRun,
+                               QStringLiteral("Add"), QStringLiteral("J1")});
     QCOMPARE(verdict.kind, kind);
     QCOMPARE(verdict.outcome.resultCode, result);
 }
@@ -123,9 +124,9 @@ void TestJournalLookup::journalNotOursGivesNoVerdict() {
         QVERIFY(QFile::rename(elsewhere.filePath(name), folder.filePath(name)));
         QCOMPARE(::chown(QFile::encodeName(folder.filePath(name)).constData(), 65534, 65534), 0);
     }
-    const JournalVerdict verdict =
-        Orvex::lookUpLostCall({folder.filePath(name), ServerPid, Object, QDateTime::currentDateTime().addSecs(-1), 0,
-                               QStringLiteral("Add"), QStringLiteral("J1")});
+    const JournalVerdict verdict = Orvex::lookUpLostCall({folder.filePath(name), ServerPid, Object,
+                                                          QDateTime::currentDateTime().addSecs(-1), 0,
+                                                          QStringLiteral("Add"), QStringLiteral("J1")});
     QCOMPARE(verdict.kind, Kind::Unsettled);
 }
 

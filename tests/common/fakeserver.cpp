@@ -74,8 +74,9 @@ Orvex::JournalStore &journal() {
 }
 
 QString journalPath() {
-    return journal().isOpen() ? journal().path()
-                              : setting("ORVEX_FAKE_JOURNAL") + u'/' + QLatin1StringView(Orvex::JournalStore::FileName);
+    return journal().isOpen()
+               ? journal().path()
+               : setting("ORVEX_FAKE_JOURNAL") + u'/' + QLatin1StringView(Orvex::JournalStore::FileName);
 }
 
 void writeJournal(const QDBusMessage &call, bool withEnd) {
@@ -111,8 +112,7 @@ public:
             return reply(message.createReply(QVariant::fromValue(QDBusObjectPath(ObjectPath))));
         }
         if (member == QLatin1StringView("Journal"))
-            return reply(message.createReply(
-                {journalPath(), uint(QCoreApplication::applicationPid())}));
+            return reply(message.createReply({journalPath(), uint(QCoreApplication::applicationPid())}));
         if (member == QLatin1StringView("Release")) {
             reply(message.createReply());
             end();

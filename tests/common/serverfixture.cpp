@@ -152,7 +152,8 @@ QList<Orvex::JournalPosting> ServerFixture::journalEntries() const {
     Orvex::JournalStore journal;
     QString why;
     if (journal.open(filesFolder(), Orvex::JournalStore::Access::Read, &why))
-        journal.read({}, [&](Orvex::JournalPosting &&row) { return entries.append(std::move(row)), true; }, &why);
+        journal.read(
+            {}, [&](Orvex::JournalPosting &&row) { return entries.append(std::move(row)), true; }, &why);
     return entries;
 }
 

@@ -34,7 +34,11 @@ JournalPosting start(const QString &jobCode, const QDateTime &time, qint64 proce
 }
 
 Orvex::PostingOutcome outcome(const QString &resultCode) {
-    return {resultCode, 200, 0, QString(), QString(),
+    return {resultCode,
+            200,
+            0,
+            QString(),
+            QString(),
             resultCode.startsWith(u'S') ? Orvex::DeliveryClass::Posted : Orvex::DeliveryClass::Refused};
 }
 
@@ -49,14 +53,14 @@ void post(JournalStore &store, const JournalPosting &posting, const QString &res
 QList<JournalPosting> readAll(JournalStore &store, const JournalFilter &filter = {}) {
     QList<JournalPosting> postings;
     QString why;
-    if (!store.read(filter, [&](JournalPosting &&p) { return postings.append(std::move(p)), true; }, &why))
+    if (!store.read(
+            filter, [&](JournalPosting &&p) { return postings.append(std::move(p)), true; }, &why))
         qWarning() << why;
     return postings;
 }
 
 // Runs body in a child process and returns its wait status: a server of its own.
-template <typename Body>
-int inChild(Body body) {
+template<typename Body> int inChild(Body body) {
     const pid_t child = ::fork();
     if (child == 0) {
         body();
@@ -110,8 +114,8 @@ void TestJournalStore::readsWhatWasWritten_data() {
     QTest::addColumn<JournalFilter>("filter");
     QTest::addColumn<QStringList>("expected"); // job code and result code of each row, in order
 
-    QTest::newRow("all, by start time") << JournalFilter{} << QStringList{u"J1 S7"_s, u"J2 F"_s, u"J1 "_s,
-                                                                           u"J3 S8"_s};
+    QTest::newRow("all, by start time")
+        << JournalFilter{} << QStringList{u"J1 S7"_s, u"J2 F"_s, u"J1 "_s, u"J3 S8"_s};
     JournalFilter filter;
     filter.jobCode = u"J1"_s;
     QTest::newRow("one job code") << filter << QStringList{u"J1 S7"_s, u"J1 "_s};
@@ -207,9 +211,10 @@ void TestJournalStore::refusesFilesNotOurs() {
 void TestJournalStore::refusesWhatIsNoJournalAndLeavesItAlone_data() {
     QTest::addColumn<QByteArray>("sql"); // run on a fresh database at the journal's name; empty: garbage
     QTest::addColumn<QString>("reason");
-    QTest::newRow("another program's database") << QByteArray("CREATE TABLE t (x); INSERT INTO t VALUES (1)")
-                                                << u"another program"_s;
-    QTest::newRow("a newer schema") << QByteArray("PRAGMA application_id = 1330335818; PRAGMA user_version = 9")
+    QTest::newRow("another program's database")
+        << QByteArray("CREATE TABLE t (x); INSERT INTO t VALUES (1)") << u"another program"_s;
+    QTest::newRow("a newer schema") << QByteArray(
+                                           "PRAGMA application_id = 1330335818; PRAGMA user_version = 9")
                                     << u"newer"_s;
     QTest::newRow("not a database") << QByteArray() << u"not a database"_s;
 }
@@ -278,7 +283,8 @@ void TestJournalStore::serversWritingAtOnceLoseNothing() {
             if (!store.open(folder(), JournalStore::Access::Write, &why))
                 ::_exit(2);
             for (int i = 0; i < Postings; ++i) {
-                const std::optional<qint64> row = store.begin(start(u"J%1"_s.arg(i), Noon, ::getpid(), i + 1));
+                const std::optional<qint64> row =
+                    store.begin(start(u"J%1"_s.arg(i), Noon, ::getpid(), i + 1));
                 if (!row || !store.complete(*row, Noon, outcome(u"S%1"_s.arg(i)), 1, 1))
                     ::_exit(3);
             }

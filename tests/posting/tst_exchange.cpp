@@ -522,7 +522,8 @@ void TestExchange::journalRecordsTheExchange() {
     QString why;
     QVERIFY2(journal.open(m_folder->path(), Orvex::JournalStore::Access::Read, &why), qPrintable(why));
     QList<Orvex::JournalPosting> rows;
-    QVERIFY(journal.read({}, [&](Orvex::JournalPosting &&row) { return rows.append(std::move(row)), true; }, &why));
+    QVERIFY(journal.read(
+        {}, [&](Orvex::JournalPosting &&row) { return rows.append(std::move(row)), true; }, &why));
     QCOMPARE(rows.size(), 1);
     const Orvex::JournalPosting &row = rows.first();
     QCOMPARE(row.time.toString(Qt::ISODateWithMs), u"2010-01-19T15:07:45.520-03:30"_s);
@@ -553,7 +554,8 @@ void TestExchange::journalRecordsTheExchange() {
     job.Field(u"JobCode"_s, u"J-2"_s);
     job.Action(u"Delete"_s);
     rows.clear();
-    QVERIFY(journal.read({}, [&](Orvex::JournalPosting &&next) { return rows.append(std::move(next)), true; }, &why));
+    QVERIFY(journal.read(
+        {}, [&](Orvex::JournalPosting &&next) { return rows.append(std::move(next)), true; }, &why));
     QCOMPARE(rows.size(), 2);
     QVERIFY(rows[1].callSerial > rows[0].callSerial);
     if (url.isEmpty())

@@ -910,8 +910,8 @@ void TestAutomationServer::postWithOutcomeSaysWhyAndTheJournalAgrees() {
     QCOMPARE(row.errorNumber, errorNumber);
     QCOMPARE(row.errorDescription, outcome.value(3).toString());
     // The server can write it, and says so to a client about to start a batch.
-    const QDBusMessage problem =
-        ServerFixture::call(m_object, QStringLiteral("OrvexKelPostJob.Listing"), QStringLiteral("JournalProblem"));
+    const QDBusMessage problem = ServerFixture::call(m_object, QStringLiteral("OrvexKelPostJob.Listing"),
+                                                     QStringLiteral("JournalProblem"));
     QCOMPARE(problem.arguments().value(0).toString(), QString());
 
     // The activity log is as ever: the action record, then the reply or the error.
