@@ -2,17 +2,19 @@
 
 #include "postingoutcome.h"
 
+#include <QDateTime>
 #include <QString>
 
 namespace Orvex {
 
 // A listing call whose reply was lost, as the server's posting journal can name it: the server process,
-// the object, how many of the object's calls are known to have run (each left a start line), and what the
-// lost call would have written.
+// the object, since when (a process id is used again, years later), how many of the object's calls are
+// known to have run (each left a start row), and what the lost call would have written.
 struct LostCall {
     QString journalFile;
     qint64 processId = 0;
     QString objectPath;
+    QDateTime since;
     int callsRun = 0;
     QString action;
     QString jobCode;
@@ -21,16 +23,16 @@ struct LostCall {
 // What the journal says of a lost call.
 struct JournalVerdict {
     enum class Kind {
-        Unsettled, // it may have posted: a start line without an end, or a journal that cannot be trusted
-        NeverRan,  // no start line where one would be: the board never saw it
-        Finished,  // its end line is there: outcome holds what it came to
+        Unsettled, // it may have posted: a start row without an end, or a journal that cannot be trusted
+        NeverRan,  // no start row where one would be: the board never saw it
+        Finished,  // its end is there: outcome holds what it came to
     };
     Kind kind = Kind::Unsettled;
     PostingOutcome outcome;
 };
 
 // Reads the verdict from the journal. Only for a server that has ended: a live one could still write the
-// start line after the journal was read.
+// start row after the journal was read.
 JournalVerdict lookUpLostCall(const LostCall &call);
 
 // Whether the process has ended (or is a zombie, which runs nothing), waiting up to timeoutMs for it.

@@ -169,6 +169,8 @@ void RemotePostJob::bind(const QString &serverName, const QString &path) {
     m_jobCode.clear();
     // Not waited for: wanted only when a listing's reply is lost, long after it has come.
     m_journal = m_listing->Journal();
+    // The clock's milliseconds against the server's: a second's margin, far below any reuse of the id.
+    m_boundAt = QDateTime::currentDateTime().addSecs(-1);
     qCDebug(lcClient) << "Created" << path << "in" << serverName;
 }
 
@@ -284,6 +286,7 @@ RemotePostJob::Settled RemotePostJob::settleFromJournal(const QDBusError &error,
     const LostCall call{m_journal.argumentAt<0>(),
                         qint64(m_journal.argumentAt<1>()),
                         objectPath(),
+                        m_boundAt,
                         m_callsRun,
                         ActionType,
                         jobCode};

@@ -10,6 +10,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingReply>
+#include <QDateTime>
 #include <QUuid>
 
 #include <functional>
@@ -91,6 +92,8 @@ private:
     ListingFields m_fields;
     // The object's journal and its server's process id, asked for at creation while the server lives.
     QDBusPendingReply<QString, uint> m_journal;
+    // Before any row of the object: the journal's rows of an earlier process with the same id are older.
+    QDateTime m_boundAt;
     // The object's listing calls known to have run, and the job code the object holds after them.
     int m_callsRun = 0;
     QString m_jobCode;

@@ -58,6 +58,19 @@ std::chrono::seconds secondsOf(const QString &value) {
     return std::chrono::seconds(seconds);
 }
 
+// Up to a hundred years: any longer is a typo, not a wish.
+int daysOf(const QString &value) {
+    constexpr int most = 36500;
+    const QString expected = QStringLiteral(" is not a whole number of days from 0 to %1").arg(most);
+    bool isNumber = false;
+    const int days = value.toInt(&isNumber);
+    if (!isNumber)
+        throw Refusal{ErrorNumber::TypeMismatch, quoted(value) + expected};
+    if (days < 0 || days > most)
+        throw Refusal{ErrorNumber::InvalidProcedureCall, quoted(value) + expected};
+    return days;
+}
+
 // A relative PEM file lies beside the INI file that names it, wherever the server was started.
 QString pemFile(const QString &value, const QString &iniFile) {
     const QString path = Files::nativePath(value);
@@ -119,6 +132,8 @@ const Key Keys[] = {
      [](ComponentSettings &s, const QString &v, const QString &) {
          s.retryFor = v == u"0" ? std::chrono::seconds(0) : secondsOf(v);
      }},
+    {u"JournalDays", true,
+     [](ComponentSettings &s, const QString &v, const QString &) { s.journalDays = daysOf(v); }},
 };
 
 const Key *keyNamed(QStringView name) {

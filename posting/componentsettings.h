@@ -19,6 +19,8 @@ struct ComponentSettings {
     HttpSettings http;
     // How long a posting that did not reach the board, or was refused for load, is tried again; 0: never.
     std::chrono::seconds retryFor{0};
+    // Days the posting journal keeps a posting; 0 keeps every one.
+    int journalDays = 400;
 
     // Every key of iniFile read whole; a missing file, section or key keeps the default. A value that
     // does not parse throws AutomationError naming the file, the key and why: DebugMode with the

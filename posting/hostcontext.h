@@ -9,6 +9,7 @@ namespace Orvex {
 
 class Clock;
 class RetryClock;
+class PostingJournal;
 class StatusView;
 
 // What the host process hands every PostJob object: decided once per process, shared by all objects,
@@ -23,6 +24,8 @@ struct HostContext {
     mutable bool fileWarningGiven = false;
     // Times and waits between the tries of a posting; none: the steady clock and an event-loop wait.
     RetryClock *retryClock = nullptr;
+    // The process's posting journal; none for a host that keeps none.
+    PostingJournal *journal = nullptr;
 };
 
 } // namespace Orvex

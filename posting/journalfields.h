@@ -23,6 +23,9 @@ inline constexpr char ReplyBytes[] = "replyBytes";
 inline constexpr char DurationMs[] = "durationMs";
 // Whether the board may have the listing: a name of deliveryClassName().
 inline constexpr char DeliveryClass[] = "deliveryClass";
+// The board's name: "default" for [General]'s board.
+inline constexpr char Board[] = "board";
+inline constexpr char DefaultBoard[] = "default";
 
 inline constexpr char EventStart[] = "start";
 inline constexpr char EventEnd[] = "end";

@@ -1,37 +1,43 @@
 #pragma once
 
+#include "journalstore.h"
 #include "postingoutcome.h"
 
-#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
-namespace Orvex {
+#include <optional>
 
-// Which call of which server a journal line belongs to. Object path and serial together name one call of
-// one server process; the process id tells the servers of one day apart.
-struct JournalCall {
-    qint64 processId = 0;
-    QString objectPath;
-    quint64 serial = 0;
-    QString action;
-    QString jobCode;
-};
+namespace Orvex {
 
 // The next call serial of this process, counted from 1.
 quint64 nextCallSerial();
 
-// The journal lines of one posting, each a compact JSON object ended by "\n". Every text is escaped, so a
-// line holds no line break whatever the action, job code or error says.
-QByteArray journalStartLine(const QDateTime &time, const JournalCall &call);
-QByteArray journalEndLine(const QDateTime &time, const JournalCall &call, const PostingOutcome &outcome,
-                          qint64 replyBytes, qint64 durationMs);
+// The server's one connection to the posting journal in the folder the log goes to. A journal that
+// cannot be opened or written costs the journal, never the posting; whoever runs the server is told once
+// a run, and a client can ask (problem()) before it starts a batch.
+class PostingJournal {
+public:
+    // Opens the journal in folder unless it is open there already; a refusal is kept for problem().
+    void openIn(const QString &folder, int retentionDays);
+    // The journal's file as the file system names it; empty before openIn.
+    QString path() const;
+    // Why postings go unrecorded, or the empty text while the journal can be written.
+    const QString &problem() const { return m_problem; }
 
-// Appends one line with one write, as the activity log is written; false when it was not written.
-bool appendJournalLine(const QString &journalFile, const QByteArray &line);
+    // The start row of one posting, before anything can reach the board; nothing when not written.
+    std::optional<qint64> begin(const JournalPosting &start);
+    // Its end, then a small step of the day's pruning.
+    void complete(std::optional<qint64> row, const QDateTime &end, const PostingOutcome &outcome,
+                  qint64 replyBytes, qint64 durationMs);
 
-// Makes the journal, empty, unless it is there: a reader can then tell a call that left no start line
-// from a journal that could not be written at all. False when it could not be made.
-bool createJournal(const QString &journalFile);
+private:
+    void failed(const QString &why);
+
+    JournalStore m_store;
+    QString m_folder;
+    QString m_problem = QStringLiteral("not opened");
+    bool m_warningGiven = false;
+};
 
 } // namespace Orvex

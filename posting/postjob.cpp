@@ -163,12 +163,20 @@ void PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
     m_lastOutcome = {};
     m_replyBytes = 0;
     m_retryAfter.reset();
+    m_journalRow.reset();
+    if (!m_host.journal)
+        return;
     try {
-        m_journalCall = {QCoreApplication::applicationPid(), m_objectPath, callSerial, ActionType, JobCode};
-        Orvex::appendJournalLine(Orvex::journalFileOf(LogFile),
-                                 Orvex::journalStartLine(m_host.clock.now(), m_journalCall));
+        Orvex::JournalPosting start;
+        start.time = m_host.clock.now();
+        start.processId = QCoreApplication::applicationPid();
+        start.objectPath = m_objectPath;
+        start.callSerial = qint64(callSerial);
+        start.action = ActionType;
+        start.jobCode = JobCode;
+        m_journalRow = m_host.journal->begin(start);
     } catch (const std::exception &error) {
-        qCDebug(lcPosting) << "journal start line skipped:" << error.what();
+        qCDebug(lcPosting) << "journal start skipped:" << error.what();
     }
 }
 
@@ -177,11 +185,11 @@ void PostJob::endJournalEntry(const QString &resultCode, const Orvex::Automation
         m_lastOutcome.resultCode = resultCode;
         m_lastOutcome.errorNumber = error ? error->number() : 0;
         m_lastOutcome.errorDescription = error ? Orvex::withoutUserInfo(error->description()) : QString();
-        Orvex::appendJournalLine(Orvex::journalFileOf(LogFile),
-                                 Orvex::journalEndLine(m_host.clock.now(), m_journalCall, m_lastOutcome,
-                                                       m_replyBytes, m_exchangeTimer.elapsed()));
+        if (m_host.journal)
+            m_host.journal->complete(m_journalRow, m_host.clock.now(), m_lastOutcome, m_replyBytes,
+                                     m_exchangeTimer.elapsed());
     } catch (const std::exception &failure) {
-        qCDebug(lcPosting) << "journal end line skipped:" << failure.what();
+        qCDebug(lcPosting) << "journal end skipped:" << failure.what();
     }
 }
 

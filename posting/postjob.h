@@ -62,7 +62,7 @@ private:
     bool DebugMode = false;
     Orvex::ComponentSettings m_settings;
     QString m_objectPath;
-    Orvex::JournalCall m_journalCall;
+    std::optional<qint64> m_journalRow;
     Orvex::PostingOutcome m_lastOutcome;
     qint64 m_replyBytes = 0;
     // What the board's Retry-After asked of the last try, if it said anything.

@@ -57,7 +57,8 @@ AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObjec
              backgroundHttpRequestFactory(std::move(host.requestFactory),
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; }),
              false,
-             &m_retryClock}
+             &m_retryClock,
+             &m_journal}
     , m_connection(std::move(connection))
     , m_idleExit(host.idleExit) {
     if (m_window)
@@ -121,11 +122,11 @@ QDBusObjectPath AutomationServer::createObject() {
     showStatusWindow();
     ComponentSettings settings = ComponentSettings::read(m_host.folders.iniFile());
     const bool debugMode = settings.debugMode;
+    m_journal.openIn(m_host.folders.filesFolder(), settings.journalDays);
 
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
     auto job = std::make_unique<PostJob>(m_host, logFile, std::move(settings));
     job->setObjectPath(path);
-    createJournal(journalFileOf(logFile));
     auto object = std::make_unique<PostJobObject>(*this, std::move(job));
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();

@@ -3,6 +3,7 @@
 #include "callqueue.h"
 #include "hostcontext.h"
 #include "retryclock.h"
+#include "postingjournal.h"
 #include "statusview.h"
 #include "statuswindow.h"
 
@@ -55,6 +56,7 @@ public:
     void closeBySystem();
 
     CallQueue &calls() { return m_calls; }
+    const PostingJournal &journal() const { return m_journal; }
 
 private:
     void showStatusWindow();
@@ -73,6 +75,7 @@ private:
     StatusText m_windowlessText;
     // Declared before m_host, which points to it.
     EventLoopRetryClock m_retryClock;
+    PostingJournal m_journal;
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;

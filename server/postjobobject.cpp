@@ -178,9 +178,13 @@ QString PostJobObject::post(const QString &ActionType, const ListingFields &Fiel
 QString PostJobObject::Journal(uint &) {
     m_server.calls().serve(*this, [this] {
         // As the file system names it: the client opens it itself.
-        return QVariantList{Files::nativePath(journalFileOf(m_job->logFile())),
-                            uint(QCoreApplication::applicationPid())};
+        return QVariantList{m_server.journal().path(), uint(QCoreApplication::applicationPid())};
     });
+    return {};
+}
+
+QString PostJobObject::JournalProblem() {
+    m_server.calls().serve(*this, [this] { return QVariantList{m_server.journal().problem()}; });
     return {};
 }
 

@@ -44,6 +44,7 @@ public Q_SLOTS:
                         int &HttpStatus, int &ErrorNumber, QString &ErrorDescription, QString &Reply,
                         QString &DeliveryClass);
     QString Journal(uint &ProcessId);
+    QString JournalProblem();
 
 private:
     QVariantList invoke(int dispid, const QVariantList &args);

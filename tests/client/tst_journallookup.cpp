@@ -1,9 +1,11 @@
 #include "journallookup.h"
-#include "postingjournal.h"
+#include "journalstore.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using Orvex::JournalVerdict;
 using Kind = JournalVerdict::Kind;
@@ -13,22 +15,20 @@ namespace {
 constexpr qint64 ServerPid = 100;
 const QString Object = QStringLiteral("/OrvexKelPostJob/PostJob/1");
 
-// Lines as the server writes them.
-QByteArray start(quint64 serial, const QString &jobCode, qint64 pid = ServerPid,
-                 const QString &object = Object) {
-    return Orvex::journalStartLine(QDateTime::currentDateTime(),
-                                   {pid, object, serial, QStringLiteral("Add"), jobCode});
-}
-
-QByteArray end(quint64 serial, const QString &jobCode, const QString &result) {
-    return Orvex::journalEndLine(QDateTime::currentDateTime(),
-                                 {ServerPid, Object, serial, QStringLiteral("Add"), jobCode},
-                                 {result, 503, 0, QString()}, 0, 1);
-}
+// One row as the server writes it: no end when result is empty; secondsAgo before the client bound.
+struct Row {
+    qint64 serial;
+    QString jobCode;
+    QString result;
+    qint64 pid = ServerPid;
+    QString object = Object;
+    int secondsAgo = 0;
+};
 
 } // namespace
 
 Q_DECLARE_METATYPE(Kind)
+Q_DECLARE_METATYPE(QList<Row>)
 
 class TestJournalLookup : public QObject {
     Q_OBJECT
@@ -36,62 +36,97 @@ class TestJournalLookup : public QObject {
 private Q_SLOTS:
     void verdict_data();
     void verdict();
-    void missingJournalGivesNoVerdict();
+    void journalNotOursGivesNoVerdict_data();
+    void journalNotOursGivesNoVerdict();
 };
 
 void TestJournalLookup::verdict_data() {
-    QTest::addColumn<QByteArray>("journal");
+    QTest::addColumn<QList<Row>>("rows");
     QTest::addColumn<int>("callsRun"); // the object's calls the client had answers for
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<QString>("result");
 
     const QString j1 = QStringLiteral("J1");
-    QTest::newRow("empty journal, first call") << QByteArray() << 0 << Kind::NeverRan << QString();
+    const QString s1 = QStringLiteral("S1");
+    QTest::newRow("empty journal, first call") << QList<Row>{} << 0 << Kind::NeverRan << QString();
     QTest::newRow("only the calls answered before")
-        << start(1, QStringLiteral("J0")) + end(1, QStringLiteral("J0"), QStringLiteral("S1")) << 1
-        << Kind::NeverRan << QString();
-    QTest::newRow("other servers' and objects' lines do not count")
-        << start(1, j1, 200) + start(2, j1, ServerPid, QStringLiteral("/OrvexKelPostJob/PostJob/2")) << 0
-        << Kind::NeverRan << QString();
-    QTest::newRow("its start line alone") << start(2, j1) << 0 << Kind::Unsettled << QString();
-    QTest::newRow("its start and end lines")
-        << start(2, j1) + start(3, j1, 200) + end(2, j1, QStringLiteral("F")) << 0 << Kind::Finished
-        << QStringLiteral("F");
-    QTest::newRow("the end line of another call")
-        << start(2, j1) + end(3, j1, QStringLiteral("S1")) << 0 << Kind::Unsettled << QString();
-    QTest::newRow("a line of an answered call lost") << QByteArray() << 1 << Kind::Unsettled << QString();
+        << QList<Row>{{1, QStringLiteral("J0"), s1}} << 1 << Kind::NeverRan << QString();
+    QTest::newRow("other servers' and objects' rows do not count")
+        << QList<Row>{{1, j1, s1, 200}, {2, j1, s1, ServerPid, QStringLiteral("/OrvexKelPostJob/PostJob/2")}}
+        << 0 << Kind::NeverRan << QString();
+    // The same process id and object path, used by a server long gone.
+    QTest::newRow("an earlier process with the same id does not count")
+        << QList<Row>{{1, j1, s1, ServerPid, Object, 3600}} << 0 << Kind::NeverRan << QString();
+    QTest::newRow("its start alone") << QList<Row>{{2, j1, QString()}} << 0 << Kind::Unsettled << QString();
+    QTest::newRow("its start and end") << QList<Row>{{2, j1, QStringLiteral("F")}, {3, j1, QString(), 200}}
+                                       << 0 << Kind::Finished << QStringLiteral("F");
+    QTest::newRow("a row of an answered call lost") << QList<Row>{} << 1 << Kind::Unsettled << QString();
     QTest::newRow("someone else's listing on the object")
-        << start(2, QStringLiteral("J9")) << 0 << Kind::Unsettled << QString();
-    // A write cut short, alone or with the next line appended to it: it may have been the call's start.
-    QTest::newRow("a torn line") << start(2, j1).left(40) + '\n' << 0 << Kind::Unsettled << QString();
-    QTest::newRow("a torn line with the next one run on")
-        << start(2, j1).left(40) + start(1, j1, 200) << 0 << Kind::Unsettled << QString();
-    QTest::newRow("texts that look like lines")
-        << start(1, QStringLiteral("{\"action\":\"Add\"}\n{\""), 200) << 0 << Kind::NeverRan << QString();
+        << QList<Row>{{2, QStringLiteral("J9"), s1}} << 0 << Kind::Unsettled << QString();
+    QTest::newRow("two rows where one was lost")
+        << QList<Row>{{2, j1, s1}, {3, j1, s1}} << 0 << Kind::Unsettled << QString();
 }
 
 void TestJournalLookup::verdict() {
-    QFETCH(QByteArray, journal);
+    QFETCH(QList<Row>, rows);
     QFETCH(int, callsRun);
     QFETCH(Kind, kind);
     QFETCH(QString, result);
 
     QTemporaryDir folder;
-    QFile file(folder.filePath(QStringLiteral("journal.jsonl")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(journal) == journal.size());
-    file.close();
-    const JournalVerdict verdict = Orvex::lookUpLostCall(
-        {file.fileName(), ServerPid, Object, callsRun, QStringLiteral("Add"), QStringLiteral("J1")});
+    Orvex::JournalStore store;
+    QString why;
+    QVERIFY2(store.open(folder.path(), Orvex::JournalStore::Access::Write, &why), qPrintable(why));
+    const QDateTime bound = QDateTime::currentDateTime();
+    for (const Row &row : rows) {
+        Orvex::JournalPosting start;
+        start.time = bound.addSecs(-row.secondsAgo);
+        start.processId = row.pid;
+        start.objectPath = row.object;
+        start.callSerial = row.serial;
+        start.action = QStringLiteral("Add");
+        start.jobCode = row.jobCode;
+        const std::optional<qint64> id = store.begin(start);
+        QVERIFY(id);
+        if (!row.result.isEmpty())
+            QVERIFY(store.complete(*id, start.time, {row.result, 503, 0, QString()}, 0, 1));
+    }
+    const JournalVerdict verdict =
+        Orvex::lookUpLostCall({store.path(), ServerPid, Object, bound.addSecs(-1), callsRun,
+                               QStringLiteral("Add"), QStringLiteral("J1")});
     QCOMPARE(verdict.kind, kind);
     QCOMPARE(verdict.outcome.resultCode, result);
 }
 
-// The server makes the journal with the object: without one, nothing can be told.
-void TestJournalLookup::missingJournalGivesNoVerdict() {
+void TestJournalLookup::journalNotOursGivesNoVerdict_data() {
+    QTest::addColumn<QString>("planted"); // "missing", "link" or "foreign"
+    QTest::newRow("no journal: the server could not write one") << QStringLiteral("missing");
+    QTest::newRow("a link at its name") << QStringLiteral("link");
+    QTest::newRow("another user's journal") << QStringLiteral("foreign");
+}
+
+// A journal that would say "never ran" if it were believed.
+void TestJournalLookup::journalNotOursGivesNoVerdict() {
+    QFETCH(QString, planted);
     QTemporaryDir folder;
-    const JournalVerdict verdict =
-        Orvex::lookUpLostCall({folder.filePath(QStringLiteral("journal.jsonl")), ServerPid, Object, 0,
-                               QStringLiteral("Add"), QStringLiteral("J1")});
+    QTemporaryDir elsewhere;
+    const QString name = QLatin1StringView(Orvex::JournalStore::FileName);
+    if (planted != QLatin1StringView("missing")) {
+        Orvex::JournalStore store;
+        QString why;
+        QVERIFY(store.open(elsewhere.path(), Orvex::JournalStore::Access::Write, &why));
+    }
+    if (planted == QLatin1StringView("link")) {
+        QVERIFY(QFile::link(elsewhere.filePath(name), folder.filePath(name)));
+    } else if (planted == QLatin1StringView("foreign")) {
+        if (::geteuid() != 0)
+            QSKIP("making another user's file needs root");
+        QVERIFY(QFile::rename(elsewhere.filePath(name), folder.filePath(name)));
+        QCOMPARE(::chown(QFile::encodeName(folder.filePath(name)).constData(), 65534, 65534), 0);
+    }
+    const JournalVerdict verdict = Orvex::lookUpLostCall({folder.filePath(name), ServerPid, Object,
+                                                          QDateTime::currentDateTime().addSecs(-1), 0,
+                                                          QStringLiteral("Add"), QStringLiteral("J1")});
     QCOMPARE(verdict.kind, Kind::Unsettled);
 }
 

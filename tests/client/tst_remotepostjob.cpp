@@ -61,7 +61,7 @@ private Q_SLOTS:
 private:
     // The next server the bus starts is the stand-in, in mode; then runs as the real one if realAfter.
     bool startFakeServers(const QString &mode, bool realAfter,
-                          const QString &journal = QStringLiteral("journal.jsonl"));
+                          const QString &journal = QStringLiteral("journal"));
     QStringList fakeServerCalls() const;
     // Another client's listing holds the server in a slow exchange while the system closes it, so every
     // call that has not run by then is answered Ended; the exchange's call is returned.
@@ -328,7 +328,10 @@ void TestRemotePostJob::whileTheServerEnds() {
 bool TestRemotePostJob::startFakeServers(const QString &mode, bool realAfter, const QString &journal) {
     const QString real = QDir(m_session.server().programFolder()).filePath(QStringLiteral("OrvexKelPostJob"));
     QFile::remove(m_fakeFolder.filePath(QStringLiteral("calls")));
-    QFile::remove(m_fakeFolder.filePath(journal));
+    // A fresh journal folder for each run; "missing/..." stays missing, a journal the server cannot write.
+    QDir(m_fakeFolder.filePath(QStringLiteral("journal"))).removeRecursively();
+    if (!journal.startsWith(QLatin1StringView("missing")))
+        QDir(m_fakeFolder.path()).mkdir(journal, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return m_fakeFolder.isValid() &&
            ServerFixture::setActivationVariable(QStringLiteral("ORVEX_FAKE_MODE"), mode) &&
            ServerFixture::setActivationVariable(QStringLiteral("ORVEX_FAKE_RECORD"),
@@ -367,7 +370,7 @@ void TestRemotePostJob::lostListingIsSettledByTheJournal_data() {
     QTest::addColumn<QString>("result"); // empty: the outcome stays unknown
     QTest::addColumn<int>("httpStatus");
 
-    const QString journal = QStringLiteral("journal.jsonl");
+    const QString journal = QStringLiteral("journal");
     // The server died before running it, as one that ends leaves the call of its last round trip.
     QTest::newRow("no start line: sent again")
         << QStringLiteral("vanish") << journal << QStringLiteral("S4711") << 200;
@@ -378,7 +381,7 @@ void TestRemotePostJob::lostListingIsSettledByTheJournal_data() {
         << QStringLiteral("vanish-after-end") << journal << QStringLiteral("F") << 503;
     // A journal the server could not write proves nothing.
     QTest::newRow("no journal at all: unknown")
-        << QStringLiteral("vanish") << QStringLiteral("missing/journal.jsonl") << QString() << 0;
+        << QStringLiteral("vanish") << QStringLiteral("missing/journal") << QString() << 0;
 }
 
 void TestRemotePostJob::lostListingIsSettledByTheJournal() {

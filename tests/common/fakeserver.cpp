@@ -63,23 +63,40 @@ void handOver(const QDBusConnection &bus) {
     std::_Exit(EXIT_SUCCESS);
 }
 
+// The journal in the folder ORVEX_FAKE_JOURNAL names, as a server keeps it.
+Orvex::JournalStore &journal() {
+    static Orvex::JournalStore store;
+    if (!store.isOpen()) {
+        QString why;
+        store.open(setting("ORVEX_FAKE_JOURNAL"), Orvex::JournalStore::Access::Write, &why);
+    }
+    return store;
+}
+
+QString journalPath() {
+    return journal().isOpen()
+               ? journal().path()
+               : setting("ORVEX_FAKE_JOURNAL") + u'/' + QLatin1StringView(Orvex::JournalStore::FileName);
+}
+
 void writeJournal(const QDBusMessage &call, bool withEnd) {
-    const QString journal = setting("ORVEX_FAKE_JOURNAL");
     // PostToBoard names the board first.
     const int action = call.member() == QLatin1StringView("PostToBoard") ? 1 : 0;
-    QString jobCode;
+    Orvex::JournalPosting start;
     for (const auto &[name, value] : qdbus_cast<Orvex::ListingFields>(call.arguments().value(action + 1))) {
         if (name == QLatin1StringView("JobCode"))
-            jobCode = value;
+            start.jobCode = value;
     }
-    const Orvex::JournalCall entry{QCoreApplication::applicationPid(), ObjectPath, Orvex::nextCallSerial(),
-                                   call.arguments().value(action).toString(), jobCode};
-    const QDateTime now = QDateTime::currentDateTime();
-    Orvex::appendJournalLine(journal, Orvex::journalStartLine(now, entry));
-    if (withEnd) {
+    start.time = QDateTime::currentDateTime();
+    start.processId = QCoreApplication::applicationPid();
+    start.objectPath = ObjectPath;
+    start.callSerial = qint64(Orvex::nextCallSerial());
+    start.action = call.arguments().value(action).toString();
+    const std::optional<qint64> row = journal().begin(start);
+    if (withEnd && row) {
         const Orvex::PostingOutcome outcome{QStringLiteral("F"), 503,       0,
                                             QString(),           QString(), Orvex::DeliveryClass::Refused};
-        Orvex::appendJournalLine(journal, Orvex::journalEndLine(now, entry, outcome, 0, 1));
+        journal().complete(*row, start.time, outcome, 0, 1);
     }
 }
 
@@ -94,12 +111,11 @@ public:
         const QString member = message.member();
         record(member);
         if (member == QLatin1StringView("CreateInstance")) {
-            Orvex::createJournal(setting("ORVEX_FAKE_JOURNAL"));
+            journal();
             return reply(message.createReply(QVariant::fromValue(QDBusObjectPath(ObjectPath))));
         }
         if (member == QLatin1StringView("Journal"))
-            return reply(message.createReply(
-                {setting("ORVEX_FAKE_JOURNAL"), uint(QCoreApplication::applicationPid())}));
+            return reply(message.createReply({journalPath(), uint(QCoreApplication::applicationPid())}));
         if (member == QLatin1StringView("Release")) {
             reply(message.createReply());
             end();

@@ -1,5 +1,7 @@
 #include "serverfixture.h"
 
+#include "journalstore.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMetaType>
@@ -145,18 +147,13 @@ QByteArray ServerFixture::logText() const {
     return text;
 }
 
-QList<QJsonObject> ServerFixture::journalEntries() const {
-    QList<QJsonObject> entries;
-    const QDir folder(filesFolder());
-    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Name)) {
-        QFile file(folder.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            if (!line.isEmpty())
-                entries.append(QJsonDocument::fromJson(line).object());
-        }
-    }
+QList<Orvex::JournalPosting> ServerFixture::journalEntries() const {
+    QList<Orvex::JournalPosting> entries;
+    Orvex::JournalStore journal;
+    QString why;
+    if (journal.open(filesFolder(), Orvex::JournalStore::Access::Read, &why))
+        journal.read(
+            {}, [&](Orvex::JournalPosting &&row) { return entries.append(std::move(row)), true; }, &why);
     return entries;
 }
 

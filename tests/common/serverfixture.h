@@ -1,5 +1,7 @@
 #pragma once
 
+#include "journalreader.h"
+
 #include <QDBusMessage>
 #include <QJsonObject>
 #include <QString>
@@ -37,9 +39,8 @@ public:
     QStringList debugCopies() const;
     // Every activity log file in the files folder, concatenated.
     QByteArray logText() const;
-    // The lines of every posting journal in the files folder, in order; a line that is no JSON object reads
-    // as an empty one.
-    QList<QJsonObject> journalEntries() const;
+    // The rows of the posting journal in the files folder, in the order the exchanges started.
+    QList<Orvex::JournalPosting> journalEntries() const;
 
     // A blocking call to the server; autoStart false leaves a missing server missing.
     static QDBusMessage call(const QString &path, const QString &interface, const QString &member,

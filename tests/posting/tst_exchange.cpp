@@ -10,6 +10,8 @@
 #include "frmpostjob.h"
 #include "hostcontext.h"
 #include "journalfields.h"
+#include "journalstore.h"
+#include "postingjournal.h"
 #include "postjob.h"
 #include "retryclock.h"
 #include "scopedenvironment.h"
@@ -113,6 +115,7 @@ private:
     std::optional<frmPostJob> m_window;
     Orvex::FixedClock m_clock;
     RecordingWarningBox m_warnings;
+    std::optional<Orvex::PostingJournal> m_journal;
     std::optional<Orvex::HostContext> m_host;
 };
 
@@ -130,8 +133,10 @@ void TestExchange::init() {
     // The board's drip stays silent for minutes; a short stall limit keeps that row quick.
     Orvex::HttpLimits limits;
     limits.stallTime = 2s;
+    m_journal.emplace();
+    m_journal->openIn(m_folder->path(), 0);
     m_host.emplace(Orvex::HostContext{Orvex::ComponentFolders(m_folder->path()), m_clock, *m_window,
-                                      Orvex::curlHttpRequestFactory(limits)});
+                                      Orvex::curlHttpRequestFactory(limits), false, nullptr, &*m_journal});
 }
 
 void TestExchange::cleanup() {
@@ -525,8 +530,6 @@ void TestExchange::journalRecordsTheExchange() {
     QFETCH(qint32, errorNumber);
     QFETCH(qint64, replyBytes);
     QFETCH(QString, deliveryClass);
-    namespace F = Orvex::JournalField;
-
     // The time as the clock gives it, with its offset to the minute.
     m_clock.setNow(QDateTime(QDate(2010, 1, 19), QTime(15, 7, 45, 520), QTimeZone(-(3 * 3600 + 30 * 60))));
     if (!url.isEmpty())
@@ -542,44 +545,29 @@ void TestExchange::journalRecordsTheExchange() {
     QVERIFY2(resultCode.startsWith(result), qPrintable(resultCode));
     result = resultCode;
 
-    const QByteArray journal = fileBytes(u"OrvexKelPostJobs 2010-01-19.jsonl"_s);
-    QVERIFY2(journal.endsWith('\n'), journal.constData());
-    const QList<QByteArray> lines = journal.chopped(1).split('\n');
-    QCOMPARE(lines.size(), 2);
-    QList<QJsonObject> entries;
-    for (const QByteArray &line : lines) {
-        QJsonParseError error{};
-        entries.append(QJsonDocument::fromJson(line, &error).object());
-        QVERIFY2(error.error == QJsonParseError::NoError, line.constData());
-    }
-    const QJsonObject &start = entries[0];
-    const QJsonObject &end = entries[1];
-    const auto text = [](const QJsonObject &entry, const char *name) {
-        return entry.value(QLatin1StringView(name)).toString();
-    };
-    const auto number = [](const QJsonObject &entry, const char *name) {
-        return entry.value(QLatin1StringView(name)).toInteger(-1);
-    };
-    QCOMPARE(text(start, F::Event), QLatin1StringView(F::EventStart));
-    QCOMPARE(text(end, F::Event), QLatin1StringView(F::EventEnd));
-    for (const QJsonObject &entry : entries) {
-        QCOMPARE(text(entry, F::Time), u"2010-01-19T15:07:45.520-03:30"_s);
-        QCOMPARE(number(entry, F::ProcessId), QCoreApplication::applicationPid());
-        QCOMPARE(text(entry, F::ObjectPath), u"/OrvexKelPostJob/PostJob/3"_s);
-        QCOMPARE(text(entry, F::ActionWord), action);
-        QCOMPARE(text(entry, F::JobCode), jobCode);
-    }
-    QVERIFY(number(start, F::CallSerial) > 0);
-    QCOMPARE(number(end, F::CallSerial), number(start, F::CallSerial));
-
-    QCOMPARE(text(end, F::ResultCode), result);
-    QCOMPARE(text(end, F::JobId), result.mid(1));
-    QCOMPARE(number(end, F::HttpStatus), httpStatus);
-    QCOMPARE(number(end, F::ErrorNumber), errorNumber);
-    QCOMPARE(number(end, F::ReplyBytes), replyBytes);
-    QCOMPARE(text(end, F::DeliveryClass), deliveryClass);
-    QVERIFY(number(end, F::DurationMs) >= 0);
-    const QString description = text(end, F::ErrorDescription);
+    Orvex::JournalStore journal;
+    QString why;
+    QVERIFY2(journal.open(m_folder->path(), Orvex::JournalStore::Access::Read, &why), qPrintable(why));
+    QList<Orvex::JournalPosting> rows;
+    QVERIFY(journal.read(
+        {}, [&](Orvex::JournalPosting &&row) { return rows.append(std::move(row)), true; }, &why));
+    QCOMPARE(rows.size(), 1);
+    const Orvex::JournalPosting &row = rows.first();
+    QCOMPARE(row.time.toString(Qt::ISODateWithMs), u"2010-01-19T15:07:45.520-03:30"_s);
+    QCOMPARE(row.processId, QCoreApplication::applicationPid());
+    QCOMPARE(row.objectPath, u"/OrvexKelPostJob/PostJob/3"_s);
+    QCOMPARE(row.action, action);
+    QCOMPARE(row.jobCode, jobCode);
+    QVERIFY(row.ended);
+    QVERIFY(row.callSerial > 0);
+    QCOMPARE(row.resultCode, result);
+    QCOMPARE(row.jobId, result.mid(1));
+    QCOMPARE(row.httpStatus, httpStatus);
+    QCOMPARE(row.errorNumber, errorNumber);
+    QCOMPARE(row.replyBytes, replyBytes);
+    QCOMPARE(row.deliveryClass, deliveryClass);
+    QVERIFY(row.durationMs >= 0);
+    const QString description = row.errorDescription;
     QCOMPARE(description.isEmpty(), errorNumber == 0);
     QVERIFY2(!description.contains(u"s3cret"_s), qPrintable(description));
 
@@ -594,11 +582,11 @@ void TestExchange::journalRecordsTheExchange() {
     // The next posting is another call, and its outcome starts afresh.
     job.Field(u"JobCode"_s, u"J-2"_s);
     job.Action(u"Delete"_s);
-    const QList<QByteArray> after = fileBytes(u"OrvexKelPostJobs 2010-01-19.jsonl"_s).chopped(1).split('\n');
-    QCOMPARE(after.size(), 4);
-    const qint64 nextSerial =
-        QJsonDocument::fromJson(after[2]).object().value(QLatin1StringView(F::CallSerial)).toInteger();
-    QVERIFY(nextSerial > number(start, F::CallSerial));
+    rows.clear();
+    QVERIFY(journal.read(
+        {}, [&](Orvex::JournalPosting &&next) { return rows.append(std::move(next)), true; }, &why));
+    QCOMPARE(rows.size(), 2);
+    QVERIFY(rows[1].callSerial > rows[0].callSerial);
     if (url.isEmpty())
         QCOMPARE(job.lastOutcome().errorNumber, 0);
 }
@@ -682,7 +670,6 @@ QTEST_MAIN(TestExchange)
 // A board that refuses connections, then asks to be spared for a second, then takes postings: the listing
 // waits it out and reaches the board once, and no try comes before the board's Retry-After.
 void TestExchange::outageIsWaitedOut() {
-    namespace F = Orvex::JournalField;
     RecordingRetryClock retryClock;
     m_host->retryClock = &retryClock;
     Orvex::ComponentSettings settings;
@@ -701,19 +688,23 @@ void TestExchange::outageIsWaitedOut() {
         atTheBoard.append(BoardProcess::fieldsOf(posting).value(0).second);
     QCOMPARE(atTheBoard, (QStringList{u"J-1"_s, u"J-2"_s}));
 
-    // Every try wrote its own lines under the listing's one call number: refused connections, the 503,
+    // Every try wrote its own row under the listing's one call number: refused connections, the 503,
     // then the posting.
     QStringList classes;
     QSet<qint64> serials;
-    for (const QByteArray &line : fileBytes(u"OrvexKelPostJobs 2010-01-19.jsonl"_s).split('\n')) {
-        const QJsonObject entry = QJsonDocument::fromJson(line).object();
-        if (entry.value(QLatin1StringView(F::JobCode)).toString() != u"J-1"_s)
-            continue;
-        serials.insert(entry.value(QLatin1StringView(F::CallSerial)).toInteger());
-        if (entry.value(QLatin1StringView(F::Event)).toString() == QLatin1StringView(F::EventEnd))
-            classes.append(entry.value(QLatin1StringView(F::DeliveryClass)).toString() + u' ' +
-                           QString::number(entry.value(QLatin1StringView(F::HttpStatus)).toInt()));
-    }
+    Orvex::JournalStore journal;
+    QString why;
+    QVERIFY2(journal.open(m_folder->path(), Orvex::JournalStore::Access::Read, &why), qPrintable(why));
+    Orvex::JournalFilter filter;
+    filter.jobCode = u"J-1"_s;
+    QVERIFY(journal.read(
+        filter,
+        [&](Orvex::JournalPosting &&row) {
+            serials.insert(row.callSerial);
+            classes.append(row.deliveryClass + u' ' + QString::number(row.httpStatus));
+            return true;
+        },
+        &why));
     QCOMPARE(serials.size(), 1);
     QVERIFY2(classes.size() >= 3, qPrintable(classes.join(u", ")));
     QCOMPARE(classes.mid(classes.size() - 2), (QStringList{u"refused 503"_s, u"posted 200"_s}));

@@ -1,7 +1,7 @@
 #include "journalreader.h"
 
-#include "clientlogging.h"
 #include "journalfields.h"
+#include "journallogging.h"
 #include "linestream.h"
 
 #include <QHash>
@@ -54,6 +54,7 @@ void readEnd(const QJsonObject &line, JournalPosting *posting) {
     posting->errorDescription = text(line, JournalField::ErrorDescription);
     posting->replyBytes = number(line, JournalField::ReplyBytes);
     posting->durationMs = number(line, JournalField::DurationMs);
+    posting->deliveryClass = text(line, JournalField::DeliveryClass);
 }
 
 // A server runs its calls one at a time, so a start line of its process ends every earlier call of that
@@ -166,7 +167,7 @@ JournalReader::read(const QString &path, const std::function<void(JournalPosting
         if (isJournalLine)
             pairing.add(document.object());
         else
-            qCDebug(lcClient) << "not a journal line:" << line.left(200);
+            qCDebug(lcJournal) << "not a journal line:" << line.left(200);
     }
     if (!stream.error().isEmpty()) {
         *error = stream.error();

@@ -28,6 +28,8 @@ struct JournalPosting {
     QString errorDescription;
     qint64 replyBytes = 0;
     qint64 durationMs = 0;
+    QString deliveryClass; // a name of deliveryClassName(); empty when the line or row predates it
+    QString board = QStringLiteral("default");
 
     bool succeeded() const { return ended && resultCode.startsWith(u'S'); }
 };

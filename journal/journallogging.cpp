@@ -1,0 +1,3 @@
+#include "journallogging.h"
+
+Q_LOGGING_CATEGORY(lcJournal, "orvex.journal", QtWarningMsg)

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "journalreader.h"
+#include "postingoutcome.h"
+#include "privatefiles.h"
+#include "sqlitedatabase.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace Orvex {
+
+// Which postings a read wants; every part left empty matches all.
+struct JournalFilter {
+    enum class Result { Any, Succeeded, Failed, Unknown };
+    std::optional<QDateTime> from; // the exchange started at or after
+    std::optional<QDateTime> to;   // ... and before
+    QString jobCode;
+    QString board;
+    Result result = Result::Any;
+};
+
+// The posting journal: one SQLite database beside the activity log, one row per posting, written as the
+// exchange starts (before anything can reach the board) and completed as it ends; a row without an end is
+// a posting whose server was lost mid-exchange. Several servers write it and the tool reads it at once
+// (WAL). One connection per process; every write is a transaction of its own.
+class JournalStore {
+public:
+    static constexpr char FileName[] = "OrvexKelPostJob.sqlite3";
+    enum class Access { Write, Read };
+
+    JournalStore();
+    ~JournalStore();
+    JournalStore(const JournalStore &) = delete;
+    JournalStore &operator=(const JournalStore &) = delete;
+
+    // Opens the journal in folder (native path), for writing making it and importing the folder's JSON
+    // Lines journals the first time. Refuses, with why, a file that is not the user's own (a link, another
+    // user's, a second name, at the database's, -wal's or -shm's name), one that is not a journal, is
+    // corrupt or has a newer schema: nothing is ever overwritten.
+    bool open(const QString &folder, Access access, QString *why);
+    // The database at path, for reading, under the same rules.
+    bool openFile(const QString &path, QString *why);
+    bool isOpen() const { return m_database.isOpen(); }
+    // As the file system names it.
+    QString path() const { return m_path; }
+
+    // The start of one posting; its row, or nothing when it was not written.
+    std::optional<qint64> begin(const JournalPosting &start, QString *why = nullptr);
+    // The end, at end, of the posting begun as row.
+    bool complete(qint64 row, const QDateTime &end, const PostingOutcome &outcome, qint64 replyBytes,
+                  qint64 durationMs, QString *why = nullptr);
+
+    // Rows whose exchange started more than days before now go, a few at a time, at most once a day for
+    // each process; 0 keeps everything. Each call costs at most a few milliseconds.
+    void setRetentionDays(int days) { m_retentionDays = days; }
+    void pruneStep(const QDateTime &now);
+
+    // Hands each matching posting to each, in the order the exchanges started, without holding them;
+    // each returns false to stop. False with why when the journal could not be read.
+    bool read(const JournalFilter &filter, const std::function<bool(JournalPosting &&)> &each, QString *why);
+    // The last posting of each job code on each board.
+    bool readLatest(const std::function<bool(JournalPosting &&)> &each, QString *why);
+    // One object's postings in one server process, started at or after since, in the order they started.
+    bool readCallsOf(qint64 processId, const QString &objectPath, const QDateTime &since,
+                     const std::function<bool(JournalPosting &&)> &each, QString *why);
+    // Whether (board, action, job code) got "S" in an exchange started at or after since; nothing when
+    // the journal could not be read.
+    std::optional<bool> succeededSince(const QString &board, const QString &action, const QString &jobCode,
+                                       const QDateTime &since);
+
+private:
+    bool openChecked(const QByteArray &folder, Access access, QString *why);
+    bool prepareSchema(Access access, QString *why);
+    bool createSchema(QString *why);
+    bool importJsonLines(QString *why);
+    bool prepareWrites(QString *why);
+    bool readRows(SqliteStatement &statement, const std::function<bool(JournalPosting &&)> &each,
+                  QString *why);
+
+    SqliteDatabase m_database;
+    FileDescriptor m_folder;
+    FileDescriptor m_file; // held open so the file checked is the file SQLite opened
+    QString m_path;
+    SqliteStatement m_insert;
+    SqliteStatement m_complete;
+    SqliteStatement m_prune;
+    SqliteStatement m_succeeded;
+    int m_retentionDays = 0;
+    QDate m_prunedUntil; // the day pruning last found nothing more to delete
+};
+
+} // namespace Orvex

@@ -1,0 +1,371 @@
+#include "journalfields.h"
+#include "journalfiles.h"
+#include "journalstore.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using Orvex::JournalFilter;
+using Orvex::JournalPosting;
+using Orvex::JournalStore;
+
+namespace {
+
+const QDateTime Noon(QDate(2010, 1, 19), QTime(12, 0), Qt::OffsetFromUTC, 3600);
+
+JournalPosting start(const QString &jobCode, const QDateTime &time, qint64 processId = 100, qint64 call = 1) {
+    JournalPosting posting;
+    posting.time = time;
+    posting.processId = processId;
+    posting.objectPath = u"/OrvexKelPostJob/PostJob/1"_s;
+    posting.callSerial = call;
+    posting.action = u"Add"_s;
+    posting.jobCode = jobCode;
+    return posting;
+}
+
+Orvex::PostingOutcome outcome(const QString &resultCode) {
+    return {resultCode,
+            200,
+            0,
+            QString(),
+            QString(),
+            resultCode.startsWith(u'S') ? Orvex::DeliveryClass::Posted : Orvex::DeliveryClass::Refused};
+}
+
+// Writes one posting with its end (none when resultCode is empty).
+void post(JournalStore &store, const JournalPosting &posting, const QString &resultCode) {
+    const std::optional<qint64> row = store.begin(posting);
+    QVERIFY(row);
+    if (!resultCode.isEmpty())
+        QVERIFY(store.complete(*row, posting.time.addMSecs(5), outcome(resultCode), 10, 5));
+}
+
+QList<JournalPosting> readAll(JournalStore &store, const JournalFilter &filter = {}) {
+    QList<JournalPosting> postings;
+    QString why;
+    if (!store.read(
+            filter, [&](JournalPosting &&p) { return postings.append(std::move(p)), true; }, &why))
+        qWarning() << why;
+    return postings;
+}
+
+// Runs body in a child process and returns its wait status: a server of its own.
+template<typename Body> int inChild(Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        body();
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return status;
+}
+
+} // namespace
+
+class TestJournalStore : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void readsWhatWasWritten_data();
+    void readsWhatWasWritten();
+    void rerunCheck_data();
+    void rerunCheck();
+    void refusesFilesNotOurs_data();
+    void refusesFilesNotOurs();
+    void refusesWhatIsNoJournalAndLeavesItAlone_data();
+    void refusesWhatIsNoJournalAndLeavesItAlone();
+    void importsTheJsonLinesDaysOnce();
+    void serversWritingAtOnceLoseNothing();
+    void killedWriterLeavesUnknown();
+    void fullDiskLosesTheRowNotTheFile();
+    void pruningDeletesOldRowsOnly();
+
+private:
+    QString folder() const { return m_dir->path(); }
+    QByteArray databasePath(const char *suffix = "") const {
+        return QFile::encodeName(folder()) + '/' + JournalStore::FileName + suffix;
+    }
+
+    std::optional<QTemporaryDir> m_dir;
+    JournalStore m_store;
+};
+
+void TestJournalStore::init() {
+    m_dir.emplace();
+    QVERIFY(m_dir->isValid());
+    QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QString why;
+    QVERIFY2(m_store.open(folder(), JournalStore::Access::Write, &why), qPrintable(why));
+}
+
+void TestJournalStore::readsWhatWasWritten_data() {
+    QTest::addColumn<JournalFilter>("filter");
+    QTest::addColumn<QStringList>("expected"); // job code and result code of each row, in order
+
+    QTest::newRow("all, by start time")
+        << JournalFilter{} << QStringList{u"J1 S7"_s, u"J2 F"_s, u"J1 "_s, u"J3 S8"_s};
+    JournalFilter filter;
+    filter.jobCode = u"J1"_s;
+    QTest::newRow("one job code") << filter << QStringList{u"J1 S7"_s, u"J1 "_s};
+    // The range is [from, to): a start exactly at to belongs to the next range.
+    filter = {};
+    filter.from = Noon.addSecs(60);
+    filter.to = Noon.addSecs(180);
+    QTest::newRow("a range") << filter << QStringList{u"J2 F"_s, u"J1 "_s};
+    filter = {};
+    filter.result = JournalFilter::Result::Unknown;
+    QTest::newRow("unknown: a start without an end") << filter << QStringList{u"J1 "_s};
+    filter.result = JournalFilter::Result::Failed;
+    QTest::newRow("failed is not unknown") << filter << QStringList{u"J2 F"_s};
+    filter = {};
+    filter.board = u"second"_s;
+    QTest::newRow("another board") << filter << QStringList{u"J3 S8"_s};
+}
+
+void TestJournalStore::readsWhatWasWritten() {
+    QFETCH(JournalFilter, filter);
+    QFETCH(QStringList, expected);
+    // Written out of time order, as servers of different speed do.
+    JournalPosting third = start(u"J3"_s, Noon.addSecs(180), 101);
+    third.board = u"second"_s;
+    post(m_store, third, u"S8"_s);
+    post(m_store, start(u"J1"_s, Noon), u"S7"_s);
+    post(m_store, start(u"J2"_s, Noon.addSecs(60), 100, 2), u"F"_s);
+    post(m_store, start(u"J1"_s, Noon.addSecs(120), 100, 3), QString());
+
+    QStringList rows;
+    for (const JournalPosting &posting : readAll(m_store, filter))
+        rows.append(posting.jobCode + u' ' + posting.resultCode);
+    QCOMPARE(rows, expected);
+}
+
+void TestJournalStore::rerunCheck_data() {
+    QTest::addColumn<QDateTime>("since");
+    QTest::addColumn<bool>("succeeded");
+    // S at 00:00:01 ten days back; since 10 days reaches back to midnight of that day.
+    const QDateTime posted(QDate(2010, 1, 9), QTime(0, 0, 1), Qt::OffsetFromUTC, 3600);
+    QTest::newRow("since the day of the S") << posted.addSecs(-1) << true;
+    QTest::newRow("since the S's own millisecond") << posted << true;
+    QTest::newRow("since a moment after it: post again") << posted.addMSecs(1) << false;
+}
+
+void TestJournalStore::rerunCheck() {
+    QFETCH(QDateTime, since);
+    QFETCH(bool, succeeded);
+    const QDateTime posted(QDate(2010, 1, 9), QTime(0, 0, 1), Qt::OffsetFromUTC, 3600);
+    post(m_store, start(u"J1"_s, posted), u"S1"_s);
+    // A later start whose server was lost does not undo the S.
+    post(m_store, start(u"J1"_s, posted.addDays(1), 200), QString());
+    post(m_store, start(u"J1"_s, posted.addDays(2), 201), u"F"_s);
+    QCOMPARE(m_store.succeededSince(u"default"_s, u"Add"_s, u"J1"_s, since), std::optional<bool>(succeeded));
+    QCOMPARE(m_store.succeededSince(u"default"_s, u"Delete"_s, u"J1"_s, since), std::optional<bool>(false));
+    QCOMPARE(m_store.succeededSince(u"other"_s, u"Add"_s, u"J1"_s, since), std::optional<bool>(false));
+}
+
+void TestJournalStore::refusesFilesNotOurs_data() {
+    QTest::addColumn<QByteArray>("suffix");
+    QTest::addColumn<bool>("link"); // else a file of another user
+    for (const char *suffix : Orvex::JournalFiles::Suffixes) {
+        QTest::addRow("link at database%s", suffix) << QByteArray(suffix) << true;
+        QTest::addRow("foreign file at database%s", suffix) << QByteArray(suffix) << false;
+    }
+}
+
+void TestJournalStore::refusesFilesNotOurs() {
+    QFETCH(QByteArray, suffix);
+    QFETCH(bool, link);
+    QDir(folder()).removeRecursively();
+    QVERIFY(QDir().mkpath(folder()));
+    QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray target = QFile::encodeName(folder()) + "/elsewhere";
+    QVERIFY(QFile(QFile::decodeName(target)).open(QIODevice::WriteOnly));
+    if (link) {
+        QCOMPARE(::symlink(target.constData(), databasePath(suffix).constData()), 0);
+    } else {
+        if (::geteuid() != 0)
+            QSKIP("making another user's file needs root");
+        QVERIFY(QFile(QFile::decodeName(databasePath(suffix))).open(QIODevice::WriteOnly));
+        QCOMPARE(::chown(databasePath(suffix).constData(), 65534, 65534), 0);
+    }
+    JournalStore store;
+    QString why;
+    QVERIFY(!store.open(folder(), JournalStore::Access::Write, &why));
+    QVERIFY(!why.isEmpty());
+    // Nothing was written through the link or into the other's file.
+    QCOMPARE(QFileInfo(QFile::decodeName(target)).size(), 0);
+    QCOMPARE(QFileInfo(QFile::decodeName(databasePath(suffix))).size(), 0);
+}
+
+void TestJournalStore::refusesWhatIsNoJournalAndLeavesItAlone_data() {
+    QTest::addColumn<QByteArray>("sql"); // run on a fresh database at the journal's name; empty: garbage
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("another program's database")
+        << QByteArray("CREATE TABLE t (x); INSERT INTO t VALUES (1)") << u"another program"_s;
+    QTest::newRow("a newer schema") << QByteArray(
+                                           "PRAGMA application_id = 1330335818; PRAGMA user_version = 9")
+                                    << u"newer"_s;
+    QTest::newRow("not a database") << QByteArray() << u"not a database"_s;
+}
+
+void TestJournalStore::refusesWhatIsNoJournalAndLeavesItAlone() {
+    QFETCH(QByteArray, sql);
+    QFETCH(QString, reason);
+    m_dir.emplace();
+    QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (sql.isEmpty()) {
+        QFile file(QFile::decodeName(databasePath()));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(8192, 'x'));
+    } else {
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(databasePath().constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    QFile before(QFile::decodeName(databasePath()));
+    QVERIFY(before.open(QIODevice::ReadOnly));
+    const QByteArray bytes = before.readAll();
+
+    JournalStore store;
+    QString why;
+    QVERIFY(!store.open(folder(), JournalStore::Access::Write, &why));
+    QVERIFY2(why.contains(reason), qPrintable(why));
+    QFile after(QFile::decodeName(databasePath()));
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), bytes);
+}
+
+void TestJournalStore::importsTheJsonLinesDaysOnce() {
+    m_dir.emplace();
+    QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString day = folder() + u"/OrvexKelPostJobs 2010-01-19.jsonl"_s;
+    QVERIFY(QFile::copy(QStringLiteral(ORVEX_JSONL_DAY), day));
+    QString why;
+    for (int opening = 0; opening < 2; ++opening) {
+        JournalStore store;
+        QVERIFY2(store.open(folder(), JournalStore::Access::Write, &why), qPrintable(why));
+        const QList<JournalPosting> postings = readAll(store);
+        QCOMPARE(postings.size(), 4);
+        // Each line's own time and offset come back, a start without an end as unknown.
+        QCOMPARE(postings[0].time.toString(Qt::ISODateWithMs), u"2010-01-19T15:07:45.520+01:00"_s);
+        QCOMPARE(postings[0].resultCode, u"S17"_s);
+        QCOMPARE(postings[0].jobId, u"17"_s);
+        QCOMPARE(postings[1].jobCode, u"J2 \"quoted\"\n\u00e9"_s);
+        QVERIFY(!postings[1].ended);
+        QCOMPARE(postings[2].errorNumber, -2147012867);
+        QCOMPARE(postings[3].time.toString(Qt::ISODateWithMs), u"2010-01-19T23:59:59.999Z"_s);
+        QCOMPARE(postings[3].httpStatus, 500);
+    }
+    QVERIFY(QFile::exists(day)); // kept: older tools still read it
+}
+
+void TestJournalStore::serversWritingAtOnceLoseNothing() {
+    constexpr int Servers = 4;
+    constexpr int Postings = 200;
+    std::vector<pid_t> children;
+    for (int server = 0; server < Servers; ++server) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            JournalStore store;
+            QString why;
+            if (!store.open(folder(), JournalStore::Access::Write, &why))
+                ::_exit(2);
+            for (int i = 0; i < Postings; ++i) {
+                const std::optional<qint64> row =
+                    store.begin(start(u"J%1"_s.arg(i), Noon, ::getpid(), i + 1));
+                if (!row || !store.complete(*row, Noon, outcome(u"S%1"_s.arg(i)), 1, 1))
+                    ::_exit(3);
+            }
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+    }
+    const QList<JournalPosting> postings = readAll(m_store);
+    QCOMPARE(postings.size(), Servers * Postings);
+    for (const JournalPosting &posting : postings)
+        QCOMPARE(posting.resultCode, u'S' + QString::number(posting.callSerial - 1));
+}
+
+void TestJournalStore::killedWriterLeavesUnknown() {
+    const int status = inChild([this] {
+        JournalStore store;
+        QString why;
+        if (store.open(folder(), JournalStore::Access::Write, &why) && store.begin(start(u"J9"_s, Noon)))
+            ::raise(SIGKILL);
+    });
+    QVERIFY(WIFSIGNALED(status));
+    const QList<JournalPosting> postings = readAll(m_store);
+    QCOMPARE(postings.size(), 1);
+    QVERIFY(postings[0].started && !postings[0].ended);
+}
+
+void TestJournalStore::fullDiskLosesTheRowNotTheFile() {
+    // The file size limit stands in for a full disk: writes past it fail with EFBIG as on ENOSPC.
+    const int status = inChild([this] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        JournalStore store;
+        QString why;
+        if (!store.open(folder(), JournalStore::Access::Write, &why))
+            ::_exit(2);
+        const rlimit limit{256 * 1024, 256 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        JournalPosting big = start(QString(), Noon);
+        int written = 0;
+        for (int i = 0; i < 10000; ++i) {
+            big.jobCode = QString(1000, QChar(u'a' + i % 26));
+            if (!store.begin(big))
+                ::_exit(written > 0 ? 0 : 4);
+            ++written;
+        }
+        ::_exit(5);
+    });
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open_v2(databasePath().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt *check = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
+    QCOMPARE(sqlite3_step(check), SQLITE_ROW);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(check, 0))), QByteArray("ok"));
+    sqlite3_finalize(check);
+    sqlite3_close(db);
+    // Every row that is there is whole.
+    for (const JournalPosting &posting : readAll(m_store))
+        QCOMPARE(posting.jobCode.size(), 1000);
+}
+
+void TestJournalStore::pruningDeletesOldRowsOnly() {
+    m_store.setRetentionDays(10);
+    for (int i = 0; i < 1200; ++i)
+        QVERIFY(m_store.begin(start(u"old"_s, Noon.addDays(-11))));
+    post(m_store, start(u"kept"_s, Noon.addDays(-9)), u"S1"_s);
+    // Small steps: one call does not take them all.
+    m_store.pruneStep(Noon);
+    QCOMPARE_GT(readAll(m_store).size(), 1);
+    for (int step = 0; step < 5; ++step)
+        m_store.pruneStep(Noon);
+    const QList<JournalPosting> left = readAll(m_store);
+    QCOMPARE(left.size(), 1);
+    QCOMPARE(left[0].jobCode, u"kept"_s);
+}
+
+QTEST_GUILESS_MAIN(TestJournalStore)
+#include "tst_journalstore.moc"
