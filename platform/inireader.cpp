@@ -82,6 +82,12 @@ char firstNonBlank(QByteArrayView line) {
     return first == line.end() ? '\0' : *first;
 }
 
+// The name of the section a trimmed "[...]" line opens; an unclosed bracket runs to the line's end.
+QStringView sectionNameOf(QStringView trimmedLine) {
+    const qsizetype close = trimmedLine.indexOf(u']');
+    return trimBlanks(close < 0 ? trimmedLine.mid(1) : trimmedLine.mid(1, close - 1));
+}
+
 } // namespace
 
 ProfileFile::ProfileFile(const QString &filePath)
@@ -112,9 +118,7 @@ std::optional<QString> ProfileFile::value(QStringView section, QStringView key) 
             // Once the first matching section is over, later ones of the same name are not consulted.
             if (inSection)
                 return std::nullopt;
-            const qsizetype close = trimmed.indexOf(u']');
-            const QStringView name = trimBlanks(close < 0 ? trimmed.mid(1) : trimmed.mid(1, close - 1));
-            inSection = name.compare(section, Qt::CaseInsensitive) == 0;
+            inSection = sectionNameOf(trimmed).compare(section, Qt::CaseInsensitive) == 0;
             continue;
         }
         const qsizetype equals = trimmed.indexOf(u'=');
@@ -122,6 +126,25 @@ std::optional<QString> ProfileFile::value(QStringView section, QStringView key) 
             return unquote(trimBlanks(trimmed.mid(equals + 1))).toString();
     }
     return std::nullopt;
+}
+
+QStringList ProfileFile::sectionNames() const {
+    QStringList names;
+    for (QByteArrayView rest(m_content); !rest.isEmpty();) {
+        const qsizetype lineEnd = rest.indexOf('\n');
+        QByteArrayView line = lineEnd < 0 ? rest : rest.first(lineEnd);
+        rest = lineEnd < 0 ? QByteArrayView() : rest.sliced(lineEnd + 1);
+        if (firstNonBlank(line) != '[')
+            continue;
+        while (line.endsWith('\r'))
+            line.chop(1);
+        const QString text = QString::fromUtf8(line.first(std::min(line.size(), LineHeadBytes)));
+        const QString name = sectionNameOf(trimBlanks(text)).toString();
+        // A later section of the same name is never consulted, so it is not listed either.
+        if (!names.contains(name, Qt::CaseInsensitive))
+            names.append(name);
+    }
+    return names;
 }
 
 qint32 readProfileString(const QString &section, const QString &key, const QString &defaultValue,

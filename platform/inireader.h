@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <optional>
@@ -28,6 +29,8 @@ public:
 
     // The value of key in section, whole; nothing when the section or the key is missing.
     std::optional<QString> value(QStringView section, QStringView key) const;
+    // The names of the file's sections in their order, each once, as first written.
+    QStringList sectionNames() const;
 
 private:
     QByteArray m_content;

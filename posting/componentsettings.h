@@ -17,12 +17,19 @@ struct ComponentSettings {
     // The board's import endpoint; empty: the built-in one.
     QString importUrl;
     HttpSettings http;
+    // How many postings to this board may be in flight at once, from every client of the process.
+    int maxInFlight = 1;
+    static constexpr int MostInFlight = 64;
 
     // Every key of iniFile read whole; a missing file, section or key keeps the default. A value that
     // does not parse throws AutomationError naming the file, the key and why: DebugMode with the
     // runtime's conversion numbers (13 type mismatch, 6 overflow), the others with 13 or, for a number
     // out of range, 5.
     static ComponentSettings read(const QString &iniFile);
+    // The keys that section of iniFile sets among keys, laid over base by the same rule each has in
+    // [General]; a key the section leaves out keeps base's value. Throws as read() does, naming section.
+    static ComponentSettings read(const QString &iniFile, QStringView section, ComponentSettings base,
+                                  const QStringList &keys);
 
     // The keys, in the letter case they are written.
     static QStringList keyNames();

@@ -13,6 +13,7 @@ inline constexpr char ObjectPath[] = "object"; // the PostJob object's bus path
 inline constexpr char CallSerial[] = "call";   // counted from 1 in each server process
 inline constexpr char ActionWord[] = "action";
 inline constexpr char JobCode[] = "jobCode";
+inline constexpr char Board[] = "board"; // the board's name; "default" for [General]
 // End lines only.
 inline constexpr char ResultCode[] = "result"; // "S" + job id, or "F"
 inline constexpr char JobId[] = "jobId";

@@ -33,6 +33,7 @@ QJsonObject callFields(const char *event, const QDateTime &time, const JournalCa
         {QLatin1StringView(F::CallSerial), qint64(call.serial)},
         {QLatin1StringView(F::ActionWord), call.action},
         {QLatin1StringView(F::JobCode), call.jobCode},
+        {QLatin1StringView(F::Board), call.board},
     };
 }
 

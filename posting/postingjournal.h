@@ -16,6 +16,8 @@ struct JournalCall {
     quint64 serial = 0;
     QString action;
     QString jobCode;
+    // The board's name as the INI file writes it; "default" for [General].
+    QString board;
 };
 
 // The next call serial of this process, counted from 1.

@@ -120,8 +120,12 @@ void PostJob::beginJournalEntry(const QString &ActionType) {
     m_lastOutcome = {};
     m_replyBytes = 0;
     try {
-        m_journalCall = {QCoreApplication::applicationPid(), m_objectPath, Orvex::nextCallSerial(),
-                         ActionType, JobCode};
+        m_journalCall = {QCoreApplication::applicationPid(),
+                         m_objectPath,
+                         Orvex::nextCallSerial(),
+                         ActionType,
+                         JobCode,
+                         m_board};
         Orvex::appendJournalLine(Orvex::journalFileOf(LogFile),
                                  Orvex::journalStartLine(m_host.clock.now(), m_journalCall));
     } catch (const std::exception &error) {
@@ -156,9 +160,8 @@ void PostJob::WriteLog(const QString &SubName, const QString &Message, const Orv
 
 void PostJob::warnNotWritten(const char *what, const QString &path, const QString &why) const {
     // Clients never learn of it, so whoever runs the server must: once, not once per record.
-    if (m_host.fileWarningGiven)
+    if (m_host.fileWarningGiven.exchange(true))
         return;
-    m_host.fileWarningGiven = true;
     qCWarning(lcPosting).noquote() << "cannot write" << what << Orvex::Files::nativePath(path) + u':' << why
                                    << "- what goes there is lost; this is said only once";
 }

@@ -42,15 +42,20 @@ AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObjec
     , m_window(std::move(host.window))
     , m_host{std::move(host.folders), host.clock,
              m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
-             backgroundHttpRequestFactory(std::move(host.requestFactory),
+             backgroundHttpRequestFactory(host.requestFactory,
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; })}
     , m_connection(std::move(connection))
+    , m_engine(m_host.folders, host.clock, std::move(host.requestFactory), m_host.statusWindow)
     , m_idleExit(host.idleExit) {
     if (m_window)
         m_window->setUnloadHandler([this] { endProcess(); });
     connect(&m_calls, &CallQueue::finished, this, [this] {
         if (m_ending)
-            finishEnding();
+            finishEndingWhenDone();
+    });
+    connect(&m_engine, &PostingEngine::idle, this, [this] {
+        if (m_ending)
+            finishEndingWhenDone();
     });
 }
 
@@ -104,14 +109,16 @@ QDBusObjectPath AutomationServer::createObject() {
     FuncLib::StampFileName(m_host.folders.filesFolder() + QString::fromUtf16(ActivityLogName), logFile,
                            QStringLiteral("DateOnly"), m_host.clock);
     showStatusWindow();
-    ComponentSettings settings = ComponentSettings::read(m_host.folders.iniFile());
+    const QString iniFile = m_host.folders.iniFile();
+    ComponentSettings settings = ComponentSettings::read(iniFile);
     const bool debugMode = settings.debugMode;
+    BoardSettings boards = BoardSettings::read(iniFile, settings);
 
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
     auto job = std::make_unique<PostJob>(m_host, logFile, std::move(settings));
     job->setObjectPath(path);
     createJournal(journalFileOf(logFile));
-    auto object = std::make_unique<PostJobObject>(*this, std::move(job));
+    auto object = std::make_unique<PostJobObject>(*this, std::move(job), std::move(boards));
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();
         throw AutomationError::runtime(ErrorNumber::Unspecified);
@@ -161,11 +168,18 @@ void AutomationServer::endProcess() {
         return;
     m_ending = true;
     m_calls.close();
-    if (m_exchangeInFlight) {
+    m_engine.close();
+    if (m_exchangeInFlight || m_engine.unfinished() > 0) {
         // The board may already hold the listing: its caller must learn the result, and the log too.
-        qCDebug(lcServer) << "ending once the exchange in flight has returned";
+        qCDebug(lcServer) << "ending once the exchanges in flight have returned";
         return;
     }
+    finishEnding();
+}
+
+void AutomationServer::finishEndingWhenDone() {
+    if (m_calls.isRunning() || m_exchangeInFlight || m_engine.unfinished() > 0)
+        return;
     finishEnding();
 }
 

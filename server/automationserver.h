@@ -1,7 +1,9 @@
 #pragma once
 
+#include "boardcalls.h"
 #include "callqueue.h"
 #include "hostcontext.h"
+#include "postingengine.h"
 #include "statusview.h"
 #include "statuswindow.h"
 
@@ -54,6 +56,7 @@ public:
     void closeBySystem();
 
     CallQueue &calls() { return m_calls; }
+    BoardCalls &boardCalls() { return m_boardCalls; }
 
 private:
     void showStatusWindow();
@@ -63,6 +66,8 @@ private:
     // Ends the process with every object in it: at once, or, with an exchange in flight, as soon as that
     // exchange has returned and its caller has the result.
     void endProcess();
+    // Ends once no call runs and no posting is in flight, so every caller has the result first.
+    void finishEndingWhenDone();
     void finishEnding();
     void answerLateCalls();
     void flushReplies();
@@ -73,6 +78,8 @@ private:
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;
+    PostingEngine m_engine;
+    BoardCalls m_boardCalls{m_calls, m_engine};
     std::chrono::milliseconds m_idleExit;
     std::unique_ptr<ClassFactory> m_factory;
     std::vector<std::unique_ptr<PostJobObject>> m_objects;

@@ -2,6 +2,7 @@
 
 #include "activitylogfile.h"
 #include "automationserver.h"
+#include "boardcalls.h"
 #include "buswire.h"
 #include "errortable.h"
 #include "files.h"
@@ -88,9 +89,10 @@ QString normalizedId(QString id) {
 
 } // namespace
 
-PostJobObject::PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> job)
+PostJobObject::PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> job, BoardSettings boards)
     : m_server(server)
-    , m_job(std::move(job)) {
+    , m_job(std::move(job))
+    , m_boards(std::move(boards)) {
     new PostJobInterfaceAdaptor(this);
     new EarlierPostJobInterfaceAdaptor(this);
     new IDispatchAdaptor(this);
@@ -144,6 +146,17 @@ QString PostJobObject::PostWithOutcome(const QString &ActionType, const ListingF
         const PostingOutcome &outcome = m_job->lastOutcome();
         return QVariantList{resultCode, outcome.httpStatus, int(outcome.errorNumber),
                             outcome.errorDescription, outcome.reply};
+    });
+    return {};
+}
+
+QString PostJobObject::PostToBoard(const QString &Board, const QString &ActionType,
+                                   const ListingFields &Fields, int &, int &, QString &, QString &,
+                                   QString &) {
+    m_server.boardCalls().serve(*this, [=, this] {
+        const BoardSettings::Board &board = m_boards.board(Board);
+        return PostingEngine::Listing{board.name,   board.settings, m_job->logFile(),
+                                      objectName(), ActionType,     Fields};
     });
     return {};
 }
