@@ -38,6 +38,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
 #include <sched.h>
 #include <string>
@@ -261,10 +262,12 @@ public:
         return writeFile(m_programFolder.filePath(QStringLiteral("OrvexKelPostJob.ini")), ini);
     }
 
-    // Every listing to every board as PostToBoard calls sent all at once through the bus, the replies read
-    // once all are sent: a client that leaves the pace to the server's MaxInFlight. A new object, so the
-    // INI file written last holds.
+    // Every listing to every board as PostToBoard calls kept in flight through the bus, the pace left to
+    // the server's MaxInFlight: a new call goes out as soon as the oldest is answered, up to the bus's
+    // bound on one connection's pending calls. A new object, so the INI file written last holds.
     bool postInFlight(const Batch &batch, const QStringList &boards) const {
+        // Below the bus's max_replies_per_connection (128 in the test and default session configurations).
+        constexpr std::size_t MaxPendingCalls = 100;
         QDBusConnection bus = QDBusConnection::connectToBus(m_address, QStringLiteral("inflight"));
         const auto disconnect =
             qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("inflight")); });
@@ -276,22 +279,30 @@ public:
             std::fprintf(stderr, "cannot create an object: %s\n", qPrintable(created.errorMessage()));
             return false;
         }
-        std::vector<QDBusPendingCall> calls;
+        bool allPosted = true;
+        std::deque<QDBusPendingCall> pending;
+        const auto awaitOldest = [&] {
+            QDBusPendingCall &call = pending.front();
+            call.waitForFinished();
+            if (call.isError())
+                std::fprintf(stderr, "PostToBoard: %s\n", qPrintable(call.error().message()));
+            allPosted =
+                !call.isError() && call.reply().arguments().value(0).toString().startsWith(u'S') && allPosted;
+            pending.pop_front();
+        };
         for (const Orvex::ListingFields &fields : batch.listings) {
             for (const QString &board : boards) {
+                if (pending.size() == MaxPendingCalls)
+                    awaitOldest();
                 QDBusMessage call = QDBusMessage::createMethodCall(
                     QLatin1StringView(ServerFixture::ServiceName), object,
                     QStringLiteral("OrvexKelPostJob.Listing"), QStringLiteral("PostToBoard"));
                 call.setArguments({board, QStringLiteral("Add"), QVariant::fromValue(fields)});
-                calls.push_back(bus.asyncCall(call, 600000));
+                pending.push_back(bus.asyncCall(call, 600000));
             }
         }
-        bool allPosted = true;
-        for (QDBusPendingCall &call : calls) {
-            call.waitForFinished();
-            allPosted =
-                !call.isError() && call.reply().arguments().value(0).toString().startsWith(u'S') && allPosted;
-        }
+        while (!pending.empty())
+            awaitOldest();
         return allPosted;
     }
 

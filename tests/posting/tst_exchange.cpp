@@ -114,8 +114,8 @@ void TestExchange::init() {
     // The board's drip stays silent for minutes; a short stall limit keeps that row quick.
     Orvex::HttpLimits limits;
     limits.stallTime = 2s;
-    m_host.emplace(Orvex::HostContext{Orvex::ComponentFolders(m_folder->path()), m_clock, *m_window,
-                                      Orvex::curlHttpRequestFactory(limits)});
+    m_host.emplace(Orvex::ComponentFolders(m_folder->path()), m_clock, *m_window,
+                   Orvex::curlHttpRequestFactory(limits));
 }
 
 void TestExchange::cleanup() {
