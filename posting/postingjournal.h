@@ -17,7 +17,7 @@ struct JournalCall {
     QString action;
     QString jobCode;
     // The board's name as the INI file writes it; "default" for [General].
-    QString board;
+    QString board = QStringLiteral("default");
 };
 
 // The next call serial of this process, counted from 1.
