@@ -88,6 +88,14 @@ std::optional<BoardFault> BoardFault::parse(const QString &name) {
         fault.text = argument.toLatin1();
         return fault;
     }
+    if (word == QLatin1StringView("close-at-random")) {
+        const auto percent = positiveNumber(argument);
+        if (!percent || *percent > 100)
+            return std::nullopt;
+        fault.kind = K::CloseAtRandom;
+        fault.code = int(*percent);
+        return fault;
+    }
     if (word == QLatin1StringView("delay")) {
         const auto milliseconds = positiveNumber(argument);
         if (!milliseconds || *milliseconds > 600000)
@@ -108,6 +116,8 @@ QString BoardFault::catalogue() {
         "  no-jobid             answer success=1 even to Add\n"
         "  failure              answer success=0&error=rejected\n"
         "  close-before-status  close the connection without answering\n"
+        "  close-at-random:PERCENT  take the listing, then close without answering PERCENT times in 100;\n"
+        "                       otherwise answer normally\n"
         "  close-mid-body       promise a longer body than sent, then close\n"
         "  reset                reset the connection (RST) instead of answering\n"
         "  drip                 send the head and a few body bytes, then nothing until the client leaves\n"

@@ -20,6 +20,7 @@ struct BoardFault {
         NoJobId,           // no-jobid
         Failure,           // failure
         CloseBeforeStatus, // close-before-status
+        CloseAtRandom,     // close-at-random:PERCENT
         CloseMidBody,      // close-mid-body
         Reset,             // reset
         Drip,              // drip

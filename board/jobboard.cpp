@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringEncoder>
+#include <QRandomGenerator>
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
@@ -92,10 +93,17 @@ BoardReply refusal(QJsonObject &posting, const QString &error) {
     return reply;
 }
 
-// The target of a redirect is answered normally, so a followed redirect ends somewhere.
+// The target of a redirect is answered normally, so a followed redirect ends somewhere. A random close
+// is decided here, per posting.
 BoardFault faultFor(const BoardFault &requested, const BoardRequest &request) {
     const bool redirected =
         QUrlQuery(QString::fromLatin1(request.query)).hasQueryItem(QStringLiteral("redirected"));
+    if (requested.kind == BoardFault::Kind::CloseAtRandom) {
+        BoardFault drawn;
+        if (int(QRandomGenerator::global()->bounded(100)) < requested.code)
+            drawn.kind = BoardFault::Kind::CloseBeforeStatus;
+        return drawn;
+    }
     return redirected && requested.kind == BoardFault::Kind::Redirect ? BoardFault{} : requested;
 }
 

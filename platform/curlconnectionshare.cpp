@@ -13,8 +13,9 @@ namespace Orvex {
 
 namespace {
 
-// One share for the process, made with its first reusing transfer and cleaned up at exit, when no handle
-// uses it any more.
+// One share per thread, made with the thread's first reusing transfer and cleaned up when the thread ends,
+// when no handle uses it any more. libcurl cannot share connections between concurrent threads, so
+// postings in flight side by side each keep a connection of their own.
 class Share {
 public:
     Share()
@@ -66,8 +67,8 @@ private:
     QHash<QByteArray, long> m_timeouts;
 };
 
-Share &processShare() {
-    static Share share;
+Share &threadShare() {
+    thread_local Share share;
     return share;
 }
 
@@ -88,7 +89,7 @@ CurlConnectionShare::CurlConnectionShare(CURL *handle, bool reuse)
     : m_handle(handle) {
     if (!reuse)
         return;
-    Share &share = processShare();
+    Share &share = threadShare();
     if (!share.handle()) {
         qCDebug(lcHttp) << "no libcurl share object; this posting has a connection of its own";
         return;
@@ -101,7 +102,7 @@ void CurlConnectionShare::aimAt(const QByteArray &url) {
     if (!m_inUse.owns_lock())
         return;
     m_origin = originOf(url);
-    const long maxAge = maxAgeFor(processShare().announcedTimeout(m_origin));
+    const long maxAge = maxAgeFor(threadShare().announcedTimeout(m_origin));
     setShareOption(m_handle, CURLOPT_FRESH_CONNECT, maxAge < 0 ? 1L : 0L);
     setShareOption(m_handle, CURLOPT_MAXAGE_CONN, std::max(maxAge, 0L));
 }
@@ -119,7 +120,7 @@ void CurlConnectionShare::noteReply() {
     const long timeout = curl_easy_header(m_handle, "Keep-Alive", 0, CURLH_HEADER, -1, &header) == CURLHE_OK
                              ? announcedTimeout(QByteArray(header->value))
                              : -1;
-    processShare().setAnnouncedTimeout(m_origin, timeout);
+    threadShare().setAnnouncedTimeout(m_origin, timeout);
 }
 
 long CurlConnectionShare::maxAgeFor(long announcedTimeoutSeconds) {

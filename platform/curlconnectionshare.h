@@ -9,8 +9,9 @@
 
 namespace Orvex {
 
-// The board's connections kept between postings, process-wide: one libcurl share object holding the
-// connection cache, the TLS sessions and the name lookups, which each posting's own easy handle joins.
+// The board's connections kept between postings: one libcurl share object per thread holding the
+// connection cache, the TLS sessions and the name lookups, which each posting's own easy handle joins. The
+// postings of one thread follow each other, so a thread's share serves one transfer at a time.
 class CurlConnectionShare {
 public:
     // A kept connection is used again only while it has been idle for less than this. Below the shortest
@@ -18,8 +19,8 @@ public:
     // on a connection the board is closing at that moment; a batch posts far closer together than this.
     static constexpr std::chrono::seconds MaxIdle{4};
 
-    // The handle joins the share for one transfer; while the object lives, no other transfer in the process
-    // uses the shared connections (libcurl: "it is not safe to share connections this way between multiple
+    // The handle joins its thread's share for one transfer; while the object lives, no other transfer uses
+    // that share's connections (libcurl: "it is not safe to share connections this way between multiple
     // concurrent threads"). Without reuse it does nothing, and the handle's connection ends with it.
     CurlConnectionShare(CURL *handle, bool reuse);
     ~CurlConnectionShare();

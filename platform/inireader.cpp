@@ -107,6 +107,16 @@ QList<ProfileFile::Line> ProfileFile::lines() const {
     return lines;
 }
 
+QStringList ProfileFile::sectionNames() const {
+    QStringList names;
+    for (const Line &line : lines()) {
+        // A later section of the same name is never consulted, so it is not listed either.
+        if (line.kind == Line::Kind::Section && !names.contains(line.name, Qt::CaseInsensitive))
+            names.append(line.name);
+    }
+    return names;
+}
+
 qint32 readProfileString(const QString &section, const QString &key, const QString &defaultValue,
                          QString &buffer, qint32 bufferSize, const QString &filePath) {
     if (bufferSize <= 0)

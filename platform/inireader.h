@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <optional>
@@ -49,6 +50,8 @@ public:
 
     // The value of key in section, whole; nothing when the section or the key is missing.
     std::optional<QString> value(QStringView section, QStringView key) const;
+    // The names of the file's sections in their order, each once, as first written.
+    QStringList sectionNames() const;
 
     // Every line in order, for a writer that changes one and keeps the others byte for byte.
     QList<Line> lines() const;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 class QEventLoop;
 
@@ -33,6 +35,22 @@ private:
     bool m_stopped = false;
     // Quits the wait in progress; set only while one runs.
     QEventLoop *m_loop = nullptr;
+};
+
+// The steady clock, and waits that block the calling thread: for postings on worker threads, which have
+// no windows to repaint. Any thread may stop it.
+class BlockingRetryClock final : public RetryClock {
+public:
+    TimePoint now() const override { return std::chrono::steady_clock::now(); }
+    bool sleep(std::chrono::milliseconds delay) override;
+
+    // Ends every wait in progress and refuses every later one.
+    void stop();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_stopping;
+    bool m_stopped = false;
 };
 
 } // namespace Orvex

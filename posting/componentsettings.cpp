@@ -102,6 +102,18 @@ std::optional<QString> suiteValueOrFalse(const ProfileFile &, const QString &ini
 
 // One row per key: its name, how it is read and its check, which is its reader: creation, config show and
 // config set all ask it. A key added later is one more row.
+int inFlightOf(const QString &value) {
+    const QString expected =
+        QStringLiteral(" is not a whole number from 1 to %1").arg(ComponentSettings::MostInFlight);
+    bool isNumber = false;
+    const int count = value.toInt(&isNumber);
+    if (!isNumber)
+        throw Refusal{ErrorNumber::TypeMismatch, quoted(value) + expected};
+    if (count < 1 || count > ComponentSettings::MostInFlight)
+        throw Refusal{ErrorNumber::InvalidProcedureCall, quoted(value) + expected};
+    return count;
+}
+
 struct Key {
     QStringView name;
     // An empty value keeps the default, so that a key can be cleared without deleting its line.
@@ -134,6 +146,8 @@ const Key Keys[] = {
      }},
     {u"JournalDays", true,
      [](ComponentSettings &s, const QString &v, const QString &) { s.journalDays = daysOf(v); }},
+    {u"MaxInFlight", true,
+     [](ComponentSettings &s, const QString &v, const QString &) { s.maxInFlight = inFlightOf(v); }},
 };
 
 const Key *keyNamed(QStringView name) {
@@ -150,6 +164,14 @@ void readKey(const Key &key, ComponentSettings &settings, const QString &value, 
     key.read(settings, value, iniFile);
 }
 
+AutomationError creationError(const Refusal &refusal, const Key &key, QStringView section,
+                              const QString &iniFile) {
+    return AutomationError(refusal.number, QString::fromUtf16(ComponentSource),
+                           QStringLiteral("%1: %2 in [%3] of %4: %5")
+                               .arg(AutomationError::runtimeDescription(refusal.number), key.name.toString(),
+                                    section.toString(), Files::nativePath(iniFile), refusal.reason));
+}
+
 } // namespace
 
 ComponentSettings ComponentSettings::read(const QString &iniFile) {
@@ -162,14 +184,27 @@ ComponentSettings ComponentSettings::read(const QString &iniFile) {
         try {
             readKey(key, settings, *value, iniFile);
         } catch (const Refusal &refusal) {
-            throw AutomationError(refusal.number, QString::fromUtf16(ComponentSource),
-                                  QStringLiteral("%1: %2 in [%3] of %4: %5")
-                                      .arg(AutomationError::runtimeDescription(refusal.number),
-                                           key.name.toString(), Section.toString(),
-                                           Files::nativePath(iniFile), refusal.reason));
+            throw creationError(refusal, key, Section, iniFile);
         }
     }
     return settings;
+}
+
+ComponentSettings ComponentSettings::read(const QString &iniFile, QStringView section, ComponentSettings base,
+                                          const QStringList &keys) {
+    const ProfileFile file(iniFile);
+    for (const QString &name : keys) {
+        const Key *key = keyNamed(name);
+        const std::optional<QString> value = key ? file.value(section, key->name) : std::nullopt;
+        if (!value)
+            continue;
+        try {
+            readKey(*key, base, *value, iniFile);
+        } catch (const Refusal &refusal) {
+            throw creationError(refusal, *key, section, iniFile);
+        }
+    }
+    return base;
 }
 
 QStringList ComponentSettings::keyNames() {

@@ -21,6 +21,9 @@ struct ComponentSettings {
     std::chrono::seconds retryFor{0};
     // Days the posting journal keeps a posting; 0 keeps every one.
     int journalDays = 400;
+    // How many postings to this board may be in flight at once, from every client of the process.
+    int maxInFlight = 1;
+    static constexpr int MostInFlight = 64;
 
     // Every key of iniFile read whole; a missing file, section or key keeps the default. A value that
     // does not parse throws AutomationError naming the file, the key and why: DebugMode with the
@@ -28,6 +31,10 @@ struct ComponentSettings {
     // out of range or an ImportUrl that is no http or https URL naming a host, 5. DebugMode is read
     // through the suite's GetIniString, the others whole.
     static ComponentSettings read(const QString &iniFile);
+    // The keys that section of iniFile sets among keys, laid over base by the same rule each has in
+    // [General]; a key the section leaves out keeps base's value. Throws as read() does, naming section.
+    static ComponentSettings read(const QString &iniFile, QStringView section, ComponentSettings base,
+                                  const QStringList &keys);
 
     // The keys, in the letter case they are written.
     static QStringList keyNames();

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 namespace Orvex {
 
 class Clock;
@@ -20,8 +22,8 @@ struct HostContext {
     StatusView &statusWindow;          // the process's one status window
     HttpRequestFactory requestFactory; // a fresh request object per posting
     // Set once the process has said that a record or a debug copy could not be written: it says so once a
-    // run, whatever the number of files and objects.
-    mutable bool fileWarningGiven = false;
+    // run, whatever the number of files and objects. Postings on several threads may fail at once.
+    mutable std::atomic<bool> fileWarningGiven = false;
     // Times and waits between the tries of a posting; none: the steady clock and an event-loop wait.
     RetryClock *retryClock = nullptr;
     // The process's posting journal; none for a host that keeps none.

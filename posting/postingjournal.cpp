@@ -13,6 +13,7 @@ quint64 nextCallSerial() {
 }
 
 void PostingJournal::openIn(const QString &folder, int retentionDays) {
+    const std::lock_guard lock(m_mutex);
     m_store.setRetentionDays(retentionDays);
     if (m_store.isOpen() && folder == m_folder)
         return;
@@ -26,6 +27,16 @@ void PostingJournal::openIn(const QString &folder, int retentionDays) {
 }
 
 QString PostingJournal::path() const {
+    const std::lock_guard lock(m_mutex);
+    return pathLocked();
+}
+
+QString PostingJournal::problem() const {
+    const std::lock_guard lock(m_mutex);
+    return m_problem;
+}
+
+QString PostingJournal::pathLocked() const {
     if (m_store.isOpen())
         return m_store.path();
     return m_folder.isEmpty()
@@ -34,6 +45,7 @@ QString PostingJournal::path() const {
 }
 
 std::optional<qint64> PostingJournal::begin(const JournalPosting &start) {
+    const std::lock_guard lock(m_mutex);
     if (!m_store.isOpen())
         return std::nullopt;
     QString why;
@@ -47,6 +59,7 @@ std::optional<qint64> PostingJournal::begin(const JournalPosting &start) {
 
 void PostingJournal::complete(std::optional<qint64> row, const QDateTime &end, const PostingOutcome &outcome,
                               qint64 replyBytes, qint64 durationMs) {
+    const std::lock_guard lock(m_mutex);
     if (!row || !m_store.isOpen())
         return;
     QString why;
@@ -62,7 +75,7 @@ void PostingJournal::failed(const QString &why) {
         return;
     m_warningGiven = true;
     qCWarning(lcPosting).noquote()
-        << "cannot write the posting journal" << path() + u':' << why
+        << "cannot write the posting journal" << pathLocked() + u':' << why
         << "- postings go unrecorded, so a rerun cannot skip them; this is said only once";
 }
 

@@ -174,6 +174,7 @@ void PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
         start.callSerial = qint64(callSerial);
         start.action = ActionType;
         start.jobCode = JobCode;
+        start.board = m_board;
         m_journalRow = m_host.journal->begin(start);
     } catch (const std::exception &error) {
         qCDebug(lcPosting) << "journal start skipped:" << error.what();
@@ -207,9 +208,8 @@ void PostJob::WriteLog(const QString &SubName, const QString &Message, const Orv
 
 void PostJob::warnNotWritten(const char *what, const QString &path, const QString &why) const {
     // Clients never learn of it, so whoever runs the server must: once, not once per record.
-    if (m_host.fileWarningGiven)
+    if (m_host.fileWarningGiven.exchange(true))
         return;
-    m_host.fileWarningGiven = true;
     qCWarning(lcPosting).noquote() << "cannot write" << what << Orvex::Files::nativePath(path) + u':' << why
                                    << "- what goes there is lost; this is said only once";
 }

@@ -35,6 +35,8 @@ public:
 
     // The bus path the posting journal names this object by; empty for an object off the bus.
     void setObjectPath(QString objectPath) { m_objectPath = std::move(objectPath); }
+    // The board the posting journal names for this object's postings; "default" unless set.
+    void setBoard(QString board) { m_board = std::move(board); }
     // What the last exchange came to, beyond its result code.
     const Orvex::PostingOutcome &lastOutcome() const { return m_lastOutcome; }
 
@@ -62,6 +64,7 @@ private:
     bool DebugMode = false;
     Orvex::ComponentSettings m_settings;
     QString m_objectPath;
+    QString m_board = QStringLiteral("default");
     std::optional<qint64> m_journalRow;
     Orvex::PostingOutcome m_lastOutcome;
     qint64 m_replyBytes = 0;

@@ -54,18 +54,23 @@ AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObjec
     , m_host{std::move(host.folders),
              host.clock,
              m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
-             backgroundHttpRequestFactory(std::move(host.requestFactory),
+             backgroundHttpRequestFactory(host.requestFactory,
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; }),
              false,
              &m_retryClock,
              &m_journal}
     , m_connection(std::move(connection))
+    , m_engine(m_host.folders, host.clock, std::move(host.requestFactory), m_host.statusWindow, &m_journal)
     , m_idleExit(host.idleExit) {
     if (m_window)
         m_window->setUnloadHandler([this] { endProcess(); });
     connect(&m_calls, &CallQueue::finished, this, [this] {
         if (m_ending)
-            finishEnding();
+            finishEndingWhenDone();
+    });
+    connect(&m_engine, &PostingEngine::idle, this, [this] {
+        if (m_ending)
+            finishEndingWhenDone();
     });
 }
 
@@ -120,14 +125,16 @@ QDBusObjectPath AutomationServer::createObject() {
     FuncLib::StampFileName(m_host.folders.filesFolder() + QString::fromUtf16(ActivityLogName), logFile,
                            QStringLiteral("DateOnly"), m_host.clock);
     showStatusWindow();
-    ComponentSettings settings = ComponentSettings::read(m_host.folders.iniFile());
+    const QString iniFile = m_host.folders.iniFile();
+    ComponentSettings settings = ComponentSettings::read(iniFile);
     const bool debugMode = settings.debugMode;
     m_journal.openIn(m_host.folders.filesFolder(), settings.journalDays);
+    BoardSettings boards = BoardSettings::read(iniFile, settings);
 
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
     auto job = std::make_unique<PostJob>(m_host, logFile, std::move(settings));
     job->setObjectPath(path);
-    auto object = std::make_unique<PostJobObject>(*this, std::move(job));
+    auto object = std::make_unique<PostJobObject>(*this, std::move(job), std::move(boards));
     if (!m_connection.registerObject(path, object.get(), QDBusConnection::ExportAdaptors)) {
         qCWarning(lcServer) << "cannot register" << path << m_connection.lastError().message();
         throw AutomationError::runtime(ErrorNumber::Unspecified);
@@ -180,11 +187,18 @@ void AutomationServer::endProcess() {
     // No posting starts another try from now on; one waiting for it returns its last outcome at once.
     const bool waitingToRetry = m_retryClock.isWaiting();
     m_retryClock.stop();
-    if (m_exchangeInFlight || waitingToRetry) {
+    m_engine.close();
+    if (m_exchangeInFlight || waitingToRetry || m_engine.unfinished() > 0) {
         // The board may already hold the listing: its caller must learn the result, and the log too.
-        qCDebug(lcServer) << "ending once the exchange in flight has returned";
+        qCDebug(lcServer) << "ending once the exchanges in flight have returned";
         return;
     }
+    finishEnding();
+}
+
+void AutomationServer::finishEndingWhenDone() {
+    if (m_calls.isRunning() || m_exchangeInFlight || m_engine.unfinished() > 0)
+        return;
     finishEnding();
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "boardcalls.h"
 #include "callqueue.h"
 #include "hostcontext.h"
 #include "retryclock.h"
 #include "postingjournal.h"
+#include "postingengine.h"
 #include "statusview.h"
 #include "statuswindow.h"
 
@@ -57,6 +59,7 @@ public:
 
     CallQueue &calls() { return m_calls; }
     const PostingJournal &journal() const { return m_journal; }
+    BoardCalls &boardCalls() { return m_boardCalls; }
 
 private:
     void showStatusWindow();
@@ -66,6 +69,8 @@ private:
     // Ends the process with every object in it: at once, or, with an exchange in flight, as soon as that
     // exchange has returned and its caller has the result.
     void endProcess();
+    // Ends once no call runs and no posting is in flight, so every caller has the result first.
+    void finishEndingWhenDone();
     void finishEnding();
     void answerLateCalls();
     void flushReplies();
@@ -79,6 +84,8 @@ private:
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;
+    PostingEngine m_engine;
+    BoardCalls m_boardCalls{m_calls, m_engine};
     std::chrono::milliseconds m_idleExit;
     std::unique_ptr<ClassFactory> m_factory;
     std::vector<std::unique_ptr<PostJobObject>> m_objects;

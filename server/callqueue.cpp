@@ -15,7 +15,14 @@ namespace Orvex {
 
 namespace {
 
-QDBusMessage replyTo(const QDBusMessage &message, const CallQueue::Work &work) {
+QDBusMessage endedReplyTo(const QDBusMessage &message) {
+    const AutomationError error = AutomationError::runtime(ErrorNumber::Ended);
+    return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
+}
+
+} // namespace
+
+QDBusMessage replyTo(const QDBusMessage &message, const std::function<QVariantList()> &work) {
     try {
         return message.createReply(work());
     } catch (const AutomationError &error) {
@@ -33,13 +40,6 @@ QDBusMessage replyTo(const QDBusMessage &message, const CallQueue::Work &work) {
         return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
     }
 }
-
-QDBusMessage endedReplyTo(const QDBusMessage &message) {
-    const AutomationError error = AutomationError::runtime(ErrorNumber::Ended);
-    return message.createErrorReply(BusWire::errorName(error), BusWire::errorMessage(error));
-}
-
-} // namespace
 
 CallQueue::CallQueue(QObject *parent)
     : QObject(parent) {}

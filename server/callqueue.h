@@ -15,6 +15,9 @@ namespace Orvex {
 // Serves bus calls one at a time, in arrival order, on the one thread. A call that arrives while another
 // runs (the warning box and a blocking send both let the bus deliver meanwhile) gets a delayed reply
 // and runs once the calls before it have finished, so no call ever runs inside another.
+// The reply to message: what work returns, or the error it throws. Every call's errors become replies here.
+QDBusMessage replyTo(const QDBusMessage &message, const std::function<QVariantList()> &work);
+
 class CallQueue final : public QObject {
     Q_OBJECT
 
@@ -31,7 +34,10 @@ public:
     // The process is ending: every waiting call, and every call that arrives from now on, is answered
     // with the Ended error without running. A call that is running finishes and is answered.
     void close();
+    bool isClosed() const { return m_closed; }
     bool isRunning() const { return m_running; }
+    // Answers a call that never ran with the Ended error, and counts it.
+    void answerEnded(const QDBusConnection &connection, const QDBusMessage &message);
     // How many calls were answered Ended so far.
     int endedCount() const { return m_endedCount; }
 
@@ -47,7 +53,6 @@ private:
         Then then;
     };
 
-    void answerEnded(const QDBusConnection &connection, const QDBusMessage &message);
     void run(Call call);
     void scheduleNext();
     void runNext();

@@ -2,6 +2,7 @@
 
 #include "activitylogfile.h"
 #include "automationserver.h"
+#include "boardcalls.h"
 #include "buswire.h"
 #include "errortable.h"
 #include "files.h"
@@ -70,15 +71,6 @@ std::optional<Variant> anyOtherArgument(const QVariant &argument) {
     }
 }
 
-// Named boards come later; until then only the default board, by either of its names.
-void requireKnownBoard(const QString &board) {
-    if (!board.isEmpty() && board != u"default")
-        throw AutomationError(ErrorNumber::InvalidProcedureCall, QString::fromUtf16(ComponentSource),
-                              QStringLiteral("There is no board named \"%1\"; the default board is \"\" or "
-                                             "\"default\"")
-                                  .arg(board));
-}
-
 void requireArgumentCount(const QVariantList &args, qsizetype least, qsizetype most) {
     if (args.size() < least || args.size() > most)
         throw AutomationError::runtime(ErrorNumber::BadParameterCount);
@@ -98,9 +90,10 @@ QString normalizedId(QString id) {
 
 } // namespace
 
-PostJobObject::PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> job)
+PostJobObject::PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> job, BoardSettings boards)
     : m_server(server)
-    , m_job(std::move(job)) {
+    , m_job(std::move(job))
+    , m_boards(std::move(boards)) {
     new PostJobInterfaceAdaptor(this);
     new EarlierPostJobInterfaceAdaptor(this);
     new IDispatchAdaptor(this);
@@ -156,9 +149,10 @@ QString PostJobObject::PostWithOutcome(const QString &ActionType, const ListingF
 QString PostJobObject::PostToBoard(const QString &Board, const QString &ActionType,
                                    const ListingFields &Fields, int &, int &, QString &, QString &,
                                    QString &) {
-    m_server.calls().serve(*this, [=, this] {
-        requireKnownBoard(Board);
-        return outcomeOf(post(ActionType, Fields)) << deliveryClassName(m_job->lastOutcome().deliveryClass);
+    m_server.boardCalls().serve(*this, [=, this] {
+        const BoardSettings::Board &board = m_boards.board(Board);
+        return PostingEngine::Listing{board.name,   board.settings, m_job->logFile(),
+                                      objectName(), ActionType,     Fields};
     });
     return {};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boardsettings.h"
 #include "listingfields.h"
 
 #include <QDBusContext>
@@ -21,7 +22,8 @@ class PostJobObject final : public QObject, protected QDBusContext {
     Q_OBJECT
 
 public:
-    PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> job);
+    // boards: the boards of the INI file as creation read it, for PostToBoard.
+    PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> job, BoardSettings boards);
     ~PostJobObject() override;
 
 public Q_SLOTS:
@@ -40,6 +42,7 @@ public Q_SLOTS:
     QString Post(const QString &ActionType, const Orvex::ListingFields &Fields);
     QString PostWithOutcome(const QString &ActionType, const Orvex::ListingFields &Fields, int &HttpStatus,
                             int &ErrorNumber, QString &ErrorDescription, QString &Reply);
+    // Not through the call queue: several run at once, each board up to its MaxInFlight.
     QString PostToBoard(const QString &Board, const QString &ActionType, const Orvex::ListingFields &Fields,
                         int &HttpStatus, int &ErrorNumber, QString &ErrorDescription, QString &Reply,
                         QString &DeliveryClass);
@@ -55,6 +58,7 @@ private:
 
     AutomationServer &m_server;
     std::unique_ptr<PostJob> m_job;
+    BoardSettings m_boards;
 };
 
 } // namespace Orvex

@@ -77,6 +77,14 @@ inline double printRatio(const char *name, double numerator, double denominator,
     return ratio;
 }
 
+// The same for a goal the ratio must reach rather than stay under.
+inline double printRatioAtLeast(const char *name, double numerator, double denominator, double goal) {
+    const double ratio = denominator > 0 ? numerator / denominator : 0;
+    std::printf("%s: ratio %.2f (goal >= %.2f)%s\n", name, ratio, goal, ratio >= goal ? "" : "  BELOW GOAL");
+    std::fflush(stdout);
+    return ratio;
+}
+
 // Prints numerator / denominator where there is no goal to hold it against.
 inline double printRatio(const char *name, double numerator, double denominator) {
     const double ratio = denominator > 0 ? numerator / denominator : 0;

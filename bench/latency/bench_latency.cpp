@@ -1,29 +1,35 @@
 // Postings to a distant board: a batch of listings through orvex-postjob, with and without
 // ReuseConnection, against one curl process posting the same documents over one connection (what any user
 // can run), for round trips of 0, 20 and 80 ms, over http and https, in one run. Prints per-listing medians
-// and the ratios.
+// and the ratios. Then listings in flight side by side: the same batch sent to the server through the bus
+// as PostToBoard calls all at once, with MaxInFlight=8 against MaxInFlight=1 and against
+// `curl --parallel --parallel-max 8`, and to two boards against one, at 0 and 80 ms over kept connections.
 //
 // The distance is made on the loopback of a network namespace of its own: a delay line (bench_delayline,
 // on a netfilter queue filled from PREROUTING) holds every packet for half the round trip. The board, a
 // private bus, the server it starts, the tool and curl all run inside that namespace. Needs root (it says
 // so and skips otherwise); the namespace, and with it its rules, is removed on every exit, Ctrl-C included.
 //
-//     bench_latency [RUNS]      (default 3)
+//     bench_latency [RUNS] [--in-flight-only]      (default 3 runs)
 
 #include "benchharness.h"
 #include "benchposting.h"
 #include "boardprocess.h"
+#include "listingfields.h"
 #include "privatebus.h"
 #include "testcertificates.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -32,6 +38,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
 #include <sched.h>
 #include <string>
@@ -49,6 +56,14 @@ constexpr int RoundTripsMs[] = {0, 20, 80};
 constexpr int QueueNumber = 0;
 // The goal for a batch with ReuseConnection=1 against curl over one connection, at a distance.
 constexpr double ReuseGoal = 1.1;
+// Listings in flight against a board 80 ms away: the goals of the batch with MaxInFlight=8 against curl
+// with as many transfers in flight, against MaxInFlight=1 (at least), and of two boards against one.
+constexpr int InFlight = 8;
+constexpr int InFlightRoundTripsMs[] = {0, 80};
+constexpr double InFlightCurlGoal = 1.1;
+constexpr double InFlightSpeedUpGoal = 5.0;
+constexpr double TwoBoardsGoal = 1.2;
+constexpr double NearBoardGoal = 1.0;
 
 // ---- Outside the namespace: the supervising process ----
 
@@ -107,6 +122,7 @@ bool enterNamespace(const std::string &name) {
 struct Batch {
     QString listingsFile;
     QStringList documentFiles;
+    QList<Orvex::ListingFields> listings;
 };
 
 bool writeFile(const QString &path, const QByteArray &content) {
@@ -120,6 +136,7 @@ bool writeBatch(const QString &folder, Batch *batch) {
     for (int i = 0; i < Listings; ++i) {
         Orvex::Bench::Fields listing = fields;
         listing.front().second = QStringLiteral("J-%1").arg(i + 1);
+        batch->listings.append(Orvex::ListingFields(listing.begin(), listing.end()));
         QJsonArray pairs;
         for (const auto &[name, value] : listing)
             pairs.append(QJsonArray{name, value});
@@ -241,6 +258,54 @@ public:
 
     qsizetype postingsReceived() const { return m_board.postings().size(); }
 
+    bool writeIni(const QByteArray &ini) const {
+        return writeFile(m_programFolder.filePath(QStringLiteral("OrvexKelPostJob.ini")), ini);
+    }
+
+    // Every listing to every board as PostToBoard calls kept in flight through the bus, the pace left to
+    // the server's MaxInFlight: a new call goes out as soon as the oldest is answered, up to the bus's
+    // bound on one connection's pending calls. A new object, so the INI file written last holds.
+    bool postInFlight(const Batch &batch, const QStringList &boards) const {
+        // Below the bus's max_replies_per_connection (128 in the test and default session configurations).
+        constexpr std::size_t MaxPendingCalls = 100;
+        QDBusConnection bus = QDBusConnection::connectToBus(m_address, QStringLiteral("inflight"));
+        const auto disconnect =
+            qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("inflight")); });
+        const QDBusMessage created = bus.call(QDBusMessage::createMethodCall(
+            QLatin1StringView(ServerFixture::ServiceName), QLatin1StringView(ServerFixture::FactoryPath),
+            QStringLiteral("OrvexKelPostJob.ClassFactory"), QStringLiteral("CreateInstance")));
+        const QString object = created.arguments().value(0).value<QDBusObjectPath>().path();
+        if (object.isEmpty()) {
+            std::fprintf(stderr, "cannot create an object: %s\n", qPrintable(created.errorMessage()));
+            return false;
+        }
+        bool allPosted = true;
+        std::deque<QDBusPendingCall> pending;
+        const auto awaitOldest = [&] {
+            QDBusPendingCall &call = pending.front();
+            call.waitForFinished();
+            if (call.isError())
+                std::fprintf(stderr, "PostToBoard: %s\n", qPrintable(call.error().message()));
+            allPosted =
+                !call.isError() && call.reply().arguments().value(0).toString().startsWith(u'S') && allPosted;
+            pending.pop_front();
+        };
+        for (const Orvex::ListingFields &fields : batch.listings) {
+            for (const QString &board : boards) {
+                if (pending.size() == MaxPendingCalls)
+                    awaitOldest();
+                QDBusMessage call = QDBusMessage::createMethodCall(
+                    QLatin1StringView(ServerFixture::ServiceName), object,
+                    QStringLiteral("OrvexKelPostJob.Listing"), QStringLiteral("PostToBoard"));
+                call.setArguments({board, QStringLiteral("Add"), QVariant::fromValue(fields)});
+                pending.push_back(bus.asyncCall(call, 600000));
+            }
+        }
+        while (!pending.empty())
+            awaitOldest();
+        return allPosted;
+    }
+
 private:
     BoardProcess m_board;
     Orvex::Bench::PrivateBus m_bus;
@@ -248,11 +313,15 @@ private:
     QTemporaryDir m_programFolder;
 };
 
-// The same documents from one curl process, one connection, as a user would post them.
-bool postWithCurl(const Batch &batch, const QString &endpoint, const QString &caFile) {
+// The same documents from one curl process, one connection, as a user would post them; or with up to
+// parallel transfers in flight, each on a connection of its own.
+bool postWithCurl(const Batch &batch, const QString &endpoint, const QString &caFile, int parallel = 1) {
     QStringList arguments;
+    if (parallel > 1)
+        arguments << QStringLiteral("--parallel") << QStringLiteral("--parallel-max")
+                  << QString::number(parallel) << QStringLiteral("--parallel-immediate");
     for (const QString &document : batch.documentFiles) {
-        if (!arguments.isEmpty())
+        if (document != batch.documentFiles.first())
             arguments << QStringLiteral("--next");
         arguments << QStringLiteral("-sS") << QStringLiteral("-o") << QStringLiteral("/dev/null")
                   << QStringLiteral("-w") << QStringLiteral("%{http_code}\\n") << QStringLiteral("-H")
@@ -317,6 +386,74 @@ void printPoint(int roundTripMs, bool tls, const Point &point) {
     std::fflush(stdout);
 }
 
+struct InFlightPoint {
+    double eight = 0;     // one board, MaxInFlight=8
+    double one = 0;       // one board, MaxInFlight=1
+    double twoBoards = 0; // two boards, MaxInFlight=8 each, every listing to both
+    double curl = 0;      // curl --parallel --parallel-max 8
+    bool allPosted = true;
+};
+
+// The four alternately, runs times each, over http to kept connections.
+InFlightPoint measureInFlight(Deployment &deployment, const BoardProcess &second, const Batch &batch,
+                              int runs) {
+    const QByteArray general =
+        "[General]\nImportUrl=" + deployment.endpoint(false).toUtf8() + "\nReuseConnection=1\n";
+    const QByteArray secondBoard = "[Board second]\nImportUrl=" + second.endpointUrl().toUtf8() + "\n";
+    const QString defaultBoard = QStringLiteral("default");
+    InFlightPoint point;
+    std::vector<double> eight, one, twoBoards, curl;
+    const auto timed = [&](const QByteArray &ini, const QStringList &boards) {
+        point.allPosted = deployment.writeIni(ini) && point.allPosted;
+        return Orvex::Bench::secondsOf(
+            [&] { point.allPosted = deployment.postInFlight(batch, boards) && point.allPosted; });
+    };
+    const QByteArray eightInFlight = "MaxInFlight=" + QByteArray::number(InFlight) + "\n";
+    for (int run = 0; run < runs; ++run) {
+        eight.push_back(timed(general + eightInFlight, {defaultBoard}));
+        one.push_back(timed(general + "MaxInFlight=1\n", {defaultBoard}));
+        twoBoards.push_back(
+            timed(general + eightInFlight + secondBoard, {defaultBoard, QStringLiteral("second")}));
+        curl.push_back(Orvex::Bench::secondsOf([&] {
+            point.allPosted =
+                postWithCurl(batch, deployment.endpoint(false), QString(), InFlight) && point.allPosted;
+        }));
+    }
+    point.eight = Orvex::Bench::median(eight);
+    point.one = Orvex::Bench::median(one);
+    point.twoBoards = Orvex::Bench::median(twoBoards);
+    point.curl = Orvex::Bench::median(curl);
+    return point;
+}
+
+void printInFlight(int roundTripMs, const InFlightPoint &point) {
+    std::printf("%3d ms, http   in flight, per listing: MaxInFlight=8 %7.2f ms   =1 %7.2f ms   two boards "
+                "(per listing and board) %7.2f ms   curl --parallel-max 8 %7.2f ms\n",
+                roundTripMs, point.eight * 1e3 / Listings, point.one * 1e3 / Listings,
+                point.twoBoards * 1e3 / (2 * Listings), point.curl * 1e3 / Listings);
+    char name[128];
+    const auto named = [&](const char *what) {
+        std::snprintf(name, sizeof name, "%3d ms, http   in flight: %s", roundTripMs, what);
+        return name;
+    };
+    if (roundTripMs > 0) {
+        Orvex::Bench::printRatio(named("MaxInFlight=8 / curl --parallel --parallel-max 8"), point.eight,
+                                 point.curl, InFlightCurlGoal);
+        Orvex::Bench::printRatioAtLeast(named("MaxInFlight=1 / MaxInFlight=8"), point.one, point.eight,
+                                        InFlightSpeedUpGoal);
+        Orvex::Bench::printRatio(named("two boards / one board, MaxInFlight=8"), point.twoBoards, point.eight,
+                                 TwoBoardsGoal);
+    } else {
+        Orvex::Bench::printRatio(named("MaxInFlight=8 / MaxInFlight=1"), point.eight, point.one,
+                                 NearBoardGoal);
+        Orvex::Bench::printRatio(named("MaxInFlight=8 / curl --parallel --parallel-max 8"), point.eight,
+                                 point.curl);
+    }
+    if (!point.allPosted)
+        std::printf("  some listings failed at this point\n");
+    std::fflush(stdout);
+}
+
 void printLoad(const char *when) {
     double load[3] = {};
     if (getloadavg(load, 3) == 3)
@@ -335,7 +472,27 @@ bool writeCaBundle(const QString &path, const TestCertificates &certificates) {
     return writeFile(path, bundle);
 }
 
-int benchmarkInside(int argc, char *argv[], int runs) {
+// Listings in flight at each distance, over http to a keep-alive board (and a second one like it).
+bool benchmarkInFlight(const Batch &batch, int runs) {
+    bool allPosted = true;
+    for (int roundTripMs : InFlightRoundTripsMs) {
+        DelayLine delayLine;
+        if (roundTripMs > 0 && !delayLine.start(roundTripMs)) {
+            std::fprintf(stderr, "bench_latency: cannot start the delay line\n");
+            return false;
+        }
+        Deployment deployment({});
+        BoardProcess second;
+        if (!deployment.start(QString()) || !second.start())
+            return false;
+        const InFlightPoint point = measureInFlight(deployment, second, batch, runs);
+        allPosted = point.allPosted && allPosted;
+        printInFlight(roundTripMs, point);
+    }
+    return allPosted;
+}
+
+int benchmarkInside(int argc, char *argv[], int runs, bool inFlightOnly) {
     QCoreApplication app(argc, argv);
     if (!runQuietly(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("set"),
                                            QStringLiteral("lo"), QStringLiteral("up")})) {
@@ -356,8 +513,12 @@ int benchmarkInside(int argc, char *argv[], int runs) {
                 Listings, FieldCount, runs);
     printLoad("before");
 
-    bool allPosted = true;
-    for (int roundTripMs : RoundTripsMs) {
+    Orvex::registerListingFieldsType();
+    bool allPosted = benchmarkInFlight(batch, runs);
+    printLoad("after listings in flight");
+    for (int roundTripMs : inFlightOnly
+                               ? std::vector<int>{}
+                               : std::vector<int>(std::begin(RoundTripsMs), std::end(RoundTripsMs))) {
         DelayLine delayLine;
         if (roundTripMs > 0 && !delayLine.start(roundTripMs)) {
             std::fprintf(stderr, "bench_latency: cannot start the delay line\n");
@@ -382,6 +543,7 @@ int benchmarkInside(int argc, char *argv[], int runs) {
 
 int main(int argc, char *argv[]) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : DefaultRuns;
+    const bool inFlightOnly = argc > 2 && std::string(argv[2]) == "--in-flight-only";
     if (geteuid() != 0) {
         std::printf("bench_latency: skipped: it needs root, to make a network namespace with a delay line "
                     "(iptables, netfilter queue)\n");
@@ -402,7 +564,7 @@ int main(int argc, char *argv[]) {
             std::fprintf(stderr, "bench_latency: cannot enter the namespace %s\n", name.c_str());
             _exit(1);
         }
-        _exit(benchmarkInside(argc, argv, runs));
+        _exit(benchmarkInside(argc, argv, runs, inFlightOnly));
     }
     std::signal(SIGINT, SIG_IGN); // the terminal's Ctrl-C reaches the benchmark itself
     std::signal(SIGTERM, forwardStop);

@@ -135,8 +135,8 @@ void TestExchange::init() {
     limits.stallTime = 2s;
     m_journal.emplace();
     m_journal->openIn(m_folder->path(), 0);
-    m_host.emplace(Orvex::HostContext{Orvex::ComponentFolders(m_folder->path()), m_clock, *m_window,
-                                      Orvex::curlHttpRequestFactory(limits), false, nullptr, &*m_journal});
+    m_host.emplace(Orvex::ComponentFolders(m_folder->path()), m_clock, *m_window,
+                   Orvex::curlHttpRequestFactory(limits), false, nullptr, &*m_journal);
 }
 
 void TestExchange::cleanup() {

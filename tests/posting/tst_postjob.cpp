@@ -213,7 +213,7 @@ void TestPostJob::init() {
     m_status = TextStatus();
     m_requests = RequestLog();
     m_clock.setNow(QDateTime(QDate(2010, 1, 19), QTime(15, 7, 45, 520)));
-    m_host.emplace(Orvex::HostContext{Orvex::ComponentFolders(m_folder->path()), m_clock, m_status, {}});
+    m_host.emplace(Orvex::ComponentFolders(m_folder->path()), m_clock, m_status, Orvex::HttpRequestFactory());
     answerWith(4, 200, u"success=1&jobid=4711"_s);
 }
 

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,6 +26,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +63,32 @@ struct CallOutcome {
     QString errorName;      // of a raw bus call
     qint32 errorNumber = 0; // of RemotePostJob
 };
+
+const QString ListingInterface = QStringLiteral("OrvexKelPostJob.Listing");
+
+// PostToBoard sent without waiting for its reply, as a client that keeps several listings in flight does.
+QDBusPendingCall postToBoard(const QString &path, const QString &board, const QString &jobCode,
+                             const QString &fault = QString()) {
+    Orvex::registerListingFieldsType();
+    QDBusMessage message = QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName), path,
+                                                          ListingInterface, QStringLiteral("PostToBoard"));
+    const Orvex::ListingFields fields{{QStringLiteral("JobCode"), jobCode},
+                                      {QStringLiteral("BoardFault"), fault}};
+    message.setArguments({board, QStringLiteral("Add"), QVariant::fromValue(fields)});
+    return QDBusConnection::sessionBus().asyncCall(message, 120000);
+}
+
+// The job codes a board received, each as often as it came.
+QStringList jobCodesAt(const BoardProcess &board) {
+    QStringList codes;
+    for (const QJsonObject &posting : board.postings()) {
+        for (const auto &[name, value] : BoardProcess::fieldsOf(posting)) {
+            if (name == u"JobCode")
+                codes.append(value);
+        }
+    }
+    return codes;
+}
 
 // The log with every entry time replaced by "T", so records compare whole.
 // Whether the process pid has mapped a library whose file name starts with prefix.
@@ -144,6 +172,11 @@ private Q_SLOTS:
     void serverWithoutAnObjectEndsByItself_data();
     void serverWithoutAnObjectEndsByItself();
     void callsOnTheirWayBehindAReleaseAreAnsweredEnded();
+    void postToBoardFindsTheBoardByName_data();
+    void postToBoardFindsTheBoardByName();
+    void postToBoardRunsListingsSideBySideEachAtMostOnce_data();
+    void postToBoardRunsListingsSideBySideEachAtMostOnce();
+    void endingLetsPostingsInFlightFinishAndEndsTheWaiting();
 
 private:
     std::unique_ptr<ServerFixture> m_server;
@@ -658,6 +691,8 @@ void TestAutomationServer::readsTransportSettingsAtCreation_data() {
                                                << QString() << Orvex::ErrorNumber::TypeMismatch;
     QTest::newRow("ConnectTimeout out of range") << QByteArray("[General]\nConnectTimeout=0\n") << QString()
                                                  << QString() << Orvex::ErrorNumber::InvalidProcedureCall;
+    QTest::newRow("MaxInFlight beyond 64") << QByteArray("[General]\nMaxInFlight=65\n") << QString()
+                                           << QString() << Orvex::ErrorNumber::InvalidProcedureCall;
 }
 
 void TestAutomationServer::readsTransportSettingsAtCreation() {
@@ -1355,4 +1390,179 @@ void TestAutomationServer::callsOnTheirWayBehindAReleaseAreAnsweredEnded() {
 }
 
 QTEST_GUILESS_MAIN(TestAutomationServer)
+void TestAutomationServer::postToBoardFindsTheBoardByName_data() {
+    QTest::addColumn<QByteArray>("ini"); // %1: the board's endpoint
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("result"); // empty: the call fails
+    QTest::addColumn<qint32>("number");  // of the call's error or the Error record; 0 for none
+    QTest::addColumn<QString>("saying"); // in the error, or the board the journal names
+
+    QTest::newRow("the default board by an empty name")
+        << QByteArray("[Board Paris]\nImportUrl=http://nowhere.example/\n") << QString() << QString()
+        << QStringLiteral("S1") << 0 << QStringLiteral("default");
+    QTest::newRow("a named board in any letter case")
+        << QByteArray("[General]\nImportUrl=http://nowhere.example/\n[Board Paris]\nImportUrl=%1\n")
+        << QStringLiteral("PARIS") << QString() << QStringLiteral("S1") << 0 << QStringLiteral("Paris");
+    QTest::newRow("a key the section leaves out is [General]'s")
+        << QByteArray("[General]\nTimeout=2\n[Board Paris]\nImportUrl=%1\n") << QStringLiteral("Paris")
+        << QStringLiteral("trickle") << QStringLiteral("F") << Orvex::ErrorNumber::TimedOut
+        << QStringLiteral("Paris");
+    QTest::newRow("an unknown board names the known ones")
+        << QByteArray("[Board Paris]\nImportUrl=%1\n[Board Lyon]\nImportUrl=%1\n") << QStringLiteral("Pari")
+        << QString() << QString() << Orvex::ErrorNumber::InvalidProcedureCall
+        << QStringLiteral("\"Pari\"; the boards are default, Paris, Lyon");
+    QTest::newRow("[Board default] cannot shadow [General]")
+        << QByteArray("[Board default]\nImportUrl=http://nowhere.example/\n") << QStringLiteral("default")
+        << QString() << QStringLiteral("S1") << 0 << QStringLiteral("default");
+    QTest::newRow("a value that does not parse spoils its board alone")
+        << QByteArray("[Board Paris]\nImportUrl=%1\nTimeout=soon\n") << QStringLiteral("Paris") << QString()
+        << QString() << Orvex::ErrorNumber::TypeMismatch << QStringLiteral("Timeout in [Board Paris] of ");
+    QTest::newRow("MaxInFlight 0") << QByteArray("[Board Paris]\nMaxInFlight=0\n") << QStringLiteral("Paris")
+                                   << QString() << QString() << Orvex::ErrorNumber::InvalidProcedureCall
+                                   << QStringLiteral("MaxInFlight in [Board Paris]");
+}
+
+void TestAutomationServer::postToBoardFindsTheBoardByName() {
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, board);
+    QFETCH(QString, fault);
+    QFETCH(QString, result);
+    QFETCH(qint32, number);
+    QFETCH(QString, saying);
+    namespace F = Orvex::JournalField;
+
+    startBoardAndServer();
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.1")));
+    QVERIFY(m_server->writeIni(
+        QString::fromUtf8(ini).replace(QStringLiteral("%1"), m_board->endpointUrl()).toUtf8()));
+    QVERIFY(createObject());
+    QDBusPendingCall call = postToBoard(m_object, board, QStringLiteral("J-1"), fault);
+    call.waitForFinished();
+    if (result.isEmpty()) {
+        QCOMPARE(call.error().name(), Orvex::errorName(number));
+        QVERIFY2(call.error().message().contains(saying), qPrintable(call.error().message()));
+        QVERIFY(m_board->postings().isEmpty());
+        return;
+    }
+    QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+    const QVariantList outcome = call.reply().arguments();
+    QCOMPARE(call.reply().signature(), QStringLiteral("siisss"));
+    QCOMPARE(outcome.value(0).toString(), result);
+    QCOMPARE(outcome.value(2).toInt(), number);
+    // The same records as Action writes, and a journal row naming the board.
+    QCOMPARE(withoutTimeStamp(m_server->logRecords().first()), QStringLiteral("\"Add\",\"J-1\",\"\""));
+    const QList<Orvex::JournalPosting> entries = m_server->journalEntries();
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries.first().board, saying);
+    QCOMPARE(entries.first().objectPath, m_object);
+}
+
+void TestAutomationServer::postToBoardRunsListingsSideBySideEachAtMostOnce_data() {
+    QTest::addColumn<QByteArray>("ini"); // %1: the second board's endpoint
+    QTest::addColumn<QStringList>("boards");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("mostConnections"); // a board's, with kept connections: one per posting in flight
+
+    QTest::newRow("MaxInFlight=1: one at a time on one connection")
+        << QByteArray("[General]\nReuseConnection=1\n") << QStringList{QStringLiteral("default")} << QString()
+        << 1;
+    QTest::newRow("8 in flight on kept connections")
+        << QByteArray("[General]\nReuseConnection=1\nMaxInFlight=8\n")
+        << QStringList{QStringLiteral("default")} << QString() << 8;
+    QTest::newRow("8 in flight to each of two boards")
+        << QByteArray("[General]\nReuseConnection=1\nMaxInFlight=8\n[Board second]\nImportUrl=%1\n")
+        << QStringList{QStringLiteral("default"), QStringLiteral("second")} << QString() << 8;
+    // Closed after taking a listing: the listing is there, its caller cannot know it; nothing is resent.
+    QTest::newRow("8 in flight, the board closing connections at random")
+        << QByteArray("[General]\nReuseConnection=1\nMaxInFlight=8\n")
+        << QStringList{QStringLiteral("default")} << QStringLiteral("close-at-random:30") << 0;
+    QTest::newRow("8 in flight, fresh connections closed at random")
+        << QByteArray("[General]\nMaxInFlight=8\n") << QStringList{QStringLiteral("default")}
+        << QStringLiteral("close-at-random:30") << 0;
+}
+
+void TestAutomationServer::postToBoardRunsListingsSideBySideEachAtMostOnce() {
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, boards);
+    QFETCH(QString, fault);
+    QFETCH(int, mostConnections);
+    constexpr int Listings = 40;
+
+    startBoardAndServer();
+    BoardProcess second;
+    QVERIFY2(second.start(), qPrintable(second.errorString()));
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.1")));
+    QVERIFY(m_server->writeIni(
+        QString::fromUtf8(ini).replace(QStringLiteral("%1"), second.endpointUrl()).toUtf8()));
+    // Two objects, as two clients would have.
+    const QStringList objects{ServerFixture::createInstance(), ServerFixture::createInstance()};
+    QVERIFY(!objects.contains(QString()));
+
+    QList<std::tuple<QString, QString, QDBusPendingCall>> calls;
+    for (int i = 0; i < Listings; ++i) {
+        const QString jobCode = QStringLiteral("J%1").arg(i);
+        for (const QString &board : boards)
+            calls.append({board, jobCode, postToBoard(objects.at(i % 2), board, jobCode, fault)});
+    }
+    const QStringList atDefault = [&] {
+        for (auto &[board, jobCode, call] : calls)
+            call.waitForFinished();
+        return jobCodesAt(*m_board);
+    }();
+    const QStringList atSecond = jobCodesAt(second);
+    for (auto &[board, jobCode, call] : calls) {
+        QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+        const QStringList &received = board == u"default" ? atDefault : atSecond;
+        const QString resultCode = call.reply().arguments().value(0).toString();
+        const QString deliveryClass = call.reply().arguments().value(5).toString();
+        QVERIFY2(received.count(jobCode) <= 1, qPrintable(jobCode + u' ' + board));
+        if (resultCode.startsWith(u'S'))
+            QVERIFY2(received.count(jobCode) == 1, qPrintable(jobCode + u' ' + board));
+        else if (!received.contains(jobCode))
+            QVERIFY2(deliveryClass == u"unknown" || deliveryClass == u"notSent",
+                     qPrintable(jobCode + u' ' + deliveryClass));
+        if (fault.isEmpty())
+            QCOMPARE(resultCode.left(1), QStringLiteral("S"));
+    }
+    if (mostConnections == 0)
+        return;
+    // Each board's postings came on at most as many connections as it lets postings be in flight, and
+    // on more than one where it lets several be.
+    for (const BoardProcess *board : {m_board.get(), &second}) {
+        QSet<int> connections;
+        for (const QJsonObject &posting : board->postings())
+            connections.insert(posting.value(QStringLiteral("connection")).toInt());
+        if (connections.isEmpty())
+            continue;
+        QVERIFY2(connections.size() <= mostConnections, qPrintable(QString::number(connections.size())));
+        QCOMPARE(connections.size() > 1, mostConnections > 1);
+    }
+}
+
+void TestAutomationServer::endingLetsPostingsInFlightFinishAndEndsTheWaiting() {
+    startBoardAndServer();
+    QVERIFY(m_server->writeIni("[General]\nMaxInFlight=2\n"));
+    QVERIFY(createObject());
+    const uint pid = ServerFixture::serverPid();
+    QList<QDBusPendingCall> calls;
+    for (int i = 0; i < 4; ++i)
+        calls.append(
+            postToBoard(m_object, QString(), QStringLiteral("J%1").arg(i), QStringLiteral("delay:2000")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_board->postings().size(), 2, 30000);
+    QVERIFY(::kill(pid_t(pid), SIGTERM) == 0);
+
+    int posted = 0;
+    for (QDBusPendingCall &call : calls) {
+        call.waitForFinished();
+        if (call.isError())
+            QCOMPARE(call.error().name(), QStringLiteral("OrvexKelPostJob.Error.Ended"));
+        else
+            posted += call.reply().arguments().value(0).toString().startsWith(u'S');
+    }
+    QCOMPARE(posted, 2);
+    QVERIFY(ServerFixture::waitUntilGone());
+    QCOMPARE(m_board->postings().size(), 2);
+}
+
 #include "tst_automationserver.moc"

@@ -1,0 +1,3 @@
+#include "distributionlogging.h"
+
+Q_LOGGING_CATEGORY(lcDistribution, "orvex.distribution", QtWarningMsg)

@@ -1,0 +1,45 @@
+#include "inflightstatus.h"
+#include "statusview.h"
+
+#include <QTest>
+
+class TestInFlightStatus : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void showsWhatIsInFlightNeverWhatIsOver_data();
+    void showsWhatIsInFlightNeverWhatIsOver();
+};
+
+void TestInFlightStatus::showsWhatIsInFlightNeverWhatIsOver_data() {
+    // Each event: "+board" starts a posting, "-board:JobCode" finishes one.
+    QTest::addColumn<QString>("events"); // separated by spaces
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("two boards in the order they started")
+        << QStringLiteral("+paris +default +paris") << QStringLiteral("Posting 3: paris 2, default 1");
+    QTest::newRow("a finished posting leaves the count and names itself")
+        << QStringLiteral("+paris +default -paris:J7")
+        << QStringLiteral("Posting 1: default 1\r\nPosted J7 (paris)");
+    QTest::newRow("none in flight: no Posting line is left")
+        << QStringLiteral("+paris +paris -paris:J1 -paris:J2") << QStringLiteral("Posted J2 (paris)");
+    QTest::newRow("a board with none left is no longer named")
+        << QStringLiteral("+a +b -a:J1 +b") << QStringLiteral("Posting 2: b 2\r\nPosted J1 (a)");
+}
+
+void TestInFlightStatus::showsWhatIsInFlightNeverWhatIsOver() {
+    QFETCH(QString, events);
+    QFETCH(QString, text);
+    Orvex::StatusText window;
+    Orvex::InFlightStatus status(window);
+    for (const QString &event : events.split(u' ')) {
+        if (event.startsWith(u'+'))
+            status.started(event.mid(1));
+        else
+            status.finished(event.mid(1).section(u':', 0, 0), event.section(u':', 1));
+    }
+    QCOMPARE(window.statusText(), text);
+}
+
+QTEST_MAIN(TestInFlightStatus)
+#include "tst_inflightstatus.moc"
