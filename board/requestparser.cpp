@@ -4,8 +4,9 @@ namespace Orvex {
 
 namespace {
 
-// Far above any listing; stops a body that would exhaust memory.
-constexpr qint64 MaxBodyBytes = 16 * 1024 * 1024;
+// Above the largest listing the component takes (64 MiB of text, mostly single bytes on the wire); stops a
+// body that would exhaust memory.
+constexpr qint64 MaxBodyBytes = 128 * 1024 * 1024;
 
 BoardReply refused(int status, const QByteArray &body) {
     BoardReply reply;

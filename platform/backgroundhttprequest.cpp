@@ -108,7 +108,7 @@ void BackgroundHttpRequest::open(const QString &method, const QString &url, bool
     m_request->open(method, url, async);
 }
 
-void BackgroundHttpRequest::send(const QString &body) {
+void BackgroundHttpRequest::send(const QByteArray &body) {
     if (m_watcher)
         m_watcher(true);
     const auto exchangeOver = qScopeGuard([this] {

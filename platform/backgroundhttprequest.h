@@ -23,7 +23,7 @@ public:
                           std::shared_ptr<Worker> worker = nullptr);
 
     void open(const QString &method, const QString &url, bool async) override;
-    void send(const QString &body) override;
+    void send(const QByteArray &body) override;
     int readyState() const override;
     int status() const override;
     QString responseText() const override;

@@ -8,7 +8,6 @@
 #include "httplogging.h"
 #include "identity.h"
 #include "urltext.h"
-#include "wireencoding.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -174,9 +173,10 @@ void noteHandshakeMessage(int written, int, int contentType, const void *message
 // Everything libcurl reads from or writes into while one transfer runs. libcurl keeps pointers into it,
 // so it stays where it was made until the transfer is over.
 struct Transfer {
-    Transfer(const QString &text, qint64 maxReplyBytes)
+    // The body is shared, not copied: a document may be tens of MiB.
+    Transfer(const QByteArray &bodyBytes, qint64 maxReplyBytes)
         : handle(newTransferHandle())
-        , body(toWireBytes(text))
+        , body(bodyBytes)
         , sink{&reply, maxReplyBytes, false} {}
     Q_DISABLE_COPY_MOVE(Transfer)
 
@@ -473,7 +473,7 @@ void CurlHttpRequest::open(const QString &method, const QString &url, bool async
     m_failedDelivery = DeliveryClass::NotSent;
 }
 
-void CurlHttpRequest::send(const QString &body) {
+void CurlHttpRequest::send(const QByteArray &body) {
     if (m_readyState != 1)
         throw httpError(ErrorNumber::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
     Transfer transfer(body, m_limits.maxReplyBytes);

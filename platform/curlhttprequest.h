@@ -25,7 +25,7 @@ struct HttpLimits {
 };
 
 // The synchronous HTTP request object over libcurl: one easy handle per send(), released on every path.
-// The body goes out as toWireBytes() makes it, as ISO-8859-1; compressed replies are asked for and
+// The body goes out as given (toWireBytes() makes it ISO-8859-1); compressed replies are asked for and
 // decoded. The whole exchange, redirects included, ends within the settings' time limit.
 // It follows 301, 302, 307 and 308 with the same method and body, 303 with GET, and never from https to
 // plain http. It speaks http and https only, presents the settings' client certificate, and honours
@@ -40,7 +40,7 @@ public:
 
     // Method "GET" or "POST" (any letter case); async must be false. Throws AutomationError otherwise.
     void open(const QString &method, const QString &url, bool async) override;
-    void send(const QString &body) override;
+    void send(const QByteArray &body) override;
     // 0 before open(), 1 after it, 4 once send() has completed.
     int readyState() const override { return m_readyState; }
     int status() const override;

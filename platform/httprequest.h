@@ -3,6 +3,7 @@
 #include "httpsettings.h"
 #include "postingoutcome.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -15,8 +16,8 @@ class HttpRequest {
 public:
     virtual ~HttpRequest() = default;
     virtual void open(const QString &method, const QString &url, bool async) = 0;
-    // Blocks until the whole response has arrived.
-    virtual void send(const QString &body) = 0;
+    // Sends the body as given (toWireBytes makes it); blocks until the whole response has arrived.
+    virtual void send(const QByteArray &body) = 0;
     virtual int readyState() const = 0;
     virtual int status() const = 0;
     virtual QString responseText() const = 0;

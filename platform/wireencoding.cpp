@@ -25,7 +25,12 @@ void appendSingleBytes(QByteArray &bytes, const char16_t *units, qsizetype count
 QByteArray toWireBytes(const QString &text) {
     QByteArray bytes;
     bytes.reserve(text.size());
-    const char16_t *units = reinterpret_cast<const char16_t *>(text.constData());
+    appendWireBytes(bytes, text);
+    return bytes;
+}
+
+void appendWireBytes(QByteArray &bytes, QStringView text) {
+    const char16_t *units = text.utf16();
     const qsizetype length = text.size();
     qsizetype i = 0;
     while (i < length) {
@@ -47,7 +52,6 @@ QByteArray toWireBytes(const QString &text) {
         }
         ++i;
     }
-    return bytes;
 }
 
 } // namespace Orvex

@@ -47,8 +47,16 @@ QString fieldElement(const QString &name, const QString &value) {
 }
 
 QString postingDocument(const QString &actionWord, const QString &fieldElements) {
+    return postingDocumentHead(actionWord) + fieldElements + postingDocumentTail();
+}
+
+QString postingDocumentHead(const QString &actionWord) {
     return QString::fromUtf16(XmlDeclaration) + QLatin1StringView("<JobPosting><Action>") + actionWord +
-           QLatin1StringView("</Action>") + fieldElements + QLatin1StringView("</JobPosting>");
+           QLatin1StringView("</Action>");
+}
+
+QLatin1StringView postingDocumentTail() {
+    return QLatin1StringView("</JobPosting>");
 }
 
 } // namespace Orvex

@@ -16,5 +16,9 @@ QString fieldElement(const QString &name, const QString &value);
 
 // The whole document: declaration, root, the action word unchanged, then the field elements as given.
 QString postingDocument(const QString &actionWord, const QString &fieldElements);
+// What comes before the field elements in the document, and what comes after them, for a document
+// assembled from its parts without a copy of the fields.
+QString postingDocumentHead(const QString &actionWord);
+QLatin1StringView postingDocumentTail();
 
 } // namespace Orvex

@@ -22,6 +22,7 @@
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 
 #include <new>
 
@@ -43,6 +44,21 @@ Orvex::RetryClock &retryClockOf(const Orvex::HostContext &host) {
 const QString &crLf() {
     static const QString text = QStringLiteral("\r\n");
     return text;
+}
+
+constexpr QByteArrayView DebugCopyEnd = "\r\n";
+
+// The document as it goes on the wire, encoded once straight from its parts into one buffer, with room
+// for the debug copy's line end, so neither the document text nor a second encoding is ever held.
+QByteArray documentWireBytes(const QString &actionWord, const QString &fieldElements) {
+    const QString head = Orvex::postingDocumentHead(actionWord);
+    const QLatin1StringView tail = Orvex::postingDocumentTail();
+    QByteArray bytes;
+    bytes.reserve(head.size() + fieldElements.size() + tail.size() + DebugCopyEnd.size());
+    Orvex::appendWireBytes(bytes, head);
+    Orvex::appendWireBytes(bytes, fieldElements);
+    Orvex::appendWireBytes(bytes, QString(tail));
+    return bytes;
 }
 
 } // namespace
@@ -75,7 +91,8 @@ QString PostJob::Field(const QString &FieldName, const QString &FieldValue) {
 
 QString PostJob::Action(const QString &ActionType) {
     // Every try posts the same listing under the same call number, and leaves its own log and journal lines.
-    const QString fields = XmlBody;
+    // The fields stay in XmlBody until the last try is over; its memory goes back once the listing is done.
+    const auto listingDone = qScopeGuard([this] { XmlBody = QString(); });
     const quint64 callSerial = Orvex::nextCallSerial();
     Orvex::RetryClock &clock = retryClockOf(m_host);
     const auto firstTry = clock.now();
@@ -88,7 +105,6 @@ QString PostJob::Action(const QString &ActionType) {
         qCDebug(lcPosting) << "try" << tries << "of" << JobCode << "failed; next in" << wait->count() << "ms";
         if (!clock.sleep(*wait))
             return resultCode;
-        XmlBody = fields;
     }
 }
 
@@ -123,8 +139,8 @@ QString PostJob::exchange(const QString &ActionType) {
     status.setStatusText(QStringLiteral("Posting ") + JobCode);
     WriteLog(ActionType, JobCode, Orvex::Variant(QString()));
 
-    XmlBody = Orvex::postingDocument(ActionType, XmlBody);
-    const QString reply = PostXml(XmlBody);
+    QByteArray document = documentWireBytes(ActionType, XmlBody);
+    const QString reply = PostXml(document);
     m_replyBytes = reply.toUtf8().size();
     m_lastOutcome.reply = reply;
 
@@ -133,9 +149,8 @@ QString PostJob::exchange(const QString &ActionType) {
         resultCode.startsWith(u'S') ? Orvex::DeliveryClass::Posted : Orvex::DeliveryClass::Refused;
 
     if (DebugMode)
-        SaveDebugCopy(XmlBody);
+        SaveDebugCopy(std::move(document));
     WriteLog(QString::fromUtf16(Orvex::LogRecordName::ServerResponse), reply, Orvex::Variant(crLf()));
-    XmlBody.clear();
 
     status.setStatusText(status.statusText() + crLf() + QStringLiteral("Posted ") + JobCode);
     endJournalEntry(resultCode, nullptr);
@@ -148,7 +163,6 @@ QString PostJob::failed(const Orvex::AutomationError &error) {
     qCDebug(lcPosting) << "posting failed:" << error.number() << description;
     WriteLog(QString::fromUtf16(Orvex::LogRecordName::Error), description,
              Orvex::Variant(QString::number(error.number()) + crLf()));
-    XmlBody.clear();
     // The board took the listing and something after its reply failed: it holds a listing reported "F".
     if (m_lastOutcome.deliveryClass == Orvex::DeliveryClass::Posted)
         m_lastOutcome.deliveryClass = Orvex::DeliveryClass::Unknown;
@@ -214,7 +228,7 @@ void PostJob::warnNotWritten(const char *what, const QString &path, const QStrin
                                    << "- what goes there is lost; this is said only once";
 }
 
-QString PostJob::PostXml(const QString &Xml) {
+QString PostJob::PostXml(const QByteArray &Xml) {
     std::unique_ptr<Orvex::HttpRequest> request =
         m_host.requestFactory ? m_host.requestFactory(m_settings.http) : nullptr;
     if (!request)
@@ -239,11 +253,13 @@ QString PostJob::PostXml(const QString &Xml) {
     return QString();
 }
 
-void PostJob::SaveDebugCopy(const QString &Xml) {
+void PostJob::SaveDebugCopy(QByteArray Xml) {
     try {
         const QString path = Orvex::debugCopyPath(m_host.folders.filesFolder(), m_host.clock.now());
+        // The bytes that went out; the line end fits the room left for it, so nothing is copied.
+        Xml.append(DebugCopyEnd);
         QString why;
-        if (!Orvex::appendToFile(path, Orvex::toWireBytes(Xml) + "\r\n", &why))
+        if (!Orvex::appendToFile(path, Xml, &why))
             warnNotWritten("the debug copy", path, why);
     } catch (const std::exception &error) {
         qCDebug(lcPosting) << "debug copy skipped:" << error.what();

@@ -6,6 +6,7 @@
 #include "postingoutcome.h"
 #include "postjobinterface.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
 
 #include <chrono>
@@ -41,8 +42,9 @@ public:
     const Orvex::PostingOutcome &lastOutcome() const { return m_lastOutcome; }
 
 private:
-    QString PostXml(const QString &Xml);
-    void SaveDebugCopy(const QString &Xml);
+    // Xml is the document's wire bytes.
+    QString PostXml(const QByteArray &Xml);
+    void SaveDebugCopy(QByteArray Xml);
 
     // One try of Action: the exchange, or the failure path for any error it throws.
     QString tryOnce(const QString &ActionType);

@@ -6,15 +6,14 @@
 #include "boardprocess.h"
 #include "identity.h"
 #include "privatebus.h"
+#include "processstatus.h"
 #include "remotepostjob.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
-#include <QFile>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -32,14 +31,7 @@ struct ProcessUsage {
 
 ProcessUsage usageOf(uint pid) {
     ProcessUsage usage;
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        static const QRegularExpression vmRss(QStringLiteral("^VmRSS:\\s+(\\d+) kB$"),
-                                              QRegularExpression::MultilineOption);
-        const QRegularExpressionMatch match = vmRss.match(QString::fromLatin1(status.readAll()));
-        if (match.hasMatch())
-            usage.residentKiB = match.captured(1).toLongLong();
-    }
+    usage.residentKiB = Orvex::Bench::statusKiB(pid, "VmRSS");
     const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
     if (descriptors.exists())
         usage.descriptors =

@@ -20,7 +20,7 @@ public:
         , m_fails(fails) {}
 
     void open(const QString &, const QString &, bool) override { m_readyState = 1; }
-    void send(const QString &) override {
+    void send(const QByteArray &) override {
         while (m_needsLoop && !m_loopRan)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (m_fails)
@@ -79,7 +79,7 @@ void TestBackgroundHttpRequest::sendsOnTheWorker() {
         request->open(QStringLiteral("POST"), QStringLiteral("http://board.example/"), false);
         bool failed = false;
         try {
-            request->send(QStringLiteral("<JobPosting/>"));
+            request->send("<JobPosting/>");
         } catch (const Orvex::AutomationError &error) {
             failed = error.description() == u"board gone";
         }
@@ -101,7 +101,7 @@ void TestBackgroundHttpRequest::sendReturnsWhenTheApplicationExitsDuringTheExcha
             : m_exited(exited)
             , m_over(over) {}
         void open(const QString &, const QString &, bool) override {}
-        void send(const QString &) override {
+        void send(const QByteArray &) override {
             while (!m_exited)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -126,7 +126,7 @@ void TestBackgroundHttpRequest::sendReturnsWhenTheApplicationExitsDuringTheExcha
         exited = true;
     });
     const std::unique_ptr<Orvex::HttpRequest> request = factory({});
-    request->send(QStringLiteral("<JobPosting/>"));
+    request->send("<JobPosting/>");
     QVERIFY(exchangeOver);
 
     // The exit holds every later loop of this thread until the application's own loop has run.

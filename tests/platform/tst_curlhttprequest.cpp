@@ -7,6 +7,7 @@
 #include "errortable.h"
 #include "scopedenvironment.h"
 #include "testcertificates.h"
+#include "wireencoding.h"
 
 #include <QFile>
 #include <QJsonObject>
@@ -161,7 +162,7 @@ void TestCurlHttpRequest::exchangeWithBoard() {
 
     CurlHttpRequest request(testSettings(), testLimits());
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
-    request.send(listingWithFault(action, fault));
+    request.send(Orvex::toWireBytes(listingWithFault(action, fault)));
     QCOMPARE(request.readyState(), 4);
     QCOMPARE(request.status(), status);
     QCOMPARE(request.responseText(), responseText);
@@ -209,7 +210,8 @@ void TestCurlHttpRequest::transferFailure() {
 
     CurlHttpRequest request(testSettings(), testLimits());
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
-    const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), fault)); });
+    const auto error =
+        errorOf([&] { request.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), fault))); });
     QVERIFY(error);
     QCOMPARE(error->number(), number);
     QCOMPARE(error->source(), QString::fromUtf16(CurlHttpRequest::ErrorSource));
@@ -284,7 +286,8 @@ void TestCurlHttpRequest::certificate() {
     CurlHttpRequest request(testSettings(), testLimits());
     request.open(QStringLiteral("POST"), viaProxy ? Orvex::boardEndpointUrl() : secureBoard.endpointUrl(host),
                  false);
-    const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), QString())); });
+    const auto error = errorOf(
+        [&] { request.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), QString()))); });
     if (problem.isEmpty()) {
         QVERIFY2(!error, error ? qPrintable(error->description()) : "");
         QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
@@ -307,7 +310,7 @@ void TestCurlHttpRequest::bodyGoesOutAsLatin1WithCharacterReferences() {
                                  .arg(title);
     CurlHttpRequest request;
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
-    request.send(document);
+    request.send(Orvex::toWireBytes(document));
     QCOMPARE(request.status(), 200);
 
     const QList<QJsonObject> postings = board.postings();
@@ -334,9 +337,9 @@ void TestCurlHttpRequest::largeBodyDoesNotWaitForContinue() {
     const QString padding(2 * 1024 * 1024, QLatin1Char('x'));
     CurlHttpRequest request(testSettings(), testLimits());
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
-    request.send(listingWithFault(QStringLiteral("Add"), QString())
-                     .replace(QStringLiteral("</JobPosting>"),
-                              QStringLiteral("<Pad>%1</Pad></JobPosting>").arg(padding)));
+    request.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), QString())
+                                        .replace(QStringLiteral("</JobPosting>"),
+                                                 QStringLiteral("<Pad>%1</Pad></JobPosting>").arg(padding))));
     QCOMPARE(request.status(), 200);
     const QList<QJsonObject> postings = board.postings();
     QCOMPARE(postings.size(), 1);
@@ -365,7 +368,8 @@ void TestCurlHttpRequest::replyCapIsExact() {
     limits.maxReplyBytes = 1000;
     CurlHttpRequest request({}, limits);
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
-    const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), fault)); });
+    const auto error =
+        errorOf([&] { request.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), fault))); });
     if (accepted) {
         QVERIFY2(!error, error ? qPrintable(error->description()) : "");
         QCOMPARE(request.responseText().size(), 1000);
@@ -387,7 +391,7 @@ void TestCurlHttpRequest::proxyCarriesTheConstantEndpoint() {
 
     CurlHttpRequest request;
     request.open(QStringLiteral("POST"), endpoint, false);
-    request.send(listingWithFault(QStringLiteral("Add"), QString()));
+    request.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), QString())));
     QCOMPARE(request.status(), 200);
     QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
     const QList<QJsonObject> postings = board.postings();
@@ -416,7 +420,8 @@ void TestCurlHttpRequest::proxyRefusal() {
                  QStringLiteral("%1://board.example/cgi-bin/importJobs_xml.cgi")
                      .arg(tunnel ? QStringLiteral("https") : QStringLiteral("http")),
                  false);
-    const auto error = errorOf([&] { request.send(listingWithFault(QStringLiteral("Add"), QString())); });
+    const auto error = errorOf(
+        [&] { request.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), QString()))); });
     QVERIFY(error);
     QCOMPARE(error->number(), ErrorNumber::ProxyRefused);
     QCOMPARE(request.failedDelivery(), DeliveryClass::NotSent);
@@ -442,7 +447,7 @@ void TestCurlHttpRequest::debugLinesNameRedirectsWithoutPasswords() {
         QStringLiteral("POST"),
         board.endpointUrl().replace(QStringLiteral("http://"), QStringLiteral("http://clerk:s3cret@")),
         false);
-    request.send(listingWithFault(QStringLiteral("Add"), QStringLiteral("redirect:308")));
+    request.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), QStringLiteral("redirect:308"))));
     QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
     const QStringList followed = lines.filter(QStringLiteral("following"));
     QCOMPARE(followed.size(), 1);
@@ -461,7 +466,7 @@ void TestCurlHttpRequest::noProxyGoesDirect() {
 
     CurlHttpRequest request;
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
-    request.send(listingWithFault(QStringLiteral("Add"), QString()));
+    request.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), QString())));
     QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
 }
 
@@ -471,7 +476,7 @@ void TestCurlHttpRequest::refusedPortCannotConnect() {
     CurlHttpRequest request;
     request.open(QStringLiteral("POST"),
                  QStringLiteral("http://127.0.0.1:%1/cgi-bin/importJobs_xml.cgi").arg(port), false);
-    const auto error = errorOf([&] { request.send(QStringLiteral("<JobPosting/>")); });
+    const auto error = errorOf([&] { request.send(Orvex::toWireBytes(QStringLiteral("<JobPosting/>"))); });
     QVERIFY(error);
     QCOMPARE(error->number(), ErrorNumber::CannotConnect);
     QCOMPARE(request.failedDelivery(), DeliveryClass::NotSent);
@@ -482,7 +487,7 @@ void TestCurlHttpRequest::unresolvableNameIsReported() {
     CurlHttpRequest request;
     request.open(QStringLiteral("POST"),
                  QStringLiteral("http://board.orvex.invalid/cgi-bin/importJobs_xml.cgi"), false);
-    const auto error = errorOf([&] { request.send(QStringLiteral("<JobPosting/>")); });
+    const auto error = errorOf([&] { request.send(Orvex::toWireBytes(QStringLiteral("<JobPosting/>"))); });
     QVERIFY(error);
     QCOMPARE(error->number(), ErrorNumber::NameNotResolved);
     QCOMPARE(request.failedDelivery(), DeliveryClass::NotSent);
@@ -527,18 +532,18 @@ void TestCurlHttpRequest::stateFollowsOpenAndSend() {
 
     CurlHttpRequest request;
     QCOMPARE(request.readyState(), 0);
-    QCOMPARE(errorOf([&] { request.send(QString()); })->number(), ErrorNumber::Unexpected);
+    QCOMPARE(errorOf([&] { request.send(QByteArray()); })->number(), ErrorNumber::Unexpected);
     request.open(QStringLiteral("post"), board.endpointUrl(), false);
     QCOMPARE(request.readyState(), 1);
     QCOMPARE(errorOf([&] { request.status(); })->number(), ErrorNumber::Pending);
     QCOMPARE(errorOf([&] { request.responseText(); })->number(), ErrorNumber::Pending);
-    request.send(listingWithFault(QStringLiteral("Add"), QString()));
+    request.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), QString())));
     QCOMPARE(request.readyState(), 4);
     QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=1"));
     // A completed request must be opened again before it sends again.
-    QCOMPARE(errorOf([&] { request.send(QString()); })->number(), ErrorNumber::Unexpected);
+    QCOMPARE(errorOf([&] { request.send(QByteArray()); })->number(), ErrorNumber::Unexpected);
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
-    request.send(listingWithFault(QStringLiteral("Add"), QString()));
+    request.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), QString())));
     QCOMPARE(request.responseText(), QStringLiteral("success=1&jobid=2"));
 }
 

@@ -36,6 +36,10 @@ void TestWireEncoding::toWireBytes() {
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
     QCOMPARE(Orvex::toWireBytes(text), bytes);
+    // A document is encoded piece by piece into one buffer: what is there already stays.
+    QByteArray appended("<head>");
+    Orvex::appendWireBytes(appended, text);
+    QCOMPARE(appended, "<head>" + bytes);
 }
 
 QTEST_APPLESS_MAIN(TestWireEncoding)

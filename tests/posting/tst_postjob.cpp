@@ -53,8 +53,8 @@ public:
     void open(const QString &method, const QString &url, bool async) override {
         m_log.opened.append(method + u' ' + url + (async ? u" async"_s : u" sync"_s));
     }
-    void send(const QString &body) override {
-        m_log.sent.append(body);
+    void send(const QByteArray &body) override {
+        m_log.sent.append(QString::fromLatin1(body));
         if (m_sendError)
             throw *m_sendError;
     }
