@@ -46,29 +46,22 @@ bool zeroOrOne(const QString &value) {
     return value == u"1";
 }
 
-std::chrono::seconds secondsOf(const QString &value) {
-    const qint64 most = ExchangeLimits::MaxTimeout.count();
-    const QString expected = QStringLiteral(" is not a whole number of seconds from 1 to %1").arg(most);
+// A whole number from least to most; unit ("seconds", "days") names what it counts, when anything.
+qint64 wholeNumberOf(const QString &value, qint64 least, qint64 most, QStringView unit = {}) {
+    const QString counted = unit.isEmpty() ? QString() : QStringLiteral(" of ") + unit.toString();
+    const QString expected =
+        QStringLiteral(" is not a whole number%1 from %2 to %3").arg(counted).arg(least).arg(most);
     bool isNumber = false;
-    const qlonglong seconds = value.toLongLong(&isNumber);
+    const qlonglong number = value.toLongLong(&isNumber);
     if (!isNumber)
         throw Refusal{ErrorNumber::TypeMismatch, quoted(value) + expected};
-    if (seconds < 1 || seconds > most)
+    if (number < least || number > most)
         throw Refusal{ErrorNumber::InvalidProcedureCall, quoted(value) + expected};
-    return std::chrono::seconds(seconds);
+    return number;
 }
 
-// Up to a hundred years: any longer is a typo, not a wish.
-int daysOf(const QString &value) {
-    constexpr int most = 36500;
-    const QString expected = QStringLiteral(" is not a whole number of days from 0 to %1").arg(most);
-    bool isNumber = false;
-    const int days = value.toInt(&isNumber);
-    if (!isNumber)
-        throw Refusal{ErrorNumber::TypeMismatch, quoted(value) + expected};
-    if (days < 0 || days > most)
-        throw Refusal{ErrorNumber::InvalidProcedureCall, quoted(value) + expected};
-    return days;
+std::chrono::seconds secondsOf(const QString &value) {
+    return std::chrono::seconds(wholeNumberOf(value, 1, ExchangeLimits::MaxTimeout.count(), u"seconds"));
 }
 
 // A relative PEM file lies beside the INI file that names it, wherever the server was started.
@@ -102,18 +95,6 @@ std::optional<QString> suiteValueOrFalse(const ProfileFile &, const QString &ini
 
 // One row per key: its name, how it is read and its check, which is its reader: creation, config show and
 // config set all ask it. A key added later is one more row.
-int inFlightOf(const QString &value) {
-    const QString expected =
-        QStringLiteral(" is not a whole number from 1 to %1").arg(ComponentSettings::MostInFlight);
-    bool isNumber = false;
-    const int count = value.toInt(&isNumber);
-    if (!isNumber)
-        throw Refusal{ErrorNumber::TypeMismatch, quoted(value) + expected};
-    if (count < 1 || count > ComponentSettings::MostInFlight)
-        throw Refusal{ErrorNumber::InvalidProcedureCall, quoted(value) + expected};
-    return count;
-}
-
 struct Key {
     QStringView name;
     // An empty value keeps the default, so that a key can be cleared without deleting its line.
@@ -142,12 +123,18 @@ const Key Keys[] = {
      [](ComponentSettings &s, const QString &v, const QString &) { s.http.reuseConnection = zeroOrOne(v); }},
     {u"RetryFor", true,
      [](ComponentSettings &s, const QString &v, const QString &) {
-         s.retryFor = v == u"0" ? std::chrono::seconds(0) : secondsOf(v);
+         s.retryFor =
+             std::chrono::seconds(wholeNumberOf(v, 0, ExchangeLimits::MaxRetryFor.count(), u"seconds"));
      }},
     {u"JournalDays", true,
-     [](ComponentSettings &s, const QString &v, const QString &) { s.journalDays = daysOf(v); }},
+     [](ComponentSettings &s, const QString &v, const QString &) {
+         // Up to a hundred years: any longer is a typo, not a wish.
+         s.journalDays = int(wholeNumberOf(v, 0, 36500, u"days"));
+     }},
     {u"MaxInFlight", true,
-     [](ComponentSettings &s, const QString &v, const QString &) { s.maxInFlight = inFlightOf(v); }},
+     [](ComponentSettings &s, const QString &v, const QString &) {
+         s.maxInFlight = int(wholeNumberOf(v, 1, ComponentSettings::MostInFlight));
+     }},
 };
 
 const Key *keyNamed(QStringView name) {
