@@ -1,6 +1,7 @@
 #include "activitylogfile.h"
 #include "boardandserver.h"
 #include "files.h"
+#include "journalstore.h"
 #include "postjobtool.h"
 
 #include <QDir>
@@ -61,6 +62,12 @@ QString tableRow(int listing, const QString &jobCode, int jobCodeWidth, const QS
     return QStringLiteral("%1  %2  %3\n").arg(listing, 7).arg(jobCode.leftJustified(jobCodeWidth), result);
 }
 
+// An unknown outcome's result: the board may have it, and where to look.
+QString unknownResult(const QString &jobCode) {
+    return QStringLiteral("unknown: the board may have it; check with orvex-postjob history --job ") +
+           jobCode;
+}
+
 // The processes whose parent is parent: for a subreaper, also what a child that ended left behind.
 QSet<pid_t> childrenOf(pid_t parent) {
     QSet<pid_t> children;
@@ -98,6 +105,7 @@ private Q_SLOTS:
     void rerunPostsOnlyWhatDidNotGetS_data();
     void rerunPostsOnlyWhatDidNotGetS();
     void singlePostWarnsOfAnEarlierS();
+    void maxFailuresStopsTheBatch_data();
     void maxFailuresStopsTheBatch();
     void jsonLinesAsEachListingCompletes();
     void historyReadsBackWhatWasPosted();
@@ -121,8 +129,8 @@ private Q_SLOTS:
     void historyReadsTheDaysLog();
 
 private:
-    // Appends journal lines to the server's journal of the day daysAgo days back: each listing's start,
-    // and its end with result unless result is empty.
+    // Writes postings into the server's journal, daysAgo days back: each listing's start, and its end
+    // with result ("F/unknown" for a result and its class) unless result is empty.
     void writeJournal(int daysAgo, const QList<std::pair<QString, QString>> &actionAndJobCode,
                       const QStringList &results);
     // Action and job code of each listing the board got, in order.
@@ -137,31 +145,34 @@ private:
 
 void TestPostJobTool::writeJournal(int daysAgo, const QList<std::pair<QString, QString>> &actionAndJobCode,
                                    const QStringList &results) {
-    const QDate day = QDate::currentDate().addDays(-daysAgo);
-    const QString path =
-        Orvex::Files::nativePath(Orvex::journalFile(m_session.server().programFolder(), day));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
+    Orvex::JournalStore journal;
+    QString why;
+    QVERIFY2(journal.open(m_session.server().programFolder(), Orvex::JournalStore::Access::Write, &why),
+             qPrintable(why));
     // Within the day, and before now.
+    const QDate day = QDate::currentDate().addDays(-daysAgo);
     QDateTime time(day, QTime(0, 0, 1));
     if (daysAgo == 0)
         time = std::max(time, QDateTime::currentDateTime().addSecs(-60));
     for (qsizetype i = 0; i < actionAndJobCode.size(); ++i) {
-        QJsonObject line{
-            {QStringLiteral("event"), QStringLiteral("start")},
-            {QStringLiteral("time"), time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs)},
-            {QStringLiteral("pid"), 4242},
-            {QStringLiteral("object"), QStringLiteral("/OrvexKelPostJob/PostJob/1")},
-            {QStringLiteral("call"), int(i + 1)},
-            {QStringLiteral("action"), actionAndJobCode.at(i).first},
-            {QStringLiteral("jobCode"), actionAndJobCode.at(i).second}};
-        file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+        Orvex::JournalPosting start;
+        start.time = time;
+        start.processId = 4242;
+        start.objectPath = QStringLiteral("/OrvexKelPostJob/PostJob/1");
+        start.callSerial = i + 1;
+        start.action = actionAndJobCode.at(i).first;
+        start.jobCode = actionAndJobCode.at(i).second;
+        const std::optional<qint64> row = journal.begin(start);
+        QVERIFY(row);
         if (results.at(i).isEmpty())
             continue;
-        line.insert(QStringLiteral("event"), QStringLiteral("end"));
-        line.insert(QStringLiteral("result"), results.at(i));
-        line.insert(QStringLiteral("httpStatus"), 200);
-        file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+        // "result/class", the class "posted" or "refused" when left out.
+        const QStringList parts = results.at(i).split(u'/');
+        const Orvex::DeliveryClass deliveryClass =
+            parts.size() > 1               ? *Orvex::deliveryClassFromName(parts.at(1))
+            : parts.at(0).startsWith(u'S') ? Orvex::DeliveryClass::Posted
+                                           : Orvex::DeliveryClass::Refused;
+        QVERIFY(journal.complete(*row, time, {parts.at(0), 200, 0, {}, {}, deliveryClass}, 0, 0));
     }
 }
 
@@ -299,7 +310,8 @@ void TestPostJobTool::secondInterruptQuitsAtOnce() {
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
     QCOMPARE(tool.exitCode(), int(Orvex::PostJobTool::Interrupted));
     const QString out = QString::fromUtf8(tool.readAllStandardOutput());
-    QVERIFY2(out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("unknown"))), qPrintable(out));
+    QVERIFY2(out.endsWith(tableRow(1, QStringLiteral("J1"), 7, unknownResult(QStringLiteral("J1")))),
+             qPrintable(out));
     // The server still runs the exchange; cleanup() waits for it to end with the board's reply.
     ::kill(pid_t(ServerFixture::serverPid()), SIGKILL);
 }
@@ -394,18 +406,23 @@ void TestPostJobTool::rerunPostsOnlyWhatDidNotGetS_data() {
     const QString j2 = QStringLiteral("Add J2");
     const QString j3 = QStringLiteral("Add J3");
     const QString j4 = QStringLiteral("Add J4");
+    const QString j5 = QStringLiteral("Add J5");
     const QString update = QStringLiteral("Update J1");
-    // J1 got S today, J2's outcome is unknown, J3 got F, J4 got S ten days ago; J1 updated is another
-    // posting.
+    // J1 got S today and was started again since without an end, J2's posting has no end, J5 ended
+    // unknown, J3 got F, J4 got S at 00:00:01 ten days ago; J1 updated is another posting.
     QTest::newRow("S skipped, unknown held back")
         << QStringList() << QStringList{j3, j4, update} << int(Orvex::PostJobTool::SomeUnknown);
     QTest::newRow("unknown sent again when asked")
-        << QStringList{QStringLiteral("--resend-unknown")} << QStringList{j2, j3, j4, update} << 0;
+        << QStringList{QStringLiteral("--resend-unknown")} << QStringList{j2, j3, j4, j5, update} << 0;
+    QTest::newRow("an S older than --since is posted again")
+        << QStringList{QStringLiteral("--since"), QStringLiteral("10"), QStringLiteral("--resend-unknown")}
+        << QStringList{j2, j3, j4, j5, update} << 0;
     QTest::newRow("a longer look back")
         << QStringList{QStringLiteral("--since"), QStringLiteral("11"), QStringLiteral("--resend-unknown")}
-        << QStringList{j2, j3, update} << 0;
-    QTest::newRow("force posts everything") << QStringList{QStringLiteral("--force")}
-                                            << QStringList{QStringLiteral("Add J1"), j2, j3, j4, update} << 0;
+        << QStringList{j2, j3, j5, update} << 0;
+    QTest::newRow("force posts everything")
+        << QStringList{QStringLiteral("--force")}
+        << QStringList{QStringLiteral("Add J1"), j2, j3, j4, j5, update} << 0;
 }
 
 void TestPostJobTool::rerunPostsOnlyWhatDidNotGetS() {
@@ -413,31 +430,35 @@ void TestPostJobTool::rerunPostsOnlyWhatDidNotGetS() {
     QFETCH(QStringList, posted);
     QFETCH(int, exitCode);
 
-    writeJournal(0,
-                 {{QStringLiteral("Add"), QStringLiteral("J1")},
-                  {QStringLiteral("Add"), QStringLiteral("J2")},
-                  {QStringLiteral("Add"), QStringLiteral("J3")}},
-                 {QStringLiteral("S11"), QString(), QStringLiteral("F")});
+    writeJournal(
+        0,
+        {{QStringLiteral("Add"), QStringLiteral("J1")},
+         {QStringLiteral("Add"), QStringLiteral("J2")},
+         {QStringLiteral("Add"), QStringLiteral("J3")},
+         {QStringLiteral("Add"), QStringLiteral("J5")},
+         {QStringLiteral("Add"), QStringLiteral("J1")}},
+        {QStringLiteral("S11"), QString(), QStringLiteral("F"), QStringLiteral("F/unknown"), QString()});
     writeJournal(10, {{QStringLiteral("Add"), QStringLiteral("J4")}}, {QStringLiteral("S12")});
     const QString path = writeFile(m_files, R"([
         {"action": "Add", "fields": [["JobCode", "J1"]]},
         {"action": "Add", "fields": [["JobCode", "J2"]]},
         {"action": "Add", "fields": [["JobCode", "J3"]]},
         {"action": "Add", "fields": [["JobCode", "J4"]]},
+        {"action": "Add", "fields": [["JobCode", "J5"]]},
         {"action": "Update", "fields": [["JobCode", "J1"]]}
     ])");
     const ToolRun run =
         runTool(QStringList{QStringLiteral("post"), QStringLiteral("--file"), path} + options);
     QVERIFY2(run.exitCode == exitCode, qPrintable(run.err + run.out));
     QCOMPARE(postedListings(), posted);
-    if (posted.size() < 5) {
+    if (!posted.contains(QStringLiteral("Add J1"))) {
         QVERIFY2(run.out.contains(
                      tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("skipped (S11 on ")).chopped(1)),
                  qPrintable(run.out));
         QVERIFY2(run.err.contains(QStringLiteral("skipping")), qPrintable(run.err));
     }
-    // Five rows in listing order, whatever was skipped.
-    QCOMPARE(run.out.count(u'\n'), 6);
+    // Six rows in listing order, whatever was skipped.
+    QCOMPARE(run.out.count(u'\n'), 7);
 }
 
 void TestPostJobTool::singlePostWarnsOfAnEarlierS() {
@@ -449,21 +470,48 @@ void TestPostJobTool::singlePostWarnsOfAnEarlierS() {
     QCOMPARE(postedListings(), QStringList{QStringLiteral("Add J1")});
 }
 
+void TestPostJobTool::maxFailuresStopsTheBatch_data() {
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("posted");
+
+    const QString down = QStringLiteral("status:503");
+    const QString refused = QStringLiteral("failure");
+    QTest::newRow("failures in a row of a board that is down")
+        << QStringList{down, down, QString(), QString()} << QStringList{QStringLiteral("2")} << 2;
+    QTest::newRow("an S between them starts the count again")
+        << QStringList{down, QString(), down, QString()} << QStringList{QStringLiteral("2")} << 4;
+    QTest::newRow("refusals of the listing itself do not count")
+        << QStringList{refused, refused, refused, QString()} << QStringList{QStringLiteral("2")} << 4;
+    QTest::newRow("0 never stops") << QStringList{down, down, down, QString()}
+                                   << QStringList{QStringLiteral("0")} << 4;
+}
+
 void TestPostJobTool::maxFailuresStopsTheBatch() {
-    const QString path = writeFile(m_files, R"([
-        {"action": "Add", "fields": [["JobCode", "J1"], ["BoardFault", "failure"]]},
-        {"action": "Add", "fields": [["JobCode", "J2"]]},
-        {"action": "Add", "fields": [["JobCode", "J3"], ["BoardFault", "failure"]]},
-        {"action": "Add", "fields": [["JobCode", "J4"]]}
-    ])");
-    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("--file"), path,
-                                 QStringLiteral("--max-failures"), QStringLiteral("2")});
+    QFETCH(QStringList, faults);
+    QFETCH(QStringList, options);
+    QFETCH(int, posted);
+
+    QJsonArray listings;
+    for (qsizetype i = 0; i < faults.size(); ++i) {
+        QJsonArray fields{QJsonArray{QStringLiteral("JobCode"), QStringLiteral("J%1").arg(i + 1)}};
+        if (!faults.at(i).isEmpty())
+            fields.append(QJsonArray{QStringLiteral("BoardFault"), faults.at(i)});
+        listings.append(QJsonObject{{QStringLiteral("action"), QStringLiteral("Add")},
+                                    {QStringLiteral("fields"), fields}});
+    }
+    const QString path = writeFile(m_files, QJsonDocument(listings).toJson());
+    const ToolRun run = runTool(QStringList{QStringLiteral("post"), QStringLiteral("--file"), path,
+                                            QStringLiteral("--max-failures")} +
+                                options);
     QCOMPARE(run.exitCode, int(Orvex::PostJobTool::SomeFailed));
-    QCOMPARE(postedListings(),
-             (QStringList{QStringLiteral("Add J1"), QStringLiteral("Add J2"), QStringLiteral("Add J3")}));
-    QVERIFY2(run.out.endsWith(tableRow(4, QStringLiteral("J4"), 7,
-                                       QStringLiteral("(not posted: --max-failures reached)"))),
-             qPrintable(run.out));
+    QCOMPARE(m_session.board().postings().size(), posted);
+    if (posted < faults.size()) {
+        QVERIFY2(run.out.endsWith(tableRow(4, QStringLiteral("J4"), 7,
+                                           QStringLiteral("(not posted: --max-failures reached)"))),
+                 qPrintable(run.out));
+        QVERIFY2(run.err.contains(QStringLiteral("RetryFor=")), qPrintable(run.err));
+    }
 }
 
 void TestPostJobTool::jsonLinesAsEachListingCompletes() {
@@ -599,7 +647,7 @@ void TestPostJobTool::listingOfAKilledServerIsUnknown() {
     QVERIFY(tool.waitForFinished(30000));
     QCOMPARE(tool.exitCode(), int(Orvex::PostJobTool::SomeUnknown));
     const QString out = QString::fromUtf8(tool.readAllStandardOutput());
-    QVERIFY2(out.endsWith(tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("unknown")) +
+    QVERIFY2(out.endsWith(tableRow(1, QStringLiteral("J1"), 7, unknownResult(QStringLiteral("J1"))) +
                           tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("S4712"))),
              qPrintable(out));
     const QString err = QString::fromUtf8(tool.readAllStandardError());
@@ -838,7 +886,7 @@ void TestPostJobTool::bashCompletionAsksTheTool_data() {
 
     QTest::newRow("commands") << QStringLiteral("orvex-postjob h") << QStringLiteral("history help");
     QTest::newRow("options of a command")
-        << QStringLiteral("orvex-postjob post --f") << QStringLiteral("--field --file --force");
+        << QStringLiteral("orvex-postjob post --f") << QStringLiteral("--field --file --force --format");
     QTest::newRow("a setting's key") << QStringLiteral("orvex-postjob config set Im")
                                      << QStringLiteral("ImportUrl");
     QTest::newRow("results") << QStringLiteral("orvex-postjob history --result ")
