@@ -29,6 +29,9 @@ char inFlightText[2][InFlightCapacity];
 volatile std::sig_atomic_t inFlightLength[2] = {0, 0};
 volatile std::sig_atomic_t inFlightSlot = -1;
 
+const char JournalRemedy[] = "Give the account a folder of its own that it can write, through XDG_STATE_HOME "
+                             "(see the README's \"Machines without a desktop\")";
+
 // The bus refuses more than 128 replies outstanding on one connection.
 constexpr int MostCallsOut = 100;
 // A call the server certainly never ran goes again, to a new server; as often as the client library does.
@@ -172,11 +175,16 @@ std::optional<int> PostBatch::plan() {
         const QDateTime since = m_options.batch ? QDateTime::currentDateTime().addDays(-m_options.sinceDays)
                                                 : QDateTime(QDate::currentDate(), QTime(0, 0));
         QString why;
-        if (!rerun.open(folder, since, &why))
-            return m_console.fail(QStringLiteral("cannot read the posting journal in %1: %2; --force posts "
-                                                 "without it")
-                                      .arg(printableText(folder), printableText(why)),
-                                  BadInput);
+        if (!rerun.open(folder, since, &why) && m_options.batch)
+            return m_console.fail(
+                QStringLiteral(
+                    "cannot read the posting journal in %1 (%2), so a rerun could not tell what was "
+                    "posted before; nothing was posted. %3, or give --force to post everything")
+                    .arg(printableText(folder), printableText(why), QLatin1StringView(JournalRemedy)),
+                BadInput);
+        if (!why.isEmpty())
+            m_console.warn(QStringLiteral("cannot read the posting journal in %1 (%2)")
+                               .arg(printableText(folder), printableText(why)));
     }
     qsizetype skipped = 0;
     qsizetype withoutCode = 0;
@@ -238,13 +246,14 @@ std::optional<int> PostBatch::checkJournal() {
     // Without the journal a rerun would post everything again.
     return m_console.fail(
         QStringLiteral("the server cannot write its posting journal%1 (%2), so a rerun could not tell what "
-                       "this batch posted; nothing was posted. Give the account a folder of its own that it "
-                       "can write, through XDG_STATE_HOME (see the README's \"Machines without a desktop\")")
-            .arg(where, printableText(problem)),
+                       "this batch posted; nothing was posted. %3")
+            .arg(where, printableText(problem), QLatin1StringView(JournalRemedy)),
         BadInput);
 }
 
 void PostBatch::postAll() {
+    if (!m_calls)
+        return;
     postingNow = 1;
     while (sendWhatFits() || m_calls->pending() > 0) {
         take(m_calls->next());

@@ -29,7 +29,10 @@ bool RerunCheck::open(const QString &folder, const QDateTime &since, QString *wh
         return true;
     m_store.reset();
     // A server is making it at this moment: nothing was posted through it yet.
-    return *why == QLatin1StringView(JournalStore::NoJournalYet);
+    if (*why != QLatin1StringView(JournalStore::NoJournalYet))
+        return false;
+    why->clear();
+    return true;
 }
 
 std::optional<PastPosting> RerunCheck::lookUp(const QString &board, const QString &action,

@@ -110,6 +110,10 @@ private Q_SLOTS:
     void jsonLinesAsEachListingCompletes();
     void historyReadsBackWhatWasPosted();
     void hintsAtASessionBus();
+    void postsToEveryBoard_data();
+    void postsToEveryBoard();
+    void batchNeedsTheJournal_data();
+    void batchNeedsTheJournal();
     void concurrentBatchesPostEveryListingOnce();
     void listingOfAKilledServerIsUnknown();
     void previewPostsNothing();
@@ -593,6 +597,105 @@ void TestPostJobTool::hintsAtASessionBus() {
     QCOMPARE(run.out, QString());
 }
 
+void TestPostJobTool::postsToEveryBoard_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("boards");
+
+    QTest::newRow("a spreadsheet's CSV to two boards, several in flight")
+        << QByteArray("[General]\r\nMaxInFlight=4\r\n[Board B]\r\nMaxInFlight=2\r\n")
+        << QStringLiteral("listings.csv")
+        << QStringList{QStringLiteral("--board"), QStringLiteral("default"), QStringLiteral("--board"),
+                       QStringLiteral("b")}
+        << 2;
+    QTest::newRow("JSON, eight in flight to one board")
+        << QByteArray("[General]\r\nMaxInFlight=8\r\n") << QStringLiteral("listings.json") << QStringList()
+        << 1;
+    QTest::newRow("CSV by --format, one at a time")
+        << QByteArray() << QStringLiteral("listings.txt")
+        << QStringList{QStringLiteral("--format"), QStringLiteral("csv")} << 1;
+}
+
+void TestPostJobTool::postsToEveryBoard() {
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, fileName);
+    QFETCH(QStringList, options);
+    QFETCH(int, boards);
+
+    constexpr int Listings = 24;
+    // A spreadsheet's export: a byte order mark, CR LF, a header row, an Action column.
+    QByteArray content = fileName.endsWith(u".json") ? "[" : "\xEF\xBB\xBFJobCode,Action,Title\r\n";
+    for (int i = 1; i <= Listings; ++i) {
+        if (fileName.endsWith(u".json"))
+            content +=
+                QStringLiteral(R"(%1{"action": "Add", "fields": [["JobCode", "C%2"], ["Title", "x"]]})")
+                    .arg(i > 1 ? u"," : u"")
+                    .arg(i)
+                    .toUtf8();
+        else
+            content += QStringLiteral("C%1,Add,\"a, \"\"quoted\"\" title\"\r\n").arg(i).toUtf8();
+    }
+    content += fileName.endsWith(u".json") ? "]" : "";
+    if (!ini.isEmpty())
+        QVERIFY(m_session.server().writeIni(ini));
+    const QString path = writeFile(m_files, content, fileName);
+    const QStringList arguments =
+        QStringList{QStringLiteral("post"), QStringLiteral("--file"), path} + options;
+    const ToolRun run = runTool(arguments);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
+    // A row per listing and board, as each completed.
+    QCOMPARE(run.out.count(u'\n'), 1 + Listings * boards);
+    QHash<QString, int> posted;
+    for (const QJsonObject &posting : m_session.board().postings())
+        ++posted[BoardProcess::fieldsOf(posting).constFirst().second];
+    QCOMPARE(posted.size(), Listings);
+    for (auto it = posted.cbegin(); it != posted.cend(); ++it)
+        QVERIFY2(it.value() == boards,
+                 qPrintable(QStringLiteral("%1 posted %2 times").arg(it.key()).arg(it.value())));
+    if (!fileName.endsWith(u".json")) // numbered by line: the header is line 1
+        QVERIFY2(run.out.contains(
+                     tableRow(Listings + 1, QStringLiteral("C%1").arg(Listings), 7, QString()).chopped(1)),
+                 qPrintable(run.out));
+
+    // Run again: every listing got "S" at every board.
+    const ToolRun rerun = runTool(arguments + QStringList{QStringLiteral("--json")});
+    QVERIFY2(rerun.exitCode == 0, qPrintable(rerun.err));
+    QCOMPARE(m_session.board().postings().size(), Listings * boards);
+    const QStringList rows = rerun.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), Listings * boards);
+    QSet<QString> boardsShown;
+    for (const QString &row : rows) {
+        const QJsonObject object = QJsonDocument::fromJson(row.toUtf8()).object();
+        QCOMPARE(object.value(QStringLiteral("result")).toString(), QStringLiteral("skipped"));
+        boardsShown.insert(object.value(QStringLiteral("board")).toString());
+    }
+    QCOMPARE(boardsShown.size(), boards);
+}
+
+void TestPostJobTool::batchNeedsTheJournal_data() {
+    QTest::addColumn<bool>("batch");
+    QTest::newRow("a batch refuses to start") << true;
+    QTest::newRow("a single posting goes ahead, warned") << false;
+}
+
+void TestPostJobTool::batchNeedsTheJournal() {
+    QFETCH(bool, batch);
+    // A folder planted at the journal's name: the server cannot write its journal.
+    QVERIFY(QDir().mkpath(m_session.server().programFolder() + u'/' +
+                          QLatin1StringView(Orvex::JournalStore::FileName)));
+    const QString path = writeFile(m_files, R"([{"action": "Add", "fields": [["JobCode", "J1"]]}])");
+    const ToolRun run =
+        runTool(batch ? QStringList{QStringLiteral("post"), QStringLiteral("--file"), path}
+                      : QStringList{QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
+                                    QStringLiteral("-f"), QStringLiteral("JobCode=J1")});
+    QCOMPARE(run.exitCode, batch ? int(Orvex::PostJobTool::BadInput) : 0);
+    QVERIFY2(run.err.contains(QStringLiteral("posting journal in ") + m_session.server().programFolder()),
+             qPrintable(run.err));
+    QCOMPARE(run.err.contains(QStringLiteral("XDG_STATE_HOME")), batch);
+    QCOMPARE(m_session.board().postings().size(), batch ? 0 : 1);
+}
+
 void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
     // The first tool to finish ends the server under the others with its release: their listings that
     // had not run yet go again to a new server, and none may be lost or posted twice.
@@ -745,6 +848,21 @@ void TestPostJobTool::refusesBadInput_data() {
         << QStringLiteral("standard input: it holds more than the 32 MiB a listings file may hold");
     QTest::newRow("missing file") << QStringList{post, file, QStringLiteral("/nonexistent/listings.json")}
                                   << QByteArray() << QStringLiteral("cannot read");
+    QTest::newRow("a misspelt board is named with the one meant")
+        << QStringList{post,
+                       QStringLiteral("--board"),
+                       QStringLiteral("defualt"),
+                       QStringLiteral("-a"),
+                       QStringLiteral("Add"),
+                       QStringLiteral("-f"),
+                       QStringLiteral("JobCode=J1")}
+        << QByteArray() << QStringLiteral("no board named \"defualt\" (did you mean default?)");
+    QTest::newRow("CSV with a quote left open names its line and column")
+        << QStringList{post, file, fileMarker, QStringLiteral("--format"), QStringLiteral("csv")}
+        << QByteArray("\xEF\xBB\xBFJobCode,Title\r\nC1,\"open\r\n") << QStringLiteral("line 2, column 4");
+    QTest::newRow("an unknown format")
+        << QStringList{post, file, fileMarker, QStringLiteral("--format"), QStringLiteral("xls")}
+        << QByteArray("[]") << QStringLiteral("--format is csv or json");
     QTest::newRow("log without SubName")
         << QStringList{QStringLiteral("log")} << QByteArray() << QStringLiteral("SubName");
     QTest::newRow("history with a bad date")
