@@ -43,9 +43,18 @@ const char PostDescription[] =
     "forbids (controls other than tab, CR and LF; U+FFFE, U+FFFF): the board could not read the\n"
     "document. Such a file is refused whole, before anything is sent.\n"
     "\n"
-    "A file can be run again: a listing whose action and job code got \"S\" within --since days,\n"
-    "as the posting journal tells, is skipped, and one whose outcome was unknown is held back\n"
-    "until --resend-unknown; --force posts everything.\n"
+    "A spreadsheet's CSV export is read as well (a name ending in .csv, or --format csv): a header\n"
+    "row naming the fields in order, an optional Action column (else --action, or Add); each row is\n"
+    "numbered by the line it starts on.\n"
+    "\n"
+    "A file can be run again: a listing whose board, action and job code got \"S\" within --since\n"
+    "days, as the posting journal tells, is skipped, and one whose outcome was unknown is held back\n"
+    "until --resend-unknown; --force posts everything. The JobCode field is what a rerun matches on.\n"
+    "A batch does not start when the server cannot write its journal (give the account a folder of\n"
+    "its own through XDG_STATE_HOME).\n"
+    "\n"
+    "--board NAME (repeatable) posts every listing to every board named in the settings, as many at\n"
+    "once as their MaxInFlight allow; one row per listing and board.\n"
     "\n"
     "Each listing goes to the server in one call. When the server ends before a listing\n"
     "reached it (another client released its object), the listing is sent again to a new\n"
@@ -60,7 +69,7 @@ const char PostDescription[] =
     "input, 3 when an outcome is unknown, 4 without a bus or server, 130 when interrupted.";
 
 constexpr int DefaultSinceDays = 7;
-// A journal a day is read for each day looked back; ten years is more than any rerun needs.
+// Ten years is more than any rerun needs.
 constexpr int MaxSinceDays = 3660;
 
 QString fieldElements(const Listing &listing) {
@@ -118,7 +127,7 @@ std::optional<CsvListings> readCsvFile(const QString &path, const QString &shown
 } // namespace
 
 PostCommand::PostCommand()
-    : Command({"post", "Post one listing (--action, --field) or the listings of a JSON file (--file)",
+    : Command({"post", "Post one listing (--action, --field) or the listings of a JSON or CSV file (--file)",
                "[options]", PostDescription})
     , m_action({QStringLiteral("a"), QStringLiteral("action")},
                QStringLiteral("The action word of the listing, such as Add."), QStringLiteral("word"))
