@@ -284,10 +284,16 @@ bool PostBatch::sendWhatFits() {
             ++m_sends[task];
             m_states[task] = TaskState::Out;
             m_out.insert(task);
-            m_calls->send(task, boardOf(task).name, m_listings.at(listingOf(task)));
             ++m_inFlight[board];
             ++out;
             sent = true;
+            try {
+                m_calls->send(task, boardOf(task).name, m_listings.at(listingOf(task)));
+            } catch (const AutomationError &error) {
+                // No new object for the calls after a lost server: nothing more goes out.
+                take({task, {}, error, false});
+                --out;
+            }
         }
     }
     if (sent)
@@ -378,13 +384,12 @@ void PostBatch::countFailure(const PostRow &row) {
 
 // The rows a second interrupt prints: every listing still out may have reached its board.
 void PostBatch::noteInFlight() {
-    QString text;
+    QList<PostRow> rows;
     for (const qsizetype task : std::as_const(m_out)) {
-        PostRow unknownRow = m_rows.at(task);
-        unknownRow.kind = PostRow::Kind::Unknown;
-        text += m_printer.text(unknownRow);
+        rows.append(m_rows.at(task));
+        rows.last().kind = PostRow::Kind::Unknown;
     }
-    setInFlight(text.toUtf8());
+    setInFlight(m_printer.text(rows).toUtf8());
 }
 
 void PostBatch::printRow(qsizetype task) {

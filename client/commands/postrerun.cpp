@@ -39,25 +39,20 @@ std::optional<PastPosting> RerunCheck::lookUp(const QString &board, const QStrin
                                               const QString &jobCode, QString *why) {
     if (!m_store || jobCode.isEmpty())
         return PastPosting();
-    const Key key{board, jobCode};
-    auto found = m_read.constFind(key);
-    if (found == m_read.cend()) {
-        Actions actions;
-        JournalFilter filter;
-        filter.from = m_since;
-        filter.board = board;
-        filter.jobCode = jobCode;
-        if (!m_store->read(
-                filter,
-                [&](JournalPosting &&posting) {
-                    remember(actions[posting.action], posting);
-                    return true;
-                },
-                why))
-            return std::nullopt;
-        found = m_read.insert(key, actions);
-    }
-    return found->value(action);
+    JournalFilter filter;
+    filter.from = m_since;
+    filter.board = board;
+    filter.jobCode = jobCode;
+    PastPosting known;
+    const bool read = m_store->read(
+        filter,
+        [&](JournalPosting &&posting) {
+            if (posting.action == action)
+                remember(known, posting);
+            return true;
+        },
+        why);
+    return read ? std::optional<PastPosting>(known) : std::nullopt;
 }
 
 } // namespace Orvex

@@ -3,7 +3,6 @@
 #include "journalstore.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QString>
 
 #include <optional>
@@ -20,7 +19,7 @@ struct PastPosting {
 
 // Answers, for a batch about to post, what each (board, action, job code) came to since a time: an "S"
 // wins over any later posting still open, since the board took the listing then; otherwise a posting
-// without an end, or one that ended unknown, leaves it open. Reads the journal by job code, once each.
+// without an end, or one that ended unknown, leaves it open. One indexed read per listing, nothing kept.
 class RerunCheck {
 public:
     // False, with why, when the journal exists but cannot be read; a journal not yet made knows nothing.
@@ -30,13 +29,8 @@ public:
                                       QString *why);
 
 private:
-    using Key = std::pair<QString, QString>; // board, job code
-    // Per action, for one board and job code.
-    using Actions = QHash<QString, PastPosting>;
-
     std::optional<JournalStore> m_store;
     QDateTime m_since;
-    QHash<Key, Actions> m_read;
 };
 
 } // namespace Orvex

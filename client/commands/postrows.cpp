@@ -101,6 +101,13 @@ void PostRowPrinter::print(const PostRow &row) {
     m_headerDone = true;
 }
 
+QString PostRowPrinter::text(const QList<PostRow> &rows) const {
+    QString texts;
+    for (const PostRow &row : rows)
+        texts += texts.isEmpty() ? text(row) : text(row).section(u'\n', -2);
+    return texts;
+}
+
 QString PostRowPrinter::text(const PostRow &row) const {
     if (m_json)
         return QString::fromUtf8(QJsonDocument(objectOf(row)).toJson(QJsonDocument::Compact)) + u'\n';

@@ -33,6 +33,8 @@ public:
     void print(const PostRow &row);
     // The row's text, the table's header in front until a row has been printed.
     QString text(const PostRow &row) const;
+    // The rows' texts, the header at most once.
+    QString text(const QList<PostRow> &rows) const;
 
 private:
     QTextStream &m_out;
