@@ -152,7 +152,7 @@ int PostBatch::run() {
     return exitStatus();
 }
 
-std::optional<int> PostBatch::plan() {
+void PostBatch::makeRows() {
     for (qsizetype task = 0; task < taskCount(); ++task) {
         const Listing listing = m_listings.at(listingOf(task));
         m_rows[task] = {m_listings.number(listingOf(task)),
@@ -164,6 +164,10 @@ std::optional<int> PostBatch::plan() {
                         {},
                         boardOf(task).name};
     }
+}
+
+std::optional<int> PostBatch::plan() {
+    makeRows();
     QString folderError;
     const QString folder = componentFilesFolder(&folderError);
     RerunCheck rerun;

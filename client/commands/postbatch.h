@@ -73,6 +73,7 @@ private:
         return m_options.boards.at(task % m_options.boards.size());
     }
 
+    void makeRows();
     std::optional<int> plan();
     bool planTask(qsizetype task, const Listing &listing, RerunCheck &rerun);
     std::optional<int> checkJournal();
