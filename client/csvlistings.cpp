@@ -85,48 +85,10 @@ bool CsvListingReader::step(char byte) {
     bool ok = true;
     switch (m_state) {
     case State::FieldStart:
-        if (m_cells.isEmpty() && (byte == '\n' || byte == '\r')) {
-            // A blank line, skipped as spreadsheets leave them at the end.
-            if (byte == '\r')
-                m_state = State::AfterCr;
-            else
-                ok = endRecord();
-            break;
-        }
-        startCell();
-        if (m_failed)
-            return false;
-        if (byte == '"') {
-            m_quoteLine = m_line;
-            m_quoteColumn = m_column;
-            m_state = State::Quoted;
-        } else if (byte == ',') {
-            ok = endCell();
-        } else if (byte == '\n') {
-            ok = endCell() && endRecord();
-        } else if (byte == '\r') {
-            ok = endCell();
-            m_state = State::AfterCr;
-        } else {
-            m_record.append(byte);
-            m_state = State::Unquoted;
-        }
+        ok = stepAtFieldStart(byte);
         break;
     case State::Unquoted:
-        if (byte == '"') {
-            return fail(
-                m_line, m_column,
-                QStringLiteral("a quote inside a cell that does not start with one; expected the whole "
-                               "cell in quotes, with each quote in it doubled"));
-        }
-        if (byte == ',' || byte == '\n' || byte == '\r') {
-            ok = endCell();
-            m_state = byte == '\r' ? State::AfterCr : State::FieldStart;
-            if (ok && byte == '\n')
-                ok = endRecord();
-        } else {
-            m_record.append(byte);
-        }
+        ok = stepInUnquoted(byte);
         break;
     case State::Quoted:
         if (byte == '"')
@@ -135,20 +97,7 @@ bool CsvListingReader::step(char byte) {
             m_record.append(byte);
         break;
     case State::QuoteInQuoted:
-        if (byte == '"') {
-            m_record.append(byte);
-            m_state = State::Quoted;
-        } else if (byte == ',' || byte == '\n' || byte == '\r') {
-            ok = endCell();
-            m_state = byte == '\r' ? State::AfterCr : State::FieldStart;
-            if (ok && byte == '\n')
-                ok = endRecord();
-        } else {
-            return fail(
-                m_line, m_column,
-                QStringLiteral("text after a closing quote; expected a comma or a line break (a quote "
-                               "inside a quoted cell is written twice)"));
-        }
+        ok = stepAfterQuoteInQuoted(byte);
         break;
     case State::AfterCr:
         if (byte != '\n')
@@ -161,6 +110,64 @@ bool CsvListingReader::step(char byte) {
         ++m_line;
         m_nextColumn = 1;
     }
+    return ok;
+}
+
+bool CsvListingReader::stepAtFieldStart(char byte) {
+    if (m_cells.isEmpty() && (byte == '\n' || byte == '\r')) {
+        // A blank line, skipped as spreadsheets leave them at the end.
+        if (byte != '\r')
+            return endRecord();
+        m_state = State::AfterCr;
+        return true;
+    }
+    startCell();
+    if (m_failed)
+        return false;
+    if (byte == '"') {
+        m_quoteLine = m_line;
+        m_quoteColumn = m_column;
+        m_state = State::Quoted;
+        return true;
+    }
+    if (byte == ',' || byte == '\n' || byte == '\r')
+        return endCellAt(byte);
+    m_record.append(byte);
+    m_state = State::Unquoted;
+    return true;
+}
+
+bool CsvListingReader::stepInUnquoted(char byte) {
+    if (byte == '"') {
+        return fail(m_line, m_column,
+                    QStringLiteral("a quote inside a cell that does not start with one; expected the whole "
+                                   "cell in quotes, with each quote in it doubled"));
+    }
+    if (byte == ',' || byte == '\n' || byte == '\r')
+        return endCellAt(byte);
+    m_record.append(byte);
+    return true;
+}
+
+bool CsvListingReader::stepAfterQuoteInQuoted(char byte) {
+    if (byte == '"') {
+        m_record.append(byte);
+        m_state = State::Quoted;
+        return true;
+    }
+    if (byte == ',' || byte == '\n' || byte == '\r')
+        return endCellAt(byte);
+    return fail(m_line, m_column,
+                QStringLiteral("text after a closing quote; expected a comma or a line break (a quote "
+                               "inside a quoted cell is written twice)"));
+}
+
+// A comma, LF or CR that ends the cell; LF ends the record too, and CR waits for its LF.
+bool CsvListingReader::endCellAt(char byte) {
+    bool ok = endCell();
+    m_state = byte == '\r' ? State::AfterCr : State::FieldStart;
+    if (ok && byte == '\n')
+        ok = endRecord();
     return ok;
 }
 

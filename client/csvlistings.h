@@ -55,6 +55,10 @@ private:
 
     bool skipByteOrderMark(QByteArrayView *chunk);
     bool step(char byte);
+    bool stepAtFieldStart(char byte);
+    bool stepInUnquoted(char byte);
+    bool stepAfterQuoteInQuoted(char byte);
+    bool endCellAt(char byte);
     bool checkUtf8(unsigned char byte);
     void startCell();
     bool endCell();

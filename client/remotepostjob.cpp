@@ -238,6 +238,10 @@ QString RemotePostJob::Action(const QString &ActionType) {
 }
 
 PostingOutcome RemotePostJob::ActionWithOutcome(const QString &ActionType) {
+    return postToBoard(QString(), ActionType);
+}
+
+PostingOutcome RemotePostJob::postToBoard(const QString &Board, const QString &ActionType) {
     ensureNotReleased();
     const ListingFields fields = std::exchange(m_fields, {});
     refuseProblem(XmlText::actionProblem(ActionType),
@@ -254,7 +258,7 @@ PostingOutcome RemotePostJob::ActionWithOutcome(const QString &ActionType) {
         [&] {
             // Asked at every send: one sent again goes to a new object, whose job code starts empty.
             jobCode = listedJobCode.value_or(m_jobCode);
-            return m_listing->PostToBoard(QString(), ActionType, fields);
+            return m_listing->PostToBoard(Board, ActionType, fields);
         },
         [&](const QDBusError &error) { return settleFromJournal(error, ActionType, jobCode, &outcome); });
     ++m_callsRun;
@@ -318,6 +322,11 @@ void RemotePostJob::WriteLog(const QString &SubName, const QString &Message, con
         refuseUncarriable(AnyOther.get<QString>(), [] { return QStringLiteral("AnyOther"); });
     const QDBusVariant anyOther = BusWire::toBus(AnyOther);
     deliver([&] { return m_object->WriteLog(SubName, Message, anyOther); });
+}
+
+QString RemotePostJob::journalProblem() {
+    ensureNotReleased();
+    return deliver([&] { return m_listing->JournalProblem(); }).arguments().value(0).toString();
 }
 
 void RemotePostJob::release() {

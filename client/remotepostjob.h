@@ -59,6 +59,10 @@ public:
     // a lost connection after the listing left) fails with ErrorNumber::OutcomeUnknown, as a lost server
     // does, so that no caller takes it for an "F" to post again.
     PostingOutcome ActionWithOutcome(const QString &ActionType);
+    // ActionWithOutcome to a board of the INI file by name; empty or "default" is [General]'s board.
+    PostingOutcome postToBoard(const QString &Board, const QString &ActionType);
+    // Why the server cannot write its posting journal, or empty while it can.
+    QString journalProblem();
     using PostJobInterface::WriteLog;
     void WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) override;
 

@@ -199,7 +199,7 @@ bool JournalStore::prepareSchema(Access access, QString *why) {
         return false;
     }
     if (access == Access::Read)
-        return version == SchemaVersion || (*why = QStringLiteral("it holds no journal yet"), false);
+        return version == SchemaVersion || (*why = QLatin1StringView(NoJournalYet), false);
     if (!m_database.exec("PRAGMA journal_mode = WAL", why) ||
         !m_database.exec("PRAGMA synchronous = NORMAL", why))
         return false;

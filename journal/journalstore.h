@@ -31,6 +31,8 @@ class JournalStore {
 public:
     static constexpr char FileName[] = "OrvexKelPostJob.sqlite3";
     enum class Access { Write, Read };
+    // Why a read refuses a database whose first writer has not yet made its tables: no posting in it.
+    static constexpr char NoJournalYet[] = "it holds no journal yet";
 
     JournalStore();
     ~JournalStore();

@@ -1,19 +1,16 @@
 #include "postbatch.h"
 
-#include "activitylogfile.h"
 #include "command.h"
 #include "console.h"
-#include "files.h"
 #include "historytable.h"
-#include "journalreader.h"
+#include "postcalls.h"
+#include "postrerun.h"
 #include "printabletext.h"
 #include "remoteerror.h"
-#include "remotepostjob.h"
 #include "settingsfiles.h"
 #include "urltext.h"
 
 #include <QDBusConnection>
-#include <QHash>
 
 #include <csignal>
 #include <cstring>
@@ -23,14 +20,22 @@ namespace Orvex {
 
 namespace {
 
-// What the signal handler may touch: flags, and the in-flight listing's row prepared in advance, in one
+// What the signal handler may touch: flags, and the in-flight listings' rows prepared in advance, in one
 // of two buffers so that the handler never sees one half written.
 volatile std::sig_atomic_t postingNow = 0;
 volatile std::sig_atomic_t interrupts = 0;
-constexpr std::size_t InFlightCapacity = 8192;
+constexpr std::size_t InFlightCapacity = 64 * 1024;
 char inFlightText[2][InFlightCapacity];
 volatile std::sig_atomic_t inFlightLength[2] = {0, 0};
 volatile std::sig_atomic_t inFlightSlot = -1;
+
+const char JournalRemedy[] = "Give the account a folder of its own that it can write, through XDG_STATE_HOME "
+                             "(see the README's \"Machines without a desktop\")";
+
+// The bus refuses more than 128 replies outstanding on one connection.
+constexpr int MostCallsOut = 100;
+// A call the server certainly never ran goes again, to a new server; as often as the client library does.
+constexpr int MostSends = 5;
 
 void writeAll(int fd, const char *data, std::size_t size) {
     while (size > 0) {
@@ -50,92 +55,6 @@ void setInFlight(const QByteArray &text) {
     inFlightSlot = slot;
 }
 
-// What the journals of the last days say of a listing, matched by action and job code.
-struct PastPosting {
-    enum class State { None, Unknown, Succeeded };
-    State state = State::None;
-    QDateTime time;
-    QString resultCode;
-};
-
-using PastPostings = QHash<std::pair<QString, QString>, PastPosting>;
-
-void remember(PastPostings &past, const JournalPosting &posting) {
-    PastPosting &known = past[{posting.action, posting.jobCode}];
-    if (posting.succeeded())
-        known = {PastPosting::State::Succeeded, posting.time.toLocalTime(), posting.resultCode};
-    else if (!posting.ended && known.state == PastPosting::State::None)
-        known = {PastPosting::State::Unknown, posting.time.toLocalTime(), QString()};
-}
-
-// The postings since since; the journals that exist but could not be read are warned of.
-PastPostings readPastPostings(const QString &folder, const QDateTime &since, Console &console) {
-    PastPostings past;
-    const std::function<void(JournalPosting &&)> each = [&](JournalPosting &&posting) {
-        if (!posting.jobCode.isEmpty() && posting.time >= since)
-            remember(past, posting);
-    };
-    for (QDate day = since.date(); day <= QDate::currentDate(); day = day.addDays(1)) {
-        QString error;
-        const QString path = Files::nativePath(journalFile(folder, day));
-        if (JournalReader::read(path, each, &error) == JournalReader::ReadResult::Refused)
-            console.warn(QStringLiteral("cannot read the journal ") +
-                         printableText(QStringLiteral("%1: %2").arg(path, error)));
-    }
-    return past;
-}
-
-} // namespace
-
-PostBatch::PostBatch(const QList<Listing> &listings, const PostOptions &options, Console &console)
-    : m_listings(listings)
-    , m_options(options)
-    , m_console(console)
-    , m_rows(listings.size())
-    , m_printer(console.out(), options.json, listings) {
-    for (qsizetype i = 0; i < listings.size(); ++i)
-        m_rows[i] = {i + 1, listings.at(i).action, listings.at(i).jobCode(), PostRow::Kind::NotPosted, {}, {},
-                     {}};
-}
-
-PostBatch::~PostBatch() = default;
-
-void PostBatch::onInterruptSignal(int) {
-    if (!postingNow)
-        ::_exit(Interrupted);
-    interrupts = interrupts + 1;
-    if (interrupts == 1) {
-        static const char notice[] =
-            "\norvex-postjob: stopping once the listing in progress returns; interrupt "
-            "again to quit at once\n";
-        writeAll(STDERR_FILENO, notice, sizeof notice - 1);
-        return;
-    }
-    const std::sig_atomic_t slot = inFlightSlot;
-    if (slot >= 0)
-        writeAll(STDOUT_FILENO, inFlightText[slot], std::size_t(inFlightLength[slot]));
-    ::_exit(Interrupted);
-}
-
-int PostBatch::run() {
-    const QList<qsizetype> toPost = plan();
-    if (!toPost.isEmpty()) {
-        if (!QDBusConnection::sessionBus().isConnected())
-            return m_console.cannotCreate(QDBusConnection::sessionBus().lastError().message());
-        try {
-            m_job = std::make_unique<RemotePostJob>();
-        } catch (const AutomationError &error) {
-            return m_console.cannotCreate(describeError(error));
-        }
-    }
-    postAll(toPost);
-    printUpTo(m_rows.size());
-    release();
-    return exitStatus();
-}
-
-namespace {
-
 // Whether a batch leaves a listing out, with its row saying why; a single posting of what got "S" today
 // is only warned of.
 bool leftOut(const PastPosting &known, const PostOptions &options, PostRow &row) {
@@ -154,12 +73,104 @@ bool leftOut(const PastPosting &known, const PostOptions &options, PostRow &row)
     return false;
 }
 
+// A failure that says the board is down rather than that it refused this listing.
+bool looksLikeOutage(const PostRow &row) {
+    return row.kind == PostRow::Kind::Failed &&
+           (row.outcome.deliveryClass == DeliveryClass::NotSent || row.outcome.httpStatus >= 500);
+}
+
+qsizetype jobCodeWidth(const BatchListings &listings) {
+    qsizetype width = 0;
+    for (qsizetype i = 0; i < listings.size(); ++i)
+        width = std::max(width, printableText(listings.at(i).jobCode()).size());
+    return width;
+}
+
+// The table shows the board only when there is more than one.
+qsizetype boardWidth(const QList<BoardTarget> &boards) {
+    qsizetype width = 0;
+    for (const BoardTarget &board : boards)
+        width = std::max(width, printableText(board.name).size());
+    return boards.size() > 1 ? width : 0;
+}
+
 } // namespace
 
-QList<qsizetype> PostBatch::plan() {
+PostBatch::PostBatch(const BatchListings &listings, const PostOptions &options, Console &console)
+    : m_listings(listings)
+    , m_options(options)
+    , m_console(console)
+    , m_rows(listings.size() * options.boards.size())
+    , m_states(m_rows.size(), TaskState::LeftOut)
+    , m_sends(m_rows.size(), 0)
+    , m_printer(console.out(), options.json, jobCodeWidth(listings), boardWidth(options.boards))
+    , m_queues(options.boards.size())
+    , m_inFlight(options.boards.size(), 0) {}
+
+PostBatch::~PostBatch() = default;
+
+void PostBatch::onInterruptSignal(int) {
+    if (!postingNow)
+        ::_exit(Interrupted);
+    interrupts = interrupts + 1;
+    if (interrupts == 1) {
+        static const char notice[] = "\norvex-postjob: stopping once the listings in progress return; "
+                                     "interrupt again to quit at once\n";
+        writeAll(STDERR_FILENO, notice, sizeof notice - 1);
+        return;
+    }
+    const std::sig_atomic_t slot = inFlightSlot;
+    if (slot >= 0)
+        writeAll(STDOUT_FILENO, inFlightText[slot], std::size_t(inFlightLength[slot]));
+    ::_exit(Interrupted);
+}
+
+int PostBatch::run() {
+    if (const std::optional<int> stop = plan())
+        return *stop;
+    const bool anyToSend =
+        std::any_of(m_queues.cbegin(), m_queues.cend(), [](const auto &queue) { return !queue.empty(); });
+    if (anyToSend) {
+        if (!QDBusConnection::sessionBus().isConnected())
+            return m_console.cannotCreate(QDBusConnection::sessionBus().lastError().message());
+        int capacity = 0;
+        for (const BoardTarget &board : std::as_const(m_options.boards))
+            capacity += board.maxInFlight;
+        try {
+            m_calls = PostCalls::create(capacity > 1);
+        } catch (const AutomationError &error) {
+            return m_console.cannotCreate(describeError(error));
+        }
+        if (const std::optional<int> stop = checkJournal()) {
+            release();
+            return *stop;
+        }
+    }
+    postAll();
+    printRest();
+    release();
+    return exitStatus();
+}
+
+void PostBatch::makeRows() {
+    for (qsizetype task = 0; task < taskCount(); ++task) {
+        const Listing listing = m_listings.at(listingOf(task));
+        m_rows[task] = {m_listings.number(listingOf(task)),
+                        listing.action,
+                        listing.jobCode(),
+                        PostRow::Kind::NotPosted,
+                        {},
+                        {},
+                        {},
+                        boardOf(task).name};
+    }
+}
+
+std::optional<int> PostBatch::plan() {
+    makeRows();
     QString folderError;
     const QString folder = componentFilesFolder(&folderError);
-    PastPostings past;
+    RerunCheck rerun;
     if (folder.isEmpty()) {
         if (m_options.batch && !m_options.force)
             m_console.fail(
@@ -167,116 +178,251 @@ QList<qsizetype> PostBatch::plan() {
     } else if (!m_options.batch || !m_options.force) {
         const QDateTime since = m_options.batch ? QDateTime::currentDateTime().addDays(-m_options.sinceDays)
                                                 : QDateTime(QDate::currentDate(), QTime(0, 0));
-        past = readPastPostings(folder, since, m_console);
+        QString why;
+        if (!rerun.open(folder, since, &why) && m_options.batch)
+            return m_console.fail(
+                QStringLiteral(
+                    "cannot read the posting journal in %1 (%2), so a rerun could not tell what was "
+                    "posted before; nothing was posted. %3, or give --force to post everything")
+                    .arg(printableText(folder), printableText(why), QLatin1StringView(JournalRemedy)),
+                BadInput);
+        if (!why.isEmpty())
+            m_console.warn(QStringLiteral("cannot read the posting journal in %1 (%2)")
+                               .arg(printableText(folder), printableText(why)));
     }
-    QList<qsizetype> toPost;
     qsizetype skipped = 0;
     qsizetype withoutCode = 0;
-    for (qsizetype i = 0; i < m_listings.size(); ++i) {
-        const PastPosting known = past.value({m_listings.at(i).action, m_listings.at(i).jobCode()});
-        if (!m_options.batch && known.state == PastPosting::State::Succeeded)
-            m_console.warn(QStringLiteral("%1 got %2 today at %3; posting it again")
-                               .arg(printableText(m_listings.at(i).jobCode()),
-                                    printableText(known.resultCode), known.time.toString(u"HH:mm:ss")));
-        if (leftOut(known, m_options, m_rows[i])) {
-            skipped += m_rows.at(i).kind == PostRow::Kind::Skipped ? 1 : 0;
-            continue;
-        }
-        withoutCode += m_listings.at(i).jobCode().isEmpty() ? 1 : 0;
-        toPost.append(i);
+    for (qsizetype task = 0; task < taskCount(); ++task) {
+        const Listing listing = m_listings.at(listingOf(task));
+        if (!planTask(task, listing, rerun))
+            return BadInput;
+        skipped += m_rows.at(task).kind == PostRow::Kind::Skipped ? 1 : 0;
+        withoutCode += listing.jobCode().isEmpty() ? 1 : 0;
     }
     // The journal knows a listing by its job code: one without cannot be told from an earlier run.
     if (m_options.batch && !m_options.force && withoutCode > 0)
         m_console.warn(
             QStringLiteral("%1 listing(s) without a JobCode field are posted whatever an earlier run did")
-                .arg(withoutCode));
+                .arg(withoutCode / m_options.boards.size()));
     if (skipped > 0)
         m_console.fail(
             QStringLiteral("skipping %1 listing(s) that got \"S\" within %2 day(s); --force posts them")
                 .arg(skipped)
                 .arg(m_options.sinceDays),
             0);
-    return toPost;
+    return std::nullopt;
 }
 
-void PostBatch::postAll(const QList<qsizetype> &toPost) {
-    postingNow = 1;
-    qsizetype next = 0;
-    for (; next < toPost.size(); ++next) {
-        const qsizetype index = toPost.at(next);
-        if (interrupts > 0) {
-            m_console.fail(QStringLiteral("interrupted; listings from %1 on were not posted").arg(index + 1),
-                           0);
-            break;
-        }
-        if (m_options.maxFailures > 0 && m_failures >= m_options.maxFailures) {
-            m_console.fail(QStringLiteral("stopped after %1 failure(s) (--max-failures)").arg(m_failures), 0);
-            break;
-        }
-        printUpTo(index);
-        const bool goOn = post(index);
-        m_printer.print(m_rows.at(index));
-        m_printed = index + 1;
-        inFlightSlot = -1;
-        if (!goOn)
-            break;
+bool PostBatch::planTask(qsizetype task, const Listing &listing, RerunCheck &rerun) {
+    QString why;
+    const std::optional<PastPosting> known =
+        rerun.lookUp(boardOf(task).name, listing.action, listing.jobCode(), &why);
+    if (!known) {
+        m_console.fail(QStringLiteral("cannot read the posting journal: %1; --force posts without it")
+                           .arg(printableText(why)),
+                       0);
+        return false;
     }
-    postingNow = 0;
-    m_console.clearProgress();
-    if (m_options.maxFailures > 0 && m_failures >= m_options.maxFailures) {
-        for (qsizetype i = next; i < toPost.size(); ++i) {
-            PostRow &row = m_rows[toPost.at(i)];
-            if (row.kind == PostRow::Kind::NotPosted && row.note.isEmpty())
-                row.note = QStringLiteral("--max-failures reached");
-        }
+    if (!m_options.batch && known->state == PastPosting::State::Succeeded)
+        m_console.warn(QStringLiteral("%1 got %2 today at %3; posting it again")
+                           .arg(printableText(listing.jobCode()), printableText(known->resultCode),
+                                known->time.toString(u"HH:mm:ss")));
+    if (!leftOut(*known, m_options, m_rows[task])) {
+        m_queues[task % m_options.boards.size()].push_back(task);
+        m_states[task] = TaskState::Queued;
     }
-}
-
-bool PostBatch::post(qsizetype index) {
-    const Listing &listing = m_listings.at(index);
-    PostRow &row = m_rows[index];
-    m_console.showProgress(index, m_listings.size(), listing.jobCode());
-    PostRow unknownRow = row;
-    unknownRow.kind = PostRow::Kind::Unknown;
-    setInFlight(m_printer.text(unknownRow).toUtf8());
-    row.time = QDateTime::currentDateTime();
-    try {
-        for (const auto &[name, value] : listing.fields)
-            m_job->Field(name, value);
-        row.outcome = m_job->ActionWithOutcome(listing.action);
-    } catch (const AutomationError &error) {
-        const QString described = printableText(withoutUserInfo(describeError(error)));
-        m_console.fail(QStringLiteral("listing %1: %2").arg(index + 1).arg(described), 0);
-        // The board may hold it, so it is not sent again; the listings after it go to a new server.
-        const bool unknown = error.number() == ErrorNumber::OutcomeUnknown;
-        row.kind = unknown ? PostRow::Kind::Unknown : PostRow::Kind::Failed;
-        row.note = unknown ? QString() : described;
-        m_anyUnknown = m_anyUnknown || unknown;
-        m_failures += unknown ? 0 : 1;
-        return unknown;
-    }
-    row.kind = row.outcome.resultCode.startsWith(u'S') ? PostRow::Kind::Succeeded : PostRow::Kind::Failed;
-    if (row.kind == PostRow::Kind::Failed) {
-        row.note = failureReason(row.outcome.httpStatus, row.outcome.errorNumber,
-                                 row.outcome.errorDescription, row.outcome.reply);
-        ++m_failures;
-    }
-    m_console.clearProgress();
     return true;
 }
 
-void PostBatch::printUpTo(qsizetype end) {
-    for (; m_printed < end; ++m_printed) {
-        m_console.clearProgress();
-        m_printer.print(m_rows.at(m_printed));
+std::optional<int> PostBatch::checkJournal() {
+    const QString problem = m_calls->journalProblem().value_or(QString());
+    if (problem.isEmpty())
+        return std::nullopt;
+    QString folderError;
+    const QString folder = componentFilesFolder(&folderError);
+    const QString where = folder.isEmpty() ? QString() : QStringLiteral(" in ") + printableText(folder);
+    if (!m_options.batch) {
+        m_console.warn(QStringLiteral("the server cannot write its posting journal%1 (%2): this posting goes "
+                                      "unrecorded")
+                           .arg(where, printableText(problem)));
+        return std::nullopt;
+    }
+    // Without the journal a rerun would post everything again.
+    return m_console.fail(
+        QStringLiteral("the server cannot write its posting journal%1 (%2), so a rerun could not tell what "
+                       "this batch posted; nothing was posted. %3")
+            .arg(where, printableText(problem), QLatin1StringView(JournalRemedy)),
+        BadInput);
+}
+
+void PostBatch::postAll() {
+    if (!m_calls)
+        return;
+    postingNow = 1;
+    while (sendWhatFits() || m_calls->pending() > 0) {
+        take(m_calls->next());
+        noteInFlight();
+    }
+    postingNow = 0;
+    inFlightSlot = -1;
+    m_console.clearProgress();
+}
+
+// Sends the next listing of each board that has room; false when nothing is out or left to send.
+bool PostBatch::sendWhatFits() {
+    if (!m_calls || stopSending())
+        return false;
+    int out = 0;
+    for (const int count : std::as_const(m_inFlight))
+        out += count;
+    bool sent = false;
+    for (qsizetype board = 0; board < m_queues.size() && m_calls->canSend(); ++board) {
+        std::deque<qsizetype> &queue = m_queues[board];
+        while (!queue.empty() && m_inFlight.at(board) < m_options.boards.at(board).maxInFlight &&
+               out < MostCallsOut && m_calls->canSend()) {
+            const qsizetype task = queue.front();
+            queue.pop_front();
+            printUpTo(task);
+            m_console.showProgress(listingOf(task), m_listings.size(), m_rows.at(task).jobCode);
+            m_rows[task].time = QDateTime::currentDateTime();
+            ++m_sends[task];
+            m_states[task] = TaskState::Out;
+            m_out.insert(task);
+            ++m_inFlight[board];
+            ++out;
+            sent = true;
+            try {
+                m_calls->send(task, boardOf(task).name, m_listings.at(listingOf(task)));
+            } catch (const AutomationError &error) {
+                // No new object for the calls after a lost server: nothing more goes out.
+                take({task, {}, error, false});
+                --out;
+            }
+        }
+    }
+    if (sent)
+        noteInFlight();
+    return out > 0;
+}
+
+// Whether the batch sends nothing more; the first time, says why and marks the rest.
+bool PostBatch::stopSending() {
+    if (m_stopped)
+        return true;
+    if (interrupts > 0)
+        markRest(QString());
+    else if (m_options.maxFailures > 0 && m_failuresInARow >= m_options.maxFailures)
+        markRest(QStringLiteral("--max-failures reached"));
+    return m_stopped;
+}
+
+void PostBatch::markRest(const QString &note) {
+    m_stopped = true;
+    qsizetype rest = 0;
+    for (std::deque<qsizetype> &queue : m_queues) {
+        for (const qsizetype task : queue) {
+            m_rows[task].note = note;
+            ++rest;
+        }
+        queue.clear();
+    }
+    if (interrupts > 0)
+        m_console.fail(QStringLiteral("interrupted; %1 listing(s) were not posted").arg(rest), 0);
+    else
+        m_console.fail(
+            QStringLiteral("stopped after %1 failures in a row that look like the board is down (not sent, "
+                           "or HTTP 5xx); %2 listing(s) were not posted. RetryFor= in the settings lets the "
+                           "server wait out an outage; --max-failures 0 never stops")
+                .arg(m_failuresInARow)
+                .arg(rest),
+            0);
+}
+
+void PostBatch::take(const CallResult &result) {
+    const qsizetype task = result.task;
+    const qsizetype board = task % m_options.boards.size();
+    --m_inFlight[board];
+    m_out.remove(task);
+    PostRow &row = m_rows[task];
+    if (result.resend && m_sends.at(task) < MostSends) {
+        // It never reached the server: it goes again, first of its board's, to a new server.
+        m_states[task] = TaskState::Queued;
+        if (!m_stopped)
+            m_queues[board].push_front(task);
+        return;
+    }
+    if (result.outcome) {
+        row.outcome = *result.outcome;
+        row.kind = row.outcome.resultCode.startsWith(u'S') ? PostRow::Kind::Succeeded : PostRow::Kind::Failed;
+        if (row.kind == PostRow::Kind::Failed)
+            row.note = failureReason(row.outcome.httpStatus, row.outcome.errorNumber,
+                                     row.outcome.errorDescription, row.outcome.reply);
+    } else {
+        takeError(row, *result.error);
+    }
+    countFailure(row);
+    printRow(task);
+}
+
+void PostBatch::takeError(PostRow &row, const AutomationError &error) {
+    const QString described = printableText(withoutUserInfo(describeError(error)));
+    m_console.fail(QStringLiteral("listing %1: %2").arg(row.number).arg(described), 0);
+    // The board may hold it, so it is not sent again.
+    const bool unknown = error.number() == ErrorNumber::OutcomeUnknown;
+    row.kind = unknown ? PostRow::Kind::Unknown : PostRow::Kind::Failed;
+    row.outcome.deliveryClass = unknown ? DeliveryClass::Unknown : DeliveryClass::NotSent;
+    row.note = unknown ? QString() : described;
+    m_anyUnknown = m_anyUnknown || unknown;
+    // Another error of the call itself would come again for every listing.
+    if (!unknown && !m_stopped) {
+        m_stopped = true;
+        for (std::deque<qsizetype> &queue : m_queues)
+            queue.clear();
+    }
+}
+
+void PostBatch::countFailure(const PostRow &row) {
+    m_failures += row.kind == PostRow::Kind::Failed ? 1 : 0;
+    m_failuresInARow = looksLikeOutage(row) ? m_failuresInARow + 1 : 0;
+}
+
+// The rows a second interrupt prints: every listing still out may have reached its board.
+void PostBatch::noteInFlight() {
+    QList<PostRow> rows;
+    for (const qsizetype task : std::as_const(m_out)) {
+        rows.append(m_rows.at(task));
+        rows.last().kind = PostRow::Kind::Unknown;
+    }
+    setInFlight(m_printer.text(rows).toUtf8());
+}
+
+void PostBatch::printRow(qsizetype task) {
+    m_console.clearProgress();
+    m_printer.print(m_rows.at(task));
+    m_states[task] = TaskState::Printed;
+}
+
+// Prints the rows before task that no call will print, skipped or held back, in listing order.
+void PostBatch::printUpTo(qsizetype task) {
+    for (; m_printed < task; ++m_printed) {
+        if (m_states.at(m_printed) == TaskState::LeftOut)
+            printRow(m_printed);
+    }
+}
+
+// Once nothing is out: every row not yet printed, those not posted among them.
+void PostBatch::printRest() {
+    for (qsizetype task = 0; task < taskCount(); ++task) {
+        if (m_states.at(task) != TaskState::Printed)
+            printRow(task);
     }
 }
 
 void PostBatch::release() {
-    if (!m_job)
+    if (!m_calls)
         return;
     try {
-        m_job->release();
+        m_calls->release();
     } catch (const AutomationError &error) {
         m_console.fail(QStringLiteral("releasing the object: ") + printableText(describeError(error)), 0);
     }

@@ -2,6 +2,7 @@
 
 #include "automationerror.h"
 #include "boardendpoint.h"
+#include "boardsettings.h"
 #include "componentsettings.h"
 #include "console.h"
 #include "inireader.h"
@@ -13,6 +14,10 @@
 #include "xmltext.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QSet>
+
+#include <unistd.h>
 
 namespace Orvex {
 
@@ -38,9 +43,18 @@ const char PostDescription[] =
     "forbids (controls other than tab, CR and LF; U+FFFE, U+FFFF): the board could not read the\n"
     "document. Such a file is refused whole, before anything is sent.\n"
     "\n"
-    "A file can be run again: a listing whose action and job code got \"S\" within --since days,\n"
-    "as the posting journal tells, is skipped, and one whose outcome was unknown is held back\n"
-    "until --resend-unknown; --force posts everything.\n"
+    "A spreadsheet's CSV export is read as well (a name ending in .csv, or --format csv): a header\n"
+    "row naming the fields in order, an optional Action column (else --action, or Add); each row is\n"
+    "numbered by the line it starts on.\n"
+    "\n"
+    "A file can be run again: a listing whose board, action and job code got \"S\" within --since\n"
+    "days, as the posting journal tells, is skipped, and one whose outcome was unknown is held back\n"
+    "until --resend-unknown; --force posts everything. The JobCode field is what a rerun matches on.\n"
+    "A batch does not start when the server cannot write its journal (give the account a folder of\n"
+    "its own through XDG_STATE_HOME).\n"
+    "\n"
+    "--board NAME (repeatable) posts every listing to every board named in the settings, as many at\n"
+    "once as their MaxInFlight allow; one row per listing and board.\n"
     "\n"
     "Each listing goes to the server in one call. When the server ends before a listing\n"
     "reached it (another client released its object), the listing is sent again to a new\n"
@@ -55,7 +69,7 @@ const char PostDescription[] =
     "input, 3 when an outcome is unknown, 4 without a bus or server, 130 when interrupted.";
 
 constexpr int DefaultSinceDays = 7;
-// A journal a day is read for each day looked back; ten years is more than any rerun needs.
+// Ten years is more than any rerun needs.
 constexpr int MaxSinceDays = 3660;
 
 QString fieldElements(const Listing &listing) {
@@ -65,19 +79,55 @@ QString fieldElements(const Listing &listing) {
     return elements;
 }
 
-// A whole number from 1 for --since or --max-failures, given once; false when it is not.
-bool readCount(const QCommandLineParser &parser, const QCommandLineOption &option, int most, int *target) {
+// A whole number from least for --since or --max-failures, given once; false when it is not.
+bool readCount(const QCommandLineParser &parser, const QCommandLineOption &option, int least, int most,
+               int *target) {
     if (!parser.isSet(option))
         return true;
     bool ok = false;
     *target = parser.value(option).toInt(&ok);
-    return ok && *target >= 1 && *target <= most && parser.values(option).size() == 1;
+    return ok && *target >= least && *target <= most && parser.values(option).size() == 1;
+}
+
+// CSV is told by the file's name, or by --format for standard input and other names.
+std::optional<bool> isCsv(const QString &format, const QString &file) {
+    if (format.isEmpty())
+        return file.endsWith(QLatin1StringView(".csv"), Qt::CaseInsensitive);
+    if (format == QLatin1StringView("csv") || format == QLatin1StringView("json"))
+        return format == QLatin1StringView("csv");
+    return std::nullopt;
+}
+
+// Read as a stream: a spreadsheet's export may be far larger than a JSON listings file may be.
+std::optional<CsvListings> readCsvFile(const QString &path, const QString &shownName, const QString &action,
+                                       QString *error) {
+    std::optional<ReadableFile> file;
+    QFile device;
+    if (path == QLatin1StringView("-")) {
+        device.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
+    } else {
+        file.emplace(path);
+        if (!file->isOpen()) {
+            *error = QStringLiteral("cannot read %1: %2")
+                         .arg(path, file->status() == ReadableFile::Status::Missing
+                                        ? QStringLiteral("no such file")
+                                        : file->error());
+            return std::nullopt;
+        }
+        device.open(file->descriptor(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
+    }
+    CsvListings listings = readCsvListings(&device, action, error);
+    if (listings.isEmpty()) {
+        *error = QStringLiteral("%1: %2").arg(shownName, *error);
+        return std::nullopt;
+    }
+    return listings;
 }
 
 } // namespace
 
 PostCommand::PostCommand()
-    : Command({"post", "Post one listing (--action, --field) or the listings of a JSON file (--file)",
+    : Command({"post", "Post one listing (--action, --field) or the listings of a JSON or CSV file (--file)",
                "[options]", PostDescription})
     , m_action({QStringLiteral("a"), QStringLiteral("action")},
                QStringLiteral("The action word of the listing, such as Add."), QStringLiteral("word"))
@@ -103,12 +153,23 @@ PostCommand::PostCommand()
           QStringLiteral(
               "Also post listings whose earlier outcome is unknown; the board may get them twice."))
     , m_maxFailures(QStringLiteral("max-failures"),
-                    QStringLiteral("Stop after this many listings got \"F\"; the rest are not posted."),
-                    QStringLiteral("N")) {}
+                    QStringLiteral("Stop after this many failures in a row that look like the board is "
+                                   "down (not sent, or HTTP 5xx); the rest are not posted (default %1; 0 "
+                                   "never stops).")
+                        .arg(PostOptions().maxFailures),
+                    QStringLiteral("N"))
+    , m_board(QStringLiteral("board"),
+              QStringLiteral("Post to the board of this name in the settings (repeatable; default: "
+                             "the default board, [General])."),
+              QStringLiteral("name"))
+    , m_format(QStringLiteral("format"),
+               QStringLiteral("The listings file's format, csv or json (default: csv for a name ending "
+                              "in .csv, else json)."),
+               QStringLiteral("csv|json")) {}
 
 void PostCommand::declare(QCommandLineParser &parser) {
-    parser.addOptions(
-        {m_action, m_field, m_file, m_preview, m_json, m_since, m_force, m_resendUnknown, m_maxFailures});
+    parser.addOptions({m_action, m_field, m_file, m_preview, m_json, m_since, m_force, m_resendUnknown,
+                       m_maxFailures, m_board, m_format});
 }
 
 void PostCommand::onInterruptSignal(int signal) {
@@ -121,7 +182,7 @@ int PostCommand::run(const QCommandLineParser &parser, Console &console) {
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()), name());
     QString error;
     std::optional<PostOptions> options = optionsOf(parser, &error);
-    std::optional<QList<Listing>> listings = options ? listingsOf(parser, &error) : std::nullopt;
+    std::optional<BatchListings> listings = options ? listingsOf(parser, &error) : std::nullopt;
     if (!listings)
         return console.badInput(error, name());
     if (parser.isSet(m_preview)) {
@@ -130,6 +191,10 @@ int PostCommand::run(const QCommandLineParser &parser, Console &console) {
     }
     if (const std::optional<int> stop = checkSettings(console))
         return *stop;
+    std::optional<QList<BoardTarget>> boards = boardsOf(parser, &error);
+    if (!boards)
+        return console.badInput(error, name());
+    options->boards = std::move(*boards);
     options->batch = parser.isSet(m_file);
     return PostBatch(*listings, *options, console).run();
 }
@@ -140,13 +205,14 @@ std::optional<PostOptions> PostCommand::optionsOf(const QCommandLineParser &pars
     options.json = parser.isSet(m_json);
     options.force = parser.isSet(m_force);
     options.resendUnknown = parser.isSet(m_resendUnknown);
-    for (const auto &[option, most, target] :
-         {std::tuple{&m_since, MaxSinceDays, &options.sinceDays},
-          std::tuple{&m_maxFailures, std::numeric_limits<int>::max(), &options.maxFailures}}) {
-        if (!readCount(parser, *option, most, target)) {
-            *error = QStringLiteral("give --%1 once, a whole number from 1 (--since up to %3), got \"%2\"")
+    for (const auto &[option, least, most, target] :
+         {std::tuple{&m_since, 1, MaxSinceDays, &options.sinceDays},
+          std::tuple{&m_maxFailures, 0, std::numeric_limits<int>::max(), &options.maxFailures}}) {
+        if (!readCount(parser, *option, least, most, target)) {
+            *error = QStringLiteral("give --%1 once, a whole number from %4 (--since up to %3), got \"%2\"")
                          .arg(option->names().constFirst(), parser.values(*option).join(u' '))
-                         .arg(MaxSinceDays);
+                         .arg(MaxSinceDays)
+                         .arg(least);
             return std::nullopt;
         }
     }
@@ -157,31 +223,89 @@ std::optional<PostOptions> PostCommand::optionsOf(const QCommandLineParser &pars
     return options;
 }
 
-std::optional<QList<Listing>> PostCommand::listingsOf(const QCommandLineParser &parser,
-                                                      QString *error) const {
+std::optional<BatchListings> PostCommand::listingsOf(const QCommandLineParser &parser, QString *error) const {
     if (!parser.isSet(m_file)) {
+        if (parser.isSet(m_format)) {
+            *error = QStringLiteral("--format goes with --file");
+            return std::nullopt;
+        }
         std::optional<Listing> listing = listingOfArguments(parser, error);
-        return listing ? std::optional<QList<Listing>>({std::move(*listing)}) : std::nullopt;
-    }
-    if (parser.isSet(m_action) || parser.isSet(m_field)) {
-        *error = QStringLiteral("--file cannot be combined with --action or --field");
-        return std::nullopt;
+        return listing ? std::optional<BatchListings>(BatchListings(QList<Listing>{std::move(*listing)}))
+                       : std::nullopt;
     }
     const QStringList files = parser.values(m_file);
-    if (files.size() > 1) {
-        *error = QStringLiteral("give --file once");
+    if (files.size() > 1 || parser.values(m_format).size() > 1) {
+        *error = QStringLiteral("give --file and --format once");
         return std::nullopt;
     }
-    const std::optional<QByteArray> content = readListingsFile(files.first(), error);
+    return listingsOfFile(parser, error);
+}
+
+std::optional<BatchListings> PostCommand::listingsOfFile(const QCommandLineParser &parser,
+                                                         QString *error) const {
+    const QString file = parser.value(m_file);
+    const std::optional<bool> csv = isCsv(parser.value(m_format), file);
+    if (!csv) {
+        *error = QStringLiteral("--format is csv or json, got \"%1\"").arg(parser.value(m_format));
+        return std::nullopt;
+    }
+    // A CSV file's rows may leave out the action; a JSON file's listings each carry theirs.
+    if (parser.isSet(m_field) || (parser.isSet(m_action) && !*csv)) {
+        *error = QStringLiteral("--file cannot be combined with --field, nor a JSON file with --action");
+        return std::nullopt;
+    }
+    const QString shownName = file == u"-" ? QStringLiteral("standard input") : file;
+    if (*csv) {
+        const QString action = parser.isSet(m_action) ? parser.value(m_action) : QStringLiteral("Add");
+        if (QString problem; !isWellFormedAction(action, &problem)) {
+            *error = QStringLiteral("the action word %1").arg(problem);
+            return std::nullopt;
+        }
+        std::optional<CsvListings> listings = readCsvFile(file, shownName, action, error);
+        return listings ? std::optional<BatchListings>(BatchListings(std::move(*listings))) : std::nullopt;
+    }
+    const std::optional<QByteArray> content = readListingsFile(file, error);
     if (!content)
         return std::nullopt;
     QList<Listing> listings = parseListings(*content, error);
     if (listings.isEmpty()) {
-        const QString file = files.first() == u"-" ? QStringLiteral("standard input") : files.first();
-        *error = QStringLiteral("%1: %2").arg(file, *error);
+        *error = QStringLiteral("%1: %2").arg(shownName, *error);
         return std::nullopt;
     }
-    return listings;
+    return BatchListings(std::move(listings));
+}
+
+std::optional<QList<BoardTarget>> PostCommand::boardsOf(const QCommandLineParser &parser,
+                                                        QString *error) const {
+    QStringList names = parser.values(m_board);
+    if (names.isEmpty())
+        names.append(BoardSettings::DefaultBoard.toString());
+    const QString file = SettingsFiles::find().effective;
+    QList<BoardTarget> boards;
+    QSet<QString> seen;
+    try {
+        const BoardSettings settings = BoardSettings::read(file, ComponentSettings::read(file));
+        for (const QString &name : std::as_const(names)) {
+            if (!settings.names().contains(name, Qt::CaseInsensitive)) {
+                const std::optional<QString> meant = ComponentSettings::likelyName(name, settings.names());
+                *error = QStringLiteral("there is no board named \"%1\"%2; the boards are %3")
+                             .arg(printableText(name),
+                                  meant ? QStringLiteral(" (did you mean %1?)").arg(*meant) : QString(),
+                                  settings.names().join(QStringLiteral(", ")));
+                return std::nullopt;
+            }
+            const BoardSettings::Board &board = settings.board(name);
+            // A board named twice would get every listing twice.
+            if (!seen.contains(board.name.toCaseFolded())) {
+                seen.insert(board.name.toCaseFolded());
+                boards.append({board.name, board.settings.maxInFlight});
+            }
+        }
+    } catch (const AutomationError &error_) {
+        *error = printableText(withoutUserInfo(error_.description()));
+        return std::nullopt;
+    }
+    return boards;
 }
 
 std::optional<Listing> PostCommand::listingOfArguments(const QCommandLineParser &parser,
@@ -222,7 +346,7 @@ std::optional<int> PostCommand::checkSettings(Console &console) {
     return std::nullopt;
 }
 
-void PostCommand::printPreview(const QList<Listing> &listings, Console &console) {
+void PostCommand::printPreview(const BatchListings &listings, Console &console) {
     QString url = boardEndpointUrl();
     try {
         const ComponentSettings settings = ComponentSettings::read(SettingsFiles::find().effective);
@@ -233,10 +357,12 @@ void PostCommand::printPreview(const QList<Listing> &listings, Console &console)
     }
     console.out() << "POST " << printableText(withoutUserInfo(url)) << '\n';
     // The bytes as they go on the wire: ISO-8859-1, other characters as character references.
-    for (const Listing &listing : listings)
+    for (qsizetype i = 0; i < listings.size(); ++i) {
+        const Listing listing = listings.at(i);
         console.out() << QString::fromLatin1(
                              toWireBytes(postingDocument(listing.action, fieldElements(listing))))
                       << '\n';
+    }
     console.out().flush();
 }
 

@@ -23,12 +23,16 @@ public:
 private:
     // The options' numbers and flags; nothing, with *error, for a value out of range.
     std::optional<PostOptions> optionsOf(const QCommandLineParser &parser, QString *error) const;
-    std::optional<QList<Listing>> listingsOf(const QCommandLineParser &parser, QString *error) const;
+    std::optional<BatchListings> listingsOf(const QCommandLineParser &parser, QString *error) const;
+    std::optional<BatchListings> listingsOfFile(const QCommandLineParser &parser, QString *error) const;
+    // The boards named, each with how many listings it takes at once; nothing, with *error, for a name
+    // the settings do not know.
+    std::optional<QList<BoardTarget>> boardsOf(const QCommandLineParser &parser, QString *error) const;
     std::optional<Listing> listingOfArguments(const QCommandLineParser &parser, QString *error) const;
     // The settings the server will read, checked before anything is posted; the exit status when they
     // stop the command.
     static std::optional<int> checkSettings(Console &console);
-    static void printPreview(const QList<Listing> &listings, Console &console);
+    static void printPreview(const BatchListings &listings, Console &console);
 
     const QCommandLineOption m_action;
     const QCommandLineOption m_field;
@@ -39,6 +43,8 @@ private:
     const QCommandLineOption m_force;
     const QCommandLineOption m_resendUnknown;
     const QCommandLineOption m_maxFailures;
+    const QCommandLineOption m_board;
+    const QCommandLineOption m_format;
 };
 
 } // namespace Orvex

@@ -13,6 +13,7 @@ namespace {
 
 const QString ListingHeader = QStringLiteral("Listing");
 const QString JobCodeHeader = QStringLiteral("JobCode");
+const QString BoardHeader = QStringLiteral("Board");
 
 using Kind = PostRow::Kind;
 
@@ -23,7 +24,9 @@ QString result(const PostRow &row) {
     case Kind::Failed:
         return row.note.isEmpty() ? QStringLiteral("F") : QStringLiteral("F ") + row.note;
     case Kind::Unknown:
-        return QStringLiteral("unknown");
+        // The board may hold it: the journal will tell once the board's reply or its absence is known.
+        return QStringLiteral("unknown: the board may have it; check with orvex-postjob history --job ") +
+               (row.jobCode.isEmpty() ? QStringLiteral("CODE") : row.jobCode);
     case Kind::Skipped:
         return QStringLiteral("skipped (") + row.note + u')';
     case Kind::NotPosted:
@@ -55,6 +58,7 @@ void insertState(QJsonObject &object, const QString &word, const QString &note) 
 
 QJsonObject objectOf(const PostRow &row) {
     QJsonObject object{{QStringLiteral("listing"), row.number},
+                       {QLatin1StringView(JournalField::Board), printableJsonText(row.board)},
                        {QLatin1StringView(JournalField::ActionWord), printableJsonText(row.action)},
                        {QLatin1StringView(JournalField::JobCode), printableJsonText(row.jobCode)}};
     if (row.time.isValid())
@@ -64,9 +68,13 @@ QJsonObject objectOf(const PostRow &row) {
     case Kind::Succeeded:
     case Kind::Failed:
         insertOutcome(object, row);
+        object.insert(QLatin1StringView(JournalField::DeliveryClass),
+                      deliveryClassName(row.outcome.deliveryClass));
         break;
     case Kind::Unknown:
         insertState(object, QStringLiteral("unknown"), QString());
+        object.insert(QLatin1StringView(JournalField::DeliveryClass),
+                      deliveryClassName(DeliveryClass::Unknown));
         break;
     case Kind::Skipped:
         object.insert(QLatin1StringView(JournalField::ResultCode), QStringLiteral("skipped"));
@@ -81,13 +89,11 @@ QJsonObject objectOf(const PostRow &row) {
 
 } // namespace
 
-PostRowPrinter::PostRowPrinter(QTextStream &out, bool json, const QList<Listing> &listings)
+PostRowPrinter::PostRowPrinter(QTextStream &out, bool json, qsizetype jobCodeWidth, qsizetype boardWidth)
     : m_out(out)
     , m_json(json)
-    , m_jobCodeWidth(JobCodeHeader.size()) {
-    for (const Listing &listing : listings)
-        m_jobCodeWidth = std::max(m_jobCodeWidth, printableText(listing.jobCode()).size());
-}
+    , m_jobCodeWidth(std::max(jobCodeWidth, JobCodeHeader.size()))
+    , m_boardWidth(boardWidth > 0 ? std::max(boardWidth, BoardHeader.size()) : 0) {}
 
 void PostRowPrinter::print(const PostRow &row) {
     m_out << text(row);
@@ -95,16 +101,26 @@ void PostRowPrinter::print(const PostRow &row) {
     m_headerDone = true;
 }
 
+QString PostRowPrinter::text(const QList<PostRow> &rows) const {
+    QString texts;
+    for (const PostRow &row : rows)
+        texts += texts.isEmpty() ? text(row) : text(row).section(u'\n', -2);
+    return texts;
+}
+
 QString PostRowPrinter::text(const PostRow &row) const {
     if (m_json)
         return QString::fromUtf8(QJsonDocument(objectOf(row)).toJson(QJsonDocument::Compact)) + u'\n';
+    const auto boardColumn = [this](const QString &text) {
+        return m_boardWidth > 0 ? text.leftJustified(m_boardWidth) + QStringLiteral("  ") : QString();
+    };
     QString line;
     if (!m_headerDone)
         line = ListingHeader + QStringLiteral("  ") + JobCodeHeader.leftJustified(m_jobCodeWidth) +
-               QStringLiteral("  Result\n");
+               QStringLiteral("  ") + boardColumn(BoardHeader) + QStringLiteral("Result\n");
     return line + QString::number(row.number).rightJustified(ListingHeader.size()) + QStringLiteral("  ") +
            printableText(row.jobCode).leftJustified(m_jobCodeWidth) + QStringLiteral("  ") +
-           printableText(result(row)) + u'\n';
+           boardColumn(printableText(row.board)) + printableText(result(row)) + u'\n';
 }
 
 } // namespace Orvex

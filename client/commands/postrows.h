@@ -21,21 +21,26 @@ struct PostRow {
     PostingOutcome outcome;
     QString note; // the reason of an F, or why a listing was skipped or not posted
     QDateTime time;
+    QString board;
 };
 
 // The rows of post as a table, or as JSON Lines under the journal's field names.
 class PostRowPrinter {
 public:
-    PostRowPrinter(QTextStream &out, bool json, const QList<Listing> &listings);
+    // boardWidth: 0 for no board column, as for one board.
+    PostRowPrinter(QTextStream &out, bool json, qsizetype jobCodeWidth, qsizetype boardWidth);
 
     void print(const PostRow &row);
     // The row's text, the table's header in front until a row has been printed.
     QString text(const PostRow &row) const;
+    // The rows' texts, the header at most once.
+    QString text(const QList<PostRow> &rows) const;
 
 private:
     QTextStream &m_out;
     bool m_json;
     qsizetype m_jobCodeWidth = 0;
+    qsizetype m_boardWidth = 0; // 0: no board column
     bool m_headerDone = false;
 };
 

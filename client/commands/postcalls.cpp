@@ -1,0 +1,168 @@
+#include "postcalls.h"
+
+#include "exchangelimits.h"
+#include "listingfields.h"
+#include "remoteerror.h"
+#include "remotepostjob.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QEventLoop>
+
+#include <chrono>
+#include <deque>
+
+namespace Orvex {
+
+namespace {
+
+// As the client library waits for one: the whole exchange and the server's retries, and a margin.
+constexpr int CallTimeoutMs =
+    int(std::chrono::milliseconds(ExchangeLimits::MaxRetryFor + ExchangeLimits::MaxTimeout +
+                                  ExchangeLimits::CallMargin)
+            .count());
+
+// One call at a time through the client library, which sends again what certainly never ran and reads
+// the journal of a server lost mid-call: today's behaviour for one listing in flight.
+class SerialCalls final : public PostCalls {
+public:
+    void send(qsizetype task, const QString &board, const Listing &listing) override {
+        m_task = task;
+        m_board = board;
+        m_listing = listing;
+    }
+    qsizetype pending() const override { return m_task >= 0 ? 1 : 0; }
+    CallResult next() override {
+        CallResult result{std::exchange(m_task, -1), {}, {}, false};
+        try {
+            for (const auto &[name, value] : m_listing.fields)
+                job().Field(name, value);
+            result.outcome = job().postToBoard(m_board, m_listing.action);
+        } catch (const AutomationError &error) {
+            result.error = error;
+        }
+        return result;
+    }
+
+private:
+    qsizetype m_task = -1;
+    QString m_board;
+    Listing m_listing;
+};
+
+// Several PostToBoard calls on the bus at once, each reply read as it comes.
+class ConcurrentCalls final : public PostCalls {
+public:
+    void send(qsizetype task, const QString &board, const Listing &listing) override;
+    qsizetype pending() const override { return m_pending; }
+    CallResult next() override;
+
+private:
+    CallResult resultOf(qsizetype task, const QDBusPendingCall &call);
+
+    qsizetype m_pending = 0;
+    std::deque<CallResult> m_ended;
+};
+
+void ConcurrentCalls::send(qsizetype task, const QString &board, const Listing &listing) {
+    RemotePostJob &target = job();
+    QDBusMessage message = QDBusMessage::createMethodCall(target.serverName(), target.objectPath(),
+                                                          QStringLiteral("OrvexKelPostJob.Listing"),
+                                                          QStringLiteral("PostToBoard"));
+    message << board << listing.action << QVariant::fromValue(ListingFields(listing.fields));
+    auto *watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, CallTimeoutMs));
+    ++m_pending;
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
+                     [this, task](QDBusPendingCallWatcher *call) {
+                         m_ended.push_back(resultOf(task, *call));
+                         --m_pending;
+                         call->deleteLater();
+                     });
+}
+
+CallResult ConcurrentCalls::next() {
+    QEventLoop loop;
+    while (m_ended.empty())
+        loop.processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
+    CallResult result = std::move(m_ended.front());
+    m_ended.pop_front();
+    return result;
+}
+
+CallResult ConcurrentCalls::resultOf(qsizetype task, const QDBusPendingCall &call) {
+    CallResult result{task, {}, {}, false};
+    if (call.isError()) {
+        const QDBusError error = call.error();
+        if (isServerGone(error))
+            serverLost();
+        switch (callOutcome(error)) {
+        case CallOutcome::NotDelivered:
+            serverLost();
+            result.resend = true;
+            result.error = fromBusError(error, CallStage::ObjectCall);
+            break;
+        case CallOutcome::Failed:
+            result.error = fromBusError(error, CallStage::ObjectCall);
+            break;
+        case CallOutcome::Unknown:
+            result.error = outcomeUnknown(error);
+            break;
+        }
+        return result;
+    }
+    const QVariantList arguments = call.reply().arguments();
+    // A class this tool does not know promises nothing about the board.
+    const DeliveryClass deliveryClass =
+        deliveryClassFromName(arguments.value(5).toString()).value_or(DeliveryClass::Unknown);
+    const PostingOutcome outcome{arguments.value(0).toString(),      arguments.value(1).toInt(),
+                                 qint32(arguments.value(2).toInt()), arguments.value(3).toString(),
+                                 arguments.value(4).toString(),      deliveryClass};
+    if (deliveryClass == DeliveryClass::Unknown || leavesBoardOutcomeUnknown(outcome.errorNumber))
+        result.error = AutomationError(ErrorNumber::OutcomeUnknown, QString::fromUtf16(ComponentSource),
+                                       outcome.errorDescription);
+    else
+        result.outcome = outcome;
+    return result;
+}
+
+} // namespace
+
+PostCalls::PostCalls() = default;
+PostCalls::~PostCalls() = default;
+
+std::unique_ptr<PostCalls> PostCalls::create(bool concurrent) {
+    std::unique_ptr<PostCalls> calls;
+    if (concurrent)
+        calls = std::make_unique<ConcurrentCalls>();
+    else
+        calls = std::make_unique<SerialCalls>();
+    calls->job();
+    return calls;
+}
+
+RemotePostJob &PostCalls::job() {
+    // A lost server's object is renewed only once none of its calls is still out.
+    if (m_serverLost && pending() == 0) {
+        m_job.reset();
+        m_serverLost = false;
+    }
+    if (!m_job)
+        m_job = std::make_unique<RemotePostJob>();
+    return *m_job;
+}
+
+std::optional<QString> PostCalls::journalProblem() {
+    try {
+        return job().journalProblem();
+    } catch (const AutomationError &) {
+        return std::nullopt;
+    }
+}
+
+void PostCalls::release() {
+    if (m_job && !m_serverLost)
+        m_job->release();
+}
+
+} // namespace Orvex

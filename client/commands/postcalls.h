@@ -1,0 +1,61 @@
+#pragma once
+
+#include "automationerror.h"
+#include "listing.h"
+#include "postingoutcome.h"
+
+#include <QDBusConnection>
+#include <QDBusPendingCall>
+#include <QHash>
+#include <QList>
+
+#include <memory>
+#include <optional>
+
+namespace Orvex {
+
+class RemotePostJob;
+
+// How one posting call ended, as far as the tool can tell.
+struct CallResult {
+    qsizetype task = -1;
+    std::optional<PostingOutcome> outcome; // the server's answer: "S" or a definite "F"
+    std::optional<AutomationError> error;  // otherwise why: OutcomeUnknown when the board may have it
+    bool resend = false;                   // it never reached the object: safe to send again
+};
+
+// Posting calls on one PostJob object. The serial kind waits for each reply and lets the client
+// library settle a lost server from its journal; the concurrent kind keeps several calls on the bus and
+// reads each reply as it comes, renewing the object once every call of a lost server has returned.
+class PostCalls {
+public:
+    virtual ~PostCalls();
+    PostCalls(const PostCalls &) = delete;
+    PostCalls &operator=(const PostCalls &) = delete;
+
+    // Throws AutomationError when no object can be made.
+    static std::unique_ptr<PostCalls> create(bool concurrent);
+
+    // Why the server cannot write its journal, or empty; nothing when the question failed.
+    std::optional<QString> journalProblem();
+    virtual void send(qsizetype task, const QString &board, const Listing &listing) = 0;
+    virtual qsizetype pending() const = 0;
+    // False while calls of a lost server are still out: the next goes to a new one once they are back.
+    bool canSend() const { return !m_serverLost || pending() == 0; }
+    // Waits for the next call to end; only while pending() > 0.
+    virtual CallResult next() = 0;
+    // Releases the object: its server ends. Throws AutomationError.
+    void release();
+
+protected:
+    PostCalls();
+    // The object, made again after its server was lost.
+    RemotePostJob &job();
+    void serverLost() { m_serverLost = true; }
+
+private:
+    std::unique_ptr<RemotePostJob> m_job;
+    bool m_serverLost = false;
+};
+
+} // namespace Orvex

@@ -1,0 +1,58 @@
+#include "postrerun.h"
+
+#include <QFileInfo>
+
+namespace Orvex {
+
+namespace {
+
+bool isOpenEnded(const JournalPosting &posting) {
+    return !posting.ended || posting.deliveryClass == deliveryClassName(DeliveryClass::Unknown);
+}
+
+void remember(PastPosting &known, const JournalPosting &posting) {
+    if (posting.succeeded())
+        known = {PastPosting::State::Succeeded, posting.time.toLocalTime(), posting.resultCode};
+    else if (isOpenEnded(posting) && known.state == PastPosting::State::None)
+        known = {PastPosting::State::Unknown, posting.time.toLocalTime(), QString()};
+}
+
+} // namespace
+
+bool RerunCheck::open(const QString &folder, const QDateTime &since, QString *why) {
+    m_since = since;
+    // Reading never makes the journal: without one, nothing was posted through it.
+    if (!QFileInfo::exists(folder + u'/' + QLatin1StringView(JournalStore::FileName)))
+        return true;
+    m_store.emplace();
+    if (m_store->open(folder, JournalStore::Access::Read, why))
+        return true;
+    m_store.reset();
+    // A server is making it at this moment: nothing was posted through it yet.
+    if (*why != QLatin1StringView(JournalStore::NoJournalYet))
+        return false;
+    why->clear();
+    return true;
+}
+
+std::optional<PastPosting> RerunCheck::lookUp(const QString &board, const QString &action,
+                                              const QString &jobCode, QString *why) {
+    if (!m_store || jobCode.isEmpty())
+        return PastPosting();
+    JournalFilter filter;
+    filter.from = m_since;
+    filter.board = board;
+    filter.jobCode = jobCode;
+    PastPosting known;
+    const bool read = m_store->read(
+        filter,
+        [&](JournalPosting &&posting) {
+            if (posting.action == action)
+                remember(known, posting);
+            return true;
+        },
+        why);
+    return read ? std::optional<PastPosting>(known) : std::nullopt;
+}
+
+} // namespace Orvex
