@@ -343,7 +343,7 @@ void TestPostJobTool::secondInterruptQuitsAtOnce() {
     }
     QCOMPARE(out.count(QStringLiteral("Listing  JobCode")), 1);
     // The server still runs the exchanges; cleanup() waits for it to end with the board's reply.
-    ::kill(pid_t(ServerFixture::serverPid()), SIGKILL);
+    QVERIFY(ServerFixture::signalServer(SIGKILL));
 }
 
 void TestPostJobTool::interruptOnATerminalWithoutSessionBus_data() {
@@ -844,7 +844,7 @@ void TestPostJobTool::listingOfAKilledServerIsUnknown() {
     startWhileTheBoardHoldsJ1(tool, 60000);
     if (QTest::currentTestFailed())
         return;
-    ::kill(pid_t(ServerFixture::serverPid()), SIGKILL);
+    QVERIFY(ServerFixture::signalServer(SIGKILL));
 
     // Done long before the board would have answered J1, and J1 not sent again: J2 went to a new server.
     QVERIFY(tool.waitForFinished(30000));

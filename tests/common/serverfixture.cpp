@@ -188,6 +188,11 @@ uint ServerFixture::serverPid() {
     return QDBusConnection::sessionBus().interface()->servicePid(QLatin1StringView(ServiceName)).value();
 }
 
+bool ServerFixture::signalServer(int signal) {
+    const uint pid = serverPid();
+    return pid > 0 && ::kill(pid_t(pid), signal) == 0;
+}
+
 bool ServerFixture::waitUntilGone(int timeoutMs) {
     return QTest::qWaitFor([] { return !isRunning(); }, timeoutMs);
 }

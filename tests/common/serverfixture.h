@@ -50,6 +50,9 @@ public:
 
     static bool isRunning();
     static uint serverPid();
+    // Sends signal to the running server; false when none runs, so that no test signals pid 0, its own
+    // process group.
+    static bool signalServer(int signal);
     static bool waitUntilGone(int timeoutMs = 15000);
     // Ends whatever server is running through a release, as a client would; true when none is left.
     static bool endServer();
