@@ -1,6 +1,7 @@
 #include "historytable.h"
 
 #include "journalfields.h"
+#include "journaltime.h"
 #include "printabletext.h"
 #include "urltext.h"
 
@@ -26,6 +27,7 @@ QString resultText(const HistoryPosting &posting) {
 HistoryPosting HistoryPosting::fromJournal(const JournalPosting &posting) {
     HistoryPosting shown;
     shown.time = posting.time;
+    shown.board = posting.board;
     shown.action = posting.action;
     shown.jobCode = posting.jobCode;
     if (!posting.ended)
@@ -36,6 +38,7 @@ HistoryPosting HistoryPosting::fromJournal(const JournalPosting &posting) {
     shown.httpStatus = posting.httpStatus;
     shown.errorNumber = posting.errorNumber;
     shown.errorDescription = posting.errorDescription;
+    shown.deliveryClass = posting.deliveryClass;
     return shown;
 }
 
@@ -65,14 +68,18 @@ QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDe
 namespace {
 
 QStringList headerCells() {
-    return {QStringLiteral("Date"), QStringLiteral("Time"), QStringLiteral("Action"),
-            QStringLiteral("JobCode"), QStringLiteral("Result")};
+    return {QStringLiteral("Date"),   QStringLiteral("Time"),    QStringLiteral("Board"),
+            QStringLiteral("Action"), QStringLiteral("JobCode"), QStringLiteral("Result")};
 }
 
 QStringList rowCells(const HistoryPosting &posting) {
-    const QDateTime local = posting.time.toLocalTime();
-    return {local.toString(u"yyyy-MM-dd"), local.toString(u"HH:mm:ss"), printableText(posting.action),
-            printableText(posting.jobCode), printableText(resultText(posting))};
+    const JournalTime time = JournalTime::of(posting.time);
+    return {time.dateText(),
+            time.clockText(),
+            printableText(posting.board),
+            printableText(posting.action),
+            printableText(posting.jobCode),
+            printableText(resultText(posting))};
 }
 
 } // namespace
@@ -103,8 +110,8 @@ void HistoryTable::printCells(QTextStream &out, const QStringList &cells) const 
 }
 
 QJsonObject historyObject(const HistoryPosting &posting) {
-    const QString time = posting.time.toString(Qt::ISODateWithMs);
-    QJsonObject object{{QLatin1StringView(JournalField::Time), time},
+    QJsonObject object{{QLatin1StringView(JournalField::Time), JournalTime::of(posting.time).isoText()},
+                       {QLatin1StringView(JournalField::Board), printableJsonText(posting.board)},
                        {QLatin1StringView(JournalField::ActionWord), printableJsonText(posting.action)},
                        {QLatin1StringView(JournalField::JobCode), printableJsonText(posting.jobCode)}};
     if (posting.result == HistoryPosting::Result::Unknown) {
@@ -112,6 +119,9 @@ QJsonObject historyObject(const HistoryPosting &posting) {
         return object;
     }
     object.insert(QLatin1StringView(JournalField::ResultCode), printableJsonText(posting.resultCode));
+    if (!posting.deliveryClass.isEmpty())
+        object.insert(QLatin1StringView(JournalField::DeliveryClass),
+                      printableJsonText(posting.deliveryClass));
     if (posting.result == HistoryPosting::Result::Succeeded)
         object.insert(QLatin1StringView(JournalField::JobId), printableJsonText(posting.jobId));
     if (posting.httpStatus != 0)

@@ -1011,27 +1011,27 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
     const QString server = QStringLiteral(R"("@DIR@/my bin/OrvexKelPostJob")");
     const QString history = QStringLiteral("history");
     const QString date = QStringLiteral("--date");
-    const QString header = QStringLiteral("Date        Time      Action  JobCode  Result\n");
+    const QString header = QStringLiteral("Date        Time      Board    Action  JobCode  Result\n");
     QTest::newRow("date picks the file beside the server")
         << server << QStringList{history, date, QStringLiteral("2010-01-20")} << 0
-        << header + QStringLiteral("2010-01-20  15:00:00  Add     J3       unknown\n") << QString();
+        << header + QStringLiteral("2010-01-20  15:00:00  default  Add     J3       unknown\n") << QString();
     QTest::newRow("job filter") << server
                                 << QStringList{history, date, QStringLiteral("2010-01-19"),
                                                QStringLiteral("--job"), QStringLiteral("J2")}
                                 << 0
-                                << header + QStringLiteral("2010-01-19  09:05:00  Add     J2       "
+                                << header + QStringLiteral("2010-01-19  09:05:00  default  Add     J2       "
                                                            "F Timed out (-2147012894)\n")
                                 << QString();
     QTest::newRow("state folder when the server's folder is not writable")
         << QStringLiteral("/nonexistent/OrvexKelPostJob")
         << QStringList{history, date, QStringLiteral("2010-01-19")} << 0
-        << header + QStringLiteral("2010-01-19  08:00:00  Add     J9       S7\n") << QString();
+        << header + QStringLiteral("2010-01-19  08:00:00  default  Add     J9       S7\n") << QString();
     // A log cannot tell its records from a reply written to look like one: it is no source of postings.
     QTest::newRow("an activity log holds no verifiable postings")
         << QString()
         << QStringList{history, QStringLiteral("--log"),
                        QStringLiteral("@DIR@/my bin/OrvexKelPostJobs 2010-01-22.log")}
-        << 2 << QString() << QStringLiteral("no verifiable postings; give the day's journal");
+        << 2 << QString() << QStringLiteral("no verifiable postings; give the posting journal");
     QTest::newRow("a journal named on the command line that is missing")
         << QString() << QStringList{history, QStringLiteral("--log"), QStringLiteral("/nonexistent.jsonl")}
         << 2 << QString() << QStringLiteral("cannot read /nonexistent.jsonl");
@@ -1039,10 +1039,10 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
     // and its lines of two servers written between each other stay apart.
     QTest::newRow("journal over a forged log")
         << server << QStringList{history, date, QStringLiteral("2010-01-22")} << 0
-        << header + QStringLiteral("2010-01-22  10:00:00  Add     J1       S4711\n"
-                                   "2010-01-22  10:00:01  Add     J5       F HTTP status 500\n"
-                                   "2010-01-22  10:00:03  Add     J6       unknown\n"
-                                   "2010-01-22  10:00:04  Add     J8       S4713\n")
+        << header + QStringLiteral("2010-01-22  10:00:00  default  Add     J1       S4711\n"
+                                   "2010-01-22  10:00:01  default  Add     J5       F HTTP status 500\n"
+                                   "2010-01-22  10:00:03  default  Add     J6       unknown\n"
+                                   "2010-01-22  10:00:04  default  Add     J8       S4713\n")
         << QString();
     QTest::newRow("journal as a given file, json")
         << QString()
@@ -1054,7 +1054,7 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
                        QStringLiteral("@DIR@/my bin/OrvexKelPostJobs 2010-01-22.jsonl")}
         << 0
         << QStringLiteral(
-               R"([{"time": "2010-01-22T10:00:01.000Z", "action": "Add", "jobCode": "J5", "result": "F",
+               R"([{"time": "2010-01-22T10:00:01.000Z", "board": "default", "action": "Add", "jobCode": "J5", "result": "F",
                                "httpStatus": 500}])")
         << QString();
     QTest::newRow("days from and to, failures only")
@@ -1068,13 +1068,13 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
                        QStringLiteral("F")}
         << 0
         << header.left(header.size() - 7) + QStringLiteral("Result\n") +
-               QStringLiteral("2010-01-19  09:05:00  Add     J2       F Timed out (-2147012894)\n"
-                              "2010-01-22  10:00:01  Add     J5       F HTTP status 500\n")
+               QStringLiteral("2010-01-19  09:05:00  default  Add     J2       F Timed out (-2147012894)\n"
+                              "2010-01-22  10:00:01  default  Add     J5       F HTTP status 500\n")
         << QString();
     QTest::newRow("no password from a journal")
         << server << QStringList{history, QStringLiteral("--json"), date, QStringLiteral("2010-01-24")} << 0
         << QStringLiteral(
-               R"([{"time": "2010-01-24T09:00:00.000Z", "action": "Add", "jobCode": "J8", "result": "F",
+               R"([{"time": "2010-01-24T09:00:00.000Z", "board": "default", "action": "Add", "jobCode": "J8", "result": "F",
                                "errorNumber": -2147012891,
                                "errorDescription": "The URL \"https://board.test/x\" is not valid"}])")
         << QString();
