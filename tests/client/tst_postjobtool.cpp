@@ -1,6 +1,7 @@
 #include "activitylogfile.h"
 #include "boardandserver.h"
 #include "files.h"
+#include "journalstore.h"
 #include "postjobtool.h"
 
 #include <QDir>
@@ -76,6 +77,42 @@ QSet<pid_t> childrenOf(pid_t parent) {
             children.insert(pid_t(entry.toInt()));
     }
     return children;
+}
+
+// Four postings to two boards, where the clocks were +05:30 and -03:00.
+void writeBoardsJournal(const QString &folder) {
+    QVERIFY(QDir().mkpath(folder));
+    Orvex::JournalStore store;
+    QString why;
+    QVERIFY2(store.open(folder, Orvex::JournalStore::Access::Write, &why), qPrintable(why));
+    const QDateTime utc(QDate(2010, 1, 25), QTime(0, 0), Qt::UTC);
+    const struct {
+        QString board;
+        QString jobCode;
+        QDateTime time;
+        QString result;
+        int status;
+    } postings[] = {
+        {u"default"_s, u"J1"_s, utc.addSecs(3 * 3600 + 1800).toOffsetFromUtc(19800), u"S11"_s, 200},
+        {u"north"_s, u"J1"_s, utc.addSecs(3 * 3600 + 1860).toOffsetFromUtc(19800), u"F"_s, 500},
+        {u"north"_s, u"J1"_s, utc.addSecs(12 * 3600 + 120).toOffsetFromUtc(-10800), u"S12"_s, 200},
+        {u"default"_s, u"J2"_s, utc.addSecs(12 * 3600 + 180).toOffsetFromUtc(-10800), QString(), 0},
+    };
+    for (const auto &posting : postings) {
+        Orvex::JournalPosting start;
+        start.time = posting.time;
+        start.board = posting.board;
+        start.objectPath = u"/o/1"_s;
+        start.action = u"Add"_s;
+        start.jobCode = posting.jobCode;
+        const std::optional<qint64> row = store.begin(start);
+        QVERIFY(row);
+        const Orvex::DeliveryClass delivery =
+            posting.result.startsWith(u'S') ? Orvex::DeliveryClass::Posted : Orvex::DeliveryClass::Refused;
+        if (!posting.result.isEmpty())
+            QVERIFY(store.complete(*row, posting.time.addSecs(1),
+                                   {posting.result, posting.status, 0, {}, {}, delivery}, 10, 1000));
+    }
 }
 
 } // namespace
@@ -1087,6 +1124,40 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
         << QString()
         << QStringList{history, QStringLiteral("--log"), QStringLiteral("@DIR@/my bin/notes.jsonl")} << 2
         << QString() << QStringLiteral("not a posting journal");
+    // A database of two boards, written where the offsets were +05:30 and -03:00: each row shows the
+    // clock of its own place, whatever this machine's zone.
+    const QString database = QStringLiteral("@DIR@/boards/OrvexKelPostJob.sqlite3");
+    const QString log = QStringLiteral("--log");
+    QTest::newRow("a database by path, one board")
+        << QString()
+        << QStringList{history, log, database, QStringLiteral("--board"), QStringLiteral("north")} << 0
+        << QStringLiteral("Date        Time      Board  Action  JobCode  Result\n"
+                          "2010-01-25  09:01:00  north  Add     J1       F HTTP status 500\n"
+                          "2010-01-25  09:02:00  north  Add     J1       S12\n")
+        << QString();
+    QTest::newRow("latest: what is live where")
+        << QString()
+        << QStringList{history, log, database, QStringLiteral("--latest"), QStringLiteral("--json")} << 0
+        << QStringLiteral(
+               R"([{"time": "2010-01-25T09:00:00.000+05:30", "board": "default", "action": "Add", "jobCode": "J1",
+                    "result": "S11", "jobId": "11", "httpStatus": 200, "deliveryClass": "posted"},
+                   {"time": "2010-01-25T09:03:00.000-03:00", "board": "default", "action": "Add", "jobCode": "J2",
+                    "result": "unknown"},
+                   {"time": "2010-01-25T09:02:00.000-03:00", "board": "north", "action": "Add", "jobCode": "J1",
+                    "result": "S12", "jobId": "12", "httpStatus": 200, "deliveryClass": "posted"}])")
+        << QString();
+    // North's J1 failed once, then got S: its last outcome is no failure.
+    QTest::newRow("latest filters the last outcomes, not the postings")
+        << QString() << QStringList{history,
+                                    log,
+                                    database,
+                                    QStringLiteral("--latest"),
+                                    QStringLiteral("--result"),
+                                    QStringLiteral("F")}
+        << 0 << QString() << QString();
+    QTest::newRow("latest is of every day")
+        << QString() << QStringList{history, QStringLiteral("--latest"), date, QStringLiteral("2010-01-25")}
+        << 2 << QString() << QStringLiteral("--latest looks at every day");
     QTest::newRow("bad result filter")
         << server << QStringList{history, QStringLiteral("--result"), QStringLiteral("s")} << 2 << QString()
         << QStringLiteral("S, F or unknown");
@@ -1160,6 +1231,7 @@ void TestPostJobTool::historyReadsTheDaysLog() {
     write(QStringLiteral("state/OrvexKelPostJob/OrvexKelPostJobs 2010-01-19.jsonl"),
           journal(u"2010-01-19T08:00:00.000+00:00"_s, u"J9"_s,
                   uR"("result":"S7","jobId":"7","httpStatus":200,"errorNumber":0,"errorDescription":"")"_s));
+    writeBoardsJournal(root.filePath(QStringLiteral("boards")));
     if (!exec.isEmpty()) {
         write(QStringLiteral("data/dbus-1/services/OrvexKelPostJob.PostJob.service"),
               "[D-BUS Service]\nName=OrvexKelPostJob.PostJob\nExec=" +
