@@ -250,19 +250,23 @@ qsizetype editDistance(const QString &a, const QString &b) {
 } // namespace
 
 std::optional<QString> ComponentSettings::likelyKey(QStringView name) {
-    // Two slips of the hand at most, so that an unrelated word is not taken for a key.
+    return likelyName(name, keyNames());
+}
+
+std::optional<QString> likelyName(QStringView typed, const QStringList &names) {
+    // Two slips of the hand at most, so that an unrelated word is not taken for a name.
     constexpr qsizetype MostSlips = 2;
-    const QString typed = foldedLetters(name);
-    const Key *best = nullptr;
+    const QString folded = foldedLetters(typed);
+    const QString *best = nullptr;
     qsizetype bestDistance = MostSlips + 1;
-    for (const Key &key : Keys) {
-        const qsizetype distance = editDistance(foldedLetters(key.name), typed);
+    for (const QString &name : names) {
+        const qsizetype distance = editDistance(foldedLetters(name), folded);
         if (distance < bestDistance) {
-            best = &key;
+            best = &name;
             bestDistance = distance;
         }
     }
-    return best ? std::optional<QString>(best->name.toString()) : std::nullopt;
+    return best ? std::optional<QString>(*best) : std::nullopt;
 }
 
 std::optional<QString> ComponentSettings::valueProblem(QStringView key, QStringView value) {

@@ -47,4 +47,8 @@ struct ComponentSettings {
     static std::optional<QString> valueProblem(QStringView key, QStringView value);
 };
 
+// The name of names a mistyped one most likely meant (the same letters and digits, two slips at most);
+// nothing when none is that close.
+std::optional<QString> likelyName(QStringView typed, const QStringList &names);
+
 } // namespace Orvex

@@ -978,6 +978,64 @@ void TestPostJobTool::configShowsAndSets_data() {
     QTest::newRow("set refuses a second line")
         << QByteArray() << QStringList{config, set, QStringLiteral("ClientKey"), QStringLiteral("a\n[Other]")}
         << 2 << QString() << QStringLiteral("one line") << QByteArray();
+    const QString board = QStringLiteral("--board");
+    const QByteArray boards(
+        "[General]\nTimeout=5\nImportUrl=https://a.test/\n[Board North]\nImportUrl=https://n.test/\n");
+    QTest::newRow("show of a board names where each value comes from")
+        << boards << QStringList{config, show, board, QStringLiteral("north")} << 0
+        << QStringLiteral("  ImportUrl = https://n.test/  (from [Board North])\n"
+                          "  ConnectTimeout = (default)\n"
+                          "  Timeout = 5  (from [General])\n")
+        << QString() << QByteArray();
+    QTest::newRow("show names a misspelt board")
+        << boards << QStringList{config, show, board, QStringLiteral("Nroth")} << 2 << QString()
+        << QStringLiteral("unknown board Nroth (the boards: default, North); did you mean North?")
+        << QByteArray();
+    QTest::newRow("show takes a board's section and warns of a key it does not read")
+        << QByteArray("[General]\nJournalDays=0\n[Board north]\nMaxInFlihgt=4\nDebugMode=1\n")
+        << QStringList{config, show} << 0 << QStringLiteral("  JournalDays = 0\n")
+        << QStringLiteral("@INI@:4: unknown key MaxInFlihgt; did you mean MaxInFlight?\n"
+                          "orvex-postjob: warning: @INI@:5: DebugMode is not read in a board's section")
+        << QByteArray();
+    QTest::newRow("set into a board's section keeps [General]")
+        << boards << QStringList{config,
+                                 set,
+                                 board,
+                                 QStringLiteral("NORTH"),
+                                 QStringLiteral("maxinflight"),
+                                 QStringLiteral("8")}
+        << 0 << QString() << QString()
+        << QByteArray(
+               "[General]\nTimeout=5\nImportUrl=https://a.test/\n[Board North]\nImportUrl=https://n.test/\n"
+               "MaxInFlight=8\n");
+    QTest::newRow("set adds a missing board at the end")
+        << QByteArray("[General]\nTimeout=5\n") << QStringList{config,
+                                                               set,
+                                                               board,
+                                                               QStringLiteral("south"),
+                                                               QStringLiteral("Timeout"),
+                                                               QStringLiteral("9")}
+        << 0 << QString() << QStringLiteral("added the board south")
+        << QByteArray("[General]\nTimeout=5\n\n[Board south]\nTimeout=9\n");
+    QTest::newRow("set refuses the component's key in a board")
+        << boards << QStringList{config,
+                                 set,
+                                 board,
+                                 QStringLiteral("North"),
+                                 QStringLiteral("JournalDays"),
+                                 QStringLiteral("5")}
+        << 2 << QString() << QStringLiteral("JournalDays is the component's") << QByteArray();
+    QTest::newRow("set refuses a board name that is no section name")
+        << QByteArray() << QStringList{config,
+                                       set,
+                                       board,
+                                       QStringLiteral("a]b"),
+                                       QStringLiteral("Timeout"),
+                                       QStringLiteral("9")}
+        << 2 << QString() << QStringLiteral("without brackets") << QByteArray();
+    QTest::newRow("set refuses a journal that keeps nothing for a day")
+        << QByteArray() << QStringList{config, set, QStringLiteral("JournalDays"), QStringLiteral("a year")} << 2
+        << QString() << QStringLiteral("JournalDays:") << QByteArray();
     QTest::newRow("path lists the user's file first when no server is registered")
         << QByteArray("[General]\n") << QStringList{config, QStringLiteral("path")} << 0
         << QStringLiteral("@INI@  (read)\n") << QString() << QByteArray();
