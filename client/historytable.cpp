@@ -72,13 +72,13 @@ QStringList headerCells() {
             QStringLiteral("Action"), QStringLiteral("JobCode"), QStringLiteral("Result")};
 }
 
-QStringList rowCells(const HistoryPosting &posting) {
-    const JournalTime time = JournalTime::of(posting.time);
-    return {time.dateText(),
-            time.clockText(),
-            printableText(posting.board),
-            printableText(posting.action),
-            printableText(posting.jobCode),
+// Every column but the date and the time, whose widths never change.
+constexpr qsizetype TimeColumns = 2;
+constexpr qsizetype DateWidth = 10; // yyyy-MM-dd
+constexpr qsizetype ClockWidth = 8; // HH:mm:ss
+
+QStringList textCells(const HistoryPosting &posting) {
+    return {printableText(posting.board), printableText(posting.action), printableText(posting.jobCode),
             printableText(resultText(posting))};
 }
 
@@ -87,12 +87,15 @@ QStringList rowCells(const HistoryPosting &posting) {
 HistoryTable::HistoryTable() {
     for (const QString &cell : headerCells())
         m_widths.append(cell.size());
+    m_widths[0] = std::max(m_widths.at(0), DateWidth);
+    m_widths[1] = std::max(m_widths.at(1), ClockWidth);
 }
 
+// Measuring costs no time formatting: a long history is read twice.
 void HistoryTable::measure(const HistoryPosting &posting) {
-    const QStringList cells = rowCells(posting);
+    const QStringList cells = textCells(posting);
     for (qsizetype column = 0; column < cells.size(); ++column)
-        m_widths[column] = std::max(m_widths.at(column), cells.at(column).size());
+        m_widths[TimeColumns + column] = std::max(m_widths.at(TimeColumns + column), cells.at(column).size());
 }
 
 void HistoryTable::print(QTextStream &out, const HistoryPosting &posting) {
@@ -100,12 +103,18 @@ void HistoryTable::print(QTextStream &out, const HistoryPosting &posting) {
         printCells(out, headerCells());
         m_headerPrinted = true;
     }
-    printCells(out, rowCells(posting));
+    const JournalTime time = JournalTime::of(posting.time);
+    printCells(out, QStringList{time.dateText(), time.clockText()} + textCells(posting));
 }
 
 void HistoryTable::printCells(QTextStream &out, const QStringList &cells) const {
-    for (qsizetype column = 0; column + 1 < cells.size(); ++column)
-        out << cells.at(column).leftJustified(m_widths.at(column)) << "  ";
+    out.setFieldAlignment(QTextStream::AlignLeft);
+    for (qsizetype column = 0; column + 1 < cells.size(); ++column) {
+        out.setFieldWidth(int(m_widths.at(column)));
+        out << cells.at(column);
+        out.setFieldWidth(0);
+        out << "  ";
+    }
     out << cells.last() << '\n';
 }
 
