@@ -1,6 +1,7 @@
 #include "historytable.h"
 
 #include "journalfields.h"
+#include "journaltime.h"
 #include "printabletext.h"
 #include "urltext.h"
 
@@ -26,6 +27,7 @@ QString resultText(const HistoryPosting &posting) {
 HistoryPosting HistoryPosting::fromJournal(const JournalPosting &posting) {
     HistoryPosting shown;
     shown.time = posting.time;
+    shown.board = posting.board;
     shown.action = posting.action;
     shown.jobCode = posting.jobCode;
     if (!posting.ended)
@@ -36,6 +38,7 @@ HistoryPosting HistoryPosting::fromJournal(const JournalPosting &posting) {
     shown.httpStatus = posting.httpStatus;
     shown.errorNumber = posting.errorNumber;
     shown.errorDescription = posting.errorDescription;
+    shown.deliveryClass = posting.deliveryClass;
     return shown;
 }
 
@@ -65,14 +68,18 @@ QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDe
 namespace {
 
 QStringList headerCells() {
-    return {QStringLiteral("Date"), QStringLiteral("Time"), QStringLiteral("Action"),
-            QStringLiteral("JobCode"), QStringLiteral("Result")};
+    return {QStringLiteral("Date"),   QStringLiteral("Time"),    QStringLiteral("Board"),
+            QStringLiteral("Action"), QStringLiteral("JobCode"), QStringLiteral("Result")};
 }
 
-QStringList rowCells(const HistoryPosting &posting) {
-    const QDateTime local = posting.time.toLocalTime();
-    return {local.toString(u"yyyy-MM-dd"), local.toString(u"HH:mm:ss"), printableText(posting.action),
-            printableText(posting.jobCode), printableText(resultText(posting))};
+// Every column but the date and the time, whose widths never change.
+constexpr qsizetype TimeColumns = 2;
+constexpr qsizetype DateWidth = 10; // yyyy-MM-dd
+constexpr qsizetype ClockWidth = 8; // HH:mm:ss
+
+QStringList textCells(const HistoryPosting &posting) {
+    return {printableText(posting.board), printableText(posting.action), printableText(posting.jobCode),
+            printableText(resultText(posting))};
 }
 
 } // namespace
@@ -80,12 +87,15 @@ QStringList rowCells(const HistoryPosting &posting) {
 HistoryTable::HistoryTable() {
     for (const QString &cell : headerCells())
         m_widths.append(cell.size());
+    m_widths[0] = std::max(m_widths.at(0), DateWidth);
+    m_widths[1] = std::max(m_widths.at(1), ClockWidth);
 }
 
+// Measuring costs no time formatting: a long history is read twice.
 void HistoryTable::measure(const HistoryPosting &posting) {
-    const QStringList cells = rowCells(posting);
+    const QStringList cells = textCells(posting);
     for (qsizetype column = 0; column < cells.size(); ++column)
-        m_widths[column] = std::max(m_widths.at(column), cells.at(column).size());
+        m_widths[TimeColumns + column] = std::max(m_widths.at(TimeColumns + column), cells.at(column).size());
 }
 
 void HistoryTable::print(QTextStream &out, const HistoryPosting &posting) {
@@ -93,18 +103,24 @@ void HistoryTable::print(QTextStream &out, const HistoryPosting &posting) {
         printCells(out, headerCells());
         m_headerPrinted = true;
     }
-    printCells(out, rowCells(posting));
+    const JournalTime time = JournalTime::of(posting.time);
+    printCells(out, QStringList{time.dateText(), time.clockText()} + textCells(posting));
 }
 
 void HistoryTable::printCells(QTextStream &out, const QStringList &cells) const {
-    for (qsizetype column = 0; column + 1 < cells.size(); ++column)
-        out << cells.at(column).leftJustified(m_widths.at(column)) << "  ";
+    out.setFieldAlignment(QTextStream::AlignLeft);
+    for (qsizetype column = 0; column + 1 < cells.size(); ++column) {
+        out.setFieldWidth(int(m_widths.at(column)));
+        out << cells.at(column);
+        out.setFieldWidth(0);
+        out << "  ";
+    }
     out << cells.last() << '\n';
 }
 
 QJsonObject historyObject(const HistoryPosting &posting) {
-    const QString time = posting.time.toString(Qt::ISODateWithMs);
-    QJsonObject object{{QLatin1StringView(JournalField::Time), time},
+    QJsonObject object{{QLatin1StringView(JournalField::Time), JournalTime::of(posting.time).isoText()},
+                       {QLatin1StringView(JournalField::Board), printableJsonText(posting.board)},
                        {QLatin1StringView(JournalField::ActionWord), printableJsonText(posting.action)},
                        {QLatin1StringView(JournalField::JobCode), printableJsonText(posting.jobCode)}};
     if (posting.result == HistoryPosting::Result::Unknown) {
@@ -112,6 +128,9 @@ QJsonObject historyObject(const HistoryPosting &posting) {
         return object;
     }
     object.insert(QLatin1StringView(JournalField::ResultCode), printableJsonText(posting.resultCode));
+    if (!posting.deliveryClass.isEmpty())
+        object.insert(QLatin1StringView(JournalField::DeliveryClass),
+                      printableJsonText(posting.deliveryClass));
     if (posting.result == HistoryPosting::Result::Succeeded)
         object.insert(QLatin1StringView(JournalField::JobId), printableJsonText(posting.jobId));
     if (posting.httpStatus != 0)

@@ -14,7 +14,8 @@ namespace Orvex {
 struct HistoryPosting {
     enum class Result { Succeeded, Failed, Unknown };
 
-    QDateTime time;
+    QDateTime time; // with the offset it was written with
+    QString board;
     QString action;
     QString jobCode;
     Result result = Result::Unknown;
@@ -23,6 +24,7 @@ struct HistoryPosting {
     int httpStatus = 0;
     qint32 errorNumber = 0;
     QString errorDescription;
+    QString deliveryClass; // empty for a posting journaled before the classes
 
     static HistoryPosting fromJournal(const JournalPosting &posting);
     // The result's name as --result takes it: "S", "F" or "unknown".
@@ -34,7 +36,7 @@ struct HistoryPosting {
 QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDescription,
                       const QString &reply = QString());
 
-// Date, time, action, job code and result, every text from a board or log made printable. The postings
+// Date, time, board, action, job code and result, every text from a board or log made printable. The postings
 // are shown twice: once to measure the columns, then to print the rows, so none need be held.
 class HistoryTable {
 public:

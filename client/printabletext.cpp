@@ -1,5 +1,7 @@
 #include "printabletext.h"
 
+#include <algorithm>
+
 namespace Orvex {
 
 namespace {
@@ -29,6 +31,12 @@ QString printableText(QStringView text) {
             result += Replacement;
     }
     return result;
+}
+
+QString printableText(const QString &text) {
+    // Most texts are clean: they are shared, not copied.
+    const bool clean = std::none_of(text.cbegin(), text.cend(), [](QChar c) { return isControl(c); });
+    return clean ? text : printableText(QStringView(text));
 }
 
 QString printableJsonText(QStringView text) {

@@ -11,6 +11,7 @@ namespace Orvex {
 // For a table row or a message: CR, LF and tab become the visible "\r", "\n" and "\t", so a row keeps to
 // its line; every other control becomes U+FFFD.
 QString printableText(QStringView text);
+QString printableText(const QString &text);
 
 // For a JSON string: tab is kept (the JSON writer escapes it), every other control becomes U+FFFD.
 QString printableJsonText(QStringView text);

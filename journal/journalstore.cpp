@@ -71,6 +71,50 @@ constexpr char PruneRows[] = "DELETE FROM posting WHERE id IN (SELECT id FROM po
 constexpr char SucceededSince[] = "SELECT 1 FROM posting WHERE board = ?1 AND action = ?2 AND job_code = ?3 "
                                   "AND start_ms >= ?4 AND substr(result, 1, 1) = 'S' LIMIT 1";
 
+// The parts of a filter as SQL, each naming the parameter bindFilter() gives it.
+QByteArray listingCondition(const JournalFilter &filter) {
+    QByteArray sql;
+    if (!filter.jobCode.isNull())
+        sql += " AND job_code = ?3";
+    if (!filter.board.isNull())
+        sql += " AND board = ?4";
+    return sql;
+}
+
+QByteArray timeCondition(const JournalFilter &filter) {
+    QByteArray sql;
+    if (filter.from)
+        sql += " AND start_ms >= ?1";
+    if (filter.to)
+        sql += " AND start_ms < ?2";
+    return sql;
+}
+
+QByteArray resultCondition(JournalFilter::Result result) {
+    switch (result) {
+    case JournalFilter::Result::Any:
+        break;
+    case JournalFilter::Result::Succeeded:
+        return " AND substr(result, 1, 1) = 'S'";
+    case JournalFilter::Result::Failed:
+        return " AND end_ms IS NOT NULL AND substr(result, 1, 1) IS NOT 'S'";
+    case JournalFilter::Result::Unknown:
+        return " AND end_ms IS NULL";
+    }
+    return QByteArray();
+}
+
+void bindFilter(SqliteStatement &statement, const JournalFilter &filter) {
+    if (filter.from)
+        statement.bind(1, filter.from->toMSecsSinceEpoch());
+    if (filter.to)
+        statement.bind(2, filter.to->toMSecsSinceEpoch());
+    if (!filter.jobCode.isNull())
+        statement.bind(3, filter.jobCode);
+    if (!filter.board.isNull())
+        statement.bind(4, filter.board);
+}
+
 JournalPosting rowOf(const SqliteStatement &row) {
     JournalPosting posting;
     posting.board = row.text(0);
@@ -124,24 +168,39 @@ bool JournalStore::open(const QString &folder, Access access, QString *why) {
     QByteArray path = *native;
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
-    return openChecked(path, access, why);
+    return openChecked(path, FileName, access, why);
 }
 
 bool JournalStore::openFile(const QString &path, QString *why) {
     const std::optional<QByteArray> native = Files::encodedPath(path);
-    if (!native || !native->endsWith(FileName) || native->endsWith("/")) {
-        *why = QStringLiteral("not a posting journal's name");
+    if (!native || native->endsWith("/")) {
+        *why = QStringLiteral("not a file's name");
         return false;
     }
-    return openChecked(PrivateFiles::splitPath(*native).first, Access::Read, why);
+    const auto [folder, name] = PrivateFiles::splitPath(*native);
+    return openChecked(folder, name, Access::Read, why);
 }
 
-bool JournalStore::openChecked(const QByteArray &folder, Access access, QString *why) {
+bool JournalStore::openJsonLines(const QString &path, QString *why) {
+    m_database.close();
+    if (!m_database.open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, why) || !writeSchema(why))
+        return false;
+    SqliteStatement insert = m_database.prepare(InsertWhole, why);
+    if (!insert.isValid())
+        return false;
+    m_path = path;
+    if (importFile(insert, path, why) == Import::Done)
+        return true;
+    m_database.close();
+    return false;
+}
+
+bool JournalStore::openChecked(const QByteArray &folder, const QByteArray &name, Access access,
+                               QString *why) {
     m_database.close();
     m_folder = PrivateFiles::openFolder(folder, why);
     if (!m_folder.isValid())
         return false;
-    const QByteArray name(FileName);
     if (*why = JournalFiles::refusal(m_folder.get(), name); !why->isEmpty())
         return false;
     const int flags = access == Access::Write ? O_RDWR | O_CREAT : O_RDONLY;
@@ -216,12 +275,15 @@ bool JournalStore::createSchema(QString *why) {
     const qint64 version = m_database.integerOf("PRAGMA user_version", -1);
     if (version == SchemaVersion)
         return true;
-    const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(SchemaVersion) +
-                                  "; PRAGMA application_id = " + QByteArray::number(ApplicationId);
-    if (!m_database.exec(CreateSchema, why) || !m_database.exec(setVersion.constData(), why) ||
-        !importJsonLines(why))
+    if (!writeSchema(why) || !importJsonLines(why))
         return false;
     return transaction.commit(why);
+}
+
+bool JournalStore::writeSchema(QString *why) {
+    const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(SchemaVersion) +
+                                  "; PRAGMA application_id = " + QByteArray::number(ApplicationId);
+    return m_database.exec(CreateSchema, why) && m_database.exec(setVersion.constData(), why);
 }
 
 bool JournalStore::importJsonLines(QString *why) {
@@ -232,6 +294,25 @@ bool JournalStore::importJsonLines(QString *why) {
     SqliteStatement insert = m_database.prepare(InsertWhole, why);
     if (!insert.isValid())
         return false;
+    for (const QString &name : names) {
+        QString readError;
+        switch (importFile(insert, folder + u'/' + name, &readError)) {
+        case Import::Done:
+            qCDebug(lcJournal) << "imported" << name;
+            break;
+        case Import::Skipped:
+            // A file that is no journal (or not the user's) is left out, not a reason to lose the others.
+            qCWarning(lcJournal).noquote() << "not imported:" << name << readError;
+            break;
+        case Import::Failed:
+            *why = QStringLiteral("importing %1: %2").arg(name, readError);
+            return false;
+        }
+    }
+    return true;
+}
+
+JournalStore::Import JournalStore::importFile(SqliteStatement &insert, const QString &path, QString *why) {
     bool written = true;
     const auto store = [&](JournalPosting &&posting) {
         if (!written)
@@ -253,20 +334,21 @@ bool JournalStore::importJsonLines(QString *why) {
         }
         written = insert.step() == SqliteStatement::Step::Done;
     };
-    for (const QString &name : names) {
-        QString readError;
-        const auto result = JournalReader::read(folder + u'/' + name, store, &readError);
-        if (!written) {
-            *why = QStringLiteral("importing %1: %2").arg(name, m_database.errorText());
-            return false;
-        }
-        // A file that is no journal (or not the user's) is left out, not a reason to lose the others.
-        if (result == JournalReader::ReadResult::Refused)
-            qCWarning(lcJournal).noquote() << "not imported:" << name << readError;
-        else
-            qCDebug(lcJournal) << "imported" << name;
+    const JournalReader::ReadResult result = JournalReader::read(path, store, why);
+    if (!written) {
+        *why = m_database.errorText();
+        return Import::Failed;
     }
-    return true;
+    switch (result) {
+    case JournalReader::ReadResult::Read:
+        return Import::Done;
+    case JournalReader::ReadResult::Missing:
+        *why = QStringLiteral("no such file");
+        return Import::Skipped;
+    case JournalReader::ReadResult::Refused:
+        break;
+    }
+    return Import::Skipped;
 }
 
 bool JournalStore::prepareWrites(QString *why) {
@@ -344,50 +426,27 @@ bool JournalStore::readRows(SqliteStatement &statement, const std::function<bool
 
 bool JournalStore::read(const JournalFilter &filter, const std::function<bool(JournalPosting &&)> &each,
                         QString *why) {
-    QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS " FROM posting WHERE 1";
-    if (filter.from)
-        sql += " AND start_ms >= ?1";
-    if (filter.to)
-        sql += " AND start_ms < ?2";
-    if (!filter.jobCode.isNull())
-        sql += " AND job_code = ?3";
-    if (!filter.board.isNull())
-        sql += " AND board = ?4";
-    switch (filter.result) {
-    case JournalFilter::Result::Any:
-        break;
-    case JournalFilter::Result::Succeeded:
-        sql += " AND substr(result, 1, 1) = 'S'";
-        break;
-    case JournalFilter::Result::Failed:
-        sql += " AND end_ms IS NOT NULL AND substr(result, 1, 1) IS NOT 'S'";
-        break;
-    case JournalFilter::Result::Unknown:
-        sql += " AND end_ms IS NULL";
-        break;
-    }
-    sql += " ORDER BY start_ms, id";
+    const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS " FROM posting WHERE 1" +
+                           listingCondition(filter) + timeCondition(filter) + resultCondition(filter.result) +
+                           " ORDER BY start_ms, id";
     SqliteStatement statement = m_database.prepare(sql.constData(), why);
     if (!statement.isValid())
         return false;
-    if (filter.from)
-        statement.bind(1, filter.from->toMSecsSinceEpoch());
-    if (filter.to)
-        statement.bind(2, filter.to->toMSecsSinceEpoch());
-    if (!filter.jobCode.isNull())
-        statement.bind(3, filter.jobCode);
-    if (!filter.board.isNull())
-        statement.bind(4, filter.board);
+    bindFilter(statement, filter);
     return readRows(statement, each, why);
 }
 
-bool JournalStore::readLatest(const std::function<bool(JournalPosting &&)> &each, QString *why) {
+bool JournalStore::readLatest(const JournalFilter &filter, const std::function<bool(JournalPosting &&)> &each,
+                              QString *why) {
     // SQLite takes the bare columns from the row that holds max(): the last posting of each group.
-    SqliteStatement statement =
-        m_database.prepare("SELECT " ORVEX_POSTING_COLUMNS ", max(id) FROM posting GROUP BY board, job_code "
-                           "ORDER BY board, job_code",
-                           why);
-    return statement.isValid() && readRows(statement, each, why);
+    const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS " FROM (SELECT *, max(id) FROM posting WHERE 1" +
+                           listingCondition(filter) + " GROUP BY board, job_code) WHERE 1" +
+                           resultCondition(filter.result) + " ORDER BY board, job_code";
+    SqliteStatement statement = m_database.prepare(sql.constData(), why);
+    if (!statement.isValid())
+        return false;
+    bindFilter(statement, filter);
+    return readRows(statement, each, why);
 }
 
 bool JournalStore::readCallsOf(qint64 processId, const QString &objectPath, const QDateTime &since,

@@ -44,8 +44,11 @@ public:
     // user's, a second name, at the database's, -wal's or -shm's name), one that is not a journal, is
     // corrupt or has a newer schema: nothing is ever overwritten.
     bool open(const QString &folder, Access access, QString *why);
-    // The database at path, for reading, under the same rules.
+    // The database at path, whatever its name, for reading, under the same rules.
     bool openFile(const QString &path, QString *why);
+    // A JSON Lines journal of the days before the database, read into a store in memory so that it is
+    // read as the database is; false with why for a file that is missing or no journal.
+    bool openJsonLines(const QString &path, QString *why);
     bool isOpen() const { return m_database.isOpen(); }
     // As the file system names it.
     QString path() const { return m_path; }
@@ -64,8 +67,10 @@ public:
     // Hands each matching posting to each, in the order the exchanges started, without holding them;
     // each returns false to stop. False with why when the journal could not be read.
     bool read(const JournalFilter &filter, const std::function<bool(JournalPosting &&)> &each, QString *why);
-    // The last posting of each job code on each board.
-    bool readLatest(const std::function<bool(JournalPosting &&)> &each, QString *why);
+    // The last posting of each job code on each board, by board and job code; filter's board and job code
+    // choose the pairs, its result the last postings shown (its times are not used).
+    bool readLatest(const JournalFilter &filter, const std::function<bool(JournalPosting &&)> &each,
+                    QString *why);
     // One object's postings in one server process, started at or after since, in the order they started.
     bool readCallsOf(qint64 processId, const QString &objectPath, const QDateTime &since,
                      const std::function<bool(JournalPosting &&)> &each, QString *why);
@@ -75,10 +80,13 @@ public:
                                        const QDateTime &since);
 
 private:
-    bool openChecked(const QByteArray &folder, Access access, QString *why);
+    bool openChecked(const QByteArray &folder, const QByteArray &name, Access access, QString *why);
     bool prepareSchema(Access access, QString *why);
     bool createSchema(QString *why);
+    bool writeSchema(QString *why);
     bool importJsonLines(QString *why);
+    enum class Import { Done, Skipped, Failed };
+    Import importFile(SqliteStatement &insert, const QString &path, QString *why);
     bool prepareWrites(QString *why);
     bool readRows(SqliteStatement &statement, const std::function<bool(JournalPosting &&)> &each,
                   QString *why);

@@ -55,7 +55,9 @@ std::optional<QString> BoardSettings::boardOfSection(QStringView section) {
 
 QStringList BoardSettings::keyNames() {
     QStringList keys = ComponentSettings::keyNames();
+    // The component's own, not a board's: the debug copy and how long the one journal keeps postings.
     keys.removeAll(QStringLiteral("DebugMode"));
+    keys.removeAll(QStringLiteral("JournalDays"));
     return keys;
 }
 

@@ -40,7 +40,7 @@ public:
     // The board a section name stands for; nothing for a section that names none ([General], [Other],
     // [Board ] and [Board default], which could only shadow [General]).
     static std::optional<QString> boardOfSection(QStringView section);
-    // The keys a board section takes: every key of [General] but DebugMode, which is the component's.
+    // The keys a board section takes: every key of [General] but DebugMode and JournalDays, the component's.
     static QStringList keyNames();
 
 private:

@@ -237,13 +237,10 @@ qsizetype editDistance(const QString &a, const QString &b) {
 } // namespace
 
 std::optional<QString> ComponentSettings::likelyKey(QStringView name) {
-    QStringList names;
-    for (const Key &key : Keys)
-        names.append(key.name.toString());
-    return likelyName(name, names);
+    return likelyName(name, keyNames());
 }
 
-std::optional<QString> ComponentSettings::likelyName(QStringView typed, const QStringList &names) {
+std::optional<QString> likelyName(QStringView typed, const QStringList &names) {
     // Two slips of the hand at most, so that an unrelated word is not taken for a name.
     constexpr qsizetype MostSlips = 2;
     const QString folded = foldedLetters(typed);

@@ -42,11 +42,13 @@ struct ComponentSettings {
     static std::optional<QString> canonicalKey(QStringView name);
     // The key a mistyped name most likely meant (the same letters and digits); nothing when none.
     static std::optional<QString> likelyKey(QStringView name);
-    // The one of names that typed is likely a slip of (letter case and punctuation aside), if any.
-    static std::optional<QString> likelyName(QStringView typed, const QStringList &names);
     // Nothing when value parses as key (names match without regard to letter case); else why not. An
     // unknown key has no value that parses.
     static std::optional<QString> valueProblem(QStringView key, QStringView value);
 };
+
+// The name of names a mistyped one most likely meant (the same letters and digits, two slips at most);
+// nothing when none is that close.
+std::optional<QString> likelyName(QStringView typed, const QStringList &names);
 
 } // namespace Orvex

@@ -1,6 +1,7 @@
 // The posting journal at the size a busy user reaches: 7 days of 100,000 postings, written through the
 // store's own writer, then the rerun check and history's two reads, each timed as a whole process against
 // the sqlite3 program doing the same look-ups on the same file.
+#include "historysource.h"
 #include "journalstore.h"
 
 #include <QCoreApplication>
@@ -99,10 +100,15 @@ void printRatio(const char *what, double ratio, double goal) {
     std::printf("%-58s ratio %.2f (goal <= %.0f)\n", what, ratio, goal);
 }
 
-// What history prints of a row: the time as written, with its own offset, and no call per row to the zone.
-void printRow(const JournalPosting &posting) {
-    std::printf("%s %s %s %s\n", qPrintable(posting.time.toString(Qt::ISODateWithMs)),
-                qPrintable(posting.action), qPrintable(posting.jobCode), qPrintable(posting.resultCode));
+// history's table, as the command prints it: one reading to measure the columns, one to print.
+void printHistory(const QString &folder, const Orvex::HistoryFilter &filter) {
+    const Orvex::HistorySource source(folder, filter);
+    Orvex::HistoryTable table;
+    QString problem;
+    QTextStream out(stdout);
+    if (!source.read([&](Orvex::HistoryPosting &&posting) { table.measure(posting); }, &problem) ||
+        !source.read([&](Orvex::HistoryPosting &&posting) { table.print(out, posting); }, &problem))
+        ::_exit(1);
 }
 
 } // namespace
@@ -154,15 +160,13 @@ int main(int argc, char *argv[]) {
 
     // history --job: one job code over the days.
     const QString jobCode = jobCodeOf(3, perDay / 2);
+    Orvex::HistoryFilter days;
+    days.from = since.date();
+    days.to = QDate::currentDate();
     const ProcessCost byJob = inChild([&] {
-        JournalStore store;
-        QString why;
-        Orvex::JournalFilter filter;
+        Orvex::HistoryFilter filter = days;
         filter.jobCode = jobCode;
-        if (!store.open(folder.path(), JournalStore::Access::Read, &why) ||
-            !store.read(
-                filter, [](JournalPosting &&p) { return printRow(p), true; }, &why))
-            ::_exit(1);
+        printHistory(folder.path(), filter);
     });
     const ProcessCost byJobBaseline = sqliteProgram(
         program, database,
@@ -171,22 +175,14 @@ int main(int argc, char *argv[]) {
     printRatio("history --job over the days vs sqlite3", byJob.seconds / byJobBaseline.seconds, 3);
 
     // history --from: every row of the days, in time order.
-    const ProcessCost byTime = inChild([&] {
-        JournalStore store;
-        QString why;
-        Orvex::JournalFilter filter;
-        filter.from = since;
-        if (!store.open(folder.path(), JournalStore::Access::Read, &why) ||
-            !store.read(
-                filter, [](JournalPosting &&p) { return printRow(p), true; }, &why))
-            ::_exit(1);
-    });
+    const ProcessCost byTime = inChild([&] { printHistory(folder.path(), days); });
     const ProcessCost byTimeBaseline =
         sqliteProgram(program, database,
                       "SELECT strftime('%Y-%m-%dT%H:%M:%f', (start_ms + utc_offset_s * 1000) / 1000.0, "
                       "'unixepoch'), action, "
                       "job_code, result FROM posting WHERE start_ms >= " +
-                          QByteArray::number(since.toMSecsSinceEpoch()) + " ORDER BY start_ms;\n");
+                          QByteArray::number(QDateTime(days.from, QTime(0, 0)).toMSecsSinceEpoch()) +
+                          " ORDER BY start_ms;\n");
     printRatio("history --from over the days vs sqlite3", byTime.seconds / byTimeBaseline.seconds, 3);
     std::printf("%-58s MiB %.1f (goal <= 40)\n", "history --from, resident memory", byTime.maxResidentMiB);
     return 0;

@@ -1,6 +1,7 @@
 #include "configcommand.h"
 
 #include "boardendpoint.h"
+#include "boardsettings.h"
 #include "componentsettings.h"
 #include "console.h"
 #include "inireader.h"
@@ -18,7 +19,9 @@ namespace Orvex {
 namespace {
 
 const char ConfigDescription[] =
-    "Shows and sets the component's settings, [General] of OrvexKelPostJob.ini.\n"
+    "Shows and sets the component's settings, [General] of OrvexKelPostJob.ini, or with --board\n"
+    "NAME those of one board, its section [Board NAME]: a key that section leaves out takes\n"
+    "[General]'s value. [General] is the board \"default\".\n"
     "\n"
     "  config show            the effective value of every key and the file it comes from;\n"
     "                         warns of sections and keys the component does not read, and of\n"
@@ -28,6 +31,9 @@ const char ConfigDescription[] =
     "                         rest of that file as it is; an empty VALUE restores the default\n"
     "  config path            the files looked for, in order: the first that exists is read\n"
     "\n"
+    "With --board NAME, show names where each key's value comes from, and set writes into\n"
+    "[Board NAME], adding the section at the end of the file when it is missing.\n"
+    "\n"
     "The server reads its settings when an object is created: a change takes effect with the\n"
     "next server.\n"
     "\n"
@@ -35,6 +41,57 @@ const char ConfigDescription[] =
     "that cannot be read.";
 
 const QString Section = QStringLiteral("General");
+
+} // namespace
+
+// The section a command works on: [General], or the section of one board.
+class ConfigSection {
+public:
+    explicit ConfigSection(QString board = QString())
+        : m_board(std::move(board)) {}
+
+    bool isBoard() const { return !m_board.isEmpty(); }
+    const QString &board() const { return m_board; }
+    // The name a new section gets.
+    QString name() const { return isBoard() ? BoardSettings::SectionPrefix.toString() + m_board : Section; }
+    bool matches(QStringView sectionName) const {
+        if (!isBoard())
+            return sectionName.compare(Section, Qt::CaseInsensitive) == 0;
+        const std::optional<QString> board = BoardSettings::boardOfSection(sectionName);
+        return board && board->compare(m_board, Qt::CaseInsensitive) == 0;
+    }
+    // The section as the file writes it; empty when the file has none.
+    QString nameIn(const ProfileFile &file) const {
+        const QStringList names = file.sectionNames();
+        const auto found =
+            std::find_if(names.cbegin(), names.cend(), [this](const QString &name) { return matches(name); });
+        return found == names.cend() ? QString() : *found;
+    }
+    QStringList keys() const { return isBoard() ? BoardSettings::keyNames() : ComponentSettings::keyNames(); }
+
+private:
+    QString m_board;
+};
+
+namespace {
+
+// The boards the file names, "default" first, as the component reads them.
+QStringList boardsIn(const ProfileFile &file) {
+    QStringList boards{BoardSettings::DefaultBoard.toString()};
+    for (const QString &section : file.sectionNames()) {
+        const std::optional<QString> board = BoardSettings::boardOfSection(section);
+        if (board && !boards.contains(*board, Qt::CaseInsensitive))
+            boards.append(*board);
+    }
+    return boards;
+}
+
+QString unknownBoard(const QString &board, const QStringList &boards) {
+    const std::optional<QString> meant = likelyName(board, boards);
+    return QStringLiteral("unknown board %1 (the boards: %2)%3")
+        .arg(board, boards.join(QStringLiteral(", ")),
+             meant ? QStringLiteral("; did you mean %1?").arg(*meant) : QString());
+}
 
 // As the reader strips blanks and one pair of quotes, a value that would lose either is quoted.
 QString iniValue(const QString &value) {
@@ -53,13 +110,14 @@ struct Placement {
     qsizetype end = 0;
 };
 
-Placement placementOf(const QList<ProfileFile::Line> &lines, const QString &key) {
+Placement placementOf(const QList<ProfileFile::Line> &lines, const ConfigSection &section,
+                      const QString &key) {
     Placement placement;
     for (const ProfileFile::Line &line : lines) {
         if (line.kind == ProfileFile::Line::Kind::Section) {
             if (placement.section)
                 break;
-            if (line.name.compare(Section, Qt::CaseInsensitive) == 0)
+            if (section.matches(line.name))
                 placement = {true, line.end, line.end};
         } else if (placement.section && line.kind == ProfileFile::Line::Kind::Key) {
             if (line.name.compare(key, Qt::CaseInsensitive) == 0)
@@ -71,12 +129,13 @@ Placement placementOf(const QList<ProfileFile::Line> &lines, const QString &key)
 }
 
 // The file's content with key set to value, every other byte as it was.
-QByteArray withSetting(const ProfileFile &file, const QString &key, const QString &value) {
+QByteArray withSetting(const ProfileFile &file, const ConfigSection &section, const QString &key,
+                       const QString &value) {
     QByteArray content = file.content();
     const QByteArray lineEnd = content.contains("\r\n") ? "\r\n" : "\n";
     const QByteArray line = (key + u'=' + iniValue(value)).toUtf8();
     const QList<ProfileFile::Line> lines = file.lines();
-    const Placement placement = placementOf(lines, key);
+    const Placement placement = placementOf(lines, section, key);
     if (placement.section && placement.end > placement.begin) {
         const QByteArray replaced = content.mid(placement.begin, placement.end - placement.begin);
         return content.replace(placement.begin, replaced.size(),
@@ -88,11 +147,13 @@ QByteArray withSetting(const ProfileFile &file, const QString &key, const QStrin
     if (placement.section)
         return content.insert(at, before + line + lineEnd);
     const bool blankLast = lines.isEmpty() || lines.last().kind == ProfileFile::Line::Kind::Blank;
-    return content + before + (blankLast ? "" : lineEnd) + '[' + Section.toUtf8() + ']' + lineEnd + line +
-           lineEnd;
+    return content + before + (blankLast ? "" : lineEnd) + '[' + section.name().toUtf8() + ']' + lineEnd +
+           line + lineEnd;
 }
 
-void printValue(const QString &key, const std::optional<QString> &value, Console &console) {
+// origin: the section the value comes from, shown for a board's keys; empty for none.
+void printValue(const QString &key, const std::optional<QString> &value, const QString &origin,
+                Console &console) {
     QTextStream &out = console.out();
     out << "  " << key << " = ";
     if (!value)
@@ -102,6 +163,8 @@ void printValue(const QString &key, const std::optional<QString> &value, Console
     const bool builtInBoard = key == QLatin1StringView("ImportUrl") && (!value || value->isEmpty());
     if (builtInBoard)
         out << "  built in: " << withoutUserInfo(boardEndpointUrl());
+    if (!origin.isEmpty())
+        out << "  (from [" << printableText(origin) << "])";
     out << '\n';
     if (builtInBoard && value)
         console.warn(QStringLiteral("ImportUrl is empty, so postings go to the built-in ") +
@@ -112,10 +175,14 @@ void printValue(const QString &key, const std::optional<QString> &value, Console
 
 ConfigCommand::ConfigCommand()
     : Command({"config", "Show the component's settings and their files, or set one",
-               "show | set KEY VALUE | path", ConfigDescription}) {}
+               "show | set KEY VALUE | path [--board NAME]", ConfigDescription})
+    , m_board(QStringLiteral("board"),
+              QStringLiteral("The board whose section [Board NAME] to show or set (\"default\": [General])."),
+              QStringLiteral("name")) {}
 
 void ConfigCommand::declare(QCommandLineParser &parser) {
     parser.addPositionalArgument(QStringLiteral("show|set|path"), QStringLiteral("What to do (see above)."));
+    parser.addOption(m_board);
 }
 
 int ConfigCommand::run(const QCommandLineParser &parser, Console &console) {
@@ -126,16 +193,49 @@ int ConfigCommand::run(const QCommandLineParser &parser, Console &console) {
         return console.badInput(QStringLiteral("give config set KEY VALUE"), name());
     if (positional.size() > expected)
         return console.badInput(QStringLiteral("unexpected argument \"%1\"").arg(positional.at(1)), name());
+    QString error;
+    const std::optional<ConfigSection> section = sectionOf(parser, &error);
+    if (!section)
+        return console.badInput(error, name());
     const SettingsFiles files = SettingsFiles::find();
+    if (action == QLatin1StringView("set"))
+        return set(files, *section, positional.at(1), positional.at(2), console);
+    if (section->isBoard() && action != QLatin1StringView("show") && action != QLatin1StringView("path"))
+        return console.badInput(QStringLiteral("give show, set or path"), name());
+    if (section->isBoard() &&
+        !boardsIn(ProfileFile(files.effective)).contains(section->board(), Qt::CaseInsensitive))
+        return console.badInput(unknownBoard(section->board(), boardsIn(ProfileFile(files.effective))),
+                                name());
     if (action == QLatin1StringView("path"))
         return listPaths(files, console);
     if (action == QLatin1StringView("show"))
-        return show(files.effective, console);
-    if (action == QLatin1StringView("set"))
-        return set(files, positional.at(1), positional.at(2), console);
+        return show(files.effective, *section, console);
     return console.badInput(action.isEmpty() ? QStringLiteral("give show, set or path")
                                              : QStringLiteral("unknown config action \"%1\"").arg(action),
                             name());
+}
+
+std::optional<ConfigSection> ConfigCommand::sectionOf(const QCommandLineParser &parser,
+                                                      QString *error) const {
+    const QStringList values = parser.values(m_board);
+    if (values.size() > 1) {
+        *error = QStringLiteral("give --board once");
+        return std::nullopt;
+    }
+    const QString board = values.value(0).trimmed();
+    if (values.isEmpty() || board.compare(BoardSettings::DefaultBoard, Qt::CaseInsensitive) == 0)
+        return ConfigSection();
+    // The name goes into a section header: it must read back as the same board.
+    const bool fits =
+        BoardSettings::boardOfSection(BoardSettings::SectionPrefix.toString() + board) == board &&
+        !board.contains(u']') && !board.contains(u'[') && !board.contains(u'\n') && !board.contains(u'\r') &&
+        !board.contains(QChar(u'\0'));
+    if (!fits) {
+        *error = QStringLiteral("--board needs a name without brackets or line ends, got \"%1\"")
+                     .arg(values.first());
+        return std::nullopt;
+    }
+    return ConfigSection(board);
 }
 
 int ConfigCommand::listPaths(const SettingsFiles &files, Console &console) {
@@ -151,49 +251,57 @@ int ConfigCommand::listPaths(const SettingsFiles &files, Console &console) {
     return Success;
 }
 
-int ConfigCommand::show(const QString &file, Console &console) {
+int ConfigCommand::show(const QString &file, const ConfigSection &section, Console &console) {
     const ProfileFile profile(file);
     const bool missing = profile.status() == ReadableFile::Status::Missing;
     console.out() << "Settings file: " << printableText(file)
                   << (missing ? " (missing: every key has its default)" : "") << '\n';
+    if (section.isBoard())
+        console.out() << "Board " << printableText(section.board()) << ": ["
+                      << printableText(section.nameIn(profile)) << "], over [" << Section << "]\n";
     console.out().flush();
     if (profile.status() == ReadableFile::Status::Refused)
         return console.fail(QStringLiteral("cannot read %1: %2").arg(printableText(file), profile.error()),
                             BadInput);
     warnOfUnreadLines(profile, file, console);
     int status = Success;
-    for (const QString &key : ComponentSettings::keyNames()) {
-        const std::optional<QString> value = profile.value(Section, key);
-        printValue(key, value, console);
-        const std::optional<QString> problem =
-            value ? ComponentSettings::valueProblem(key, *value) : std::nullopt;
-        if (problem) {
-            console.fail(QStringLiteral("%1 in [%2] of %3: %4; objects cannot be created")
-                             .arg(key, Section, printableText(file), printableText(*problem)),
-                         BadInput);
+    for (const QString &key : section.keys()) {
+        if (!showKey(profile, file, section, key, console))
             status = BadInput;
-        }
     }
+    if (!section.isBoard())
+        console.out() << "Boards: " << printableText(boardsIn(profile).join(QStringLiteral(", "))) << '\n';
     console.out().flush();
     return status;
 }
 
-int ConfigCommand::set(const SettingsFiles &files, const QString &keyName, const QString &value,
-                       Console &console) {
-    const std::optional<QString> key = ComponentSettings::canonicalKey(keyName);
-    if (!key) {
-        const std::optional<QString> meant = ComponentSettings::likelyKey(keyName);
-        return console.badInput(
-            QStringLiteral("unknown key %1 (the keys: %2)%3")
-                .arg(keyName, ComponentSettings::keyNames().join(QStringLiteral(", ")),
-                     meant ? QStringLiteral("; did you mean %1?").arg(*meant) : QString()),
-            name());
+bool ConfigCommand::showKey(const ProfileFile &profile, const QString &file, const ConfigSection &section,
+                            const QString &key, Console &console) {
+    // A board's key it leaves out takes [General]'s value.
+    const QString boardSection = section.isBoard() ? section.nameIn(profile) : QString();
+    std::optional<QString> value = boardSection.isEmpty() ? std::nullopt : profile.value(boardSection, key);
+    QString origin = value ? boardSection : QString();
+    if (!value) {
+        value = profile.value(Section, key);
+        origin = value && section.isBoard() ? Section : QString();
     }
-    if (value.contains(u'\n') || value.contains(u'\r') || value.contains(QChar(u'\0')))
-        return console.badInput(QStringLiteral("a value is one line"), name());
-    if (const std::optional<QString> problem = ComponentSettings::valueProblem(*key, value))
-        return console.badInput(QStringLiteral("%1: %2").arg(*key, *problem), name());
+    printValue(key, value, origin, console);
+    const std::optional<QString> problem =
+        value ? ComponentSettings::valueProblem(key, *value) : std::nullopt;
+    if (!problem)
+        return true;
+    console.fail(
+        QStringLiteral("%1 in [%2] of %3: %4; objects cannot be created")
+            .arg(key, origin.isEmpty() ? Section : origin, printableText(file), printableText(*problem)),
+        BadInput);
+    return false;
+}
 
+int ConfigCommand::set(const SettingsFiles &files, const ConfigSection &section, const QString &keyName,
+                       const QString &value, Console &console) {
+    if (const QString refusal = settingRefusal(section, keyName, value); !refusal.isEmpty())
+        return console.badInput(refusal, name());
+    const QString key = *ComponentSettings::canonicalKey(keyName);
     const ProfileFile profile(files.user);
     if (profile.status() == ReadableFile::Status::Refused || profile.isCut()) {
         const QString reason = profile.isCut() ? beyondLimit(ProfileFile::Limit) : profile.error();
@@ -202,15 +310,43 @@ int ConfigCommand::set(const SettingsFiles &files, const QString &keyName, const
     // Written whole and renamed into place, in folders made 0700, as the component writes its own files: a
     // link at the name is replaced, never followed.
     QString refusal;
-    if (!PrivateFiles::replaceFile(QFile::encodeName(files.user), withSetting(profile, *key, value),
+    if (!PrivateFiles::replaceFile(QFile::encodeName(files.user), withSetting(profile, section, key, value),
                                    &refusal))
         return console.fail(QStringLiteral("cannot write %1: %2").arg(files.user, refusal), BadInput);
-    console.out() << "Set " << *key << " = " << withoutUserInfo(value) << " in " << files.user << '\n';
+    console.out() << "Set " << key << " = " << withoutUserInfo(value) << " in [" << section.name() << "] of "
+                  << files.user << '\n';
     console.out().flush();
+    const QStringList boards = boardsIn(profile);
+    if (section.isBoard() && !boards.contains(section.board(), Qt::CaseInsensitive))
+        console.warn(
+            QStringLiteral("added the board %1%2")
+                .arg(section.board(),
+                     likelyName(section.board(), boards)
+                         ? QStringLiteral("; did you mean %1?").arg(*likelyName(section.board(), boards))
+                         : QString()));
     if (files.effective != files.user && QFileInfo(files.effective).isFile())
         console.warn(QStringLiteral("%1 is read first; the setting has no effect while that file exists")
                          .arg(files.effective));
     return Success;
+}
+
+QString ConfigCommand::settingRefusal(const ConfigSection &section, const QString &keyName,
+                                      const QString &value) {
+    const std::optional<QString> key = ComponentSettings::canonicalKey(keyName);
+    const QStringList keys = section.keys();
+    if (key && !keys.contains(*key))
+        return QStringLiteral("%1 is the component's, not a board's: set it without --board").arg(*key);
+    if (!key) {
+        const std::optional<QString> meant = likelyName(keyName, keys);
+        return QStringLiteral("unknown key %1 (the keys: %2)%3")
+            .arg(keyName, keys.join(QStringLiteral(", ")),
+                 meant ? QStringLiteral("; did you mean %1?").arg(*meant) : QString());
+    }
+    if (value.contains(u'\n') || value.contains(u'\r') || value.contains(QChar(u'\0')))
+        return QStringLiteral("a value is one line");
+    if (const std::optional<QString> problem = ComponentSettings::valueProblem(*key, value))
+        return QStringLiteral("%1: %2").arg(*key, *problem);
+    return QString();
 }
 
 } // namespace Orvex

@@ -12,14 +12,16 @@ namespace Orvex {
 namespace {
 
 const char HistoryDescription[] =
-    "Lists postings: date, time, action, job code and result (\"S\" and the job id; \"F\" and\n"
-    "why: the HTTP status when it was not 200, the error's description and number, or the\n"
-    "board's refusal; \"unknown\" when the exchange has no recorded end).\n"
+    "Lists postings: date, time, board, action, job code and result (\"S\" and the job id; \"F\"\n"
+    "and why: the HTTP status when it was not 200, the error's description and number, or the\n"
+    "board's refusal; \"unknown\" when the exchange has no recorded end). Each time is the local\n"
+    "time where the posting was made. --latest lists, for each job code and board, its last\n"
+    "posting of any day: what is live where.\n"
     "\n"
-    "Each day is read from its posting journal (OrvexKelPostJobs YYYY-MM-DD.jsonl), which the\n"
-    "server writes beside the activity log and which no board reply can forge. The activity\n"
-    "log is not read: a reply can look like a record there. A day without postings lists\n"
-    "nothing.\n"
+    "The postings are read from the posting journal (OrvexKelPostJob.sqlite3), which the server\n"
+    "writes beside the activity log and which no board reply can forge; the journals of earlier\n"
+    "versions (OrvexKelPostJobs YYYY-MM-DD.jsonl) are imported into it once. The activity log is\n"
+    "not read: a reply can look like a record there. A day without postings lists nothing.\n"
     "\n"
     "The files lie beside the registered server (the Exec= program of\n"
     "OrvexKelPostJob.PostJob.service in $XDG_DATA_HOME/dbus-1/services, then in each\n"
@@ -38,29 +40,35 @@ std::optional<QDate> parseDay(const QString &text) {
     return day.isValid() && text.size() == 10 ? std::optional<QDate>(day) : std::nullopt;
 }
 
-// Every posting is read twice, so that nothing is held: once to check the files and measure the table,
-// then to print; a file refused on the first reading prints nothing.
-int printHistory(const HistorySource &source, bool json, Console &console) {
+// Every posting is read twice, so that nothing is held: once to check the journal and measure the table,
+// then to print; a journal refused on the first reading prints nothing.
+int printTable(const HistorySource &source, Console &console) {
     HistoryTable table;
     QString problem;
     if (!source.read([&](HistoryPosting &&posting) { table.measure(posting); }, &problem))
         return console.fail(problem, BadInput);
+    // A journal that changed in between (a server writing) is read as it is now.
+    source.read([&](HistoryPosting &&posting) { table.print(console.out(), posting); }, &problem);
+    console.out().flush();
+    return Success;
+}
+
+// JSON has no columns to measure: one reading. A journal refused midway leaves no array behind.
+int printJson(const HistorySource &source, Console &console) {
     QTextStream &out = console.out();
     bool first = true;
-    // A file that changed in between (a server appending) is read as it is now.
-    source.read(
+    QString problem;
+    const bool read = source.read(
         [&](HistoryPosting &&posting) {
-            if (!json)
-                return table.print(out, posting);
             const QByteArray object = QJsonDocument(historyObject(posting)).toJson(QJsonDocument::Compact);
             out << (first ? "[\n  " : ",\n  ") << QString::fromUtf8(object);
             first = false;
         },
         &problem);
-    if (json)
+    if (read)
         out << (first ? "[]\n" : "\n]\n");
     out.flush();
-    return Success;
+    return read ? Success : console.fail(problem, BadInput);
 }
 
 } // namespace
@@ -78,16 +86,21 @@ HistoryCommand::HistoryCommand()
             QStringLiteral("code"))
     , m_result(QStringLiteral("result"), QStringLiteral("Only the postings with this result."),
                QStringLiteral("S|F|unknown"))
+    , m_board(QStringLiteral("board"),
+              QStringLiteral("Only the postings to this board (\"default\": [General]'s)."),
+              QStringLiteral("name"))
+    , m_latest(QStringLiteral("latest"),
+               QStringLiteral("For each job code and board, only its last posting, of any day."))
     , m_json(QStringLiteral("json"),
              QStringLiteral(
                  "Print a JSON array of postings, under the journal's field names, instead of a table."))
     , m_log(QStringLiteral("log"),
-            QStringLiteral("Read this posting journal (a .jsonl file) instead of the days' journals. Dates "
-                           "given filter its postings."),
+            QStringLiteral("Read this posting journal (a database, or a .jsonl day of an earlier version) "
+                           "instead of the server's. Dates given filter its postings."),
             QStringLiteral("file")) {}
 
 void HistoryCommand::declare(QCommandLineParser &parser) {
-    parser.addOptions({m_date, m_from, m_to, m_job, m_result, m_json, m_log});
+    parser.addOptions({m_date, m_from, m_to, m_job, m_board, m_latest, m_result, m_json, m_log});
 }
 
 int HistoryCommand::run(const QCommandLineParser &parser, Console &console) {
@@ -101,7 +114,8 @@ int HistoryCommand::run(const QCommandLineParser &parser, Console &console) {
         if (folder.isEmpty())
             return console.fail(error + QStringLiteral("; give --log"), NoServer);
     }
-    return printHistory(HistorySource(folder, *filter), parser.isSet(m_json), console);
+    const HistorySource source(folder, *filter);
+    return parser.isSet(m_json) ? printJson(source, console) : printTable(source, console);
 }
 
 std::optional<HistoryFilter> HistoryCommand::filterOf(const QCommandLineParser &parser,
@@ -110,7 +124,7 @@ std::optional<HistoryFilter> HistoryCommand::filterOf(const QCommandLineParser &
         *error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
         return std::nullopt;
     }
-    for (const QCommandLineOption &option : {m_date, m_from, m_to, m_job, m_result, m_log}) {
+    for (const QCommandLineOption &option : {m_date, m_from, m_to, m_job, m_board, m_result, m_log}) {
         if (parser.values(option).size() > 1) {
             *error = QStringLiteral("give --%1 once").arg(option.names().constFirst());
             return std::nullopt;
@@ -128,6 +142,9 @@ std::optional<HistoryFilter> HistoryCommand::filterOf(const QCommandLineParser &
         filter.result = result;
     if (parser.isSet(m_job))
         filter.jobCode = parser.value(m_job);
+    if (parser.isSet(m_board))
+        filter.board = parser.value(m_board);
+    filter.latest = parser.isSet(m_latest);
     filter.file = parser.value(m_log);
     return filter;
 }
@@ -135,6 +152,10 @@ std::optional<HistoryFilter> HistoryCommand::filterOf(const QCommandLineParser &
 bool HistoryCommand::readDays(const QCommandLineParser &parser, HistoryFilter &filter, QString *error) const {
     if (parser.isSet(m_date) && (parser.isSet(m_from) || parser.isSet(m_to))) {
         *error = QStringLiteral("give --date, or --from and --to");
+        return false;
+    }
+    if (parser.isSet(m_latest) && (parser.isSet(m_date) || parser.isSet(m_from) || parser.isSet(m_to))) {
+        *error = QStringLiteral("--latest looks at every day: give it without --date, --from or --to");
         return false;
     }
     filter.from = filter.to = QDate::currentDate();

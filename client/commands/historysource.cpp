@@ -1,17 +1,42 @@
 #include "historysource.h"
 
 #include "activitylogfile.h"
-#include "files.h"
-#include "journalreader.h"
+#include "journalstore.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 namespace Orvex {
 
-bool HistoryFilter::wants(const HistoryPosting &posting) const {
-    if (!file.isEmpty() && datesGiven && (posting.time.date() < from || posting.time.date() > to))
-        return false;
-    if (jobCode && posting.jobCode != *jobCode)
-        return false;
-    return !result || posting.resultName() == *result;
+namespace {
+
+JournalFilter::Result resultOf(const std::optional<QString> &name) {
+    if (!name)
+        return JournalFilter::Result::Any;
+    if (*name == u"S")
+        return JournalFilter::Result::Succeeded;
+    return *name == u"F" ? JournalFilter::Result::Failed : JournalFilter::Result::Unknown;
+}
+
+// Journals of the days before the database: the first store opened for writing imports them.
+bool holdsJsonLinesDays(const QString &folder) {
+    return !QDir(folder).entryList({QStringLiteral("OrvexKelPostJobs *.jsonl")}, QDir::Files).isEmpty();
+}
+
+} // namespace
+
+JournalFilter HistoryFilter::journalFilter() const {
+    JournalFilter filter;
+    // A file given alone is listed whole; the folder's journal, a day at a time (today when none given).
+    // The days are local days of this machine; each row's own offset shows its time.
+    if (file.isEmpty() || datesGiven) {
+        filter.from = QDateTime(from, QTime(0, 0));
+        filter.to = QDateTime(to.addDays(1), QTime(0, 0));
+    }
+    filter.jobCode = jobCode.value_or(QString());
+    filter.board = board.value_or(QString());
+    filter.result = resultOf(result);
+    return filter;
 }
 
 HistorySource::HistorySource(QString folder, HistoryFilter filter)
@@ -19,43 +44,55 @@ HistorySource::HistorySource(QString folder, HistoryFilter filter)
     , m_filter(std::move(filter)) {}
 
 bool HistorySource::read(const Sink &sink, QString *problem) const {
-    if (!m_filter.file.isEmpty())
-        return readFile(m_filter.file, false, sink, problem);
-    for (QDate day = m_filter.from; day <= m_filter.to; day = day.addDays(1)) {
-        if (!readFile(Files::nativePath(journalFile(m_folder, day)), true, sink, problem))
-            return false;
-    }
-    return true;
+    JournalStore store;
+    if (!(m_filter.file.isEmpty() ? openFolder(store, problem) : openFile(store, problem)))
+        return false;
+    if (!store.isOpen())
+        return true;
+    const auto each = [&sink](JournalPosting &&posting) {
+        sink(HistoryPosting::fromJournal(posting));
+        return true;
+    };
+    QString why;
+    const JournalFilter filter = m_filter.journalFilter();
+    if (m_filter.latest ? store.readLatest(filter, each, &why) : store.read(filter, each, &why))
+        return true;
+    *problem = QStringLiteral("cannot read %1: %2").arg(store.path(), why);
+    return false;
 }
 
-bool HistorySource::readFile(const QString &path, bool missingIsEmpty, const Sink &sink,
-                             QString *problem) const {
-    const QString dayJournal = journalFileOf(path);
-    if (!path.endsWith(QLatin1StringView(".jsonl")) && !dayJournal.isEmpty()) {
+bool HistorySource::openFolder(JournalStore &store, QString *problem) const {
+    const QString path = m_folder + u'/' + QLatin1StringView(JournalStore::FileName);
+    QString why;
+    if (QFileInfo(path).exists() || QFileInfo(path).isSymLink()) {
+        if (store.open(m_folder, JournalStore::Access::Read, &why))
+            return true;
+    } else if (!holdsJsonLinesDays(m_folder)) {
+        return true; // nothing posted yet: nothing to list
+    } else if (store.open(m_folder, JournalStore::Access::Write, &why)) {
+        // No server has run since the upgrade: the tool makes the journal, importing the days once.
+        return true;
+    }
+    *problem = QStringLiteral("cannot read %1: %2").arg(path, why);
+    return false;
+}
+
+bool HistorySource::openFile(JournalStore &store, QString *problem) const {
+    const QString &path = m_filter.file;
+    QString why;
+    if (path.endsWith(QLatin1StringView(".jsonl"))) {
+        if (store.openJsonLines(path, &why))
+            return true;
+    } else if (!journalFileOf(path).isEmpty()) {
         // The activity log cannot tell its own records from a reply written to look like one.
         *problem = QStringLiteral("%1 is no posting journal: an activity log holds no verifiable postings; "
-                                  "give the day's journal, %2")
-                       .arg(path, dayJournal);
+                                  "give the posting journal, %2")
+                       .arg(path, QFileInfo(path).dir().filePath(QLatin1StringView(JournalStore::FileName)));
         return false;
-    }
-    const std::function<void(JournalPosting &&)> each = [&](JournalPosting &&posting) {
-        HistoryPosting shown = HistoryPosting::fromJournal(posting);
-        if (m_filter.wants(shown))
-            sink(std::move(shown));
-    };
-    QString error;
-    switch (JournalReader::read(path, each, &error)) {
-    case ReadResult::Read:
+    } else if (store.openFile(path, &why)) {
         return true;
-    case ReadResult::Missing:
-        if (missingIsEmpty)
-            return true;
-        error = QStringLiteral("no such file");
-        break;
-    case ReadResult::Refused:
-        break;
     }
-    *problem = QStringLiteral("cannot read %1: %2").arg(path, error);
+    *problem = QStringLiteral("cannot read %1: %2").arg(path, why);
     return false;
 }
 

@@ -10,16 +10,22 @@
 
 namespace Orvex {
 
+class JournalStore;
+struct JournalFilter;
+
 // Which postings history lists.
 struct HistoryFilter {
     QDate from;
     QDate to;
     bool datesGiven = false; // --date, --from or --to: also filters a file given with --log
-    QString file;            // --log: this journal instead of the days' journals
+    bool latest = false;     // --latest: the last posting of each job code on each board, of any day
+    QString file;            // --log: this journal instead of the folder's
     std::optional<QString> jobCode;
+    std::optional<QString> board;
     std::optional<QString> result; // "S", "F" or "unknown"
 
-    bool wants(const HistoryPosting &posting) const;
+    // The same, as the journal's reader takes it.
+    JournalFilter journalFilter() const;
 };
 
 // Where history gets its postings: the posting journal, the only record no board reply can forge. The
@@ -28,15 +34,16 @@ class HistorySource {
 public:
     using Sink = std::function<void(HistoryPosting &&)>;
 
-    // folder: where the days' journals lie; unused when the filter names a file.
+    // folder: where the journal lies; unused when the filter names a file.
     HistorySource(QString folder, HistoryFilter filter);
 
-    // Hands every wanted posting to sink in order. False, with the file and why in *problem, when a file
-    // cannot be read as a journal (sink may have had some postings by then).
+    // Hands every wanted posting to sink in order. False, with the file and why in *problem, when the
+    // journal cannot be read (sink may have had some postings by then).
     bool read(const Sink &sink, QString *problem) const;
 
 private:
-    bool readFile(const QString &path, bool missingIsEmpty, const Sink &sink, QString *problem) const;
+    bool openFolder(JournalStore &store, QString *problem) const;
+    bool openFile(JournalStore &store, QString *problem) const;
 
     QString m_folder;
     HistoryFilter m_filter;

@@ -287,7 +287,7 @@ std::optional<QList<BoardTarget>> PostCommand::boardsOf(const QCommandLineParser
         const BoardSettings settings = BoardSettings::read(file, ComponentSettings::read(file));
         for (const QString &name : std::as_const(names)) {
             if (!settings.names().contains(name, Qt::CaseInsensitive)) {
-                const std::optional<QString> meant = ComponentSettings::likelyName(name, settings.names());
+                const std::optional<QString> meant = likelyName(name, settings.names());
                 *error = QStringLiteral("there is no board named \"%1\"%2; the boards are %3")
                              .arg(printableText(name),
                                   meant ? QStringLiteral(" (did you mean %1?)").arg(*meant) : QString(),

@@ -1,5 +1,6 @@
 #include "settingsfiles.h"
 
+#include "boardsettings.h"
 #include "componentfolders.h"
 #include "componentsettings.h"
 #include "console.h"
@@ -17,19 +18,63 @@ namespace {
 
 const QString Section = QStringLiteral("General");
 
-// What is wrong with one key line of the first [General]; empty when nothing is.
-QString keyLineProblem(const QString &name, QSet<QString> &seen) {
-    const std::optional<QString> key = ComponentSettings::canonicalKey(name);
-    if (!key) {
-        const std::optional<QString> meant = ComponentSettings::likelyKey(name);
-        return QStringLiteral("unknown key %1%2")
-            .arg(name, meant ? QStringLiteral("; did you mean %1?").arg(*meant) : QString());
+// The lines the component reads: the first [General] and the first section of each board, the first of
+// each key in them. Says what is wrong with each other line.
+class ReadLines {
+public:
+    QString problemOf(const ProfileFile::Line &line) {
+        switch (line.kind) {
+        case ProfileFile::Line::Kind::Other:
+            return QStringLiteral("not a [Section] nor a Key=Value line: \"%1\"").arg(line.name);
+        case ProfileFile::Line::Kind::Section:
+            return sectionProblem(line.name);
+        case ProfileFile::Line::Kind::Key:
+            return m_keys.isEmpty() ? QString() : keyProblem(line.name);
+        case ProfileFile::Line::Kind::Blank:
+            break;
+        }
+        return QString();
     }
-    if (seen.contains(*key))
-        return QStringLiteral("%1 is given again; only the first one is read").arg(*key);
-    seen.insert(*key);
-    return QString();
-}
+
+private:
+    QString sectionProblem(const QString &name) {
+        const bool general = name.compare(Section, Qt::CaseInsensitive) == 0;
+        const std::optional<QString> board = BoardSettings::boardOfSection(name);
+        m_keys.clear();
+        m_seenKeys.clear();
+        if (!general && !board)
+            return QStringLiteral("section [%1] is not read; the settings go under [%2] or [Board NAME]")
+                .arg(name, Section);
+        const QString folded = general ? QString() : board->toCaseFolded();
+        if (m_seenSections.contains(folded))
+            return QStringLiteral("a second [%1] is not read; only the first one is").arg(name);
+        m_seenSections.insert(folded);
+        m_keys = general ? ComponentSettings::keyNames() : BoardSettings::keyNames();
+        return QString();
+    }
+
+    QString keyProblem(const QString &name) {
+        const auto known = std::find_if(m_keys.cbegin(), m_keys.cend(), [&](const QString &key) {
+            return key.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (known == m_keys.cend()) {
+            if (const std::optional<QString> key = ComponentSettings::canonicalKey(name))
+                return QStringLiteral("%1 is not read in a board's section; it goes under [%2]")
+                    .arg(*key, Section);
+            const std::optional<QString> meant = likelyName(name, m_keys);
+            return QStringLiteral("unknown key %1%2")
+                .arg(name, meant ? QStringLiteral("; did you mean %1?").arg(*meant) : QString());
+        }
+        if (m_seenKeys.contains(*known))
+            return QStringLiteral("%1 is given again; only the first one is read").arg(*known);
+        m_seenKeys.insert(*known);
+        return QString();
+    }
+
+    QSet<QString> m_seenSections; // "" for [General], else the board's name case folded
+    QStringList m_keys;           // the keys of the section being read; empty in a section not read
+    QSet<QString> m_seenKeys;
+};
 
 } // namespace
 
@@ -69,28 +114,10 @@ QString componentFilesFolder(QString *error) {
 }
 
 void warnOfUnreadLines(const ProfileFile &file, const QString &path, Console &console) {
-    // The reader takes the first [General] only, and the first of each key in it.
-    bool inFirstGeneral = false;
-    bool generalSeen = false;
-    QSet<QString> seen;
+    ReadLines reader;
     const QList<ProfileFile::Line> lines = file.lines();
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const ProfileFile::Line &line = lines.at(i);
-        QString problem;
-        if (line.kind == ProfileFile::Line::Kind::Other) {
-            problem = QStringLiteral("not a [Section] nor a Key=Value line: \"%1\"").arg(line.name);
-        } else if (line.kind == ProfileFile::Line::Kind::Section) {
-            const bool general = line.name.compare(Section, Qt::CaseInsensitive) == 0;
-            if (!general)
-                problem = QStringLiteral("section [%1] is not read; the settings go under [%2]")
-                              .arg(line.name, Section);
-            else if (generalSeen)
-                problem = QStringLiteral("a second [%1] is not read; only the first one is").arg(Section);
-            inFirstGeneral = general && !generalSeen;
-            generalSeen = generalSeen || general;
-        } else if (line.kind == ProfileFile::Line::Kind::Key && inFirstGeneral) {
-            problem = keyLineProblem(line.name, seen);
-        }
+        const QString problem = reader.problemOf(lines.at(i));
         if (!problem.isEmpty())
             console.warn(QStringLiteral("%1:%2: %3")
                              .arg(printableText(path), QString::number(i + 1), printableText(problem)));

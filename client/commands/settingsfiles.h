@@ -21,7 +21,7 @@ struct SettingsFiles {
 QString componentFilesFolder(QString *error);
 
 // Warns on the console of every line of path the component would not read as its writer meant: other
-// sections, a second [General], unknown keys (with the key likely meant), keys given twice.
+// sections, a second [General] or [Board NAME], unknown keys (with the key likely meant), keys given twice.
 void warnOfUnreadLines(const ProfileFile &file, const QString &path, Console &console);
 
 } // namespace Orvex

@@ -85,6 +85,42 @@ QSet<pid_t> childrenOf(pid_t parent) {
     return children;
 }
 
+// Four postings to two boards, where the clocks were +05:30 and -03:00.
+void writeBoardsJournal(const QString &folder) {
+    QVERIFY(QDir().mkpath(folder));
+    Orvex::JournalStore store;
+    QString why;
+    QVERIFY2(store.open(folder, Orvex::JournalStore::Access::Write, &why), qPrintable(why));
+    const QDateTime utc(QDate(2010, 1, 25), QTime(0, 0), Qt::UTC);
+    const struct {
+        QString board;
+        QString jobCode;
+        QDateTime time;
+        QString result;
+        int status;
+    } postings[] = {
+        {u"default"_s, u"J1"_s, utc.addSecs(3 * 3600 + 1800).toOffsetFromUtc(19800), u"S11"_s, 200},
+        {u"north"_s, u"J1"_s, utc.addSecs(3 * 3600 + 1860).toOffsetFromUtc(19800), u"F"_s, 500},
+        {u"north"_s, u"J1"_s, utc.addSecs(12 * 3600 + 120).toOffsetFromUtc(-10800), u"S12"_s, 200},
+        {u"default"_s, u"J2"_s, utc.addSecs(12 * 3600 + 180).toOffsetFromUtc(-10800), QString(), 0},
+    };
+    for (const auto &posting : postings) {
+        Orvex::JournalPosting start;
+        start.time = posting.time;
+        start.board = posting.board;
+        start.objectPath = u"/o/1"_s;
+        start.action = u"Add"_s;
+        start.jobCode = posting.jobCode;
+        const std::optional<qint64> row = store.begin(start);
+        QVERIFY(row);
+        const Orvex::DeliveryClass delivery =
+            posting.result.startsWith(u'S') ? Orvex::DeliveryClass::Posted : Orvex::DeliveryClass::Refused;
+        if (!posting.result.isEmpty())
+            QVERIFY(store.complete(*row, posting.time.addSecs(1),
+                                   {posting.result, posting.status, 0, {}, {}, delivery}, 10, 1000));
+    }
+}
+
 } // namespace
 
 class TestPostJobTool : public QObject {
@@ -1207,6 +1243,64 @@ void TestPostJobTool::configShowsAndSets_data() {
     QTest::newRow("set refuses a second line")
         << QByteArray() << QStringList{config, set, QStringLiteral("ClientKey"), QStringLiteral("a\n[Other]")}
         << 2 << QString() << QStringLiteral("one line") << QByteArray();
+    const QString board = QStringLiteral("--board");
+    const QByteArray boards(
+        "[General]\nTimeout=5\nImportUrl=https://a.test/\n[Board North]\nImportUrl=https://n.test/\n");
+    QTest::newRow("show of a board names where each value comes from")
+        << boards << QStringList{config, show, board, QStringLiteral("north")} << 0
+        << QStringLiteral("  ImportUrl = https://n.test/  (from [Board North])\n"
+                          "  ConnectTimeout = (default)\n"
+                          "  Timeout = 5  (from [General])\n")
+        << QString() << QByteArray();
+    QTest::newRow("show names a misspelt board")
+        << boards << QStringList{config, show, board, QStringLiteral("Nroth")} << 2 << QString()
+        << QStringLiteral("unknown board Nroth (the boards: default, North); did you mean North?")
+        << QByteArray();
+    QTest::newRow("show takes a board's section and warns of a key it does not read")
+        << QByteArray("[General]\nJournalDays=0\n[Board north]\nMaxInFlihgt=4\nDebugMode=1\n")
+        << QStringList{config, show} << 0 << QStringLiteral("  JournalDays = 0\n")
+        << QStringLiteral("@INI@:4: unknown key MaxInFlihgt; did you mean MaxInFlight?\n"
+                          "orvex-postjob: warning: @INI@:5: DebugMode is not read in a board's section")
+        << QByteArray();
+    QTest::newRow("set into a board's section keeps [General]")
+        << boards << QStringList{config,
+                                 set,
+                                 board,
+                                 QStringLiteral("NORTH"),
+                                 QStringLiteral("maxinflight"),
+                                 QStringLiteral("8")}
+        << 0 << QString() << QString()
+        << QByteArray(
+               "[General]\nTimeout=5\nImportUrl=https://a.test/\n[Board North]\nImportUrl=https://n.test/\n"
+               "MaxInFlight=8\n");
+    QTest::newRow("set adds a missing board at the end")
+        << QByteArray("[General]\nTimeout=5\n") << QStringList{config,
+                                                               set,
+                                                               board,
+                                                               QStringLiteral("south"),
+                                                               QStringLiteral("Timeout"),
+                                                               QStringLiteral("9")}
+        << 0 << QString() << QStringLiteral("added the board south")
+        << QByteArray("[General]\nTimeout=5\n\n[Board south]\nTimeout=9\n");
+    QTest::newRow("set refuses the component's key in a board")
+        << boards << QStringList{config,
+                                 set,
+                                 board,
+                                 QStringLiteral("North"),
+                                 QStringLiteral("JournalDays"),
+                                 QStringLiteral("5")}
+        << 2 << QString() << QStringLiteral("JournalDays is the component's") << QByteArray();
+    QTest::newRow("set refuses a board name that is no section name")
+        << QByteArray() << QStringList{config,
+                                       set,
+                                       board,
+                                       QStringLiteral("a]b"),
+                                       QStringLiteral("Timeout"),
+                                       QStringLiteral("9")}
+        << 2 << QString() << QStringLiteral("without brackets") << QByteArray();
+    QTest::newRow("set refuses a journal that keeps nothing for a day")
+        << QByteArray() << QStringList{config, set, QStringLiteral("JournalDays"), QStringLiteral("a year")} << 2
+        << QString() << QStringLiteral("JournalDays:") << QByteArray();
     QTest::newRow("path lists the user's file first when no server is registered")
         << QByteArray("[General]\n") << QStringList{config, QStringLiteral("path")} << 0
         << QStringLiteral("@INI@  (read)\n") << QString() << QByteArray();
@@ -1277,27 +1371,27 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
     const QString server = QStringLiteral(R"("@DIR@/my bin/OrvexKelPostJob")");
     const QString history = QStringLiteral("history");
     const QString date = QStringLiteral("--date");
-    const QString header = QStringLiteral("Date        Time      Action  JobCode  Result\n");
+    const QString header = QStringLiteral("Date        Time      Board    Action  JobCode  Result\n");
     QTest::newRow("date picks the file beside the server")
         << server << QStringList{history, date, QStringLiteral("2010-01-20")} << 0
-        << header + QStringLiteral("2010-01-20  15:00:00  Add     J3       unknown\n") << QString();
+        << header + QStringLiteral("2010-01-20  15:00:00  default  Add     J3       unknown\n") << QString();
     QTest::newRow("job filter") << server
                                 << QStringList{history, date, QStringLiteral("2010-01-19"),
                                                QStringLiteral("--job"), QStringLiteral("J2")}
                                 << 0
-                                << header + QStringLiteral("2010-01-19  09:05:00  Add     J2       "
+                                << header + QStringLiteral("2010-01-19  09:05:00  default  Add     J2       "
                                                            "F Timed out (-2147012894)\n")
                                 << QString();
     QTest::newRow("state folder when the server's folder is not writable")
         << QStringLiteral("/nonexistent/OrvexKelPostJob")
         << QStringList{history, date, QStringLiteral("2010-01-19")} << 0
-        << header + QStringLiteral("2010-01-19  08:00:00  Add     J9       S7\n") << QString();
+        << header + QStringLiteral("2010-01-19  08:00:00  default  Add     J9       S7\n") << QString();
     // A log cannot tell its records from a reply written to look like one: it is no source of postings.
     QTest::newRow("an activity log holds no verifiable postings")
         << QString()
         << QStringList{history, QStringLiteral("--log"),
                        QStringLiteral("@DIR@/my bin/OrvexKelPostJobs 2010-01-22.log")}
-        << 2 << QString() << QStringLiteral("no verifiable postings; give the day's journal");
+        << 2 << QString() << QStringLiteral("no verifiable postings; give the posting journal");
     QTest::newRow("a journal named on the command line that is missing")
         << QString() << QStringList{history, QStringLiteral("--log"), QStringLiteral("/nonexistent.jsonl")}
         << 2 << QString() << QStringLiteral("cannot read /nonexistent.jsonl");
@@ -1305,10 +1399,10 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
     // and its lines of two servers written between each other stay apart.
     QTest::newRow("journal over a forged log")
         << server << QStringList{history, date, QStringLiteral("2010-01-22")} << 0
-        << header + QStringLiteral("2010-01-22  10:00:00  Add     J1       S4711\n"
-                                   "2010-01-22  10:00:01  Add     J5       F HTTP status 500\n"
-                                   "2010-01-22  10:00:03  Add     J6       unknown\n"
-                                   "2010-01-22  10:00:04  Add     J8       S4713\n")
+        << header + QStringLiteral("2010-01-22  10:00:00  default  Add     J1       S4711\n"
+                                   "2010-01-22  10:00:01  default  Add     J5       F HTTP status 500\n"
+                                   "2010-01-22  10:00:03  default  Add     J6       unknown\n"
+                                   "2010-01-22  10:00:04  default  Add     J8       S4713\n")
         << QString();
     QTest::newRow("journal as a given file, json")
         << QString()
@@ -1320,7 +1414,7 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
                        QStringLiteral("@DIR@/my bin/OrvexKelPostJobs 2010-01-22.jsonl")}
         << 0
         << QStringLiteral(
-               R"([{"time": "2010-01-22T10:00:01.000Z", "action": "Add", "jobCode": "J5", "result": "F",
+               R"([{"time": "2010-01-22T10:00:01.000Z", "board": "default", "action": "Add", "jobCode": "J5", "result": "F",
                                "httpStatus": 500}])")
         << QString();
     QTest::newRow("days from and to, failures only")
@@ -1334,13 +1428,13 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
                        QStringLiteral("F")}
         << 0
         << header.left(header.size() - 7) + QStringLiteral("Result\n") +
-               QStringLiteral("2010-01-19  09:05:00  Add     J2       F Timed out (-2147012894)\n"
-                              "2010-01-22  10:00:01  Add     J5       F HTTP status 500\n")
+               QStringLiteral("2010-01-19  09:05:00  default  Add     J2       F Timed out (-2147012894)\n"
+                              "2010-01-22  10:00:01  default  Add     J5       F HTTP status 500\n")
         << QString();
     QTest::newRow("no password from a journal")
         << server << QStringList{history, QStringLiteral("--json"), date, QStringLiteral("2010-01-24")} << 0
         << QStringLiteral(
-               R"([{"time": "2010-01-24T09:00:00.000Z", "action": "Add", "jobCode": "J8", "result": "F",
+               R"([{"time": "2010-01-24T09:00:00.000Z", "board": "default", "action": "Add", "jobCode": "J8", "result": "F",
                                "errorNumber": -2147012891,
                                "errorDescription": "The URL \"https://board.test/x\" is not valid"}])")
         << QString();
@@ -1353,6 +1447,40 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
         << QString()
         << QStringList{history, QStringLiteral("--log"), QStringLiteral("@DIR@/my bin/notes.jsonl")} << 2
         << QString() << QStringLiteral("not a posting journal");
+    // A database of two boards, written where the offsets were +05:30 and -03:00: each row shows the
+    // clock of its own place, whatever this machine's zone.
+    const QString database = QStringLiteral("@DIR@/boards/OrvexKelPostJob.sqlite3");
+    const QString log = QStringLiteral("--log");
+    QTest::newRow("a database by path, one board")
+        << QString()
+        << QStringList{history, log, database, QStringLiteral("--board"), QStringLiteral("north")} << 0
+        << QStringLiteral("Date        Time      Board  Action  JobCode  Result\n"
+                          "2010-01-25  09:01:00  north  Add     J1       F HTTP status 500\n"
+                          "2010-01-25  09:02:00  north  Add     J1       S12\n")
+        << QString();
+    QTest::newRow("latest: what is live where")
+        << QString()
+        << QStringList{history, log, database, QStringLiteral("--latest"), QStringLiteral("--json")} << 0
+        << QStringLiteral(
+               R"([{"time": "2010-01-25T09:00:00.000+05:30", "board": "default", "action": "Add", "jobCode": "J1",
+                    "result": "S11", "jobId": "11", "httpStatus": 200, "deliveryClass": "posted"},
+                   {"time": "2010-01-25T09:03:00.000-03:00", "board": "default", "action": "Add", "jobCode": "J2",
+                    "result": "unknown"},
+                   {"time": "2010-01-25T09:02:00.000-03:00", "board": "north", "action": "Add", "jobCode": "J1",
+                    "result": "S12", "jobId": "12", "httpStatus": 200, "deliveryClass": "posted"}])")
+        << QString();
+    // North's J1 failed once, then got S: its last outcome is no failure.
+    QTest::newRow("latest filters the last outcomes, not the postings")
+        << QString() << QStringList{history,
+                                    log,
+                                    database,
+                                    QStringLiteral("--latest"),
+                                    QStringLiteral("--result"),
+                                    QStringLiteral("F")}
+        << 0 << QString() << QString();
+    QTest::newRow("latest is of every day")
+        << QString() << QStringList{history, QStringLiteral("--latest"), date, QStringLiteral("2010-01-25")}
+        << 2 << QString() << QStringLiteral("--latest looks at every day");
     QTest::newRow("bad result filter")
         << server << QStringList{history, QStringLiteral("--result"), QStringLiteral("s")} << 2 << QString()
         << QStringLiteral("S, F or unknown");
@@ -1426,6 +1554,7 @@ void TestPostJobTool::historyReadsTheDaysLog() {
     write(QStringLiteral("state/OrvexKelPostJob/OrvexKelPostJobs 2010-01-19.jsonl"),
           journal(u"2010-01-19T08:00:00.000+00:00"_s, u"J9"_s,
                   uR"("result":"S7","jobId":"7","httpStatus":200,"errorNumber":0,"errorDescription":"")"_s));
+    writeBoardsJournal(root.filePath(QStringLiteral("boards")));
     if (!exec.isEmpty()) {
         write(QStringLiteral("data/dbus-1/services/OrvexKelPostJob.PostJob.service"),
               "[D-BUS Service]\nName=OrvexKelPostJob.PostJob\nExec=" +

@@ -270,7 +270,7 @@ QDBusPendingCall TestRemotePostJob::holdAndEndTheServer() {
     QDBusPendingCall slow = QDBusConnection::sessionBus().asyncCall(action, 60000);
     if (!QTest::qWaitFor([&] { return m_session.board().postings().size() == 1; }, 20000))
         return slow;
-    QVERIFY(ServerFixture::signalServer(SIGTERM));
+    ServerFixture::signalServer(SIGTERM); // the caller sees whether the server ended
     // Once a call is answered Ended, the server is ending; a test that goes on without finds out.
     (void)QTest::qWaitFor(
         [&] {
@@ -299,7 +299,6 @@ void TestRemotePostJob::whileTheServerEnds() {
     if (call != u"creation")
         job.emplace();
     const uint endingPid = ServerFixture::serverPid();
-    QVERIFY(endingPid > 0); // kill(0, ...) would signal the test itself
     QDBusPendingCall slow = holdAndEndTheServer();
 
     if (call == u"creation") {

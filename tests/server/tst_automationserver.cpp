@@ -694,6 +694,8 @@ void TestAutomationServer::readsTransportSettingsAtCreation_data() {
                                                  << QString() << Orvex::ErrorNumber::InvalidProcedureCall;
     QTest::newRow("MaxInFlight beyond 64") << QByteArray("[General]\nMaxInFlight=65\n") << QString()
                                            << QString() << Orvex::ErrorNumber::InvalidProcedureCall;
+    QTest::newRow("JournalDays below 0") << QByteArray("[General]\nJournalDays=-1\n") << QString()
+                                         << QString() << Orvex::ErrorNumber::InvalidProcedureCall;
 }
 
 void TestAutomationServer::readsTransportSettingsAtCreation() {
