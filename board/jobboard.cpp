@@ -7,8 +7,8 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStringEncoder>
 #include <QRandomGenerator>
+#include <QStringEncoder>
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>

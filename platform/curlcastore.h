@@ -9,8 +9,8 @@ namespace Orvex::CurlCaStore {
 
 // Verifies the handle's TLS peers against a certificate store that is loaded once per process for each CA
 // file, instead of libcurl parsing the file again for every new connection (the system bundle costs about
-// 20 ms of CPU each time). caFile empty: libcurl's own default file and folder. A file that will not load into
-// the store is loaded by the context itself, which then fails the transfer as libcurl would.
+// 20 ms of CPU each time). caFile empty: libcurl's own default file and folder. A file that will not load
+// into the store is loaded by the context itself, which then fails the transfer as libcurl would.
 //
 // libcurl 7.88 offers no cache that outlives an easy handle: CURLOPT_CA_CACHE_TIMEOUT keeps the store in the
 // multi handle (lib/vtls/openssl.c, get_cached_x509_store: "data->multi_easy ? data->multi_easy :

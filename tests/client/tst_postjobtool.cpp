@@ -1299,8 +1299,8 @@ void TestPostJobTool::configShowsAndSets_data() {
                                        QStringLiteral("9")}
         << 2 << QString() << QStringLiteral("without brackets") << QByteArray();
     QTest::newRow("set refuses a journal that keeps nothing for a day")
-        << QByteArray() << QStringList{config, set, QStringLiteral("JournalDays"), QStringLiteral("a year")} << 2
-        << QString() << QStringLiteral("JournalDays:") << QByteArray();
+        << QByteArray() << QStringList{config, set, QStringLiteral("JournalDays"), QStringLiteral("a year")}
+        << 2 << QString() << QStringLiteral("JournalDays:") << QByteArray();
     QTest::newRow("path lists the user's file first when no server is registered")
         << QByteArray("[General]\n") << QStringList{config, QStringLiteral("path")} << 0
         << QStringLiteral("@INI@  (read)\n") << QString() << QByteArray();
