@@ -23,14 +23,8 @@ namespace Orvex {
 
 namespace {
 
-// Action blocks for the whole HTTP exchange, and for the tries of a posting the server makes while the
-// board is down, within the largest time limits a deployment may set; beyond them and the margin the
-// server is stuck, and the call's outcome is unknown. A server that dies makes the bus answer at once
-// with NoReply.
-constexpr int CallTimeoutMs =
-    int(std::chrono::milliseconds(ExchangeLimits::MaxRetryFor + ExchangeLimits::MaxTimeout +
-                                  ExchangeLimits::CallMargin)
-            .count());
+// A server that dies makes the bus answer at once with NoReply; one that is stuck, never.
+constexpr int CallTimeoutMs = int(ExchangeLimits::PostingCallTimeout.count());
 // Release is answered at once or not at all (the server may end before replying); bound the wait so a
 // destructor never hangs.
 constexpr int ReleaseTimeoutMs = 30'000;

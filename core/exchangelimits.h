@@ -18,5 +18,8 @@ inline constexpr std::chrono::seconds MaxTimeout{3600};
 inline constexpr std::chrono::seconds MaxRetryFor = MaxTimeout;
 // What a client allows beyond the server's limit for the bus, the log and the queue's own work.
 inline constexpr std::chrono::seconds CallMargin{30};
+// How long a client waits for one posting call: the whole exchange, the server's tries while the board is
+// down, and the margin. Beyond it the server is stuck and the call's outcome is unknown.
+inline constexpr std::chrono::milliseconds PostingCallTimeout = MaxRetryFor + MaxTimeout + CallMargin;
 
 } // namespace Orvex::ExchangeLimits

@@ -16,11 +16,7 @@ namespace Orvex {
 
 namespace {
 
-// As the client library waits for one: the whole exchange and the server's retries, and a margin.
-constexpr int CallTimeoutMs =
-    int(std::chrono::milliseconds(ExchangeLimits::MaxRetryFor + ExchangeLimits::MaxTimeout +
-                                  ExchangeLimits::CallMargin)
-            .count());
+constexpr int CallTimeoutMs = int(ExchangeLimits::PostingCallTimeout.count());
 
 // One call at a time through the client library, which sends again what certainly never ran and reads
 // the journal of a server lost mid-call: today's behaviour for one listing in flight.

@@ -107,14 +107,26 @@ QList<QJsonObject> BoardProcess::postings() const {
 }
 
 bool BoardProcess::startOutage(int refuseMs, int unavailable) const {
+    return controlRequest(
+               QStringLiteral("POST /outage?refuse=%1&unavailable=%2").arg(refuseMs).arg(unavailable))
+        .startsWith("HTTP/1.1 200");
+}
+
+int BoardProcess::openConnections() const {
+    const QByteArray reply = controlRequest(QStringLiteral("GET /connections"));
+    const QJsonObject counts = QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4)).object();
+    // The asking connection is one of them.
+    return counts.contains(QLatin1StringView("open")) ? counts.value(QLatin1StringView("open")).toInt() - 1
+                                                      : -1;
+}
+
+QByteArray BoardProcess::controlRequest(const QString &requestLine) const {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, m_port);
     if (!socket.waitForConnected(5000))
-        return false;
-    socket.write(QStringLiteral("POST /outage?refuse=%1&unavailable=%2 HTTP/1.1\r\nHost: board\r\n"
-                                "Content-Length: 0\r\nConnection: close\r\n\r\n")
-                     .arg(refuseMs)
-                     .arg(unavailable)
+        return {};
+    socket.write((requestLine + QStringLiteral(" HTTP/1.1\r\nHost: board\r\nContent-Length: 0\r\n"
+                                               "Connection: close\r\n\r\n"))
                      .toLatin1());
     QByteArray reply;
     const QDeadlineTimer deadline(10000);
@@ -123,26 +135,7 @@ bool BoardProcess::startOutage(int refuseMs, int unavailable) const {
         reply += socket.readAll();
     }
     reply += socket.readAll();
-    return reply.startsWith("HTTP/1.1 200");
-}
-
-int BoardProcess::openConnections() const {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, m_port);
-    if (!socket.waitForConnected(5000))
-        return -1;
-    socket.write("GET /connections HTTP/1.1\r\nHost: board\r\nConnection: close\r\n\r\n");
-    QByteArray reply;
-    const QDeadlineTimer deadline(10000);
-    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-        socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-        reply += socket.readAll();
-    }
-    reply += socket.readAll();
-    const QJsonObject counts = QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4)).object();
-    // The asking connection is one of them.
-    return counts.contains(QLatin1StringView("open")) ? counts.value(QLatin1StringView("open")).toInt() - 1
-                                                      : -1;
+    return reply;
 }
 
 QByteArray BoardProcess::bodyOf(const QJsonObject &posting) {

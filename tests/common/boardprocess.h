@@ -52,6 +52,9 @@ public:
     static QString executable();
 
 private:
+    // One request of the board's own (a request line without its version), answered whole; empty when
+    // the board cannot be reached.
+    QByteArray controlRequest(const QString &requestLine) const;
     QString origin(const QString &host) const;
 
     QStringList m_arguments;
