@@ -29,13 +29,15 @@ class PostingEngine final : public QObject {
     Q_OBJECT
 
 public:
+    using FieldSink = std::function<void(const QString &name, const QString &value)>;
     struct Listing {
         QString board; // as the INI file writes it: the journal and the status window name it so
         ComponentSettings settings;
         QString logFile;
         QString objectPath;
         QString action;
-        QList<std::pair<QString, QString>> fields;
+        // Hands each field to add in order, so a listing need not be held whole beside its document.
+        std::function<void(const FieldSink &add)> fields;
     };
     // Runs on the engine's thread with what the posting came to; nothing when it never started because
     // the engine closed first.

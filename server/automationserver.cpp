@@ -8,7 +8,7 @@
 #include "componentsettings.h"
 #include "errortable.h"
 #include "identity.h"
-#include "listingfields.h"
+#include "listingfieldsreader.h"
 #include "postingjournal.h"
 #include "postjob.h"
 #include "postjobobject.h"
@@ -83,7 +83,7 @@ AutomationServer::~AutomationServer() {
 }
 
 bool AutomationServer::start(QString *error) {
-    registerListingFieldsType();
+    ListingFieldsReader::registerType();
     watchBusConnection();
     neverPauseReading(m_connection);
 
