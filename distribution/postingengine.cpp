@@ -46,12 +46,11 @@ struct PostingEngine::Posting {
     bool claim() { return !claimed.exchange(true); }
 };
 
-PostingEngine::PostingEngine(ComponentFolders folders, const Clock &clock, HttpRequestFactory requests,
-                             StatusView &window, PostingJournal *journal, QObject *parent)
+PostingEngine::PostingEngine(const HostContext &process, HttpRequestFactory requests, QObject *parent)
     : QObject(parent)
-    , m_host{std::move(folders), clock,  workerStatusText(), std::move(requests), false,
-             &m_retryClock,      journal}
-    , m_status(window) {}
+    , m_host{process.folders,          process.clock, workerStatusText(), std::move(requests),
+             process.fileWarningGiven, &m_retryClock, process.journal}
+    , m_status(process.statusWindow) {}
 
 PostingEngine::~PostingEngine() {
     for (const std::shared_ptr<QThreadPool> &pool : std::as_const(m_pools))

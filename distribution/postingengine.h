@@ -45,8 +45,9 @@ public:
 
     // The postings send through requests directly (they already run off the main thread) and write their
     // Posting/Posted lines to a text of their own: window shows what is in flight instead.
-    PostingEngine(ComponentFolders folders, const Clock &clock, HttpRequestFactory requests,
-                  StatusView &window, PostingJournal *journal, QObject *parent = nullptr);
+    // process: the folders, clock, window, journal and file warning of the process, shared with its other
+    // postings.
+    PostingEngine(const HostContext &process, HttpRequestFactory requests, QObject *parent = nullptr);
     // Waits for the postings in flight.
     ~PostingEngine() override;
 

@@ -222,7 +222,7 @@ void PostJob::WriteLog(const QString &SubName, const QString &Message, const Orv
 
 void PostJob::warnNotWritten(const char *what, const QString &path, const QString &why) const {
     // Clients never learn of it, so whoever runs the server must: once, not once per record.
-    if (m_host.fileWarningGiven.exchange(true))
+    if (m_host.fileWarningGiven->exchange(true))
         return;
     qCWarning(lcPosting).noquote() << "cannot write" << what << Orvex::Files::nativePath(path) + u':' << why
                                    << "- what goes there is lost; this is said only once";

@@ -71,11 +71,11 @@ AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObjec
              m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
              backgroundHttpRequestFactory(host.requestFactory,
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; }),
-             false,
+             std::make_shared<std::atomic<bool>>(false),
              &m_retryClock,
              &m_journal}
     , m_connection(std::move(connection))
-    , m_engine(m_host.folders, host.clock, std::move(host.requestFactory), m_host.statusWindow, &m_journal)
+    , m_engine(m_host, std::move(host.requestFactory))
     , m_idleExit(host.idleExit) {
     if (m_window)
         m_window->setUnloadHandler([this] { endProcess(); });
