@@ -46,11 +46,12 @@ struct PostingEngine::Posting {
     bool claim() { return !claimed.exchange(true); }
 };
 
-PostingEngine::PostingEngine(const HostContext &process, HttpRequestFactory requests, QObject *parent)
+PostingEngine::PostingEngine(const HostContext &process, InFlightStatus &status, HttpRequestFactory requests,
+                             QObject *parent)
     : QObject(parent)
     , m_host{process.folders,          process.clock, workerStatusText(), std::move(requests),
              process.fileWarningGiven, &m_retryClock, process.journal}
-    , m_status(process.statusWindow) {}
+    , m_status(status) {}
 
 PostingEngine::~PostingEngine() {
     for (const std::shared_ptr<QThreadPool> &pool : std::as_const(m_pools))

@@ -44,10 +44,11 @@ public:
     using Done = std::function<void(std::optional<PostingOutcome>)>;
 
     // The postings send through requests directly (they already run off the main thread) and write their
-    // Posting/Posted lines to a text of their own: window shows what is in flight instead.
-    // process: the folders, clock, window, journal and file warning of the process, shared with its other
-    // postings.
-    PostingEngine(const HostContext &process, HttpRequestFactory requests, QObject *parent = nullptr);
+    // Posting/Posted lines to a text of their own: status shows what is in flight instead. process: the
+    // folders, clock, journal and file warning of the process, shared with its other postings.
+    // status: what the window shows of every posting in flight, serial ones too.
+    PostingEngine(const HostContext &process, InFlightStatus &status, HttpRequestFactory requests,
+                  QObject *parent = nullptr);
     // Waits for the postings in flight.
     ~PostingEngine() override;
 
@@ -75,7 +76,7 @@ private:
     // Declared before m_host, which points to it.
     BlockingRetryClock m_retryClock;
     HostContext m_host;
-    InFlightStatus m_status;
+    InFlightStatus &m_status;
     // By board name without regard to letter case, as the INI file matches sections.
     QHash<QString, std::shared_ptr<QThreadPool>> m_pools;
     QList<std::shared_ptr<Posting>> m_unfinished;

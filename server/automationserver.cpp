@@ -3,6 +3,7 @@
 #include "activitylogfile.h"
 #include "automationerror.h"
 #include "backgroundhttprequest.h"
+#include "boardsettings.h"
 #include "buswire.h"
 #include "classfactory.h"
 #include "componentsettings.h"
@@ -66,16 +67,19 @@ QString fromLatin1(const char *text) {
 AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObject *parent)
     : QObject(parent)
     , m_window(std::move(host.window))
+    , m_inFlight(m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText)
+    // Objects post to [General], the default board.
+    , m_serialView(m_inFlight, BoardSettings::DefaultBoard.toString())
     , m_host{std::move(host.folders),
              host.clock,
-             m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
+             m_serialView,
              backgroundHttpRequestFactory(host.requestFactory,
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; }),
              std::make_shared<std::atomic<bool>>(false),
              &m_retryClock,
              &m_journal}
     , m_connection(std::move(connection))
-    , m_engine(m_host, std::move(host.requestFactory))
+    , m_engine(m_host, m_inFlight, std::move(host.requestFactory))
     , m_idleExit(host.idleExit) {
     if (m_window)
         m_window->setUnloadHandler([this] { endProcess(); });
