@@ -170,7 +170,7 @@ void BoardConnection::takeRequest() {
 
 void BoardConnection::answerNow(const BoardReply &reply) {
     m_state = State::Answering;
-    if (reply.fault.kind == BoardFault::Kind::Delay) {
+    if (reply.fault.kind == BoardFault::Kind::Delay || reply.fault.kind == BoardFault::Kind::SlowRedirect) {
         QTimer::singleShot(reply.fault.code, this, [this, reply] { send(reply); });
         return;
     }

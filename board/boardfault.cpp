@@ -96,11 +96,11 @@ std::optional<BoardFault> BoardFault::parse(const QString &name) {
         fault.code = int(*percent);
         return fault;
     }
-    if (word == QLatin1StringView("delay")) {
+    if (word == QLatin1StringView("delay") || word == QLatin1StringView("slow-redirect")) {
         const auto milliseconds = positiveNumber(argument);
         if (!milliseconds || *milliseconds > 600000)
             return std::nullopt;
-        fault.kind = K::Delay;
+        fault.kind = word == QLatin1StringView("delay") ? K::Delay : K::SlowRedirect;
         fault.code = int(*milliseconds);
         return fault;
     }
@@ -131,6 +131,8 @@ QString BoardFault::catalogue() {
         "  binary               answer 200 with the 256 byte values as an octet stream\n"
         "  garbage              send the 256 byte values instead of an HTTP reply, then close\n"
         "  delay:MS             answer normally after MS milliseconds\n"
+        "  slow-redirect:MS     answer 307 after MS milliseconds pointing to the same path with\n"
+        "                       ?redirected=1, which is answered normally after MS milliseconds again\n"
         "  gzip                 the normal reply, gzip-encoded (Content-Encoding: gzip)\n"
         "  deflate              the normal reply, zlib-encoded (Content-Encoding: deflate)\n"
         "  trickle              the normal reply and then padding for ever, three bytes a second\n"

@@ -33,6 +33,7 @@ struct BoardFault {
         Binary,            // binary
         Garbage,           // garbage
         Delay,             // delay:MS
+        SlowRedirect,      // slow-redirect:MS
         Gzip,              // gzip
         Deflate,           // deflate
         Trickle,           // trickle
@@ -43,7 +44,7 @@ struct BoardFault {
     static constexpr qint64 DefaultHugeBytes = 9 * 1024 * 1024;
 
     Kind kind = Kind::None;
-    int code = 0;     // status or redirect code; delay in milliseconds
+    int code = 0;     // status or redirect code; delay in milliseconds (of each hop for a slow redirect)
     qint64 bytes = 0; // size of a huge reply
     QByteArray text;  // body of a status fault; charset name
 

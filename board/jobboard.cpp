@@ -104,6 +104,8 @@ BoardFault faultFor(const BoardFault &requested, const BoardRequest &request) {
             drawn.kind = BoardFault::Kind::CloseBeforeStatus;
         return drawn;
     }
+    if (redirected && requested.kind == BoardFault::Kind::SlowRedirect)
+        return BoardFault{BoardFault::Kind::Delay, requested.code, 0, {}};
     return redirected && requested.kind == BoardFault::Kind::Redirect ? BoardFault{} : requested;
 }
 
@@ -172,6 +174,9 @@ BoardReply replyFor(const BoardFault &fault, const QString &jobId) {
         break;
     case K::Redirect:
         answerRedirect(reply, fault.code, QByteArray(ImportPath) + "?redirected=1");
+        break;
+    case K::SlowRedirect:
+        answerRedirect(reply, 307, QByteArray(ImportPath) + "?redirected=1");
         break;
     case K::RedirectTo:
         answerRedirect(reply, 302, fault.text);

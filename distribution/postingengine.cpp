@@ -46,11 +46,12 @@ struct PostingEngine::Posting {
     bool claim() { return !claimed.exchange(true); }
 };
 
-PostingEngine::PostingEngine(ComponentFolders folders, const Clock &clock, HttpRequestFactory requests,
-                             StatusView &window, PostingJournal *journal, QObject *parent)
+PostingEngine::PostingEngine(const HostContext &process, InFlightStatus &status, HttpRequestFactory requests,
+                             QObject *parent)
     : QObject(parent)
-    , m_host{std::move(folders), clock, workerStatusText(), std::move(requests), false, &m_retryClock, journal}
-    , m_status(window) {}
+    , m_host{process.folders,          process.clock, workerStatusText(), std::move(requests),
+             process.fileWarningGiven, &m_retryClock, process.journal}
+    , m_status(status) {}
 
 PostingEngine::~PostingEngine() {
     for (const std::shared_ptr<QThreadPool> &pool : std::as_const(m_pools))
@@ -74,8 +75,7 @@ void PostingEngine::post(Listing listing, Done done) {
     auto job = std::make_unique<PostJob>(m_host, listing.logFile, listing.settings);
     job->setObjectPath(listing.objectPath);
     job->setBoard(listing.board);
-    for (const auto &[name, value] : std::as_const(listing.fields))
-        job->Field(name, value);
+    listing.fields([&job](const QString &name, const QString &value) { job->Field(name, value); });
 
     auto posting = std::make_shared<Posting>();
     posting->job = std::move(job);

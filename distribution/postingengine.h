@@ -29,22 +29,26 @@ class PostingEngine final : public QObject {
     Q_OBJECT
 
 public:
+    using FieldSink = std::function<void(const QString &name, const QString &value)>;
     struct Listing {
         QString board; // as the INI file writes it: the journal and the status window name it so
         ComponentSettings settings;
         QString logFile;
         QString objectPath;
         QString action;
-        QList<std::pair<QString, QString>> fields;
+        // Hands each field to add in order, so a listing need not be held whole beside its document.
+        std::function<void(const FieldSink &add)> fields;
     };
     // Runs on the engine's thread with what the posting came to; nothing when it never started because
     // the engine closed first.
     using Done = std::function<void(std::optional<PostingOutcome>)>;
 
     // The postings send through requests directly (they already run off the main thread) and write their
-    // Posting/Posted lines to a text of their own: window shows what is in flight instead.
-    PostingEngine(ComponentFolders folders, const Clock &clock, HttpRequestFactory requests,
-                  StatusView &window, PostingJournal *journal, QObject *parent = nullptr);
+    // Posting/Posted lines to a text of their own: status shows what is in flight instead. process: the
+    // folders, clock, journal and file warning of the process, shared with its other postings.
+    // status: what the window shows of every posting in flight, serial ones too.
+    PostingEngine(const HostContext &process, InFlightStatus &status, HttpRequestFactory requests,
+                  QObject *parent = nullptr);
     // Waits for the postings in flight.
     ~PostingEngine() override;
 
@@ -72,7 +76,7 @@ private:
     // Declared before m_host, which points to it.
     BlockingRetryClock m_retryClock;
     HostContext m_host;
-    InFlightStatus m_status;
+    InFlightStatus &m_status;
     // By board name without regard to letter case, as the INI file matches sections.
     QHash<QString, std::shared_ptr<QThreadPool>> m_pools;
     QList<std::shared_ptr<Posting>> m_unfinished;

@@ -135,8 +135,7 @@ PostJob::nextTryWait(int tries, std::chrono::steady_clock::time_point firstTry) 
 }
 
 QString PostJob::exchange(const QString &ActionType) {
-    Orvex::StatusView &status = m_host.statusWindow;
-    status.setStatusText(QStringLiteral("Posting ") + JobCode);
+    m_host.statusWindow.exchangeStarted(JobCode);
     WriteLog(ActionType, JobCode, Orvex::Variant(QString()));
 
     QByteArray document = documentWireBytes(ActionType, XmlBody);
@@ -152,8 +151,9 @@ QString PostJob::exchange(const QString &ActionType) {
         SaveDebugCopy(std::move(document));
     WriteLog(QString::fromUtf16(Orvex::LogRecordName::ServerResponse), reply, Orvex::Variant(crLf()));
 
-    status.setStatusText(status.statusText() + crLf() + QStringLiteral("Posted ") + JobCode);
     endJournalEntry(resultCode, nullptr);
+    // Last, so that an exchange ends once in the window whatever fails before.
+    m_host.statusWindow.exchangeEnded(JobCode, true);
     return resultCode;
 }
 
@@ -166,6 +166,7 @@ QString PostJob::failed(const Orvex::AutomationError &error) {
     // The board took the listing and something after its reply failed: it holds a listing reported "F".
     if (m_lastOutcome.deliveryClass == Orvex::DeliveryClass::Posted)
         m_lastOutcome.deliveryClass = Orvex::DeliveryClass::Unknown;
+    m_host.statusWindow.exchangeEnded(JobCode, false);
     const QString resultCode = QStringLiteral("F");
     endJournalEntry(resultCode, &error);
     return resultCode;
@@ -222,7 +223,7 @@ void PostJob::WriteLog(const QString &SubName, const QString &Message, const Orv
 
 void PostJob::warnNotWritten(const char *what, const QString &path, const QString &why) const {
     // Clients never learn of it, so whoever runs the server must: once, not once per record.
-    if (m_host.fileWarningGiven.exchange(true))
+    if (m_host.fileWarningGiven->exchange(true))
         return;
     qCWarning(lcPosting).noquote() << "cannot write" << what << Orvex::Files::nativePath(path) + u':' << why
                                    << "- what goes there is lost; this is said only once";

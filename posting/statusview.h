@@ -10,6 +10,16 @@ public:
     virtual ~StatusView() = default;
     virtual QString statusText() const = 0;
     virtual void setStatusText(const QString &text) = 0;
+
+    // An exchange of the listing jobCode begins; it ends having had the board's reply or not. The window's
+    // "Posting" line, then a "Posted" line below it once a reply came; a failed exchange leaves "Posting".
+    virtual void exchangeStarted(const QString &jobCode) {
+        setStatusText(QStringLiteral("Posting ") + jobCode);
+    }
+    virtual void exchangeEnded(const QString &jobCode, bool replied) {
+        if (replied)
+            setStatusText(statusText() + QStringLiteral("\r\nPosted ") + jobCode);
+    }
 };
 
 // The status text where no one could see a window: the text alone, as the window would hold it.

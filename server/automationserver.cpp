@@ -3,12 +3,13 @@
 #include "activitylogfile.h"
 #include "automationerror.h"
 #include "backgroundhttprequest.h"
+#include "boardsettings.h"
 #include "buswire.h"
 #include "classfactory.h"
 #include "componentsettings.h"
 #include "errortable.h"
 #include "identity.h"
-#include "listingfields.h"
+#include "listingfieldsreader.h"
 #include "postingjournal.h"
 #include "postjob.h"
 #include "postjobobject.h"
@@ -18,6 +19,8 @@
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -33,6 +36,7 @@ namespace {
 constexpr int FlushTimeoutMs = 2000;
 // Late calls stop coming within a few round trips; a client that keeps calling cannot hold the end off.
 constexpr int MaxLateCallPasses = 8;
+constexpr int TestGateTimeoutMs = 30000;
 
 // libdbus stops reading once 63 MiB of received messages are alive and starts again from the thread that
 // frees the last of them: here the main thread, where Qt cannot re-enable the bus socket's notifier, so the
@@ -40,6 +44,18 @@ constexpr int MaxLateCallPasses = 8;
 void neverPauseReading(const QDBusConnection &connection) {
     if (auto *raw = static_cast<DBusConnection *>(connection.internalPointer()))
         dbus_connection_set_max_received_size(raw, std::numeric_limits<long>::max());
+}
+
+// Tests hold the ending server here, its name given up and the calls on their way not yet taken in, until
+// the file ORVEX_TEST_ENDING_GATE names exists: a late call is then put on its way with nothing left to
+// chance. Without the variable, nothing waits.
+void waitAtTestGate() {
+    const QString gate = qEnvironmentVariable("ORVEX_TEST_ENDING_GATE");
+    if (gate.isEmpty())
+        return;
+    const QDeadlineTimer deadline(TestGateTimeoutMs);
+    while (!QFileInfo::exists(gate) && !deadline.hasExpired())
+        QThread::msleep(10);
 }
 
 QString fromLatin1(const char *text) {
@@ -51,16 +67,19 @@ QString fromLatin1(const char *text) {
 AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObject *parent)
     : QObject(parent)
     , m_window(std::move(host.window))
+    , m_inFlight(m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText)
+    // Objects post to [General], the default board.
+    , m_serialView(m_inFlight, BoardSettings::DefaultBoard.toString())
     , m_host{std::move(host.folders),
              host.clock,
-             m_window ? static_cast<StatusView &>(*m_window) : m_windowlessText,
+             m_serialView,
              backgroundHttpRequestFactory(host.requestFactory,
                                           [this](bool inFlight) { m_exchangeInFlight = inFlight; }),
-             false,
+             std::make_shared<std::atomic<bool>>(false),
              &m_retryClock,
              &m_journal}
     , m_connection(std::move(connection))
-    , m_engine(m_host.folders, host.clock, std::move(host.requestFactory), m_host.statusWindow, &m_journal)
+    , m_engine(m_host, m_inFlight, std::move(host.requestFactory))
     , m_idleExit(host.idleExit) {
     if (m_window)
         m_window->setUnloadHandler([this] { endProcess(); });
@@ -83,7 +102,7 @@ AutomationServer::~AutomationServer() {
 }
 
 bool AutomationServer::start(QString *error) {
-    registerListingFieldsType();
+    ListingFieldsReader::registerType();
     watchBusConnection();
     neverPauseReading(m_connection);
 
@@ -221,6 +240,7 @@ void AutomationServer::answerLateCalls() {
         return;
     // New clients start a fresh server from here on instead of reaching this one.
     m_connection.unregisterService(QString::fromLatin1(Identity::ServiceName));
+    waitAtTestGate();
     // Calls already on their way keep arriving for a moment: take them in and answer them Ended until a
     // round trip to the bus brings none. Only a call that lands in that last round trip goes unanswered,
     // and the bus tells its caller NoReply.

@@ -3,9 +3,9 @@
 #include "boardcalls.h"
 #include "callqueue.h"
 #include "hostcontext.h"
-#include "retryclock.h"
-#include "postingjournal.h"
 #include "postingengine.h"
+#include "postingjournal.h"
+#include "retryclock.h"
 #include "statusview.h"
 #include "statuswindow.h"
 
@@ -78,7 +78,10 @@ private:
     // The status window on a screen; without one, its text alone, which costs no fonts or layout.
     std::unique_ptr<StatusWindow> m_window;
     StatusText m_windowlessText;
-    // Declared before m_host, which points to it.
+    // Every posting in flight, the serial ones through m_serialView: declared before m_host, which points
+    // to the view, like the two below.
+    InFlightStatus m_inFlight;
+    InFlightView m_serialView;
     EventLoopRetryClock m_retryClock;
     PostingJournal m_journal;
     HostContext m_host;

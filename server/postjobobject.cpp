@@ -11,8 +11,8 @@
 #include "postingoutcome.h"
 #include "postjob.h"
 #include "postjobadaptor.h"
+#include "servedadaptors.h"
 #include "serverlogging.h"
-#include "writelogforms.h"
 
 #include <QCoreApplication>
 
@@ -98,7 +98,7 @@ PostJobObject::PostJobObject(AutomationServer &server, std::unique_ptr<PostJob> 
     new EarlierPostJobInterfaceAdaptor(this);
     new IDispatchAdaptor(this);
     new IUnknownAdaptor(this);
-    new ListingAdaptor(this);
+    new ListingInterfaceAdaptor(this);
 }
 
 PostJobObject::~PostJobObject() = default;
@@ -135,24 +135,26 @@ void PostJobObject::WriteLog(const QString &SubName, const QString &Message, con
     });
 }
 
-QString PostJobObject::Post(const QString &ActionType, const ListingFields &Fields) {
+QString PostJobObject::Post(const QString &ActionType, const ListingFieldsReader &Fields) {
     m_server.calls().serve(*this, [=, this] { return QVariantList{post(ActionType, Fields)}; });
     return {};
 }
 
-QString PostJobObject::PostWithOutcome(const QString &ActionType, const ListingFields &Fields, int &, int &,
-                                       QString &, QString &) {
+QString PostJobObject::PostWithOutcome(const QString &ActionType, const ListingFieldsReader &Fields, int &,
+                                       int &, QString &, QString &) {
     m_server.calls().serve(*this, [=, this] { return outcomeOf(post(ActionType, Fields)); });
     return {};
 }
 
 QString PostJobObject::PostToBoard(const QString &Board, const QString &ActionType,
-                                   const ListingFields &Fields, int &, int &, QString &, QString &,
+                                   const ListingFieldsReader &Fields, int &, int &, QString &, QString &,
                                    QString &) {
     m_server.boardCalls().serve(*this, [=, this] {
         const BoardSettings::Board &board = m_boards.board(Board);
-        return PostingEngine::Listing{board.name,   board.settings, m_job->logFile(),
-                                      objectName(), ActionType,     Fields};
+        return PostingEngine::Listing{
+            board.name,       board.settings,
+            m_job->logFile(), objectName(),
+            ActionType,       [Fields](const PostingEngine::FieldSink &add) { Fields.readEach(add); }};
     });
     return {};
 }
@@ -163,9 +165,8 @@ QVariantList PostJobObject::outcomeOf(const QString &resultCode) const {
                         outcome.reply};
 }
 
-QString PostJobObject::post(const QString &ActionType, const ListingFields &Fields) {
-    for (const auto &[name, value] : Fields)
-        m_job->Field(name, value);
+QString PostJobObject::post(const QString &ActionType, const ListingFieldsReader &Fields) {
+    Fields.readEach([this](const QString &name, const QString &value) { m_job->Field(name, value); });
     return m_job->Action(ActionType);
 }
 

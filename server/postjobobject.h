@@ -1,7 +1,7 @@
 #pragma once
 
 #include "boardsettings.h"
-#include "listingfields.h"
+#include "listingfieldsreader.h"
 
 #include <QDBusContext>
 #include <QDBusVariant>
@@ -39,20 +39,20 @@ public Q_SLOTS:
     QString QueryInterface(const QString &iid);
     void Release();
 
-    QString Post(const QString &ActionType, const Orvex::ListingFields &Fields);
-    QString PostWithOutcome(const QString &ActionType, const Orvex::ListingFields &Fields, int &HttpStatus,
-                            int &ErrorNumber, QString &ErrorDescription, QString &Reply);
+    QString Post(const QString &ActionType, const Orvex::ListingFieldsReader &Fields);
+    QString PostWithOutcome(const QString &ActionType, const Orvex::ListingFieldsReader &Fields,
+                            int &HttpStatus, int &ErrorNumber, QString &ErrorDescription, QString &Reply);
     // Not through the call queue: several run at once, each board up to its MaxInFlight.
-    QString PostToBoard(const QString &Board, const QString &ActionType, const Orvex::ListingFields &Fields,
-                        int &HttpStatus, int &ErrorNumber, QString &ErrorDescription, QString &Reply,
-                        QString &DeliveryClass);
+    QString PostToBoard(const QString &Board, const QString &ActionType,
+                        const Orvex::ListingFieldsReader &Fields, int &HttpStatus, int &ErrorNumber,
+                        QString &ErrorDescription, QString &Reply, QString &DeliveryClass);
     QString Journal(uint &ProcessId);
     QString JournalProblem();
 
 private:
     QVariantList invoke(int dispid, const QVariantList &args);
     // Field for each pair in order, then Action: the listing calls' common part.
-    QString post(const QString &ActionType, const Orvex::ListingFields &Fields);
+    QString post(const QString &ActionType, const Orvex::ListingFieldsReader &Fields);
     // The result code and the last outcome's reasons, as PostWithOutcome answers them.
     QVariantList outcomeOf(const QString &resultCode) const;
 

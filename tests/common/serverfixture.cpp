@@ -81,6 +81,8 @@ bool ServerFixture::prepare(const QString &proxyUrl, QString *error) {
         {QStringLiteral("no_proxy"), QString()},
         // The idle time as built, unless a test shortens it.
         {QStringLiteral("ORVEX_TEST_IDLE_EXIT_MS"), QString()},
+        // An ending server waits at no gate unless a test sets one.
+        {QStringLiteral("ORVEX_TEST_ENDING_GATE"), QString()},
     };
     return updateActivationEnvironment(environment, error);
 }

@@ -12,7 +12,8 @@ private Q_SLOTS:
 };
 
 void TestInFlightStatus::showsWhatIsInFlightNeverWhatIsOver_data() {
-    // Each event: "+board" starts a posting, "-board:JobCode" finishes one.
+    // Each event: "+board" starts a posting, "-board:JobCode" finishes one; "~+JobCode" starts a serial
+    // exchange (to the default board), "~-JobCode" ends it with the board's reply, "~!JobCode" without.
     QTest::addColumn<QString>("events"); // separated by spaces
     QTest::addColumn<QString>("text");
 
@@ -25,6 +26,15 @@ void TestInFlightStatus::showsWhatIsInFlightNeverWhatIsOver_data() {
         << QStringLiteral("+paris +paris -paris:J1 -paris:J2") << QStringLiteral("Posted J2 (paris)");
     QTest::newRow("a board with none left is no longer named")
         << QStringLiteral("+a +b -a:J1 +b") << QStringLiteral("Posting 2: b 2\r\nPosted J1 (a)");
+    QTest::newRow("a serial exchange alone shows its own two lines")
+        << QStringLiteral("~+J1 ~-J1") << QStringLiteral("Posting J1\r\nPosted J1");
+    QTest::newRow("a serial exchange counts among those in flight")
+        << QStringLiteral("~+J1 +paris -paris:J7")
+        << QStringLiteral("Posting 1: default 1\r\nPosted J7 (paris)");
+    QTest::newRow("no Posting line is left behind a concurrent posting over")
+        << QStringLiteral("+paris ~+J1 -paris:J7 ~-J1") << QStringLiteral("Posting J1\r\nPosted J1");
+    QTest::newRow("a serial exchange over while a concurrent one runs")
+        << QStringLiteral("~+J1 +paris ~!J1") << QStringLiteral("Posting 1: paris 1\r\nPosted J1 (default)");
 }
 
 void TestInFlightStatus::showsWhatIsInFlightNeverWhatIsOver() {
@@ -32,8 +42,13 @@ void TestInFlightStatus::showsWhatIsInFlightNeverWhatIsOver() {
     QFETCH(QString, text);
     Orvex::StatusText window;
     Orvex::InFlightStatus status(window);
+    Orvex::InFlightView serial(status, QStringLiteral("default"));
     for (const QString &event : events.split(u' ')) {
-        if (event.startsWith(u'+'))
+        if (event.startsWith(u"~+"))
+            serial.exchangeStarted(event.mid(2));
+        else if (event.startsWith(u'~'))
+            serial.exchangeEnded(event.mid(2), event[1] == u'-');
+        else if (event.startsWith(u'+'))
             status.started(event.mid(1));
         else
             status.finished(event.mid(1).section(u':', 0, 0), event.section(u':', 1));

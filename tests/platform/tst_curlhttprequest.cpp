@@ -198,6 +198,9 @@ void TestCurlHttpRequest::transferFailure_data() {
         << QStringLiteral("trickle") << ErrorNumber::TimedOut << unknown;
     QTest::newRow("body taken, answer later than the time limit")
         << QStringLiteral("delay:8000") << ErrorNumber::TimedOut << unknown;
+    // Each hop within the limit, the chain beyond it: the limit is on the whole exchange.
+    QTest::newRow("redirect chain slower than the time limit, each hop within it")
+        << QStringLiteral("slow-redirect:3000") << ErrorNumber::TimedOut << unknown;
 }
 
 void TestCurlHttpRequest::transferFailure() {

@@ -136,7 +136,8 @@ void TestExchange::init() {
     m_journal.emplace();
     m_journal->openIn(m_folder->path(), 0);
     m_host.emplace(Orvex::ComponentFolders(m_folder->path()), m_clock, *m_window,
-                   Orvex::curlHttpRequestFactory(limits), false, nullptr, &*m_journal);
+                   Orvex::curlHttpRequestFactory(limits), std::make_shared<std::atomic<bool>>(false), nullptr,
+                   &*m_journal);
 }
 
 void TestExchange::cleanup() {

@@ -653,6 +653,9 @@ void TestPostJob::unwritableLogNeverFails() {
     QCOMPARE(job.Action(u"Add"_s), u"S4711"_s);
     QCOMPARE(m_status.statusText(), u"Posting J1\r\nPosted J1"_s);
     PostJob(*m_host, job.logFile()).WriteLog(u"Again"_s);
+    // Another host of the same process, as the posting engine's worker threads have.
+    const Orvex::HostContext worker{m_host->folders, m_host->clock, m_status, {}, m_host->fileWarningGiven};
+    PostJob(worker, job.logFile()).WriteLog(u"From a worker"_s);
     QCOMPARE(allEntries(), before);
     QCOMPARE(QFileInfo(plain).size(), 0);
 }

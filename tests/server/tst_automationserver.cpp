@@ -8,6 +8,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -172,6 +174,8 @@ private Q_SLOTS:
     void serverWithoutAnObjectEndsByItself_data();
     void serverWithoutAnObjectEndsByItself();
     void callsOnTheirWayBehindAReleaseAreAnsweredEnded();
+    void endingServerGivesUpItsNameAndAnswersLateCallsEnded_data();
+    void endingServerGivesUpItsNameAndAnswersLateCallsEnded();
     void postToBoardFindsTheBoardByName_data();
     void postToBoardFindsTheBoardByName();
     void postToBoardRunsListingsSideBySideEachAtMostOnce_data();
@@ -1397,6 +1401,51 @@ void TestAutomationServer::callsOnTheirWayBehindAReleaseAreAnsweredEnded() {
 }
 
 QTEST_GUILESS_MAIN(TestAutomationServer)
+void TestAutomationServer::endingServerGivesUpItsNameAndAnswersLateCallsEnded_data() {
+    QTest::addColumn<bool>("closeWindow"); // else the object is released
+    QTest::newRow("released") << false;
+    QTest::newRow("window closed") << true;
+}
+
+// The server is held at its gate while it ends, so what it does before exiting can be watched: its name
+// already has no owner (a new client starts a fresh server rather than reaching this one), and a call sent
+// to it from another connection now, after the release was answered, still gets Ended, never NoReply.
+void TestAutomationServer::endingServerGivesUpItsNameAndAnswersLateCallsEnded() {
+    QFETCH(bool, closeWindow);
+    QTemporaryDir gateFolder;
+    const QString gate = gateFolder.filePath(QStringLiteral("open"));
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("ORVEX_TEST_ENDING_GATE"), gate));
+    QVERIFY(createObject());
+    const auto pid = pid_t(ServerFixture::serverPid());
+    QDBusConnectionInterface *busInterface = QDBusConnection::sessionBus().interface();
+    const QString uniqueName = busInterface->serviceOwner(QLatin1StringView(ServerFixture::ServiceName));
+    if (closeWindow)
+        QCOMPARE(::kill(pid, SIGTERM), 0);
+    else
+        QCOMPARE(ServerFixture::call(m_object, UnknownInterface, QStringLiteral("Release")).type(),
+                 QDBusMessage::ReplyMessage);
+
+    QTRY_VERIFY(!busInterface->isServiceRegistered(QLatin1StringView(ServerFixture::ServiceName)));
+    QCOMPARE(::kill(pid, 0), 0);
+
+    const QString lateName = QStringLiteral("late caller");
+    QDBusConnection late = QDBusConnection::connectToBus(QDBusConnection::SessionBus, lateName);
+    const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(lateName); });
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(uniqueName, m_object, PostJobInterface, QStringLiteral("WriteLog"));
+    message.setArguments({QStringLiteral("Late")});
+    QDBusPendingCall call = late.asyncCall(message, 60000);
+    // The bus takes a connection's messages in order: once it answers this ping, the call is on its way.
+    late.call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")));
+    QFile opened(gate);
+    QVERIFY(opened.open(QIODevice::WriteOnly));
+    call.waitForFinished();
+    QCOMPARE(call.error().name(), QStringLiteral("OrvexKelPostJob.Error.Ended"));
+    QVERIFY(ServerFixture::waitUntilGone());
+}
+
 void TestAutomationServer::postToBoardFindsTheBoardByName_data() {
     QTest::addColumn<QByteArray>("ini"); // %1: the board's endpoint
     QTest::addColumn<QString>("board");

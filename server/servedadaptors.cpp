@@ -1,4 +1,4 @@
-#include "writelogforms.h"
+#include "servedadaptors.h"
 
 #include "postjobobject.h"
 
@@ -25,5 +25,8 @@ void EarlierPostJobInterfaceAdaptor::WriteLog(const QString &SubName) {
 void EarlierPostJobInterfaceAdaptor::WriteLog(const QString &SubName, const QString &Message) {
     parent()->WriteLog(SubName, Message);
 }
+
+ListingInterfaceAdaptor::ListingInterfaceAdaptor(PostJobObject *parent)
+    : ListingAdaptor(parent) {}
 
 } // namespace Orvex
