@@ -50,7 +50,8 @@ private:
 class ConcurrentCalls final : public PostCalls {
 public:
     void send(qsizetype task, const QString &board, const Listing &listing) override;
-    qsizetype pending() const override { return m_pending; }
+    // Out, or back and not yet taken: two replies may arrive in one pass of the loop.
+    qsizetype pending() const override { return m_pending + qsizetype(m_ended.size()); }
     CallResult next() override;
 
 private:

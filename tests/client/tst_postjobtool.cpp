@@ -341,12 +341,13 @@ void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
     QCOMPARE(tool.exitCode(), int(Orvex::PostJobTool::Interrupted));
     const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+    const QString err = QString::fromUtf8(tool.readAllStandardError());
     // Those out finish with their S, whatever their order; the one after them is not posted.
     QVERIFY2(out.endsWith(
                  tableRow(held + 1, QStringLiteral("J%1").arg(held + 1), 7, QStringLiteral("(not posted)"))),
              qPrintable(out));
-    QCOMPARE(out.count(QStringLiteral("  S47")), held);
-    QVERIFY(QString::fromUtf8(tool.readAllStandardError()).contains(QStringLiteral("interrupted")));
+    QVERIFY2(out.count(QStringLiteral("  S47")) == held, qPrintable(out + err));
+    QVERIFY2(err.contains(QStringLiteral("interrupted")), qPrintable(err));
     QCOMPARE(m_session.board().postings().size(), held);
     // cleanup() checks that the object was released and the server has ended.
 }
