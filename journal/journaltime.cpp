@@ -81,8 +81,7 @@ QString JournalTime::clockText() const {
 QString JournalTime::isoText() const {
     QString text = dateText() + u'T' + clockText() + u'.';
     appendDigits(text, m_localMs - floorDiv(m_localMs, 1000) * 1000, 3);
-    if (m_offsetSeconds == 0)
-        return text + u'Z';
+    // Always as +hh:mm, UTC included, as the journal lines of earlier versions wrote it.
     const int offset = std::abs(m_offsetSeconds);
     text += m_offsetSeconds < 0 ? u'-' : u'+';
     appendDigits(text, offset / 3600, 2);

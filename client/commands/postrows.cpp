@@ -1,6 +1,7 @@
 #include "postrows.h"
 
 #include "journalfields.h"
+#include "journaltime.h"
 #include "printabletext.h"
 #include "urltext.h"
 
@@ -62,8 +63,7 @@ QJsonObject objectOf(const PostRow &row) {
                        {QLatin1StringView(JournalField::ActionWord), printableJsonText(row.action)},
                        {QLatin1StringView(JournalField::JobCode), printableJsonText(row.jobCode)}};
     if (row.time.isValid())
-        object.insert(QLatin1StringView(JournalField::Time),
-                      row.time.toOffsetFromUtc(row.time.offsetFromUtc()).toString(Qt::ISODateWithMs));
+        object.insert(QLatin1StringView(JournalField::Time), JournalTime::of(row.time).isoText());
     switch (row.kind) {
     case Kind::Succeeded:
     case Kind::Failed:

@@ -1415,7 +1415,7 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
                        QStringLiteral("@DIR@/my bin/OrvexKelPostJobs 2010-01-22.jsonl")}
         << 0
         << QStringLiteral(
-               R"([{"time": "2010-01-22T10:00:01.000Z", "board": "default", "action": "Add", "jobCode": "J5", "result": "F",
+               R"([{"time": "2010-01-22T10:00:01.000+00:00", "board": "default", "action": "Add", "jobCode": "J5", "result": "F",
                                "httpStatus": 500}])")
         << QString();
     QTest::newRow("days from and to, failures only")
@@ -1435,7 +1435,7 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
     QTest::newRow("no password from a journal")
         << server << QStringList{history, QStringLiteral("--json"), date, QStringLiteral("2010-01-24")} << 0
         << QStringLiteral(
-               R"([{"time": "2010-01-24T09:00:00.000Z", "board": "default", "action": "Add", "jobCode": "J8", "result": "F",
+               R"([{"time": "2010-01-24T09:00:00.000+00:00", "board": "default", "action": "Add", "jobCode": "J8", "result": "F",
                                "errorNumber": -2147012891,
                                "errorDescription": "The URL \"https://board.test/x\" is not valid"}])")
         << QString();
