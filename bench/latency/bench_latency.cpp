@@ -332,10 +332,12 @@ bool postWithCurl(const Batch &batch, const QString &endpoint, const QString &ca
         arguments << endpoint;
     }
     QProcess curl;
-    curl.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     curl.start(QStringLiteral("curl"), arguments);
-    if (!curl.waitForFinished(-1) || curl.exitStatus() != QProcess::NormalExit || curl.exitCode() != 0)
+    // Kept back unless curl fails: --next resets -s, so its parallel progress meter would fill the output.
+    if (!curl.waitForFinished(-1) || curl.exitStatus() != QProcess::NormalExit || curl.exitCode() != 0) {
+        std::fputs(curl.readAllStandardError().constData(), stderr);
         return false;
+    }
     return curl.readAllStandardOutput().count("200\n") == Listings;
 }
 
