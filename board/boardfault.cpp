@@ -14,97 +14,123 @@ std::optional<qint64> positiveNumber(const QString &text) {
     return value;
 }
 
+using K = BoardFault::Kind;
+
+// The faults named by a word alone.
+const std::pair<QLatin1StringView, K> SimpleFaults[] = {
+    {QLatin1StringView("empty"), K::Empty},
+    {QLatin1StringView("quoted-amp"), K::QuotedAmpersand},
+    {QLatin1StringView("crlf"), K::TrailingCrLf},
+    {QLatin1StringView("no-jobid"), K::NoJobId},
+    {QLatin1StringView("failure"), K::Failure},
+    {QLatin1StringView("close-before-status"), K::CloseBeforeStatus},
+    {QLatin1StringView("close-mid-body"), K::CloseMidBody},
+    {QLatin1StringView("reset"), K::Reset},
+    {QLatin1StringView("drip"), K::Drip},
+    {QLatin1StringView("redirect-loop"), K::RedirectLoop},
+    {QLatin1StringView("binary"), K::Binary},
+    {QLatin1StringView("garbage"), K::Garbage},
+    {QLatin1StringView("gzip"), K::Gzip},
+    {QLatin1StringView("deflate"), K::Deflate},
+    {QLatin1StringView("trickle"), K::Trickle},
+    {QLatin1StringView("nul"), K::Nul},
+};
+
+// The faults whose argument is a whole number within a range, kept as their code.
+struct NumberedFault {
+    QLatin1StringView word;
+    K kind;
+    qint64 most;
+    qint64 least = 0;
+};
+
+const NumberedFault NumberedFaults[] = {
+    {QLatin1StringView("redirect"), K::Redirect, 399, 300},
+    {QLatin1StringView("close-at-random"), K::CloseAtRandom, 100},
+    {QLatin1StringView("delay"), K::Delay, 600000},
+    {QLatin1StringView("slow-redirect"), K::SlowRedirect, 600000},
+};
+
+BoardFault faultOf(K kind, int code = 0, QByteArray text = {}) {
+    BoardFault fault;
+    fault.kind = kind;
+    fault.code = code;
+    fault.text = std::move(text);
+    return fault;
+}
+
+std::optional<BoardFault> simpleFault(const QString &word) {
+    for (const auto &[faultName, kind] : SimpleFaults) {
+        if (word == faultName)
+            return faultOf(kind);
+    }
+    return std::nullopt;
+}
+
+std::optional<BoardFault> numberedFault(const QString &word, const QString &argument) {
+    for (const NumberedFault &numbered : NumberedFaults) {
+        if (word != numbered.word)
+            continue;
+        const auto number = positiveNumber(argument);
+        if (!number || *number < numbered.least || *number > numbered.most)
+            return std::nullopt;
+        return faultOf(numbered.kind, int(*number));
+    }
+    return std::nullopt;
+}
+
+// status:CODE[:BODY]
+std::optional<BoardFault> statusFault(const QString &argument) {
+    const qsizetype bodyColon = argument.indexOf(QLatin1Char(':'));
+    const auto code = positiveNumber(bodyColon < 0 ? argument : argument.left(bodyColon));
+    if (!code || *code < 100 || *code > 999)
+        return std::nullopt;
+    return faultOf(K::Status, int(*code),
+                   bodyColon < 0 ? QByteArray() : argument.mid(bodyColon + 1).toUtf8());
+}
+
+// huge[:BYTES] and huge-unsized[:BYTES]
+std::optional<BoardFault> hugeFault(const QString &word, const QString &argument) {
+    const auto bytes =
+        argument.isEmpty() ? std::optional<qint64>(BoardFault::DefaultHugeBytes) : positiveNumber(argument);
+    if (!bytes)
+        return std::nullopt;
+    BoardFault fault = faultOf(word == QLatin1StringView("huge") ? K::Huge : K::HugeUnsized);
+    fault.bytes = *bytes;
+    return fault;
+}
+
+// redirect-to:URL and charset:NAME
+std::optional<BoardFault> textFault(const QString &word, const QString &argument) {
+    if (argument.isEmpty())
+        return std::nullopt;
+    if (word == QLatin1StringView("redirect-to"))
+        return faultOf(K::RedirectTo, 0, argument.toUtf8());
+    if (word == QLatin1StringView("charset"))
+        return faultOf(K::Charset, 0, argument.toLatin1());
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<BoardFault> BoardFault::parse(const QString &name) {
     const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        return BoardFault{};
     const qsizetype colon = trimmed.indexOf(QLatin1Char(':'));
+    if (colon < 0) {
+        if (std::optional<BoardFault> fault = simpleFault(trimmed))
+            return fault;
+    }
     const QString word = colon < 0 ? trimmed : trimmed.left(colon);
     const QString argument = colon < 0 ? QString() : trimmed.mid(colon + 1);
-
-    using K = Kind;
-    static const std::pair<QLatin1StringView, Kind> simpleFaults[] = {
-        {QLatin1StringView("empty"), K::Empty},
-        {QLatin1StringView("quoted-amp"), K::QuotedAmpersand},
-        {QLatin1StringView("crlf"), K::TrailingCrLf},
-        {QLatin1StringView("no-jobid"), K::NoJobId},
-        {QLatin1StringView("failure"), K::Failure},
-        {QLatin1StringView("close-before-status"), K::CloseBeforeStatus},
-        {QLatin1StringView("close-mid-body"), K::CloseMidBody},
-        {QLatin1StringView("reset"), K::Reset},
-        {QLatin1StringView("drip"), K::Drip},
-        {QLatin1StringView("redirect-loop"), K::RedirectLoop},
-        {QLatin1StringView("binary"), K::Binary},
-        {QLatin1StringView("garbage"), K::Garbage},
-        {QLatin1StringView("gzip"), K::Gzip},
-        {QLatin1StringView("deflate"), K::Deflate},
-        {QLatin1StringView("trickle"), K::Trickle},
-        {QLatin1StringView("nul"), K::Nul},
-    };
-
-    BoardFault fault;
-    if (trimmed.isEmpty())
+    if (word == QLatin1StringView("status"))
+        return statusFault(argument);
+    if (word == QLatin1StringView("huge") || word == QLatin1StringView("huge-unsized"))
+        return hugeFault(word, argument);
+    if (std::optional<BoardFault> fault = numberedFault(word, argument))
         return fault;
-    for (const auto &[faultName, kind] : simpleFaults) {
-        if (word == faultName && colon < 0) {
-            fault.kind = kind;
-            return fault;
-        }
-    }
-    if (word == QLatin1StringView("status")) {
-        const qsizetype bodyColon = argument.indexOf(QLatin1Char(':'));
-        const auto code = positiveNumber(bodyColon < 0 ? argument : argument.left(bodyColon));
-        if (!code || *code < 100 || *code > 999)
-            return std::nullopt;
-        fault.kind = K::Status;
-        fault.code = int(*code);
-        fault.text = bodyColon < 0 ? QByteArray() : argument.mid(bodyColon + 1).toUtf8();
-        return fault;
-    }
-    if (word == QLatin1StringView("huge") || word == QLatin1StringView("huge-unsized")) {
-        const auto bytes =
-            argument.isEmpty() ? std::optional<qint64>(DefaultHugeBytes) : positiveNumber(argument);
-        if (!bytes)
-            return std::nullopt;
-        fault.kind = word == QLatin1StringView("huge") ? K::Huge : K::HugeUnsized;
-        fault.bytes = *bytes;
-        return fault;
-    }
-    if (word == QLatin1StringView("redirect")) {
-        const auto code = positiveNumber(argument);
-        if (!code || *code < 300 || *code > 399)
-            return std::nullopt;
-        fault.kind = K::Redirect;
-        fault.code = int(*code);
-        return fault;
-    }
-    if (word == QLatin1StringView("redirect-to") && !argument.isEmpty()) {
-        fault.kind = K::RedirectTo;
-        fault.text = argument.toUtf8();
-        return fault;
-    }
-    if (word == QLatin1StringView("charset") && !argument.isEmpty()) {
-        fault.kind = K::Charset;
-        fault.text = argument.toLatin1();
-        return fault;
-    }
-    if (word == QLatin1StringView("close-at-random")) {
-        const auto percent = positiveNumber(argument);
-        if (!percent || *percent > 100)
-            return std::nullopt;
-        fault.kind = K::CloseAtRandom;
-        fault.code = int(*percent);
-        return fault;
-    }
-    if (word == QLatin1StringView("delay") || word == QLatin1StringView("slow-redirect")) {
-        const auto milliseconds = positiveNumber(argument);
-        if (!milliseconds || *milliseconds > 600000)
-            return std::nullopt;
-        fault.kind = word == QLatin1StringView("delay") ? K::Delay : K::SlowRedirect;
-        fault.code = int(*milliseconds);
-        return fault;
-    }
-    return std::nullopt;
+    return textFault(word, argument);
 }
 
 QString BoardFault::catalogue() {
