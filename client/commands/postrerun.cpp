@@ -21,6 +21,8 @@ void remember(PastPosting &known, const JournalPosting &posting) {
 
 bool RerunCheck::open(const QString &folder, const QDateTime &since, QString *why) {
     m_since = since;
+    // Asked as listings are posted: what this run posts is no earlier run's.
+    m_until = QDateTime::currentDateTime();
     // Reading never makes the journal: without one, nothing was posted through it.
     if (!QFileInfo::exists(folder + u'/' + QLatin1StringView(JournalStore::FileName)))
         return true;
@@ -41,6 +43,7 @@ std::optional<PastPosting> RerunCheck::lookUp(const QString &board, const QStrin
         return PastPosting();
     JournalFilter filter;
     filter.from = m_since;
+    filter.to = m_until;
     filter.board = board;
     filter.jobCode = jobCode;
     PastPosting known;
