@@ -12,8 +12,8 @@ namespace Orvex {
 
 namespace {
 
-// As many bytes as the first reading takes at a time.
-constexpr qsizetype CursorChunkBytes = 64 * 1024;
+// A few dozen listings at a time: what a board holds ahead of its postings.
+constexpr qsizetype CursorChunkBytes = 4 * 1024;
 
 } // namespace
 

@@ -34,7 +34,7 @@ private:
 
 // A CSV listings file checked whole before anything is posted, then read again as it is posted, so that
 // a file breaking one rule is refused whole and a large one is never held. Standard input is kept for
-// the second reading in an unlinked temporary file.
+// the second reading in a temporary file, removed at the end.
 class CsvListingFile {
 public:
     ~CsvListingFile();

@@ -24,6 +24,8 @@ const QLatin1StringView
                   "(a spreadsheet's export is often --encoding windows-1252)");
 // Enough to read a file in a few system calls per megabyte, small beside any record cap.
 constexpr qint64 ReadChunkBytes = 64 * 1024;
+// As many bytes as the reader is fed before its listings are handed on: a few dozen listings.
+constexpr qint64 HandOnBytes = 4 * 1024;
 // A record buffer grown past this by one long record is given back rather than kept for the next.
 constexpr qsizetype KeptRecordCapacity = 1024 * 1024;
 
@@ -71,8 +73,9 @@ QString csvEncodingProblem(const QString &name) {
 CsvListingReader::CsvListingReader(const CsvFormat &format)
     : m_defaultAction(format.defaultAction)
     , m_encoding(format.encoding)
-    , m_delimiter(format.delimiter != 0 ? format.delimiter : ',')
-    , m_delimiterGiven(format.delimiter != 0) {}
+    , m_delimiterGiven(format.delimiter != 0) {
+    setDelimiter(format.delimiter != 0 ? format.delimiter : ',');
+}
 
 CsvListingReader::~CsvListingReader() = default;
 
@@ -160,11 +163,34 @@ bool CsvListingReader::feedUtf8(QByteArrayView chunk) {
             return false;
         chunk = chunk.sliced(1);
     }
-    for (const char byte : chunk) {
-        if (!step(byte))
+    const char *at = chunk.data();
+    const char *const end = at + chunk.size();
+    while (at < end) {
+        // Inside a cell, a run of ASCII that means nothing to CSV is taken whole: most of a file is.
+        if (m_utf8Pending == 0 && (m_state == State::Unquoted || m_state == State::Quoted)) {
+            const char *run = at;
+            while (run < end && m_plainByte[static_cast<unsigned char>(*run)])
+                ++run;
+            const qsizetype size = run - at;
+            if (size > 0 && m_recordBytes + size <= MaxRecordBytes) {
+                m_record.append(at, size);
+                m_recordBytes += size;
+                m_nextColumn += size;
+                m_column = m_nextColumn - 1;
+                at = run;
+                continue;
+            }
+        }
+        if (!step(*at++))
             return false;
     }
     return true;
+}
+
+void CsvListingReader::setDelimiter(char delimiter) {
+    m_delimiter = delimiter;
+    for (int byte = 0; byte < 0x80; ++byte)
+        m_plainByte[byte] = (byte >= 0x20 || byte == '\t') && byte != '"' && byte != delimiter;
 }
 
 // Holds the first line while it may be a "sep=X" hint (never a header: "=" is in no XML name), and reads
@@ -197,7 +223,7 @@ bool CsvListingReader::endSeparatorLine() {
                                    "sep= and one of , ; | or a tab"));
     // The user's word, when given, wins over the file's hint.
     if (!m_delimiterGiven)
-        m_delimiter = delimiter;
+        setDelimiter(delimiter);
     m_line = 2;
     m_nextColumn = m_column = m_breakColumn = 1;
     return true;
@@ -213,6 +239,9 @@ bool CsvListingReader::step(char byte) {
     }
     if (m_utf8Pending == 0)
         m_column = m_nextColumn++;
+    // Plain ASCII text needs no check for what XML forbids; anything else in the record does.
+    m_recordNeedsCheck =
+        m_recordNeedsCheck || bits >= 0x80 || (bits < 0x20 && bits != '\t' && bits != '\r' && bits != '\n');
     if (!checkUtf8(bits))
         return false;
     if (++m_recordBytes > MaxRecordBytes) {
@@ -368,6 +397,7 @@ bool CsvListingReader::endRecord() {
     else
         m_record.resize(0);
     m_recordBytes = 0;
+    m_recordNeedsCheck = false;
     m_state = State::FieldStart;
     return ok;
 }
@@ -427,10 +457,10 @@ bool CsvListingReader::readRow() {
             action = std::move(value);
             continue;
         }
-        std::pair<QString, QString> field{m_names.at(i), std::move(value)};
-        if (QString problem; !isWellFormedField(field, &problem))
+        // The names passed with the header.
+        if (QString problem; m_recordNeedsCheck && !isWellFormedValue(m_names.at(i), value, &problem))
             return fail(cell.line, cell.column, problem);
-        read.listing.fields.append(std::move(field));
+        read.listing.fields.append({m_names.at(i), std::move(value)});
     }
 
     if (action.isEmpty())
@@ -557,11 +587,15 @@ bool readCsvListings(QIODevice *device, const CsvFormat &format,
             *error = QStringLiteral("cannot keep a copy to read again: %1").arg(copy->errorString());
             return false;
         }
-        const bool ok = reader.feed(QByteArrayView(chunk.constData(), read));
-        hand(reader.takeListings());
-        if (!ok) {
-            *error = reader.error();
-            return false;
+        // Handed on a few at a time, so that the listings of a chunk are never all held at once.
+        for (qint64 at = 0; at < read; at += HandOnBytes) {
+            const bool ok =
+                reader.feed(QByteArrayView(chunk.constData() + at, std::min(HandOnBytes, read - at)));
+            hand(reader.takeListings());
+            if (!ok) {
+                *error = reader.error();
+                return false;
+            }
         }
     }
     const bool ok = reader.finish();

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -79,6 +80,7 @@ private:
     void chooseDecoder(const QString &encoding);
     bool decode(QByteArrayView chunk);
     bool feedUtf8(QByteArrayView chunk);
+    void setDelimiter(char delimiter);
     bool takeSeparatorLine(char byte);
     bool endSeparatorLine();
     bool step(char byte);
@@ -112,11 +114,15 @@ private:
     QList<Cell> m_cells;
     qsizetype m_recordLine = 0;
     qsizetype m_recordBytes = 0;
+    bool m_recordNeedsCheck = false;
     qsizetype m_quoteLine = 0;
     qsizetype m_quoteColumn = 0;
 
     State m_state = State::FieldStart;
     char m_delimiter = ',';
+    // The bytes that are text and nothing else, in any cell: printable ASCII and tab, but the quote and
+    // the delimiter.
+    std::array<bool, 256> m_plainByte{};
     bool m_delimiterGiven = false;
     QByteArray m_bomPrefix; // the first bytes, held until it is clear whether they are a BOM
     bool m_pastBom = false;
