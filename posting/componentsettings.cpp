@@ -6,12 +6,11 @@
 #include "files.h"
 #include "inireader.h"
 #include "inisettings.h"
+#include "likelyname.h"
 #include "urltext.h"
 
 #include <QDir>
 #include <QFileInfo>
-
-#include <numeric>
 
 namespace Orvex {
 
@@ -206,54 +205,8 @@ std::optional<QString> ComponentSettings::canonicalKey(QStringView name) {
     return known ? std::optional<QString>(known->name.toString()) : std::nullopt;
 }
 
-namespace {
-
-// The letters and digits, case folded: import_url, IMPORT-URL and ImportUrl are one.
-QString foldedLetters(QStringView text) {
-    QString kept;
-    for (const QChar c : text) {
-        if (c.isLetterOrNumber())
-            kept.append(c);
-    }
-    return kept.toCaseFolded();
-}
-
-// Characters to insert, drop or change to make a into b.
-qsizetype editDistance(const QString &a, const QString &b) {
-    QList<qsizetype> row(b.size() + 1);
-    std::iota(row.begin(), row.end(), 0);
-    for (qsizetype i = 1; i <= a.size(); ++i) {
-        qsizetype diagonal = row[0];
-        row[0] = i;
-        for (qsizetype j = 1; j <= b.size(); ++j) {
-            const qsizetype above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
-} // namespace
-
 std::optional<QString> ComponentSettings::likelyKey(QStringView name) {
     return likelyName(name, keyNames());
-}
-
-std::optional<QString> likelyName(QStringView typed, const QStringList &names) {
-    // Two slips of the hand at most, so that an unrelated word is not taken for a name.
-    constexpr qsizetype MostSlips = 2;
-    const QString folded = foldedLetters(typed);
-    const QString *best = nullptr;
-    qsizetype bestDistance = MostSlips + 1;
-    for (const QString &name : names) {
-        const qsizetype distance = editDistance(foldedLetters(name), folded);
-        if (distance < bestDistance) {
-            best = &name;
-            bestDistance = distance;
-        }
-    }
-    return best ? std::optional<QString>(*best) : std::nullopt;
 }
 
 std::optional<QString> ComponentSettings::valueProblem(QStringView key, QStringView value) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "httpsettings.h"
+#include "likelyname.h"
 
 #include <QString>
 #include <QStringList>
@@ -40,15 +41,11 @@ struct ComponentSettings {
     static QStringList keyNames();
     // The key name names without regard to letter case, as it is written; nothing for an unknown key.
     static std::optional<QString> canonicalKey(QStringView name);
-    // The key a mistyped name most likely meant (the same letters and digits); nothing when none.
+    // The key a mistyped name most likely meant (see likelyName()); nothing when none.
     static std::optional<QString> likelyKey(QStringView name);
     // Nothing when value parses as key (names match without regard to letter case); else why not. An
     // unknown key has no value that parses.
     static std::optional<QString> valueProblem(QStringView key, QStringView value);
 };
-
-// The name of names a mistyped one most likely meant (the same letters and digits, two slips at most);
-// nothing when none is that close.
-std::optional<QString> likelyName(QStringView typed, const QStringList &names);
 
 } // namespace Orvex
