@@ -41,6 +41,9 @@ struct ComponentSettings {
     static QStringList keyNames();
     // The key name names without regard to letter case, as it is written; nothing for an unknown key.
     static std::optional<QString> canonicalKey(QStringView name);
+    // The value of key (names match without regard to letter case) as the file would write it; the
+    // built-in board's URL for an empty ImportUrl, empty for no file and for an unknown key.
+    QString valueText(QStringView key) const;
     // The key a mistyped name most likely meant (see likelyName()); nothing when none.
     static std::optional<QString> likelyKey(QStringView name);
     // Nothing when value parses as key (names match without regard to letter case); else why not. An
