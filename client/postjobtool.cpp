@@ -6,6 +6,7 @@
 #include "identity.h"
 #include "logcommand.h"
 #include "postcommand.h"
+#include "xdgfolders.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -113,6 +114,12 @@ int PostJobTool::runCommand(Command &command, const QStringList &arguments) {
         m_console.out() << commandHelp(parser, usage);
         m_console.out().flush();
         return Success;
+    }
+    // Without a home folder every file would be looked for below the root: no settings, so the built-in
+    // board, and a journal nowhere the user would look.
+    if (command.name() != QLatin1StringView("help")) {
+        if (const std::optional<QString> missing = XdgFolders::missingHome())
+            return m_console.fail(*missing, BadInput);
     }
     return command.run(parser, m_console);
 }

@@ -31,13 +31,14 @@ struct ToolRun {
     QString err;
 };
 
-ToolRun runTool(const QStringList &arguments, const QProcessEnvironment &environment = {},
+// environment: this process's own unless given; an empty one is what env -i leaves.
+ToolRun runTool(const QStringList &arguments,
+                const QProcessEnvironment &environment = QProcessEnvironment::InheritFromParent,
                 const QString &standardInput = QString()) {
     QProcess process;
     if (!standardInput.isEmpty())
         process.setStandardInputFile(standardInput);
-    if (!environment.isEmpty())
-        process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE), arguments);
     ToolRun run;
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
@@ -154,6 +155,8 @@ private Q_SLOTS:
     void jsonLinesAsEachListingCompletes();
     void historyReadsBackWhatWasPosted();
     void hintsAtASessionBus();
+    void refusesWithoutAHome_data();
+    void refusesWithoutAHome();
     void postsToEveryBoard_data();
     void postsToEveryBoard();
     void batchNeedsTheJournal_data();
@@ -720,6 +723,48 @@ void TestPostJobTool::hintsAtASessionBus() {
     QCOMPARE(run.out, QString());
 }
 
+void TestPostJobTool::refusesWithoutAHome_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("xdgStandsIn"); // XDG_CONFIG_HOME, XDG_STATE_HOME and XDG_DATA_HOME set
+    QTest::addColumn<int>("exitCode");
+
+    const QStringList post{QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
+                           QStringLiteral("-f"), QStringLiteral("JobCode=J1")};
+    const QStringList show{QStringLiteral("config"), QStringLiteral("show")};
+    QTest::newRow("post") << post << false << int(Orvex::PostJobTool::BadInput);
+    QTest::newRow("a preview, which would show the built-in board")
+        << post + QStringList{QStringLiteral("--preview")} << false << int(Orvex::PostJobTool::BadInput);
+    QTest::newRow("config show") << show << false << int(Orvex::PostJobTool::BadInput);
+    QTest::newRow("history") << QStringList{QStringLiteral("history")} << false
+                             << int(Orvex::PostJobTool::BadInput);
+    QTest::newRow("the XDG folders stand in for HOME") << show << true << 0;
+}
+
+void TestPostJobTool::refusesWithoutAHome() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, xdgStandsIn);
+    QFETCH(int, exitCode);
+    // What env -i leaves, as a crontab without HOME= may: no variable at all but the sanitizers' own.
+    QProcessEnvironment environment;
+    const QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : own.keys()) {
+        if (name.endsWith(QLatin1StringView("SAN_OPTIONS")) || (xdgStandsIn && name.startsWith(u"XDG_")))
+            environment.insert(name, own.value(name));
+    }
+    const ToolRun run = runTool(arguments, environment);
+    QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
+    if (exitCode == 0) {
+        QVERIFY2(run.out.contains(QStringLiteral("MaxInFlight = 1 (default)")), qPrintable(run.out));
+        return;
+    }
+    for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"})
+        QVERIFY2(run.err.contains(QLatin1StringView(variable)), qPrintable(run.err));
+    QVERIFY2(!run.out.contains(QStringLiteral("POST")) && !run.err.contains(QStringLiteral("//")),
+             qPrintable(run.out + run.err));
+    QVERIFY(m_session.board().postings().isEmpty());
+    QVERIFY(!ServerFixture::isRunning());
+}
+
 void TestPostJobTool::postsToEveryBoard_data() {
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<QString>("fileName");
@@ -1138,8 +1183,9 @@ void TestPostJobTool::refusesBadInput() {
     if (!fileContent.isEmpty())
         arguments.replaceInStrings(QStringLiteral("@FILE@"), writeFile(m_files, fileContent));
     // Standard input that never ends: it must be refused at its cap, not read until memory runs out.
-    const ToolRun run = runTool(
-        arguments, {}, arguments.contains(QStringLiteral("-")) ? QStringLiteral("/dev/zero") : QString());
+    const ToolRun run =
+        runTool(arguments, QProcessEnvironment::InheritFromParent,
+                arguments.contains(QStringLiteral("-")) ? QStringLiteral("/dev/zero") : QString());
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(run.out, QString());
