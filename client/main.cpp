@@ -1,5 +1,6 @@
 #include "postjobtool.h"
 #include "privatesessionbus.h"
+#include "sessionbuscheck.h"
 #include "xdgfolders.h"
 
 #include <QCoreApplication>
@@ -52,10 +53,17 @@ int main(int argc, char *argv[]) {
             err << program << ": " << *missing << '\n';
             return Orvex::PostJobTool::BadInput;
         }
+        // A bus that takes the connection but never answers, or another account's, is named rather than
+        // waited on or handed to libdbus.
+        const Orvex::SessionBusCheck bus = Orvex::SessionBusCheck::ofEnvironment();
+        if (bus.state == Orvex::SessionBusCheck::State::Unusable) {
+            err << program << ": " << bus.problem << '\n';
+            return Orvex::PostJobTool::NoServer;
+        }
         // Without a session bus (cron, ssh, a service account) the run brings its own, as dbus-run-session
         // would, but out of the terminal's reach; without a dbus-daemon the tool says how to get a bus.
         QString error;
-        if (!Orvex::PrivateSessionBus::sessionBusReachable() && !privateBus.emplace().start(&error)) {
+        if (bus.state == Orvex::SessionBusCheck::State::Absent && !privateBus.emplace().start(&error)) {
             err << program << ": cannot start a session bus of its own: " << error << '\n';
             err.flush();
             privateBus.reset();

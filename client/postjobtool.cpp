@@ -22,7 +22,8 @@ const char ExitStatusHelp[] =
     "  2    bad input: options, a listings file, a field the board would refuse, an unreadable log,\n"
     "       a setting that does not parse\n"
     "  3    some listing's outcome is unknown (none got \"F\")\n"
-    "  4    no session bus, or no server could be reached\n"
+    "  4    no session bus; one that cannot be used (another account's, or one that has not\n"
+    "       answered within 5 s); or no server could be reached\n"
     "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP)\n";
 
 // QCommandLineParser names the executable path in its usage line; ours names the command.

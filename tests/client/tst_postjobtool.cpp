@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -49,6 +50,33 @@ ToolRun runTool(const QStringList &arguments,
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+// A bus configuration of a session bus listening at listen that knows no service at all.
+QByteArray emptyBusConfig(const QString &listen) {
+    return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig><type>session</type><listen>" +
+           listen.toUtf8() +
+           "</listen><auth>EXTERNAL</auth>\n"
+           "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+           "<allow eavesdrop=\"true\"/><allow own=\"*\"/>\n"
+           "</policy></busconfig>";
+}
+
+// Starts a dbus-daemon on config and returns its address; empty when it did not start.
+QString startBus(QProcess &bus, const QString &config) {
+    bus.start(QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")),
+              {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+               QStringLiteral("--print-address")});
+    if (!bus.waitForStarted() || !QTest::qWaitFor(
+                                     [&bus] {
+                                         bus.waitForReadyRead(50);
+                                         return bus.canReadLine();
+                                     },
+                                     10000))
+        return QString();
+    return QString::fromUtf8(bus.readLine()).trimmed();
 }
 
 QString writeFile(const QTemporaryDir &folder, const QByteArray &content,
@@ -155,6 +183,8 @@ private Q_SLOTS:
     void jsonLinesAsEachListingCompletes();
     void historyReadsBackWhatWasPosted();
     void hintsAtASessionBus();
+    void namesABusItCannotUse_data();
+    void namesABusItCannotUse();
     void refusesWithoutAHome_data();
     void refusesWithoutAHome();
     void postsToEveryBoard_data();
@@ -723,6 +753,60 @@ void TestPostJobTool::hintsAtASessionBus() {
     QCOMPARE(run.out, QString());
 }
 
+void TestPostJobTool::namesABusItCannotUse_data() {
+    QTest::addColumn<bool>("stopped");   // a dbus-daemon stopped with SIGSTOP; else another account's socket
+    QTest::addColumn<bool>("byAddress"); // named by DBUS_SESSION_BUS_ADDRESS; else the user bus
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("a stopped user bus") << true << false << QStringLiteral("has not answered within");
+    QTest::newRow("a stopped bus named by the address")
+        << true << true << QStringLiteral("Mend or unset DBUS_SESSION_BUS_ADDRESS");
+    QTest::newRow("another account's socket as the user bus")
+        << false << false << QStringLiteral("belongs to another account");
+}
+
+void TestPostJobTool::namesABusItCannotUse() {
+    QFETCH(bool, stopped);
+    QFETCH(bool, byAddress);
+    QFETCH(QString, message);
+    // Neither waited on for ever nor handed to libdbus: the tool ends at once, naming the bus.
+    const QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    const QString socket = runtime.filePath(QStringLiteral("bus"));
+    QProcess bus;
+    QLocalServer foreign;
+    const auto resume = qScopeGuard([&bus] {
+        if (bus.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(bus.processId()), SIGCONT);
+        bus.terminate();
+        bus.waitForFinished();
+    });
+    if (stopped) {
+        const QString config = writeFile(runtime, emptyBusConfig(QStringLiteral("unix:path=") + socket),
+                                         QStringLiteral("bus.conf"));
+        QVERIFY(!startBus(bus, config).isEmpty());
+        QCOMPARE(::kill(pid_t(bus.processId()), SIGSTOP), 0);
+    } else {
+        if (::geteuid() != 0)
+            QSKIP("giving a socket to another account takes root");
+        QVERIFY(foreign.listen(socket));
+        QCOMPARE(::chown(QFile::encodeName(socket).constData(), 65534, 65534), 0); // nobody
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), byAddress ? m_files.path() : runtime.path());
+    if (byAddress)
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + socket);
+    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
+                                 QStringLiteral("-f"), QStringLiteral("JobCode=J1")},
+                                environment);
+    QVERIFY2(run.exitCode == int(Orvex::PostJobTool::NoServer), qPrintable(run.err));
+    QVERIFY2(run.err.contains(message) && run.err.contains(socket), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    QVERIFY(m_session.board().postings().isEmpty());
+}
+
 void TestPostJobTool::refusesWithoutAHome_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("xdgStandsIn"); // XDG_CONFIG_HOME, XDG_STATE_HOME and XDG_DATA_HOME set
@@ -1194,29 +1278,10 @@ void TestPostJobTool::refusesBadInput() {
 
 void TestPostJobTool::reportsMissingServer() {
     // A bus of its own that knows no service at all.
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    QVERIFY(!daemon.isEmpty());
-    const QString config = m_files.filePath(QStringLiteral("empty-bus.conf"));
-    QFile configFile(config);
-    QVERIFY(configFile.open(QIODevice::WriteOnly));
-    configFile.write(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
-</policy></busconfig>)");
-    configFile.close();
-
+    const QString config = writeFile(m_files, emptyBusConfig(QStringLiteral("unix:tmpdir=/tmp")),
+                                     QStringLiteral("empty-bus.conf"));
     QProcess bus;
-    bus.start(daemon, {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                       QStringLiteral("--print-address")});
-    QVERIFY(bus.waitForStarted());
-    QVERIFY(QTest::qWaitFor(
-        [&bus] {
-            bus.waitForReadyRead(50);
-            return bus.canReadLine();
-        },
-        10000));
-    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    const QString address = startBus(bus, config);
     QVERIFY(!address.isEmpty());
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
