@@ -32,6 +32,9 @@ volatile std::sig_atomic_t inFlightSlot = -1;
 const char JournalRemedy[] = "Give the account a folder of its own that it can write, through XDG_STATE_HOME "
                              "(see the README's \"Machines without a desktop\")";
 
+// The row of a listing left unsent because its board looked down.
+const QString BoardDownNote = QStringLiteral("--max-failures reached");
+
 // The bus refuses more than 128 replies outstanding on one connection.
 constexpr int MostCallsOut = 100;
 // A call the server certainly never ran goes again, to a new server; as often as the client library does.
@@ -133,7 +136,9 @@ PostBatch::PostBatch(const BatchListings &listings, const PostOptions &options, 
     , m_options(options)
     , m_console(console)
     , m_printer(console.out(), options.json, listings.summary().jobCodeWidth, boardWidth(options.boards))
-    , m_inFlight(options.boards.size(), 0) {
+    , m_inFlight(options.boards.size(), 0)
+    , m_failuresInARow(options.boards.size(), 0)
+    , m_boardDown(options.boards.size(), false) {
     for (qsizetype board = 0; board < options.boards.size(); ++board)
         m_feeds.push_back(Feed{listings.cursor(), 0, {}, std::nullopt});
 }
@@ -228,6 +233,8 @@ std::optional<int> PostBatch::plan() {
 // journal leaves out are printed on the way.
 std::optional<qsizetype> PostBatch::nextTask(qsizetype board) {
     Feed &feed = m_feeds[board];
+    if (m_boardDown.at(board))
+        return std::nullopt;
     if (!feed.again.empty())
         return feed.again.front();
     while (!feed.next && !m_stopped) {
@@ -312,17 +319,13 @@ std::optional<int> PostBatch::checkJournal() {
         return std::nullopt;
     QString folderError;
     const QString folder = componentFilesFolder(&folderError);
-    const QString where = folder.isEmpty() ? QString() : QStringLiteral(" in ") + printableText(folder);
-    if (!m_options.batch) {
-        m_console.warn(QStringLiteral("the server cannot write its posting journal%1 (%2): this posting goes "
-                                      "unrecorded")
-                           .arg(where, printableText(problem)));
-        return std::nullopt;
-    }
-    // Without the journal a rerun would post everything again.
+    const QString where =
+        folder.isEmpty() ? QString()
+                         : u' ' + printableText(folder + u'/' + QLatin1StringView(JournalStore::FileName));
+    // The tool never sends what the journal cannot record: a rerun would post it again.
     return m_console.fail(
         QStringLiteral("the server cannot write its posting journal%1 (%2), so a rerun could not tell what "
-                       "this batch posted; nothing was posted. %3")
+                       "was posted; nothing was posted. %3")
             .arg(where, printableText(problem), QLatin1StringView(JournalRemedy)),
         BadInput);
 }
@@ -380,9 +383,12 @@ bool PostBatch::stopSending() {
         return true;
     if (interrupts > 0)
         markRest(QString());
-    else if (m_options.maxFailures > 0 && m_failuresInARow >= m_options.maxFailures)
-        markRest(QStringLiteral("--max-failures reached"));
     return m_stopped;
+}
+
+// The board's listings read and not sent, and those not read yet.
+qsizetype PostBatch::unsent(const Feed &feed) const {
+    return qsizetype(feed.again.size()) + (feed.next ? 1 : 0) + m_listings.size() - feed.read;
 }
 
 void PostBatch::markRest(const QString &note) {
@@ -390,18 +396,32 @@ void PostBatch::markRest(const QString &note) {
     m_restNote = note;
     // Those left out by the journal among them are printed as such.
     qsizetype rest = 0;
-    for (const Feed &feed : std::as_const(m_feeds))
-        rest += qsizetype(feed.again.size()) + (feed.next ? 1 : 0) + m_listings.size() - feed.read;
-    if (interrupts > 0)
-        m_console.fail(QStringLiteral("interrupted; %1 listing(s) were not posted").arg(rest), 0);
-    else
-        m_console.fail(
-            QStringLiteral("stopped after %1 failures in a row that look like the board is down (not sent, "
-                           "or HTTP 5xx); %2 listing(s) were not posted. RetryFor= in the settings lets the "
-                           "server wait out an outage; --max-failures 0 never stops")
-                .arg(m_failuresInARow)
-                .arg(rest),
-            0);
+    for (qsizetype board = 0; board < qsizetype(m_feeds.size()); ++board)
+        rest += m_boardDown.at(board) ? 0 : unsent(m_feeds.at(board));
+    m_console.fail(QStringLiteral("interrupted; %1 listing(s) were not posted").arg(rest), 0);
+}
+
+// A board that looks down: its listings not yet sent are not posted, and the other boards go on.
+void PostBatch::stopBoard(qsizetype board) {
+    m_boardDown[board] = true;
+    const qsizetype rest = unsent(m_feeds.at(board));
+    if (rest == 0)
+        return;
+    const BoardTarget &target = m_options.boards.at(board);
+    const QString retry =
+        target.retryFor.count() > 0
+            ? QStringLiteral("the server already tries each listing for up to RetryFor=%1 seconds")
+                  .arg(target.retryFor.count())
+            : QStringLiteral("RetryFor= in the settings lets the server wait out an outage");
+    m_console.fail(
+        QStringLiteral("board %1: stopped after %2 failures in a row that look like the board is down "
+                       "(not sent, or HTTP 5xx); %3 of its listing(s) were not posted, and a rerun "
+                       "of the same listings posts them. %4; --max-failures 0 never stops")
+            .arg(printableText(target.name))
+            .arg(m_failuresInARow.at(board))
+            .arg(rest)
+            .arg(retry),
+        0);
 }
 
 void PostBatch::take(const CallResult &result) {
@@ -413,11 +433,14 @@ void PostBatch::take(const CallResult &result) {
     PostRow &row = taken.row;
     if (result.resend && taken.sends < MostSends) {
         // It never reached the server: it goes again, first of its board's, to a new server.
-        if (!m_stopped)
+        if (!m_stopped && !m_boardDown.at(board))
             m_feeds[board].again.push_front(task);
         return;
     }
-    if (result.outcome) {
+    if (result.outcome && result.outcome->errorNumber == ErrorNumber::JournalNotRecorded) {
+        row.outcome = *result.outcome;
+        stopForJournal(row);
+    } else if (result.outcome) {
         row.outcome = *result.outcome;
         row.kind = row.outcome.resultCode.startsWith(u'S') ? PostRow::Kind::Succeeded : PostRow::Kind::Failed;
         if (row.kind == PostRow::Kind::Failed)
@@ -426,8 +449,29 @@ void PostBatch::take(const CallResult &result) {
     } else {
         takeError(row, *result.error);
     }
-    countFailure(row);
+    countFailure(board, row);
     printTask(task);
+}
+
+// The server sent nothing of this listing because its start row could not be recorded: nothing more goes
+// out, since the journal is what lets a rerun complete the batch.
+void PostBatch::stopForJournal(PostRow &row) {
+    row.kind = PostRow::Kind::NotPosted;
+    row.outcome.deliveryClass = DeliveryClass::NotSent;
+    row.note = QStringLiteral("journal failed");
+    m_journalFailed = true;
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    m_restNote = row.note;
+    qsizetype rest = 0;
+    for (qsizetype board = 0; board < qsizetype(m_feeds.size()); ++board)
+        rest += m_boardDown.at(board) ? 0 : unsent(m_feeds.at(board));
+    m_console.fail(QStringLiteral("%1; %2 listing(s) were not posted. A rerun completes the batch once the "
+                                  "journal can be written again")
+                       .arg(printableText(withoutUserInfo(row.outcome.errorDescription)))
+                       .arg(rest + 1),
+                   0);
 }
 
 void PostBatch::takeError(PostRow &row, const AutomationError &error) {
@@ -444,9 +488,13 @@ void PostBatch::takeError(PostRow &row, const AutomationError &error) {
         m_stopped = true;
 }
 
-void PostBatch::countFailure(const PostRow &row) {
+// Each board counts its own failures in a row: one board's outage stops no other board.
+void PostBatch::countFailure(qsizetype board, const PostRow &row) {
     m_failures += row.kind == PostRow::Kind::Failed ? 1 : 0;
-    m_failuresInARow = looksLikeOutage(row) ? m_failuresInARow + 1 : 0;
+    int &inARow = m_failuresInARow[board];
+    inARow = looksLikeOutage(row) ? inARow + 1 : 0;
+    if (m_options.maxFailures > 0 && inARow >= m_options.maxFailures && !m_boardDown.at(board))
+        stopBoard(board);
 }
 
 // The rows a second interrupt prints: every listing still out may have reached its board.
@@ -497,7 +545,7 @@ void PostBatch::printRest() {
         if (reader >= 0)
             planTask(task); // a row the journal leaves out says so
         if (task.row.note.isEmpty() && task.row.kind == PostRow::Kind::NotPosted)
-            task.row.note = m_restNote;
+            task.row.note = m_boardDown.at(lowest % boards) ? BoardDownNote : m_restNote;
         printTask(lowest);
     }
 }
@@ -515,6 +563,8 @@ void PostBatch::release() {
 int PostBatch::exitStatus() const {
     if (interrupts > 0)
         return Interrupted;
+    if (m_journalFailed)
+        return BadInput;
     if (m_failures > 0)
         return SomeFailed;
     return m_anyUnknown || m_anyHeldBack ? SomeUnknown : Success;

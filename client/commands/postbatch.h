@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QList>
 
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -21,10 +22,11 @@ class PostCalls;
 class RerunCheck;
 struct CallResult;
 
-// A board the listings go to, and how many of them it takes at once.
+// A board the listings go to, how many of them it takes at once, and how long the server tries each again.
 struct BoardTarget {
     QString name;
     int maxInFlight = 1;
+    std::chrono::seconds retryFor{0};
 };
 
 struct PostOptions {
@@ -33,7 +35,7 @@ struct PostOptions {
     bool force = false;
     bool resendUnknown = false;
     int sinceDays = 7;
-    int maxFailures = 10; // failures in a row of a board that seems down; 0: no limit
+    int maxFailures = 10; // failures in a row of one board that seems down; 0: no limit
     QList<BoardTarget> boards;
 };
 
@@ -124,11 +126,14 @@ private:
     bool stopSending();
     void take(const CallResult &result);
     void takeError(PostRow &row, const AutomationError &error);
-    void countFailure(const PostRow &row);
+    void stopForJournal(PostRow &row);
+    void countFailure(qsizetype board, const PostRow &row);
+    void stopBoard(qsizetype board);
     void noteInFlight();
     void printRow(const PostRow &row);
     void printTask(qsizetype task);
     void printRest();
+    qsizetype unsent(const Feed &feed) const;
     void markRest(const QString &note);
     void release();
     int exitStatus() const;
@@ -146,12 +151,15 @@ private:
     QString m_restNote; // why the listings not sent were not, once sending stopped
     qsizetype m_skipped = 0;
     int m_failures = 0;
-    int m_failuresInARow = 0;
+    // Per board: failures in a row that look like it is down, and whether that stopped its listings.
+    QList<int> m_failuresInARow;
+    QList<bool> m_boardDown;
+    bool m_anyUnknown = false;
+    bool m_stopped = false; // nothing more goes to any board
+    bool m_journalFailed = false;
     bool m_lookUps = true; // false once the journal could not be read
     bool m_planFailed = false;
-    bool m_anyUnknown = false;
     bool m_anyHeldBack = false;
-    bool m_stopped = false;
 };
 
 } // namespace Orvex
