@@ -48,11 +48,11 @@ std::optional<milliseconds> retryAfter(const QString &value, const QDateTime &no
 }
 
 milliseconds delayAfter(int failedTries, double jitter, std::optional<milliseconds> retryAfter) {
+    if (retryAfter)
+        return *retryAfter;
     const int doublings = std::clamp(failedTries - 1, 0, 16);
     const milliseconds ceiling = std::min(MaxDelay, milliseconds(FirstDelay.count() << doublings));
-    const milliseconds backoff =
-        ceiling / 2 + milliseconds(qint64(double((ceiling / 2).count()) * std::clamp(jitter, 0.0, 1.0)));
-    return std::max(backoff, retryAfter.value_or(milliseconds::zero()));
+    return ceiling / 2 + milliseconds(qint64(double((ceiling / 2).count()) * std::clamp(jitter, 0.0, 1.0)));
 }
 
 } // namespace Orvex::RetryPolicy
