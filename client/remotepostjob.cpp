@@ -288,35 +288,33 @@ PostingOutcome RemotePostJob::outcomeOf(const QDBusMessage &reply) {
     return posted;
 }
 
-std::optional<LostCall> RemotePostJob::lostCallOf(const QDBusError &error, const QString &ActionType,
-                                                  const QString &jobCode) {
+bool RemotePostJob::lostCallOf(const QDBusError &error, const QString &ActionType, const QString &jobCode,
+                               LostCall *call) {
     // Only once the server has ended can no start line still come.
     if (!isServerGone(error) || error.type() == QDBusError::Disconnected)
-        return std::nullopt;
+        return false;
     m_journal.waitForFinished();
     if (m_journal.isError())
-        return std::nullopt;
-    const LostCall call{m_journal.argumentAt<0>(),
-                        qint64(m_journal.argumentAt<1>()),
-                        objectPath(),
-                        m_boundAt,
-                        m_callsRun,
-                        ActionType,
-                        jobCode};
+        return false;
+    *call = LostCall{m_journal.argumentAt<0>(),
+                     qint64(m_journal.argumentAt<1>()),
+                     objectPath(),
+                     m_boundAt,
+                     m_callsRun,
+                     ActionType,
+                     jobCode};
     // The bus drops a server's name as its connection closes, before it tells the callers NoReply.
-    if (m_bus.interface()->isServiceRegistered(serverName()).value() ||
-        !waitForProcessEnd(call.processId, ProcessEndTimeoutMs))
-        return std::nullopt;
-    return call;
+    return !m_bus.interface()->isServiceRegistered(serverName()).value() &&
+           waitForProcessEnd(call->processId, ProcessEndTimeoutMs);
 }
 
 std::optional<PostingOutcome> RemotePostJob::settleLostListing(const QDBusError &error, const QString &Board,
                                                                const QString &ActionType,
                                                                const QString &jobCode) {
-    const std::optional<LostCall> call = lostCallOf(error, ActionType, jobCode);
-    if (!call)
+    LostCall call;
+    if (!lostCallOf(error, ActionType, jobCode, &call))
         return std::nullopt;
-    const JournalVerdict verdict = lookUpLostListing(*call, Board);
+    const JournalVerdict verdict = lookUpLostListing(call, Board);
     if (verdict.kind != JournalVerdict::Kind::Finished)
         return std::nullopt;
     return verdict.outcome;
@@ -324,10 +322,10 @@ std::optional<PostingOutcome> RemotePostJob::settleLostListing(const QDBusError 
 
 RemotePostJob::Settled RemotePostJob::settleFromJournal(const QDBusError &error, const QString &ActionType,
                                                         const QString &jobCode, PostingOutcome *outcome) {
-    const std::optional<LostCall> call = lostCallOf(error, ActionType, jobCode);
-    if (!call)
+    LostCall call;
+    if (!lostCallOf(error, ActionType, jobCode, &call))
         return Settled::No;
-    const JournalVerdict verdict = lookUpLostCall(*call);
+    const JournalVerdict verdict = lookUpLostCall(call);
     switch (verdict.kind) {
     case JournalVerdict::Kind::NeverRan:
         return Settled::NeverRan;

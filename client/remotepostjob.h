@@ -2,7 +2,6 @@
 
 #include "automationerror.h"
 #include "identity.h"
-#include "journallookup.h"
 #include "listingfields.h"
 #include "postingoutcome.h"
 #include "postjobinterface.h"
@@ -23,6 +22,8 @@ class OrvexKelPostJobIUnknownInterface;
 class OrvexKelPostJobListingInterface;
 
 namespace Orvex {
+
+struct LostCall;
 
 // A PostJob object in the automation server on the bus. Creation starts the server if it is not
 // running; destruction releases the object, which ends the server process (and every object in it).
@@ -97,9 +98,9 @@ private:
     // Sends the call, again on a new object while it certainly never arrived; returns the reply, or an
     // invalid message when settle found the call's end in the journal.
     QDBusMessage deliver(const std::function<QDBusPendingCall()> &send, const Settle &settle = {});
-    // The lost call as the journal of its ended server names it; nothing while the server may still run.
-    std::optional<LostCall> lostCallOf(const QDBusError &error, const QString &ActionType,
-                                       const QString &jobCode);
+    // The lost call as the journal of its ended server names it; false while the server may still run.
+    bool lostCallOf(const QDBusError &error, const QString &ActionType, const QString &jobCode,
+                    LostCall *call);
     Settled settleFromJournal(const QDBusError &error, const QString &ActionType, const QString &jobCode,
                               PostingOutcome *outcome);
     void ensureNotReleased() const;
