@@ -1,7 +1,8 @@
 #include "postingengine.h"
 
 #include "distributionlogging.h"
-#include "postingjournal.h"
+#include "errortable.h"
+#include "journalwriter.h"
 #include "postjob.h"
 #include "retrypolicy.h"
 #include "statusview.h"
@@ -91,6 +92,7 @@ void PostingEngine::post(Listing listing, Done done) {
     auto job = std::make_unique<PostJob>(m_host, listing.logFile, listing.settings);
     job->setObjectPath(listing.objectPath);
     job->setBoard(listing.board);
+    job->setJournalRequired(true);
     listing.fields([&job](const QString &name, const QString &value) { job->Field(name, value); });
 
     auto posting = std::make_shared<Posting>();
@@ -195,6 +197,9 @@ void PostingEngine::tried(const std::shared_ptr<Posting> &posting) {
 }
 
 bool PostingEngine::mayTryAgain(Board &board, Posting &posting) {
+    // Never sent for want of its journal row: that says nothing of the board.
+    if (posting.outcome.errorNumber == ErrorNumber::JournalNotRecorded)
+        return false;
     if (!RetryPolicy::mayRetry(posting.outcome)) {
         // The board answered, or may have the listing: either way it is there.
         board.failures = 0;

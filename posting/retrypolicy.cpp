@@ -1,5 +1,7 @@
 #include "retrypolicy.h"
 
+#include "errortable.h"
+
 #include <algorithm>
 
 namespace Orvex::RetryPolicy {
@@ -17,6 +19,9 @@ constexpr int ServiceUnavailable = 503;
 } // namespace
 
 bool mayRetry(const PostingOutcome &outcome) {
+    // A journal that cannot record is no outage of the board: waiting would not mend it.
+    if (outcome.errorNumber == ErrorNumber::JournalNotRecorded)
+        return false;
     switch (outcome.deliveryClass) {
     case DeliveryClass::NotSent:
         return true;

@@ -3,8 +3,8 @@
 #include "boardcalls.h"
 #include "callqueue.h"
 #include "hostcontext.h"
+#include "journalwriter.h"
 #include "postingengine.h"
-#include "postingjournal.h"
 #include "registration.h"
 #include "statusview.h"
 #include "statuswindow.h"
@@ -55,7 +55,7 @@ public:
     void closeBySystem();
 
     CallQueue &calls() { return m_calls; }
-    const PostingJournal &journal() const { return m_journal; }
+    const JournalWriter &journal() const { return m_journal; }
     BoardCalls &boardCalls() { return m_boardCalls; }
     PostingEngine &engine() { return m_engine; }
 
@@ -80,7 +80,7 @@ private:
     // to the view, like the one below.
     InFlightStatus m_inFlight;
     InFlightView m_serialView;
-    PostingJournal m_journal;
+    JournalWriter m_journal;
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;

@@ -9,6 +9,7 @@
 #include "signalwatcher.h"
 #include "statuswindow.h"
 #include "warningbox.h"
+#include "xdgfolders.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -141,11 +142,23 @@ int serve(const Orvex::ServeOptions &options, int argc, char **argv) {
     return serveOnBus(nullptr, options);
 }
 
+// Whether the command reads or writes the user's files: its settings, journal, log or registration.
+bool needsHome(Orvex::ServerCommand command) {
+    return command == Orvex::ServerCommand::Serve || command == Orvex::ServerCommand::Register ||
+           command == Orvex::ServerCommand::Unregister;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     Orvex::ServeOptions options;
     const Orvex::ServerCommand command = Orvex::parseServerCommand(argumentsOf(argc, argv), &options);
+    // Never the built-in board and a journal below the root folder in silence.
+    if (const std::optional<QString> missing =
+            needsHome(command) ? Orvex::XdgFolders::missingHome() : std::nullopt) {
+        QTextStream(stderr) << "OrvexKelPostJob: " << *missing << Qt::endl;
+        return 2;
+    }
     if (command != Orvex::ServerCommand::Serve)
         return runCommand(command, argc, argv);
     return serve(options, argc, argv);

@@ -111,7 +111,7 @@ QString PostJobObject::Field(const QString &FieldName, const QString &FieldValue
 
 QString PostJobObject::Action(const QString &ActionType) {
     m_server.calls().serveLater(*this, [=, this](const CallQueue::Answer &answer) {
-        postListing(ActionType, answer,
+        postListing(ListingCall::TypeLibrary, ActionType, answer,
                     [](const PostingOutcome &outcome) { return QVariantList{outcome.resultCode}; });
     });
     return {};
@@ -142,7 +142,7 @@ void PostJobObject::WriteLog(const QString &SubName, const QString &Message, con
 QString PostJobObject::Post(const QString &ActionType, const ListingFieldsReader &Fields) {
     m_server.calls().serveLater(*this, [=, this](const CallQueue::Answer &answer) {
         Fields.readEach([this](const QString &name, const QString &value) { m_job->Field(name, value); });
-        postListing(ActionType, answer,
+        postListing(ListingCall::Extension, ActionType, answer,
                     [](const PostingOutcome &outcome) { return QVariantList{outcome.resultCode}; });
     });
     return {};
@@ -152,7 +152,7 @@ QString PostJobObject::PostWithOutcome(const QString &ActionType, const ListingF
                                        int &, QString &, QString &) {
     m_server.calls().serveLater(*this, [=, this](const CallQueue::Answer &answer) {
         Fields.readEach([this](const QString &name, const QString &value) { m_job->Field(name, value); });
-        postListing(ActionType, answer, [](const PostingOutcome &outcome) {
+        postListing(ListingCall::Extension, ActionType, answer, [](const PostingOutcome &outcome) {
             return QVariantList{outcome.resultCode, outcome.httpStatus, int(outcome.errorNumber),
                                 outcome.errorDescription, outcome.reply};
         });
@@ -160,8 +160,11 @@ QString PostJobObject::PostWithOutcome(const QString &ActionType, const ListingF
     return {};
 }
 
-void PostJobObject::postListing(const QString &ActionType, const CallQueue::Answer &answer,
+void PostJobObject::postListing(ListingCall call, const QString &ActionType, const CallQueue::Answer &answer,
                                 const std::function<QVariantList(const PostingOutcome &)> &replyOf) {
+    // The extension calls never send what the journal cannot record; the type library's Action keeps
+    // posting without it.
+    m_job->setJournalRequired(call == ListingCall::Extension);
     // The type library's calls post to [General]'s board, whose limits they share with every other call.
     const BoardSettings::Board &board = m_boards.board(ListingRules::DefaultBoardName);
     m_server.engine().post(*m_job, board.name, board.settings, ActionType,
@@ -228,7 +231,7 @@ QDBusVariant PostJobObject::Invoke(int dispid, const QVariantList &args) {
             return;
         }
         requireArgumentCount(args, 1, 1);
-        postListing(textArgument(args[0]), answer,
+        postListing(ListingCall::TypeLibrary, textArgument(args[0]), answer,
                     [](const PostingOutcome &outcome) { return resultOf(QDBusVariant(outcome.resultCode)); });
     });
     return {};

@@ -56,9 +56,11 @@ public Q_SLOTS:
 private:
     // Field, WriteLog and the errors of Invoke: every member but Action.
     QVariantList invoke(int dispid, const QVariantList &args);
+    // Who asks: the type library's Action posts without a journal row, an extension call never does.
+    enum class ListingCall { TypeLibrary, Extension };
     // Action of the fields given so far, through the posting engine; answer gets what replyOf makes of the
     // outcome, or the Ended error for a posting the ending process never started.
-    void postListing(const QString &ActionType, const CallQueue::Answer &answer,
+    void postListing(ListingCall call, const QString &ActionType, const CallQueue::Answer &answer,
                      const std::function<QVariantList(const PostingOutcome &)> &replyOf);
 
     AutomationServer &m_server;

@@ -32,6 +32,9 @@ volatile std::sig_atomic_t inFlightSlot = -1;
 const char JournalRemedy[] = "Give the account a folder of its own that it can write, through XDG_STATE_HOME "
                              "(see the README's \"Machines without a desktop\")";
 
+// The row of a listing left unsent because its board looked down.
+const QString BoardDownNote = QStringLiteral("--max-failures reached");
+
 // The bus refuses more than 128 replies outstanding on one connection.
 constexpr int MostCallsOut = 100;
 // A call the server certainly never ran goes again, to a new server; as often as the client library does.
@@ -105,7 +108,9 @@ PostBatch::PostBatch(const BatchListings &listings, const PostOptions &options, 
     , m_sends(m_rows.size(), 0)
     , m_printer(console.out(), options.json, jobCodeWidth(listings), boardWidth(options.boards))
     , m_queues(options.boards.size())
-    , m_inFlight(options.boards.size(), 0) {}
+    , m_inFlight(options.boards.size(), 0)
+    , m_failuresInARow(options.boards.size(), 0)
+    , m_boardDown(options.boards.size(), false) {}
 
 PostBatch::~PostBatch() = default;
 
@@ -240,17 +245,13 @@ std::optional<int> PostBatch::checkJournal() {
         return std::nullopt;
     QString folderError;
     const QString folder = componentFilesFolder(&folderError);
-    const QString where = folder.isEmpty() ? QString() : QStringLiteral(" in ") + printableText(folder);
-    if (!m_options.batch) {
-        m_console.warn(QStringLiteral("the server cannot write its posting journal%1 (%2): this posting goes "
-                                      "unrecorded")
-                           .arg(where, printableText(problem)));
-        return std::nullopt;
-    }
-    // Without the journal a rerun would post everything again.
+    const QString where =
+        folder.isEmpty() ? QString()
+                         : u' ' + printableText(folder + u'/' + QLatin1StringView(JournalStore::FileName));
+    // The tool never sends what the journal cannot record: a rerun would post it again.
     return m_console.fail(
         QStringLiteral("the server cannot write its posting journal%1 (%2), so a rerun could not tell what "
-                       "this batch posted; nothing was posted. %3")
+                       "was posted; nothing was posted. %3")
             .arg(where, printableText(problem), QLatin1StringView(JournalRemedy)),
         BadInput);
 }
@@ -311,8 +312,6 @@ bool PostBatch::stopSending() {
         return true;
     if (interrupts > 0)
         markRest(QString());
-    else if (m_options.maxFailures > 0 && m_failuresInARow >= m_options.maxFailures)
-        markRest(QStringLiteral("--max-failures reached"));
     return m_stopped;
 }
 
@@ -326,16 +325,34 @@ void PostBatch::markRest(const QString &note) {
         }
         queue.clear();
     }
-    if (interrupts > 0)
-        m_console.fail(QStringLiteral("interrupted; %1 listing(s) were not posted").arg(rest), 0);
-    else
-        m_console.fail(
-            QStringLiteral("stopped after %1 failures in a row that look like the board is down (not sent, "
-                           "or HTTP 5xx); %2 listing(s) were not posted. RetryFor= in the settings lets the "
-                           "server wait out an outage; --max-failures 0 never stops")
-                .arg(m_failuresInARow)
-                .arg(rest),
-            0);
+    m_console.fail(QStringLiteral("interrupted; %1 listing(s) were not posted").arg(rest), 0);
+}
+
+// A board that looks down: its listings not yet sent are not posted, and the other boards go on.
+void PostBatch::stopBoard(qsizetype board) {
+    m_boardDown[board] = true;
+    std::deque<qsizetype> &queue = m_queues[board];
+    for (const qsizetype task : queue)
+        m_rows[task].note = BoardDownNote;
+    const qsizetype rest = qsizetype(queue.size());
+    queue.clear();
+    if (rest == 0)
+        return;
+    const BoardTarget &target = m_options.boards.at(board);
+    const QString retry =
+        target.retryFor.count() > 0
+            ? QStringLiteral("the server already tries each listing for up to RetryFor=%1 seconds")
+                  .arg(target.retryFor.count())
+            : QStringLiteral("RetryFor= in the settings lets the server wait out an outage");
+    m_console.fail(
+        QStringLiteral("board %1: stopped after %2 failures in a row that look like the board is down "
+                       "(not sent, or HTTP 5xx); %3 of its listing(s) were not posted, and a rerun "
+                       "of the same listings posts them. %4; --max-failures 0 never stops")
+            .arg(printableText(target.name))
+            .arg(m_failuresInARow.at(board))
+            .arg(rest)
+            .arg(retry),
+        0);
 }
 
 void PostBatch::take(const CallResult &result) {
@@ -347,11 +364,16 @@ void PostBatch::take(const CallResult &result) {
     if (result.resend && m_sends.at(task) < MostSends) {
         // It never reached the server: it goes again, first of its board's, to a new server.
         m_states[task] = TaskState::Queued;
-        if (!m_stopped)
+        if (!m_stopped && !m_boardDown.at(board))
             m_queues[board].push_front(task);
+        else if (m_boardDown.at(board))
+            row.note = BoardDownNote;
         return;
     }
-    if (result.outcome) {
+    if (result.outcome && result.outcome->errorNumber == ErrorNumber::JournalNotRecorded) {
+        row.outcome = *result.outcome;
+        stopForJournal(row);
+    } else if (result.outcome) {
         row.outcome = *result.outcome;
         row.kind = row.outcome.resultCode.startsWith(u'S') ? PostRow::Kind::Succeeded : PostRow::Kind::Failed;
         if (row.kind == PostRow::Kind::Failed)
@@ -360,8 +382,32 @@ void PostBatch::take(const CallResult &result) {
     } else {
         takeError(row, *result.error);
     }
-    countFailure(row);
+    countFailure(board, row);
     printRow(task);
+}
+
+// The server sent nothing of this listing because its start row could not be recorded: nothing more goes
+// out, since the journal is what lets a rerun complete the batch.
+void PostBatch::stopForJournal(PostRow &row) {
+    row.kind = PostRow::Kind::NotPosted;
+    row.outcome.deliveryClass = DeliveryClass::NotSent;
+    row.note = QStringLiteral("journal failed");
+    m_journalFailed = true;
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    qsizetype rest = 0;
+    for (std::deque<qsizetype> &queue : m_queues) {
+        for (const qsizetype task : queue)
+            m_rows[task].note = row.note;
+        rest += qsizetype(queue.size());
+        queue.clear();
+    }
+    m_console.fail(QStringLiteral("%1; %2 listing(s) were not posted. A rerun completes the batch once the "
+                                  "journal can be written again")
+                       .arg(printableText(withoutUserInfo(row.outcome.errorDescription)))
+                       .arg(rest + 1),
+                   0);
 }
 
 void PostBatch::takeError(PostRow &row, const AutomationError &error) {
@@ -381,9 +427,13 @@ void PostBatch::takeError(PostRow &row, const AutomationError &error) {
     }
 }
 
-void PostBatch::countFailure(const PostRow &row) {
+// Each board counts its own failures in a row: one board's outage stops no other board.
+void PostBatch::countFailure(qsizetype board, const PostRow &row) {
     m_failures += row.kind == PostRow::Kind::Failed ? 1 : 0;
-    m_failuresInARow = looksLikeOutage(row) ? m_failuresInARow + 1 : 0;
+    int &inARow = m_failuresInARow[board];
+    inARow = looksLikeOutage(row) ? inARow + 1 : 0;
+    if (m_options.maxFailures > 0 && inARow >= m_options.maxFailures && !m_boardDown.at(board))
+        stopBoard(board);
 }
 
 // The rows a second interrupt prints: every listing still out may have reached its board.
@@ -431,6 +481,8 @@ void PostBatch::release() {
 int PostBatch::exitStatus() const {
     if (interrupts > 0)
         return Interrupted;
+    if (m_journalFailed)
+        return BadInput;
     if (m_failures > 0)
         return SomeFailed;
     const bool heldBack = std::any_of(m_rows.cbegin(), m_rows.cend(), [](const PostRow &row) {

@@ -14,6 +14,8 @@ private Q_SLOTS:
     void homeFolders();
     void configDirs_data();
     void configDirs();
+    void missingHome_data();
+    void missingHome();
 };
 
 void TestXdgFolders::homeFolders_data() {
@@ -65,6 +67,49 @@ void TestXdgFolders::configDirs() {
 
     const ScopedEnvironment environment{{"XDG_CONFIG_DIRS", configDirs}};
     QCOMPARE(Orvex::XdgFolders::fromEnvironment().configDirs, expected);
+}
+
+void TestXdgFolders::missingHome_data() {
+    QTest::addColumn<QByteArray>("home"); // null: unset
+    QTest::addColumn<QByteArray>("configHome");
+    QTest::addColumn<QByteArray>("stateHome");
+    QTest::addColumn<QByteArray>("dataHome");
+    QTest::addColumn<QString>("missing"); // empty: the folders are known; else part of the message
+
+    const QByteArray none;
+    QTest::newRow("HOME alone") << QByteArray("/home/tester") << none << none << none << QString();
+    QTest::newRow("HOME of the root folder") << QByteArray("/") << none << none << none << QString();
+    QTest::newRow("no HOME, no XDG: cron's env -i")
+        << none << none << none << none << u"nor XDG_CONFIG_HOME, XDG_STATE_HOME, XDG_DATA_HOME,"_s;
+    QTest::newRow("no HOME, the three stand in for it")
+        << none << QByteArray("/srv/c") << QByteArray("/srv/s") << QByteArray("/srv/d") << QString();
+    QTest::newRow("no HOME, one of the three missing")
+        << none << QByteArray("/srv/c") << QByteArray("/srv/s") << none << u"nor XDG_DATA_HOME,"_s;
+    QTest::newRow("an empty HOME") << QByteArray("") << QByteArray("/srv/c") << none << none
+                                   << u"HOME is not set"_s;
+    QTest::newRow("a relative HOME, a relative stand-in")
+        << QByteArray("home") << QByteArray("/srv/c") << QByteArray("s") << QByteArray("/srv/d")
+        << u"nor XDG_STATE_HOME,"_s;
+}
+
+void TestXdgFolders::missingHome() {
+    QFETCH(QByteArray, home);
+    QFETCH(QByteArray, configHome);
+    QFETCH(QByteArray, stateHome);
+    QFETCH(QByteArray, dataHome);
+    QFETCH(QString, missing);
+
+    const ScopedEnvironment environment{{"HOME", home},
+                                        {"XDG_CONFIG_HOME", configHome},
+                                        {"XDG_STATE_HOME", stateHome},
+                                        {"XDG_DATA_HOME", dataHome}};
+    const std::optional<QString> problem = Orvex::XdgFolders::missingHome();
+    QVERIFY2(missing.isEmpty() ? !problem : problem && problem->contains(missing),
+             qPrintable(problem.value_or(u"nothing missing"_s)));
+    // Whatever is missing, no folder is made a path of the form //x, which names another file system.
+    const Orvex::XdgFolders folders = Orvex::XdgFolders::fromEnvironment();
+    for (const QString &folder : {folders.configHome, folders.stateHome, folders.dataHome})
+        QVERIFY2(!folder.startsWith(u"//"_s), qPrintable(folder));
 }
 
 QTEST_GUILESS_MAIN(TestXdgFolders)
