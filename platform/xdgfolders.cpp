@@ -6,9 +6,6 @@ namespace Orvex {
 
 namespace {
 
-// The variables that stand in for HOME, each for one folder below it.
-constexpr const char *HomeVariables[] = {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"};
-
 bool isAbsoluteIn(const char *variable) {
     return QDir::isAbsolutePath(qEnvironmentVariable(variable));
 }
@@ -30,22 +27,31 @@ QStringList folderList(const char *variable, const QStringList &fallback) {
 
 } // namespace
 
-std::optional<QString> XdgFolders::missingHome() {
+std::optional<QString> XdgFolders::missingHome(HomeUse use) {
     if (isAbsoluteIn("HOME"))
         return std::nullopt;
+    // The variables that stand in for HOME in this use, and what would otherwise lie below the root folder.
+    const bool registration = use == HomeUse::Registration;
+    const QStringList standIns =
+        registration ? QStringList{QStringLiteral("XDG_DATA_HOME")}
+                     : QStringList{QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral("XDG_STATE_HOME")};
     QStringList missing;
-    for (const char *variable : HomeVariables) {
-        if (!isAbsoluteIn(variable))
-            missing.append(QString::fromLatin1(variable));
+    for (const QString &variable : standIns) {
+        if (!isAbsoluteIn(qPrintable(variable)))
+            missing.append(variable);
     }
     if (missing.isEmpty())
         return std::nullopt;
-    return QStringLiteral("HOME is not set to an absolute path (nor %1, which would stand in for it), so the "
-                          "settings, the posting "
-                          "journal and the registered server cannot be found. Set HOME to the account's home "
-                          "folder (in a crontab: HOME=/home/NAME), or set XDG_CONFIG_HOME, XDG_STATE_HOME "
-                          "and XDG_DATA_HOME to absolute paths")
-        .arg(missing.join(QStringLiteral(", ")));
+    return QStringLiteral(
+               "HOME is not set to an absolute path, nor is %1, which would stand in for it, so %2 "
+               "would lie below the root folder. Set HOME to the account's home folder (in a "
+               "crontab: HOME=/home/NAME), or %3")
+        .arg(missing.join(QStringLiteral(" or ")),
+             registration ? QStringLiteral("the registration")
+                          : QStringLiteral("the settings, the posting journal and the log"),
+             standIns.join(QStringLiteral(" and ")) + (standIns.size() > 1
+                                                           ? QStringLiteral(" each to an absolute folder")
+                                                           : QStringLiteral(" to an absolute folder")));
 }
 
 XdgFolders XdgFolders::fromEnvironment() {

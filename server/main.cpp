@@ -142,10 +142,21 @@ int serve(const Orvex::ServeOptions &options, int argc, char **argv) {
     return serveOnBus(nullptr, options);
 }
 
-// Whether the command reads or writes the user's files: its settings, journal, log or registration.
-bool needsHome(Orvex::ServerCommand command) {
-    return command == Orvex::ServerCommand::Serve || command == Orvex::ServerCommand::Register ||
-           command == Orvex::ServerCommand::Unregister;
+// Why command cannot run for want of a home folder; nothing when it can.
+std::optional<QString> missingHome(Orvex::ServerCommand command) {
+    using Use = Orvex::XdgFolders::HomeUse;
+    switch (command) {
+    case Orvex::ServerCommand::Serve:
+        return Orvex::XdgFolders::missingHome(Use::SettingsAndState);
+    case Orvex::ServerCommand::Register:
+    case Orvex::ServerCommand::Unregister:
+        return Orvex::XdgFolders::missingHome(Use::Registration);
+    case Orvex::ServerCommand::Version:
+    case Orvex::ServerCommand::Help:
+    case Orvex::ServerCommand::Invalid:
+        break;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -154,8 +165,7 @@ int main(int argc, char **argv) {
     Orvex::ServeOptions options;
     const Orvex::ServerCommand command = Orvex::parseServerCommand(argumentsOf(argc, argv), &options);
     // Never the built-in board and a journal below the root folder in silence.
-    if (const std::optional<QString> missing =
-            needsHome(command) ? Orvex::XdgFolders::missingHome() : std::nullopt) {
+    if (const std::optional<QString> missing = missingHome(command)) {
         QTextStream(stderr) << "OrvexKelPostJob: " << *missing << Qt::endl;
         return 2;
     }
