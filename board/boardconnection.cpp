@@ -97,6 +97,7 @@ BoardConnection::BoardConnection(QTcpSocket *socket, JobBoard *board)
 }
 
 BoardConnection::~BoardConnection() {
+    answered();
     if (m_board)
         m_board->connectionClosed();
 }
@@ -170,6 +171,7 @@ void BoardConnection::takeRequest() {
 
 void BoardConnection::answerNow(const BoardReply &reply) {
     m_state = State::Answering;
+    answering(reply.unavailable);
     if (reply.fault.kind == BoardFault::Kind::Delay || reply.fault.kind == BoardFault::Kind::SlowRedirect) {
         QTimer::singleShot(reply.fault.code, this, [this, reply] { send(reply); });
         return;
@@ -209,7 +211,21 @@ void BoardConnection::writeHead(const BoardReply &reply, bool withLength, qint64
     m_socket->write(head);
 }
 
+void BoardConnection::answering(bool unavailable) {
+    if (m_board && !m_answering) {
+        m_board->answeringStarted(unavailable);
+        m_answering = unavailable ? AnsweringUnavailable : AnsweringPosting;
+    }
+}
+
+void BoardConnection::answered() {
+    if (m_board && m_answering)
+        m_board->answeringEnded(m_answering == AnsweringUnavailable);
+    m_answering = NotAnswering;
+}
+
 void BoardConnection::send(const BoardReply &reply) {
+    answered();
     using K = BoardFault::Kind;
     switch (reply.fault.kind) {
     case K::CloseBeforeStatus:

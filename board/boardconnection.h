@@ -29,6 +29,9 @@ private:
     bool parseHead(qsizetype headEnd);
     void takeRequest();
     void answerNow(const BoardReply &reply);
+    // The board counts the requests it is answering: from the reply's choice until it goes out.
+    void answering(bool unavailable);
+    void answered();
     void send(const BoardReply &reply);
     bool keepsOpenAfter(const BoardReply &reply) const;
     void writeHead(const BoardReply &reply, bool withLength, qint64 length, bool keepOpen = false);
@@ -40,6 +43,7 @@ private:
     QTcpSocket *m_socket; // owned through the QObject tree
     QPointer<JobBoard> m_board;
     State m_state = State::ReadingHead;
+    enum Answering { NotAnswering, AnsweringPosting, AnsweringUnavailable } m_answering = NotAnswering;
     QByteArray m_buffer;
     BoardRequest m_request;
     qint64 m_bodyLength = 0;

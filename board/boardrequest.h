@@ -29,6 +29,7 @@ struct BoardReply {
     QByteArray body;
     QList<std::pair<QByteArray, QByteArray>> headers;
     BoardFault fault;
+    bool unavailable = false; // a 503 of an outage
 };
 
 } // namespace Orvex

@@ -13,6 +13,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <algorithm>
+
 namespace Orvex {
 
 namespace {
@@ -251,8 +253,12 @@ BoardReply JobBoard::answer(const BoardRequest &request) {
         const QJsonDocument list =
             request.path == PostingsPath
                 ? QJsonDocument(m_postings)
-                : QJsonDocument(QJsonObject{{QStringLiteral("opened"), m_connectionsOpened},
-                                            {QStringLiteral("open"), m_openConnections}});
+                : QJsonDocument(
+                      QJsonObject{{QStringLiteral("opened"), m_connectionsOpened},
+                                  {QStringLiteral("open"), m_openConnections},
+                                  {QStringLiteral("mostAnswering"), m_mostAnswering},
+                                  {QStringLiteral("mostAnsweringUnavailable"), m_mostAnsweringUnavailable},
+                                  {QStringLiteral("unavailableAnswered"), m_unavailableAnswered}});
         BoardReply reply = plainReply(200, list.toJson(QJsonDocument::Compact));
         reply.contentType = "application/json";
         return reply;
@@ -273,9 +279,14 @@ BoardReply JobBoard::startOutage(const BoardRequest &request) {
     bool unavailableOk = false;
     const int refuseMs = query.queryItemValue(QStringLiteral("refuse")).toInt(&refuseOk);
     const int unavailable = query.queryItemValue(QStringLiteral("unavailable")).toInt(&unavailableOk);
-    if (!refuseOk || !unavailableOk || refuseMs < 0 || refuseMs > 600000 || unavailable < 0)
-        return plainReply(400, "outage needs refuse=MS (0 to 600000) and unavailable=N");
+    bool delayOk = true;
+    const QString delay = query.queryItemValue(QStringLiteral("delay"));
+    const int delayMs = delay.isEmpty() ? 0 : delay.toInt(&delayOk);
+    if (!refuseOk || !unavailableOk || !delayOk || refuseMs < 0 || refuseMs > 600000 || unavailable < 0 ||
+        delayMs < 0 || delayMs > 600000)
+        return plainReply(400, "outage needs refuse=MS (0 to 600000) and unavailable=N, and takes delay=MS");
     m_unavailable = unavailable;
+    m_unavailableDelayMs = delayMs;
     const quint16 port = m_server->serverPort();
     m_server->close();
     QTimer::singleShot(refuseMs, this, [this, port] {
@@ -284,6 +295,20 @@ BoardReply JobBoard::startOutage(const BoardRequest &request) {
     });
     qCDebug(lcBoard) << "outage: refusing connections for" << refuseMs << "ms, then" << unavailable << "503s";
     return plainReply(200, "outage");
+}
+
+void JobBoard::answeringStarted(bool unavailable) {
+    m_mostAnswering = std::max(m_mostAnswering, ++m_answering);
+    if (unavailable) {
+        ++m_unavailableAnswered;
+        m_mostAnsweringUnavailable = std::max(m_mostAnsweringUnavailable, ++m_answeringUnavailable);
+    }
+}
+
+void JobBoard::answeringEnded(bool unavailable) {
+    --m_answering;
+    if (unavailable)
+        --m_answeringUnavailable;
 }
 
 qint64 JobBoard::connectionOpened() {
@@ -297,6 +322,9 @@ BoardReply JobBoard::answerPosting(const BoardRequest &request) {
         --m_unavailable;
         BoardReply reply = plainReply(503, "unavailable");
         reply.headers.append({QByteArray("Retry-After"), QByteArray(OutageRetryAfter)});
+        reply.unavailable = true;
+        if (m_unavailableDelayMs > 0)
+            reply.fault = {BoardFault::Kind::Delay, m_unavailableDelayMs, 0, {}};
         return reply;
     }
     const Listing listing = Listing::parse(request.body);

@@ -40,6 +40,9 @@ public:
     // Numbers a new connection, 1 for the first; connectionClosed() when it has gone.
     qint64 connectionOpened();
     void connectionClosed() { --m_openConnections; }
+    // A request is being answered (taken, its reply not yet sent), then no longer.
+    void answeringStarted(bool unavailable);
+    void answeringEnded(bool unavailable);
 
 private:
     void acceptConnections();
@@ -53,8 +56,15 @@ private:
     qint64 m_connectionsOpened = 0;
     qint64 m_openConnections = 0;
     QJsonArray m_postings;
-    // Postings still to be answered 503 once an outage's refused connections are over.
+    // Postings still to be answered 503 once an outage's refused connections are over, each after this.
     int m_unavailable = 0;
+    int m_unavailableDelayMs = 0;
+    // Requests being answered now, and the most ever at once: all of them, and the outage's 503s.
+    int m_answering = 0;
+    int m_mostAnswering = 0;
+    int m_answeringUnavailable = 0;
+    int m_mostAnsweringUnavailable = 0;
+    int m_unavailableAnswered = 0;
     std::unique_ptr<QFile> m_record;
 };
 

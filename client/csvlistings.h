@@ -1,6 +1,7 @@
 #pragma once
 
 #include "listing.h"
+#include "listingrules.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -50,7 +51,7 @@ class CsvListingReader {
 public:
     // The largest record, in bytes of the file: a listing beyond the server's 64 MiB of document text
     // could not be posted anyway, and the cap bounds what a single record costs in memory.
-    static constexpr qsizetype MaxRecordBytes = 64 * 1024 * 1024;
+    static constexpr qsizetype MaxRecordBytes = ListingRules::MaxListingLength;
 
     explicit CsvListingReader(const CsvFormat &format = CsvFormat());
     ~CsvListingReader();

@@ -2,6 +2,7 @@
 
 #include "clientlogging.h"
 #include "journalstore.h"
+#include "listingrules.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -69,6 +70,41 @@ JournalVerdict lookUpLostCall(const LostCall &call) {
         return {};
     return {Kind::Finished, PostingOutcome{lost.resultCode, lost.httpStatus, lost.errorNumber,
                                            lost.errorDescription, QString(), deliveryClassOf(lost)}};
+}
+
+JournalVerdict lookUpLostListing(const LostCall &call, const QString &board) {
+    if (call.journalFile.isEmpty() || call.processId <= 0 || !call.since.isValid())
+        return {};
+    JournalStore journal;
+    QString why;
+    if (!journal.openFile(call.journalFile, &why)) {
+        qCDebug(lcClient).noquote() << "cannot read the journal" << call.journalFile << why;
+        return {};
+    }
+    const QString wantedBoard = board.isEmpty() ? ListingRules::DefaultBoardName.toString() : board;
+    QList<qint64> calls;
+    std::optional<JournalPosting> last;
+    const bool read = journal.readCallsOf(
+        call.processId, call.objectPath, call.since,
+        [&](JournalPosting &&posting) {
+            if (posting.action != call.action || posting.jobCode != call.jobCode ||
+                posting.board.compare(wantedBoard, Qt::CaseInsensitive) != 0)
+                return true;
+            if (!calls.contains(posting.callSerial))
+                calls.append(posting.callSerial);
+            if (posting.callSerial == calls.constFirst())
+                last = std::move(posting);
+            return calls.size() <= 1;
+        },
+        &why);
+    // Two calls for one listing and board, or none: the journal cannot say which was lost.
+    if (!read || calls.size() != 1 || !last || !last->ended)
+        return {};
+    const PostingOutcome outcome{last->resultCode,       last->httpStatus, last->errorNumber,
+                                 last->errorDescription, QString(),        deliveryClassOf(*last)};
+    if (outcome.deliveryClass == DeliveryClass::Unknown)
+        return {};
+    return {Kind::Finished, outcome};
 }
 
 bool waitForProcessEnd(qint64 processId, int timeoutMs) {

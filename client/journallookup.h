@@ -34,6 +34,10 @@ struct JournalVerdict {
 // Reads the verdict from the journal. Only for a server that has ended: a live one could still write the
 // start row after the journal was read.
 JournalVerdict lookUpLostCall(const LostCall &call);
+// The same for a listing call that was out beside others of its object (PostToBoard to board): the calls
+// did not run in the order they were sent, so only an end row of exactly one call for this listing and
+// board settles it; never "NeverRan".
+JournalVerdict lookUpLostListing(const LostCall &call, const QString &board);
 
 // Whether the process has ended (or is a zombie, which runs nothing), waiting up to timeoutMs for it.
 bool waitForProcessEnd(qint64 processId, int timeoutMs);

@@ -1,5 +1,6 @@
 #include "listing.h"
 
+#include "listingrules.h"
 #include "xmltext.h"
 
 #include <QJsonArray>
@@ -129,7 +130,7 @@ bool isWellFormedAction(const QString &action, QString *error) {
 
 QString Listing::jobCode() const {
     for (auto it = fields.crbegin(); it != fields.crend(); ++it) {
-        if (it->first == QLatin1StringView("JobCode"))
+        if (ListingRules::isJobCodeField(it->first))
             return it->second;
     }
     return QString();

@@ -5,6 +5,7 @@
 #include "exchangelimits.h"
 #include "identity.h"
 #include "journallookup.h"
+#include "listingrules.h"
 #include "postjobproxy.h"
 #include "remoteerror.h"
 #include "xmltext.h"
@@ -243,7 +244,7 @@ PostingOutcome RemotePostJob::postToBoard(const QString &Board, const QString &A
     // The object takes the job code from the listing's last JobCode field and otherwise keeps its own.
     std::optional<QString> listedJobCode;
     for (const auto &[name, value] : fields) {
-        if (name == QLatin1StringView("JobCode"))
+        if (ListingRules::isJobCodeField(name))
             listedJobCode = value;
     }
     QString jobCode;
@@ -259,38 +260,70 @@ PostingOutcome RemotePostJob::postToBoard(const QString &Board, const QString &A
     m_jobCode = jobCode;
     if (reply.type() != QDBusMessage::ReplyMessage)
         return outcome;
-    const QVariantList arguments = reply.arguments();
+    return outcomeOf(reply);
+}
+
+QDBusPendingCall RemotePostJob::sendPostToBoard(const QString &Board, const QString &ActionType,
+                                                const ListingFields &fields) {
+    ensureNotReleased();
+    return m_listing->PostToBoard(Board, ActionType, fields);
+}
+
+PostingOutcome RemotePostJob::outcomeOf(const QDBusMessage &reply) {
+    const QList<QVariant> arguments = reply.arguments();
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1StringView("siisss"))
+        throw AutomationError(
+            ErrorNumber::OutcomeUnknown, QString::fromUtf16(ComponentSource),
+            QStringLiteral("The server's reply cannot be read (%1).").arg(reply.signature()));
     // A class this library does not know promises nothing about the board.
     const DeliveryClass deliveryClass =
-        deliveryClassFromName(arguments.value(5).toString()).value_or(DeliveryClass::Unknown);
-    PostingOutcome posted{arguments.value(0).toString(),      arguments.value(1).toInt(),
-                          qint32(arguments.value(2).toInt()), arguments.value(3).toString(),
-                          arguments.value(4).toString(),      deliveryClass};
+        deliveryClassFromName(arguments.at(5).toString()).value_or(DeliveryClass::Unknown);
+    PostingOutcome posted{arguments.at(0).toString(),      arguments.at(1).toInt(),
+                          qint32(arguments.at(2).toInt()), arguments.at(3).toString(),
+                          arguments.at(4).toString(),      deliveryClass};
     // The server ran the call, but the board may hold the listing all the same: not an "F" to post again.
-    if (deliveryClass == DeliveryClass::Unknown || leavesBoardOutcomeUnknown(posted.errorNumber))
+    if (deliveryClass == DeliveryClass::Unknown)
         throw AutomationError(ErrorNumber::OutcomeUnknown, QString::fromUtf16(ComponentSource),
                               posted.errorDescription);
     return posted;
 }
 
-RemotePostJob::Settled RemotePostJob::settleFromJournal(const QDBusError &error, const QString &ActionType,
-                                                        const QString &jobCode, PostingOutcome *outcome) {
+bool RemotePostJob::lostCallOf(const QDBusError &error, const QString &ActionType, const QString &jobCode,
+                               LostCall *call) {
     // Only once the server has ended can no start line still come.
     if (!isServerGone(error) || error.type() == QDBusError::Disconnected)
-        return Settled::No;
+        return false;
     m_journal.waitForFinished();
     if (m_journal.isError())
-        return Settled::No;
-    const LostCall call{m_journal.argumentAt<0>(),
-                        qint64(m_journal.argumentAt<1>()),
-                        objectPath(),
-                        m_boundAt,
-                        m_callsRun,
-                        ActionType,
-                        jobCode};
+        return false;
+    *call = LostCall{m_journal.argumentAt<0>(),
+                     qint64(m_journal.argumentAt<1>()),
+                     objectPath(),
+                     m_boundAt,
+                     m_callsRun,
+                     ActionType,
+                     jobCode};
     // The bus drops a server's name as its connection closes, before it tells the callers NoReply.
-    if (m_bus.interface()->isServiceRegistered(serverName()).value() ||
-        !waitForProcessEnd(call.processId, ProcessEndTimeoutMs))
+    return !m_bus.interface()->isServiceRegistered(serverName()).value() &&
+           waitForProcessEnd(call->processId, ProcessEndTimeoutMs);
+}
+
+std::optional<PostingOutcome> RemotePostJob::settleLostListing(const QDBusError &error, const QString &Board,
+                                                               const QString &ActionType,
+                                                               const QString &jobCode) {
+    LostCall call;
+    if (!lostCallOf(error, ActionType, jobCode, &call))
+        return std::nullopt;
+    const JournalVerdict verdict = lookUpLostListing(call, Board);
+    if (verdict.kind != JournalVerdict::Kind::Finished)
+        return std::nullopt;
+    return verdict.outcome;
+}
+
+RemotePostJob::Settled RemotePostJob::settleFromJournal(const QDBusError &error, const QString &ActionType,
+                                                        const QString &jobCode, PostingOutcome *outcome) {
+    LostCall call;
+    if (!lostCallOf(error, ActionType, jobCode, &call))
         return Settled::No;
     const JournalVerdict verdict = lookUpLostCall(call);
     switch (verdict.kind) {

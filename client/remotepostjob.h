@@ -15,12 +15,15 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class OrvexKelPostJob_PostJobInterface;
 class OrvexKelPostJobIUnknownInterface;
 class OrvexKelPostJobListingInterface;
 
 namespace Orvex {
+
+struct LostCall;
 
 // A PostJob object in the automation server on the bus. Creation starts the server if it is not
 // running; destruction releases the object, which ends the server process (and every object in it).
@@ -61,6 +64,17 @@ public:
     PostingOutcome ActionWithOutcome(const QString &ActionType);
     // ActionWithOutcome to a board of the INI file by name; empty or "default" is [General]'s board.
     PostingOutcome postToBoard(const QString &Board, const QString &ActionType);
+    // PostToBoard of a whole listing, sent and not awaited, for a caller that keeps several calls out;
+    // outcomeOf reads its reply.
+    QDBusPendingCall sendPostToBoard(const QString &Board, const QString &ActionType,
+                                     const ListingFields &fields);
+    // The outcome of a call of sendPostToBoard lost with its server, where the server's journal holds the
+    // end of that listing's one call to that board; nothing where it cannot say.
+    std::optional<PostingOutcome> settleLostListing(const QDBusError &error, const QString &Board,
+                                                    const QString &ActionType, const QString &jobCode);
+    // What a PostToBoard reply says, as the server decided it; throws OutcomeUnknown where the server says
+    // the board may have the listing without a word, so that no caller takes it for an "F" to post again.
+    static PostingOutcome outcomeOf(const QDBusMessage &reply);
     // Why the server cannot write its posting journal, or empty while it can.
     QString journalProblem();
     using PostJobInterface::WriteLog;
@@ -84,6 +98,9 @@ private:
     // Sends the call, again on a new object while it certainly never arrived; returns the reply, or an
     // invalid message when settle found the call's end in the journal.
     QDBusMessage deliver(const std::function<QDBusPendingCall()> &send, const Settle &settle = {});
+    // The lost call as the journal of its ended server names it; false while the server may still run.
+    bool lostCallOf(const QDBusError &error, const QString &ActionType, const QString &jobCode,
+                    LostCall *call);
     Settled settleFromJournal(const QDBusError &error, const QString &ActionType, const QString &jobCode,
                               PostingOutcome *outcome);
     void ensureNotReleased() const;

@@ -1,6 +1,7 @@
 #include "inflightstatus.h"
 
 #include <QStringList>
+#include <QThread>
 
 #include <algorithm>
 
@@ -23,7 +24,7 @@ void InFlightStatus::finished(const QString &board, const QString &jobCode) {
 
 void InFlightStatus::serialStarted(const QString &board, const QString &jobCode) {
     add(board);
-    m_serialInFlight = true;
+    ++m_serialInFlight;
     m_serialIsLatest = true;
     m_serialLines = QStringLiteral("Posting ") + jobCode;
     show();
@@ -31,9 +32,10 @@ void InFlightStatus::serialStarted(const QString &board, const QString &jobCode)
 
 void InFlightStatus::serialEnded(const QString &board, const QString &jobCode, bool replied) {
     remove(board, jobCode);
-    m_serialInFlight = false;
-    m_serialIsLatest = true;
-    if (replied)
+    --m_serialInFlight;
+    // Its own lines only where they are its own and no other serial posting runs on.
+    m_serialIsLatest = m_serialInFlight == 0 && m_serialLines == QStringLiteral("Posting ") + jobCode;
+    if (replied && m_serialIsLatest)
         m_serialLines += QStringLiteral("\r\nPosted ") + jobCode;
     show();
 }
@@ -62,7 +64,8 @@ QString InFlightStatus::text() const {
         total += count;
         boards.append(board + u' ' + QString::number(count));
     }
-    if (m_serialIsLatest && total == int(m_serialInFlight))
+    // A serial posting alone shows its own lines; beside any other, the counts.
+    if (m_serialIsLatest && total == m_serialInFlight && total <= 1)
         return m_serialLines;
     QStringList lines;
     if (total > 0)
@@ -85,15 +88,22 @@ QString InFlightView::statusText() const {
 }
 
 void InFlightView::setStatusText(const QString &text) {
-    m_status.m_window.setStatusText(text);
+    onOwnThread([this, text] { m_status.m_window.setStatusText(text); });
 }
 
 void InFlightView::exchangeStarted(const QString &jobCode) {
-    m_status.serialStarted(m_board, jobCode);
+    onOwnThread([this, jobCode] { m_status.serialStarted(m_board, jobCode); });
 }
 
 void InFlightView::exchangeEnded(const QString &jobCode, bool replied) {
-    m_status.serialEnded(m_board, jobCode, replied);
+    onOwnThread([this, jobCode, replied] { m_status.serialEnded(m_board, jobCode, replied); });
+}
+
+void InFlightView::onOwnThread(std::function<void()> change) {
+    if (QThread::currentThread() == m_receiver.thread())
+        change();
+    else
+        QMetaObject::invokeMethod(&m_receiver, std::move(change), Qt::QueuedConnection);
 }
 
 } // namespace Orvex

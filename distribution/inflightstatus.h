@@ -3,7 +3,10 @@
 #include "statusview.h"
 
 #include <QList>
+#include <QObject>
 #include <QString>
+
+#include <functional>
 
 #include <utility>
 
@@ -19,7 +22,7 @@ public:
 
     void started(const QString &board);
     void finished(const QString &board, const QString &jobCode);
-    // The serial postings run one at a time.
+    // A serial posting (each object's run one at a time, several objects' side by side).
     void serialStarted(const QString &board, const QString &jobCode);
     void serialEnded(const QString &board, const QString &jobCode, bool replied);
 
@@ -39,12 +42,13 @@ private:
     QString m_lastFinished;
     // The serial posting's own lines, shown while it is the latest news and nothing else runs.
     QString m_serialLines;
-    bool m_serialInFlight = false;
+    int m_serialInFlight = 0;
     bool m_serialIsLatest = false;
 };
 
 // The status view of the serial postings (Action and the Listing calls), so that neither they nor the
-// postings side by side overwrite the others' lines.
+// postings side by side overwrite the others' lines. Their exchanges run on the engine's threads: what they
+// tell it reaches the status on the thread that made the view, in the order they told it.
 class InFlightView final : public StatusView {
 public:
     InFlightView(InFlightStatus &status, QString board);
@@ -56,8 +60,13 @@ public:
     void exchangeEnded(const QString &jobCode, bool replied) override;
 
 private:
+    // Runs change on the view's own thread: now, or once the thread that made it gets to it.
+    void onOwnThread(std::function<void()> change);
+
     InFlightStatus &m_status;
     QString m_board;
+    // Dropped with the view, and with it whatever it has not yet run.
+    QObject m_receiver;
 };
 
 } // namespace Orvex

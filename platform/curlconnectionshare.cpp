@@ -6,7 +6,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <array>
 #include <stdexcept>
 
 namespace Orvex {
@@ -15,16 +14,14 @@ namespace {
 
 // One share per thread, made with the thread's first reusing transfer and cleaned up when the thread ends,
 // when no handle uses it any more. libcurl cannot share connections between concurrent threads, so
-// postings in flight side by side each keep a connection of their own.
+// postings in flight side by side each keep a connection of their own. Only its own thread ever uses a
+// share, one transfer at a time, so it needs no locks.
 class Share {
 public:
     Share()
         : m_share(curl_share_init()) {
         if (!m_share)
             return;
-        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &Share::lock);
-        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &Share::unlock);
-        curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
         for (curl_lock_data data : {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_DNS})
             curl_share_setopt(m_share, CURLSHOPT_SHARE, data);
     }
@@ -36,15 +33,10 @@ public:
     Share &operator=(const Share &) = delete;
 
     CURLSH *handle() const { return m_share; }
-    std::mutex &transfers() { return m_transfers; }
 
     // The Keep-Alive timeout each board origin last announced.
-    long announcedTimeout(const QByteArray &origin) {
-        const std::lock_guard guard(m_timeoutsLock);
-        return m_timeouts.value(origin, -1);
-    }
+    long announcedTimeout(const QByteArray &origin) const { return m_timeouts.value(origin, -1); }
     void setAnnouncedTimeout(const QByteArray &origin, long seconds) {
-        const std::lock_guard guard(m_timeoutsLock);
         if (seconds < 0)
             m_timeouts.remove(origin);
         else
@@ -52,18 +44,7 @@ public:
     }
 
 private:
-    static void lock(CURL *, curl_lock_data data, curl_lock_access, void *share) {
-        static_cast<Share *>(share)->lockFor(data).lock();
-    }
-    static void unlock(CURL *, curl_lock_data data, void *share) {
-        static_cast<Share *>(share)->lockFor(data).unlock();
-    }
-    std::mutex &lockFor(curl_lock_data data) { return m_locks.at(std::size_t(data) % m_locks.size()); }
-
     CURLSH *m_share;
-    std::array<std::mutex, CURL_LOCK_DATA_LAST> m_locks;
-    std::mutex m_transfers;
-    std::mutex m_timeoutsLock;
     QHash<QByteArray, long> m_timeouts;
 };
 
@@ -94,12 +75,12 @@ CurlConnectionShare::CurlConnectionShare(CURL *handle, bool reuse)
         qCDebug(lcHttp) << "no libcurl share object; this posting has a connection of its own";
         return;
     }
-    m_inUse = std::unique_lock(share.transfers());
     setShareOption(handle, CURLOPT_SHARE, share.handle());
+    m_joined = true;
 }
 
 void CurlConnectionShare::aimAt(const QByteArray &url) {
-    if (!m_inUse.owns_lock())
+    if (!m_joined)
         return;
     m_origin = originOf(url);
     const long maxAge = maxAgeFor(threadShare().announcedTimeout(m_origin));
@@ -109,12 +90,12 @@ void CurlConnectionShare::aimAt(const QByteArray &url) {
 
 CurlConnectionShare::~CurlConnectionShare() {
     // The handle leaves the share before it is cleaned up; its connection stays in the share's cache.
-    if (m_inUse.owns_lock())
+    if (m_joined)
         curl_easy_setopt(m_handle, CURLOPT_SHARE, static_cast<CURLSH *>(nullptr));
 }
 
 void CurlConnectionShare::noteReply() {
-    if (!m_inUse.owns_lock())
+    if (!m_joined)
         return;
     curl_header *header = nullptr;
     const long timeout = curl_easy_header(m_handle, "Keep-Alive", 0, CURLH_HEADER, -1, &header) == CURLHE_OK

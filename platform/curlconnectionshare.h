@@ -5,7 +5,6 @@
 #include <curl/curl.h>
 
 #include <chrono>
-#include <mutex>
 
 namespace Orvex {
 
@@ -19,9 +18,9 @@ public:
     // on a connection the board is closing at that moment; a batch posts far closer together than this.
     static constexpr std::chrono::seconds MaxIdle{4};
 
-    // The handle joins its thread's share for one transfer; while the object lives, no other transfer uses
-    // that share's connections (libcurl: "it is not safe to share connections this way between multiple
-    // concurrent threads"). Without reuse it does nothing, and the handle's connection ends with it.
+    // The handle joins its thread's share for one transfer; a thread runs one transfer at a time, so no other
+    // uses that share's connections meanwhile (libcurl: "it is not safe to share connections this way
+    // between multiple concurrent threads"). Without reuse it does nothing, and the connection ends with it.
     CurlConnectionShare(CURL *handle, bool reuse);
     ~CurlConnectionShare();
     CurlConnectionShare(const CurlConnectionShare &) = delete;
@@ -41,7 +40,7 @@ public:
 private:
     CURL *m_handle;
     QByteArray m_origin;
-    std::unique_lock<std::mutex> m_inUse;
+    bool m_joined = false;
 };
 
 } // namespace Orvex

@@ -4,8 +4,6 @@
 #include <condition_variable>
 #include <mutex>
 
-class QEventLoop;
-
 namespace Orvex {
 
 // The time between the tries of one posting. A seam so that tests need not wait for real.
@@ -19,26 +17,8 @@ public:
     virtual bool sleep(std::chrono::milliseconds delay) = 0;
 };
 
-// The steady clock, and waits in a nested event loop, so that windows repaint, bus calls queue up and
-// signals are handled while a posting waits for its next try.
-class EventLoopRetryClock final : public RetryClock {
-public:
-    TimePoint now() const override { return std::chrono::steady_clock::now(); }
-    bool sleep(std::chrono::milliseconds delay) override;
-
-    // Ends a wait in progress and refuses every later one.
-    void stop();
-    bool isWaiting() const { return m_waiting; }
-
-private:
-    bool m_waiting = false;
-    bool m_stopped = false;
-    // Quits the wait in progress; set only while one runs.
-    QEventLoop *m_loop = nullptr;
-};
-
-// The steady clock, and waits that block the calling thread: for postings on worker threads, which have
-// no windows to repaint. Any thread may stop it.
+// The steady clock, and waits that block the calling thread: for a posting that runs its own tries off any
+// thread with windows or bus calls to serve. Any thread may stop it.
 class BlockingRetryClock final : public RetryClock {
 public:
     TimePoint now() const override { return std::chrono::steady_clock::now(); }

@@ -12,18 +12,18 @@ namespace {
 
 std::atomic<WarningBox *> installedBox = nullptr;
 
-// A box can only be shown by the thread that owns the windows: a posting on another thread waits there
-// until the box has been closed, as a posting on the main thread would.
+// A box can only be shown by the thread that owns the windows, which never waits for one to close: a
+// posting on another thread hands its box over and goes on, and the box stays until the user closes it.
 class MainThreadWarningBox final : public WarningBox {
 public:
     void show(const QString &title, const QString &text) override {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [&] {
+            [title, text] {
                 if (WarningBox *box = installedBox.load())
-                    box->show(title, text);
+                    box->showWithoutWaiting(title, text);
             },
-            Qt::BlockingQueuedConnection);
+            Qt::QueuedConnection);
     }
 };
 

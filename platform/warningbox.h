@@ -9,6 +9,8 @@ class WarningBox {
 public:
     virtual ~WarningBox() = default;
     virtual void show(const QString &title, const QString &text) = 0;
+    // Shows the box and returns at once; it stays until closed. Where no one answers, the same as show().
+    virtual void showWithoutWaiting(const QString &title, const QString &text) { show(title, text); }
 };
 
 // Where no one can answer a box: the message goes to standard error and counts as closed at once.

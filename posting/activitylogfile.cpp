@@ -1,6 +1,7 @@
 #include "activitylogfile.h"
 
 #include "clock.h"
+#include "journaldayname.h"
 #include "stampfilename.h"
 
 namespace Orvex {
@@ -16,7 +17,7 @@ QString journalFileOf(const QString &logFile) {
     const QLatin1StringView logSuffix(".log");
     if (!logFile.endsWith(logSuffix))
         return QString();
-    return logFile.chopped(logSuffix.size()) + QLatin1StringView(".jsonl");
+    return logFile.chopped(logSuffix.size()) + JournalDayName::Suffix;
 }
 
 QString journalFile(const QString &folder, const QDate &day) {

@@ -2,6 +2,7 @@
 
 #include "automationerror.h"
 #include "componentsettings.h"
+#include "listingrules.h"
 
 #include <QList>
 #include <QString>
@@ -17,7 +18,7 @@ namespace Orvex {
 // regard to letter case, as section names do.
 class BoardSettings {
 public:
-    static constexpr QStringView DefaultBoard = u"default";
+    static constexpr QStringView DefaultBoard = ListingRules::DefaultBoardName;
     static constexpr QStringView SectionPrefix = u"Board ";
 
     struct Board {

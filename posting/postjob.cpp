@@ -9,6 +9,7 @@
 #include "debugcopy.h"
 #include "errortable.h"
 #include "files.h"
+#include "listingrules.h"
 #include "logrecord.h"
 #include "logrecordnames.h"
 #include "postingdocument.h"
@@ -32,12 +33,11 @@ namespace ErrorNumber = Orvex::ErrorNumber;
 
 constexpr int ReadyStateComplete = 4;
 constexpr int HttpOk = 200;
-// The fields of one listing, as document text (each character at least one byte on the wire): far beyond
-// any real listing, and a bound on what one client can make the server hold until Action.
-constexpr qsizetype MaxXmlBodyLength = 64 * 1024 * 1024;
+// The fields of one listing, as document text (each character at least one byte on the wire).
+constexpr qsizetype MaxXmlBodyLength = Orvex::ListingRules::MaxListingLength;
 
 Orvex::RetryClock &retryClockOf(const Orvex::HostContext &host) {
-    static Orvex::EventLoopRetryClock processClock;
+    static Orvex::BlockingRetryClock processClock;
     return host.retryClock ? *host.retryClock : processClock;
 }
 
@@ -84,7 +84,7 @@ QString PostJob::Field(const QString &FieldName, const QString &FieldValue) {
     if (element.size() > room)
         throw Orvex::AutomationError::runtime(ErrorNumber::OutOfMemory);
     XmlBody.append(element);
-    if (FieldName == QLatin1StringView("JobCode"))
+    if (Orvex::ListingRules::isJobCodeField(FieldName))
         JobCode = FieldValue;
     return QString();
 }
@@ -92,13 +92,12 @@ QString PostJob::Field(const QString &FieldName, const QString &FieldValue) {
 QString PostJob::Action(const QString &ActionType) {
     // Every try posts the same listing under the same call number, and leaves its own log and journal lines.
     // The fields stay in XmlBody until the last try is over; its memory goes back once the listing is done.
-    const auto listingDone = qScopeGuard([this] { XmlBody = QString(); });
+    const auto listingDone = qScopeGuard([this] { endListing(); });
     const quint64 callSerial = Orvex::nextCallSerial();
     Orvex::RetryClock &clock = retryClockOf(m_host);
     const auto firstTry = clock.now();
     for (int tries = 1;; ++tries) {
-        const QString resultCode =
-            beginJournalEntry(ActionType, callSerial) ? tryOnce(ActionType) : notRecorded();
+        const QString resultCode = tryOnce(ActionType, callSerial);
         const std::optional<std::chrono::milliseconds> wait = nextTryWait(tries, firstTry);
         if (!wait)
             return resultCode;
@@ -108,7 +107,11 @@ QString PostJob::Action(const QString &ActionType) {
     }
 }
 
-QString PostJob::tryOnce(const QString &ActionType) {
+QString PostJob::tryOnce(const QString &ActionType, quint64 callSerial) {
+    return beginJournalEntry(ActionType, callSerial) ? tryExchange(ActionType) : notRecorded();
+}
+
+QString PostJob::tryExchange(const QString &ActionType) {
     try {
         return exchange(ActionType);
     } catch (const Orvex::AutomationError &error) {
@@ -124,9 +127,7 @@ QString PostJob::tryOnce(const QString &ActionType) {
 
 std::optional<std::chrono::milliseconds>
 PostJob::nextTryWait(int tries, std::chrono::steady_clock::time_point firstTry) const {
-    // A journal that cannot record is no outage of the board: waiting would not mend it.
-    if (m_settings.retryFor <= std::chrono::seconds::zero() || !Orvex::RetryPolicy::mayRetry(m_lastOutcome) ||
-        m_lastOutcome.errorNumber == ErrorNumber::JournalNotRecorded)
+    if (m_settings.retryFor <= std::chrono::seconds::zero() || !Orvex::RetryPolicy::mayRetry(m_lastOutcome))
         return std::nullopt;
     const std::chrono::milliseconds wait =
         Orvex::RetryPolicy::delayAfter(tries, QRandomGenerator::global()->generateDouble(), m_retryAfter);

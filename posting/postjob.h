@@ -3,6 +3,7 @@
 #include "componentsettings.h"
 #include "hostcontext.h"
 #include "journalwriter.h"
+#include "listingrules.h"
 #include "postingoutcome.h"
 #include "postjobinterface.h"
 
@@ -44,13 +45,21 @@ public:
     // What the last exchange came to, beyond its result code.
     const Orvex::PostingOutcome &lastOutcome() const { return m_lastOutcome; }
 
+    // One try of Action, with its own log and journal lines; callSerial is the listing's, the same for
+    // every try of it. For a caller that schedules the tries itself: Action is the tries and the waits.
+    QString tryOnce(const QString &ActionType, quint64 callSerial);
+    // What the board's Retry-After asked of the last try, if it said anything.
+    std::optional<std::chrono::milliseconds> retryAfter() const { return m_retryAfter; }
+    // The listing is done with, after its last try: the fields' memory goes back.
+    void endListing() { XmlBody = QString(); }
+
 private:
     // Xml is the document's wire bytes.
     QString PostXml(const QByteArray &Xml);
     void SaveDebugCopy(QByteArray Xml);
 
-    // One try of Action: the exchange, or the failure path for any error it throws.
-    QString tryOnce(const QString &ActionType);
+    // The exchange, or the failure path for any error it throws.
+    QString tryExchange(const QString &ActionType);
     // The wait before another try of the same listing; nothing when none may follow.
     std::optional<std::chrono::milliseconds>
     nextTryWait(int tries, std::chrono::steady_clock::time_point firstTry) const;
@@ -72,7 +81,7 @@ private:
     bool DebugMode = false;
     Orvex::ComponentSettings m_settings;
     QString m_objectPath;
-    QString m_board = QStringLiteral("default");
+    QString m_board = Orvex::ListingRules::DefaultBoardName.toString();
     Orvex::JournalStart m_journalStart;
     bool m_journalRequired = false;
     Orvex::PostingOutcome m_lastOutcome;

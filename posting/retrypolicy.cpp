@@ -1,5 +1,7 @@
 #include "retrypolicy.h"
 
+#include "errortable.h"
+
 #include <algorithm>
 
 namespace Orvex::RetryPolicy {
@@ -17,6 +19,9 @@ constexpr int ServiceUnavailable = 503;
 } // namespace
 
 bool mayRetry(const PostingOutcome &outcome) {
+    // A journal that cannot record is no outage of the board: waiting would not mend it.
+    if (outcome.errorNumber == ErrorNumber::JournalNotRecorded)
+        return false;
     switch (outcome.deliveryClass) {
     case DeliveryClass::NotSent:
         return true;
@@ -48,11 +53,11 @@ std::optional<milliseconds> retryAfter(const QString &value, const QDateTime &no
 }
 
 milliseconds delayAfter(int failedTries, double jitter, std::optional<milliseconds> retryAfter) {
+    if (retryAfter)
+        return *retryAfter;
     const int doublings = std::clamp(failedTries - 1, 0, 16);
     const milliseconds ceiling = std::min(MaxDelay, milliseconds(FirstDelay.count() << doublings));
-    const milliseconds backoff =
-        ceiling / 2 + milliseconds(qint64(double((ceiling / 2).count()) * std::clamp(jitter, 0.0, 1.0)));
-    return std::max(backoff, retryAfter.value_or(milliseconds::zero()));
+    return ceiling / 2 + milliseconds(qint64(double((ceiling / 2).count()) * std::clamp(jitter, 0.0, 1.0)));
 }
 
 } // namespace Orvex::RetryPolicy

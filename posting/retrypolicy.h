@@ -19,9 +19,9 @@ bool mayRetry(const PostingOutcome &outcome);
 // empty or unreadable value; a date already past asks for no wait.
 std::optional<std::chrono::milliseconds> retryAfter(const QString &value, const QDateTime &now);
 
-// The wait after the given number of failed tries: doubling from a short first wait up to a cap, with its
-// upper half scaled by jitter (0 to 1) so that clients of one outage do not return in step. A board's
-// Retry-After, when longer, wins.
+// The wait after the given number of failed tries. A board's Retry-After is the wait: it knows when it will
+// be back. Without one, doubling from a short first wait up to a cap, its upper half scaled by jitter (0 to
+// 1) so that clients of one outage do not return in step.
 std::chrono::milliseconds delayAfter(int failedTries, double jitter,
                                      std::optional<std::chrono::milliseconds> retryAfter = std::nullopt);
 

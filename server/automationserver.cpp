@@ -2,7 +2,6 @@
 
 #include "activitylogfile.h"
 #include "automationerror.h"
-#include "backgroundhttprequest.h"
 #include "boardsettings.h"
 #include "buswire.h"
 #include "classfactory.h"
@@ -19,12 +18,11 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
-#include <QFileInfo>
-#include <QThread>
 #include <QTimer>
 
 #include <dbus/dbus.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 
@@ -35,7 +33,6 @@ namespace {
 constexpr int FlushTimeoutMs = 2000;
 // Late calls stop coming within a few round trips; a client that keeps calling cannot hold the end off.
 constexpr int MaxLateCallPasses = 8;
-constexpr int TestGateTimeoutMs = 30000;
 
 // libdbus stops reading once 63 MiB of received messages are alive and starts again from the thread that
 // frees the last of them: here the main thread, where Qt cannot re-enable the bus socket's notifier, so the
@@ -43,18 +40,6 @@ constexpr int TestGateTimeoutMs = 30000;
 void neverPauseReading(const QDBusConnection &connection) {
     if (auto *raw = static_cast<DBusConnection *>(connection.internalPointer()))
         dbus_connection_set_max_received_size(raw, std::numeric_limits<long>::max());
-}
-
-// Tests hold the ending server here, its name given up and the calls on their way not yet taken in, until
-// the file ORVEX_TEST_ENDING_GATE names exists: a late call is then put on its way with nothing left to
-// chance. Without the variable, nothing waits.
-void waitAtTestGate() {
-    const QString gate = qEnvironmentVariable("ORVEX_TEST_ENDING_GATE");
-    if (gate.isEmpty())
-        return;
-    const QDeadlineTimer deadline(TestGateTimeoutMs);
-    while (!QFileInfo::exists(gate) && !deadline.hasExpired())
-        QThread::msleep(10);
 }
 
 QString fromLatin1(const char *text) {
@@ -72,14 +57,14 @@ AutomationServer::AutomationServer(Host host, QDBusConnection connection, QObjec
     , m_host{std::move(host.folders),
              host.clock,
              m_serialView,
-             backgroundHttpRequestFactory(host.requestFactory,
-                                          [this](bool inFlight) { m_exchangeInFlight = inFlight; }),
+             std::move(host.requestFactory),
              std::make_shared<std::atomic<bool>>(false),
-             &m_retryClock,
+             nullptr,
              &m_journal}
     , m_connection(std::move(connection))
-    , m_engine(m_host, m_inFlight, std::move(host.requestFactory))
-    , m_idleExit(host.idleExit) {
+    , m_idleExit(host.idleExit)
+    , m_linger(host.linger)
+    , m_engine(m_host, m_inFlight) {
     if (m_window)
         m_window->setUnloadHandler([this] { endProcess(); });
     connect(&m_calls, &CallQueue::finished, this, [this] {
@@ -203,10 +188,8 @@ void AutomationServer::endProcess() {
     m_ending = true;
     m_calls.close();
     // No posting starts another try from now on; one waiting for it returns its last outcome at once.
-    const bool waitingToRetry = m_retryClock.isWaiting();
-    m_retryClock.stop();
     m_engine.close();
-    if (m_exchangeInFlight || waitingToRetry || m_engine.unfinished() > 0) {
+    if (m_engine.unfinished() > 0) {
         // The board may already hold the listing: its caller must learn the result, and the log too.
         qCDebug(lcServer) << "ending once the exchanges in flight have returned";
         return;
@@ -215,7 +198,7 @@ void AutomationServer::endProcess() {
 }
 
 void AutomationServer::finishEndingWhenDone() {
-    if (m_calls.isRunning() || m_exchangeInFlight || m_engine.unfinished() > 0)
+    if (m_calls.isRunning() || m_engine.unfinished() > 0)
         return;
     finishEnding();
 }
@@ -225,12 +208,6 @@ void AutomationServer::finishEnding() {
         return;
     m_ended = true;
     answerLateCalls();
-    if (QThread::currentThread()->loopLevel() > 1) {
-        // Inside a nested event loop (a warning box): returning would run the rest of the interrupted
-        // call, so the process ends here.
-        qCDebug(lcServer) << "ending from a nested event loop";
-        std::_Exit(EXIT_SUCCESS);
-    }
     QCoreApplication::exit(EXIT_SUCCESS);
 }
 
@@ -239,7 +216,10 @@ void AutomationServer::answerLateCalls() {
         return;
     // New clients start a fresh server from here on instead of reaching this one.
     m_connection.unregisterService(QString::fromLatin1(Identity::ServiceName));
-    waitAtTestGate();
+    // Calls a client sent before it learnt that the name is gone, answered as they come.
+    for (const QDeadlineTimer lingering(m_linger); !lingering.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+                                        int(std::max<qint64>(1, lingering.remainingTime())));
     // Calls already on their way keep arriving for a moment: take them in and answer them Ended until a
     // round trip to the bus brings none. Only a call that lands in that last round trip goes unanswered,
     // and the bus tells its caller NoReply.

@@ -5,7 +5,7 @@
 #include "hostcontext.h"
 #include "journalwriter.h"
 #include "postingengine.h"
-#include "retryclock.h"
+#include "registration.h"
 #include "statusview.h"
 #include "statuswindow.h"
 
@@ -17,10 +17,6 @@
 #include <memory>
 
 namespace Orvex {
-
-// A server that has made no object this long after its start ends by itself: an introspection, or a late
-// call to the path of an object released before, starts one that nothing else would end.
-inline constexpr std::chrono::milliseconds IdleExitTimeout = std::chrono::seconds(30);
 
 class ClassFactory;
 class Clock;
@@ -39,8 +35,9 @@ public:
         HttpRequestFactory requestFactory;
         // The status window; none where no one could see it.
         std::unique_ptr<StatusWindow> window;
-        // Tests shorten it.
         std::chrono::milliseconds idleExit = IdleExitTimeout;
+        // How long an ending server keeps answering the calls on their way once it has given up its name.
+        std::chrono::milliseconds linger{0};
     };
 
     AutomationServer(Host host, QDBusConnection connection, QObject *parent = nullptr);
@@ -60,14 +57,15 @@ public:
     CallQueue &calls() { return m_calls; }
     const JournalWriter &journal() const { return m_journal; }
     BoardCalls &boardCalls() { return m_boardCalls; }
+    PostingEngine &engine() { return m_engine; }
 
 private:
     void showStatusWindow();
     void watchBusConnection();
     void endIfIdle();
     Q_SLOT void busDisconnected();
-    // Ends the process with every object in it: at once, or, with an exchange in flight, as soon as that
-    // exchange has returned and its caller has the result.
+    // Ends the process with every object in it: at once, or, with postings in flight, as soon as they have
+    // returned and their callers have the results.
     void endProcess();
     // Ends once no call runs and no posting is in flight, so every caller has the result first.
     void finishEndingWhenDone();
@@ -79,21 +77,21 @@ private:
     std::unique_ptr<StatusWindow> m_window;
     StatusText m_windowlessText;
     // Every posting in flight, the serial ones through m_serialView: declared before m_host, which points
-    // to the view, like the two below.
+    // to the view, like the one below.
     InFlightStatus m_inFlight;
     InFlightView m_serialView;
-    EventLoopRetryClock m_retryClock;
     JournalWriter m_journal;
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;
-    PostingEngine m_engine;
-    BoardCalls m_boardCalls{m_calls, m_engine};
     std::chrono::milliseconds m_idleExit;
+    std::chrono::milliseconds m_linger;
     std::unique_ptr<ClassFactory> m_factory;
     std::vector<std::unique_ptr<PostJobObject>> m_objects;
+    // After the objects: it goes first, once the exchanges of their PostJobs have returned.
+    PostingEngine m_engine;
+    BoardCalls m_boardCalls{m_calls, m_engine};
     int m_lastSerial = 0;
-    bool m_exchangeInFlight = false;
     bool m_ending = false;
     bool m_ended = false;
     bool m_busLost = false;

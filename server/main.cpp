@@ -41,14 +41,6 @@ QString programFolder() {
     return folder;
 }
 
-// The idle time after which a server without objects ends; the tests' bus shortens it through the
-// activation environment, as no test can wait the whole of it.
-std::chrono::milliseconds idleExit() {
-    bool ok = false;
-    const int milliseconds = qEnvironmentVariableIntValue("ORVEX_TEST_IDLE_EXIT_MS", &ok);
-    return ok && milliseconds > 0 ? std::chrono::milliseconds(milliseconds) : Orvex::IdleExitTimeout;
-}
-
 int runCommand(Orvex::ServerCommand command, int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
@@ -80,7 +72,7 @@ int runCommand(Orvex::ServerCommand command, int argc, char **argv) {
 }
 
 // Serves on the session bus until the process is to end.
-int serveOnBus(std::unique_ptr<Orvex::StatusWindow> window) {
+int serveOnBus(std::unique_ptr<Orvex::StatusWindow> window, const Orvex::ServeOptions &options) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         qCCritical(lcServer).noquote() << "no session bus:" << bus.lastError().message();
@@ -88,7 +80,8 @@ int serveOnBus(std::unique_ptr<Orvex::StatusWindow> window) {
     }
 
     Orvex::AutomationServer server({Orvex::ComponentFolders(programFolder()), Orvex::systemClock(),
-                                    Orvex::moduleHttpRequestFactory(), std::move(window), idleExit()},
+                                    Orvex::moduleHttpRequestFactory(), std::move(window), options.idleExit,
+                                    options.linger},
                                    bus);
     QString error;
     if (!server.start(&error)) {
@@ -118,13 +111,13 @@ Orvex::Display *loadDisplay() {
 }
 
 // With a screen, the window and the warning box.
-int serveOnScreen(Orvex::Display &display, int argc, char **argv) {
+int serveOnScreen(Orvex::Display &display, const Orvex::ServeOptions &options, int argc, char **argv) {
     const std::unique_ptr<QCoreApplication> app = display.makeApplication(argc, argv);
     // An offscreen window or box could never be seen or answered, and a box would hold every call.
     if (!display.isOnScreen())
-        return serveOnBus(nullptr);
+        return serveOnBus(nullptr, options);
     Orvex::setProcessWarningBox(&display.warningBox());
-    const int status = serveOnBus(display.makeStatusWindow());
+    const int status = serveOnBus(display.makeStatusWindow(), options);
     Orvex::setProcessWarningBox(nullptr);
     return status;
 }
@@ -136,17 +129,17 @@ void leaveTheTerminalsSession() {
         ::setsid();
 }
 
-int serve(int argc, char **argv) {
+int serve(const Orvex::ServeOptions &options, int argc, char **argv) {
     leaveTheTerminalsSession();
     // Under a file size limit a write past it fails with EFBIG, which costs one record, instead of ending
     // the server.
     std::signal(SIGXFSZ, SIG_IGN);
     if (Orvex::Display *display = loadDisplay())
-        return serveOnScreen(*display, argc, argv);
+        return serveOnScreen(*display, options, argc, argv);
     // No one could see a window: the status text is kept on its own, and the server neither loads the
     // window system nor spends fonts and layout before its first reply.
     QCoreApplication app(argc, argv);
-    return serveOnBus(nullptr);
+    return serveOnBus(nullptr, options);
 }
 
 // Why command cannot run for want of a home folder; nothing when it can.
@@ -169,7 +162,8 @@ std::optional<QString> missingHome(Orvex::ServerCommand command) {
 } // namespace
 
 int main(int argc, char **argv) {
-    const Orvex::ServerCommand command = Orvex::parseServerCommand(argumentsOf(argc, argv));
+    Orvex::ServeOptions options;
+    const Orvex::ServerCommand command = Orvex::parseServerCommand(argumentsOf(argc, argv), &options);
     // Never the built-in board and a journal below the root folder in silence.
     if (const std::optional<QString> missing = missingHome(command)) {
         QTextStream(stderr) << "OrvexKelPostJob: " << *missing << Qt::endl;
@@ -177,5 +171,5 @@ int main(int argc, char **argv) {
     }
     if (command != Orvex::ServerCommand::Serve)
         return runCommand(command, argc, argv);
-    return serve(argc, argv);
+    return serve(options, argc, argv);
 }

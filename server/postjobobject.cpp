@@ -7,6 +7,7 @@
 #include "errortable.h"
 #include "files.h"
 #include "identity.h"
+#include "listingrules.h"
 #include "logrecord.h"
 #include "postingoutcome.h"
 #include "postjob.h"
@@ -15,7 +16,6 @@
 #include "serverlogging.h"
 
 #include <QCoreApplication>
-#include <QScopeGuard>
 
 #include <array>
 #include <optional>
@@ -110,7 +110,10 @@ QString PostJobObject::Field(const QString &FieldName, const QString &FieldValue
 }
 
 QString PostJobObject::Action(const QString &ActionType) {
-    m_server.calls().serve(*this, [=, this] { return QVariantList{m_job->Action(ActionType)}; });
+    m_server.calls().serveLater(*this, [=, this](const CallQueue::Answer &answer) {
+        postListing(ListingCall::TypeLibrary, ActionType, answer,
+                    [](const PostingOutcome &outcome) { return QVariantList{outcome.resultCode}; });
+    });
     return {};
 }
 
@@ -137,14 +140,41 @@ void PostJobObject::WriteLog(const QString &SubName, const QString &Message, con
 }
 
 QString PostJobObject::Post(const QString &ActionType, const ListingFieldsReader &Fields) {
-    m_server.calls().serve(*this, [=, this] { return QVariantList{post(ActionType, Fields)}; });
+    m_server.calls().serveLater(*this, [=, this](const CallQueue::Answer &answer) {
+        Fields.readEach([this](const QString &name, const QString &value) { m_job->Field(name, value); });
+        postListing(ListingCall::Extension, ActionType, answer,
+                    [](const PostingOutcome &outcome) { return QVariantList{outcome.resultCode}; });
+    });
     return {};
 }
 
 QString PostJobObject::PostWithOutcome(const QString &ActionType, const ListingFieldsReader &Fields, int &,
                                        int &, QString &, QString &) {
-    m_server.calls().serve(*this, [=, this] { return outcomeOf(post(ActionType, Fields)); });
+    m_server.calls().serveLater(*this, [=, this](const CallQueue::Answer &answer) {
+        Fields.readEach([this](const QString &name, const QString &value) { m_job->Field(name, value); });
+        postListing(ListingCall::Extension, ActionType, answer, [](const PostingOutcome &outcome) {
+            return QVariantList{outcome.resultCode, outcome.httpStatus, int(outcome.errorNumber),
+                                outcome.errorDescription, outcome.reply};
+        });
+    });
     return {};
+}
+
+void PostJobObject::postListing(ListingCall call, const QString &ActionType, const CallQueue::Answer &answer,
+                                const std::function<QVariantList(const PostingOutcome &)> &replyOf) {
+    // The extension calls never send what the journal cannot record; the type library's Action keeps
+    // posting without it.
+    m_job->setJournalRequired(call == ListingCall::Extension);
+    // The type library's calls post to [General]'s board, whose limits they share with every other call.
+    const BoardSettings::Board &board = m_boards.board(ListingRules::DefaultBoardName);
+    m_server.engine().post(*m_job, board.name, board.settings, ActionType,
+                           [answer, replyOf](std::optional<PostingOutcome> outcome) {
+                               answer([&] {
+                                   if (!outcome)
+                                       throw AutomationError::runtime(ErrorNumber::Ended);
+                                   return replyOf(*outcome);
+                               });
+                           });
 }
 
 QString PostJobObject::PostToBoard(const QString &Board, const QString &ActionType,
@@ -158,21 +188,6 @@ QString PostJobObject::PostToBoard(const QString &Board, const QString &ActionTy
             ActionType,       [Fields](const PostingEngine::FieldSink &add) { Fields.readEach(add); }};
     });
     return {};
-}
-
-QVariantList PostJobObject::outcomeOf(const QString &resultCode) const {
-    const PostingOutcome &outcome = m_job->lastOutcome();
-    return QVariantList{resultCode, outcome.httpStatus, int(outcome.errorNumber), outcome.errorDescription,
-                        outcome.reply};
-}
-
-QString PostJobObject::post(const QString &ActionType, const ListingFieldsReader &Fields) {
-    Fields.readEach([this](const QString &name, const QString &value) { m_job->Field(name, value); });
-    // The extension calls never send what the journal cannot record; the type library's Action keeps
-    // posting without it.
-    m_job->setJournalRequired(true);
-    const auto typeLibraryAgain = qScopeGuard([this] { m_job->setJournalRequired(false); });
-    return m_job->Action(ActionType);
 }
 
 QString PostJobObject::Journal(uint &) {
@@ -210,7 +225,15 @@ QList<int> PostJobObject::GetIDsOfNames(const QStringList &names) {
 }
 
 QDBusVariant PostJobObject::Invoke(int dispid, const QVariantList &args) {
-    m_server.calls().serve(*this, [=, this] { return invoke(dispid, args); });
+    m_server.calls().serveLater(*this, [=, this](const CallQueue::Answer &answer) {
+        if (dispid != Identity::ActionDispatchId) {
+            answer([&] { return invoke(dispid, args); });
+            return;
+        }
+        requireArgumentCount(args, 1, 1);
+        postListing(ListingCall::TypeLibrary, textArgument(args[0]), answer,
+                    [](const PostingOutcome &outcome) { return resultOf(QDBusVariant(outcome.resultCode)); });
+    });
     return {};
 }
 
@@ -219,9 +242,6 @@ QVariantList PostJobObject::invoke(int dispid, const QVariantList &args) {
     case Identity::FieldDispatchId:
         requireArgumentCount(args, 2, 2);
         return resultOf(QDBusVariant(m_job->Field(textArgument(args[0]), textArgument(args[1]))));
-    case Identity::ActionDispatchId:
-        requireArgumentCount(args, 1, 1);
-        return resultOf(QDBusVariant(m_job->Action(textArgument(args[0]))));
     case Identity::WriteLogDispatchId: {
         requireArgumentCount(args, 1, 3);
         const QString subName = coercedTextArgument(args[0]);

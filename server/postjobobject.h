@@ -1,13 +1,16 @@
 #pragma once
 
 #include "boardsettings.h"
+#include "callqueue.h"
 #include "listingfieldsreader.h"
+#include "postingoutcome.h"
 
 #include <QDBusContext>
 #include <QDBusVariant>
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class PostJob;
@@ -17,7 +20,8 @@ namespace Orvex {
 class AutomationServer;
 
 // One PostJob object on the bus: _PostJob and its earlier name, dispatch by name and id, and IUnknown.
-// Every call goes through the server's call queue, so PostJob is never entered twice at once.
+// Every call goes through the server's call queue, so PostJob is never entered twice at once: a posting
+// holds the object's later calls until it is answered, and the objects of other clients go on meanwhile.
 class PostJobObject final : public QObject, protected QDBusContext {
     Q_OBJECT
 
@@ -50,11 +54,14 @@ public Q_SLOTS:
     QString JournalProblem();
 
 private:
+    // Field, WriteLog and the errors of Invoke: every member but Action.
     QVariantList invoke(int dispid, const QVariantList &args);
-    // Field for each pair in order, then Action: the listing calls' common part.
-    QString post(const QString &ActionType, const Orvex::ListingFieldsReader &Fields);
-    // The result code and the last outcome's reasons, as PostWithOutcome answers them.
-    QVariantList outcomeOf(const QString &resultCode) const;
+    // Who asks: the type library's Action posts without a journal row, an extension call never does.
+    enum class ListingCall { TypeLibrary, Extension };
+    // Action of the fields given so far, through the posting engine; answer gets what replyOf makes of the
+    // outcome, or the Ended error for a posting the ending process never started.
+    void postListing(ListingCall call, const QString &ActionType, const CallQueue::Answer &answer,
+                     const std::function<QVariantList(const PostingOutcome &)> &replyOf);
 
     AutomationServer &m_server;
     std::unique_ptr<PostJob> m_job;

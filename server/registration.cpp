@@ -63,9 +63,34 @@ QByteArray execQuoted(const QString &executable) {
 
 } // namespace
 
-ServerCommand parseServerCommand(const QStringList &arguments) {
-    if (arguments.isEmpty())
+namespace {
+
+// MS of "--NAME=MS" into value; false for another argument or a value that is not a whole number >= 0.
+bool takeMilliseconds(const QString &argument, QLatin1StringView name, std::chrono::milliseconds &value) {
+    const QString prefix = QStringLiteral("--") + name + u'=';
+    if (!argument.startsWith(prefix))
+        return false;
+    bool ok = false;
+    const qint64 milliseconds = argument.mid(prefix.size()).toLongLong(&ok);
+    if (!ok || milliseconds < 0)
+        return false;
+    value = std::chrono::milliseconds(milliseconds);
+    return true;
+}
+
+} // namespace
+
+ServerCommand parseServerCommand(const QStringList &arguments, ServeOptions *options) {
+    ServeOptions serving;
+    const bool allServing = std::all_of(arguments.begin(), arguments.end(), [&](const QString &argument) {
+        return takeMilliseconds(argument, QLatin1StringView("idle-exit"), serving.idleExit) ||
+               takeMilliseconds(argument, QLatin1StringView("linger"), serving.linger);
+    });
+    if (allServing) {
+        if (options)
+            *options = serving;
         return ServerCommand::Serve;
+    }
     if (arguments.size() > 1)
         return ServerCommand::Invalid;
     const QString &argument = arguments.first();
@@ -81,12 +106,18 @@ ServerCommand parseServerCommand(const QStringList &arguments) {
 }
 
 QString serverUsage() {
-    return QStringLiteral("Usage: OrvexKelPostJob [--regserver | --unregserver | --version | --help]\n"
-                          "Without an option it serves OrvexKelPostJob.PostJob on the session bus, which\n"
-                          "starts it on the first request. An installed package needs no registration: its\n"
-                          "service file is in place. A server run from a build tree writes its own .service\n"
-                          "file below $XDG_DATA_HOME with --regserver (/RegServer, -RegServer and any\n"
-                          "letter case work too) and removes it with --unregserver.\n");
+    return QStringLiteral(
+        "Usage: OrvexKelPostJob [--regserver | --unregserver | --version | --help]\n"
+        "       OrvexKelPostJob [--idle-exit=MS] [--linger=MS]\n"
+        "Without an option it serves OrvexKelPostJob.PostJob on the session bus, which\n"
+        "starts it on the first request. --idle-exit: end when no object was made within MS\n"
+        "milliseconds of the start (30000). --linger: once ending, keep answering calls\n"
+        "already on their way for MS milliseconds after giving up the bus name (0).\n"
+        "The options go on the Exec= line of the service file. An installed package needs no registration: "
+        "its\n"
+        "service file is in place. A server run from a build tree writes its own .service\n"
+        "file below $XDG_DATA_HOME with --regserver (/RegServer, -RegServer and any\n"
+        "letter case work too) and removes it with --unregserver.\n");
 }
 
 RegistrationFiles::RegistrationFiles(const QString &dataHome)

@@ -3,14 +3,28 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+
 namespace Orvex {
 
 // What the command line asks of the executable.
 enum class ServerCommand { Serve, Register, Unregister, Version, Help, Invalid };
 
+// A server that has made no object this long after its start ends by itself: an introspection, or a late
+// call to the path of an object released before, starts one that nothing else would end.
+inline constexpr std::chrono::milliseconds IdleExitTimeout = std::chrono::seconds(30);
+
+// How a serving process times its end, from its options.
+struct ServeOptions {
+    std::chrono::milliseconds idleExit = IdleExitTimeout;
+    // Once it has given up its bus name, how long an ending server still answers calls on their way
+    // "Ended" before it exits; at least until a round trip to the bus brings none.
+    std::chrono::milliseconds linger{0};
+};
+
 // --regserver, /RegServer, -regserver and their unregister twins in any letter case; --version; --help.
-// No argument serves.
-ServerCommand parseServerCommand(const QStringList &arguments);
+// No argument serves, and so do only --idle-exit=MS and --linger=MS, which fill options when given.
+ServerCommand parseServerCommand(const QStringList &arguments, ServeOptions *options = nullptr);
 QString serverUsage();
 
 // Where registration writes, below one XDG data folder.

@@ -10,4 +10,12 @@ void MessageBoxWarning::show(const QString &title, const QString &text) {
     box.exec();
 }
 
+void MessageBoxWarning::showWithoutWaiting(const QString &title, const QString &text) {
+    // No event loop of its own: the box lives in the application's, and goes once closed.
+    auto *box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->open();
+}
+
 } // namespace Orvex

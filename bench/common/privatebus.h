@@ -35,6 +35,10 @@ public:
         return false;
     }
 
+    // The daemon's process: the servers it starts are its children (or its helpers'), so once they have
+    // ended their processor time is in its children's.
+    qint64 processId() const { return m_daemon.processId(); }
+
 private:
     bool startDaemon(const QString &daemon, const QString &configFile, QString *address) {
         constexpr int DaemonStartMs = 10000;

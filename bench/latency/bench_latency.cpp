@@ -32,6 +32,7 @@
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
@@ -43,6 +44,7 @@
 #include <sched.h>
 #include <string>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -64,6 +66,10 @@ constexpr double InFlightCurlGoal = 1.1;
 constexpr double InFlightSpeedUpGoal = 5.0;
 constexpr double TwoBoardsGoal = 1.2;
 constexpr double NearBoardGoal = 1.0;
+// The processor time of a batch through the tool, the bus and the server, against curl's for the same
+// bodies with as many in flight, on the near board.
+constexpr int CpuListings = 1000;
+constexpr double CpuGoal = 2.0;
 
 // ---- Outside the namespace: the supervising process ----
 
@@ -130,10 +136,10 @@ bool writeFile(const QString &path, const QByteArray &content) {
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
-bool writeBatch(const QString &folder, Batch *batch) {
+bool writeBatch(const QString &folder, Batch *batch, int count = Listings) {
     const Orvex::Bench::Fields fields = Orvex::Bench::benchListing(FieldCount);
     QJsonArray listings;
-    for (int i = 0; i < Listings; ++i) {
+    for (int i = 0; i < count; ++i) {
         Orvex::Bench::Fields listing = fields;
         listing.front().second = QStringLiteral("J-%1").arg(i + 1);
         batch->listings.append(Orvex::ListingFields(listing.begin(), listing.end()));
@@ -149,6 +155,14 @@ bool writeBatch(const QString &folder, Batch *batch) {
     }
     batch->listingsFile = folder + QStringLiteral("/listings.json");
     return writeFile(batch->listingsFile, QJsonDocument(listings).toJson(QJsonDocument::Compact));
+}
+
+// User and system time of this process's children that have ended.
+double childrenProcessorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 bool runQuietly(const QString &program, const QStringList &arguments) {
@@ -258,6 +272,27 @@ public:
 
     qsizetype postingsReceived() const { return m_board.postings().size(); }
 
+    // User and system time of the batch through the tool (every listing posted, --force), the bus and the
+    // server the bus starts for it, which has ended before this returns.
+    double processorSecondsOf(const Batch &batch, bool *allPosted) const {
+        const double before = childrenProcessorSeconds() + busProcessorSeconds();
+        QProcess tool;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+        tool.setProcessEnvironment(environment);
+        tool.setStandardOutputFile(QProcess::nullDevice());
+        tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        tool.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
+                   {QStringLiteral("post"), QStringLiteral("--force"), QStringLiteral("--file"),
+                    batch.listingsFile});
+        *allPosted = tool.waitForFinished(-1) && tool.exitStatus() == QProcess::NormalExit &&
+                     tool.exitCode() == 0 && *allPosted;
+        // The server's time reaches the daemon's children's once it has ended and been reaped.
+        for (int wait = 0; wait < 1000 && busHasChildren(); ++wait)
+            QThread::msleep(10);
+        return childrenProcessorSeconds() + busProcessorSeconds() - before;
+    }
+
     bool writeIni(const QByteArray &ini) const {
         return writeFile(m_programFolder.filePath(QStringLiteral("OrvexKelPostJob.ini")), ini);
     }
@@ -307,6 +342,29 @@ public:
     }
 
 private:
+    // utime, stime, cutime and cstime of the bus daemon, from /proc.
+    double busProcessorSeconds() const {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(m_bus.processId()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray line = stat.readAll();
+        // The fields after the command, which is in parentheses and may hold spaces.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        double ticks = 0;
+        for (int field = 11; field <= 14 && field < fields.size(); ++field)
+            ticks += fields.at(field).toDouble();
+        return ticks / double(sysconf(_SC_CLK_TCK));
+    }
+    bool busHasChildren() const {
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(m_bus.processId());
+        for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile children(tasks + u'/' + task + QStringLiteral("/children"));
+            if (children.open(QIODevice::ReadOnly) && !children.readAll().trimmed().isEmpty())
+                return true;
+        }
+        return false;
+    }
+
     BoardProcess m_board;
     Orvex::Bench::PrivateBus m_bus;
     QString m_address;
@@ -338,7 +396,7 @@ bool postWithCurl(const Batch &batch, const QString &endpoint, const QString &ca
         std::fputs(curl.readAllStandardError().constData(), stderr);
         return false;
     }
-    return curl.readAllStandardOutput().count("200\n") == Listings;
+    return curl.readAllStandardOutput().count("200\n") == batch.documentFiles.size();
 }
 
 struct Point {
@@ -456,6 +514,36 @@ void printInFlight(int roundTripMs, const InFlightPoint &point) {
     std::fflush(stdout);
 }
 
+// On the near board, MaxInFlight=8: the processor time per listing of the tool, the bus and the server
+// together against curl's for the same bodies, medians of runs.
+bool benchmarkProcessorTime(const Batch &batch, int runs) {
+    Deployment deployment({});
+    if (!deployment.start(QString()) ||
+        !deployment.writeIni("[General]\nImportUrl=" + deployment.endpoint(false).toUtf8() +
+                             "\nReuseConnection=1\nMaxInFlight=" + QByteArray::number(InFlight) + "\n"))
+        return false;
+    bool allPosted = true;
+    std::vector<double> ours, curl;
+    for (int run = 0; run < runs; ++run) {
+        ours.push_back(deployment.processorSecondsOf(batch, &allPosted));
+        const double before = childrenProcessorSeconds();
+        allPosted = postWithCurl(batch, deployment.endpoint(false), QString(), InFlight) && allPosted;
+        curl.push_back(childrenProcessorSeconds() - before);
+    }
+    const double perListing = Orvex::Bench::median(ours) * 1e3 / CpuListings;
+    const double curlPerListing = Orvex::Bench::median(curl) * 1e3 / CpuListings;
+    std::printf("  0 ms, http   in flight, CPU per listing of %d: tool + bus + server %.3f ms   curl "
+                "--parallel-max 8 %.3f ms\n",
+                CpuListings, perListing, curlPerListing);
+    Orvex::Bench::printRatio(
+        "  0 ms, http   in flight: CPU per listing, tool + bus + server / curl --parallel "
+        "--parallel-max 8",
+        perListing, curlPerListing, CpuGoal);
+    if (!allPosted)
+        std::printf("  some listings failed at this point\n");
+    return allPosted;
+}
+
 void printLoad(const char *when) {
     double load[3] = {};
     if (getloadavg(load, 3) == 3)
@@ -517,6 +605,11 @@ int benchmarkInside(int argc, char *argv[], int runs, bool inFlightOnly) {
 
     Orvex::registerListingFieldsType();
     bool allPosted = benchmarkInFlight(batch, runs);
+    QTemporaryDir cpuFolder;
+    Batch cpuBatch;
+    if (!cpuFolder.isValid() || !writeBatch(cpuFolder.path(), &cpuBatch, CpuListings))
+        return 1;
+    allPosted = benchmarkProcessorTime(cpuBatch, runs) && allPosted;
     printLoad("after listings in flight");
     for (int roundTripMs : inFlightOnly
                                ? std::vector<int>{}

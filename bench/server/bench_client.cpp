@@ -1,10 +1,12 @@
 // A 20-field listing posted through the bus with the client library against a raw libcurl POST of the
-// same bytes to the same board, and a batch of listings through orvex-postjob against a loop of raw POSTs
-// of the same documents, in one run. The bus is a private one whose server is this build tree's, started
+// same bytes to the same board, a batch of listings through orvex-postjob against a loop of raw POSTs
+// of the same documents, and another client's WriteLog round trip while the server is busy against the
+// same on an idle server, in one run. The bus is a private one whose server is this build tree's, started
 // on demand. Prints medians and the ratios.
 
 #include "benchposting.h"
 #include "boardprocess.h"
+#include "listingfields.h"
 #include "privatebus.h"
 #include "remotepostjob.h"
 #include "serverfixture.h"
@@ -13,6 +15,8 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QDBusReply>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,8 +27,12 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,6 +43,104 @@ constexpr int FieldCount = 20;
 constexpr int BatchListings = 1000;
 // Each batch run starts the tool and a server; a few runs give a steady median.
 constexpr int BatchRuns = 5;
+// Another client's round trips, idle and while the server is busy.
+constexpr int RoundTrips = 50;
+constexpr int PostingsInFlight = 8;
+constexpr qsizetype HugeFieldCharacters = 100 * 1024 * 1024;
+constexpr char HugeFieldMode[] = "--send-huge-field";
+
+QString createObject(const QDBusConnection &bus) {
+    const QDBusMessage created = bus.call(QDBusMessage::createMethodCall(
+        QLatin1StringView(ServerFixture::ServiceName), QLatin1StringView(ServerFixture::FactoryPath),
+        QStringLiteral("OrvexKelPostJob.ClassFactory"), QStringLiteral("CreateInstance")));
+    return created.arguments().value(0).value<QDBusObjectPath>().path();
+}
+
+QDBusMessage objectCall(const QString &object, const QString &interface, const QString &member,
+                        const QVariantList &arguments) {
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName), object,
+                                                       interface, member);
+    call.setArguments(arguments);
+    return call;
+}
+
+// The busy client of its own process: one Field call with a 100 MiB value, however the server takes it.
+int sendHugeField(const QString &busAddress) {
+    const QDBusConnection bus = QDBusConnection::connectToBus(busAddress, QStringLiteral("huge"));
+    const QString object = createObject(bus);
+    if (object.isEmpty())
+        return 1;
+    const QDBusMessage field =
+        objectCall(object, QStringLiteral("OrvexKelPostJob._PostJob"), QStringLiteral("Field"),
+                   {QStringLiteral("Description"), QString(HugeFieldCharacters, u'x')});
+    bus.call(field, QDBus::Block, 600000);
+    return 0;
+}
+
+// The median of another client's WriteLog round trips, taken while busy() holds, RoundTrips at most.
+double medianRoundTrip(const QDBusConnection &bus, const QString &object, const std::function<bool()> &busy) {
+    const QDBusMessage writeLog = objectCall(object, QStringLiteral("OrvexKelPostJob._PostJob"),
+                                             QStringLiteral("WriteLog"), {QStringLiteral("Round trip")});
+    std::vector<double> seconds;
+    while (int(seconds.size()) < RoundTrips && busy())
+        seconds.push_back(Orvex::Bench::secondsOf([&] { bus.call(writeLog); }));
+    return seconds.empty() ? 0 : Orvex::Bench::median(std::move(seconds));
+}
+
+// What a busy client costs the others: 8 postings the board holds, or a 100 MiB Field on its way in.
+int timeOtherClients(const QString &busAddress, const QString &programFolder, const char *self) {
+    const QString ini = programFolder + QStringLiteral("/OrvexKelPostJob.ini");
+    QFile file(ini);
+    if (!file.open(QIODevice::WriteOnly) || file.write("[General]\nMaxInFlight=8\n") < 0)
+        return 1;
+    file.close();
+    const QDBusConnection other = QDBusConnection::connectToBus(busAddress, QStringLiteral("other"));
+    const QDBusConnection busy = QDBusConnection::connectToBus(busAddress, QStringLiteral("busy"));
+    const QString otherObject = createObject(other);
+    const QString busyObject = createObject(busy);
+    if (otherObject.isEmpty() || busyObject.isEmpty())
+        return 1;
+    Orvex::registerListingFieldsType();
+    double load[3] = {};
+    if (getloadavg(load, 3) == 3)
+        std::printf("load average: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+    const double idle = medianRoundTrip(other, otherObject, [] { return true; });
+
+    std::vector<QDBusPendingCall> postings;
+    for (int i = 0; i < PostingsInFlight; ++i) {
+        const Orvex::ListingFields fields{{QStringLiteral("JobCode"), QStringLiteral("Held-%1").arg(i)},
+                                          {QStringLiteral("BoardFault"), QStringLiteral("delay:4000")}};
+        postings.push_back(busy.asyncCall(
+            objectCall(busyObject, QStringLiteral("OrvexKelPostJob.Listing"), QStringLiteral("PostToBoard"),
+                       {QString(), QStringLiteral("Add"), QVariant::fromValue(fields)}),
+            600000));
+    }
+    const double whilePosting = medianRoundTrip(other, otherObject, [&] {
+        return std::any_of(postings.begin(), postings.end(),
+                           [](const QDBusPendingCall &call) { return !call.isFinished(); });
+    });
+    for (QDBusPendingCall &posting : postings)
+        posting.waitForFinished();
+
+    QProcess sender;
+    sender.setProcessChannelMode(QProcess::ForwardedChannels);
+    sender.start(QString::fromLocal8Bit(self), {QString::fromLatin1(HugeFieldMode), busAddress});
+    if (!sender.waitForStarted())
+        return 1;
+    const double whileHuge =
+        medianRoundTrip(other, otherObject, [&] { return sender.state() != QProcess::NotRunning; });
+    sender.waitForFinished(-1);
+
+    Orvex::Bench::printMedian("another client's WriteLog round trip, idle server", idle);
+    Orvex::Bench::printMedian("the same while 8 postings are in flight", whilePosting);
+    Orvex::Bench::printMedian("the same while a client sends a 100 MiB Field", whileHuge);
+    Orvex::Bench::printRatio("WriteLog round trip while 8 postings are in flight / idle", whilePosting, idle,
+                             5);
+    Orvex::Bench::printRatio("WriteLog round trip while a client sends a 100 MiB Field / idle", whileHuge,
+                             idle, 5);
+    QFile::remove(ini);
+    return 0;
+}
 
 // The batch: the bench listing under distinct job codes, as a listings file and as the documents on the wire.
 struct Batch {
@@ -156,6 +262,8 @@ int timeBatch(const QString &busAddress, const Orvex::Bench::Fields &fields, con
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], HugeFieldMode) == 0)
+        return sendHugeField(QString::fromLocal8Bit(argv[2]));
     QLoggingCategory::setFilterRules(QStringLiteral("orvex.*.debug=false"));
     Orvex::Bench::keepFreedMemory();
 
@@ -183,6 +291,8 @@ int main(int argc, char *argv[]) {
         status = timeOneListing(bus, fields, endpoint);
         if (status == 0)
             status = timeBatch(address, fields, endpoint);
+        if (status == 0)
+            status = timeOtherClients(address, programFolder.path(), argv[0]);
         curl_global_cleanup();
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("bench"));

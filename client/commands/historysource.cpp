@@ -1,6 +1,7 @@
 #include "historysource.h"
 
 #include "activitylogfile.h"
+#include "journaldayname.h"
 #include "journalstore.h"
 
 #include <QDir>
@@ -20,7 +21,7 @@ JournalFilter::Result resultOf(const std::optional<QString> &name) {
 
 // Journals of the days before the database: the first store opened for writing imports them.
 bool holdsJsonLinesDays(const QString &folder) {
-    return !QDir(folder).entryList({QStringLiteral("OrvexKelPostJobs *.jsonl")}, QDir::Files).isEmpty();
+    return !QDir(folder).entryList({JournalDayName::Pattern}, QDir::Files).isEmpty();
 }
 
 } // namespace
@@ -80,7 +81,7 @@ bool HistorySource::openFolder(JournalStore &store, QString *problem) const {
 bool HistorySource::openFile(JournalStore &store, QString *problem) const {
     const QString &path = m_filter.file;
     QString why;
-    if (path.endsWith(QLatin1StringView(".jsonl"))) {
+    if (path.endsWith(JournalDayName::Suffix)) {
         if (store.openJsonLines(path, &why))
             return true;
     } else if (!journalFileOf(path).isEmpty()) {

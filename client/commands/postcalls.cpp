@@ -1,6 +1,5 @@
 #include "postcalls.h"
 
-#include "exchangelimits.h"
 #include "listingfields.h"
 #include "remoteerror.h"
 #include "remotepostjob.h"
@@ -15,8 +14,6 @@
 namespace Orvex {
 
 namespace {
-
-constexpr int CallTimeoutMs = int(ExchangeLimits::PostingCallTimeout.count());
 
 // One call at a time through the client library, which sends again what certainly never ran and reads
 // the journal of a server lost mid-call: today's behaviour for one listing in flight.
@@ -55,24 +52,25 @@ public:
     CallResult next() override;
 
 private:
-    CallResult resultOf(qsizetype task, const QDBusPendingCall &call);
+    struct Sent {
+        QString board;
+        QString action;
+        QString jobCode;
+    };
+    CallResult resultOf(qsizetype task, const Sent &sent, const QDBusPendingCall &call);
 
     qsizetype m_pending = 0;
     std::deque<CallResult> m_ended;
 };
 
 void ConcurrentCalls::send(qsizetype task, const QString &board, const Listing &listing) {
-    RemotePostJob &target = job();
-    QDBusMessage message = QDBusMessage::createMethodCall(target.serverName(), target.objectPath(),
-                                                          QStringLiteral("OrvexKelPostJob.Listing"),
-                                                          QStringLiteral("PostToBoard"));
-    message << board << listing.action << QVariant::fromValue(ListingFields(listing.fields));
-    auto *watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, CallTimeoutMs));
+    auto *watcher = new QDBusPendingCallWatcher(
+        job().sendPostToBoard(board, listing.action, ListingFields(listing.fields)));
     ++m_pending;
+    const Sent sent{board, listing.action, listing.jobCode()};
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
-                     [this, task](QDBusPendingCallWatcher *call) {
-                         m_ended.push_back(resultOf(task, *call));
+                     [this, task, sent](QDBusPendingCallWatcher *call) {
+                         m_ended.push_back(resultOf(task, sent, *call));
                          --m_pending;
                          call->deleteLater();
                      });
@@ -87,7 +85,7 @@ CallResult ConcurrentCalls::next() {
     return result;
 }
 
-CallResult ConcurrentCalls::resultOf(qsizetype task, const QDBusPendingCall &call) {
+CallResult ConcurrentCalls::resultOf(qsizetype task, const Sent &sent, const QDBusPendingCall &call) {
     CallResult result{task, {}, {}, false};
     if (call.isError()) {
         const QDBusError error = call.error();
@@ -103,23 +101,21 @@ CallResult ConcurrentCalls::resultOf(qsizetype task, const QDBusPendingCall &cal
             result.error = fromBusError(error, CallStage::ObjectCall);
             break;
         case CallOutcome::Unknown:
-            result.error = outcomeUnknown(error);
+            // Lost with its server: its journal may say what the call came to, as for a serial call.
+            if (const std::optional<PostingOutcome> settled =
+                    job().settleLostListing(error, sent.board, sent.action, sent.jobCode))
+                result.outcome = *settled;
+            else
+                result.error = outcomeUnknown(error);
             break;
         }
         return result;
     }
-    const QVariantList arguments = call.reply().arguments();
-    // A class this tool does not know promises nothing about the board.
-    const DeliveryClass deliveryClass =
-        deliveryClassFromName(arguments.value(5).toString()).value_or(DeliveryClass::Unknown);
-    const PostingOutcome outcome{arguments.value(0).toString(),      arguments.value(1).toInt(),
-                                 qint32(arguments.value(2).toInt()), arguments.value(3).toString(),
-                                 arguments.value(4).toString(),      deliveryClass};
-    if (deliveryClass == DeliveryClass::Unknown || leavesBoardOutcomeUnknown(outcome.errorNumber))
-        result.error = AutomationError(ErrorNumber::OutcomeUnknown, QString::fromUtf16(ComponentSource),
-                                       outcome.errorDescription);
-    else
-        result.outcome = outcome;
+    try {
+        result.outcome = RemotePostJob::outcomeOf(call.reply());
+    } catch (const AutomationError &error) {
+        result.error = error;
+    }
     return result;
 }
 

@@ -106,10 +106,18 @@ QList<QJsonObject> BoardProcess::postings() const {
     return postings;
 }
 
-bool BoardProcess::startOutage(int refuseMs, int unavailable) const {
-    return controlRequest(
-               QStringLiteral("POST /outage?refuse=%1&unavailable=%2").arg(refuseMs).arg(unavailable))
+bool BoardProcess::startOutage(int refuseMs, int unavailable, int unavailableDelayMs) const {
+    return controlRequest(QStringLiteral("POST /outage?refuse=%1&unavailable=%2&delay=%3")
+                              .arg(refuseMs)
+                              .arg(unavailable)
+                              .arg(unavailableDelayMs))
         .startsWith("HTTP/1.1 200");
+}
+
+int BoardProcess::answeringCount(const QString &name) const {
+    const QByteArray reply = controlRequest(QStringLiteral("GET /connections"));
+    const QJsonObject counts = QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4)).object();
+    return counts.contains(name) ? counts.value(name).toInt() : -1;
 }
 
 int BoardProcess::openConnections() const {

@@ -45,7 +45,11 @@ public:
     int openConnections() const;
     // Takes the board down: it refuses connections for refuseMs, then answers the next `unavailable`
     // postings 503 with Retry-After: 1, then takes postings again. False when the board did not agree.
-    bool startOutage(int refuseMs, int unavailable) const;
+    // Each 503 goes out unavailableDelayMs after its request came.
+    bool startOutage(int refuseMs, int unavailable, int unavailableDelayMs = 0) const;
+    // What the board counts of the requests it answers: "mostAnswering" (the most it answered at once),
+    // "mostAnsweringUnavailable" (of an outage's 503s), "unavailableAnswered"; -1 when it cannot tell.
+    int answeringCount(const QString &name) const;
     static QByteArray bodyOf(const QJsonObject &posting);
     static QList<std::pair<QString, QString>> fieldsOf(const QJsonObject &posting);
 

@@ -79,10 +79,8 @@ bool ServerFixture::prepare(const QString &proxyUrl, QString *error) {
         {QStringLiteral("XDG_CONFIG_HOME"), m_folder.filePath(QStringLiteral("config"))},
         {QStringLiteral("http_proxy"), proxy},
         {QStringLiteral("no_proxy"), QString()},
-        // The idle time as built, unless a test shortens it.
-        {QStringLiteral("ORVEX_TEST_IDLE_EXIT_MS"), QString()},
-        // An ending server waits at no gate unless a test sets one.
-        {QStringLiteral("ORVEX_TEST_ENDING_GATE"), QString()},
+        // The server's options on the service file's Exec= line: none unless a test gives some.
+        {QStringLiteral("ORVEX_TEST_SERVER_OPTIONS"), QString()},
     };
     return updateActivationEnvironment(environment, error);
 }

@@ -33,6 +33,10 @@ void TestInFlightStatus::showsWhatIsInFlightNeverWhatIsOver_data() {
         << QStringLiteral("Posting 1: default 1\r\nPosted J7 (paris)");
     QTest::newRow("no Posting line is left behind a concurrent posting over")
         << QStringLiteral("+paris ~+J1 -paris:J7 ~-J1") << QStringLiteral("Posting J1\r\nPosted J1");
+    QTest::newRow("serial exchanges of two objects side by side: the last alone shows its lines")
+        << QStringLiteral("~+J1 ~+J2 ~-J1 ~-J2") << QStringLiteral("Posting J2\r\nPosted J2");
+    QTest::newRow("a serial exchange over beside another names itself, never the other's lines")
+        << QStringLiteral("~+J1 ~+J2 ~-J2") << QStringLiteral("Posting 1: default 1\r\nPosted J2 (default)");
     QTest::newRow("a serial exchange over while a concurrent one runs")
         << QStringLiteral("~+J1 +paris ~!J1") << QStringLiteral("Posting 1: paris 1\r\nPosted J1 (default)");
 }

@@ -68,7 +68,7 @@ public:
     QList<std::chrono::milliseconds> waits;
 
 private:
-    Orvex::EventLoopRetryClock m_clock;
+    Orvex::BlockingRetryClock m_clock;
 };
 
 } // namespace

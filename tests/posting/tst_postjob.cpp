@@ -849,6 +849,7 @@ void TestPostJob::retries_data() {
     QTest::addColumn<bool>("clockStopped"); // the process is ending
     QTest::addColumn<int>("tries");
     QTest::addColumn<int>("leastLastWaitMs");
+    QTest::addColumn<int>("mostWaitMs"); // of every wait; 0: no bound
 
     const Answer ok{200, {}, {}};
     const Answer notSent{0, {}, Orvex::DeliveryClass::NotSent};
@@ -859,19 +860,29 @@ void TestPostJob::retries_data() {
                                       .toString(Qt::RFC2822Date)
                                       .replace(u"+0000"_s, u"GMT"_s);
 
-    QTest::newRow("not sent, tried until posted") << 60 << QList{notSent, notSent, ok} << false << 3 << 0;
+    QTest::newRow("not sent, tried until posted")
+        << 60 << QList{notSent, notSent, ok} << false << 3 << 0 << 1000;
     QTest::newRow("503 waits its Retry-After seconds")
-        << 60 << QList{Answer{503, u"7"_s, {}}, ok} << false << 2 << 7000;
+        << 60 << QList{Answer{503, u"7"_s, {}}, ok} << false << 2 << 7000 << 0;
     QTest::newRow("429 waits until its Retry-After date")
-        << 60 << QList{Answer{429, inFiveSeconds, {}}, ok} << false << 2 << 4000;
+        << 60 << QList{Answer{429, inFiveSeconds, {}}, ok} << false << 2 << 4000 << 0;
     QTest::newRow("an unreadable Retry-After falls back to backoff")
-        << 60 << QList{Answer{503, u"soon"_s, {}}, ok} << false << 2 << 0;
-    QTest::newRow("500 is never tried again") << 60 << QList{Answer{500, u"1"_s, {}}, ok} << false << 1 << 0;
-    QTest::newRow("unknown is never tried again") << 60 << QList{unknown, ok} << false << 1 << 0;
-    QTest::newRow("RetryFor 0 tries once") << 0 << QList{notSent, ok} << false << 1 << 0;
+        << 60 << QList{Answer{503, u"soon"_s, {}}, ok} << false << 2 << 0 << 500;
+    QTest::newRow("500 is never tried again")
+        << 60 << QList{Answer{500, u"1"_s, {}}, ok} << false << 1 << 0 << 0;
+    QTest::newRow("unknown is never tried again") << 60 << QList{unknown, ok} << false << 1 << 0 << 0;
+    QTest::newRow("RetryFor 0 tries once") << 0 << QList{notSent, ok} << false << 1 << 0 << 0;
     QTest::newRow("a Retry-After past RetryFor ends the tries")
-        << 3 << QList{Answer{503, u"5"_s, {}}, ok} << false << 1 << 0;
-    QTest::newRow("an ending process starts no further try") << 60 << QList{notSent, ok} << true << 1 << 0;
+        << 3 << QList{Answer{503, u"5"_s, {}}, ok} << false << 1 << 0 << 0;
+    QTest::newRow("an ending process starts no further try")
+        << 60 << QList{notSent, ok} << true << 1 << 0 << 0;
+    ;
+    // The board knows when it will be back: a longer backoff would only lose time.
+    QTest::newRow("Retry-After is the wait, however many tries before")
+        << 60
+        << QList{Answer{503, u"1"_s, {}}, Answer{503, u"1"_s, {}}, Answer{503, u"1"_s, {}},
+                 Answer{503, u"1"_s, {}}, ok}
+        << false << 5 << 1000 << 1000;
 }
 
 // Only what cannot be at the board, or what the board refused for load, is tried again, within RetryFor.
@@ -881,6 +892,7 @@ void TestPostJob::retries() {
     QFETCH(bool, clockStopped);
     QFETCH(int, tries);
     QFETCH(int, leastLastWaitMs);
+    QFETCH(int, mostWaitMs);
 
     SteppingRetryClock retryClock;
     retryClock.stopped = clockStopped;
@@ -907,6 +919,9 @@ void TestPostJob::retries() {
     QCOMPARE(logText().count(u"\"Add\",\"J1\""_s), tries);
     if (leastLastWaitMs > 0)
         QVERIFY(retryClock.waits.constLast() >= std::chrono::milliseconds(leastLastWaitMs));
+    for (const std::chrono::milliseconds wait : std::as_const(retryClock.waits))
+        QVERIFY2(mostWaitMs == 0 || wait <= std::chrono::milliseconds(mostWaitMs),
+                 qPrintable(QString::number(wait.count())));
     QCOMPARE(job.xmlBody(), QString());
 }
 

@@ -83,6 +83,14 @@ QDBusPendingCall postToBoard(const QString &path, const QString &board, const QS
     return QDBusConnection::sessionBus().asyncCall(message, 120000);
 }
 
+// Action of an object's fields so far, answered later.
+QDBusPendingCall actionCall(const QString &path) {
+    QDBusMessage message = QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName), path,
+                                                          PostJobInterface, QStringLiteral("Action"));
+    message.setArguments({QStringLiteral("Add")});
+    return QDBusConnection::sessionBus().asyncCall(message, 120000);
+}
+
 // The job codes a board received, each as often as it came.
 QStringList jobCodesAt(const BoardProcess &board) {
     QStringList codes;
@@ -183,6 +191,10 @@ private Q_SLOTS:
     void postToBoardFindsTheBoardByName();
     void postToBoardRunsListingsSideBySideEachAtMostOnce_data();
     void postToBoardRunsListingsSideBySideEachAtMostOnce();
+    void maxInFlightBoundsEveryCallToABoardTogether();
+    void aBoardHeldUpOrDownHoldsUpNoOther_data();
+    void aBoardHeldUpOrDownHoldsUpNoOther();
+    void aBoardAnswering503IsProbedOneAtATime();
     void endingLetsPostingsInFlightFinishAndEndsTheWaiting();
     void journalThatCannotRecordSendsNothing_data();
     void journalThatCannotRecordSendsNothing();
@@ -805,9 +817,14 @@ void TestAutomationServer::servesCallsDuringBlockingActionInArrivalOrder() {
     startBoardAndServer();
     QVERIFY(createObject());
     QDBusConnection bus = QDBusConnection::sessionBus();
-    const auto asyncCall = [&](const QString &member, const QVariantList &arguments) {
-        QDBusMessage message = QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName),
-                                                              m_object, PostJobInterface, member);
+    // Another client's object, which no call of this one holds up.
+    const QString other = ServerFixture::createInstance();
+    QVERIFY(!other.isEmpty());
+    const auto asyncCall = [&](const QString &member, const QVariantList &arguments,
+                               const QString &object = QString()) {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(QLatin1StringView(ServerFixture::ServiceName),
+                                           object.isEmpty() ? m_object : object, PostJobInterface, member);
         message.setArguments(arguments);
         return bus.asyncCall(message, 60000);
     };
@@ -831,10 +848,13 @@ void TestAutomationServer::servesCallsDuringBlockingActionInArrivalOrder() {
     watch(QStringLiteral("Field"),
           asyncCall(QStringLiteral("Field"), {QStringLiteral("JobCode"), QStringLiteral("Next")}));
     watch(QStringLiteral("During2"), asyncCall(QStringLiteral("WriteLog"), {QStringLiteral("During2")}));
+    watch(QStringLiteral("Other"),
+          asyncCall(QStringLiteral("Field"), {QStringLiteral("JobCode"), QStringLiteral("Other")}, other));
 
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 4, 30000);
-    QCOMPARE(finished, (QStringList{QStringLiteral("Action"), QStringLiteral("During1"),
-                                    QStringLiteral("Field"), QStringLiteral("During2")}));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 5, 30000);
+    QCOMPARE(finished,
+             (QStringList{QStringLiteral("Other"), QStringLiteral("Action"), QStringLiteral("During1"),
+                          QStringLiteral("Field"), QStringLiteral("During2")}));
     QCOMPARE(watchers.front()->reply().arguments().value(0).toString(), QStringLiteral("S1"));
 
     // Every record of the exchange comes before the calls that waited for it.
@@ -1324,8 +1344,8 @@ void TestAutomationServer::serverWithoutAnObjectEndsByItself() {
     QFETCH(QString, firstUse);
     QFETCH(bool, ends);
     startBoardAndServer();
-    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("ORVEX_TEST_IDLE_EXIT_MS"),
-                                                 QStringLiteral("300")));
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("ORVEX_TEST_SERVER_OPTIONS"),
+                                                 QStringLiteral("--idle-exit=300")));
 
     // Each first use is answered as ever.
     if (firstUse == u"introspect") {
@@ -1414,14 +1434,14 @@ void TestAutomationServer::endingServerGivesUpItsNameAndAnswersLateCallsEnded_da
     QTest::newRow("window closed") << true;
 }
 
-// The server is held at its gate while it ends, so what it does before exiting can be watched: its name
+// The server lingers while it ends, so what it does before exiting can be watched: its name
 // already has no owner (a new client starts a fresh server rather than reaching this one), and a call sent
 // to it from another connection now, after the release was answered, still gets Ended, never NoReply.
 void TestAutomationServer::endingServerGivesUpItsNameAndAnswersLateCallsEnded() {
     QFETCH(bool, closeWindow);
-    QTemporaryDir gateFolder;
-    const QString gate = gateFolder.filePath(QStringLiteral("open"));
-    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("ORVEX_TEST_ENDING_GATE"), gate));
+    // Long past any round trip: the late call below lands while it lingers.
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("ORVEX_TEST_SERVER_OPTIONS"),
+                                                 QStringLiteral("--linger=5000")));
     QVERIFY(createObject());
     const auto pid = pid_t(ServerFixture::serverPid());
     QDBusConnectionInterface *busInterface = QDBusConnection::sessionBus().interface();
@@ -1446,8 +1466,6 @@ void TestAutomationServer::endingServerGivesUpItsNameAndAnswersLateCallsEnded() 
     late.call(QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")));
-    QFile opened(gate);
-    QVERIFY(opened.open(QIODevice::WriteOnly));
     call.waitForFinished();
     QCOMPARE(call.error().name(), QStringLiteral("OrvexKelPostJob.Error.Ended"));
     QVERIFY(ServerFixture::waitUntilGone());
@@ -1478,6 +1496,10 @@ void TestAutomationServer::postToBoardFindsTheBoardByName_data() {
     QTest::newRow("[Board default] cannot shadow [General]")
         << QByteArray("[Board default]\nImportUrl=http://nowhere.example/\n") << QStringLiteral("default")
         << QString() << QStringLiteral("S1") << 0 << QStringLiteral("default");
+    QTest::newRow("[Board default] is no board of its own")
+        << QByteArray("[Board default]\nImportUrl=%1\n[Board Paris]\nImportUrl=%1\n") << QStringLiteral("x")
+        << QString() << QString() << Orvex::ErrorNumber::InvalidProcedureCall
+        << QStringLiteral("\"x\"; the boards are default, Paris");
     QTest::newRow("a value that does not parse spoils its board alone")
         << QByteArray("[Board Paris]\nImportUrl=%1\nTimeout=soon\n") << QStringLiteral("Paris") << QString()
         << QString() << Orvex::ErrorNumber::TypeMismatch << QStringLiteral("Timeout in [Board Paris] of ");
@@ -1601,6 +1623,123 @@ void TestAutomationServer::postToBoardRunsListingsSideBySideEachAtMostOnce() {
         QVERIFY2(connections.size() <= mostConnections, qPrintable(QString::number(connections.size())));
         QCOMPARE(connections.size() > 1, mostConnections > 1);
     }
+}
+
+// Serial clients (Action) and PostToBoard share the board's limit: the board never answers more at once.
+void TestAutomationServer::maxInFlightBoundsEveryCallToABoardTogether() {
+    startBoardAndServer();
+    QVERIFY(m_server->writeIni("[General]\nMaxInFlight=2\n"));
+    QList<QDBusPendingCall> calls;
+    for (int i = 0; i < 2; ++i) {
+        const QString object = ServerFixture::createInstance();
+        ServerFixture::call(object, PostJobInterface, QStringLiteral("Field"),
+                            {QStringLiteral("JobCode"), QStringLiteral("A%1").arg(i)});
+        ServerFixture::call(object, PostJobInterface, QStringLiteral("Field"),
+                            {QStringLiteral("BoardFault"), QStringLiteral("delay:300")});
+        calls.append(actionCall(object));
+    }
+    const QString lister = ServerFixture::createInstance();
+    for (int i = 0; i < 6; ++i)
+        calls.append(
+            postToBoard(lister, QString(), QStringLiteral("B%1").arg(i), QStringLiteral("delay:300")));
+    for (QDBusPendingCall &call : calls) {
+        call.waitForFinished();
+        QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+        QCOMPARE(call.reply().arguments().value(0).toString().left(1), QStringLiteral("S"));
+    }
+    QCOMPARE(m_board->postings().size(), 8);
+    QCOMPARE(m_board->answeringCount(QStringLiteral("mostAnswering")), 2);
+}
+
+void TestAutomationServer::aBoardHeldUpOrDownHoldsUpNoOther_data() {
+    QTest::addColumn<QByteArray>("ini");        // %1: the healthy board's endpoint
+    QTest::addColumn<QString>("trouble");       // of the default board: a fault on its listings, or "refuse"
+    QTest::addColumn<QString>("deliveryClass"); // of the troubled board's listings
+
+    const QByteArray oneEach("[General]\nRetryFor=0\nMaxInFlight=1\n[Board healthy]\nImportUrl=%1\n");
+    QTest::newRow("a board holding a listing") << oneEach << QStringLiteral("delay:4000") << QString();
+    QTest::newRow("a board refusing connections")
+        << QByteArray("[General]\nRetryFor=0\nMaxInFlight=4\n[Board healthy]\nImportUrl=%1\n")
+        << QStringLiteral("refuse") << QStringLiteral("notSent");
+    QTest::newRow("a board answering 500")
+        << QByteArray("[General]\nRetryFor=0\nMaxInFlight=4\n[Board healthy]\nImportUrl=%1\n")
+        << QStringLiteral("status:500") << QStringLiteral("refused");
+}
+
+// Each board's queue, threads and failures are its own: the healthy board gets every listing, each once,
+// whatever the other does meanwhile.
+void TestAutomationServer::aBoardHeldUpOrDownHoldsUpNoOther() {
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, trouble);
+    QFETCH(QString, deliveryClass);
+    constexpr int Listings = 12;
+
+    startBoardAndServer();
+    BoardProcess healthy;
+    QVERIFY2(healthy.start(), qPrintable(healthy.errorString()));
+    QVERIFY(ServerFixture::setActivationVariable(QStringLiteral("no_proxy"), QStringLiteral("127.0.0.1")));
+    QVERIFY(m_server->writeIni(
+        QString::fromUtf8(ini).replace(QStringLiteral("%1"), healthy.endpointUrl()).toUtf8()));
+    QVERIFY(createObject());
+    if (trouble == u"refuse")
+        QVERIFY(m_board->startOutage(600000, 0));
+    const QString fault = trouble == u"refuse" ? QString() : trouble;
+
+    QList<QDBusPendingCall> troubled;
+    QList<QDBusPendingCall> fine;
+    for (int i = 0; i < Listings; ++i) {
+        troubled.append(postToBoard(m_object, QString(), QStringLiteral("T%1").arg(i), fault));
+        fine.append(postToBoard(m_object, QStringLiteral("healthy"), QStringLiteral("H%1").arg(i)));
+    }
+    for (QDBusPendingCall &call : fine) {
+        call.waitForFinished();
+        QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+        QCOMPARE(call.reply().arguments().value(0).toString().left(1), QStringLiteral("S"));
+    }
+    QStringList expected;
+    for (int i = 0; i < Listings; ++i)
+        expected.append(QStringLiteral("H%1").arg(i));
+    QStringList received = jobCodesAt(healthy);
+    received.sort();
+    expected.sort();
+    QCOMPARE(received, expected);
+    if (deliveryClass.isEmpty()) {
+        // Held at its board all along: the healthy board's listings went past it.
+        QVERIFY(!troubled.first().isFinished());
+        return;
+    }
+    for (QDBusPendingCall &call : troubled) {
+        call.waitForFinished();
+        QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+        QCOMPARE(call.reply().arguments().value(0).toString(), QStringLiteral("F"));
+        QCOMPARE(call.reply().arguments().value(5).toString(), deliveryClass);
+    }
+}
+
+// While a board answers 503 with Retry-After, one posting at a time asks it again; the others wait their
+// turn instead of each trying on its own, and every listing gets there once it is back.
+void TestAutomationServer::aBoardAnswering503IsProbedOneAtATime() {
+    startBoardAndServer();
+    QVERIFY(m_server->writeIni("[General]\nMaxInFlight=8\nRetryFor=120\n"));
+    QVERIFY(createObject());
+    // Each 503 is held a while, so two requests open at once would show.
+    QVERIFY(m_board->startOutage(0, 4, 300));
+    QList<QDBusPendingCall> calls{postToBoard(m_object, QString(), QStringLiteral("J0"))};
+    // The first try's end row is there once its 503 has come back: the board is down for the server.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_server->journalEntries().isEmpty() && m_server->journalEntries().first().ended,
+                             30000);
+    for (int i = 1; i < 8; ++i)
+        calls.append(postToBoard(m_object, QString(), QStringLiteral("J%1").arg(i)));
+    for (QDBusPendingCall &call : calls) {
+        call.waitForFinished();
+        QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+        QCOMPARE(call.reply().arguments().value(0).toString().left(1), QStringLiteral("S"));
+    }
+    QCOMPARE(m_board->answeringCount(QStringLiteral("unavailableAnswered")), 4);
+    QCOMPARE(m_board->answeringCount(QStringLiteral("mostAnsweringUnavailable")), 1);
+    QStringList received = jobCodesAt(*m_board);
+    QCOMPARE(received.size(), 8);
+    QCOMPARE(QSet<QString>(received.begin(), received.end()).size(), 8);
 }
 
 void TestAutomationServer::endingLetsPostingsInFlightFinishAndEndsTheWaiting() {

@@ -64,6 +64,8 @@ class TestRegistration : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void servesWithTheOptionsOfItsExecLine_data();
+    void servesWithTheOptionsOfItsExecLine();
     void registersAndUnregistersWithEverySpelling_data();
     void registersAndUnregistersWithEverySpelling();
     void writesOnlyWhatIsTheUsers_data();
@@ -320,6 +322,38 @@ void TestRegistration::readsErrorMessagesBack() {
     QCOMPARE(parsedNumber, number);
     QCOMPARE(parsedSource, source);
     QCOMPARE(parsedDescription, description);
+}
+
+void TestRegistration::servesWithTheOptionsOfItsExecLine_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("serves");
+    QTest::addColumn<int>("idleExitMs");
+    QTest::addColumn<int>("lingerMs");
+
+    QTest::newRow("no option: the built-in times")
+        << QStringList() << true << int(Orvex::IdleExitTimeout.count()) << 0;
+    QTest::newRow("both options, in any order")
+        << QStringList{QStringLiteral("--linger=5000"), QStringLiteral("--idle-exit=300")} << true << 300
+        << 5000;
+    QTest::newRow("a time that is no whole number")
+        << QStringList{QStringLiteral("--idle-exit=soon")} << false << 0 << 0;
+    QTest::newRow("a negative time") << QStringList{QStringLiteral("--linger=-1")} << false << 0 << 0;
+    QTest::newRow("an option beside a command")
+        << QStringList{QStringLiteral("--regserver"), QStringLiteral("--linger=1")} << false << 0 << 0;
+}
+
+void TestRegistration::servesWithTheOptionsOfItsExecLine() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, serves);
+    QFETCH(int, idleExitMs);
+    QFETCH(int, lingerMs);
+    Orvex::ServeOptions options;
+    const Orvex::ServerCommand command = Orvex::parseServerCommand(arguments, &options);
+    QCOMPARE(command == Orvex::ServerCommand::Serve, serves);
+    if (!serves)
+        return;
+    QCOMPARE(options.idleExit, std::chrono::milliseconds(idleExitMs));
+    QCOMPARE(options.linger, std::chrono::milliseconds(lingerMs));
 }
 
 QTEST_GUILESS_MAIN(TestRegistration)

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -13,6 +14,7 @@ class TestMessageBoxWarning : public QObject {
 
 private Q_SLOTS:
     void showsModalWarningUntilClosed();
+    void showsWithoutWaitingUntilClosed();
 };
 
 void TestMessageBoxWarning::showsModalWarningUntilClosed() {
@@ -47,6 +49,19 @@ void TestMessageBoxWarning::showsModalWarningUntilClosed() {
     QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(seen.buttonCount, 1);
     QVERIFY(seen.modal);
+}
+
+// The box a posting hands to the window's thread: that thread returns at once, runs no loop of its own,
+// and the box stays, modal, until the user closes it.
+void TestMessageBoxWarning::showsWithoutWaitingUntilClosed() {
+    Orvex::MessageBoxWarning().showWithoutWaiting(u"OrvexKelPostJob"_s, u"(GetTokens) Error: y"_s);
+    QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QCOMPARE(box->icon(), QMessageBox::Warning);
+    QCOMPARE(box->text(), u"(GetTokens) Error: y"_s);
+    QPointer<QMessageBox> watched(box);
+    box->button(QMessageBox::Ok)->click();
+    QTRY_VERIFY(!watched);
 }
 
 QTEST_MAIN(TestMessageBoxWarning)
