@@ -1,0 +1,128 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace Orvex {
+
+// A failure as the server or libpq reported it: the SQLSTATE (class 08 when the connection is gone, empty
+// when libpq gave none) and the words. Never holds a password.
+struct PostgresError {
+    QString sqlState;
+    QString message;
+
+    bool isConnectionLost() const { return sqlState.startsWith(QLatin1StringView("08")); }
+    // "message (SQLSTATE 42P01)", or the message alone.
+    QString text() const;
+};
+
+// A libpq connection URI (postgresql:// or postgres://), as Journal= takes it.
+bool isPostgresUri(QStringView text);
+// Why libpq would not take uri, in words that do not show its password; nothing when it parses.
+std::optional<QString> postgresUriProblem(const QString &uri);
+// uri as every message, record and listing shows it: without its user-info, by the rule for every URL we
+// show, and without a password= or sslpassword= parameter.
+QString postgresDisplayText(const QString &uri);
+
+// Parameters of one statement, sent as text, $1 first.
+class PostgresParameters {
+public:
+    PostgresParameters &add(qint64 value);
+    PostgresParameters &add(const QString &value);
+    PostgresParameters &addNull();
+
+    int count() const { return int(m_values.size()); }
+    // Pointers into this object, valid while it lives unchanged.
+    std::vector<const char *> values() const;
+
+private:
+    QList<std::optional<QByteArray>> m_values;
+};
+
+// One result, cleared on every way out. Only results that succeeded are ever handed out.
+class PostgresResult {
+public:
+    explicit PostgresResult(pg_result *result = nullptr)
+        : m_result(result) {}
+    ~PostgresResult();
+    PostgresResult(PostgresResult &&other) noexcept;
+    PostgresResult &operator=(PostgresResult &&other) noexcept;
+    PostgresResult(const PostgresResult &) = delete;
+    PostgresResult &operator=(const PostgresResult &) = delete;
+
+    int rows() const;
+    int columns() const;
+    // Rows and columns count from 0.
+    QString text(int row, int column) const;
+    // The column's integer; nullopt when it is NULL or not an integer.
+    std::optional<qint64> integer(int row, int column) const;
+    bool isNull(int row, int column) const;
+    // Rows an INSERT, UPDATE or DELETE touched.
+    qint64 affectedRows() const;
+    // "INSERT 0 1", "COMMIT", "ROLLBACK", ...
+    QString commandTag() const;
+
+private:
+    pg_result *m_result = nullptr;
+};
+
+// One connection to a PostgreSQL server, closed on every way out. Every call checks its result and hands
+// back SQLSTATE and message; the server's notices go to the journal's log category, never to stderr.
+class PostgresDatabase {
+public:
+    PostgresDatabase() = default;
+    ~PostgresDatabase();
+    PostgresDatabase(const PostgresDatabase &) = delete;
+    PostgresDatabase &operator=(const PostgresDatabase &) = delete;
+
+    // Connects to uri (which must be a PostgreSQL URI); false with why.
+    bool open(const QString &uri, PostgresError *error);
+    void close();
+    bool isOpen() const { return m_connection != nullptr; }
+    // The URI as it may be shown.
+    QString displayText() const { return m_displayText; }
+
+    // Runs sql, which may hold several statements and returns no rows we read; false with why.
+    bool exec(const char *sql, PostgresError *error = nullptr);
+    // Prepares sql under name for this connection's life.
+    bool prepare(const char *name, const char *sql, int parameterCount, PostgresError *error = nullptr);
+    // Runs the statement prepared as name.
+    std::optional<PostgresResult> run(const char *name, const PostgresParameters &parameters,
+                                      PostgresError *error = nullptr);
+    // Runs sql once, unprepared.
+    std::optional<PostgresResult> query(const char *sql, const PostgresParameters &parameters = {},
+                                        PostgresError *error = nullptr);
+
+private:
+    std::optional<PostgresResult> checked(pg_result *result, PostgresError *error) const;
+    PostgresError connectionError() const;
+
+    pg_conn *m_connection = nullptr;
+    QString m_displayText;
+};
+
+// BEGIN at construction, ROLLBACK at destruction unless commit() succeeded.
+class PostgresTransaction {
+public:
+    explicit PostgresTransaction(PostgresDatabase &database, PostgresError *error = nullptr);
+    ~PostgresTransaction();
+    PostgresTransaction(const PostgresTransaction &) = delete;
+    PostgresTransaction &operator=(const PostgresTransaction &) = delete;
+
+    bool isActive() const { return m_active; }
+    bool commit(PostgresError *error = nullptr);
+
+private:
+    PostgresDatabase &m_database;
+    bool m_active = false;
+};
+
+} // namespace Orvex
