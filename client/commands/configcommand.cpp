@@ -159,7 +159,8 @@ void printValue(const QString &key, const std::optional<QString> &value, const Q
     if (!value)
         out << "(default)";
     else
-        out << printableText(withoutUserInfo(*value)) << (value->isEmpty() ? "(empty: the default)" : "");
+        out << printableText(ComponentSettings::shownValue(key, *value))
+            << (value->isEmpty() ? "(empty: the default)" : "");
     const bool builtInBoard = key == QLatin1StringView("ImportUrl") && (!value || value->isEmpty());
     if (builtInBoard)
         out << "  built in: " << withoutUserInfo(boardEndpointUrl());
@@ -313,8 +314,8 @@ int ConfigCommand::set(const SettingsFiles &files, const ConfigSection &section,
     if (!PrivateFiles::replaceFile(QFile::encodeName(files.user), withSetting(profile, section, key, value),
                                    &refusal))
         return console.fail(QStringLiteral("cannot write %1: %2").arg(files.user, refusal), BadInput);
-    console.out() << "Set " << key << " = " << withoutUserInfo(value) << " in [" << section.name() << "] of "
-                  << files.user << '\n';
+    console.out() << "Set " << key << " = " << ComponentSettings::shownValue(key, value) << " in ["
+                  << section.name() << "] of " << files.user << '\n';
     console.out().flush();
     const QStringList boards = boardsIn(profile);
     if (section.isBoard() && !boards.contains(section.board(), Qt::CaseInsensitive))
