@@ -121,6 +121,40 @@ QString postgresDisplayText(const QString &uri) {
     return withoutUserInfo(url.toString());
 }
 
+QByteArray postgresPlaceholders(const QByteArray &sql) {
+    QByteArray result;
+    result.reserve(sql.size() + 8);
+    int counted = 0;
+    char quote = 0;
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const char c = sql[i];
+        if (quote) {
+            // A doubled quote stays inside: it reads as the quote and the quote again.
+            if (c == quote)
+                quote = 0;
+            result += c;
+            continue;
+        }
+        if (c == '\'' || c == '"') {
+            quote = c;
+            result += c;
+            continue;
+        }
+        if (c != '?') {
+            result += c;
+            continue;
+        }
+        qsizetype end = i + 1;
+        while (end < sql.size() && sql[end] >= '0' && sql[end] <= '9')
+            ++end;
+        const int number = end > i + 1 ? sql.mid(i + 1, end - i - 1).toInt() : counted + 1;
+        counted = number;
+        result += '$' + QByteArray::number(number);
+        i = end - 1;
+    }
+    return result;
+}
+
 PostgresParameters &PostgresParameters::add(qint64 value) {
     m_values.append(QByteArray::number(value));
     return *this;
@@ -250,13 +284,24 @@ bool PostgresDatabase::prepare(const char *name, const char *sql, int parameterC
 
 std::optional<PostgresResult> PostgresDatabase::run(const char *name, const PostgresParameters &parameters,
                                                     PostgresError *error) {
+    return runValues(name, parameters.values(), error);
+}
+
+PostgresStatement PostgresDatabase::statement(const QByteArray &sql, PostgresError *error) {
+    const QByteArray name = "orvex_" + QByteArray::number(++m_statements);
+    if (!prepare(name.constData(), postgresPlaceholders(sql).constData(), 0, error))
+        return PostgresStatement();
+    return PostgresStatement(this, name);
+}
+
+std::optional<PostgresResult>
+PostgresDatabase::runValues(const char *name, const std::vector<const char *> &values, PostgresError *error) {
     if (!m_connection) {
         if (error)
             *error = connectionError();
         return std::nullopt;
     }
-    const std::vector<const char *> values = parameters.values();
-    return checked(PQexecPrepared(m_connection, name, parameters.count(), values.data(), nullptr, nullptr, 0),
+    return checked(PQexecPrepared(m_connection, name, int(values.size()), values.data(), nullptr, nullptr, 0),
                    error);
 }
 
@@ -305,6 +350,70 @@ PostgresError PostgresDatabase::connectionError() const {
         message = QStringLiteral("the connection to %1 failed").arg(m_displayText);
     return PostgresError{PQstatus(m_connection) == CONNECTION_BAD ? QString(ConnectionLostState) : QString(),
                          message};
+}
+
+bool PostgresStatement::bind(int index, qint64 value) {
+    return bindValue(index, QByteArray::number(value));
+}
+
+bool PostgresStatement::bind(int index, const QString &text) {
+    return bindValue(index, text.toUtf8());
+}
+
+bool PostgresStatement::bindNull(int index) {
+    return bindValue(index, std::nullopt);
+}
+
+bool PostgresStatement::bindValue(int index, std::optional<QByteArray> value) {
+    // Parameters past the highest the server expects are refused when the statement runs.
+    constexpr int MostParameters = 1000;
+    if (!m_database || index < 1 || index > MostParameters || m_result) {
+        m_error =
+            PostgresError{QStringLiteral("42P02"), QStringLiteral("no parameter %1 to bind").arg(index)};
+        return false;
+    }
+    if (m_values.size() < index)
+        m_values.resize(index);
+    m_values[index - 1] = std::move(value);
+    return true;
+}
+
+PostgresStatement::Step PostgresStatement::step() {
+    if (!m_database)
+        return Step::Failed;
+    if (!m_result) {
+        std::vector<const char *> pointers;
+        for (const std::optional<QByteArray> &value : std::as_const(m_values))
+            pointers.push_back(value ? value->constData() : nullptr);
+        m_result = m_database->runValues(m_name.constData(), pointers, &m_error);
+        m_row = -1;
+        if (!m_result)
+            return Step::Failed;
+    }
+    if (m_row + 1 < m_result->rows()) {
+        ++m_row;
+        return Step::Row;
+    }
+    m_row = m_result->rows();
+    return Step::Done;
+}
+
+void PostgresStatement::reset() {
+    m_values.clear();
+    m_result.reset();
+    m_row = -1;
+}
+
+qint64 PostgresStatement::integer(int column) const {
+    return m_result ? m_result->integer(m_row, column).value_or(0) : 0;
+}
+
+QString PostgresStatement::text(int column) const {
+    return m_result ? m_result->text(m_row, column) : QString();
+}
+
+bool PostgresStatement::isNull(int column) const {
+    return !m_result || m_row < 0 || m_row >= m_result->rows() || m_result->isNull(m_row, column);
 }
 
 PostgresTransaction::PostgresTransaction(PostgresDatabase &database, PostgresError *error)

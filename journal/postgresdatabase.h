@@ -6,6 +6,7 @@
 #include <QStringView>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 struct pg_conn;
@@ -74,6 +75,53 @@ private:
     pg_result *m_result = nullptr;
 };
 
+// sql with SQLite's parameters (?1, ?2, or a bare ? counted on from the last) written as PostgreSQL's ($1,
+// $2), outside quoted text and names, so that one statement text serves both engines.
+QByteArray postgresPlaceholders(const QByteArray &sql);
+
+class PostgresDatabase;
+
+// A statement prepared on one connection, used as an SQLite statement is: bind, then step through the rows.
+// The first step sends it; a failure is kept with its SQLSTATE.
+class PostgresStatement {
+public:
+    enum class Step { Row, Done, Failed };
+
+    PostgresStatement() = default;
+    PostgresStatement(PostgresDatabase *database, QByteArray name)
+        : m_database(database)
+        , m_name(std::move(name)) {}
+
+    bool isValid() const { return m_database != nullptr; }
+
+    // Parameters count from 1; false for an index the statement does not have.
+    bool bind(int index, qint64 value);
+    bool bind(int index, const QString &text);
+    bool bindNull(int index);
+
+    Step step();
+    // Back to its start with no parameters bound.
+    void reset();
+    PostgresError error() const { return m_error; }
+    // Rows the last run touched (INSERT, UPDATE, DELETE).
+    qint64 affectedRows() const { return m_result ? m_result->affectedRows() : 0; }
+
+    // Columns count from 0, in the row the last step reached.
+    qint64 integer(int column) const;
+    QString text(int column) const;
+    bool isNull(int column) const;
+
+private:
+    bool bindValue(int index, std::optional<QByteArray> value);
+
+    PostgresDatabase *m_database = nullptr;
+    QByteArray m_name;
+    QList<std::optional<QByteArray>> m_values;
+    std::optional<PostgresResult> m_result;
+    int m_row = -1;
+    PostgresError m_error;
+};
+
 // One connection to a PostgreSQL server, closed on every way out. Every call checks its result and hands
 // back SQLSTATE and message; the server's notices go to the journal's log category, never to stderr.
 class PostgresDatabase {
@@ -97,16 +145,22 @@ public:
     // Runs the statement prepared as name.
     std::optional<PostgresResult> run(const char *name, const PostgresParameters &parameters,
                                       PostgresError *error = nullptr);
+    // sql, with SQLite's parameters or PostgreSQL's, prepared for this connection's life; invalid with why.
+    PostgresStatement statement(const QByteArray &sql, PostgresError *error = nullptr);
     // Runs sql once, unprepared.
     std::optional<PostgresResult> query(const char *sql, const PostgresParameters &parameters = {},
                                         PostgresError *error = nullptr);
 
 private:
+    friend class PostgresStatement;
+    std::optional<PostgresResult> runValues(const char *name, const std::vector<const char *> &values,
+                                            PostgresError *error);
     std::optional<PostgresResult> checked(pg_result *result, PostgresError *error) const;
     PostgresError connectionError() const;
 
     pg_conn *m_connection = nullptr;
     QString m_displayText;
+    int m_statements = 0;
 };
 
 // BEGIN at construction, ROLLBACK at destruction unless commit() succeeded.

@@ -22,7 +22,10 @@ private Q_SLOTS:
     void uriProblem();
     void displayText_data();
     void displayText();
+    void placeholders_data();
+    void placeholders();
     void valuesRoundTrip();
+    void statementStepsThroughRows();
     void failuresCarrySqlState_data();
     void failuresCarrySqlState();
     void transactionRollsBackUnlessCommitted();
@@ -107,6 +110,64 @@ void TestPostgresDatabase::displayText() {
     QFETCH(QString, uri);
     QFETCH(QString, shown);
     QCOMPARE(Orvex::postgresDisplayText(uri), shown);
+}
+
+void TestPostgresDatabase::placeholders_data() {
+    QTest::addColumn<QByteArray>("sqlite");
+    QTest::addColumn<QByteArray>("postgres");
+
+    QTest::newRow("numbered") << QByteArray("WHERE a = ?1 AND b >= ?12")
+                              << QByteArray("WHERE a = $1 AND b >= $12");
+    QTest::newRow("bare ones count on from the last")
+        << QByteArray("VALUES (?, ?3, ?)") << QByteArray("VALUES ($1, $3, $4)");
+    QTest::newRow("not inside quoted text")
+        << QByteArray("WHERE a = 'why?1' AND b = ?1") << QByteArray("WHERE a = 'why?1' AND b = $1");
+    QTest::newRow("a doubled quote stays inside")
+        << QByteArray("WHERE a = 'it''s ?' AND b = ?2") << QByteArray("WHERE a = 'it''s ?' AND b = $2");
+    QTest::newRow("not inside a quoted name") << QByteArray("SELECT \"odd?name\" FROM t WHERE x = ?")
+                                              << QByteArray("SELECT \"odd?name\" FROM t WHERE x = $1");
+}
+
+void TestPostgresDatabase::placeholders() {
+    QFETCH(QByteArray, sqlite);
+    QFETCH(QByteArray, postgres);
+    QCOMPARE(Orvex::postgresPlaceholders(sqlite), postgres);
+}
+
+void TestPostgresDatabase::statementStepsThroughRows() {
+    ORVEX_REQUIRE_POSTGRES();
+    PostgresDatabase database;
+    QVERIFY(connect(database));
+    PostgresError error;
+    Orvex::PostgresStatement insert =
+        database.statement("INSERT INTO item (id, name) VALUES (?1, ?2)", &error);
+    QVERIFY2(insert.isValid(), qPrintable(error.text()));
+    for (qint64 id = 40; id < 43; ++id) {
+        insert.reset();
+        QVERIFY(insert.bind(1, id));
+        QVERIFY(insert.bind(2, u"row %1"_s.arg(id)));
+        QCOMPARE(insert.step(), Orvex::PostgresStatement::Step::Done);
+        QCOMPARE(insert.affectedRows(), 1);
+    }
+    insert.reset();
+    insert.bind(1, qint64(40));
+    insert.bindNull(2);
+    QCOMPARE(insert.step(), Orvex::PostgresStatement::Step::Failed);
+    QCOMPARE(insert.error().sqlState, u"23505"_s);
+
+    Orvex::PostgresStatement select =
+        database.statement("SELECT id, name FROM item WHERE id >= ?1 AND id < 50 ORDER BY id", &error);
+    QVERIFY(select.isValid());
+    QVERIFY(select.bind(1, qint64(41)));
+    QCOMPARE(select.step(), Orvex::PostgresStatement::Step::Row);
+    QCOMPARE(select.integer(0), 41);
+    QCOMPARE(select.step(), Orvex::PostgresStatement::Step::Row);
+    QCOMPARE(select.text(1), u"row 42"_s);
+    QCOMPARE(select.step(), Orvex::PostgresStatement::Step::Done);
+    QVERIFY(select.isNull(1));
+
+    QVERIFY(!database.statement("SELECT nothing FROM nowhere", &error).isValid());
+    QCOMPARE(error.sqlState, u"42P01"_s);
 }
 
 void TestPostgresDatabase::valuesRoundTrip() {
