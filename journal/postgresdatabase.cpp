@@ -121,10 +121,10 @@ QString postgresDisplayText(const QString &uri) {
     return withoutUserInfo(url.toString());
 }
 
-QByteArray postgresPlaceholders(const QByteArray &sql) {
-    QByteArray result;
-    result.reserve(sql.size() + 8);
-    int counted = 0;
+PostgresSql postgresPlaceholders(const QByteArray &sql) {
+    PostgresSql result;
+    result.text.reserve(sql.size() + 8);
+    int last = 0;
     char quote = 0;
     for (qsizetype i = 0; i < sql.size(); ++i) {
         const char c = sql[i];
@@ -132,24 +132,25 @@ QByteArray postgresPlaceholders(const QByteArray &sql) {
             // A doubled quote stays inside: it reads as the quote and the quote again.
             if (c == quote)
                 quote = 0;
-            result += c;
+            result.text += c;
             continue;
         }
-        if (c == '\'' || c == '"') {
+        if (c == '\'' || c == '"')
             quote = c;
-            result += c;
-            continue;
-        }
         if (c != '?') {
-            result += c;
+            result.text += c;
             continue;
         }
         qsizetype end = i + 1;
         while (end < sql.size() && sql[end] >= '0' && sql[end] <= '9')
             ++end;
-        const int number = end > i + 1 ? sql.mid(i + 1, end - i - 1).toInt() : counted + 1;
-        counted = number;
-        result += '$' + QByteArray::number(number);
+        last = end > i + 1 ? sql.mid(i + 1, end - i - 1).toInt() : last + 1;
+        qsizetype position = result.parameters.indexOf(last);
+        if (position < 0) {
+            result.parameters.append(last);
+            position = result.parameters.size() - 1;
+        }
+        result.text += '$' + QByteArray::number(position + 1);
         i = end - 1;
     }
     return result;
@@ -289,9 +290,10 @@ std::optional<PostgresResult> PostgresDatabase::run(const char *name, const Post
 
 PostgresStatement PostgresDatabase::statement(const QByteArray &sql, PostgresError *error) {
     const QByteArray name = "orvex_" + QByteArray::number(++m_statements);
-    if (!prepare(name.constData(), postgresPlaceholders(sql).constData(), 0, error))
+    PostgresSql translated = postgresPlaceholders(sql);
+    if (!prepare(name.constData(), translated.text.constData(), int(translated.parameters.size()), error))
         return PostgresStatement();
-    return PostgresStatement(this, name);
+    return PostgresStatement(this, name, std::move(translated.parameters));
 }
 
 std::optional<PostgresResult>
@@ -365,16 +367,14 @@ bool PostgresStatement::bindNull(int index) {
 }
 
 bool PostgresStatement::bindValue(int index, std::optional<QByteArray> value) {
-    // Parameters past the highest the server expects are refused when the statement runs.
-    constexpr int MostParameters = 1000;
-    if (!m_database || index < 1 || index > MostParameters || m_result) {
+    const qsizetype position = m_parameters.indexOf(index);
+    if (!m_database || position < 0 || m_result) {
         m_error =
             PostgresError{QStringLiteral("42P02"), QStringLiteral("no parameter %1 to bind").arg(index)};
         return false;
     }
-    if (m_values.size() < index)
-        m_values.resize(index);
-    m_values[index - 1] = std::move(value);
+    m_values.resize(m_parameters.size());
+    m_values[position] = std::move(value);
     return true;
 }
 
@@ -382,6 +382,7 @@ PostgresStatement::Step PostgresStatement::step() {
     if (!m_database)
         return Step::Failed;
     if (!m_result) {
+        m_values.resize(m_parameters.size());
         std::vector<const char *> pointers;
         for (const std::optional<QByteArray> &value : std::as_const(m_values))
             pointers.push_back(value ? value->constData() : nullptr);
@@ -399,7 +400,8 @@ PostgresStatement::Step PostgresStatement::step() {
 }
 
 void PostgresStatement::reset() {
-    m_values.clear();
+    // Unbound parameters are NULL, as in SQLite.
+    m_values.fill(std::nullopt);
     m_result.reset();
     m_row = -1;
 }

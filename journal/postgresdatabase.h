@@ -76,8 +76,14 @@ private:
 };
 
 // sql with SQLite's parameters (?1, ?2, or a bare ? counted on from the last) written as PostgreSQL's ($1,
-// $2), outside quoted text and names, so that one statement text serves both engines.
-QByteArray postgresPlaceholders(const QByteArray &sql);
+// $2), outside quoted text and names, so that one statement text serves both engines. PostgreSQL wants
+// them without gaps, so they are numbered in the order of their first use: parameters[k] is the SQLite
+// number that $k+1 stands for.
+struct PostgresSql {
+    QByteArray text;
+    QList<int> parameters;
+};
+PostgresSql postgresPlaceholders(const QByteArray &sql);
 
 class PostgresDatabase;
 
@@ -88,13 +94,14 @@ public:
     enum class Step { Row, Done, Failed };
 
     PostgresStatement() = default;
-    PostgresStatement(PostgresDatabase *database, QByteArray name)
+    PostgresStatement(PostgresDatabase *database, QByteArray name, QList<int> parameters)
         : m_database(database)
-        , m_name(std::move(name)) {}
+        , m_name(std::move(name))
+        , m_parameters(std::move(parameters)) {}
 
     bool isValid() const { return m_database != nullptr; }
 
-    // Parameters count from 1; false for an index the statement does not have.
+    // Parameters count from 1, as SQLite numbers them; false for one the statement does not have.
     bool bind(int index, qint64 value);
     bool bind(int index, const QString &text);
     bool bindNull(int index);
@@ -116,6 +123,7 @@ private:
 
     PostgresDatabase *m_database = nullptr;
     QByteArray m_name;
+    QList<int> m_parameters;
     QList<std::optional<QByteArray>> m_values;
     std::optional<PostgresResult> m_result;
     int m_row = -1;

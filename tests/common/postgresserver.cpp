@@ -43,6 +43,24 @@ QString binFolder() {
     return postgres.isEmpty() ? QString() : QFileInfo(postgres).absolutePath();
 }
 
+QList<pid_t> childrenOf(pid_t parent) {
+    QList<pid_t> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool isProcess = false;
+        const pid_t pid = pid_t(entry.toInt(&isProcess));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!isProcess || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": the name may hold spaces and parentheses, the last ')' ends it.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toInt() == parent)
+            children.append(pid);
+    }
+    return children;
+}
+
 QString userName(uid_t uid) {
     const passwd *entry = ::getpwuid(uid);
     return entry ? QString::fromLocal8Bit(entry->pw_name) : QString::number(uid);
@@ -198,7 +216,13 @@ void PostgresServer::stop() {
 void PostgresServer::kill() {
     if (!isRunning())
         return;
-    ::kill(-pid_t(m_process.processId()), SIGKILL);
+    // Each backend leads a process group of its own, so they are found as the postmaster's children while
+    // it is stopped (no new ones, none handed to init yet), then all die together.
+    const pid_t postmaster = pid_t(m_process.processId());
+    ::kill(postmaster, SIGSTOP);
+    for (const pid_t child : childrenOf(postmaster))
+        ::kill(child, SIGKILL);
+    ::kill(postmaster, SIGKILL);
     m_process.waitForFinished(StopTimeoutMilliseconds);
 }
 

@@ -26,7 +26,7 @@ public:
     bool start();
     // A fast shutdown; the process group is killed if it does not end.
     void stop();
-    // Kills the server and its backends at once, as a crash or a lost machine would.
+    // Kills the server and its backends at once, as a lost machine would.
     void kill();
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     QString errorString() const { return m_error; }

@@ -115,23 +115,32 @@ void TestPostgresDatabase::displayText() {
 void TestPostgresDatabase::placeholders_data() {
     QTest::addColumn<QByteArray>("sqlite");
     QTest::addColumn<QByteArray>("postgres");
+    QTest::addColumn<QList<int>>("parameters");
 
-    QTest::newRow("numbered") << QByteArray("WHERE a = ?1 AND b >= ?12")
-                              << QByteArray("WHERE a = $1 AND b >= $12");
+    QTest::newRow("numbered") << QByteArray("WHERE a = ?1 AND b >= ?2")
+                              << QByteArray("WHERE a = $1 AND b >= $2") << QList<int>{1, 2};
+    QTest::newRow("gaps closed, in the order of first use")
+        << QByteArray("WHERE c = ?3 AND d = ?12 AND e = ?3")
+        << QByteArray("WHERE c = $1 AND d = $2 AND e = $1") << QList<int>{3, 12};
     QTest::newRow("bare ones count on from the last")
-        << QByteArray("VALUES (?, ?3, ?)") << QByteArray("VALUES ($1, $3, $4)");
-    QTest::newRow("not inside quoted text")
-        << QByteArray("WHERE a = 'why?1' AND b = ?1") << QByteArray("WHERE a = 'why?1' AND b = $1");
+        << QByteArray("VALUES (?, ?3, ?)") << QByteArray("VALUES ($1, $2, $3)") << QList<int>{1, 3, 4};
+    QTest::newRow("not inside quoted text") << QByteArray("WHERE a = 'why?1' AND b = ?1")
+                                            << QByteArray("WHERE a = 'why?1' AND b = $1") << QList<int>{1};
     QTest::newRow("a doubled quote stays inside")
-        << QByteArray("WHERE a = 'it''s ?' AND b = ?2") << QByteArray("WHERE a = 'it''s ?' AND b = $2");
-    QTest::newRow("not inside a quoted name") << QByteArray("SELECT \"odd?name\" FROM t WHERE x = ?")
-                                              << QByteArray("SELECT \"odd?name\" FROM t WHERE x = $1");
+        << QByteArray("WHERE a = 'it''s ?' AND b = ?2") << QByteArray("WHERE a = 'it''s ?' AND b = $1")
+        << QList<int>{2};
+    QTest::newRow("not inside a quoted name")
+        << QByteArray("SELECT \"odd?name\" FROM t WHERE x = ?")
+        << QByteArray("SELECT \"odd?name\" FROM t WHERE x = $1") << QList<int>{1};
 }
 
 void TestPostgresDatabase::placeholders() {
     QFETCH(QByteArray, sqlite);
     QFETCH(QByteArray, postgres);
-    QCOMPARE(Orvex::postgresPlaceholders(sqlite), postgres);
+    QFETCH(QList<int>, parameters);
+    const Orvex::PostgresSql translated = Orvex::postgresPlaceholders(sqlite);
+    QCOMPARE(translated.text, postgres);
+    QCOMPARE(translated.parameters, parameters);
 }
 
 void TestPostgresDatabase::statementStepsThroughRows() {
@@ -155,10 +164,12 @@ void TestPostgresDatabase::statementStepsThroughRows() {
     QCOMPARE(insert.step(), Orvex::PostgresStatement::Step::Failed);
     QCOMPARE(insert.error().sqlState, u"23505"_s);
 
+    // Numbered as a filter numbers its parts, some left out.
     Orvex::PostgresStatement select =
-        database.statement("SELECT id, name FROM item WHERE id >= ?1 AND id < 50 ORDER BY id", &error);
-    QVERIFY(select.isValid());
-    QVERIFY(select.bind(1, qint64(41)));
+        database.statement("SELECT id, name FROM item WHERE id >= ?4 AND id < 50 ORDER BY id", &error);
+    QVERIFY2(select.isValid(), qPrintable(error.text()));
+    QVERIFY(!select.bind(1, qint64(41)));
+    QVERIFY(select.bind(4, qint64(41)));
     QCOMPARE(select.step(), Orvex::PostgresStatement::Step::Row);
     QCOMPARE(select.integer(0), 41);
     QCOMPARE(select.step(), Orvex::PostgresStatement::Step::Row);
