@@ -307,6 +307,13 @@ PostgresDatabase::runValues(const char *name, const std::vector<const char *> &v
                    error);
 }
 
+std::optional<qint64> PostgresDatabase::integerOf(const char *sql, PostgresError *error) {
+    const std::optional<PostgresResult> result = query(sql, {}, error);
+    if (!result)
+        return std::nullopt;
+    return result->integer(0, 0);
+}
+
 std::optional<PostgresResult> PostgresDatabase::query(const char *sql, const PostgresParameters &parameters,
                                                       PostgresError *error) {
     if (!m_connection) {

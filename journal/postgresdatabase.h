@@ -107,6 +107,8 @@ public:
     bool bindNull(int index);
 
     Step step();
+    // Steps a statement that returns no rows; false when it failed.
+    bool run() { return step() == Step::Done; }
     // Back to its start with no parameters bound.
     void reset();
     PostgresError error() const { return m_error; }
@@ -155,6 +157,8 @@ public:
                                       PostgresError *error = nullptr);
     // sql, with SQLite's parameters or PostgreSQL's, prepared for this connection's life; invalid with why.
     PostgresStatement statement(const QByteArray &sql, PostgresError *error = nullptr);
+    // The first column of the first row of sql; nothing when it cannot be read.
+    std::optional<qint64> integerOf(const char *sql, PostgresError *error = nullptr);
     // Runs sql once, unprepared.
     std::optional<PostgresResult> query(const char *sql, const PostgresParameters &parameters = {},
                                         PostgresError *error = nullptr);
