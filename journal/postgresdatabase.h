@@ -85,6 +85,10 @@ struct PostgresSql {
 };
 PostgresSql postgresPlaceholders(const QByteArray &sql);
 
+// A schema written for SQLite as PostgreSQL takes it: INTEGER is 64 bits in SQLite, so BIGINT here, and
+// an INTEGER PRIMARY KEY, SQLite's row number, an identity column. Outside quoted text and names.
+QByteArray postgresSchema(const QByteArray &sqliteSchema);
+
 class PostgresDatabase;
 
 // A statement prepared on one connection, used as an SQLite statement is: bind, then step through the rows.
