@@ -59,7 +59,9 @@
     X(OutcomeUnknown, 0x80040300, "the server was lost during this call, which may or may not have run")     \
     /* A kept connection closed after the listing went out and before any reply: it is not sent again. */    \
     X(ClosedAfterSending, 0x80040301,                                                                        \
-      "the connection closed after the listing was sent; the board may have it")
+      "the connection closed after the listing was sent; the board may have it")                             \
+    /* The start row of a posting that needs it could not be committed and synced: nothing was sent. */      \
+    X(JournalNotRecorded, 0x80040302, "the posting journal could not record the listing")
 
 namespace Orvex {
 

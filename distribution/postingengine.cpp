@@ -75,6 +75,7 @@ void PostingEngine::post(Listing listing, Done done) {
     auto job = std::make_unique<PostJob>(m_host, listing.logFile, listing.settings);
     job->setObjectPath(listing.objectPath);
     job->setBoard(listing.board);
+    job->setJournalRequired(true);
     listing.fields([&job](const QString &name, const QString &value) { job->Field(name, value); });
 
     auto posting = std::make_shared<Posting>();

@@ -7,8 +7,12 @@
 
 #include <QDir>
 
+#include <QScopeGuard>
+
+#include <cerrno>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace Orvex {
 
@@ -16,13 +20,22 @@ namespace {
 
 // 'OKPJ': a database of another program is never taken for an empty journal.
 constexpr qint64 ApplicationId = 0x4F4B504A;
-// Later versions only add columns and indexes; a server refuses a newer schema rather than write rows
-// whose new columns it cannot fill.
-constexpr qint64 SchemaVersion = 1;
+// Later versions only add columns, tables and indexes; a server refuses a newer schema rather than write
+// rows whose new columns it cannot fill. 2: the last posting of each listing kept beside the postings.
+constexpr qint64 SchemaVersion = 2;
 // Several servers write at once; each write is a short transaction, so a wait is short too.
 constexpr int BusyTimeoutMs = 5000;
 // Rows deleted per pruning step: a few milliseconds of work.
 constexpr int PruneRowsPerStep = 500;
+
+// The last posting started of each job code on each board, kept with the start row so that --latest reads
+// as many rows as it prints.
+#define ORVEX_LATEST_TABLE                                                                                   \
+    "CREATE TABLE posting_latest (board TEXT NOT NULL, job_code TEXT NOT NULL, posting INTEGER NOT NULL, "   \
+    "PRIMARY KEY (board, job_code));"
+
+constexpr char FillLatest[] = "INSERT INTO posting_latest (board, job_code, posting) SELECT board, job_code, "
+                              "max(id) FROM posting GROUP BY board, job_code";
 
 constexpr char CreateSchema[] = R"sql(
 CREATE TABLE posting (
@@ -49,16 +62,22 @@ CREATE INDEX posting_by_listing ON posting (board, action, job_code, start_ms);
 CREATE INDEX posting_by_job_code ON posting (job_code, start_ms);
 CREATE INDEX posting_by_time ON posting (start_ms);
 CREATE INDEX posting_by_call ON posting (pid, object, start_ms);
-)sql";
+)sql" ORVEX_LATEST_TABLE;
 
 // Every read selects these, in this order: rowOf() reads them.
 #define ORVEX_POSTING_COLUMNS                                                                                \
     "board, start_ms, utc_offset_s, pid, object, call, action, job_code, end_ms, result, job_id, "           \
     "http_status, error_number, error_description, reply_bytes, duration_ms, delivery_class"
+// The same, named by their table where another table joins it.
+#define ORVEX_POSTING_COLUMNS_OF_POSTING                                                                     \
+    "posting.board, start_ms, utc_offset_s, pid, object, call, action, posting.job_code, end_ms, result, "   \
+    "job_id, http_status, error_number, error_description, reply_bytes, duration_ms, delivery_class"
 
 constexpr char InsertStart[] =
     "INSERT INTO posting (board, start_ms, utc_offset_s, pid, object, call, action, "
-    "job_code) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
+    "job_code) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) RETURNING id";
+constexpr char UpdateLatest[] = "INSERT INTO posting_latest (board, job_code, posting) VALUES (?1, ?2, ?3) "
+                                "ON CONFLICT (board, job_code) DO UPDATE SET posting = excluded.posting";
 constexpr char InsertWhole[] = "INSERT INTO posting (" ORVEX_POSTING_COLUMNS
                                ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
                                "?16, ?17)";
@@ -66,18 +85,21 @@ constexpr char CompleteRow[] =
     "UPDATE posting SET end_ms = ?2, result = ?3, job_id = ?4, http_status = ?5, "
     "error_number = ?6, error_description = ?7, reply_bytes = ?8, duration_ms = ?9, "
     "delivery_class = ?10 WHERE id = ?1 AND end_ms IS NULL";
-constexpr char PruneRows[] = "DELETE FROM posting WHERE id IN (SELECT id FROM posting WHERE start_ms < ?1 "
-                             "LIMIT ?2)";
+// The oldest rows first, the same rows in both statements of a step; a listing whose last posting goes
+// leaves --latest with it.
+#define ORVEX_OLDEST_ROWS "(SELECT id FROM posting WHERE start_ms < ?1 ORDER BY start_ms, id LIMIT ?2)"
+constexpr char PruneLatest[] = "DELETE FROM posting_latest WHERE posting IN " ORVEX_OLDEST_ROWS;
+constexpr char PruneRows[] = "DELETE FROM posting WHERE id IN " ORVEX_OLDEST_ROWS;
 constexpr char SucceededSince[] = "SELECT 1 FROM posting WHERE board = ?1 AND action = ?2 AND job_code = ?3 "
                                   "AND start_ms >= ?4 AND substr(result, 1, 1) = 'S' LIMIT 1";
 
 // The parts of a filter as SQL, each naming the parameter bindFilter() gives it.
-QByteArray listingCondition(const JournalFilter &filter) {
+QByteArray listingCondition(const JournalFilter &filter, const QByteArray &table = "posting") {
     QByteArray sql;
     if (!filter.jobCode.isNull())
-        sql += " AND job_code = ?3";
+        sql += " AND " + table + ".job_code = ?3";
     if (!filter.board.isNull())
-        sql += " AND board = ?4";
+        sql += " AND " + table + ".board = ?4";
     return sql;
 }
 
@@ -97,22 +119,18 @@ QByteArray resultCondition(JournalFilter::Result result) {
     case JournalFilter::Result::Succeeded:
         return " AND substr(result, 1, 1) = 'S'";
     case JournalFilter::Result::Failed:
-        return " AND end_ms IS NOT NULL AND substr(result, 1, 1) IS NOT 'S'";
+        return " AND end_ms IS NOT NULL AND (result IS NULL OR substr(result, 1, 1) <> 'S')";
     case JournalFilter::Result::Unknown:
         return " AND end_ms IS NULL";
     }
     return QByteArray();
 }
 
-void bindFilter(SqliteStatement &statement, const JournalFilter &filter) {
-    if (filter.from)
-        statement.bind(1, filter.from->toMSecsSinceEpoch());
-    if (filter.to)
-        statement.bind(2, filter.to->toMSecsSinceEpoch());
-    if (!filter.jobCode.isNull())
-        statement.bind(3, filter.jobCode);
-    if (!filter.board.isNull())
-        statement.bind(4, filter.board);
+bool bindFilter(SqliteStatement &statement, const JournalFilter &filter) {
+    return (!filter.from || statement.bind(1, filter.from->toMSecsSinceEpoch())) &&
+           (!filter.to || statement.bind(2, filter.to->toMSecsSinceEpoch())) &&
+           (filter.jobCode.isNull() || statement.bind(3, filter.jobCode)) &&
+           (filter.board.isNull() || statement.bind(4, filter.board));
 }
 
 JournalPosting rowOf(const SqliteStatement &row) {
@@ -139,15 +157,25 @@ JournalPosting rowOf(const SqliteStatement &row) {
     return posting;
 }
 
-void bindStart(SqliteStatement &statement, const JournalPosting &start) {
-    statement.bind(1, start.board.isEmpty() ? QString::fromLatin1(JournalField::DefaultBoard) : start.board);
-    statement.bind(2, start.time.toMSecsSinceEpoch());
-    statement.bind(3, qint64(start.time.offsetFromUtc()));
-    statement.bind(4, start.processId);
-    statement.bind(5, start.objectPath);
-    statement.bind(6, start.callSerial);
-    statement.bind(7, start.action);
-    statement.bind(8, start.jobCode);
+QString boardOf(const JournalPosting &posting) {
+    return posting.board.isEmpty() ? QString::fromLatin1(JournalField::DefaultBoard) : posting.board;
+}
+
+bool bindStart(SqliteStatement &statement, const JournalPosting &start) {
+    return statement.bind(1, boardOf(start)) && statement.bind(2, start.time.toMSecsSinceEpoch()) &&
+           statement.bind(3, qint64(start.time.offsetFromUtc())) && statement.bind(4, start.processId) &&
+           statement.bind(5, start.objectPath) && statement.bind(6, start.callSerial) &&
+           statement.bind(7, start.action) && statement.bind(8, start.jobCode);
+}
+
+bool bindEnd(SqliteStatement &statement, const JournalPosting &posting) {
+    // The end line's own time was not kept by the reader; the duration gives it back.
+    return statement.bind(9, posting.time.toMSecsSinceEpoch() + posting.durationMs) &&
+           statement.bind(10, posting.resultCode) && statement.bind(11, posting.jobId) &&
+           statement.bind(12, qint64(posting.httpStatus)) &&
+           statement.bind(13, qint64(posting.errorNumber)) && statement.bind(14, posting.errorDescription) &&
+           statement.bind(15, posting.replyBytes) && statement.bind(16, posting.durationMs) &&
+           (posting.deliveryClass.isEmpty() || statement.bind(17, posting.deliveryClass));
 }
 
 QString jobIdOf(const QString &resultCode) {
@@ -158,6 +186,12 @@ QString jobIdOf(const QString &resultCode) {
 
 JournalStore::JournalStore() = default;
 JournalStore::~JournalStore() = default;
+
+bool JournalStore::failed(QString *why) const {
+    if (why)
+        *why = m_database.error().message;
+    return false;
+}
 
 bool JournalStore::open(const QString &folder, Access access, QString *why) {
     const std::optional<QByteArray> native = Files::encodedPath(folder);
@@ -183,14 +217,17 @@ bool JournalStore::openFile(const QString &path, QString *why) {
 
 bool JournalStore::openJsonLines(const QString &path, QString *why) {
     m_database.close();
-    if (!m_database.open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, why) || !writeSchema(why))
-        return false;
-    SqliteStatement insert = m_database.prepare(InsertWhole, why);
+    if (!m_database.open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX) || !writeSchema(why))
+        return failed(why);
+    SqliteStatement insert = m_database.prepare(InsertWhole);
     if (!insert.isValid())
-        return false;
+        return failed(why);
     m_path = path;
-    if (importFile(insert, path, why) == Import::Done)
+    m_schemaVersion = SchemaVersion;
+    if (importFile(insert, path, why) == Import::Done && m_database.exec(FillLatest))
         return true;
+    if (why->isEmpty())
+        failed(why);
     m_database.close();
     return false;
 }
@@ -213,16 +250,19 @@ bool JournalStore::openChecked(const QByteArray &folder, const QByteArray &name,
         return false;
     }
     const QByteArray path = resolved + '/' + name;
+    // One thread uses a store, so SQLite's own locking of the connection would only cost.
     const int openFlags = SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX |
                           (access == Access::Write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
-    if (!m_database.open(path, openFlags, why))
-        return false;
+    if (!m_database.open(path, openFlags))
+        return failed(why);
     // The file SQLite opened must be the file checked: the name may have been swapped in between.
     if (!JournalFiles::isSameFile(m_folder.get(), name, m_file.get())) {
         *why = QStringLiteral("the file changed while it was opened");
         m_database.close();
         return false;
     }
+    m_folderPath = resolved;
+    m_name = name;
     m_path = QFile::decodeName(path);
     sqlite3_busy_timeout(m_database.handle(), BusyTimeoutMs);
     if (!prepareSchema(access, why) || (access == Access::Write && !prepareWrites(why))) {
@@ -238,52 +278,126 @@ bool JournalStore::openChecked(const QByteArray &folder, const QByteArray &name,
     return true;
 }
 
-bool JournalStore::prepareSchema(Access access, QString *why) {
-    // The first read tells a corrupt file or another format (SQLITE_NOTADB) without writing anything.
-    const qint64 version = m_database.integerOf("PRAGMA user_version", -1);
-    const qint64 application = m_database.integerOf("PRAGMA application_id", -1);
-    const qint64 objects = m_database.integerOf("SELECT count(*) FROM sqlite_schema", -1);
-    if (version < 0 || application < 0 || objects < 0) {
-        *why = QStringLiteral("it is not a database or is damaged: ") + m_database.errorText();
+bool JournalStore::isStillAtItsName(QString *why) const {
+    if (!isOpen() || !m_file.isValid()) {
+        *why = QStringLiteral("it is not open");
         return false;
     }
-    if (version > SchemaVersion) {
+    if (JournalFiles::resolvedPath(m_folder.get()) != m_folderPath) {
+        *why = QStringLiteral("its folder %1 was deleted or replaced since it was opened")
+                   .arg(QFile::decodeName(m_folderPath));
+        return false;
+    }
+    if (!JournalFiles::isSameFile(m_folder.get(), m_name, m_file.get())) {
+        *why = QStringLiteral("it was deleted or replaced since it was opened");
+        return false;
+    }
+    return true;
+}
+
+void JournalStore::restoreAtItsName(QString *why) {
+    const QString reason = *why;
+    const QByteArray path = m_folderPath + '/' + m_name;
+    struct stat status {};
+    QString refusal;
+    if (::lstat(path.constData(), &status) == 0 || errno != ENOENT ||
+        !PrivateFiles::makeFolders(m_folderPath, &refusal)) {
+        return;
+    }
+    // The connection still reads the deleted file and its WAL: every committed row goes into the copy.
+    SqliteStatement copy = m_database.prepare("VACUUM INTO ?1");
+    if (!copy.isValid() || !copy.bind(1, QFile::decodeName(path)) || !copy.run()) {
+        *why = reason + QStringLiteral("; writing its rows back failed: ") + m_database.error().message;
+        return;
+    }
+    ::chmod(path.constData(), PrivateFiles::FileMode);
+    *why = reason + QStringLiteral("; its rows were written back to %1").arg(QFile::decodeName(path));
+}
+
+void JournalStore::close() {
+    m_insert = {};
+    m_latest = {};
+    m_complete = {};
+    m_prune = {};
+    m_pruneLatest = {};
+    m_succeeded = {};
+    m_database.close();
+    m_file = FileDescriptor();
+    m_folder = FileDescriptor();
+}
+
+bool JournalStore::prepareSchema(Access access, QString *why) {
+    // The first read tells a corrupt file or another format (SQLITE_NOTADB) without writing anything.
+    const std::optional<qint64> version = m_database.integerOf("PRAGMA user_version");
+    const std::optional<qint64> application = m_database.integerOf("PRAGMA application_id");
+    const std::optional<qint64> objects = m_database.integerOf("SELECT count(*) FROM sqlite_schema");
+    if (!version || !application || !objects) {
+        *why = QStringLiteral("it is not a database or is damaged: ") + m_database.error().message;
+        return false;
+    }
+    if (*version > SchemaVersion) {
         *why = QStringLiteral("it was written by a newer version (schema %1; this one knows %2)")
-                   .arg(version)
+                   .arg(*version)
                    .arg(SchemaVersion);
         return false;
     }
-    if (objects > 0 && application != ApplicationId) {
+    if (*objects > 0 && *application != ApplicationId) {
         *why = QStringLiteral("it is a database of another program");
         return false;
     }
+    m_schemaVersion = *version;
     if (access == Access::Read)
-        return version == SchemaVersion || (*why = QLatin1StringView(NoJournalYet), false);
-    if (!m_database.exec("PRAGMA journal_mode = WAL", why) ||
-        !m_database.exec("PRAGMA synchronous = NORMAL", why))
-        return false;
-    return version == SchemaVersion || createSchema(why);
+        return *version > 0 || (*why = QLatin1StringView(NoJournalYet), false);
+    // Commits are not synced unless asked (beginDurably): a lost end row reads as unknown, which is safe.
+    // A checkpoint syncs twice; every 16 MiB of WAL keeps that a small part of a posting's one sync.
+    if (!m_database.exec("PRAGMA journal_mode = WAL") || !m_database.exec("PRAGMA synchronous = NORMAL") ||
+        !m_database.exec("PRAGMA wal_autocheckpoint = 4000"))
+        return failed(why);
+    if (*version == 0)
+        return createSchema(why);
+    return *version == SchemaVersion || upgradeSchema(*version, why);
 }
 
 bool JournalStore::createSchema(QString *why) {
     SqliteTransaction transaction(m_database);
-    if (!transaction.isActive()) {
-        *why = m_database.errorText();
-        return false;
-    }
+    if (!transaction.begin())
+        return failed(why);
     // Another server may have made it while this one waited for the lock.
-    const qint64 version = m_database.integerOf("PRAGMA user_version", -1);
-    if (version == SchemaVersion)
-        return true;
-    if (!writeSchema(why) || !importJsonLines(why))
-        return false;
-    return transaction.commit(why);
+    const std::optional<qint64> version = m_database.integerOf("PRAGMA user_version");
+    if (!version)
+        return failed(why);
+    if (*version != 0) {
+        transaction.commit();
+        return *version == SchemaVersion || upgradeSchema(*version, why);
+    }
+    if (!writeSchema(why) || !importJsonLines(why) || !m_database.exec(FillLatest) || !transaction.commit())
+        return why->isEmpty() ? failed(why) : false;
+    m_schemaVersion = SchemaVersion;
+    return true;
+}
+
+bool JournalStore::upgradeSchema(qint64 version, QString *why) {
+    SqliteTransaction transaction(m_database);
+    if (!transaction.begin())
+        return failed(why);
+    const std::optional<qint64> current = m_database.integerOf("PRAGMA user_version");
+    if (!current)
+        return failed(why);
+    // Version 1 had every posting but not the last of each listing.
+    if (*current == 1 && !(m_database.exec(ORVEX_LATEST_TABLE) && m_database.exec(FillLatest)))
+        return failed(why);
+    const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(SchemaVersion);
+    if (!m_database.exec(setVersion.constData()) || !transaction.commit())
+        return failed(why);
+    qCDebug(lcJournal) << "schema" << version << "upgraded to" << SchemaVersion;
+    m_schemaVersion = SchemaVersion;
+    return true;
 }
 
 bool JournalStore::writeSchema(QString *why) {
     const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(SchemaVersion) +
                                   "; PRAGMA application_id = " + QByteArray::number(ApplicationId);
-    return m_database.exec(CreateSchema, why) && m_database.exec(setVersion.constData(), why);
+    return (m_database.exec(CreateSchema) && m_database.exec(setVersion.constData())) || failed(why);
 }
 
 bool JournalStore::importJsonLines(QString *why) {
@@ -291,9 +405,9 @@ bool JournalStore::importJsonLines(QString *why) {
     const QString folder = m_path.left(m_path.lastIndexOf(u'/'));
     const QStringList names =
         QDir(folder).entryList({QStringLiteral("OrvexKelPostJobs *.jsonl")}, QDir::Files, QDir::Name);
-    SqliteStatement insert = m_database.prepare(InsertWhole, why);
+    SqliteStatement insert = m_database.prepare(InsertWhole);
     if (!insert.isValid())
-        return false;
+        return failed(why);
     for (const QString &name : names) {
         QString readError;
         switch (importFile(insert, folder + u'/' + name, &readError)) {
@@ -318,25 +432,11 @@ JournalStore::Import JournalStore::importFile(SqliteStatement &insert, const QSt
         if (!written)
             return;
         StatementUse use(insert);
-        bindStart(insert, posting);
-        if (posting.ended) {
-            // The end line's own time was not kept by the reader; the duration gives it back.
-            insert.bind(9, posting.time.toMSecsSinceEpoch() + posting.durationMs);
-            insert.bind(10, posting.resultCode);
-            insert.bind(11, posting.jobId);
-            insert.bind(12, qint64(posting.httpStatus));
-            insert.bind(13, qint64(posting.errorNumber));
-            insert.bind(14, posting.errorDescription);
-            insert.bind(15, posting.replyBytes);
-            insert.bind(16, posting.durationMs);
-            if (!posting.deliveryClass.isEmpty())
-                insert.bind(17, posting.deliveryClass);
-        }
-        written = insert.step() == SqliteStatement::Step::Done;
+        written = bindStart(insert, posting) && (!posting.ended || bindEnd(insert, posting)) && insert.run();
     };
     const JournalReader::ReadResult result = JournalReader::read(path, store, why);
     if (!written) {
-        *why = m_database.errorText();
+        failed(why);
         return Import::Failed;
     }
     switch (result) {
@@ -352,58 +452,116 @@ JournalStore::Import JournalStore::importFile(SqliteStatement &insert, const QSt
 }
 
 bool JournalStore::prepareWrites(QString *why) {
-    m_insert = m_database.prepare(InsertStart, why);
-    m_complete = m_database.prepare(CompleteRow, why);
-    m_prune = m_database.prepare(PruneRows, why);
-    return m_insert.isValid() && m_complete.isValid() && m_prune.isValid();
+    m_insert = m_database.prepare(InsertStart);
+    m_latest = m_database.prepare(UpdateLatest);
+    m_complete = m_database.prepare(CompleteRow);
+    m_prune = m_database.prepare(PruneRows);
+    m_pruneLatest = m_database.prepare(PruneLatest);
+    return (m_insert.isValid() && m_latest.isValid() && m_complete.isValid() && m_prune.isValid() &&
+            m_pruneLatest.isValid()) ||
+           failed(why);
 }
 
-std::optional<qint64> JournalStore::begin(const JournalPosting &start, QString *why) {
-    if (!m_insert.isValid())
-        return std::nullopt;
+bool JournalStore::writeStart(const JournalPosting &start, QString *why) {
     StatementUse use(m_insert);
-    bindStart(m_insert, start);
-    if (m_insert.step() != SqliteStatement::Step::Done) {
+    if (!bindStart(m_insert, start) || m_insert.step() != SqliteStatement::Step::Row)
+        return failed(why);
+    const qint64 row = m_insert.integer(0);
+    // RETURNING hands the row over before the insert is done: step it to its end.
+    if (!m_insert.run())
+        return failed(why);
+    StatementUse latest(m_latest);
+    if (!(m_latest.bind(1, boardOf(start)) && m_latest.bind(2, start.jobCode) && m_latest.bind(3, row) &&
+          m_latest.run()))
+        return failed(why);
+    m_lastRow = row;
+    return true;
+}
+
+std::optional<QList<qint64>> JournalStore::beginDurably(const QList<JournalPosting> &starts, QString *why) {
+    if (!m_insert.isValid()) {
         if (why)
-            *why = m_database.errorText();
+            *why = QStringLiteral("it is not open for writing");
         return std::nullopt;
     }
-    return sqlite3_last_insert_rowid(m_database.handle());
+    // FULL syncs the WAL at this commit; the ends commit under NORMAL.
+    if (!m_database.exec("PRAGMA synchronous = FULL")) {
+        failed(why);
+        return std::nullopt;
+    }
+    const auto normalAgain = qScopeGuard([this] { m_database.exec("PRAGMA synchronous = NORMAL"); });
+    SqliteTransaction transaction(m_database);
+    if (!transaction.begin()) {
+        failed(why);
+        return std::nullopt;
+    }
+    QList<qint64> rows;
+    rows.reserve(starts.size());
+    for (const JournalPosting &start : starts) {
+        if (!writeStart(start, why))
+            return std::nullopt;
+        rows.append(m_lastRow);
+    }
+    if (!transaction.commit()) {
+        failed(why);
+        return std::nullopt;
+    }
+    return rows;
 }
 
-bool JournalStore::complete(qint64 row, const QDateTime &end, const PostingOutcome &outcome,
-                            qint64 replyBytes, qint64 durationMs, QString *why) {
-    if (!m_complete.isValid())
-        return false;
+std::optional<qint64> JournalStore::beginDurably(const JournalPosting &start, QString *why) {
+    const std::optional<QList<qint64>> rows = beginDurably(QList<JournalPosting>{start}, why);
+    return rows ? std::optional<qint64>(rows->first()) : std::nullopt;
+}
+
+bool JournalStore::writeEnd(const JournalEnd &end, QString *why) {
+    const PostingOutcome &outcome = end.outcome;
     StatementUse use(m_complete);
-    m_complete.bind(1, row);
-    m_complete.bind(2, end.toMSecsSinceEpoch());
-    m_complete.bind(3, outcome.resultCode);
-    m_complete.bind(4, jobIdOf(outcome.resultCode));
-    m_complete.bind(5, qint64(outcome.httpStatus));
-    m_complete.bind(6, qint64(outcome.errorNumber));
-    m_complete.bind(7, outcome.errorDescription);
-    m_complete.bind(8, replyBytes);
-    m_complete.bind(9, durationMs);
-    m_complete.bind(10, deliveryClassName(outcome.deliveryClass));
-    if (m_complete.step() == SqliteStatement::Step::Done)
-        return true;
-    if (why)
-        *why = m_database.errorText();
-    return false;
+    return (m_complete.bind(1, end.row) && m_complete.bind(2, end.end.toMSecsSinceEpoch()) &&
+            m_complete.bind(3, outcome.resultCode) && m_complete.bind(4, jobIdOf(outcome.resultCode)) &&
+            m_complete.bind(5, qint64(outcome.httpStatus)) &&
+            m_complete.bind(6, qint64(outcome.errorNumber)) && m_complete.bind(7, outcome.errorDescription) &&
+            m_complete.bind(8, end.replyBytes) && m_complete.bind(9, end.durationMs) &&
+            m_complete.bind(10, deliveryClassName(outcome.deliveryClass)) && m_complete.run()) ||
+           failed(why);
+}
+
+bool JournalStore::complete(const QList<JournalEnd> &ends, QString *why) {
+    if (!m_complete.isValid()) {
+        if (why)
+            *why = QStringLiteral("it is not open for writing");
+        return false;
+    }
+    SqliteTransaction transaction(m_database);
+    if (!transaction.begin())
+        return failed(why);
+    for (const JournalEnd &end : ends) {
+        if (!writeEnd(end, why))
+            return false;
+    }
+    return transaction.commit() || failed(why);
+}
+
+bool JournalStore::complete(const JournalEnd &end, QString *why) {
+    return complete(QList<JournalEnd>{end}, why);
 }
 
 void JournalStore::pruneStep(const QDateTime &now) {
     if (m_retentionDays <= 0 || !m_prune.isValid() || m_prunedUntil == now.date())
         return;
+    const qint64 before = now.addDays(-m_retentionDays).toMSecsSinceEpoch();
+    SqliteTransaction transaction(m_database);
+    StatementUse latestUse(m_pruneLatest);
     StatementUse use(m_prune);
-    m_prune.bind(1, now.addDays(-m_retentionDays).toMSecsSinceEpoch());
-    m_prune.bind(2, qint64(PruneRowsPerStep));
-    if (m_prune.step() != SqliteStatement::Step::Done) {
-        qCDebug(lcJournal) << "pruning failed:" << m_database.errorText();
+    const bool pruned = transaction.begin() && m_pruneLatest.bind(1, before) &&
+                        m_pruneLatest.bind(2, qint64(PruneRowsPerStep)) && m_pruneLatest.run() &&
+                        m_prune.bind(1, before) && m_prune.bind(2, qint64(PruneRowsPerStep)) && m_prune.run();
+    const qint64 deleted = m_database.changes();
+    if (!pruned || !transaction.commit()) {
+        qCDebug(lcJournal) << "pruning failed:" << m_database.error().message;
         return;
     }
-    if (sqlite3_changes(m_database.handle()) < PruneRowsPerStep)
+    if (deleted < PruneRowsPerStep)
         m_prunedUntil = now.date();
 }
 
@@ -418,34 +576,38 @@ bool JournalStore::readRows(SqliteStatement &statement, const std::function<bool
         case SqliteStatement::Step::Done:
             return true;
         case SqliteStatement::Step::Failed:
-            *why = m_database.errorText();
-            return false;
+            return failed(why);
         }
     }
 }
 
 bool JournalStore::read(const JournalFilter &filter, const std::function<bool(JournalPosting &&)> &each,
                         QString *why) {
-    const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS " FROM posting WHERE 1" +
+    const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS " FROM posting WHERE 1 = 1" +
                            listingCondition(filter) + timeCondition(filter) + resultCondition(filter.result) +
                            " ORDER BY start_ms, id";
-    SqliteStatement statement = m_database.prepare(sql.constData(), why);
-    if (!statement.isValid())
-        return false;
-    bindFilter(statement, filter);
+    SqliteStatement statement = m_database.prepare(sql.constData());
+    if (!statement.isValid() || !bindFilter(statement, filter))
+        return failed(why);
     return readRows(statement, each, why);
 }
 
 bool JournalStore::readLatest(const JournalFilter &filter, const std::function<bool(JournalPosting &&)> &each,
                               QString *why) {
-    // SQLite takes the bare columns from the row that holds max(): the last posting of each group.
-    const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS " FROM (SELECT *, max(id) FROM posting WHERE 1" +
-                           listingCondition(filter) + " GROUP BY board, job_code) WHERE 1" +
-                           resultCondition(filter.result) + " ORDER BY board, job_code";
-    SqliteStatement statement = m_database.prepare(sql.constData(), why);
-    if (!statement.isValid())
-        return false;
-    bindFilter(statement, filter);
+    // A journal no server of this version has opened yet has no table of the last postings: its query
+    // reads every posting once.
+    const QByteArray sql =
+        m_schemaVersion >= 2
+            ? "SELECT " ORVEX_POSTING_COLUMNS_OF_POSTING " FROM posting_latest CROSS JOIN posting ON "
+              "posting.id = posting_latest.posting WHERE 1 = 1" +
+                  listingCondition(filter, "posting_latest") + resultCondition(filter.result) +
+                  " ORDER BY posting_latest.board, posting_latest.job_code"
+            : "SELECT " ORVEX_POSTING_COLUMNS " FROM (SELECT *, max(id) FROM posting WHERE 1 = 1" +
+                  listingCondition(filter) + " GROUP BY board, job_code) WHERE 1 = 1" +
+                  resultCondition(filter.result) + " ORDER BY board, job_code";
+    SqliteStatement statement = m_database.prepare(sql.constData());
+    if (!statement.isValid() || !bindFilter(statement, filter))
+        return failed(why);
     return readRows(statement, each, why);
 }
 
@@ -453,13 +615,10 @@ bool JournalStore::readCallsOf(qint64 processId, const QString &objectPath, cons
                                const std::function<bool(JournalPosting &&)> &each, QString *why) {
     SqliteStatement statement =
         m_database.prepare("SELECT " ORVEX_POSTING_COLUMNS " FROM posting WHERE pid = ?1 AND object = ?2 AND "
-                           "start_ms >= ?3 ORDER BY id",
-                           why);
-    if (!statement.isValid())
-        return false;
-    statement.bind(1, processId);
-    statement.bind(2, objectPath);
-    statement.bind(3, since.toMSecsSinceEpoch());
+                           "start_ms >= ?3 ORDER BY id");
+    if (!statement.isValid() || !statement.bind(1, processId) || !statement.bind(2, objectPath) ||
+        !statement.bind(3, since.toMSecsSinceEpoch()))
+        return failed(why);
     return readRows(statement, each, why);
 }
 
@@ -470,10 +629,9 @@ std::optional<bool> JournalStore::succeededSince(const QString &board, const QSt
     if (!m_succeeded.isValid())
         return std::nullopt;
     StatementUse use(m_succeeded);
-    m_succeeded.bind(1, board);
-    m_succeeded.bind(2, action);
-    m_succeeded.bind(3, jobCode);
-    m_succeeded.bind(4, since.toMSecsSinceEpoch());
+    if (!m_succeeded.bind(1, board) || !m_succeeded.bind(2, action) || !m_succeeded.bind(3, jobCode) ||
+        !m_succeeded.bind(4, since.toMSecsSinceEpoch()))
+        return std::nullopt;
     switch (m_succeeded.step()) {
     case SqliteStatement::Step::Row:
         return true;

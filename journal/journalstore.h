@@ -13,6 +13,16 @@
 
 namespace Orvex {
 
+// How one posting begun in the journal ended.
+struct JournalEnd {
+    qint64 row = 0;
+    quint64 opening = 0; // the writer's opening of the journal that holds the row
+    QDateTime end;
+    PostingOutcome outcome;
+    qint64 replyBytes = 0;
+    qint64 durationMs = 0;
+};
+
 // Which postings a read wants; every part left empty matches all.
 struct JournalFilter {
     enum class Result { Any, Succeeded, Failed, Unknown };
@@ -23,10 +33,10 @@ struct JournalFilter {
     Result result = Result::Any;
 };
 
-// The posting journal: one SQLite database beside the activity log, one row per posting, written as the
-// exchange starts (before anything can reach the board) and completed as it ends; a row without an end is
-// a posting whose server was lost mid-exchange. Several servers write it and the tool reads it at once
-// (WAL). One connection per process; every write is a transaction of its own.
+// The posting journal: one SQLite database beside the activity log, one row per posting, written and
+// synced as the exchange starts (before anything can reach the board) and completed as it ends; a row
+// without an end is a posting whose server was lost mid-exchange. Several servers write it and the tool
+// reads it at once (WAL). A store is one connection, used by the thread that opened it.
 class JournalStore {
 public:
     static constexpr char FileName[] = "OrvexKelPostJob.sqlite3";
@@ -50,14 +60,26 @@ public:
     // read as the database is; false with why for a file that is missing or no journal.
     bool openJsonLines(const QString &path, QString *why);
     bool isOpen() const { return m_database.isOpen(); }
+    void close();
     // As the file system names it.
     QString path() const { return m_path; }
 
-    // The start of one posting; its row, or nothing when it was not written.
-    std::optional<qint64> begin(const JournalPosting &start, QString *why = nullptr);
-    // The end, at end, of the posting begun as row.
-    bool complete(qint64 row, const QDateTime &end, const PostingOutcome &outcome, qint64 replyBytes,
-                  qint64 durationMs, QString *why = nullptr);
+    // Whether the file open is still the file at the journal's name in its folder, and that folder still
+    // at its path: a journal deleted or replaced since it was opened takes no more rows.
+    bool isStillAtItsName(QString *why) const;
+    // Writes the journal back at its name from the open connection when nothing is there any more (its
+    // folder too, one level deep), so that the rows of a deleted journal still tell the next run what
+    // was posted; *why says what was done.
+    void restoreAtItsName(QString *why);
+
+    // The starts of postings that begin together, in one transaction that is synced before it returns, so
+    // no posting leaves before its row is on disk; their rows in order, or nothing with why.
+    std::optional<QList<qint64>> beginDurably(const QList<JournalPosting> &starts, QString *why);
+    std::optional<qint64> beginDurably(const JournalPosting &start, QString *why = nullptr);
+    // The ends of postings, in one transaction that is not synced: an end lost to a power cut reads as
+    // unknown, which holds the listing back.
+    bool complete(const QList<JournalEnd> &ends, QString *why);
+    bool complete(const JournalEnd &end, QString *why = nullptr);
 
     // Rows whose exchange started more than days before now go, a few at a time, at most once a day for
     // each process; 0 keeps everything. Each call costs at most a few milliseconds.
@@ -83,7 +105,12 @@ private:
     bool openChecked(const QByteArray &folder, const QByteArray &name, Access access, QString *why);
     bool prepareSchema(Access access, QString *why);
     bool createSchema(QString *why);
+    bool upgradeSchema(qint64 version, QString *why);
     bool writeSchema(QString *why);
+    bool writeStart(const JournalPosting &start, QString *why);
+    bool writeEnd(const JournalEnd &end, QString *why);
+    // Why the last call of the database failed, as its engine said.
+    bool failed(QString *why) const;
     bool importJsonLines(QString *why);
     enum class Import { Done, Skipped, Failed };
     Import importFile(SqliteStatement &insert, const QString &path, QString *why);
@@ -94,10 +121,16 @@ private:
     SqliteDatabase m_database;
     FileDescriptor m_folder;
     FileDescriptor m_file; // held open so the file checked is the file SQLite opened
+    QByteArray m_folderPath;
+    QByteArray m_name;
     QString m_path;
+    qint64 m_schemaVersion = 0;
     SqliteStatement m_insert;
+    SqliteStatement m_latest;
     SqliteStatement m_complete;
     SqliteStatement m_prune;
+    SqliteStatement m_pruneLatest;
+    qint64 m_lastRow = 0;
     SqliteStatement m_succeeded;
     int m_retentionDays = 0;
     QDate m_prunedUntil; // the day pruning last found nothing more to delete

@@ -1,5 +1,7 @@
 #include "sqlitedatabase.h"
 
+#include <QtGlobal>
+
 #include <sqlite3.h>
 
 #include <utility>
@@ -10,19 +12,21 @@ SqliteDatabase::~SqliteDatabase() {
     close();
 }
 
-bool SqliteDatabase::open(const QByteArray &path, int flags, QString *why) {
+bool SqliteDatabase::open(const QByteArray &path, int flags) {
     close();
+    m_thread = std::this_thread::get_id();
     sqlite3 *db = nullptr;
     const int result = sqlite3_open_v2(path.constData(), &db, flags, nullptr);
     // A handle comes back even on failure, carrying the message.
     m_db = db;
     if (result != SQLITE_OK) {
-        if (why)
-            *why = db ? errorText() : QString::fromUtf8(sqlite3_errstr(result));
+        failed(result,
+               db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(result)));
         close();
         return false;
     }
     sqlite3_extended_result_codes(m_db, 1);
+    m_error = {};
     return true;
 }
 
@@ -33,40 +37,53 @@ void SqliteDatabase::close() {
     m_db = nullptr;
 }
 
-bool SqliteDatabase::exec(const char *sql, QString *why) {
+void SqliteDatabase::checkThread() const {
+    // Statements are never shared across threads: a second thread here is a fault of the caller.
+    Q_ASSERT_X(m_thread == std::this_thread::get_id(), "SqliteDatabase",
+               "used by a thread that did not open it");
+}
+
+bool SqliteDatabase::failed() {
     if (!m_db)
-        return false;
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
-        return true;
-    if (why)
-        *why = errorText();
+        return failed(SQLITE_MISUSE, QStringLiteral("no database"));
+    return failed(sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+bool SqliteDatabase::failed(int code, const QString &message) {
+    m_error = {code, message};
     return false;
 }
 
-SqliteStatement SqliteDatabase::prepare(const char *sql, QString *why) {
-    sqlite3_stmt *statement = nullptr;
-    if (!m_db ||
-        sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
-        if (why)
-            *why = errorText();
-        return SqliteStatement();
-    }
-    return SqliteStatement(statement);
+bool SqliteDatabase::exec(const char *sql) {
+    if (!m_db)
+        return failed();
+    checkThread();
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || failed();
 }
 
-qint64 SqliteDatabase::integerOf(const char *sql, qint64 fallback) {
+SqliteStatement SqliteDatabase::prepare(const char *sql) {
+    if (!m_db) {
+        failed();
+        return SqliteStatement();
+    }
+    checkThread();
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+        failed();
+        return SqliteStatement();
+    }
+    return SqliteStatement(*this, statement);
+}
+
+std::optional<qint64> SqliteDatabase::integerOf(const char *sql) {
     SqliteStatement statement = prepare(sql);
     if (!statement.isValid() || statement.step() != SqliteStatement::Step::Row)
-        return fallback;
+        return std::nullopt;
     return statement.integer(0);
 }
 
-QString SqliteDatabase::errorText() const {
-    return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("no database");
-}
-
-int SqliteDatabase::errorCode() const {
-    return m_db ? sqlite3_extended_errcode(m_db) : SQLITE_MISUSE;
+qint64 SqliteDatabase::changes() const {
+    return m_db ? sqlite3_changes64(m_db) : 0;
 }
 
 SqliteStatement::~SqliteStatement() {
@@ -74,38 +91,59 @@ SqliteStatement::~SqliteStatement() {
 }
 
 SqliteStatement::SqliteStatement(SqliteStatement &&other) noexcept
-    : m_statement(std::exchange(other.m_statement, nullptr)) {}
+    : m_database(std::exchange(other.m_database, nullptr))
+    , m_statement(std::exchange(other.m_statement, nullptr))
+    , m_bindFailed(std::exchange(other.m_bindFailed, false)) {}
 
 SqliteStatement &SqliteStatement::operator=(SqliteStatement &&other) noexcept {
     if (this != &other) {
         sqlite3_finalize(m_statement);
+        m_database = std::exchange(other.m_database, nullptr);
         m_statement = std::exchange(other.m_statement, nullptr);
+        m_bindFailed = std::exchange(other.m_bindFailed, false);
     }
     return *this;
 }
 
-void SqliteStatement::bind(int index, qint64 value) {
-    sqlite3_bind_int64(m_statement, index, value);
+bool SqliteStatement::bound(int result) {
+    if (result == SQLITE_OK)
+        return true;
+    m_bindFailed = true;
+    if (m_database)
+        m_database->failed();
+    return false;
 }
 
-void SqliteStatement::bind(int index, const QString &text) {
+bool SqliteStatement::bind(int index, qint64 value) {
+    return m_statement ? bound(sqlite3_bind_int64(m_statement, index, value)) : bound(SQLITE_MISUSE);
+}
+
+bool SqliteStatement::bind(int index, const QString &text) {
+    if (!m_statement)
+        return bound(SQLITE_MISUSE);
     const QByteArray utf8 = text.toUtf8();
-    sqlite3_bind_text(m_statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    return bound(sqlite3_bind_text64(m_statement, index, utf8.constData(), sqlite3_uint64(utf8.size()),
+                                     SQLITE_TRANSIENT, SQLITE_UTF8));
 }
 
-void SqliteStatement::bindNull(int index) {
-    sqlite3_bind_null(m_statement, index);
+bool SqliteStatement::bindNull(int index) {
+    return m_statement ? bound(sqlite3_bind_null(m_statement, index)) : bound(SQLITE_MISUSE);
 }
 
 SqliteStatement::Step SqliteStatement::step() {
-    if (!m_statement)
+    if (!m_statement || !m_database)
         return Step::Failed;
+    // The error of the failed bind is already the connection's.
+    if (m_bindFailed)
+        return Step::Failed;
+    m_database->checkThread();
     switch (sqlite3_step(m_statement)) {
     case SQLITE_ROW:
         return Step::Row;
     case SQLITE_DONE:
         return Step::Done;
     default:
+        m_database->failed();
         return Step::Failed;
     }
 }
@@ -115,6 +153,7 @@ void SqliteStatement::reset() {
         return;
     sqlite3_reset(m_statement);
     sqlite3_clear_bindings(m_statement);
+    m_bindFailed = false;
 }
 
 qint64 SqliteStatement::integer(int column) const {
@@ -130,23 +169,27 @@ bool SqliteStatement::isNull(int column) const {
     return sqlite3_column_type(m_statement, column) == SQLITE_NULL;
 }
 
-SqliteTransaction::SqliteTransaction(SqliteDatabase &database)
-    : m_database(database)
-    , m_active(database.exec("BEGIN IMMEDIATE")) {}
-
 SqliteTransaction::~SqliteTransaction() {
-    if (m_active)
-        m_database.exec("ROLLBACK");
+    if (!m_active)
+        return;
+    // The error that ended the transaction early stays the one the caller reads.
+    const DatabaseError cause = m_database.error();
+    m_database.exec("ROLLBACK");
+    m_database.failed(cause.code, cause.message);
 }
 
-bool SqliteTransaction::commit(QString *why) {
+bool SqliteTransaction::begin(Mode mode) {
+    m_active = m_database.exec(mode == Mode::Immediate ? "BEGIN IMMEDIATE" : "BEGIN");
+    return m_active;
+}
+
+bool SqliteTransaction::commit() {
     if (!m_active)
         return false;
+    if (!m_database.exec("COMMIT"))
+        return false; // the destructor rolls back what COMMIT left open
     m_active = false;
-    if (m_database.exec("COMMIT", why))
-        return true;
-    m_database.exec("ROLLBACK");
-    return false;
+    return true;
 }
 
 } // namespace Orvex

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "databaseerror.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <optional>
+#include <thread>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -10,8 +15,9 @@ namespace Orvex {
 
 class SqliteStatement;
 
-// One SQLite connection, closed on every way out. Statements are prepared once and kept for the
-// connection's life, so a posting's writes cost no parsing.
+// One SQLite connection, closed on every way out. Every call that fails keeps SQLite's extended result
+// code and message in error(), so no failure is dropped on its way to the caller. A connection and its
+// statements belong to the thread that opened it.
 class SqliteDatabase {
 public:
     SqliteDatabase() = default;
@@ -19,34 +25,45 @@ public:
     SqliteDatabase(const SqliteDatabase &) = delete;
     SqliteDatabase &operator=(const SqliteDatabase &) = delete;
 
-    // Opens path (native) with SQLITE_OPEN_* flags and extended result codes; false with why.
-    bool open(const QByteArray &path, int flags, QString *why);
+    // Opens path (native) with SQLITE_OPEN_* flags and extended result codes.
+    bool open(const QByteArray &path, int flags);
     void close();
     bool isOpen() const { return m_db != nullptr; }
     sqlite3 *handle() const { return m_db; }
 
-    // Runs statements that return no rows; false with why.
-    bool exec(const char *sql, QString *why = nullptr);
-    // A statement kept for the connection's life; invalid with why.
-    SqliteStatement prepare(const char *sql, QString *why = nullptr);
-    // The first column of the first row of sql, or fallback.
-    qint64 integerOf(const char *sql, qint64 fallback);
+    // Runs statements that return no rows.
+    bool exec(const char *sql);
+    // A statement kept for the connection's life, so a posting's writes cost no parsing; invalid on failure.
+    SqliteStatement prepare(const char *sql);
+    // The first column of the first row of sql; nothing when it cannot be read.
+    std::optional<qint64> integerOf(const char *sql);
+    qint64 changes() const;
 
-    QString errorText() const;
-    int errorCode() const;
+    // The last failure of this connection or of one of its statements.
+    const DatabaseError &error() const { return m_error; }
+    // Keeps the connection's current error; returns false, for the caller's return.
+    bool failed();
+    bool failed(int code, const QString &message);
 
 private:
+    friend class SqliteStatement;
+    void checkThread() const;
+
     sqlite3 *m_db = nullptr;
+    DatabaseError m_error;
+    std::thread::id m_thread;
 };
 
-// One prepared statement, finalized on every way out.
+// One prepared statement, finalized on every way out. A bind that fails poisons the statement: its next
+// step fails with the bind's error instead of running with a parameter missing.
 class SqliteStatement {
 public:
     enum class Step { Row, Done, Failed };
 
     SqliteStatement() = default;
-    explicit SqliteStatement(sqlite3_stmt *statement)
-        : m_statement(statement) {}
+    SqliteStatement(SqliteDatabase &database, sqlite3_stmt *statement)
+        : m_database(&database)
+        , m_statement(statement) {}
     ~SqliteStatement();
     SqliteStatement(SqliteStatement &&other) noexcept;
     SqliteStatement &operator=(SqliteStatement &&other) noexcept;
@@ -55,12 +72,14 @@ public:
 
     bool isValid() const { return m_statement != nullptr; }
 
-    // Parameters count from 1, as SQLite counts them.
-    void bind(int index, qint64 value);
-    void bind(int index, const QString &text);
-    void bindNull(int index);
+    // Parameters count from 1, as SQLite counts them; each returns whether it bound.
+    bool bind(int index, qint64 value);
+    bool bind(int index, const QString &text);
+    bool bindNull(int index);
 
     Step step();
+    // Steps a statement that returns no rows; false when it failed.
+    bool run() { return step() == Step::Done; }
     // Back to its start with no parameters bound, which also ends the read it held.
     void reset();
 
@@ -70,7 +89,11 @@ public:
     bool isNull(int column) const;
 
 private:
+    bool bound(int result);
+
+    SqliteDatabase *m_database = nullptr;
     sqlite3_stmt *m_statement = nullptr;
+    bool m_bindFailed = false;
 };
 
 // Resets a statement when its use ends, whichever way it ends, so no read stays open behind it.
@@ -84,23 +107,24 @@ public:
     StatementUse(const StatementUse &) = delete;
     StatementUse &operator=(const StatementUse &) = delete;
 
-    SqliteStatement *operator->() { return &m_statement; }
-
 private:
     SqliteStatement &m_statement;
 };
 
-// BEGIN IMMEDIATE, so a writer waits for the lock at the start (within the busy timeout), never midway;
-// rolled back unless committed.
+// A transaction begun explicitly and rolled back unless commit() succeeded. Immediate takes the write lock
+// at the start (within the busy timeout), so a writer never fails midway for want of it.
 class SqliteTransaction {
 public:
-    explicit SqliteTransaction(SqliteDatabase &database);
+    enum class Mode { Deferred, Immediate };
+
+    explicit SqliteTransaction(SqliteDatabase &database)
+        : m_database(database) {}
     ~SqliteTransaction();
     SqliteTransaction(const SqliteTransaction &) = delete;
     SqliteTransaction &operator=(const SqliteTransaction &) = delete;
 
-    bool isActive() const { return m_active; }
-    bool commit(QString *why = nullptr);
+    bool begin(Mode mode = Mode::Immediate);
+    bool commit();
 
 private:
     SqliteDatabase &m_database;

@@ -12,7 +12,7 @@ namespace Orvex {
 
 class Clock;
 class RetryClock;
-class PostingJournal;
+class JournalWriter;
 class StatusView;
 
 // What the host process hands every PostJob object: decided once per process, shared by all objects,
@@ -29,7 +29,7 @@ struct HostContext {
     // Times and waits between the tries of a posting; none: the steady clock and an event-loop wait.
     RetryClock *retryClock = nullptr;
     // The process's posting journal; none for a host that keeps none.
-    PostingJournal *journal = nullptr;
+    JournalWriter *journal = nullptr;
 };
 
 } // namespace Orvex

@@ -97,8 +97,8 @@ QString PostJob::Action(const QString &ActionType) {
     Orvex::RetryClock &clock = retryClockOf(m_host);
     const auto firstTry = clock.now();
     for (int tries = 1;; ++tries) {
-        beginJournalEntry(ActionType, callSerial);
-        const QString resultCode = tryOnce(ActionType);
+        const QString resultCode =
+            beginJournalEntry(ActionType, callSerial) ? tryOnce(ActionType) : notRecorded();
         const std::optional<std::chrono::milliseconds> wait = nextTryWait(tries, firstTry);
         if (!wait)
             return resultCode;
@@ -124,7 +124,9 @@ QString PostJob::tryOnce(const QString &ActionType) {
 
 std::optional<std::chrono::milliseconds>
 PostJob::nextTryWait(int tries, std::chrono::steady_clock::time_point firstTry) const {
-    if (m_settings.retryFor <= std::chrono::seconds::zero() || !Orvex::RetryPolicy::mayRetry(m_lastOutcome))
+    // A journal that cannot record is no outage of the board: waiting would not mend it.
+    if (m_settings.retryFor <= std::chrono::seconds::zero() || !Orvex::RetryPolicy::mayRetry(m_lastOutcome) ||
+        m_lastOutcome.errorNumber == ErrorNumber::JournalNotRecorded)
         return std::nullopt;
     const std::chrono::milliseconds wait =
         Orvex::RetryPolicy::delayAfter(tries, QRandomGenerator::global()->generateDouble(), m_retryAfter);
@@ -172,15 +174,17 @@ QString PostJob::failed(const Orvex::AutomationError &error) {
     return resultCode;
 }
 
-void PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
-    // Before anything can fail or reach the board: a call without a start line never posted.
+bool PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
+    // Before anything can fail or reach the board: a call without a start row never posted.
     m_exchangeTimer.start();
     m_lastOutcome = {};
     m_replyBytes = 0;
     m_retryAfter.reset();
-    m_journalRow.reset();
-    if (!m_host.journal)
-        return;
+    m_journalStart = {};
+    if (!m_host.journal) {
+        m_journalStart.why = QStringLiteral("this process keeps no journal");
+        return !m_journalRequired;
+    }
     try {
         Orvex::JournalPosting start;
         start.time = m_host.clock.now();
@@ -190,10 +194,26 @@ void PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
         start.action = ActionType;
         start.jobCode = JobCode;
         start.board = m_board;
-        m_journalRow = m_host.journal->begin(start);
+        m_journalStart = m_host.journal->begin(start);
     } catch (const std::exception &error) {
-        qCDebug(lcPosting) << "journal start skipped:" << error.what();
+        m_journalStart.why = QString::fromLocal8Bit(error.what());
     }
+    if (!m_journalStart.row)
+        qCDebug(lcPosting).noquote() << "no journal row for" << JobCode << m_journalStart.why;
+    return m_journalStart.row || !m_journalRequired;
+}
+
+QString PostJob::notRecorded() {
+    const QString where =
+        m_journalStart.path.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(m_journalStart.path);
+    // The window shows the listing as tried, as any failed exchange leaves it.
+    m_host.statusWindow.exchangeStarted(JobCode);
+    const Orvex::AutomationError error(
+        ErrorNumber::JournalNotRecorded, QString::fromUtf16(Orvex::ComponentSource),
+        QStringLiteral("the posting journal could not record the listing: %1%2")
+            .arg(m_journalStart.why, where));
+    m_lastOutcome.deliveryClass = Orvex::DeliveryClass::NotSent;
+    return failed(error);
 }
 
 void PostJob::endJournalEntry(const QString &resultCode, const Orvex::AutomationError *error) {
@@ -201,9 +221,9 @@ void PostJob::endJournalEntry(const QString &resultCode, const Orvex::Automation
         m_lastOutcome.resultCode = resultCode;
         m_lastOutcome.errorNumber = error ? error->number() : 0;
         m_lastOutcome.errorDescription = error ? Orvex::withoutUserInfo(error->description()) : QString();
-        if (m_host.journal)
-            m_host.journal->complete(m_journalRow, m_host.clock.now(), m_lastOutcome, m_replyBytes,
-                                     m_exchangeTimer.elapsed());
+        if (m_host.journal && m_journalStart.row)
+            m_host.journal->complete({*m_journalStart.row, m_journalStart.opening, m_host.clock.now(),
+                                      m_lastOutcome, m_replyBytes, m_exchangeTimer.elapsed()});
     } catch (const std::exception &failure) {
         qCDebug(lcPosting) << "journal end skipped:" << failure.what();
     }

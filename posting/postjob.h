@@ -2,7 +2,7 @@
 
 #include "componentsettings.h"
 #include "hostcontext.h"
-#include "postingjournal.h"
+#include "journalwriter.h"
 #include "postingoutcome.h"
 #include "postjobinterface.h"
 
@@ -38,6 +38,9 @@ public:
     void setObjectPath(QString objectPath) { m_objectPath = std::move(objectPath); }
     // The board the posting journal names for this object's postings; "default" unless set.
     void setBoard(QString board) { m_board = std::move(board); }
+    // Whether a posting may leave only once its start row is committed and on disk (the extension calls),
+    // or goes ahead without it (the type library's Action, as clients written for it expect).
+    void setJournalRequired(bool required) { m_journalRequired = required; }
     // What the last exchange came to, beyond its result code.
     const Orvex::PostingOutcome &lastOutcome() const { return m_lastOutcome; }
 
@@ -55,8 +58,11 @@ private:
     QString exchange(const QString &ActionType);
     QString failed(const Orvex::AutomationError &error);
     void warnNotWritten(const char *what, const QString &path, const QString &why) const;
-    // The posting journal's start and end lines of one exchange. Nothing leaves them.
-    void beginJournalEntry(const QString &ActionType, quint64 callSerial);
+    // The posting journal's start and end rows of one exchange. Nothing leaves them; false when the start
+    // row could not be recorded and the posting needs it.
+    bool beginJournalEntry(const QString &ActionType, quint64 callSerial);
+    // The failure of a posting whose start row could not be recorded: nothing goes to the board.
+    QString notRecorded();
     void endJournalEntry(const QString &resultCode, const Orvex::AutomationError *error);
 
     const Orvex::HostContext &m_host;
@@ -67,7 +73,8 @@ private:
     Orvex::ComponentSettings m_settings;
     QString m_objectPath;
     QString m_board = QStringLiteral("default");
-    std::optional<qint64> m_journalRow;
+    Orvex::JournalStart m_journalStart;
+    bool m_journalRequired = false;
     Orvex::PostingOutcome m_lastOutcome;
     qint64 m_replyBytes = 0;
     // What the board's Retry-After asked of the last try, if it said anything.

@@ -10,7 +10,6 @@
 #include "errortable.h"
 #include "identity.h"
 #include "listingfieldsreader.h"
-#include "postingjournal.h"
 #include "postjob.h"
 #include "postjobobject.h"
 #include "serverlogging.h"

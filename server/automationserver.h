@@ -3,8 +3,8 @@
 #include "boardcalls.h"
 #include "callqueue.h"
 #include "hostcontext.h"
+#include "journalwriter.h"
 #include "postingengine.h"
-#include "postingjournal.h"
 #include "retryclock.h"
 #include "statusview.h"
 #include "statuswindow.h"
@@ -58,7 +58,7 @@ public:
     void closeBySystem();
 
     CallQueue &calls() { return m_calls; }
-    const PostingJournal &journal() const { return m_journal; }
+    const JournalWriter &journal() const { return m_journal; }
     BoardCalls &boardCalls() { return m_boardCalls; }
 
 private:
@@ -83,7 +83,7 @@ private:
     InFlightStatus m_inFlight;
     InFlightView m_serialView;
     EventLoopRetryClock m_retryClock;
-    PostingJournal m_journal;
+    JournalWriter m_journal;
     HostContext m_host;
     QDBusConnection m_connection;
     CallQueue m_calls;

@@ -15,6 +15,7 @@
 #include "serverlogging.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 
 #include <array>
 #include <optional>
@@ -167,6 +168,10 @@ QVariantList PostJobObject::outcomeOf(const QString &resultCode) const {
 
 QString PostJobObject::post(const QString &ActionType, const ListingFieldsReader &Fields) {
     Fields.readEach([this](const QString &name, const QString &value) { m_job->Field(name, value); });
+    // The extension calls never send what the journal cannot record; the type library's Action keeps
+    // posting without it.
+    m_job->setJournalRequired(true);
+    const auto typeLibraryAgain = qScopeGuard([this] { m_job->setJournalRequired(false); });
     return m_job->Action(ActionType);
 }
 

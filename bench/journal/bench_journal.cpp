@@ -1,6 +1,9 @@
 // The posting journal at the size a busy user reaches: 7 days of 100,000 postings, written through the
 // store's own writer, then the rerun check and history's two reads, each timed as a whole process against
-// the sqlite3 program doing the same look-ups on the same file.
+// the sqlite3 program doing the same look-ups on the same file. Then a year's journal (365 days of the same
+// listings posted again each day, made in bulk by SQL) for history --latest, which must cost what it prints.
+//
+//   bench_journal [POSTINGS_PER_DAY [DAYS_FOR_LATEST]]
 #include "historysource.h"
 #include "journalstore.h"
 
@@ -9,6 +12,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdio>
@@ -79,21 +83,70 @@ void generate(const QString &folder, int perDay) {
         qFatal("cannot open the journal: %s", qPrintable(why));
     const QDateTime first = QDateTime::currentDateTime().addDays(-Days);
     Orvex::PostingOutcome posted{QString(), 200, 0, QString(), QString(), Orvex::DeliveryClass::Posted};
+    // A thousand postings starting together share one synced commit, as the writer commits them.
+    constexpr int Together = 1000;
     for (int day = 0; day < Days; ++day) {
-        for (int i = 0; i < perDay; ++i) {
-            JournalPosting start;
-            start.time = first.addDays(day).addMSecs(qint64(i) * 800);
-            start.processId = 1000 + i / 1000;
-            start.objectPath = QStringLiteral("/OrvexKelPostJob/PostJob/1");
-            start.callSerial = i % 1000 + 1;
-            start.action = QStringLiteral("Add");
-            start.jobCode = jobCodeOf(day, i);
-            const std::optional<qint64> row = store.begin(start);
-            posted.resultCode = u'S' + QString::number(qint64(day) * perDay + i);
-            if (!row || !store.complete(*row, start.time.addMSecs(40), posted, 24, 40))
-                qFatal("a write failed");
+        for (int group = 0; group < perDay; group += Together) {
+            QList<JournalPosting> starts;
+            for (int i = group; i < std::min(perDay, group + Together); ++i) {
+                JournalPosting start;
+                start.time = first.addDays(day).addMSecs(qint64(i) * 800);
+                start.processId = 1000 + i / 1000;
+                start.objectPath = QStringLiteral("/OrvexKelPostJob/PostJob/1");
+                start.callSerial = i % 1000 + 1;
+                start.action = QStringLiteral("Add");
+                start.jobCode = jobCodeOf(day, i);
+                starts.append(start);
+            }
+            const std::optional<QList<qint64>> rows = store.beginDurably(starts, &why);
+            if (!rows)
+                qFatal("a write failed: %s", qPrintable(why));
+            QList<Orvex::JournalEnd> ends;
+            for (qsizetype k = 0; k < starts.size(); ++k) {
+                posted.resultCode = u'S' + QString::number(qint64(day) * perDay + group + k);
+                ends.append({rows->at(k), 0, starts.at(k).time.addMSecs(40), posted, 24, 40});
+            }
+            if (!store.complete(ends, &why))
+                qFatal("a write failed: %s", qPrintable(why));
         }
     }
+}
+
+// A year's journal for --latest: perDay listings, each posted once a day for days days, written in bulk
+// beside the store's own schema, the kept table of the last postings filled as the writer fills it.
+void generateYear(const QString &folder, int perDay, int days) {
+    {
+        JournalStore store;
+        QString why;
+        if (!store.open(folder, JournalStore::Access::Write, &why))
+            qFatal("cannot open the journal: %s", qPrintable(why));
+    }
+    sqlite3 *db = nullptr;
+    const QByteArray path = QFile::encodeName(folder + u'/' + QLatin1StringView(JournalStore::FileName));
+    if (sqlite3_open(path.constData(), &db) != SQLITE_OK)
+        qFatal("cannot open %s", path.constData());
+    const qint64 first = QDateTime::currentDateTime().addDays(-days).toMSecsSinceEpoch();
+    for (int day = 0; day < days; ++day) {
+        const QByteArray sql =
+            "BEGIN; WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+            QByteArray::number(perDay - 1) +
+            ") INSERT INTO posting (board, start_ms, utc_offset_s, pid, object, call, action, job_code, "
+            "end_ms, "
+            "result, job_id, http_status, error_number, error_description, reply_bytes, duration_ms, "
+            "delivery_class) SELECT 'default', " +
+            QByteArray::number(first + qint64(day) * 86'400'000) +
+            " + i * 800, 3600, 1000, '/OrvexKelPostJob/PostJob/1', i + 1, 'Add', 'JOB-' || i, " +
+            QByteArray::number(first + qint64(day) * 86'400'000 + 40) + " + i * 800, 'S' || (" +
+            QByteArray::number(qint64(day) * perDay) + " + i), " + QByteArray::number(qint64(day) * perDay) +
+            " + i, 200, 0, '', 24, 40, 'posted' FROM n; "
+            "INSERT INTO posting_latest (board, job_code, posting) SELECT board, job_code, id FROM posting "
+            "WHERE id > (SELECT coalesce(max(posting), 0) FROM posting_latest) ORDER BY id "
+            "ON CONFLICT (board, job_code) DO UPDATE SET posting = excluded.posting; COMMIT;";
+        char *error = nullptr;
+        if (sqlite3_exec(db, sql.constData(), nullptr, nullptr, &error) != SQLITE_OK)
+            qFatal("generating: %s", error);
+    }
+    sqlite3_close(db);
 }
 
 void printRatio(const char *what, double ratio, double goal) {
@@ -185,5 +238,26 @@ int main(int argc, char *argv[]) {
                           " ORDER BY start_ms;\n");
     printRatio("history --from over the days vs sqlite3", byTime.seconds / byTimeBaseline.seconds, 3);
     std::printf("%-58s MiB %.1f (goal <= 40)\n", "history --from, resident memory", byTime.maxResidentMiB);
+
+    // history --latest over a year: as many rows read as printed.
+    const int yearDays = argc > 2 ? std::max(1, atoi(argv[2])) : 365;
+    QTemporaryDir year;
+    QFile::setPermissions(year.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto makingYear = std::chrono::steady_clock::now();
+    generateYear(year.path(), perDay, yearDays);
+    const QString yearDatabase = year.filePath(QLatin1StringView(JournalStore::FileName));
+    std::printf("a year's journal: %d days x %d postings, made in %.0f s, %.0f MiB on disk\n", yearDays,
+                perDay, std::chrono::duration<double>(std::chrono::steady_clock::now() - makingYear).count(),
+                double(QFileInfo(yearDatabase).size()) / (1024 * 1024));
+    Orvex::HistoryFilter latest;
+    latest.latest = true;
+    const ProcessCost byLatest = inChild([&] { printHistory(year.path(), latest); });
+    const ProcessCost byLatestBaseline = sqliteProgram(
+        program, yearDatabase,
+        "SELECT posting.board, start_ms, utc_offset_s, action, posting.job_code, result FROM posting_latest "
+        "CROSS JOIN posting ON posting.id = posting_latest.posting ORDER BY posting_latest.board, "
+        "posting_latest.job_code;\n");
+    printRatio("history --latest over the year vs sqlite3", byLatest.seconds / byLatestBaseline.seconds, 3);
+    std::printf("%-58s s %.2f (goal <= 2)\n", "history --latest over the year", byLatest.seconds);
     return 0;
 }

@@ -240,17 +240,13 @@ std::optional<int> PostBatch::checkJournal() {
         return std::nullopt;
     QString folderError;
     const QString folder = componentFilesFolder(&folderError);
-    const QString where = folder.isEmpty() ? QString() : QStringLiteral(" in ") + printableText(folder);
-    if (!m_options.batch) {
-        m_console.warn(QStringLiteral("the server cannot write its posting journal%1 (%2): this posting goes "
-                                      "unrecorded")
-                           .arg(where, printableText(problem)));
-        return std::nullopt;
-    }
-    // Without the journal a rerun would post everything again.
+    const QString where =
+        folder.isEmpty() ? QString()
+                         : u' ' + printableText(folder + u'/' + QLatin1StringView(JournalStore::FileName));
+    // The tool never sends what the journal cannot record: a rerun would post it again.
     return m_console.fail(
         QStringLiteral("the server cannot write its posting journal%1 (%2), so a rerun could not tell what "
-                       "this batch posted; nothing was posted. %3")
+                       "was posted; nothing was posted. %3")
             .arg(where, printableText(problem), QLatin1StringView(JournalRemedy)),
         BadInput);
 }
@@ -351,7 +347,10 @@ void PostBatch::take(const CallResult &result) {
             m_queues[board].push_front(task);
         return;
     }
-    if (result.outcome) {
+    if (result.outcome && result.outcome->errorNumber == ErrorNumber::JournalNotRecorded) {
+        row.outcome = *result.outcome;
+        stopForJournal(row);
+    } else if (result.outcome) {
         row.outcome = *result.outcome;
         row.kind = row.outcome.resultCode.startsWith(u'S') ? PostRow::Kind::Succeeded : PostRow::Kind::Failed;
         if (row.kind == PostRow::Kind::Failed)
@@ -362,6 +361,30 @@ void PostBatch::take(const CallResult &result) {
     }
     countFailure(row);
     printRow(task);
+}
+
+// The server sent nothing of this listing because its start row could not be recorded: nothing more goes
+// out, since the journal is what lets a rerun complete the batch.
+void PostBatch::stopForJournal(PostRow &row) {
+    row.kind = PostRow::Kind::NotPosted;
+    row.outcome.deliveryClass = DeliveryClass::NotSent;
+    row.note = QStringLiteral("journal failed");
+    m_journalFailed = true;
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    qsizetype rest = 0;
+    for (std::deque<qsizetype> &queue : m_queues) {
+        for (const qsizetype task : queue)
+            m_rows[task].note = row.note;
+        rest += qsizetype(queue.size());
+        queue.clear();
+    }
+    m_console.fail(QStringLiteral("%1; %2 listing(s) were not posted. A rerun completes the batch once the "
+                                  "journal can be written again")
+                       .arg(printableText(withoutUserInfo(row.outcome.errorDescription)))
+                       .arg(rest + 1),
+                   0);
 }
 
 void PostBatch::takeError(PostRow &row, const AutomationError &error) {
@@ -431,6 +454,8 @@ void PostBatch::release() {
 int PostBatch::exitStatus() const {
     if (interrupts > 0)
         return Interrupted;
+    if (m_journalFailed)
+        return BadInput;
     if (m_failures > 0)
         return SomeFailed;
     const bool heldBack = std::any_of(m_rows.cbegin(), m_rows.cend(), [](const PostRow &row) {

@@ -82,6 +82,7 @@ private:
     bool stopSending();
     void take(const CallResult &result);
     void takeError(PostRow &row, const AutomationError &error);
+    void stopForJournal(PostRow &row);
     void countFailure(const PostRow &row);
     void noteInFlight();
     void printRow(qsizetype task);
@@ -111,6 +112,7 @@ private:
     int m_failuresInARow = 0;
     bool m_anyUnknown = false;
     bool m_stopped = false;
+    bool m_journalFailed = false;
 };
 
 } // namespace Orvex

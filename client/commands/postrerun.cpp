@@ -21,11 +21,11 @@ void remember(PastPosting &known, const JournalPosting &posting) {
 
 bool RerunCheck::open(const QString &folder, const QDateTime &since, QString *why) {
     m_since = since;
-    // Reading never makes the journal: without one, nothing was posted through it.
-    if (!QFileInfo::exists(folder + u'/' + QLatin1StringView(JournalStore::FileName)))
-        return true;
     m_store.emplace();
-    if (m_store->open(folder, JournalStore::Access::Read, why))
+    // The first to open the journal makes it, importing the days of earlier versions, so that what they
+    // record as "S" is skipped by the first rerun after an upgrade too.
+    const bool made = QFileInfo::exists(folder + u'/' + QLatin1StringView(JournalStore::FileName));
+    if (m_store->open(folder, made ? JournalStore::Access::Read : JournalStore::Access::Write, why))
         return true;
     m_store.reset();
     // A server is making it at this moment: nothing was posted through it yet.

@@ -86,10 +86,10 @@ void TestJournalLookup::verdict() {
         start.callSerial = row.serial;
         start.action = QStringLiteral("Add");
         start.jobCode = row.jobCode;
-        const std::optional<qint64> id = store.begin(start);
+        const std::optional<qint64> id = store.beginDurably(start);
         QVERIFY(id);
         if (!row.result.isEmpty())
-            QVERIFY(store.complete(*id, start.time, {row.result, 503, 0, QString()}, 0, 1));
+            QVERIFY(store.complete({*id, 0, start.time, {row.result, 503, 0, QString()}, 0, 1}));
     }
     const JournalVerdict verdict =
         Orvex::lookUpLostCall({store.path(), ServerPid, Object, bound.addSecs(-1), callsRun,

@@ -9,10 +9,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
+#include <sqlite3.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -111,13 +113,17 @@ void writeBoardsJournal(const QString &folder) {
         start.objectPath = u"/o/1"_s;
         start.action = u"Add"_s;
         start.jobCode = posting.jobCode;
-        const std::optional<qint64> row = store.begin(start);
+        const std::optional<qint64> row = store.beginDurably(start);
         QVERIFY(row);
         const Orvex::DeliveryClass delivery =
             posting.result.startsWith(u'S') ? Orvex::DeliveryClass::Posted : Orvex::DeliveryClass::Refused;
         if (!posting.result.isEmpty())
-            QVERIFY(store.complete(*row, posting.time.addSecs(1),
-                                   {posting.result, posting.status, 0, {}, {}, delivery}, 10, 1000));
+            QVERIFY(store.complete({*row,
+                                    0,
+                                    posting.time.addSecs(1),
+                                    {posting.result, posting.status, 0, {}, {}, delivery},
+                                    10,
+                                    1000}));
     }
 }
 
@@ -142,6 +148,7 @@ private Q_SLOTS:
     void rerunPostsOnlyWhatDidNotGetS_data();
     void rerunPostsOnlyWhatDidNotGetS();
     void singlePostWarnsOfAnEarlierS();
+    void firstRerunAfterAnUpgradeSkipsWhatTheDaysRecord();
     void maxFailuresStopsTheBatch_data();
     void maxFailuresStopsTheBatch();
     void jsonLinesAsEachListingCompletes();
@@ -151,6 +158,7 @@ private Q_SLOTS:
     void postsToEveryBoard();
     void batchNeedsTheJournal_data();
     void batchNeedsTheJournal();
+    void batchStopsWhereTheJournalStops();
     void concurrentBatchesPostEveryListingOnce_data();
     void concurrentBatchesPostEveryListingOnce();
     void listingOfAKilledServerIsUnknown();
@@ -206,7 +214,7 @@ void TestPostJobTool::writeJournal(int daysAgo, const QList<std::pair<QString, Q
         start.callSerial = i + 1;
         start.action = actionAndJobCode.at(i).first;
         start.jobCode = actionAndJobCode.at(i).second;
-        const std::optional<qint64> row = journal.begin(start);
+        const std::optional<qint64> row = journal.beginDurably(start);
         QVERIFY(row);
         if (results.at(i).isEmpty())
             continue;
@@ -216,7 +224,7 @@ void TestPostJobTool::writeJournal(int daysAgo, const QList<std::pair<QString, Q
             parts.size() > 1               ? *Orvex::deliveryClassFromName(parts.at(1))
             : parts.at(0).startsWith(u'S') ? Orvex::DeliveryClass::Posted
                                            : Orvex::DeliveryClass::Refused;
-        QVERIFY(journal.complete(*row, time, {parts.at(0), 200, 0, {}, {}, deliveryClass}, 0, 0));
+        QVERIFY(journal.complete({*row, 0, time, {parts.at(0), 200, 0, {}, {}, deliveryClass}, 0, 0}));
     }
 }
 
@@ -739,7 +747,7 @@ void TestPostJobTool::postsToEveryBoard() {
 void TestPostJobTool::batchNeedsTheJournal_data() {
     QTest::addColumn<bool>("batch");
     QTest::newRow("a batch refuses to start") << true;
-    QTest::newRow("a single posting goes ahead, warned") << false;
+    QTest::newRow("a single posting is not sent either") << false;
 }
 
 void TestPostJobTool::batchNeedsTheJournal() {
@@ -752,11 +760,71 @@ void TestPostJobTool::batchNeedsTheJournal() {
         runTool(batch ? QStringList{QStringLiteral("post"), QStringLiteral("--file"), path}
                       : QStringList{QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
                                     QStringLiteral("-f"), QStringLiteral("JobCode=J1")});
-    QCOMPARE(run.exitCode, batch ? int(Orvex::PostJobTool::BadInput) : 0);
-    QVERIFY2(run.err.contains(QStringLiteral("posting journal in ") + m_session.server().programFolder()),
-             qPrintable(run.err));
-    QCOMPARE(run.err.contains(QStringLiteral("XDG_STATE_HOME")), batch);
-    QCOMPARE(m_session.board().postings().size(), batch ? 0 : 1);
+    // Whether the server has found out before the tool asks or only at the posting, nothing goes out.
+    QCOMPARE(run.exitCode, int(Orvex::PostJobTool::BadInput));
+    QVERIFY2(run.err.contains(m_session.server().programFolder()), qPrintable(run.err));
+    QCOMPARE(m_session.board().postings().size(), 0);
+}
+
+// An earlier version kept a JSON Lines journal a day and no database: the tool, first to open the journal,
+// imports the days before it decides what to skip.
+void TestPostJobTool::firstRerunAfterAnUpgradeSkipsWhatTheDaysRecord() {
+    const QDateTime yesterday = QDateTime::currentDateTime().addDays(-1);
+    const QString time = yesterday.toOffsetFromUtc(yesterday.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    QFile day(m_session.server().programFolder() +
+              QStringLiteral("/OrvexKelPostJobs %1.jsonl").arg(yesterday.date().toString(Qt::ISODate)));
+    QVERIFY(day.open(QIODevice::WriteOnly));
+    day.write(
+        QStringLiteral(
+            R"({"action":"Add","call":1,"event":"start","jobCode":"J1","object":"/OrvexKelPostJob/PostJob/1","pid":77,"time":"%1"}
+{"action":"Add","call":1,"durationMs":5,"errorDescription":"","errorNumber":0,"event":"end","httpStatus":200,"jobCode":"J1","jobId":"42","object":"/OrvexKelPostJob/PostJob/1","pid":77,"replyBytes":18,"result":"S42","time":"%1"}
+)")
+            .arg(time)
+            .toUtf8());
+    day.close();
+    QVERIFY(!QFileInfo::exists(m_session.server().programFolder() + u'/' +
+                               QLatin1StringView(Orvex::JournalStore::FileName)));
+    const QString path = writeFile(m_files, R"([
+        {"action": "Add", "fields": [["JobCode", "J1"]]},
+        {"action": "Add", "fields": [["JobCode", "J2"]]}
+    ])");
+    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("--file"), path});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
+    QCOMPARE(postedListings(), QStringList{QStringLiteral("Add J2")});
+    QVERIFY2(run.out.contains(QStringLiteral("skipped (S42 on ")), qPrintable(run.out));
+}
+
+// Another program takes the journal while J1 is at the board: J1 keeps its S, J2 is not sent, and the rerun
+// once the journal is back posts J2 and skips J1.
+void TestPostJobTool::batchStopsWhereTheJournalStops() {
+    QProcess tool;
+    startWhileTheBoardHoldsJ1(tool, 2000);
+    if (QTest::currentTestFailed())
+        return;
+    const QString journal =
+        m_session.server().programFolder() + u'/' + QLatin1StringView(Orvex::JournalStore::FileName);
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(journal).constData(), &other), SQLITE_OK);
+    const auto unlock = qScopeGuard([&] { sqlite3_close(other); });
+    QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    QVERIFY(tool.waitForFinished(60000));
+    const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+    const QString err = QString::fromUtf8(tool.readAllStandardError());
+    QVERIFY2(tool.exitCode() == int(Orvex::PostJobTool::BadInput), qPrintable(out + err));
+    QVERIFY2(out.contains(QStringLiteral("  S47")), qPrintable(out));
+    QVERIFY2(out.endsWith(tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("(not posted)"))) ||
+                 out.contains(QStringLiteral("not posted")),
+             qPrintable(out));
+    QVERIFY2(err.contains(journal) && err.contains(QStringLiteral("rerun")), qPrintable(err));
+    QCOMPARE(postedListings(), QStringList{QStringLiteral("Add J1")});
+
+    QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    // The server that ended writes J1's end once the journal is free.
+    QVERIFY(ServerFixture::waitUntilGone());
+    const ToolRun rerun = runTool({QStringLiteral("post"), QStringLiteral("--file"),
+                                   m_files.filePath(QStringLiteral("listings.json"))});
+    QVERIFY2(rerun.exitCode == 0, qPrintable(rerun.err + rerun.out));
+    QCOMPARE(postedListings(), (QStringList{QStringLiteral("Add J1"), QStringLiteral("Add J2")}));
 }
 
 void TestPostJobTool::concurrentBatchesPostEveryListingOnce_data() {

@@ -12,8 +12,8 @@
 #include "automationerror.h"
 #include "buswire.h"
 #include "errortable.h"
+#include "journalwriter.h"
 #include "listingfields.h"
-#include "postingjournal.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -92,11 +92,12 @@ void writeJournal(const QDBusMessage &call, bool withEnd) {
     start.objectPath = ObjectPath;
     start.callSerial = qint64(Orvex::nextCallSerial());
     start.action = call.arguments().value(action).toString();
-    const std::optional<qint64> row = journal().begin(start);
+    QString why;
+    const std::optional<qint64> row = journal().beginDurably(start, &why);
     if (withEnd && row) {
         const Orvex::PostingOutcome outcome{QStringLiteral("F"), 503,       0,
                                             QString(),           QString(), Orvex::DeliveryClass::Refused};
-        journal().complete(*row, start.time, outcome, 0, 1);
+        journal().complete({*row, 0, start.time, outcome, 0, 1}, &why);
     }
 }
 

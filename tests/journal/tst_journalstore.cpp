@@ -1,6 +1,8 @@
 #include "journalfields.h"
 #include "journalfiles.h"
 #include "journalstore.h"
+#include "journaltime.h"
+#include "sqlitedatabase.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -44,10 +46,10 @@ Orvex::PostingOutcome outcome(const QString &resultCode) {
 
 // Writes one posting with its end (none when resultCode is empty).
 void post(JournalStore &store, const JournalPosting &posting, const QString &resultCode) {
-    const std::optional<qint64> row = store.begin(posting);
+    const std::optional<qint64> row = store.beginDurably(posting);
     QVERIFY(row);
     if (!resultCode.isEmpty())
-        QVERIFY(store.complete(*row, posting.time.addMSecs(5), outcome(resultCode), 10, 5));
+        QVERIFY(store.complete({*row, 0, posting.time.addMSecs(5), outcome(resultCode), 10, 5}));
 }
 
 QList<JournalPosting> readAll(JournalStore &store, const JournalFilter &filter = {}) {
@@ -91,6 +93,13 @@ private Q_SLOTS:
     void killedWriterLeavesUnknown();
     void fullDiskLosesTheRowNotTheFile();
     void pruningDeletesOldRowsOnly();
+    void latestReadsTheSameBeforeAndAfterTheUpgrade();
+    void startWaitsOutALockThenFails();
+    void deletedJournalIsWrittenBack_data();
+    void deletedJournalIsWrittenBack();
+    void bindThatFailsStopsTheStep();
+    void timesReadAsTheCalendarHasThem_data();
+    void timesReadAsTheCalendarHasThem();
 
 private:
     QString folder() const { return m_dir->path(); }
@@ -238,10 +247,13 @@ void TestJournalStore::refusesWhatIsNoJournalAndLeavesItAlone() {
     QVERIFY(before.open(QIODevice::ReadOnly));
     const QByteArray bytes = before.readAll();
 
-    JournalStore store;
-    QString why;
-    QVERIFY(!store.open(folder(), JournalStore::Access::Write, &why));
-    QVERIFY2(why.contains(reason), qPrintable(why));
+    // Refused for reading as for writing: a reader could not tell what a newer writer's rows mean.
+    for (const JournalStore::Access access : {JournalStore::Access::Write, JournalStore::Access::Read}) {
+        JournalStore store;
+        QString why;
+        QVERIFY(!store.open(folder(), access, &why));
+        QVERIFY2(why.contains(reason), qPrintable(why));
+    }
     QFile after(QFile::decodeName(databasePath()));
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), bytes);
@@ -284,8 +296,8 @@ void TestJournalStore::serversWritingAtOnceLoseNothing() {
                 ::_exit(2);
             for (int i = 0; i < Postings; ++i) {
                 const std::optional<qint64> row =
-                    store.begin(start(u"J%1"_s.arg(i), Noon, ::getpid(), i + 1));
-                if (!row || !store.complete(*row, Noon, outcome(u"S%1"_s.arg(i)), 1, 1))
+                    store.beginDurably(start(u"J%1"_s.arg(i), Noon, ::getpid(), i + 1));
+                if (!row || !store.complete({*row, 0, Noon, outcome(u"S%1"_s.arg(i)), 1, 1}))
                     ::_exit(3);
             }
             ::_exit(0);
@@ -308,7 +320,8 @@ void TestJournalStore::killedWriterLeavesUnknown() {
     const int status = inChild([this] {
         JournalStore store;
         QString why;
-        if (store.open(folder(), JournalStore::Access::Write, &why) && store.begin(start(u"J9"_s, Noon)))
+        if (store.open(folder(), JournalStore::Access::Write, &why) &&
+            store.beginDurably(start(u"J9"_s, Noon)))
             ::raise(SIGKILL);
     });
     QVERIFY(WIFSIGNALED(status));
@@ -331,7 +344,7 @@ void TestJournalStore::fullDiskLosesTheRowNotTheFile() {
         int written = 0;
         for (int i = 0; i < 10000; ++i) {
             big.jobCode = QString(1000, QChar(u'a' + i % 26));
-            if (!store.begin(big))
+            if (!store.beginDurably(big))
                 ::_exit(written > 0 ? 0 : 4);
             ++written;
         }
@@ -355,7 +368,7 @@ void TestJournalStore::fullDiskLosesTheRowNotTheFile() {
 void TestJournalStore::pruningDeletesOldRowsOnly() {
     m_store.setRetentionDays(10);
     for (int i = 0; i < 1200; ++i)
-        QVERIFY(m_store.begin(start(u"old"_s, Noon.addDays(-11))));
+        QVERIFY(m_store.beginDurably(start(u"old"_s, Noon.addDays(-11))));
     post(m_store, start(u"kept"_s, Noon.addDays(-9)), u"S1"_s);
     // Small steps: one call does not take them all.
     m_store.pruneStep(Noon);
@@ -368,4 +381,138 @@ void TestJournalStore::pruningDeletesOldRowsOnly() {
 }
 
 QTEST_GUILESS_MAIN(TestJournalStore)
+QStringList latestOf(JournalStore &store) {
+    QStringList latest;
+    QString why;
+    JournalFilter filter;
+    filter.result = JournalFilter::Result::Any;
+    if (!store.readLatest(
+            filter,
+            [&](JournalPosting &&p) {
+                return latest.append(p.board + u' ' + p.jobCode + u' ' + p.resultCode), true;
+            },
+            &why))
+        latest.append(u"failed: "_s + why);
+    return latest;
+}
+
+// A journal of the version before keeps every posting but not the last of each listing: --latest reads
+// the same from it before the upgrade (every row once) and after (the kept table).
+void TestJournalStore::latestReadsTheSameBeforeAndAfterTheUpgrade() {
+    post(m_store, start(u"J1"_s, Noon), u"F"_s);
+    post(m_store, start(u"J2"_s, Noon.addSecs(1)), u"S5"_s);
+    post(m_store, start(u"J1"_s, Noon.addSecs(2)), u"S6"_s);
+    JournalPosting elsewhere = start(u"J1"_s, Noon.addSecs(3));
+    elsewhere.board = u"second"_s;
+    post(m_store, elsewhere, QString());
+    const QStringList expected{u"default J1 S6"_s, u"default J2 S5"_s, u"second J1 "_s};
+    QCOMPARE(latestOf(m_store), expected);
+    m_store.close();
+
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open(databasePath().constData(), &db), SQLITE_OK);
+    QCOMPARE(
+        sqlite3_exec(db, "DROP TABLE posting_latest; PRAGMA user_version = 1", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+    JournalStore reader;
+    QString why;
+    QVERIFY2(reader.open(folder(), JournalStore::Access::Read, &why), qPrintable(why));
+    QCOMPARE(latestOf(reader), expected);
+    JournalStore writer;
+    QVERIFY2(writer.open(folder(), JournalStore::Access::Write, &why), qPrintable(why));
+    QCOMPARE(latestOf(writer), expected);
+    post(writer, start(u"J2"_s, Noon.addSecs(4)), u"F"_s);
+    QCOMPARE(latestOf(writer), (QStringList{u"default J1 S6"_s, u"default J2 F"_s, u"second J1 "_s}));
+}
+
+// Another program holding the journal past the busy timeout costs the start row, never a row half made.
+void TestJournalStore::startWaitsOutALockThenFails() {
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(databasePath().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    QString why;
+    QVERIFY(!m_store.beginDurably(start(u"J1"_s, Noon), &why));
+    QVERIFY2(why.contains(u"locked"_s), qPrintable(why));
+    QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    QVERIFY2(m_store.beginDurably(start(u"J2"_s, Noon), &why), qPrintable(why));
+    const QList<JournalPosting> rows = readAll(m_store);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().jobCode, u"J2"_s);
+}
+
+void TestJournalStore::deletedJournalIsWrittenBack_data() {
+    QTest::addColumn<bool>("wholeFolder");
+    QTest::newRow("the file and its WAL") << false;
+    QTest::newRow("its folder") << true;
+}
+
+// A journal deleted under an open store takes no more rows, and what it held is written back at its name,
+// so the next run still knows what was posted.
+void TestJournalStore::deletedJournalIsWrittenBack() {
+    QFETCH(bool, wholeFolder);
+    post(m_store, start(u"J1"_s, Noon), u"S1"_s);
+    post(m_store, start(u"J2"_s, Noon), QString());
+    QString why;
+    QVERIFY2(m_store.isStillAtItsName(&why), qPrintable(why));
+    if (wholeFolder) {
+        QVERIFY(QDir(folder()).removeRecursively());
+    } else {
+        for (const char *suffix : Orvex::JournalFiles::Suffixes)
+            QFile::remove(QFile::decodeName(databasePath(suffix)));
+    }
+    QVERIFY(!m_store.isStillAtItsName(&why));
+    m_store.restoreAtItsName(&why);
+    QVERIFY2(why.contains(u"written back"_s), qPrintable(why));
+    m_store.close();
+
+    JournalStore reopened;
+    QVERIFY2(reopened.open(folder(), JournalStore::Access::Write, &why), qPrintable(why));
+    QStringList rows;
+    for (const JournalPosting &posting : readAll(reopened))
+        rows.append(posting.jobCode + u' ' + posting.resultCode);
+    QCOMPARE(rows, (QStringList{u"J1 S1"_s, u"J2 "_s}));
+    QCOMPARE(QFileInfo(QFile::decodeName(databasePath())).permissions() &
+                 (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+             QFile::Permissions());
+}
+
+void TestJournalStore::bindThatFailsStopsTheStep() {
+    Orvex::SqliteDatabase database;
+    QVERIFY(database.open(":memory:", SQLITE_OPEN_READWRITE));
+    QVERIFY(database.exec("CREATE TABLE t (a, b)"));
+    Orvex::SqliteStatement insert = database.prepare("INSERT INTO t VALUES (?1, ?2)");
+    QVERIFY(insert.bind(1, qint64(1)));
+    QVERIFY(!insert.bind(3, u"no such parameter"_s));
+    QCOMPARE(database.error().code, SQLITE_RANGE);
+    QCOMPARE(insert.step(), Orvex::SqliteStatement::Step::Failed);
+    QCOMPARE(database.integerOf("SELECT count(*) FROM t"), std::optional<qint64>(0));
+}
+
+void TestJournalStore::timesReadAsTheCalendarHasThem_data() {
+    QTest::addColumn<QDateTime>("time");
+    const auto at = [](int year, int month, int day, int hour, int offsetMinutes) {
+        return QDateTime(QDate(year, month, day), QTime(hour, 59, 58, 7), Qt::OffsetFromUTC,
+                         offsetMinutes * 60);
+    };
+    QTest::newRow("the first of February") << at(2010, 2, 1, 0, 0);
+    QTest::newRow("the last of February") << at(2011, 2, 28, 23, 60);
+    QTest::newRow("a leap day") << at(2012, 2, 29, 12, -330);
+    QTest::newRow("the first of March after a leap day") << at(2012, 3, 1, 0, 0);
+    QTest::newRow("New Year's Eve behind UTC") << at(2009, 12, 31, 23, -600);
+    QTest::newRow("New Year's Day ahead of UTC") << at(2010, 1, 1, 0, 840);
+    QTest::newRow("before 1970") << at(1969, 2, 28, 1, 0);
+    QTest::newRow("2000, a leap century") << at(2000, 2, 29, 22, 90);
+    QTest::newRow("2100, no leap day") << at(2100, 3, 1, 3, 0);
+}
+
+void TestJournalStore::timesReadAsTheCalendarHasThem() {
+    QFETCH(QDateTime, time);
+    const Orvex::JournalTime journalTime = Orvex::JournalTime::of(time);
+    QCOMPARE(journalTime.dateText(), time.toString(u"yyyy-MM-dd"));
+    QCOMPARE(journalTime.clockText(), time.toString(u"HH:mm:ss"));
+    QCOMPARE(journalTime.isoText().left(23), time.toString(u"yyyy-MM-ddTHH:mm:ss.zzz"));
+}
+
 #include "tst_journalstore.moc"

@@ -11,7 +11,7 @@
 #include "hostcontext.h"
 #include "journalfields.h"
 #include "journalstore.h"
-#include "postingjournal.h"
+#include "journalwriter.h"
 #include "postjob.h"
 #include "retryclock.h"
 #include "scopedenvironment.h"
@@ -115,7 +115,7 @@ private:
     std::optional<frmPostJob> m_window;
     Orvex::FixedClock m_clock;
     RecordingWarningBox m_warnings;
-    std::optional<Orvex::PostingJournal> m_journal;
+    std::optional<Orvex::JournalWriter> m_journal;
     std::optional<Orvex::HostContext> m_host;
 };
 

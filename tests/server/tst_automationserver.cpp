@@ -20,12 +20,15 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
 #include <csignal>
 #include <memory>
+#include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <tuple>
@@ -181,6 +184,9 @@ private Q_SLOTS:
     void postToBoardRunsListingsSideBySideEachAtMostOnce_data();
     void postToBoardRunsListingsSideBySideEachAtMostOnce();
     void endingLetsPostingsInFlightFinishAndEndsTheWaiting();
+    void journalThatCannotRecordSendsNothing_data();
+    void journalThatCannotRecordSendsNothing();
+    void startRowIsOnDiskBeforeTheListingLeaves();
 
 private:
     std::unique_ptr<ServerFixture> m_server;
@@ -1620,6 +1626,151 @@ void TestAutomationServer::endingLetsPostingsInFlightFinishAndEndsTheWaiting() {
     QCOMPARE(posted, 2);
     QVERIFY(ServerFixture::waitUntilGone());
     QCOMPARE(m_board->postings().size(), 2);
+}
+
+void TestAutomationServer::journalThatCannotRecordSendsNothing_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("another program holds it past the busy timeout") << QStringLiteral("lock");
+    QTest::newRow("the journal deleted") << QStringLiteral("delete");
+    QTest::newRow("its folder deleted") << QStringLiteral("delete folder");
+    QTest::newRow("a full disk") << QStringLiteral("full");
+}
+
+// An extension call's listing leaves only once its start row is on disk; the type library's Action posts
+// whatever the journal does. Once the journal is back, the listing posts, and nothing is there twice.
+void TestAutomationServer::journalThatCannotRecordSendsNothing() {
+    QFETCH(QString, fault);
+    startBoardAndServer();
+    QVERIFY(createObject());
+    Orvex::registerListingFieldsType();
+    const auto post = [this](const QString &jobCode) {
+        const Orvex::ListingFields fields{{QStringLiteral("JobCode"), jobCode}};
+        return ServerFixture::call(m_object, ListingInterface, QStringLiteral("PostWithOutcome"),
+                                   {QStringLiteral("Add"), QVariant::fromValue(fields)});
+    };
+    QCOMPARE(post(QStringLiteral("J1")).arguments().value(0).toString(), QStringLiteral("S1"));
+    const QString journal = ServerFixture::call(m_object, ListingInterface, QStringLiteral("Journal"))
+                                .arguments()
+                                .value(0)
+                                .toString();
+    const uint pid = ServerFixture::serverPid();
+
+    sqlite3 *other = nullptr;
+    rlimit limit{};
+    if (fault == u"lock") {
+        QCOMPARE(sqlite3_open(QFile::encodeName(journal).constData(), &other), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    } else if (fault == u"delete") {
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QVERIFY(QFile::remove(journal + QLatin1StringView(suffix)));
+    } else if (fault == u"delete folder") {
+        QVERIFY(QDir(QFileInfo(journal).path()).removeRecursively());
+    } else {
+        // Past the file size limit every write fails as on a full disk.
+        QCOMPARE(::prlimit(pid_t(pid), RLIMIT_FSIZE, nullptr, &limit), 0);
+        const rlimit full{1, limit.rlim_max};
+        QCOMPARE(::prlimit(pid_t(pid), RLIMIT_FSIZE, &full, nullptr), 0);
+    }
+
+    const QDBusMessage refused = post(QStringLiteral("J2"));
+    QCOMPARE(refused.arguments().value(0).toString(), QStringLiteral("F"));
+    QCOMPARE(refused.arguments().value(2).toInt(), Orvex::ErrorNumber::JournalNotRecorded);
+    QVERIFY2(refused.arguments().value(3).toString().contains(QFileInfo(journal).fileName()),
+             qPrintable(refused.arguments().value(3).toString()));
+    QCOMPARE(jobCodesAt(*m_board), QStringList{QStringLiteral("J1")});
+    const QString problem = ServerFixture::call(m_object, ListingInterface, QStringLiteral("JournalProblem"))
+                                .arguments()
+                                .value(0)
+                                .toString();
+    QVERIFY(!problem.isEmpty());
+    // The type library's clients knew no journal: their Action goes to the board as it always did.
+    ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Field"),
+                        {QStringLiteral("JobCode"), QStringLiteral("J3")});
+    QCOMPARE(
+        ServerFixture::call(m_object, PostJobInterface, QStringLiteral("Action"), {QStringLiteral("Add")})
+            .arguments()
+            .value(0)
+            .toString(),
+        QStringLiteral("S2"));
+
+    if (other) {
+        QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(other);
+    } else if (fault == u"full") {
+        QCOMPARE(::prlimit(pid_t(pid), RLIMIT_FSIZE, &limit, nullptr), 0);
+    }
+    QCOMPARE(post(QStringLiteral("J2")).arguments().value(0).toString(), QStringLiteral("S3"));
+    QCOMPARE(jobCodesAt(*m_board),
+             (QStringList{QStringLiteral("J1"), QStringLiteral("J3"), QStringLiteral("J2")}));
+    // The rows of the listings the board holds from extension calls, each once; a deleted journal's rows
+    // were written back.
+    QStringList rows;
+    for (const Orvex::JournalPosting &row : m_server->journalEntries()) {
+        if (row.resultCode.startsWith(u'S') && row.jobCode != u"J3")
+            rows.append(row.jobCode + u' ' + row.resultCode);
+    }
+    QCOMPARE(rows, (QStringList{QStringLiteral("J1 S1"), QStringLiteral("J2 S3")}));
+    if (fault != u"full")
+        QVERIFY(m_server->logText().contains(QByteArray::number(Orvex::ErrorNumber::JournalNotRecorded)));
+}
+
+// Recorded with strace: after the start row's WAL frames are written, the WAL is synced, and only then does
+// the request leave.
+void TestAutomationServer::startRowIsOnDiskBeforeTheListingLeaves() {
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        QSKIP("strace is not installed (Debian package strace)");
+    startBoardAndServer();
+    QVERIFY(createObject());
+    Orvex::registerListingFieldsType();
+    const auto post = [this](const QString &jobCode) {
+        const Orvex::ListingFields fields{{QStringLiteral("JobCode"), jobCode}};
+        return ServerFixture::call(m_object, ListingInterface, QStringLiteral("PostWithOutcome"),
+                                   {QStringLiteral("Add"), QVariant::fromValue(fields)})
+            .arguments()
+            .value(0)
+            .toString();
+    };
+    QCOMPARE(post(QStringLiteral("J1")), QStringLiteral("S1"));
+    QTemporaryDir traceFolder;
+    const QString trace = traceFolder.filePath(QStringLiteral("trace"));
+    QProcess tracer;
+    tracer.start(strace, {QStringLiteral("-f"), QStringLiteral("-y"), QStringLiteral("-s"),
+                          QStringLiteral("16"), QStringLiteral("-e"),
+                          QStringLiteral("trace=pwrite64,write,fdatasync,fsync,sendto,sendmsg,writev"),
+                          QStringLiteral("-o"), trace, QStringLiteral("-p"),
+                          QString::number(ServerFixture::serverPid())});
+    QVERIFY(tracer.waitForStarted());
+    // strace says it attached once every thread is traced.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return tracer.readAllStandardError().contains("attached") || tracer.state() != QProcess::Running;
+        },
+        10000));
+    if (tracer.state() != QProcess::Running)
+        QSKIP("strace cannot attach to the server here");
+    QCOMPARE(post(QStringLiteral("J2")), QStringLiteral("S2"));
+    tracer.terminate();
+    QVERIFY(tracer.waitForFinished(10000));
+
+    QFile file(trace);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    qsizetype lastWalWrite = -1;
+    qsizetype walSync = -1;
+    qsizetype request = -1;
+    for (qsizetype i = 0; i < lines.size() && request < 0; ++i) {
+        const QByteArray &line = lines.at(i);
+        if (line.contains("-wal>") && line.contains("pwrite64("))
+            lastWalWrite = i;
+        else if (line.contains("-wal>") && (line.contains("fdatasync(") || line.contains("fsync(")))
+            walSync = i;
+        else if (line.contains("\"POST "))
+            request = i;
+    }
+    QVERIFY2(request > 0, "the request was not seen");
+    QVERIFY2(lastWalWrite >= 0, "the start row was not seen");
+    QVERIFY2(walSync > lastWalWrite, "the WAL was not synced between the start row and the request");
 }
 
 #include "tst_automationserver.moc"
