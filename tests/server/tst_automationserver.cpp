@@ -187,6 +187,7 @@ private Q_SLOTS:
     void journalThatCannotRecordSendsNothing_data();
     void journalThatCannotRecordSendsNothing();
     void startRowIsOnDiskBeforeTheListingLeaves();
+    void otherCallsAreAnsweredWhileAPostingWaitsOnTheJournal();
 
 private:
     std::unique_ptr<ServerFixture> m_server;
@@ -1771,6 +1772,43 @@ void TestAutomationServer::startRowIsOnDiskBeforeTheListingLeaves() {
     QVERIFY2(request > 0, "the request was not seen");
     QVERIFY2(lastWalWrite >= 0, "the start row was not seen");
     QVERIFY2(walSync > lastWalWrite, "the WAL was not synced between the start row and the request");
+}
+
+// A posting that waits for the journal's lock holds up nothing else: other objects are made, log and say
+// where the journal is while it still waits.
+void TestAutomationServer::otherCallsAreAnsweredWhileAPostingWaitsOnTheJournal() {
+    startBoardAndServer();
+    QVERIFY(createObject());
+    const QString journal = ServerFixture::call(m_object, ListingInterface, QStringLiteral("Journal"))
+                                .arguments()
+                                .value(0)
+                                .toString();
+    QDBusPendingCall first = postToBoard(m_object, QString(), QStringLiteral("J0"));
+    first.waitForFinished();
+    QCOMPARE(first.reply().arguments().value(0).toString(), QStringLiteral("S1"));
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(journal).constData(), &other), SQLITE_OK);
+    const auto unlock = qScopeGuard([&] { sqlite3_close(other); });
+    QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    QDBusPendingCall waiting = postToBoard(m_object, QString(), QStringLiteral("J1"));
+    // The calls below reach the server behind the posting, which by then waits on the lock.
+    const QString second = ServerFixture::createInstance();
+    QVERIFY(!second.isEmpty());
+    QCOMPARE(
+        ServerFixture::call(second, PostJobInterface, QStringLiteral("WriteLog"), {QStringLiteral("Named")})
+            .type(),
+        QDBusMessage::ReplyMessage);
+    QCOMPARE(ServerFixture::call(second, ListingInterface, QStringLiteral("Journal"))
+                 .arguments()
+                 .value(0)
+                 .toString(),
+             journal);
+    QVERIFY2(!waiting.isFinished(), "the posting should still wait on the journal");
+    QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    waiting.waitForFinished();
+    QCOMPARE(waiting.reply().arguments().value(0).toString(), QStringLiteral("S2"));
+    QCOMPARE(jobCodesAt(*m_board), (QStringList{QStringLiteral("J0"), QStringLiteral("J1")}));
 }
 
 #include "tst_automationserver.moc"
