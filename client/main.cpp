@@ -1,5 +1,7 @@
 #include "postjobtool.h"
 #include "privatesessionbus.h"
+#include "sessionbuscheck.h"
+#include "xdgfolders.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -21,10 +23,12 @@ void installInterruptHandlers() {
         sigaction(signal, &action, nullptr);
 }
 
-// The commands that talk to the server; the others read files and need no bus.
+// The commands that talk to the server; the others read files and need no bus, nor does help.
 bool needsServer(const QStringList &arguments) {
     const QString command = arguments.value(1);
-    return command == QLatin1StringView("post") || command == QLatin1StringView("log");
+    const bool help =
+        arguments.contains(QLatin1StringView("--help")) || arguments.contains(QLatin1StringView("-h"));
+    return !help && (command == QLatin1StringView("post") || command == QLatin1StringView("log"));
 }
 
 } // namespace
@@ -40,14 +44,27 @@ int main(int argc, char *argv[]) {
     // A progress line only helps someone watching; in a pipe or a log it would be noise.
     const bool progress = isatty(STDERR_FILENO) == 1;
     installInterruptHandlers();
-    // Without a session bus (cron, ssh, a service account) the run brings its own, as dbus-run-session
-    // would, but out of the terminal's reach; without a dbus-daemon the tool says how to get a bus.
+    const QString program = QCoreApplication::applicationName();
     std::optional<Orvex::PrivateSessionBus> privateBus;
-    if (needsServer(QCoreApplication::arguments()) && !Orvex::PrivateSessionBus::sessionBusReachable()) {
+    if (needsServer(QCoreApplication::arguments())) {
+        // Said before any bus is looked for: a server started without a home would post to the built-in
+        // board and keep its journal below the root folder.
+        if (const std::optional<QString> missing = Orvex::XdgFolders::missingHome()) {
+            err << program << ": " << *missing << '\n';
+            return Orvex::PostJobTool::BadInput;
+        }
+        // A bus that takes the connection but never answers, or another account's, is named rather than
+        // waited on or handed to libdbus.
+        const Orvex::SessionBusCheck bus = Orvex::SessionBusCheck::ofEnvironment();
+        if (bus.state == Orvex::SessionBusCheck::State::Unusable) {
+            err << program << ": " << bus.problem << '\n';
+            return Orvex::PostJobTool::NoServer;
+        }
+        // Without a session bus (cron, ssh, a service account) the run brings its own, as dbus-run-session
+        // would, but out of the terminal's reach; without a dbus-daemon the tool says how to get a bus.
         QString error;
-        if (!privateBus.emplace().start(&error)) {
-            err << QCoreApplication::applicationName() << ": cannot start a session bus of its own: " << error
-                << '\n';
+        if (bus.state == Orvex::SessionBusCheck::State::Absent && !privateBus.emplace().start(&error)) {
+            err << program << ": cannot start a session bus of its own: " << error << '\n';
             err.flush();
             privateBus.reset();
         }

@@ -6,6 +6,7 @@
 #include "identity.h"
 #include "logcommand.h"
 #include "postcommand.h"
+#include "xdgfolders.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -21,7 +22,8 @@ const char ExitStatusHelp[] =
     "  2    bad input: options, a listings file, a field the board would refuse, an unreadable log,\n"
     "       a setting that does not parse\n"
     "  3    some listing's outcome is unknown (none got \"F\")\n"
-    "  4    no session bus, or no server could be reached\n"
+    "  4    no session bus; one that cannot be used (another account's, or one that has not\n"
+    "       answered within 5 s); or no server could be reached\n"
     "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP)\n";
 
 // QCommandLineParser names the executable path in its usage line; ours names the command.
@@ -113,6 +115,12 @@ int PostJobTool::runCommand(Command &command, const QStringList &arguments) {
         m_console.out() << commandHelp(parser, usage);
         m_console.out().flush();
         return Success;
+    }
+    // Without a home folder every file would be looked for below the root: no settings, so the built-in
+    // board, and a journal nowhere the user would look.
+    if (command.name() != QLatin1StringView("help")) {
+        if (const std::optional<QString> missing = XdgFolders::missingHome())
+            return m_console.fail(*missing, BadInput);
     }
     return command.run(parser, m_console);
 }

@@ -2,11 +2,9 @@
 
 #include "clientlogging.h"
 
-#include <QDBusConnection>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
-#include <QUrl>
 
 #include <cerrno>
 #include <csignal>
@@ -14,7 +12,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -58,20 +55,6 @@ void closeFd(int &fd) {
     if (fd >= 0)
         ::close(fd);
     fd = -1;
-}
-
-// The user bus of systemd --user, where libdbus looks when DBUS_SESSION_BUS_ADDRESS is unset.
-QString userBusAddress() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (runtime.isEmpty())
-        return QString();
-    const QString socket = runtime + QStringLiteral("/bus");
-    struct stat status = {};
-    if (::stat(QFile::encodeName(socket).constData(), &status) != 0 || !S_ISSOCK(status.st_mode))
-        return QString();
-    // D-Bus addresses escape every byte outside [-0-9A-Za-z_/.*].
-    return QStringLiteral("unix:path=") + QString::fromLatin1(QUrl::toPercentEncoding(
-                                              socket, QByteArrayLiteral("/*"), QByteArrayLiteral("~")));
 }
 
 // The environment the daemon passes to what it activates, without a bus address: it sets its own.
@@ -153,21 +136,6 @@ QByteArray readWhatIsThere(int fd) {
 }
 
 } // namespace
-
-bool PrivateSessionBus::sessionBusReachable() {
-    QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
-    if (address.isEmpty())
-        address = userBusAddress();
-    if (address.isEmpty())
-        return false;
-    // A connection by address of its own: asking for the session bus by type would fix libdbus's choice
-    // of address for the whole process.
-    const QString name = QStringLiteral("orvex-postjob-probe");
-    const bool connected = QDBusConnection::connectToBus(address, name).isConnected();
-    QDBusConnection::disconnectFromBus(name);
-    qCDebug(lcClient) << "session bus at" << address << (connected ? "answers" : "does not answer");
-    return connected;
-}
 
 bool PrivateSessionBus::start(QString *error) {
     const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));

@@ -21,10 +21,6 @@ public:
     PrivateSessionBus(const PrivateSessionBus &) = delete;
     PrivateSessionBus &operator=(const PrivateSessionBus &) = delete;
 
-    // Whether DBUS_SESSION_BUS_ADDRESS, or libdbus's default when it is unset, leads to a bus that
-    // answers. Leaves libdbus's own choice of address untouched, so start() can still set it.
-    static bool sessionBusReachable();
-
     // Starts the daemon and points DBUS_SESSION_BUS_ADDRESS of this process at it. False with *error.
     bool start(QString *error);
 

@@ -2,18 +2,18 @@
 
 #include "automationconversion.h"
 #include "automationerror.h"
+#include "boardendpoint.h"
 #include "errortable.h"
 #include "files.h"
 #include "inireader.h"
 #include "inisettings.h"
+#include "likelyname.h"
 #include "postgresdatabase.h"
 #include "urltext.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSysInfo>
-
-#include <numeric>
 
 namespace Orvex {
 
@@ -102,8 +102,8 @@ QString hostNameOf(const QString &value) {
     });
     if (!allowed || value.size() > LongestName)
         throw Refusal{ErrorNumber::InvalidProcedureCall,
-                      quoted(value) + QStringLiteral(" is not a host name (letters, digits, '-', '.', '_', "
-                                                     "up to 253)")};
+                      quoted(value) +
+                          QStringLiteral(" is not a host name (letters, digits, '-', '.', '_', up to 253)")};
     return value;
 }
 
@@ -121,13 +121,19 @@ std::optional<QString> suiteValueOrFalse(const ProfileFile &, const QString &ini
     return FuncLib::GetIniString(iniFile, Section.toString(), key.toString(), QStringLiteral("False"));
 }
 
-// One row per key: its name, how it is read and its check, which is its reader: creation, config show and
-// config set all ask it. A key added later is one more row.
+// A value as the file would write it, for config show.
+QString secondsText(std::chrono::seconds value) {
+    return QString::number(value.count());
+}
+
+// One row per key: its name, how it is read and its check, which is its reader, and how its value is
+// written out: creation, config show and config set all ask it. A key added later is one more row.
 struct Key {
     QStringView name;
     // An empty value keeps the default, so that a key can be cleared without deleting its line.
     bool emptyKeepsDefault;
     void (*read)(ComponentSettings &settings, const QString &value, const QString &iniFile);
+    QString (*text)(const ComponentSettings &settings);
     ValueReader valueIn = wholeValue;
     // How any text shows the value.
     QString (*shown)(QStringView value) = withoutUserInfo;
@@ -140,40 +146,53 @@ QString shownJournal(QStringView value) {
 const Key Keys[] = {
     {u"DebugMode", false,
      [](ComponentSettings &s, const QString &v, const QString &) { s.debugMode = booleanOf(v); },
+     [](const ComponentSettings &s) {
+         return s.debugMode ? QStringLiteral("True") : QStringLiteral("False");
+     },
      suiteValueOrFalse},
     {u"ImportUrl", true,
-     [](ComponentSettings &s, const QString &v, const QString &) { s.importUrl = importUrlOf(v); }},
+     [](ComponentSettings &s, const QString &v, const QString &) { s.importUrl = importUrlOf(v); },
+     [](const ComponentSettings &s) { return s.importUrl.isEmpty() ? boardEndpointUrl() : s.importUrl; }},
     {u"ConnectTimeout", true,
-     [](ComponentSettings &s, const QString &v, const QString &) { s.http.connectTimeout = secondsOf(v); }},
+     [](ComponentSettings &s, const QString &v, const QString &) { s.http.connectTimeout = secondsOf(v); },
+     [](const ComponentSettings &s) { return secondsText(s.http.connectTimeout); }},
     {u"Timeout", true,
-     [](ComponentSettings &s, const QString &v, const QString &) { s.http.timeout = secondsOf(v); }},
+     [](ComponentSettings &s, const QString &v, const QString &) { s.http.timeout = secondsOf(v); },
+     [](const ComponentSettings &s) { return secondsText(s.http.timeout); }},
     {u"ClientCertificate", true,
      [](ComponentSettings &s, const QString &v, const QString &ini) {
          s.http.clientCertificate = pemFile(v, ini);
-     }},
+     },
+     [](const ComponentSettings &s) { return s.http.clientCertificate; }},
     {u"ClientKey", true,
-     [](ComponentSettings &s, const QString &v, const QString &ini) { s.http.clientKey = pemFile(v, ini); }},
+     [](ComponentSettings &s, const QString &v, const QString &ini) { s.http.clientKey = pemFile(v, ini); },
+     [](const ComponentSettings &s) { return s.http.clientKey; }},
     {u"ReuseConnection", true,
-     [](ComponentSettings &s, const QString &v, const QString &) { s.http.reuseConnection = zeroOrOne(v); }},
+     [](ComponentSettings &s, const QString &v, const QString &) { s.http.reuseConnection = zeroOrOne(v); },
+     [](const ComponentSettings &s) { return QString::number(s.http.reuseConnection ? 1 : 0); }},
     {u"RetryFor", true,
      [](ComponentSettings &s, const QString &v, const QString &) {
          s.retryFor =
              std::chrono::seconds(wholeNumberOf(v, 0, ExchangeLimits::MaxRetryFor.count(), u"seconds"));
-     }},
+     },
+     [](const ComponentSettings &s) { return secondsText(s.retryFor); }},
     {u"JournalDays", true,
      [](ComponentSettings &s, const QString &v, const QString &) {
          // Up to a hundred years: any longer is a typo, not a wish.
          s.journalDays = int(wholeNumberOf(v, 0, 36500, u"days"));
-     }},
+     },
+     [](const ComponentSettings &s) { return QString::number(s.journalDays); }},
     {u"Journal", true,
-     [](ComponentSettings &s, const QString &v, const QString &) { s.journal = journalOf(v); }, wholeValue,
-     shownJournal},
+     [](ComponentSettings &s, const QString &v, const QString &) { s.journal = journalOf(v); },
+     [](const ComponentSettings &s) { return s.journal; }, wholeValue, shownJournal},
     {u"HostName", true,
-     [](ComponentSettings &s, const QString &v, const QString &) { s.hostName = hostNameOf(v); }},
+     [](ComponentSettings &s, const QString &v, const QString &) { s.hostName = hostNameOf(v); },
+     [](const ComponentSettings &s) { return s.host(); }},
     {u"MaxInFlight", true,
      [](ComponentSettings &s, const QString &v, const QString &) {
          s.maxInFlight = int(wholeNumberOf(v, 1, ComponentSettings::MostInFlight));
-     }},
+     },
+     [](const ComponentSettings &s) { return QString::number(s.maxInFlight); }},
 };
 
 const Key *keyNamed(QStringView name) {
@@ -233,10 +252,6 @@ ComponentSettings ComponentSettings::read(const QString &iniFile, QStringView se
     return base;
 }
 
-QString ComponentSettings::host() const {
-    return hostName.isEmpty() ? QSysInfo::machineHostName() : hostName;
-}
-
 QStringList ComponentSettings::keyNames() {
     QStringList names;
     for (const Key &key : Keys)
@@ -249,54 +264,13 @@ std::optional<QString> ComponentSettings::canonicalKey(QStringView name) {
     return known ? std::optional<QString>(known->name.toString()) : std::nullopt;
 }
 
-namespace {
-
-// The letters and digits, case folded: import_url, IMPORT-URL and ImportUrl are one.
-QString foldedLetters(QStringView text) {
-    QString kept;
-    for (const QChar c : text) {
-        if (c.isLetterOrNumber())
-            kept.append(c);
-    }
-    return kept.toCaseFolded();
+QString ComponentSettings::valueText(QStringView key) const {
+    const Key *known = keyNamed(key);
+    return known ? known->text(*this) : QString();
 }
-
-// Characters to insert, drop or change to make a into b.
-qsizetype editDistance(const QString &a, const QString &b) {
-    QList<qsizetype> row(b.size() + 1);
-    std::iota(row.begin(), row.end(), 0);
-    for (qsizetype i = 1; i <= a.size(); ++i) {
-        qsizetype diagonal = row[0];
-        row[0] = i;
-        for (qsizetype j = 1; j <= b.size(); ++j) {
-            const qsizetype above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
-} // namespace
 
 std::optional<QString> ComponentSettings::likelyKey(QStringView name) {
     return likelyName(name, keyNames());
-}
-
-std::optional<QString> likelyName(QStringView typed, const QStringList &names) {
-    // Two slips of the hand at most, so that an unrelated word is not taken for a name.
-    constexpr qsizetype MostSlips = 2;
-    const QString folded = foldedLetters(typed);
-    const QString *best = nullptr;
-    qsizetype bestDistance = MostSlips + 1;
-    for (const QString &name : names) {
-        const qsizetype distance = editDistance(foldedLetters(name), folded);
-        if (distance < bestDistance) {
-            best = &name;
-            bestDistance = distance;
-        }
-    }
-    return best ? std::optional<QString>(*best) : std::nullopt;
 }
 
 std::optional<QString> ComponentSettings::valueProblem(QStringView key, QStringView value) {
@@ -310,6 +284,10 @@ std::optional<QString> ComponentSettings::valueProblem(QStringView key, QStringV
     } catch (const Refusal &refusal) {
         return refusal.reason;
     }
+}
+
+QString ComponentSettings::host() const {
+    return hostName.isEmpty() ? QSysInfo::machineHostName() : hostName;
 }
 
 QString ComponentSettings::shownValue(QStringView key, const QString &value) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "httpsettings.h"
+#include "likelyname.h"
 
 #include <QString>
 #include <QStringList>
@@ -48,7 +49,10 @@ struct ComponentSettings {
     static QStringList keyNames();
     // The key name names without regard to letter case, as it is written; nothing for an unknown key.
     static std::optional<QString> canonicalKey(QStringView name);
-    // The key a mistyped name most likely meant (the same letters and digits); nothing when none.
+    // The value of key (names match without regard to letter case) as the file would write it; the
+    // built-in board's URL for an empty ImportUrl, empty for no file and for an unknown key.
+    QString valueText(QStringView key) const;
+    // The key a mistyped name most likely meant (see likelyName()); nothing when none.
     static std::optional<QString> likelyKey(QStringView name);
     // Nothing when value parses as key (names match without regard to letter case); else why not. An
     // unknown key has no value that parses.
@@ -56,9 +60,5 @@ struct ComponentSettings {
     // value of key as any text may show it: no user-info of a URL, no password of a journal URI.
     static QString shownValue(QStringView key, const QString &value);
 };
-
-// The name of names a mistyped one most likely meant (the same letters and digits, two slips at most);
-// nothing when none is that close.
-std::optional<QString> likelyName(QStringView typed, const QStringList &names);
 
 } // namespace Orvex

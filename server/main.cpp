@@ -9,6 +9,7 @@
 #include "signalwatcher.h"
 #include "statuswindow.h"
 #include "warningbox.h"
+#include "xdgfolders.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -148,10 +149,32 @@ int serve(int argc, char **argv) {
     return serveOnBus(nullptr);
 }
 
+// Why command cannot run for want of a home folder; nothing when it can.
+std::optional<QString> missingHome(Orvex::ServerCommand command) {
+    using Use = Orvex::XdgFolders::HomeUse;
+    switch (command) {
+    case Orvex::ServerCommand::Serve:
+        return Orvex::XdgFolders::missingHome(Use::SettingsAndState);
+    case Orvex::ServerCommand::Register:
+    case Orvex::ServerCommand::Unregister:
+        return Orvex::XdgFolders::missingHome(Use::Registration);
+    case Orvex::ServerCommand::Version:
+    case Orvex::ServerCommand::Help:
+    case Orvex::ServerCommand::Invalid:
+        break;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     const Orvex::ServerCommand command = Orvex::parseServerCommand(argumentsOf(argc, argv));
+    // Never the built-in board and a journal below the root folder in silence.
+    if (const std::optional<QString> missing = missingHome(command)) {
+        QTextStream(stderr) << "OrvexKelPostJob: " << *missing << Qt::endl;
+        return 2;
+    }
     if (command != Orvex::ServerCommand::Serve)
         return runCommand(command, argc, argv);
     return serve(argc, argv);

@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+using namespace Qt::StringLiterals;
+
 namespace Orvex {
 
 namespace {
@@ -23,8 +25,10 @@ const char ConfigDescription[] =
     "NAME those of one board, its section [Board NAME]: a key that section leaves out takes\n"
     "[General]'s value. [General] is the board \"default\".\n"
     "\n"
-    "  config show            the effective value of every key and the file it comes from;\n"
-    "                         warns of sections and keys the component does not read, and of\n"
+    "  config show            the effective value of every key and the file it comes from, a\n"
+    "                         key the file leaves out with its default (\"MaxInFlight = 1\n"
+    "                         (default)\"); warns of sections and keys the component does not\n"
+    "                         read, naming the key a misspelt one likely meant, and of\n"
     "                         values it could not parse (its objects could not be created)\n"
     "  config set KEY VALUE   checks VALUE, then writes it into the user's file\n"
     "                         ($XDG_CONFIG_HOME/OrvexKelPostJob/OrvexKelPostJob.ini), keeping the\n"
@@ -151,23 +155,53 @@ QByteArray withSetting(const ProfileFile &file, const ConfigSection &section, co
            line + lineEnd;
 }
 
-// origin: the section the value comes from, shown for a board's keys; empty for none.
-void printValue(const QString &key, const std::optional<QString> &value, const QString &origin,
-                Console &console) {
+// Where a key's effective value comes from: the first section of those read that gives it a value; none
+// gives one when every section leaves the key out or empty.
+struct KeySource {
+    std::optional<QString> value;
+    QString section;
+    bool emptied = false; // a section gives it empty, which keeps the default
+};
+
+KeySource sourceOf(const ProfileFile &profile, const QStringList &sections, const QString &key) {
+    KeySource source;
+    for (const QString &section : sections) {
+        const std::optional<QString> value = profile.value(section, key);
+        if (!value)
+            continue;
+        // An empty value that parses keeps what the key would have without it.
+        if (value->isEmpty() && !ComponentSettings::valueProblem(key, *value)) {
+            source.emptied = true;
+            continue;
+        }
+        source.value = value;
+        source.section = section;
+        return source;
+    }
+    return source;
+}
+
+// showOrigin: name the section the value comes from (for a board's keys).
+void printValue(const QString &key, const KeySource &source, bool showOrigin, Console &console) {
     QTextStream &out = console.out();
     out << "  " << key << " = ";
-    if (!value)
-        out << "(default)";
-    else
-        out << printableText(ComponentSettings::shownValue(key, *value))
-            << (value->isEmpty() ? "(empty: the default)" : "");
-    const bool builtInBoard = key == QLatin1StringView("ImportUrl") && (!value || value->isEmpty());
-    if (builtInBoard)
-        out << "  built in: " << withoutUserInfo(boardEndpointUrl());
-    if (!origin.isEmpty())
-        out << "  (from [" << printableText(origin) << "])";
+    const bool importUrl = key == QLatin1StringView("ImportUrl");
+    if (source.value) {
+        out << printableText(ComponentSettings::shownValue(key, *source.value));
+        if (showOrigin)
+            out << "  (from [" << printableText(source.section) << "])";
+    } else {
+        // No section gives it: the value the component takes without one, and why.
+        const QString text = ComponentSettings().valueText(key);
+        const QLatin1StringView which = importUrl ? "the built-in board"_L1 : "the default"_L1;
+        out << (text.isEmpty() ? QStringLiteral("(none)")
+                               : printableText(ComponentSettings::shownValue(key, text)))
+            << (source.emptied ? QStringLiteral(" (empty: %1)").arg(which)
+                : importUrl    ? QStringLiteral(" (default: %1)").arg(which)
+                               : QStringLiteral(" (default)"));
+    }
     out << '\n';
-    if (builtInBoard && value)
+    if (importUrl && !source.value && source.emptied)
         console.warn(QStringLiteral("ImportUrl is empty, so postings go to the built-in ") +
                      withoutUserInfo(boardEndpointUrl()));
 }
@@ -278,23 +312,19 @@ int ConfigCommand::show(const QString &file, const ConfigSection &section, Conso
 
 bool ConfigCommand::showKey(const ProfileFile &profile, const QString &file, const ConfigSection &section,
                             const QString &key, Console &console) {
-    // A board's key it leaves out takes [General]'s value.
+    // A board's key it leaves out or empty takes [General]'s value.
     const QString boardSection = section.isBoard() ? section.nameIn(profile) : QString();
-    std::optional<QString> value = boardSection.isEmpty() ? std::nullopt : profile.value(boardSection, key);
-    QString origin = value ? boardSection : QString();
-    if (!value) {
-        value = profile.value(Section, key);
-        origin = value && section.isBoard() ? Section : QString();
-    }
-    printValue(key, value, origin, console);
+    const QStringList sections =
+        boardSection.isEmpty() ? QStringList{Section} : QStringList{boardSection, Section};
+    const KeySource source = sourceOf(profile, sections, key);
+    printValue(key, source, section.isBoard(), console);
     const std::optional<QString> problem =
-        value ? ComponentSettings::valueProblem(key, *value) : std::nullopt;
+        source.value ? ComponentSettings::valueProblem(key, *source.value) : std::nullopt;
     if (!problem)
         return true;
-    console.fail(
-        QStringLiteral("%1 in [%2] of %3: %4; objects cannot be created")
-            .arg(key, origin.isEmpty() ? Section : origin, printableText(file), printableText(*problem)),
-        BadInput);
+    console.fail(QStringLiteral("%1 in [%2] of %3: %4; objects cannot be created")
+                     .arg(key, source.section, printableText(file), printableText(*problem)),
+                 BadInput);
     return false;
 }
 

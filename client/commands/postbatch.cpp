@@ -32,6 +32,9 @@ volatile std::sig_atomic_t inFlightSlot = -1;
 const char JournalRemedy[] = "Give the account a folder of its own that it can write, through XDG_STATE_HOME "
                              "(see the README's \"Machines without a desktop\")";
 
+// The row of a listing left unsent because its board looked down.
+const QString BoardDownNote = QStringLiteral("--max-failures reached");
+
 // The bus refuses more than 128 replies outstanding on one connection.
 constexpr int MostCallsOut = 100;
 // A call the server certainly never ran goes again, to a new server; as often as the client library does.
@@ -105,7 +108,9 @@ PostBatch::PostBatch(const BatchListings &listings, const PostOptions &options, 
     , m_sends(m_rows.size(), 0)
     , m_printer(console.out(), options.json, jobCodeWidth(listings), boardWidth(options.boards))
     , m_queues(options.boards.size())
-    , m_inFlight(options.boards.size(), 0) {}
+    , m_inFlight(options.boards.size(), 0)
+    , m_failuresInARow(options.boards.size(), 0)
+    , m_boardDown(options.boards.size(), false) {}
 
 PostBatch::~PostBatch() = default;
 
@@ -307,8 +312,6 @@ bool PostBatch::stopSending() {
         return true;
     if (interrupts > 0)
         markRest(QString());
-    else if (m_options.maxFailures > 0 && m_failuresInARow >= m_options.maxFailures)
-        markRest(QStringLiteral("--max-failures reached"));
     return m_stopped;
 }
 
@@ -322,16 +325,34 @@ void PostBatch::markRest(const QString &note) {
         }
         queue.clear();
     }
-    if (interrupts > 0)
-        m_console.fail(QStringLiteral("interrupted; %1 listing(s) were not posted").arg(rest), 0);
-    else
-        m_console.fail(
-            QStringLiteral("stopped after %1 failures in a row that look like the board is down (not sent, "
-                           "or HTTP 5xx); %2 listing(s) were not posted. RetryFor= in the settings lets the "
-                           "server wait out an outage; --max-failures 0 never stops")
-                .arg(m_failuresInARow)
-                .arg(rest),
-            0);
+    m_console.fail(QStringLiteral("interrupted; %1 listing(s) were not posted").arg(rest), 0);
+}
+
+// A board that looks down: its listings not yet sent are not posted, and the other boards go on.
+void PostBatch::stopBoard(qsizetype board) {
+    m_boardDown[board] = true;
+    std::deque<qsizetype> &queue = m_queues[board];
+    for (const qsizetype task : queue)
+        m_rows[task].note = BoardDownNote;
+    const qsizetype rest = qsizetype(queue.size());
+    queue.clear();
+    if (rest == 0)
+        return;
+    const BoardTarget &target = m_options.boards.at(board);
+    const QString retry =
+        target.retryFor.count() > 0
+            ? QStringLiteral("the server already tries each listing for up to RetryFor=%1 seconds")
+                  .arg(target.retryFor.count())
+            : QStringLiteral("RetryFor= in the settings lets the server wait out an outage");
+    m_console.fail(
+        QStringLiteral("board %1: stopped after %2 failures in a row that look like the board is down "
+                       "(not sent, or HTTP 5xx); %3 of its listing(s) were not posted, and a rerun "
+                       "of the same listings posts them. %4; --max-failures 0 never stops")
+            .arg(printableText(target.name))
+            .arg(m_failuresInARow.at(board))
+            .arg(rest)
+            .arg(retry),
+        0);
 }
 
 void PostBatch::take(const CallResult &result) {
@@ -343,8 +364,10 @@ void PostBatch::take(const CallResult &result) {
     if (result.resend && m_sends.at(task) < MostSends) {
         // It never reached the server: it goes again, first of its board's, to a new server.
         m_states[task] = TaskState::Queued;
-        if (!m_stopped)
+        if (!m_stopped && !m_boardDown.at(board))
             m_queues[board].push_front(task);
+        else if (m_boardDown.at(board))
+            row.note = BoardDownNote;
         return;
     }
     if (result.outcome && result.outcome->errorNumber == ErrorNumber::JournalNotRecorded) {
@@ -359,7 +382,7 @@ void PostBatch::take(const CallResult &result) {
     } else {
         takeError(row, *result.error);
     }
-    countFailure(row);
+    countFailure(board, row);
     printRow(task);
 }
 
@@ -404,9 +427,13 @@ void PostBatch::takeError(PostRow &row, const AutomationError &error) {
     }
 }
 
-void PostBatch::countFailure(const PostRow &row) {
+// Each board counts its own failures in a row: one board's outage stops no other board.
+void PostBatch::countFailure(qsizetype board, const PostRow &row) {
     m_failures += row.kind == PostRow::Kind::Failed ? 1 : 0;
-    m_failuresInARow = looksLikeOutage(row) ? m_failuresInARow + 1 : 0;
+    int &inARow = m_failuresInARow[board];
+    inARow = looksLikeOutage(row) ? inARow + 1 : 0;
+    if (m_options.maxFailures > 0 && inARow >= m_options.maxFailures && !m_boardDown.at(board))
+        stopBoard(board);
 }
 
 // The rows a second interrupt prints: every listing still out may have reached its board.

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QSet>
 
+#include <chrono>
 #include <deque>
 #include <memory>
 
@@ -18,10 +19,11 @@ class PostCalls;
 class RerunCheck;
 struct CallResult;
 
-// A board the listings go to, and how many of them it takes at once.
+// A board the listings go to, how many of them it takes at once, and how long the server tries each again.
 struct BoardTarget {
     QString name;
     int maxInFlight = 1;
+    std::chrono::seconds retryFor{0};
 };
 
 struct PostOptions {
@@ -30,7 +32,7 @@ struct PostOptions {
     bool force = false;
     bool resendUnknown = false;
     int sinceDays = 7;
-    int maxFailures = 10; // failures in a row of a board that seems down; 0: no limit
+    int maxFailures = 10; // failures in a row of one board that seems down; 0: no limit
     QList<BoardTarget> boards;
 };
 
@@ -83,7 +85,8 @@ private:
     void take(const CallResult &result);
     void takeError(PostRow &row, const AutomationError &error);
     void stopForJournal(PostRow &row);
-    void countFailure(const PostRow &row);
+    void countFailure(qsizetype board, const PostRow &row);
+    void stopBoard(qsizetype board);
     void noteInFlight();
     void printRow(qsizetype task);
     void printUpTo(qsizetype task);
@@ -109,9 +112,11 @@ private:
     QSet<qsizetype> m_out;
     qsizetype m_printed = 0;
     int m_failures = 0;
-    int m_failuresInARow = 0;
+    // Per board: failures in a row that look like it is down, and whether that stopped its listings.
+    QList<int> m_failuresInARow;
+    QList<bool> m_boardDown;
     bool m_anyUnknown = false;
-    bool m_stopped = false;
+    bool m_stopped = false; // nothing more goes to any board
     bool m_journalFailed = false;
 };
 

@@ -153,9 +153,9 @@ PostCommand::PostCommand()
           QStringLiteral(
               "Also post listings whose earlier outcome is unknown; the board may get them twice."))
     , m_maxFailures(QStringLiteral("max-failures"),
-                    QStringLiteral("Stop after this many failures in a row that look like the board is "
-                                   "down (not sent, or HTTP 5xx); the rest are not posted (default %1; 0 "
-                                   "never stops).")
+                    QStringLiteral("Stop posting to a board after this many failures in a row that look "
+                                   "like it is down (not sent, or HTTP 5xx); its other listings are not "
+                                   "posted, and the other boards go on (default %1; 0 never stops).")
                         .arg(PostOptions().maxFailures),
                     QStringLiteral("N"))
     , m_board(QStringLiteral("board"),
@@ -298,7 +298,7 @@ std::optional<QList<BoardTarget>> PostCommand::boardsOf(const QCommandLineParser
             // A board named twice would get every listing twice.
             if (!seen.contains(board.name.toCaseFolded())) {
                 seen.insert(board.name.toCaseFolded());
-                boards.append({board.name, board.settings.maxInFlight});
+                boards.append({board.name, board.settings.maxInFlight, board.settings.retryFor});
             }
         }
     } catch (const AutomationError &error_) {

@@ -14,6 +14,8 @@ private Q_SLOTS:
     void homeFolders();
     void configDirs_data();
     void configDirs();
+    void missingHome_data();
+    void missingHome();
 };
 
 void TestXdgFolders::homeFolders_data() {
@@ -65,6 +67,58 @@ void TestXdgFolders::configDirs() {
 
     const ScopedEnvironment environment{{"XDG_CONFIG_DIRS", configDirs}};
     QCOMPARE(Orvex::XdgFolders::fromEnvironment().configDirs, expected);
+}
+
+void TestXdgFolders::missingHome_data() {
+    QTest::addColumn<QByteArray>("home"); // null: unset
+    QTest::addColumn<QByteArray>("configHome");
+    QTest::addColumn<QByteArray>("stateHome");
+    QTest::addColumn<QByteArray>("dataHome");
+    QTest::addColumn<bool>("registration");
+    QTest::addColumn<QString>("missing"); // empty: the folders are known; else part of the message
+
+    const QByteArray none;
+    QTest::newRow("HOME alone") << QByteArray("/home/tester") << none << none << none << false << QString();
+    QTest::newRow("HOME of the root folder") << QByteArray("/") << none << none << none << false << QString();
+    QTest::newRow("no HOME, no XDG: cron's env -i")
+        << none << none << none << none << false << u"nor is XDG_CONFIG_HOME or XDG_STATE_HOME,"_s;
+    QTest::newRow("no HOME, a service account's settings and state stand in for it")
+        << none << QByteArray("/srv/c") << QByteArray("/srv/s") << none << false << QString();
+    QTest::newRow("no HOME, no state folder") << none << QByteArray("/srv/c") << none << QByteArray("/srv/d")
+                                              << false << u"nor is XDG_STATE_HOME,"_s;
+    QTest::newRow("an empty HOME") << QByteArray("") << QByteArray("/srv/c") << none << none << false
+                                   << u"HOME is not set"_s;
+    QTest::newRow("a relative HOME, a relative stand-in")
+        << QByteArray("home") << QByteArray("/srv/c") << QByteArray("s") << QByteArray("/srv/d") << false
+        << u"nor is XDG_STATE_HOME,"_s;
+    // Registering writes the service file into the data folder, and only there.
+    QTest::newRow("registering without HOME nor a data folder")
+        << none << QByteArray("/srv/c") << QByteArray("/srv/s") << none << true << u"nor is XDG_DATA_HOME,"_s;
+    QTest::newRow("registering with a data folder alone")
+        << none << none << none << QByteArray("/srv/d") << true << QString();
+}
+
+void TestXdgFolders::missingHome() {
+    QFETCH(QByteArray, home);
+    QFETCH(QByteArray, configHome);
+    QFETCH(QByteArray, stateHome);
+    QFETCH(QByteArray, dataHome);
+    QFETCH(bool, registration);
+    QFETCH(QString, missing);
+
+    const ScopedEnvironment environment{{"HOME", home},
+                                        {"XDG_CONFIG_HOME", configHome},
+                                        {"XDG_STATE_HOME", stateHome},
+                                        {"XDG_DATA_HOME", dataHome}};
+    using Use = Orvex::XdgFolders::HomeUse;
+    const std::optional<QString> problem =
+        Orvex::XdgFolders::missingHome(registration ? Use::Registration : Use::SettingsAndState);
+    QVERIFY2(missing.isEmpty() ? !problem : problem && problem->contains(missing),
+             qPrintable(problem.value_or(u"nothing missing"_s)));
+    // Whatever is missing, no folder is made a path of the form //x, which names another file system.
+    const Orvex::XdgFolders folders = Orvex::XdgFolders::fromEnvironment();
+    for (const QString &folder : {folders.configHome, folders.stateHome, folders.dataHome})
+        QVERIFY2(!folder.startsWith(u"//"_s), qPrintable(folder));
 }
 
 QTEST_GUILESS_MAIN(TestXdgFolders)

@@ -69,6 +69,8 @@ private Q_SLOTS:
     void writesOnlyWhatIsTheUsers_data();
     void writesOnlyWhatIsTheUsers();
     void relativeDataHomeFallsBackToHome();
+    void refusesWithoutAHome_data();
+    void refusesWithoutAHome();
     void unregisteringWhatIsNotThereSucceeds();
     void printsItsVersion();
     void refusesUnknownArguments_data();
@@ -196,6 +198,33 @@ void TestRegistration::relativeDataHomeFallsBackToHome() {
     QVERIFY(
         QFile::exists(Orvex::RegistrationFiles(home.filePath(QStringLiteral(".local/share"))).serviceFile));
     QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("data"))));
+}
+
+void TestRegistration::refusesWithoutAHome_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("standIn"); // the variable named with HOME
+    QTest::newRow("serving") << QStringList() << QByteArray("XDG_STATE_HOME");
+    QTest::newRow("registering") << QStringList{QStringLiteral("--regserver")} << QByteArray("XDG_DATA_HOME");
+}
+
+void TestRegistration::refusesWithoutAHome() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, standIn);
+    // What env -i leaves: no variable but the sanitizers' own. The server would otherwise post to the
+    // built-in board and keep its journal below the root folder.
+    QProcessEnvironment environment;
+    const QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : own.keys()) {
+        if (name.endsWith(QLatin1StringView("SAN_OPTIONS")))
+            environment.insert(name, own.value(name));
+    }
+    QProcess server;
+    server.setProcessEnvironment(environment);
+    server.start(QStringLiteral(ORVEX_SERVER_EXECUTABLE), arguments);
+    QVERIFY(server.waitForFinished(30000));
+    QCOMPARE(server.exitCode(), 2);
+    const QByteArray err = server.readAllStandardError();
+    QVERIFY2(err.contains("HOME is not set") && err.contains(standIn), err.constData());
 }
 
 void TestRegistration::unregisteringWhatIsNotThereSucceeds() {
