@@ -182,17 +182,17 @@ const Key Keys[] = {
          s.journalDays = int(wholeNumberOf(v, 0, 36500, u"days"));
      },
      [](const ComponentSettings &s) { return QString::number(s.journalDays); }},
+    {u"MaxInFlight", true,
+     [](ComponentSettings &s, const QString &v, const QString &) {
+         s.maxInFlight = int(wholeNumberOf(v, 1, ComponentSettings::MostInFlight));
+     },
+     [](const ComponentSettings &s) { return QString::number(s.maxInFlight); }},
     {u"Journal", true,
      [](ComponentSettings &s, const QString &v, const QString &) { s.journal = journalOf(v); },
      [](const ComponentSettings &s) { return s.journal; }, wholeValue, shownJournal},
     {u"HostName", true,
      [](ComponentSettings &s, const QString &v, const QString &) { s.hostName = hostNameOf(v); },
      [](const ComponentSettings &s) { return s.host(); }},
-    {u"MaxInFlight", true,
-     [](ComponentSettings &s, const QString &v, const QString &) {
-         s.maxInFlight = int(wholeNumberOf(v, 1, ComponentSettings::MostInFlight));
-     },
-     [](const ComponentSettings &s) { return QString::number(s.maxInFlight); }},
 };
 
 const Key *keyNamed(QStringView name) {

@@ -1426,7 +1426,7 @@ void TestPostJobTool::configShowsAndSets_data() {
         << QStringLiteral("  Timeout = 5\n  ClientCertificate = (none) (default)\n"
                           "  ClientKey = (none) (empty: the default)\n  ReuseConnection = 0 (default)\n"
                           "  RetryFor = 0 (default)\n  JournalDays = 400 (default)\n"
-                          "  MaxInFlight = 1 (default)\n")
+                          "  MaxInFlight = 1 (default)\n  Journal = (none) (default)\n  HostName = ")
         << QString() << QByteArray();
     QTest::newRow("show says where the value that does not parse is")
         << QByteArray("[General]\nDebugMode=yes\n") << QStringList{config, show} << 2
