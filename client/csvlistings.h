@@ -4,9 +4,13 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringDecoder>
+
+#include <array>
+#include <functional>
+#include <memory>
 
 class QIODevice;
 
@@ -19,9 +23,27 @@ struct CsvListing {
     Listing listing;
 };
 
-// Reads listings from CSV (RFC 4180) fed in chunks of any size: UTF-8 with or without a BOM, CR LF or LF,
-// a header row naming the fields in order. A column whose header is "Action" in any case gives each
-// row's action; without one, or where its cell is empty, a row takes the default action. Blank lines are
+// How a CSV file is to be read: what the user said of it; the rest is found in the file.
+struct CsvFormat {
+    QString defaultAction = QStringLiteral("Add");
+    // A name Qt's converters know (ICU's, such as windows-1252); empty: UTF-8. A byte order mark (UTF-8,
+    // UTF-16 LE or BE) decides whatever this says.
+    QString encoding;
+    // 0: what a first line "sep=X" says, else a comma.
+    char delimiter = 0;
+};
+
+// The delimiter a --delimiter value or a "sep=" line names: "," ";" "|" or a tab ("tab" and "\t" too);
+// 0 for anything else.
+char csvDelimiter(QStringView text);
+
+// Why an encoding name cannot read a file (Qt's converters do not know it), or empty.
+QString csvEncodingProblem(const QString &name);
+
+// Reads listings from CSV (RFC 4180) fed in chunks of any size: CR LF or LF, a header row naming the
+// fields in order, in the format's encoding and delimiter. A first line "sep=X", as spreadsheets write it,
+// sets the delimiter and is no header. A column whose header is "Action" in any case gives each row's
+// action; without one, or where its cell is empty, a row takes the default action. Blank lines are
 // skipped. Every field and action passes the checks a JSON listings file's do. The first error stops the
 // reader and names the line and column (in characters) where it lies and what was expected there.
 class CsvListingReader {
@@ -30,7 +52,8 @@ public:
     // could not be posted anyway, and the cap bounds what a single record costs in memory.
     static constexpr qsizetype MaxRecordBytes = 64 * 1024 * 1024;
 
-    explicit CsvListingReader(const QString &defaultAction = QStringLiteral("Add"));
+    explicit CsvListingReader(const CsvFormat &format = CsvFormat());
+    ~CsvListingReader();
 
     // False once the input has proved malformed (see error()); the chunk's complete records are then
     // available from takeListings() up to the bad one.
@@ -53,7 +76,13 @@ private:
         qsizetype column;
     };
 
-    bool skipByteOrderMark(QByteArrayView *chunk);
+    bool takeByteOrderMark(QByteArrayView *chunk);
+    void chooseDecoder(const QString &encoding);
+    bool decode(QByteArrayView chunk);
+    bool feedUtf8(QByteArrayView chunk);
+    void setDelimiter(char delimiter);
+    bool takeSeparatorLine(char byte);
+    bool endSeparatorLine();
     bool step(char byte);
     bool stepAtFieldStart(char byte);
     bool stepInUnquoted(char byte);
@@ -65,9 +94,11 @@ private:
     bool endRecord();
     bool readHeader();
     bool readRow();
+    QString delimiterName() const;
     bool fail(qsizetype line, qsizetype column, const QString &what);
 
     QString m_defaultAction;
+    QString m_encoding;
     QString m_error;
     QList<CsvListing> m_listings;
     qsizetype m_listingCount = 0;
@@ -83,12 +114,24 @@ private:
     QList<Cell> m_cells;
     qsizetype m_recordLine = 0;
     qsizetype m_recordBytes = 0;
+    bool m_recordNeedsCheck = false;
     qsizetype m_quoteLine = 0;
     qsizetype m_quoteColumn = 0;
 
     State m_state = State::FieldStart;
+    char m_delimiter = ',';
+    // The bytes that are text and nothing else, in any cell: printable ASCII and tab, but the quote and
+    // the delimiter.
+    std::array<bool, 256> m_plainByte{};
+    bool m_delimiterGiven = false;
     QByteArray m_bomPrefix; // the first bytes, held until it is clear whether they are a BOM
     bool m_pastBom = false;
+    // Text in another encoding is read as UTF-8 converted from it; nothing while the bytes are UTF-8.
+    std::unique_ptr<QStringDecoder> m_decoder;
+    QString m_heldSurrogate; // a chunk's last high surrogate, until its pair comes
+    // The first line's bytes, held while they may be a "sep=X" hint.
+    QByteArray m_separatorLine;
+    bool m_pastSeparatorLine = false;
     qsizetype m_line = 1;
     qsizetype m_nextColumn = 1;
     qsizetype m_column = 1;      // of the character the current byte belongs to
@@ -99,34 +142,12 @@ private:
     bool m_failed = false;
 };
 
-// Listings read from CSV, held compactly: their values as UTF-8 end to end and the field names once, so
-// a large file costs little more than its own size; each listing is made whole when asked for.
-class CsvListings {
-public:
-    qsizetype size() const { return m_entries.size(); }
-    bool isEmpty() const { return m_entries.isEmpty(); }
-    CsvListing at(qsizetype index) const;
-    // Every listing of one reader shares its field names, in order.
-    void append(const CsvListing &read);
-
-private:
-    struct Entry {
-        qsizetype line;
-        qsizetype valuesStart;
-        qsizetype action;
-    };
-
-    QList<QString> m_names;
-    QList<QString> m_actions;
-    QHash<QString, qsizetype> m_actionIndex;
-    QByteArray m_values;
-    QList<quint32> m_valueEnds; // per field, from its listing's start; a record is far below 4 GiB
-    QList<Entry> m_entries;
-};
-
 // Reads every listing of a CSV file from a blocking device (a file, or standard input through QFile) in
-// chunks, to its end. On failure returns an empty list and sets
-// *error ("line L, column C: ...").
-CsvListings readCsvListings(QIODevice *device, const QString &defaultAction, QString *error);
+// chunks, to its end, handing each to take as it is read. On failure returns false and sets *error
+// ("line L, column C: ..."); the listings handed over before the error were well formed. copy, when given,
+// gets every byte read, for a stream that cannot be read twice.
+bool readCsvListings(QIODevice *device, const CsvFormat &format,
+                     const std::function<void(CsvListing &&)> &take, QString *error,
+                     QIODevice *copy = nullptr);
 
 } // namespace Orvex

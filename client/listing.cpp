@@ -104,8 +104,12 @@ bool isWellFormedField(const std::pair<QString, QString> &field, QString *error)
         *error = QStringLiteral("the field name %1").arg(problem);
         return false;
     }
-    if (const QString problem = XmlText::textProblem(field.second); !problem.isEmpty()) {
-        *error = QStringLiteral("the value of \"%1\" %2").arg(field.first, problem);
+    return isWellFormedValue(field.first, field.second, error);
+}
+
+bool isWellFormedValue(const QString &name, const QString &value, QString *error) {
+    if (const QString problem = XmlText::textProblem(value); !problem.isEmpty()) {
+        *error = QStringLiteral("the value of \"%1\" %2").arg(name, problem);
         return false;
     }
     return true;

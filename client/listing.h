@@ -27,6 +27,8 @@ bool parseFieldArgument(const QString &argument, std::pair<QString, QString> *fi
 // would refuse it): a name that is not an XML name, or a name or value holding a character XML forbids.
 // U+0000, which the bus cannot carry either, is one of those.
 bool isWellFormedField(const std::pair<QString, QString> &field, QString *error);
+// The same for the value alone, of a field whose name has passed.
+bool isWellFormedValue(const QString &name, const QString &value, QString *error);
 
 // False, with the reason in *error, when the action word is empty or holds a character XML forbids.
 bool isWellFormedAction(const QString &action, QString *error);

@@ -82,13 +82,6 @@ bool looksLikeOutage(const PostRow &row) {
            (row.outcome.deliveryClass == DeliveryClass::NotSent || row.outcome.httpStatus >= 500);
 }
 
-qsizetype jobCodeWidth(const BatchListings &listings) {
-    qsizetype width = 0;
-    for (qsizetype i = 0; i < listings.size(); ++i)
-        width = std::max(width, printableText(listings.at(i).jobCode()).size());
-    return width;
-}
-
 // The table shows the board only when there is more than one.
 qsizetype boardWidth(const QList<BoardTarget> &boards) {
     qsizetype width = 0;
@@ -99,18 +92,56 @@ qsizetype boardWidth(const QList<BoardTarget> &boards) {
 
 } // namespace
 
+void ListingsSummary::add(const Listing &listing) {
+    const QString jobCode = listing.jobCode();
+    ++count;
+    jobCodeWidth = std::max(jobCodeWidth, printableText(jobCode).size());
+    withoutJobCode += jobCode.isEmpty() ? 1 : 0;
+}
+
+BatchListings::BatchListings(QList<Listing> listings)
+    : m_listings(std::move(listings)) {
+    for (const Listing &listing : std::as_const(m_listings))
+        m_summary.add(listing);
+}
+
+BatchListings::BatchListings(std::unique_ptr<CsvListingFile> file, const ListingsSummary &summary)
+    : m_csv(std::move(file))
+    , m_summary(summary) {}
+
+BatchListings::Cursor BatchListings::cursor() const {
+    Cursor cursor;
+    if (m_csv)
+        cursor.m_csv = m_csv->cursor();
+    else
+        cursor.m_listings = &m_listings;
+    return cursor;
+}
+
+std::optional<std::pair<qsizetype, Listing>> BatchListings::Cursor::next(QString *error) {
+    if (!m_csv) {
+        if (m_index == m_listings->size())
+            return std::nullopt;
+        ++m_index;
+        return std::pair{m_index, m_listings->at(m_index - 1)};
+    }
+    std::optional<CsvListing> read = m_csv->next(error);
+    if (!read)
+        return std::nullopt;
+    return std::pair{read->line, std::move(read->listing)};
+}
+
 PostBatch::PostBatch(const BatchListings &listings, const PostOptions &options, Console &console)
     : m_listings(listings)
     , m_options(options)
     , m_console(console)
-    , m_rows(listings.size() * options.boards.size())
-    , m_states(m_rows.size(), TaskState::LeftOut)
-    , m_sends(m_rows.size(), 0)
-    , m_printer(console.out(), options.json, jobCodeWidth(listings), boardWidth(options.boards))
-    , m_queues(options.boards.size())
+    , m_printer(console.out(), options.json, listings.summary().jobCodeWidth, boardWidth(options.boards))
     , m_inFlight(options.boards.size(), 0)
     , m_failuresInARow(options.boards.size(), 0)
-    , m_boardDown(options.boards.size(), false) {}
+    , m_boardDown(options.boards.size(), false) {
+    for (qsizetype board = 0; board < options.boards.size(); ++board)
+        m_feeds.push_back(Feed{listings.cursor(), 0, {}, std::nullopt});
+}
 
 PostBatch::~PostBatch() = default;
 
@@ -133,8 +164,12 @@ void PostBatch::onInterruptSignal(int) {
 int PostBatch::run() {
     if (const std::optional<int> stop = plan())
         return *stop;
-    const bool anyToSend =
-        std::any_of(m_queues.cbegin(), m_queues.cend(), [](const auto &queue) { return !queue.empty(); });
+    // Each board reads up to its first listing to send: a rerun that skips them all needs no server.
+    bool anyToSend = false;
+    for (qsizetype board = 0; board < qsizetype(m_feeds.size()); ++board)
+        anyToSend = nextTask(board).has_value() || anyToSend;
+    if (m_planFailed)
+        return BadInput;
     if (anyToSend) {
         if (!QDBusConnection::sessionBus().isConnected())
             return m_console.cannotCreate(QDBusConnection::sessionBus().lastError().message());
@@ -153,29 +188,19 @@ int PostBatch::run() {
     }
     postAll();
     printRest();
+    if (m_skipped > 0)
+        m_console.fail(
+            QStringLiteral("skipped %1 listing(s) that got \"S\" within %2 day(s); --force posts them")
+                .arg(m_skipped)
+                .arg(m_options.sinceDays),
+            0);
     release();
     return exitStatus();
 }
 
-void PostBatch::makeRows() {
-    for (qsizetype task = 0; task < taskCount(); ++task) {
-        const Listing listing = m_listings.at(listingOf(task));
-        m_rows[task] = {m_listings.number(listingOf(task)),
-                        listing.action,
-                        listing.jobCode(),
-                        PostRow::Kind::NotPosted,
-                        {},
-                        {},
-                        {},
-                        boardOf(task).name};
-    }
-}
-
 std::optional<int> PostBatch::plan() {
-    makeRows();
     QString folderError;
     const QString folder = componentFilesFolder(&folderError);
-    RerunCheck rerun;
     if (folder.isEmpty()) {
         if (m_options.batch && !m_options.force)
             m_console.fail(
@@ -184,7 +209,7 @@ std::optional<int> PostBatch::plan() {
         const QDateTime since = m_options.batch ? QDateTime::currentDateTime().addDays(-m_options.sinceDays)
                                                 : QDateTime(QDate::currentDate(), QTime(0, 0));
         QString why;
-        if (!rerun.open(folder, since, &why) && m_options.batch)
+        if (!m_rerun.open(folder, since, &why) && m_options.batch)
             return m_console.fail(
                 QStringLiteral(
                     "cannot read the posting journal in %1 (%2), so a rerun could not tell what was "
@@ -195,48 +220,97 @@ std::optional<int> PostBatch::plan() {
             m_console.warn(QStringLiteral("cannot read the posting journal in %1 (%2)")
                                .arg(printableText(folder), printableText(why)));
     }
-    qsizetype skipped = 0;
-    qsizetype withoutCode = 0;
-    for (qsizetype task = 0; task < taskCount(); ++task) {
-        const Listing listing = m_listings.at(listingOf(task));
-        if (!planTask(task, listing, rerun))
-            return BadInput;
-        skipped += m_rows.at(task).kind == PostRow::Kind::Skipped ? 1 : 0;
-        withoutCode += listing.jobCode().isEmpty() ? 1 : 0;
-    }
     // The journal knows a listing by its job code: one without cannot be told from an earlier run.
+    const qsizetype withoutCode = m_listings.summary().withoutJobCode;
     if (m_options.batch && !m_options.force && withoutCode > 0)
         m_console.warn(
             QStringLiteral("%1 listing(s) without a JobCode field are posted whatever an earlier run did")
-                .arg(withoutCode / m_options.boards.size()));
-    if (skipped > 0)
-        m_console.fail(
-            QStringLiteral("skipping %1 listing(s) that got \"S\" within %2 day(s); --force posts them")
-                .arg(skipped)
-                .arg(m_options.sinceDays),
-            0);
+                .arg(withoutCode));
     return std::nullopt;
 }
 
-bool PostBatch::planTask(qsizetype task, const Listing &listing, RerunCheck &rerun) {
+// The board's next task to send, read and planned if need be; nothing when it has none left. Rows the
+// journal leaves out are printed on the way.
+std::optional<qsizetype> PostBatch::nextTask(qsizetype board) {
+    Feed &feed = m_feeds[board];
+    if (m_boardDown.at(board))
+        return std::nullopt;
+    if (!feed.again.empty())
+        return feed.again.front();
+    while (!feed.next && !m_stopped) {
+        const std::optional<qsizetype> task = readTask(board);
+        if (!task)
+            break;
+        if (planTask(m_tasks[*task]))
+            feed.next = task;
+        else if (m_lookUps)
+            printTask(*task);
+    }
+    return feed.next;
+}
+
+qsizetype PostBatch::takeTask(qsizetype board) {
+    Feed &feed = m_feeds[board];
+    if (!feed.again.empty()) {
+        const qsizetype task = feed.again.front();
+        feed.again.pop_front();
+        return task;
+    }
+    return *std::exchange(feed.next, std::nullopt);
+}
+
+// Reads the board's next listing into a task of its own, its row not posted until it is.
+std::optional<qsizetype> PostBatch::readTask(qsizetype board) {
+    Feed &feed = m_feeds[board];
+    if (feed.read == m_listings.size())
+        return std::nullopt;
+    QString error;
+    std::optional<std::pair<qsizetype, Listing>> read = feed.cursor.next(&error);
+    if (!read) {
+        // Checked whole before, so it was changed since.
+        stopReading(QStringLiteral("the listings file no longer reads as it did when it was checked (%1); "
+                                   "the rest were not posted")
+                        .arg(printableText(error.isEmpty() ? QStringLiteral("it ends early") : error)));
+        feed.read = m_listings.size();
+        return std::nullopt;
+    }
+    const qsizetype task = feed.read++ * m_options.boards.size() + board;
+    auto &[number, listing] = *read;
+    Task &made = m_tasks[task];
+    made.row = {number, listing.action,    listing.jobCode(), PostRow::Kind::NotPosted, {}, {},
+                {},     boardOf(task).name};
+    made.listing = std::move(listing);
+    return task;
+}
+
+// Whether the task is to be sent; false, its row saying why, when the journal leaves it out.
+bool PostBatch::planTask(Task &task) {
+    if (!m_lookUps)
+        return false;
     QString why;
     const std::optional<PastPosting> known =
-        rerun.lookUp(boardOf(task).name, listing.action, listing.jobCode(), &why);
+        m_rerun.lookUp(task.row.board, task.row.action, task.row.jobCode, &why);
     if (!known) {
-        m_console.fail(QStringLiteral("cannot read the posting journal: %1; --force posts without it")
-                           .arg(printableText(why)),
-                       0);
+        m_planFailed = m_calls == nullptr;
+        stopReading(QStringLiteral("cannot read the posting journal: %1; --force posts without it")
+                        .arg(printableText(why)));
+        m_lookUps = false;
         return false;
     }
     if (!m_options.batch && known->state == PastPosting::State::Succeeded)
         m_console.warn(QStringLiteral("%1 got %2 today at %3; posting it again")
-                           .arg(printableText(listing.jobCode()), printableText(known->resultCode),
+                           .arg(printableText(task.row.jobCode), printableText(known->resultCode),
                                 known->time.toString(u"HH:mm:ss")));
-    if (!leftOut(*known, m_options, m_rows[task])) {
-        m_queues[task % m_options.boards.size()].push_back(task);
-        m_states[task] = TaskState::Queued;
-    }
-    return true;
+    if (!leftOut(*known, m_options, task.row))
+        return true;
+    m_skipped += task.row.kind == PostRow::Kind::Skipped ? 1 : 0;
+    return false;
+}
+
+// Nothing more is sent: the rest is printed as not posted.
+void PostBatch::stopReading(const QString &message) {
+    m_console.fail(message, 0);
+    m_stopped = true;
 }
 
 std::optional<int> PostBatch::checkJournal() {
@@ -277,23 +351,20 @@ bool PostBatch::sendWhatFits() {
     for (const int count : std::as_const(m_inFlight))
         out += count;
     bool sent = false;
-    for (qsizetype board = 0; board < m_queues.size() && m_calls->canSend(); ++board) {
-        std::deque<qsizetype> &queue = m_queues[board];
-        while (!queue.empty() && m_inFlight.at(board) < m_options.boards.at(board).maxInFlight &&
-               out < MostCallsOut && m_calls->canSend()) {
-            const qsizetype task = queue.front();
-            queue.pop_front();
-            printUpTo(task);
-            m_console.showProgress(listingOf(task), m_listings.size(), m_rows.at(task).jobCode);
-            m_rows[task].time = QDateTime::currentDateTime();
-            ++m_sends[task];
-            m_states[task] = TaskState::Out;
-            m_out.insert(task);
+    for (qsizetype board = 0; board < qsizetype(m_feeds.size()) && m_calls->canSend(); ++board) {
+        while (m_inFlight.at(board) < m_options.boards.at(board).maxInFlight && out < MostCallsOut &&
+               m_calls->canSend() && nextTask(board)) {
+            const qsizetype task = takeTask(board);
+            Task &sending = m_tasks[task];
+            m_console.showProgress(listingOf(task), m_listings.size(), sending.row.jobCode);
+            sending.row.time = QDateTime::currentDateTime();
+            ++sending.sends;
+            sending.out = true;
             ++m_inFlight[board];
             ++out;
             sent = true;
             try {
-                m_calls->send(task, boardOf(task).name, m_listings.at(listingOf(task)));
+                m_calls->send(task, boardOf(task).name, sending.listing);
             } catch (const AutomationError &error) {
                 // No new object for the calls after a lost server: nothing more goes out.
                 take({task, {}, error, false});
@@ -315,27 +386,25 @@ bool PostBatch::stopSending() {
     return m_stopped;
 }
 
+// The board's listings read and not sent, and those not read yet.
+qsizetype PostBatch::unsent(const Feed &feed) const {
+    return qsizetype(feed.again.size()) + (feed.next ? 1 : 0) + m_listings.size() - feed.read;
+}
+
 void PostBatch::markRest(const QString &note) {
     m_stopped = true;
+    m_restNote = note;
+    // Those left out by the journal among them are printed as such.
     qsizetype rest = 0;
-    for (std::deque<qsizetype> &queue : m_queues) {
-        for (const qsizetype task : queue) {
-            m_rows[task].note = note;
-            ++rest;
-        }
-        queue.clear();
-    }
+    for (qsizetype board = 0; board < qsizetype(m_feeds.size()); ++board)
+        rest += m_boardDown.at(board) ? 0 : unsent(m_feeds.at(board));
     m_console.fail(QStringLiteral("interrupted; %1 listing(s) were not posted").arg(rest), 0);
 }
 
 // A board that looks down: its listings not yet sent are not posted, and the other boards go on.
 void PostBatch::stopBoard(qsizetype board) {
     m_boardDown[board] = true;
-    std::deque<qsizetype> &queue = m_queues[board];
-    for (const qsizetype task : queue)
-        m_rows[task].note = BoardDownNote;
-    const qsizetype rest = qsizetype(queue.size());
-    queue.clear();
+    const qsizetype rest = unsent(m_feeds.at(board));
     if (rest == 0)
         return;
     const BoardTarget &target = m_options.boards.at(board);
@@ -359,15 +428,13 @@ void PostBatch::take(const CallResult &result) {
     const qsizetype task = result.task;
     const qsizetype board = task % m_options.boards.size();
     --m_inFlight[board];
-    m_out.remove(task);
-    PostRow &row = m_rows[task];
-    if (result.resend && m_sends.at(task) < MostSends) {
+    Task &taken = m_tasks[task];
+    taken.out = false;
+    PostRow &row = taken.row;
+    if (result.resend && taken.sends < MostSends) {
         // It never reached the server: it goes again, first of its board's, to a new server.
-        m_states[task] = TaskState::Queued;
         if (!m_stopped && !m_boardDown.at(board))
-            m_queues[board].push_front(task);
-        else if (m_boardDown.at(board))
-            row.note = BoardDownNote;
+            m_feeds[board].again.push_front(task);
         return;
     }
     if (result.outcome && result.outcome->errorNumber == ErrorNumber::JournalNotRecorded) {
@@ -383,7 +450,7 @@ void PostBatch::take(const CallResult &result) {
         takeError(row, *result.error);
     }
     countFailure(board, row);
-    printRow(task);
+    printTask(task);
 }
 
 // The server sent nothing of this listing because its start row could not be recorded: nothing more goes
@@ -396,13 +463,10 @@ void PostBatch::stopForJournal(PostRow &row) {
     if (m_stopped)
         return;
     m_stopped = true;
+    m_restNote = row.note;
     qsizetype rest = 0;
-    for (std::deque<qsizetype> &queue : m_queues) {
-        for (const qsizetype task : queue)
-            m_rows[task].note = row.note;
-        rest += qsizetype(queue.size());
-        queue.clear();
-    }
+    for (qsizetype board = 0; board < qsizetype(m_feeds.size()); ++board)
+        rest += m_boardDown.at(board) ? 0 : unsent(m_feeds.at(board));
     m_console.fail(QStringLiteral("%1; %2 listing(s) were not posted. A rerun completes the batch once the "
                                   "journal can be written again")
                        .arg(printableText(withoutUserInfo(row.outcome.errorDescription)))
@@ -420,11 +484,8 @@ void PostBatch::takeError(PostRow &row, const AutomationError &error) {
     row.note = unknown ? QString() : described;
     m_anyUnknown = m_anyUnknown || unknown;
     // Another error of the call itself would come again for every listing.
-    if (!unknown && !m_stopped) {
+    if (!unknown)
         m_stopped = true;
-        for (std::deque<qsizetype> &queue : m_queues)
-            queue.clear();
-    }
 }
 
 // Each board counts its own failures in a row: one board's outage stops no other board.
@@ -439,32 +500,53 @@ void PostBatch::countFailure(qsizetype board, const PostRow &row) {
 // The rows a second interrupt prints: every listing still out may have reached its board.
 void PostBatch::noteInFlight() {
     QList<PostRow> rows;
-    for (const qsizetype task : std::as_const(m_out)) {
-        rows.append(m_rows.at(task));
-        rows.last().kind = PostRow::Kind::Unknown;
+    for (const Task &task : std::as_const(m_tasks)) {
+        if (task.out) {
+            rows.append(task.row);
+            rows.last().kind = PostRow::Kind::Unknown;
+        }
     }
     setInFlight(m_printer.text(rows).toUtf8());
 }
 
-void PostBatch::printRow(qsizetype task) {
+void PostBatch::printRow(const PostRow &row) {
     m_console.clearProgress();
-    m_printer.print(m_rows.at(task));
-    m_states[task] = TaskState::Printed;
+    m_printer.print(row);
+    m_anyHeldBack = m_anyHeldBack || row.kind == PostRow::Kind::NotPosted;
 }
 
-// Prints the rows before task that no call will print, skipped or held back, in listing order.
-void PostBatch::printUpTo(qsizetype task) {
-    for (; m_printed < task; ++m_printed) {
-        if (m_states.at(m_printed) == TaskState::LeftOut)
-            printRow(m_printed);
-    }
+void PostBatch::printTask(qsizetype task) {
+    const auto found = m_tasks.find(task);
+    printRow(found->row);
+    m_tasks.erase(found);
 }
 
-// Once nothing is out: every row not yet printed, those not posted among them.
+// Once nothing is out: every row not yet printed, in listing order, the rest of the file read for them.
 void PostBatch::printRest() {
-    for (qsizetype task = 0; task < taskCount(); ++task) {
-        if (m_states.at(task) != TaskState::Printed)
-            printRow(task);
+    const qsizetype boards = m_options.boards.size();
+    for (;;) {
+        // The lowest task held, or that a board reads next.
+        qsizetype lowest = -1;
+        for (auto it = m_tasks.cbegin(); it != m_tasks.cend(); ++it)
+            lowest = lowest < 0 ? it.key() : std::min(lowest, it.key());
+        qsizetype reader = -1;
+        for (qsizetype board = 0; board < boards; ++board) {
+            const qsizetype next = m_feeds.at(board).read * boards + board;
+            if (m_feeds.at(board).read < m_listings.size() && (lowest < 0 || next < lowest)) {
+                lowest = next;
+                reader = board;
+            }
+        }
+        if (lowest < 0)
+            return;
+        if (reader >= 0 && !readTask(reader))
+            continue;
+        Task &task = m_tasks[lowest];
+        if (reader >= 0)
+            planTask(task); // a row the journal leaves out says so
+        if (task.row.note.isEmpty() && task.row.kind == PostRow::Kind::NotPosted)
+            task.row.note = m_boardDown.at(lowest % boards) ? BoardDownNote : m_restNote;
+        printTask(lowest);
     }
 }
 
@@ -485,10 +567,7 @@ int PostBatch::exitStatus() const {
         return BadInput;
     if (m_failures > 0)
         return SomeFailed;
-    const bool heldBack = std::any_of(m_rows.cbegin(), m_rows.cend(), [](const PostRow &row) {
-        return row.kind == PostRow::Kind::NotPosted;
-    });
-    return m_anyUnknown || heldBack ? SomeUnknown : Success;
+    return m_anyUnknown || m_anyHeldBack ? SomeUnknown : Success;
 }
 
 } // namespace Orvex

@@ -1,16 +1,19 @@
 #pragma once
 
 #include "automationerror.h"
-#include "csvlistings.h"
+#include "csvlistingfile.h"
 #include "listing.h"
+#include "postrerun.h"
 #include "postrows.h"
 
+#include <QHash>
 #include <QList>
-#include <QSet>
 
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace Orvex {
 
@@ -36,23 +39,45 @@ struct PostOptions {
     QList<BoardTarget> boards;
 };
 
-// The listings of one run and the number each row carries: its line in a CSV file, else its place.
+// What the table must know of every listing before its first row.
+struct ListingsSummary {
+    qsizetype count = 0;
+    qsizetype jobCodeWidth = 0;
+    qsizetype withoutJobCode = 0;
+
+    void add(const Listing &listing);
+};
+
+// The listings of one run and the number each row carries: its line in a CSV file, else its place. A CSV
+// file is read again for each board as it takes its listings, so that none is held longer than its
+// posting.
 class BatchListings {
 public:
-    explicit BatchListings(QList<Listing> listings)
-        : m_listings(std::move(listings)) {}
-    explicit BatchListings(CsvListings listings)
-        : m_csv(std::move(listings))
-        , m_isCsv(true) {}
+    explicit BatchListings(QList<Listing> listings);
+    BatchListings(std::unique_ptr<CsvListingFile> file, const ListingsSummary &summary);
 
-    qsizetype size() const { return m_isCsv ? m_csv.size() : m_listings.size(); }
-    Listing at(qsizetype index) const { return m_isCsv ? m_csv.at(index).listing : m_listings.at(index); }
-    qsizetype number(qsizetype index) const { return m_isCsv ? m_csv.at(index).line : index + 1; }
+    qsizetype size() const { return m_summary.count; }
+    const ListingsSummary &summary() const { return m_summary; }
+
+    // Reads the listings from the first, in order.
+    class Cursor {
+    public:
+        // The next listing and its number; nothing at the end, or with *error when the file no longer
+        // reads as it did.
+        std::optional<std::pair<qsizetype, Listing>> next(QString *error);
+
+    private:
+        friend class BatchListings;
+        const QList<Listing> *m_listings = nullptr;
+        qsizetype m_index = 0;
+        std::unique_ptr<CsvListingCursor> m_csv;
+    };
+    Cursor cursor() const;
 
 private:
     QList<Listing> m_listings;
-    CsvListings m_csv;
-    bool m_isCsv = false;
+    std::unique_ptr<CsvListingFile> m_csv;
+    ListingsSummary m_summary;
 };
 
 // Posts every listing to every board, a row for each pair: plans from the journal what to post, keeps as
@@ -68,16 +93,33 @@ public:
     static void onInterruptSignal(int signal);
 
 private:
+    // One listing to one board, from when its board reads it until its row is printed.
+    struct Task {
+        PostRow row;
+        Listing listing;
+        int sends = 0;
+        bool out = false;
+    };
+    // A board's listings, read as it takes them: those to send again go first.
+    struct Feed {
+        BatchListings::Cursor cursor;
+        qsizetype read = 0;
+        std::deque<qsizetype> again;
+        std::optional<qsizetype> next; // read and to be sent, not yet sent
+    };
+
     // A task is one listing to one board: listing * boards + board.
-    qsizetype taskCount() const { return m_rows.size(); }
     qsizetype listingOf(qsizetype task) const { return task / m_options.boards.size(); }
     const BoardTarget &boardOf(qsizetype task) const {
         return m_options.boards.at(task % m_options.boards.size());
     }
 
-    void makeRows();
     std::optional<int> plan();
-    bool planTask(qsizetype task, const Listing &listing, RerunCheck &rerun);
+    std::optional<qsizetype> nextTask(qsizetype board);
+    qsizetype takeTask(qsizetype board);
+    std::optional<qsizetype> readTask(qsizetype board);
+    bool planTask(Task &task);
+    void stopReading(const QString &message);
     std::optional<int> checkJournal();
     void postAll();
     bool sendWhatFits();
@@ -88,9 +130,10 @@ private:
     void countFailure(qsizetype board, const PostRow &row);
     void stopBoard(qsizetype board);
     void noteInFlight();
-    void printRow(qsizetype task);
-    void printUpTo(qsizetype task);
+    void printRow(const PostRow &row);
+    void printTask(qsizetype task);
     void printRest();
+    qsizetype unsent(const Feed &feed) const;
     void markRest(const QString &note);
     void release();
     int exitStatus() const;
@@ -98,19 +141,15 @@ private:
     const BatchListings &m_listings;
     PostOptions m_options;
     Console &m_console;
-    // Where each task stands: a row is printed once, when its outcome is known.
-    enum class TaskState : quint8 { LeftOut, Queued, Out, Printed };
-
-    QList<PostRow> m_rows;
-    QList<TaskState> m_states;
-    QList<quint8> m_sends;
     PostRowPrinter m_printer;
     std::unique_ptr<PostCalls> m_calls;
-    // Per board, the tasks still to send, in listing order; and how many of its calls are out.
-    QList<std::deque<qsizetype>> m_queues;
+    RerunCheck m_rerun;
+    // The tasks read and not yet printed: out, or waiting to be sent (again).
+    QHash<qsizetype, Task> m_tasks;
+    std::vector<Feed> m_feeds;
     QList<int> m_inFlight;
-    QSet<qsizetype> m_out;
-    qsizetype m_printed = 0;
+    QString m_restNote; // why the listings not sent were not, once sending stopped
+    qsizetype m_skipped = 0;
     int m_failures = 0;
     // Per board: failures in a row that look like it is down, and whether that stopped its listings.
     QList<int> m_failuresInARow;
@@ -118,6 +157,9 @@ private:
     bool m_anyUnknown = false;
     bool m_stopped = false; // nothing more goes to any board
     bool m_journalFailed = false;
+    bool m_lookUps = true; // false once the journal could not be read
+    bool m_planFailed = false;
+    bool m_anyHeldBack = false;
 };
 
 } // namespace Orvex

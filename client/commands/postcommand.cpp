@@ -45,7 +45,12 @@ const char PostDescription[] =
     "\n"
     "A spreadsheet's CSV export is read as well (a name ending in .csv, or --format csv): a header\n"
     "row naming the fields in order, an optional Action column (else --action, or Add); each row is\n"
-    "numbered by the line it starts on.\n"
+    "numbered by the line it starts on. It is read as UTF-8 unless it starts with a byte order mark\n"
+    "(UTF-8, UTF-16) or --encoding names its encoding: a spreadsheet's plain \"CSV\" export is often\n"
+    "--encoding windows-1252; its \"CSV UTF-8\" needs no option. Cells are split at commas, or at\n"
+    "the --delimiter, or at what a first line \"sep=;\" names (as spreadsheets write it). The whole\n"
+    "file is checked before anything is sent, then read again as it is posted, so a large file\n"
+    "starts at once and is never held in memory.\n"
     "\n"
     "A file can be run again: a listing whose board, action and job code got \"S\" within --since\n"
     "days, as the posting journal tells, is skipped, and one whose outcome was unknown is held back\n"
@@ -98,32 +103,6 @@ std::optional<bool> isCsv(const QString &format, const QString &file) {
     return std::nullopt;
 }
 
-// Read as a stream: a spreadsheet's export may be far larger than a JSON listings file may be.
-std::optional<CsvListings> readCsvFile(const QString &path, const QString &shownName, const QString &action,
-                                       QString *error) {
-    std::optional<ReadableFile> file;
-    QFile device;
-    if (path == QLatin1StringView("-")) {
-        device.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
-    } else {
-        file.emplace(path);
-        if (!file->isOpen()) {
-            *error = QStringLiteral("cannot read %1: %2")
-                         .arg(path, file->status() == ReadableFile::Status::Missing
-                                        ? QStringLiteral("no such file")
-                                        : file->error());
-            return std::nullopt;
-        }
-        device.open(file->descriptor(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
-    }
-    CsvListings listings = readCsvListings(&device, action, error);
-    if (listings.isEmpty()) {
-        *error = QStringLiteral("%1: %2").arg(shownName, *error);
-        return std::nullopt;
-    }
-    return listings;
-}
-
 } // namespace
 
 PostCommand::PostCommand()
@@ -134,7 +113,7 @@ PostCommand::PostCommand()
     , m_field({QStringLiteral("f"), QStringLiteral("field")},
               QStringLiteral("One field of the listing; repeat in posting order."),
               QStringLiteral("Name=Value"))
-    , m_file(QStringLiteral("file"), QStringLiteral("Post the listings of a JSON file (see above)."),
+    , m_file(QStringLiteral("file"), QStringLiteral("Post the listings of a JSON or CSV file (see above)."),
              QStringLiteral("path"))
     , m_preview(
           QStringLiteral("preview"),
@@ -165,11 +144,20 @@ PostCommand::PostCommand()
     , m_format(QStringLiteral("format"),
                QStringLiteral("The listings file's format, csv or json (default: csv for a name ending "
                               "in .csv, else json)."),
-               QStringLiteral("csv|json")) {}
+               QStringLiteral("csv|json"))
+    , m_encoding(QStringLiteral("encoding"),
+                 QStringLiteral("The CSV file's encoding, any name the system's converters know, such as "
+                                "windows-1252, iso-8859-15 or utf-16 (default: UTF-8, or what the file's "
+                                "byte order mark says)."),
+                 QStringLiteral("name"))
+    , m_delimiter(QStringLiteral("delimiter"),
+                  QStringLiteral("What separates a CSV file's cells: , ; | or tab (default: what a first "
+                                 "line \"sep=X\" says, else a comma)."),
+                  QStringLiteral("char")) {}
 
 void PostCommand::declare(QCommandLineParser &parser) {
     parser.addOptions({m_action, m_field, m_file, m_preview, m_json, m_since, m_force, m_resendUnknown,
-                       m_maxFailures, m_board, m_format});
+                       m_maxFailures, m_board, m_format, m_encoding, m_delimiter});
 }
 
 void PostCommand::onInterruptSignal(int signal) {
@@ -225,8 +213,8 @@ std::optional<PostOptions> PostCommand::optionsOf(const QCommandLineParser &pars
 
 std::optional<BatchListings> PostCommand::listingsOf(const QCommandLineParser &parser, QString *error) const {
     if (!parser.isSet(m_file)) {
-        if (parser.isSet(m_format)) {
-            *error = QStringLiteral("--format goes with --file");
+        if (parser.isSet(m_format) || parser.isSet(m_encoding) || parser.isSet(m_delimiter)) {
+            *error = QStringLiteral("--format, --encoding and --delimiter go with --file");
             return std::nullopt;
         }
         std::optional<Listing> listing = listingOfArguments(parser, error);
@@ -255,14 +243,11 @@ std::optional<BatchListings> PostCommand::listingsOfFile(const QCommandLineParse
         return std::nullopt;
     }
     const QString shownName = file == u"-" ? QStringLiteral("standard input") : file;
-    if (*csv) {
-        const QString action = parser.isSet(m_action) ? parser.value(m_action) : QStringLiteral("Add");
-        if (QString problem; !isWellFormedAction(action, &problem)) {
-            *error = QStringLiteral("the action word %1").arg(problem);
-            return std::nullopt;
-        }
-        std::optional<CsvListings> listings = readCsvFile(file, shownName, action, error);
-        return listings ? std::optional<BatchListings>(BatchListings(std::move(*listings))) : std::nullopt;
+    if (*csv)
+        return csvListingsOf(parser, error);
+    if (parser.isSet(m_encoding) || parser.isSet(m_delimiter)) {
+        *error = QStringLiteral("--encoding and --delimiter go with a CSV file; JSON is UTF-8");
+        return std::nullopt;
     }
     const std::optional<QByteArray> content = readListingsFile(file, error);
     if (!content)
@@ -273,6 +258,40 @@ std::optional<BatchListings> PostCommand::listingsOfFile(const QCommandLineParse
         return std::nullopt;
     }
     return BatchListings(std::move(listings));
+}
+
+std::optional<BatchListings> PostCommand::csvListingsOf(const QCommandLineParser &parser,
+                                                        QString *error) const {
+    CsvFormat format;
+    if (parser.isSet(m_action))
+        format.defaultAction = parser.value(m_action);
+    if (QString problem; !isWellFormedAction(format.defaultAction, &problem)) {
+        *error = QStringLiteral("the action word %1").arg(problem);
+        return std::nullopt;
+    }
+    if (parser.values(m_encoding).size() > 1 || parser.values(m_delimiter).size() > 1) {
+        *error = QStringLiteral("give --encoding and --delimiter once");
+        return std::nullopt;
+    }
+    format.encoding = parser.value(m_encoding);
+    if (parser.isSet(m_encoding)) {
+        if (const QString problem = csvEncodingProblem(format.encoding); !problem.isEmpty()) {
+            *error = printableText(problem);
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(m_delimiter) && (format.delimiter = csvDelimiter(parser.value(m_delimiter))) == 0) {
+        *error = QStringLiteral("--delimiter is one of , ; | or tab, got \"%1\"")
+                     .arg(printableText(parser.value(m_delimiter)));
+        return std::nullopt;
+    }
+    ListingsSummary summary;
+    std::unique_ptr<CsvListingFile> file = CsvListingFile::check(
+        parser.value(m_file), format, [&summary](const CsvListing &read) { summary.add(read.listing); },
+        error);
+    if (!file)
+        return std::nullopt;
+    return BatchListings(std::move(file), summary);
 }
 
 std::optional<QList<BoardTarget>> PostCommand::boardsOf(const QCommandLineParser &parser,
@@ -357,8 +376,10 @@ void PostCommand::printPreview(const BatchListings &listings, Console &console) 
     }
     console.out() << "POST " << printableText(withoutUserInfo(url)) << '\n';
     // The bytes as they go on the wire: ISO-8859-1, other characters as character references.
-    for (qsizetype i = 0; i < listings.size(); ++i) {
-        const Listing listing = listings.at(i);
+    BatchListings::Cursor cursor = listings.cursor();
+    QString error;
+    while (const std::optional<std::pair<qsizetype, Listing>> read = cursor.next(&error)) {
+        const Listing &listing = read->second;
         console.out() << QString::fromLatin1(
                              toWireBytes(postingDocument(listing.action, fieldElements(listing))))
                       << '\n';

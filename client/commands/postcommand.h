@@ -25,6 +25,8 @@ private:
     std::optional<PostOptions> optionsOf(const QCommandLineParser &parser, QString *error) const;
     std::optional<BatchListings> listingsOf(const QCommandLineParser &parser, QString *error) const;
     std::optional<BatchListings> listingsOfFile(const QCommandLineParser &parser, QString *error) const;
+    // A CSV file checked whole in the encoding and with the delimiter given.
+    std::optional<BatchListings> csvListingsOf(const QCommandLineParser &parser, QString *error) const;
     // The boards named, each with how many listings it takes at once; nothing, with *error, for a name
     // the settings do not know.
     std::optional<QList<BoardTarget>> boardsOf(const QCommandLineParser &parser, QString *error) const;
@@ -45,6 +47,8 @@ private:
     const QCommandLineOption m_maxFailures;
     const QCommandLineOption m_board;
     const QCommandLineOption m_format;
+    const QCommandLineOption m_encoding;
+    const QCommandLineOption m_delimiter;
 };
 
 } // namespace Orvex

@@ -21,6 +21,8 @@ void remember(PastPosting &known, const JournalPosting &posting) {
 
 bool RerunCheck::open(const QString &folder, const QDateTime &since, QString *why) {
     m_since = since;
+    // Asked as listings are posted: what this run posts is no earlier run's.
+    m_until = QDateTime::currentDateTime();
     m_store.emplace();
     // The first to open the journal makes it, importing the days of earlier versions, so that what they
     // record as "S" is skipped by the first rerun after an upgrade too.
@@ -41,6 +43,7 @@ std::optional<PastPosting> RerunCheck::lookUp(const QString &board, const QStrin
         return PastPosting();
     JournalFilter filter;
     filter.from = m_since;
+    filter.to = m_until;
     filter.board = board;
     filter.jobCode = jobCode;
     PastPosting known;

@@ -19,7 +19,8 @@ struct PastPosting {
 
 // Answers, for a batch about to post, what each (board, action, job code) came to since a time: an "S"
 // wins over any later posting still open, since the board took the listing then; otherwise a posting
-// without an end, or one that ended unknown, leaves it open. One indexed read per listing, nothing kept.
+// without an end, or one that ended unknown, leaves it open. One indexed read per listing, nothing kept;
+// postings made after open() are not looked at.
 class RerunCheck {
 public:
     // False, with why, when the journal exists but cannot be read; a journal not yet made knows nothing.
@@ -31,6 +32,7 @@ public:
 private:
     std::optional<JournalStore> m_store;
     QDateTime m_since;
+    QDateTime m_until;
 };
 
 } // namespace Orvex

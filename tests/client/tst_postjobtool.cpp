@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QStringEncoder>
 #include <QTest>
 
 #include <csignal>
@@ -194,6 +195,8 @@ private Q_SLOTS:
     void refusesWithoutAHome();
     void postsToEveryBoard_data();
     void postsToEveryBoard();
+    void postsASpreadsheetAsItExports_data();
+    void postsASpreadsheetAsItExports();
     void batchNeedsTheJournal_data();
     void batchNeedsTheJournal();
     void batchStopsWhereTheJournalStops();
@@ -568,7 +571,7 @@ void TestPostJobTool::rerunPostsOnlyWhatDidNotGetS() {
         QVERIFY2(run.out.contains(
                      tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("skipped (S11 on ")).chopped(1)),
                  qPrintable(run.out));
-        QVERIFY2(run.err.contains(QStringLiteral("skipping")), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral(": skipped ")), qPrintable(run.err));
     }
     // Six rows in listing order, whatever was skipped.
     QCOMPARE(run.out.count(u'\n'), 7);
@@ -931,6 +934,49 @@ void TestPostJobTool::postsToEveryBoard() {
     QCOMPARE(boardsShown.size(), boards);
 }
 
+void TestPostJobTool::postsASpreadsheetAsItExports_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("standardInput");
+    QTest::addColumn<int>("firstLine");
+
+    QTest::newRow("Windows-1252 with sep=; as LibreOffice writes it, by --encoding")
+        << QByteArray("sep=;\r\nJobCode;Title\r\nW1;\"Caf\xE9 \x96 R&D; \"\"lead\"\"\"\r\nW2;x\r\n")
+        << QStringList{QStringLiteral("--encoding"), QStringLiteral("windows-1252")} << false << 3;
+    QStringEncoder utf16(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
+    QTest::newRow("UTF-16 with its BOM and --delimiter ';'")
+        << QByteArray(
+               utf16.encode(u"JobCode;Title\r\nW1;\"Caf\u00e9 \u2013 R&D; \"\"lead\"\"\"\r\nW2;x\r\n"_s))
+        << QStringList{QStringLiteral("--delimiter"), QStringLiteral(";")} << false << 2;
+    QTest::newRow("tab-separated UTF-8 from standard input, read twice")
+        << QByteArray("JobCode\tTitle\nW1\t\"Caf\xC3\xA9 \xE2\x80\x93 R&D; \"\"lead\"\"\"\nW2\tx\n")
+        << QStringList{QStringLiteral("--delimiter"), QStringLiteral("tab"), QStringLiteral("--format"),
+                       QStringLiteral("csv")}
+        << true << 2;
+}
+
+void TestPostJobTool::postsASpreadsheetAsItExports() {
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, options);
+    QFETCH(bool, standardInput);
+    QFETCH(int, firstLine);
+
+    const QString path = writeFile(m_files, content, QStringLiteral("export.csv"));
+    const ToolRun run = runTool(QStringList{QStringLiteral("post"), QStringLiteral("--file"),
+                                            standardInput ? QStringLiteral("-") : path} +
+                                    options,
+                                QProcessEnvironment::InheritFromParent, standardInput ? path : QString());
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
+    QCOMPARE(run.out, QStringLiteral("Listing  JobCode  Result\n") +
+                          tableRow(firstLine, QStringLiteral("W1"), 7, QStringLiteral("S4711")) +
+                          tableRow(firstLine + 1, QStringLiteral("W2"), 7, QStringLiteral("S4712")));
+    const QList<QJsonObject> postings = m_session.board().postings();
+    QCOMPARE(postings.size(), 2);
+    QCOMPARE(BoardProcess::fieldsOf(postings.at(0)),
+             (QList<std::pair<QString, QString>>{{u"JobCode"_s, u"W1"_s},
+                                                 {u"Title"_s, u"Caf\u00e9 \u2013 R&D; \"lead\""_s}}));
+}
+
 void TestPostJobTool::batchNeedsTheJournal_data() {
     QTest::addColumn<bool>("batch");
     QTest::newRow("a batch refuses to start") << true;
@@ -1252,6 +1298,45 @@ void TestPostJobTool::refusesBadInput_data() {
     QTest::newRow("CSV with a quote left open names its line and column")
         << QStringList{post, file, fileMarker, QStringLiteral("--format"), QStringLiteral("csv")}
         << QByteArray("\xEF\xBB\xBFJobCode,Title\r\nC1,\"open\r\n") << QStringLiteral("line 2, column 4");
+    QTest::newRow("a spreadsheet's Windows-1252 CSV names --encoding windows-1252")
+        << QStringList{post, file, fileMarker, QStringLiteral("--format"), QStringLiteral("csv")}
+        << QByteArray("JobCode,Title\r\nJ1,Caf\xE9 \x96\r\n")
+        << QStringLiteral("line 2, column 7: a character cut short by byte 0x20; expected the file saved as "
+                          "UTF-8, or --encoding naming the one it is in (a spreadsheet's export is often "
+                          "--encoding windows-1252)");
+    QByteArray lateBreak("JobCode,Title\n");
+    for (int row = 1; row <= 4000; ++row)
+        lateBreak += "C" + QByteArray::number(row) + ",a title long enough to fill a chunk\n";
+    QTest::newRow("a CSV broken on a late line is refused whole, nothing sent")
+        << QStringList{post, file, fileMarker, QStringLiteral("--format"), QStringLiteral("csv")}
+        << lateBreak + "C4001,R\"D\n"
+        << QStringLiteral("line 4002, column 8: a quote inside a cell");
+    QTest::newRow("an encoding nobody knows names the option")
+        << QStringList{post,
+                       file,
+                       fileMarker,
+                       QStringLiteral("--format"),
+                       QStringLiteral("csv"),
+                       QStringLiteral("--encoding"),
+                       QStringLiteral("klingon")}
+        << QByteArray("A\n1\n") << QStringLiteral("no encoding is known as \"klingon\"; give --encoding");
+    QTest::newRow("a delimiter not taken")
+        << QStringList{post,
+                       file,
+                       fileMarker,
+                       QStringLiteral("--format"),
+                       QStringLiteral("csv"),
+                       QStringLiteral("--delimiter"),
+                       QStringLiteral(":")}
+        << QByteArray("A\n1\n") << QStringLiteral("--delimiter is one of , ; | or tab, got \":\"");
+    QTest::newRow("endless CSV on standard input, refused at its first byte")
+        << QStringList{post,
+                       QStringLiteral("--preview"),
+                       file,
+                       QStringLiteral("-"),
+                       QStringLiteral("--format"),
+                       QStringLiteral("csv")}
+        << QByteArray() << QStringLiteral("standard input: line 1, column 1: a NUL byte");
     QTest::newRow("an unknown format")
         << QStringList{post, file, fileMarker, QStringLiteral("--format"), QStringLiteral("xls")}
         << QByteArray("[]") << QStringLiteral("--format is csv or json");
