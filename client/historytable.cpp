@@ -28,6 +28,7 @@ HistoryPosting HistoryPosting::fromJournal(const JournalPosting &posting) {
     HistoryPosting shown;
     shown.time = posting.time;
     shown.board = posting.board;
+    shown.host = posting.host;
     shown.action = posting.action;
     shown.jobCode = posting.jobCode;
     if (!posting.ended)
@@ -96,21 +97,44 @@ void HistoryTable::measure(const HistoryPosting &posting) {
     const QStringList cells = textCells(posting);
     for (qsizetype column = 0; column < cells.size(); ++column)
         m_widths[TimeColumns + column] = std::max(m_widths.at(TimeColumns + column), cells.at(column).size());
+    const QString host = printableText(posting.host);
+    m_hostWidth = std::max(m_hostWidth, host.size());
+    if (!m_firstHost)
+        m_firstHost = host;
+    else if (host != *m_firstHost)
+        m_showHost = true;
 }
 
 void HistoryTable::print(QTextStream &out, const HistoryPosting &posting) {
     if (!m_headerPrinted) {
-        printCells(out, headerCells());
+        printCells(out, header());
         m_headerPrinted = true;
     }
+    printCells(out, cellsOf(posting));
+}
+
+QStringList HistoryTable::header() const {
+    QStringList cells = headerCells();
+    if (m_showHost)
+        cells.insert(TimeColumns, QStringLiteral("Host"));
+    return cells;
+}
+
+QStringList HistoryTable::cellsOf(const HistoryPosting &posting) const {
     const JournalTime time = JournalTime::of(posting.time);
-    printCells(out, QStringList{time.dateText(), time.clockText()} + textCells(posting));
+    QStringList cells = QStringList{time.dateText(), time.clockText()} + textCells(posting);
+    if (m_showHost)
+        cells.insert(TimeColumns, printableText(posting.host));
+    return cells;
 }
 
 void HistoryTable::printCells(QTextStream &out, const QStringList &cells) const {
     out.setFieldAlignment(QTextStream::AlignLeft);
     for (qsizetype column = 0; column + 1 < cells.size(); ++column) {
-        out.setFieldWidth(int(m_widths.at(column)));
+        // The host column, when shown, stands after the time and moves the others on by one.
+        const bool hostColumn = m_showHost && column == TimeColumns;
+        const qsizetype measured = m_showHost && column > TimeColumns ? column - 1 : column;
+        out.setFieldWidth(int(hostColumn ? std::max<qsizetype>(m_hostWidth, 4) : m_widths.at(measured)));
         out << cells.at(column);
         out.setFieldWidth(0);
         out << "  ";
@@ -121,6 +145,7 @@ void HistoryTable::printCells(QTextStream &out, const QStringList &cells) const 
 QJsonObject historyObject(const HistoryPosting &posting) {
     QJsonObject object{{QLatin1StringView(JournalField::Time), JournalTime::of(posting.time).isoText()},
                        {QLatin1StringView(JournalField::Board), printableJsonText(posting.board)},
+                       {QLatin1StringView(JournalField::Host), printableJsonText(posting.host)},
                        {QLatin1StringView(JournalField::ActionWord), printableJsonText(posting.action)},
                        {QLatin1StringView(JournalField::JobCode), printableJsonText(posting.jobCode)}};
     if (posting.result == HistoryPosting::Result::Unknown) {

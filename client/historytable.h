@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTextStream>
 
+#include <optional>
+
 namespace Orvex {
 
 // One posting as history shows it, read from the posting journal.
@@ -16,6 +18,7 @@ struct HistoryPosting {
 
     QDateTime time; // with the offset it was written with
     QString board;
+    QString host;
     QString action;
     QString jobCode;
     Result result = Result::Unknown;
@@ -36,8 +39,9 @@ struct HistoryPosting {
 QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDescription,
                       const QString &reply = QString());
 
-// Date, time, board, action, job code and result, every text from a board or log made printable. The postings
-// are shown twice: once to measure the columns, then to print the rows, so none need be held.
+// Date, time, board, action, job code and result, every text from a board or log made printable; the host
+// after the time when the postings come from more than one machine. The postings are shown twice: once to
+// measure the columns, then to print the rows, so none need be held.
 class HistoryTable {
 public:
     HistoryTable();
@@ -48,7 +52,14 @@ public:
 private:
     void printCells(QTextStream &out, const QStringList &cells) const;
 
+    QStringList cellsOf(const HistoryPosting &posting) const;
+    QStringList header() const;
+
     QList<qsizetype> m_widths;
+    std::optional<QString> m_firstHost;
+    qsizetype m_hostWidth = 0;
+    // Shown once the postings come from more than one machine.
+    bool m_showHost = false;
     bool m_headerPrinted = false;
 };
 

@@ -26,6 +26,8 @@ inline constexpr char DeliveryClass[] = "deliveryClass";
 // The board's name: "default" for [General]'s board.
 inline constexpr char Board[] = "board";
 inline constexpr char DefaultBoard[] = "default";
+// The machine that posted it (HostName=, else its own name): rows and --json only.
+inline constexpr char Host[] = "host";
 
 inline constexpr char EventStart[] = "start";
 inline constexpr char EventEnd[] = "end";

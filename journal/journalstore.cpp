@@ -22,7 +22,8 @@ namespace {
 constexpr qint64 ApplicationId = 0x4F4B504A;
 // Later versions only add columns, tables and indexes; a server refuses a newer schema rather than write
 // rows whose new columns it cannot fill. 2: the last posting of each listing kept beside the postings.
-constexpr qint64 SchemaVersion = 2;
+// 3: the host that made each posting, for a journal several machines share.
+constexpr qint64 SchemaVersion = 3;
 // Several servers write at once; each write is a short transaction, so a wait is short too.
 constexpr int BusyTimeoutMs = 5000;
 // Rows deleted per pruning step: a few milliseconds of work.
@@ -56,13 +57,16 @@ CREATE TABLE posting (
     error_description TEXT,
     reply_bytes INTEGER,
     duration_ms INTEGER,
-    delivery_class TEXT
+    delivery_class TEXT,
+    host TEXT NOT NULL DEFAULT ''
 );
 CREATE INDEX posting_by_listing ON posting (board, action, job_code, start_ms);
 CREATE INDEX posting_by_job_code ON posting (job_code, start_ms);
 CREATE INDEX posting_by_time ON posting (start_ms);
 CREATE INDEX posting_by_call ON posting (pid, object, start_ms);
 )sql" ORVEX_LATEST_TABLE;
+
+constexpr char AddHost[] = "ALTER TABLE posting ADD COLUMN host TEXT NOT NULL DEFAULT ''";
 
 // Every read selects these, in this order: rowOf() reads them.
 #define ORVEX_POSTING_COLUMNS                                                                                \
@@ -75,12 +79,13 @@ CREATE INDEX posting_by_call ON posting (pid, object, start_ms);
 
 constexpr char InsertStart[] =
     "INSERT INTO posting (board, start_ms, utc_offset_s, pid, object, call, action, "
-    "job_code) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) RETURNING id";
+    "job_code, host) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?18) RETURNING id";
 constexpr char UpdateLatest[] = "INSERT INTO posting_latest (board, job_code, posting) VALUES (?1, ?2, ?3) "
                                 "ON CONFLICT (board, job_code) DO UPDATE SET posting = excluded.posting";
-constexpr char InsertWhole[] = "INSERT INTO posting (" ORVEX_POSTING_COLUMNS
-                               ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
-                               "?16, ?17)";
+constexpr char InsertWhole[] =
+    "INSERT INTO posting (" ORVEX_POSTING_COLUMNS
+    ", host) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
+    "?16, ?17, ?18)";
 constexpr char CompleteRow[] =
     "UPDATE posting SET end_ms = ?2, result = ?3, job_id = ?4, http_status = ?5, "
     "error_number = ?6, error_description = ?7, reply_bytes = ?8, duration_ms = ?9, "
@@ -94,12 +99,20 @@ constexpr char SucceededSince[] = "SELECT 1 FROM posting WHERE board = ?1 AND ac
                                   "AND start_ms >= ?4 AND substr(result, 1, 1) = 'S' LIMIT 1";
 
 // The parts of a filter as SQL, each naming the parameter bindFilter() gives it.
-QByteArray listingCondition(const JournalFilter &filter, const QByteArray &table = "posting") {
+// A journal of a version before hosts were kept names none: every row is this machine's.
+QByteArray hostColumn(qint64 version) {
+    return version >= 3 ? "host" : "''";
+}
+
+QByteArray listingCondition(const JournalFilter &filter, qint64 version,
+                            const QByteArray &table = "posting") {
     QByteArray sql;
     if (!filter.jobCode.isNull())
         sql += " AND " + table + ".job_code = ?3";
     if (!filter.board.isNull())
         sql += " AND " + table + ".board = ?4";
+    if (!filter.host.isNull())
+        sql += " AND " + hostColumn(version) + " = ?5";
     return sql;
 }
 
@@ -130,7 +143,8 @@ bool bindFilter(SqliteStatement &statement, const JournalFilter &filter) {
     return (!filter.from || statement.bind(1, filter.from->toMSecsSinceEpoch())) &&
            (!filter.to || statement.bind(2, filter.to->toMSecsSinceEpoch())) &&
            (filter.jobCode.isNull() || statement.bind(3, filter.jobCode)) &&
-           (filter.board.isNull() || statement.bind(4, filter.board));
+           (filter.board.isNull() || statement.bind(4, filter.board)) &&
+           (filter.host.isNull() || statement.bind(5, filter.host));
 }
 
 JournalPosting rowOf(const SqliteStatement &row) {
@@ -142,6 +156,7 @@ JournalPosting rowOf(const SqliteStatement &row) {
     posting.callSerial = row.integer(5);
     posting.action = row.text(6);
     posting.jobCode = row.text(7);
+    posting.host = row.text(17);
     posting.started = true;
     posting.ended = !row.isNull(8);
     if (!posting.ended)
@@ -165,7 +180,8 @@ bool bindStart(SqliteStatement &statement, const JournalPosting &start) {
     return statement.bind(1, boardOf(start)) && statement.bind(2, start.time.toMSecsSinceEpoch()) &&
            statement.bind(3, qint64(start.time.offsetFromUtc())) && statement.bind(4, start.processId) &&
            statement.bind(5, start.objectPath) && statement.bind(6, start.callSerial) &&
-           statement.bind(7, start.action) && statement.bind(8, start.jobCode);
+           statement.bind(7, start.action) && statement.bind(8, start.jobCode) &&
+           statement.bind(18, start.host);
 }
 
 bool bindEnd(SqliteStatement &statement, const JournalPosting &posting) {
@@ -383,8 +399,10 @@ bool JournalStore::upgradeSchema(qint64 version, QString *why) {
     const std::optional<qint64> current = m_database.integerOf("PRAGMA user_version");
     if (!current)
         return failed(why);
-    // Version 1 had every posting but not the last of each listing.
+    // Version 1 had every posting but not the last of each listing; 2, not the host of each.
     if (*current == 1 && !(m_database.exec(ORVEX_LATEST_TABLE) && m_database.exec(FillLatest)))
+        return failed(why);
+    if (*current <= 2 && !m_database.exec(AddHost))
         return failed(why);
     const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(SchemaVersion);
     if (!m_database.exec(setVersion.constData()) || !transaction.commit())
@@ -583,9 +601,9 @@ bool JournalStore::readRows(SqliteStatement &statement, const std::function<bool
 
 bool JournalStore::read(const JournalFilter &filter, const std::function<bool(JournalPosting &&)> &each,
                         QString *why) {
-    const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS " FROM posting WHERE 1 = 1" +
-                           listingCondition(filter) + timeCondition(filter) + resultCondition(filter.result) +
-                           " ORDER BY start_ms, id";
+    const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS ", " + hostColumn(m_schemaVersion) +
+                           " FROM posting WHERE 1 = 1" + listingCondition(filter, m_schemaVersion) +
+                           timeCondition(filter) + resultCondition(filter.result) + " ORDER BY start_ms, id";
     SqliteStatement statement = m_database.prepare(sql.constData());
     if (!statement.isValid() || !bindFilter(statement, filter))
         return failed(why);
@@ -598,12 +616,13 @@ bool JournalStore::readLatest(const JournalFilter &filter, const std::function<b
     // reads every posting once.
     const QByteArray sql =
         m_schemaVersion >= 2
-            ? "SELECT " ORVEX_POSTING_COLUMNS_OF_POSTING " FROM posting_latest CROSS JOIN posting ON "
-              "posting.id = posting_latest.posting WHERE 1 = 1" +
-                  listingCondition(filter, "posting_latest") + resultCondition(filter.result) +
-                  " ORDER BY posting_latest.board, posting_latest.job_code"
-            : "SELECT " ORVEX_POSTING_COLUMNS " FROM (SELECT *, max(id) FROM posting WHERE 1 = 1" +
-                  listingCondition(filter) + " GROUP BY board, job_code) WHERE 1 = 1" +
+            ? "SELECT " ORVEX_POSTING_COLUMNS_OF_POSTING ", " + hostColumn(m_schemaVersion) +
+                  " FROM posting_latest CROSS JOIN posting ON posting.id = posting_latest.posting WHERE 1 = "
+                  "1" +
+                  listingCondition(filter, m_schemaVersion, "posting_latest") +
+                  resultCondition(filter.result) + " ORDER BY posting_latest.board, posting_latest.job_code"
+            : "SELECT " ORVEX_POSTING_COLUMNS ", '' FROM (SELECT *, max(id) FROM posting WHERE 1 = 1" +
+                  listingCondition(filter, m_schemaVersion) + " GROUP BY board, job_code) WHERE 1 = 1" +
                   resultCondition(filter.result) + " ORDER BY board, job_code";
     SqliteStatement statement = m_database.prepare(sql.constData());
     if (!statement.isValid() || !bindFilter(statement, filter))
@@ -613,9 +632,9 @@ bool JournalStore::readLatest(const JournalFilter &filter, const std::function<b
 
 bool JournalStore::readCallsOf(qint64 processId, const QString &objectPath, const QDateTime &since,
                                const std::function<bool(JournalPosting &&)> &each, QString *why) {
-    SqliteStatement statement =
-        m_database.prepare("SELECT " ORVEX_POSTING_COLUMNS " FROM posting WHERE pid = ?1 AND object = ?2 AND "
-                           "start_ms >= ?3 ORDER BY id");
+    const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS ", " + hostColumn(m_schemaVersion) +
+                           " FROM posting WHERE pid = ?1 AND object = ?2 AND start_ms >= ?3 ORDER BY id";
+    SqliteStatement statement = m_database.prepare(sql.constData());
     if (!statement.isValid() || !statement.bind(1, processId) || !statement.bind(2, objectPath) ||
         !statement.bind(3, since.toMSecsSinceEpoch()))
         return failed(why);

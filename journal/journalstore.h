@@ -30,6 +30,7 @@ struct JournalFilter {
     std::optional<QDateTime> to;   // ... and before
     QString jobCode;
     QString board;
+    QString host;
     Result result = Result::Any;
 };
 

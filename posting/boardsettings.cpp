@@ -55,9 +55,12 @@ std::optional<QString> BoardSettings::boardOfSection(QStringView section) {
 
 QStringList BoardSettings::keyNames() {
     QStringList keys = ComponentSettings::keyNames();
-    // The component's own, not a board's: the debug copy and how long the one journal keeps postings.
+    // The component's own, not a board's: the debug copy, and the one journal: where, how long it keeps
+    // postings and the name this machine's rows carry.
     keys.removeAll(QStringLiteral("DebugMode"));
     keys.removeAll(QStringLiteral("JournalDays"));
+    keys.removeAll(QStringLiteral("Journal"));
+    keys.removeAll(QStringLiteral("HostName"));
     return keys;
 }
 

@@ -8,10 +8,12 @@
 #include "inireader.h"
 #include "inisettings.h"
 #include "likelyname.h"
+#include "postgresdatabase.h"
 #include "urltext.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSysInfo>
 
 namespace Orvex {
 
@@ -79,6 +81,32 @@ QString importUrlOf(const QString &value) {
     return value;
 }
 
+// Said at creation, so that no object is made whose every posting would find no journal.
+QString journalOf(const QString &value) {
+    const QString shown = u'"' + postgresDisplayText(value) + u'"';
+    if (!isPostgresUri(value))
+        throw Refusal{ErrorNumber::InvalidProcedureCall,
+                      shown + QStringLiteral(" is neither empty (the journal file in the state folder) nor a "
+                                             "PostgreSQL URI (postgresql://...)")};
+    if (const std::optional<QString> problem = postgresUriProblem(value))
+        throw Refusal{ErrorNumber::InvalidProcedureCall,
+                      shown + QStringLiteral(" does not parse: ") + *problem};
+    return value;
+}
+
+// A name as DNS writes one, so that history's host column and --host read it back as it was written.
+QString hostNameOf(const QString &value) {
+    constexpr qsizetype LongestName = 253;
+    const bool allowed = std::all_of(value.cbegin(), value.cend(), [](QChar c) {
+        return (c.unicode() < 128 && c.isLetterOrNumber()) || c == u'-' || c == u'.' || c == u'_';
+    });
+    if (!allowed || value.size() > LongestName)
+        throw Refusal{ErrorNumber::InvalidProcedureCall,
+                      quoted(value) +
+                          QStringLiteral(" is not a host name (letters, digits, '-', '.', '_', up to 253)")};
+    return value;
+}
+
 // How a key's value comes out of the file: whole, or as the suite's GetIniString gives it (the default
 // when the key is missing, cut to 254 characters).
 using ValueReader = std::optional<QString> (*)(const ProfileFile &file, const QString &iniFile,
@@ -107,7 +135,13 @@ struct Key {
     void (*read)(ComponentSettings &settings, const QString &value, const QString &iniFile);
     QString (*text)(const ComponentSettings &settings);
     ValueReader valueIn = wholeValue;
+    // How any text shows the value.
+    QString (*shown)(QStringView value) = withoutUserInfo;
 };
+
+QString shownJournal(QStringView value) {
+    return postgresDisplayText(value.toString());
+}
 
 const Key Keys[] = {
     {u"DebugMode", false,
@@ -153,6 +187,12 @@ const Key Keys[] = {
          s.maxInFlight = int(wholeNumberOf(v, 1, ComponentSettings::MostInFlight));
      },
      [](const ComponentSettings &s) { return QString::number(s.maxInFlight); }},
+    {u"Journal", true,
+     [](ComponentSettings &s, const QString &v, const QString &) { s.journal = journalOf(v); },
+     [](const ComponentSettings &s) { return s.journal; }, wholeValue, shownJournal},
+    {u"HostName", true,
+     [](ComponentSettings &s, const QString &v, const QString &) { s.hostName = hostNameOf(v); },
+     [](const ComponentSettings &s) { return s.host(); }},
 };
 
 const Key *keyNamed(QStringView name) {
@@ -244,6 +284,15 @@ std::optional<QString> ComponentSettings::valueProblem(QStringView key, QStringV
     } catch (const Refusal &refusal) {
         return refusal.reason;
     }
+}
+
+QString ComponentSettings::host() const {
+    return hostName.isEmpty() ? QSysInfo::machineHostName() : hostName;
+}
+
+QString ComponentSettings::shownValue(QStringView key, const QString &value) {
+    const Key *known = keyNamed(key);
+    return known ? known->shown(value) : withoutUserInfo(value);
 }
 
 } // namespace Orvex

@@ -22,6 +22,11 @@ struct ComponentSettings {
     std::chrono::seconds retryFor{0};
     // Days the posting journal keeps a posting; 0 keeps every one.
     int journalDays = 400;
+    // Where the posting journal is: empty, the SQLite file in the state folder; else a PostgreSQL URI that
+    // several machines share. May hold a password: shown only through shownValue().
+    QString journal;
+    // The name the journal's rows give this machine; empty: the machine's own (host()).
+    QString hostName;
     // How many postings to this board may be in flight at once, from every client of the process.
     int maxInFlight = 1;
     static constexpr int MostInFlight = 64;
@@ -37,6 +42,9 @@ struct ComponentSettings {
     static ComponentSettings read(const QString &iniFile, QStringView section, ComponentSettings base,
                                   const QStringList &keys);
 
+    // The name this machine's rows carry in the journal.
+    QString host() const;
+
     // The keys, in the letter case they are written.
     static QStringList keyNames();
     // The key name names without regard to letter case, as it is written; nothing for an unknown key.
@@ -49,6 +57,8 @@ struct ComponentSettings {
     // Nothing when value parses as key (names match without regard to letter case); else why not. An
     // unknown key has no value that parses.
     static std::optional<QString> valueProblem(QStringView key, QStringView value);
+    // value of key as any text may show it: no user-info of a URL, no password of a journal URI.
+    static QString shownValue(QStringView key, const QString &value);
 };
 
 } // namespace Orvex

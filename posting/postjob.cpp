@@ -195,6 +195,7 @@ bool PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
         start.action = ActionType;
         start.jobCode = JobCode;
         start.board = m_board;
+        start.host = m_settings.host();
         m_journalStart = m_host.journal->begin(start);
     } catch (const std::exception &error) {
         m_journalStart.why = QString::fromLocal8Bit(error.what());

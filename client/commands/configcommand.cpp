@@ -187,14 +187,15 @@ void printValue(const QString &key, const KeySource &source, bool showOrigin, Co
     out << "  " << key << " = ";
     const bool importUrl = key == QLatin1StringView("ImportUrl");
     if (source.value) {
-        out << printableText(withoutUserInfo(*source.value));
+        out << printableText(ComponentSettings::shownValue(key, *source.value));
         if (showOrigin)
             out << "  (from [" << printableText(source.section) << "])";
     } else {
         // No section gives it: the value the component takes without one, and why.
         const QString text = ComponentSettings().valueText(key);
         const QLatin1StringView which = importUrl ? "the built-in board"_L1 : "the default"_L1;
-        out << (text.isEmpty() ? QStringLiteral("(none)") : printableText(withoutUserInfo(text)))
+        out << (text.isEmpty() ? QStringLiteral("(none)")
+                               : printableText(ComponentSettings::shownValue(key, text)))
             << (source.emptied ? QStringLiteral(" (empty: %1)").arg(which)
                 : importUrl    ? QStringLiteral(" (default: %1)").arg(which)
                                : QStringLiteral(" (default)"));
@@ -343,8 +344,8 @@ int ConfigCommand::set(const SettingsFiles &files, const ConfigSection &section,
     if (!PrivateFiles::replaceFile(QFile::encodeName(files.user), withSetting(profile, section, key, value),
                                    &refusal))
         return console.fail(QStringLiteral("cannot write %1: %2").arg(files.user, refusal), BadInput);
-    console.out() << "Set " << key << " = " << withoutUserInfo(value) << " in [" << section.name() << "] of "
-                  << files.user << '\n';
+    console.out() << "Set " << key << " = " << ComponentSettings::shownValue(key, value) << " in ["
+                  << section.name() << "] of " << files.user << '\n';
     console.out().flush();
     const QStringList boards = boardsIn(profile);
     if (section.isBoard() && !boards.contains(section.board(), Qt::CaseInsensitive))

@@ -89,6 +89,10 @@ HistoryCommand::HistoryCommand()
     , m_board(QStringLiteral("board"),
               QStringLiteral("Only the postings to this board (\"default\": [General]'s)."),
               QStringLiteral("name"))
+    , m_host(QStringLiteral("host"),
+             QStringLiteral("Only the postings made on this machine (its HostName=, else its name), where "
+                            "several share one journal."),
+             QStringLiteral("name"))
     , m_latest(QStringLiteral("latest"),
                QStringLiteral("For each job code and board, only its last posting, of any day."))
     , m_json(QStringLiteral("json"),
@@ -100,7 +104,7 @@ HistoryCommand::HistoryCommand()
             QStringLiteral("file")) {}
 
 void HistoryCommand::declare(QCommandLineParser &parser) {
-    parser.addOptions({m_date, m_from, m_to, m_job, m_board, m_latest, m_result, m_json, m_log});
+    parser.addOptions({m_date, m_from, m_to, m_job, m_board, m_host, m_latest, m_result, m_json, m_log});
 }
 
 int HistoryCommand::run(const QCommandLineParser &parser, Console &console) {
@@ -124,7 +128,7 @@ std::optional<HistoryFilter> HistoryCommand::filterOf(const QCommandLineParser &
         *error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
         return std::nullopt;
     }
-    for (const QCommandLineOption &option : {m_date, m_from, m_to, m_job, m_board, m_result, m_log}) {
+    for (const QCommandLineOption &option : {m_date, m_from, m_to, m_job, m_board, m_host, m_result, m_log}) {
         if (parser.values(option).size() > 1) {
             *error = QStringLiteral("give --%1 once").arg(option.names().constFirst());
             return std::nullopt;
@@ -144,6 +148,8 @@ std::optional<HistoryFilter> HistoryCommand::filterOf(const QCommandLineParser &
         filter.jobCode = parser.value(m_job);
     if (parser.isSet(m_board))
         filter.board = parser.value(m_board);
+    if (parser.isSet(m_host))
+        filter.host = parser.value(m_host);
     filter.latest = parser.isSet(m_latest);
     filter.file = parser.value(m_log);
     return filter;

@@ -28,6 +28,7 @@ private:
     const QCommandLineOption m_job;
     const QCommandLineOption m_result;
     const QCommandLineOption m_board;
+    const QCommandLineOption m_host;
     const QCommandLineOption m_latest;
     const QCommandLineOption m_json;
     const QCommandLineOption m_log;

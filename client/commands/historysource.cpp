@@ -36,6 +36,7 @@ JournalFilter HistoryFilter::journalFilter() const {
     }
     filter.jobCode = jobCode.value_or(QString());
     filter.board = board.value_or(QString());
+    filter.host = host.value_or(QString());
     filter.result = resultOf(result);
     return filter;
 }

@@ -22,6 +22,7 @@ struct HistoryFilter {
     QString file;            // --log: this journal instead of the folder's
     std::optional<QString> jobCode;
     std::optional<QString> board;
+    std::optional<QString> host;
     std::optional<QString> result; // "S", "F" or "unknown"
 
     // The same, as the journal's reader takes it.

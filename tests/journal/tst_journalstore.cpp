@@ -32,6 +32,7 @@ JournalPosting start(const QString &jobCode, const QDateTime &time, qint64 proce
     posting.callSerial = call;
     posting.action = u"Add"_s;
     posting.jobCode = jobCode;
+    posting.host = u"desk-1"_s;
     return posting;
 }
 
@@ -141,6 +142,12 @@ void TestJournalStore::readsWhatWasWritten_data() {
     filter = {};
     filter.board = u"second"_s;
     QTest::newRow("another board") << filter << QStringList{u"J3 S8"_s};
+    filter = {};
+    filter.host = u"desk-2"_s;
+    QTest::newRow("another host") << filter << QStringList{u"J3 S8 desk-2"_s};
+    filter.host = u"desk-1"_s;
+    filter.jobCode = u"J1"_s;
+    QTest::newRow("a host and a job code") << filter << QStringList{u"J1 S7 desk-1"_s, u"J1  desk-1"_s};
 }
 
 void TestJournalStore::readsWhatWasWritten() {
@@ -149,6 +156,7 @@ void TestJournalStore::readsWhatWasWritten() {
     // Written out of time order, as servers of different speed do.
     JournalPosting third = start(u"J3"_s, Noon.addSecs(180), 101);
     third.board = u"second"_s;
+    third.host = u"desk-2"_s;
     post(m_store, third, u"S8"_s);
     post(m_store, start(u"J1"_s, Noon), u"S7"_s);
     post(m_store, start(u"J2"_s, Noon.addSecs(60), 100, 2), u"F"_s);
@@ -156,7 +164,8 @@ void TestJournalStore::readsWhatWasWritten() {
 
     QStringList rows;
     for (const JournalPosting &posting : readAll(m_store, filter))
-        rows.append(posting.jobCode + u' ' + posting.resultCode);
+        rows.append(posting.jobCode + u' ' + posting.resultCode +
+                    (filter.host.isNull() ? QString() : u' ' + posting.host));
     QCOMPARE(rows, expected);
 }
 
@@ -411,9 +420,11 @@ void TestJournalStore::latestReadsTheSameBeforeAndAfterTheUpgrade() {
 
     sqlite3 *db = nullptr;
     QCOMPARE(sqlite3_open(databasePath().constData(), &db), SQLITE_OK);
-    QCOMPARE(
-        sqlite3_exec(db, "DROP TABLE posting_latest; PRAGMA user_version = 1", nullptr, nullptr, nullptr),
-        SQLITE_OK);
+    QCOMPARE(sqlite3_exec(
+                 db,
+                 "ALTER TABLE posting DROP COLUMN host; DROP TABLE posting_latest; PRAGMA user_version = 1",
+                 nullptr, nullptr, nullptr),
+             SQLITE_OK);
     sqlite3_close(db);
     JournalStore reader;
     QString why;
@@ -422,6 +433,9 @@ void TestJournalStore::latestReadsTheSameBeforeAndAfterTheUpgrade() {
     JournalStore writer;
     QVERIFY2(writer.open(folder(), JournalStore::Access::Write, &why), qPrintable(why));
     QCOMPARE(latestOf(writer), expected);
+    // Rows from before hosts were kept name none.
+    for (const JournalPosting &posting : readAll(writer))
+        QCOMPARE(posting.host, QString());
     post(writer, start(u"J2"_s, Noon.addSecs(4)), u"F"_s);
     QCOMPARE(latestOf(writer), (QStringList{u"default J1 S6"_s, u"default J2 F"_s, u"second J1 "_s}));
 }
