@@ -33,7 +33,11 @@ void JournalWriter::openIn(const QString &folder, int retentionDays) {
             m_problem.clear();
         }
     }
-    enqueue(Open{folder, retentionDays});
+    enqueue(Open{folder, retentionDays, QString()});
+}
+
+void JournalWriter::refuse(const QString &why) {
+    enqueue(Open{QString(), 0, why});
 }
 
 QString JournalWriter::path() const {
@@ -105,6 +109,13 @@ void JournalWriter::run() {
 }
 
 void JournalWriter::open(const Open &task) {
+    m_refusal = task.refusal;
+    if (!m_refusal.isEmpty()) {
+        m_store.close();
+        m_folder.clear();
+        failed(m_refusal);
+        return;
+    }
     m_store.setRetentionDays(task.retentionDays);
     if (m_store.isOpen() && task.folder == m_folder)
         return;
@@ -118,7 +129,7 @@ bool JournalWriter::ensureOpen(QString *why) {
     if (m_store.isOpen())
         return true;
     if (m_folder.isEmpty()) {
-        *why = QStringLiteral("not opened");
+        *why = m_refusal.isEmpty() ? QStringLiteral("not opened") : m_refusal;
         return false;
     }
     if (!m_store.open(m_folder, JournalStore::Access::Write, why))

@@ -40,6 +40,9 @@ public:
     // Opens the journal in folder unless it is open there already. Returns at once: the writer opens it,
     // and a refusal shows in problem() and in the starts that follow.
     void openIn(const QString &folder, int retentionDays);
+    // Takes no more rows, for why: the settings name a journal this writer cannot keep. Every start fails
+    // with why until the next openIn.
+    void refuse(const QString &why);
     // The journal's file as the file system names it; empty before openIn.
     QString path() const;
     // Why postings cannot be recorded, or the empty text while they can.
@@ -58,6 +61,7 @@ private:
     struct Open {
         QString folder;
         int retentionDays;
+        QString refusal; // set: no journal at all, for this reason
     };
     struct Begin {
         JournalPosting start;
@@ -94,6 +98,7 @@ private:
     // The writer thread's alone.
     JournalStore m_store;
     QString m_folder;
+    QString m_refusal;
     quint64 m_opening = 0;
     // Ends the journal refused (locked, full): kept and written with the next commit that works, so a
     // listing that got "S" is not held back as unknown once the journal is back.

@@ -200,6 +200,7 @@ private Q_SLOTS:
     void journalThatCannotRecordSendsNothing();
     void startRowIsOnDiskBeforeTheListingLeaves();
     void otherCallsAreAnsweredWhileAPostingWaitsOnTheJournal();
+    void journalOnAServerIsNeverReplacedByTheLocalFile();
 
 private:
     std::unique_ptr<ServerFixture> m_server;
@@ -1726,8 +1727,8 @@ void TestAutomationServer::aBoardAnswering503IsProbedOneAtATime() {
     QVERIFY(m_board->startOutage(0, 4, 300));
     QList<QDBusPendingCall> calls{postToBoard(m_object, QString(), QStringLiteral("J0"))};
     // The first try's end row is there once its 503 has come back: the board is down for the server.
-    QTRY_VERIFY_WITH_TIMEOUT(!m_server->journalEntries().isEmpty() && m_server->journalEntries().first().ended,
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !m_server->journalEntries().isEmpty() && m_server->journalEntries().first().ended, 30000);
     for (int i = 1; i < 8; ++i)
         calls.append(postToBoard(m_object, QString(), QStringLiteral("J%1").arg(i)));
     for (QDBusPendingCall &call : calls) {
@@ -1948,6 +1949,25 @@ void TestAutomationServer::otherCallsAreAnsweredWhileAPostingWaitsOnTheJournal()
     waiting.waitForFinished();
     QCOMPARE(waiting.reply().arguments().value(0).toString(), QStringLiteral("S2"));
     QCOMPARE(jobCodesAt(*m_board), (QStringList{QStringLiteral("J0"), QStringLiteral("J1")}));
+}
+
+// A journal named on a PostgreSQL server is one this server cannot keep yet: what needs its row is not sent,
+// rather than recorded in the local file that no other machine reads.
+void TestAutomationServer::journalOnAServerIsNeverReplacedByTheLocalFile() {
+    startBoardAndServer();
+    QVERIFY(m_server->writeIni("[General]\r\nJournal=postgresql:///journal?host=/nonexistent\r\n"));
+    QVERIFY(createObject());
+    Orvex::registerListingFieldsType();
+    const Orvex::ListingFields fields{{QStringLiteral("JobCode"), QStringLiteral("J1")}};
+    const QDBusMessage refused =
+        ServerFixture::call(m_object, ListingInterface, QStringLiteral("PostWithOutcome"),
+                            {QStringLiteral("Add"), QVariant::fromValue(fields)});
+    QCOMPARE(refused.arguments().value(0).toString(), QStringLiteral("F"));
+    QCOMPARE(refused.arguments().value(2).toInt(), Orvex::ErrorNumber::JournalNotRecorded);
+    QVERIFY2(refused.arguments().value(3).toString().contains(QStringLiteral("Journal=")),
+             qPrintable(refused.arguments().value(3).toString()));
+    QCOMPARE(jobCodesAt(*m_board), QStringList());
+    QVERIFY(!QFileInfo::exists(m_server->filesFolder() + QStringLiteral("/OrvexKelPostJob.sqlite3")));
 }
 
 #include "tst_automationserver.moc"
