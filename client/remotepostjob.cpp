@@ -29,10 +29,7 @@ constexpr int CallTimeoutMs = int(ExchangeLimits::PostingCallTimeout.count());
 // Release is answered at once or not at all (the server may end before replying); bound the wait so a
 // destructor never hangs.
 constexpr int ReleaseTimeoutMs = 30'000;
-// A call goes out again only when another client's release ended the server before the call ran, so a
-// few sends cover clients finishing one after another. The bound stops a server that ends before every
-// call (one that dies as it starts) from having each call start servers without end.
-constexpr int MaxSends = 5;
+constexpr int MaxSends = ExchangeLimits::MostSends;
 // An ending server first finishes the exchange in flight, which ends within its time limit.
 constexpr int ServerLeaveTimeoutMs = CallTimeoutMs;
 // A server whose connection is gone exits at once; this bounds the wait until its journal is final.

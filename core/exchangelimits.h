@@ -21,5 +21,10 @@ inline constexpr std::chrono::seconds CallMargin{30};
 // How long a client waits for one posting call: the whole exchange, the server's tries while the board is
 // down, and the margin. Beyond it the server is stuck and the call's outcome is unknown.
 inline constexpr std::chrono::milliseconds PostingCallTimeout = MaxRetryFor + MaxTimeout + CallMargin;
+// How often a client sends a call again that a server certainly never ran (it ended first, released by
+// another client). Clients finishing one after another each end a server: eight batches side by side can
+// make a listing meet seven endings in a row. The bound stops a server that dies as it starts from having
+// each call start servers without end.
+inline constexpr int MostSends = 10;
 
 } // namespace Orvex::ExchangeLimits

@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "console.h"
+#include "exchangelimits.h"
 #include "historytable.h"
 #include "postcalls.h"
 #include "postrerun.h"
@@ -37,8 +38,8 @@ const QString BoardDownNote = QStringLiteral("--max-failures reached");
 
 // The bus refuses more than 128 replies outstanding on one connection.
 constexpr int MostCallsOut = 100;
-// A call the server certainly never ran goes again, to a new server; as often as the client library does.
-constexpr int MostSends = 5;
+// A call the server certainly never ran goes again, to a new server, as often as the client library does.
+constexpr int MostSends = ExchangeLimits::MostSends;
 
 void writeAll(int fd, const char *data, std::size_t size) {
     while (size > 0) {
