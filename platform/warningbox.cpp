@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <future>
+#include <memory>
 
 namespace Orvex {
 
@@ -13,17 +15,25 @@ namespace {
 std::atomic<WarningBox *> installedBox = nullptr;
 
 // A box can only be shown by the thread that owns the windows, which never waits for one to close: a
-// posting on another thread hands its box over and goes on, and the box stays until the user closes it.
+// posting on another thread hands its box over and waits, as a caller of a modal box does, until the user
+// has closed it; the windows' thread serves everything else meanwhile.
 class MainThreadWarningBox final : public WarningBox {
 public:
     void show(const QString &title, const QString &text) override {
+        auto closed = std::make_shared<std::promise<void>>();
+        std::future<void> waited = closed->get_future();
+        // Whichever way the hand-over ends (shown and closed, or dropped unrun as the application goes),
+        // the waiting posting is let go once.
+        auto release = std::shared_ptr<void>(nullptr, [closed](void *) { closed->set_value(); });
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [title, text] {
+            [title, text, release]() mutable {
                 if (WarningBox *box = installedBox.load())
-                    box->showWithoutWaiting(title, text);
+                    box->showWithoutWaiting(title, text, [release] { Q_UNUSED(release) });
             },
             Qt::QueuedConnection);
+        release.reset();
+        waited.wait();
     }
 };
 

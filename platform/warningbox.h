@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace Orvex {
 
 // A modal warning message with a single OK button; show() returns once the box is closed.
@@ -9,8 +11,14 @@ class WarningBox {
 public:
     virtual ~WarningBox() = default;
     virtual void show(const QString &title, const QString &text) = 0;
-    // Shows the box and returns at once; it stays until closed. Where no one answers, the same as show().
-    virtual void showWithoutWaiting(const QString &title, const QString &text) { show(title, text); }
+    // Shows the box and returns at once; it stays until closed, and then closed runs. Where no one answers,
+    // the same as show().
+    virtual void showWithoutWaiting(const QString &title, const QString &text,
+                                    std::function<void()> closed = {}) {
+        show(title, text);
+        if (closed)
+            closed();
+    }
 };
 
 // Where no one can answer a box: the message goes to standard error and counts as closed at once.

@@ -8,7 +8,8 @@ namespace Orvex {
 class MessageBoxWarning final : public WarningBox {
 public:
     void show(const QString &title, const QString &text) override;
-    void showWithoutWaiting(const QString &title, const QString &text) override;
+    void showWithoutWaiting(const QString &title, const QString &text,
+                            std::function<void()> closed = {}) override;
 };
 
 } // namespace Orvex
