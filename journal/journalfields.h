@@ -23,9 +23,8 @@ inline constexpr char ReplyBytes[] = "replyBytes";
 inline constexpr char DurationMs[] = "durationMs";
 // Whether the board may have the listing: a name of deliveryClassName().
 inline constexpr char DeliveryClass[] = "deliveryClass";
-// The board's name: "default" for [General]'s board.
+// The board's name: ListingRules::DefaultBoardName for [General]'s board.
 inline constexpr char Board[] = "board";
-inline constexpr char DefaultBoard[] = "default";
 // The machine that posted it (HostName=, else its own name): rows and --json only.
 inline constexpr char Host[] = "host";
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linestream.h"
+#include "listingrules.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -29,7 +30,7 @@ struct JournalPosting {
     qint64 replyBytes = 0;
     qint64 durationMs = 0;
     QString deliveryClass; // a name of deliveryClassName(); empty when the line or row predates it
-    QString board = QStringLiteral("default");
+    QString board = ListingRules::DefaultBoardName.toString();
     QString host; // the machine that posted it; empty in rows and lines from before hosts were kept
 
     bool succeeded() const { return ended && resultCode.startsWith(u'S'); }

@@ -1,9 +1,11 @@
 #include "journalstore.h"
 
 #include "files.h"
+#include "journaldayname.h"
 #include "journalfields.h"
 #include "journalfiles.h"
 #include "journallogging.h"
+#include "listingrules.h"
 
 #include <QDir>
 
@@ -173,7 +175,7 @@ JournalPosting rowOf(const SqliteStatement &row) {
 }
 
 QString boardOf(const JournalPosting &posting) {
-    return posting.board.isEmpty() ? QString::fromLatin1(JournalField::DefaultBoard) : posting.board;
+    return posting.board.isEmpty() ? ListingRules::DefaultBoardName.toString() : posting.board;
 }
 
 bool bindStart(SqliteStatement &statement, const JournalPosting &start) {
@@ -422,7 +424,7 @@ bool JournalStore::importJsonLines(QString *why) {
     // The journals of the days before the database, left where they are: older tools still read them.
     const QString folder = m_path.left(m_path.lastIndexOf(u'/'));
     const QStringList names =
-        QDir(folder).entryList({QStringLiteral("OrvexKelPostJobs *.jsonl")}, QDir::Files, QDir::Name);
+        QDir(folder).entryList({QString(JournalDayName::Pattern)}, QDir::Files, QDir::Name);
     SqliteStatement insert = m_database.prepare(InsertWhole);
     if (!insert.isValid())
         return failed(why);
