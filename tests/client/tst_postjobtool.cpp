@@ -1052,11 +1052,13 @@ void TestPostJobTool::batchStopsWhereTheJournalStops() {
     QCOMPARE(postedListings(), QStringList{QStringLiteral("Add J1")});
 
     QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
-    // The server that ended writes J1's end once the journal is free.
+    // The server that ended writes J1's end once the journal is free, if it still runs then; else J1 reads
+    // unknown and is held back, which is safe too. Either way J2 goes, and nothing goes twice.
     QVERIFY(ServerFixture::waitUntilGone());
     const ToolRun rerun = runTool({QStringLiteral("post"), QStringLiteral("--file"),
                                    m_files.filePath(QStringLiteral("listings.json"))});
-    QVERIFY2(rerun.exitCode == 0, qPrintable(rerun.err + rerun.out));
+    QVERIFY2(rerun.exitCode == 0 || rerun.exitCode == int(Orvex::PostJobTool::SomeUnknown),
+             qPrintable(rerun.err + rerun.out));
     QCOMPARE(postedListings(), (QStringList{QStringLiteral("Add J1"), QStringLiteral("Add J2")}));
 }
 
