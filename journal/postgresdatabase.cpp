@@ -185,25 +185,25 @@ QByteArray postgresSchema(const QByteArray &sqliteSchema) {
 }
 
 PostgresParameters &PostgresParameters::add(qint64 value) {
-    m_values.append(QByteArray::number(value));
+    m_values.append(PostgresValue::of(QByteArray::number(value)));
     return *this;
 }
 
 PostgresParameters &PostgresParameters::add(const QString &value) {
-    m_values.append(value.toUtf8());
+    m_values.append(PostgresValue::of(value.toUtf8()));
     return *this;
 }
 
 PostgresParameters &PostgresParameters::addNull() {
-    m_values.append(std::nullopt);
+    m_values.append(PostgresValue());
     return *this;
 }
 
 std::vector<const char *> PostgresParameters::values() const {
     std::vector<const char *> pointers;
     pointers.reserve(size_t(m_values.size()));
-    for (const std::optional<QByteArray> &value : m_values)
-        pointers.push_back(value ? value->constData() : nullptr);
+    for (const PostgresValue &value : m_values)
+        pointers.push_back(value.data());
     return pointers;
 }
 
@@ -390,18 +390,18 @@ PostgresError PostgresDatabase::connectionError() const {
 }
 
 bool PostgresStatement::bind(int index, qint64 value) {
-    return bindValue(index, QByteArray::number(value));
+    return bindValue(index, PostgresValue::of(QByteArray::number(value)));
 }
 
 bool PostgresStatement::bind(int index, const QString &text) {
-    return bindValue(index, text.toUtf8());
+    return bindValue(index, PostgresValue::of(text.toUtf8()));
 }
 
 bool PostgresStatement::bindNull(int index) {
-    return bindValue(index, std::nullopt);
+    return bindValue(index, PostgresValue());
 }
 
-bool PostgresStatement::bindValue(int index, std::optional<QByteArray> value) {
+bool PostgresStatement::bindValue(int index, PostgresValue value) {
     const qsizetype position = m_parameters.indexOf(index);
     if (!m_database || position < 0 || m_result) {
         m_error =
@@ -419,8 +419,8 @@ PostgresStatement::Step PostgresStatement::step() {
     if (!m_result) {
         m_values.resize(m_parameters.size());
         std::vector<const char *> pointers;
-        for (const std::optional<QByteArray> &value : std::as_const(m_values))
-            pointers.push_back(value ? value->constData() : nullptr);
+        for (const PostgresValue &value : std::as_const(m_values))
+            pointers.push_back(value.data());
         m_result = m_database->runValues(m_name.constData(), pointers, &m_error);
         m_row = -1;
         if (!m_result)
@@ -436,7 +436,7 @@ PostgresStatement::Step PostgresStatement::step() {
 
 void PostgresStatement::reset() {
     // Unbound parameters are NULL, as in SQLite.
-    m_values.fill(std::nullopt);
+    m_values.fill(PostgresValue());
     m_result.reset();
     m_row = -1;
 }

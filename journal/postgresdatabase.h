@@ -14,6 +14,15 @@ struct pg_result;
 
 namespace Orvex {
 
+// One parameter's text as libpq takes it; null is SQL's NULL, which an empty text is not.
+struct PostgresValue {
+    QByteArray text;
+    bool null = true;
+
+    static PostgresValue of(QByteArray bytes) { return {std::move(bytes), false}; }
+    const char *data() const { return null ? nullptr : text.constData(); }
+};
+
 // A failure as the server or libpq reported it: the SQLSTATE (class 08 when the connection is gone, empty
 // when libpq gave none) and the words. Never holds a password.
 struct PostgresError {
@@ -45,7 +54,7 @@ public:
     std::vector<const char *> values() const;
 
 private:
-    QList<std::optional<QByteArray>> m_values;
+    QList<PostgresValue> m_values;
 };
 
 // One result, cleared on every way out. Only results that succeeded are ever handed out.
@@ -125,12 +134,12 @@ public:
     bool isNull(int column) const;
 
 private:
-    bool bindValue(int index, std::optional<QByteArray> value);
+    bool bindValue(int index, PostgresValue value);
 
     PostgresDatabase *m_database = nullptr;
     QByteArray m_name;
     QList<int> m_parameters;
-    QList<std::optional<QByteArray>> m_values;
+    QList<PostgresValue> m_values;
     std::optional<PostgresResult> m_result;
     int m_row = -1;
     PostgresError m_error;
