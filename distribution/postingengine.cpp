@@ -19,22 +19,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The Posting/Posted lines each posting of its own writes as the exchange has them. A worker thread runs
-// one exchange at a time, so a text per thread is that posting's own and no posting reads another's lines.
-class WorkerStatusText final : public StatusView {
-public:
-    QString statusText() const override { return text(); }
-    void setStatusText(const QString &value) override { text() = value; }
-
-private:
-    static QString &text() {
-        thread_local QString current;
-        return current;
-    }
-};
-
+// The Posting/Posted lines each posting of its own writes as the exchange has them.
 StatusView &workerStatusText() {
-    static WorkerStatusText status;
+    static ThreadStatusText status;
     return status;
 }
 

@@ -32,4 +32,18 @@ private:
     QString m_text;
 };
 
+// The status text of postings on worker threads: one text per thread, so each posting writes and reads
+// back its own lines while a thread runs one exchange at a time.
+class ThreadStatusText final : public StatusView {
+public:
+    QString statusText() const override { return text(); }
+    void setStatusText(const QString &value) override { text() = value; }
+
+private:
+    static QString &text() {
+        thread_local QString current;
+        return current;
+    }
+};
+
 } // namespace Orvex

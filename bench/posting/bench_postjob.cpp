@@ -163,19 +163,6 @@ void install() {
 
 } // namespace SyncCount
 
-// The status text of the posters on threads of their own, each its own, as the posting engine keeps it.
-class ThreadStatus final : public Orvex::StatusView {
-public:
-    QString statusText() const override { return text(); }
-    void setStatusText(const QString &value) override { text() = value; }
-
-private:
-    static QString &text() {
-        thread_local QString current;
-        return current;
-    }
-};
-
 // Times the two alternately against each other.
 template<typename Measured, typename Baseline>
 std::pair<double, double> alternate(Measured &&measured, Baseline &&baseline) {
@@ -261,7 +248,7 @@ int main(int argc, char *argv[]) {
     std::printf("%-58s ratio %.2f (goal <= 1)\n", "syncs per posting, one at a time", serialSyncs);
 
     constexpr int InFlight = 8;
-    ThreadStatus threadStatus;
+    Orvex::ThreadStatusText threadStatus;
     const Orvex::HostContext sideBySide{
         journalled.folders,          journalled.clock, threadStatus, journalled.requestFactory,
         journalled.fileWarningGiven, nullptr,          &journal};

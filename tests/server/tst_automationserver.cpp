@@ -91,6 +91,14 @@ QDBusPendingCall actionCall(const QString &path) {
     return QDBusConnection::sessionBus().asyncCall(message, 120000);
 }
 
+// One listing by PostWithOutcome, waiting for its reply.
+QDBusMessage postWithOutcome(const QString &path, const QString &jobCode) {
+    Orvex::registerListingFieldsType();
+    const Orvex::ListingFields fields{{QStringLiteral("JobCode"), jobCode}};
+    return ServerFixture::call(path, ListingInterface, QStringLiteral("PostWithOutcome"),
+                               {QStringLiteral("Add"), QVariant::fromValue(fields)});
+}
+
 // The job codes a board received, each as often as it came.
 QStringList jobCodesAt(const BoardProcess &board) {
     QStringList codes;
@@ -1783,12 +1791,7 @@ void TestAutomationServer::journalThatCannotRecordSendsNothing() {
     QFETCH(QString, fault);
     startBoardAndServer();
     QVERIFY(createObject());
-    Orvex::registerListingFieldsType();
-    const auto post = [this](const QString &jobCode) {
-        const Orvex::ListingFields fields{{QStringLiteral("JobCode"), jobCode}};
-        return ServerFixture::call(m_object, ListingInterface, QStringLiteral("PostWithOutcome"),
-                                   {QStringLiteral("Add"), QVariant::fromValue(fields)});
-    };
+    const auto post = [this](const QString &jobCode) { return postWithOutcome(m_object, jobCode); };
     QCOMPARE(post(QStringLiteral("J1")).arguments().value(0).toString(), QStringLiteral("S1"));
     const QString journal = ServerFixture::call(m_object, ListingInterface, QStringLiteral("Journal"))
                                 .arguments()
@@ -1863,14 +1866,8 @@ void TestAutomationServer::startRowIsOnDiskBeforeTheListingLeaves() {
         QSKIP("strace is not installed (Debian package strace)");
     startBoardAndServer();
     QVERIFY(createObject());
-    Orvex::registerListingFieldsType();
     const auto post = [this](const QString &jobCode) {
-        const Orvex::ListingFields fields{{QStringLiteral("JobCode"), jobCode}};
-        return ServerFixture::call(m_object, ListingInterface, QStringLiteral("PostWithOutcome"),
-                                   {QStringLiteral("Add"), QVariant::fromValue(fields)})
-            .arguments()
-            .value(0)
-            .toString();
+        return postWithOutcome(m_object, jobCode).arguments().value(0).toString();
     };
     QCOMPARE(post(QStringLiteral("J1")), QStringLiteral("S1"));
     QTemporaryDir traceFolder;
@@ -1957,11 +1954,7 @@ void TestAutomationServer::journalOnAServerIsNeverReplacedByTheLocalFile() {
     startBoardAndServer();
     QVERIFY(m_server->writeIni("[General]\r\nJournal=postgresql:///journal?host=/nonexistent\r\n"));
     QVERIFY(createObject());
-    Orvex::registerListingFieldsType();
-    const Orvex::ListingFields fields{{QStringLiteral("JobCode"), QStringLiteral("J1")}};
-    const QDBusMessage refused =
-        ServerFixture::call(m_object, ListingInterface, QStringLiteral("PostWithOutcome"),
-                            {QStringLiteral("Add"), QVariant::fromValue(fields)});
+    const QDBusMessage refused = postWithOutcome(m_object, QStringLiteral("J1"));
     QCOMPARE(refused.arguments().value(0).toString(), QStringLiteral("F"));
     QCOMPARE(refused.arguments().value(2).toInt(), Orvex::ErrorNumber::JournalNotRecorded);
     QVERIFY2(refused.arguments().value(3).toString().contains(QStringLiteral("Journal=")),
