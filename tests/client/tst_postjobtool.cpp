@@ -188,9 +188,8 @@ private Q_SLOTS:
     void maxFailuresStopsTheBatch();
     void jsonLinesAsEachListingCompletes();
     void historyReadsBackWhatWasPosted();
-    void hintsAtASessionBus();
-    void namesABusItCannotUse_data();
-    void namesABusItCannotUse();
+    void postsInProcessWithoutABusThatAnswers_data();
+    void postsInProcessWithoutABusThatAnswers();
     void refusesWithoutAHome_data();
     void refusesWithoutAHome();
     void postsToEveryBoard_data();
@@ -747,72 +746,99 @@ void TestPostJobTool::historyReadsBackWhatWasPosted() {
     QCOMPARE(postedListings().mid(4), (QStringList{QStringLiteral("Add J2"), QStringLiteral("Add J3")}));
 }
 
-void TestPostJobTool::hintsAtASessionBus() {
-    // No session bus, and no dbus-daemon to start one with.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                       QStringLiteral("unix:path=/nonexistent/bus"));
-    environment.insert(QStringLiteral("PATH"), m_files.path());
-    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
-                                 QStringLiteral("-f"), QStringLiteral("JobCode=J1")},
-                                environment);
-    QCOMPARE(run.exitCode, int(Orvex::PostJobTool::NoServer));
-    QVERIFY2(run.err.contains(QStringLiteral("dbus-daemon")), qPrintable(run.err));
-    QCOMPARE(run.out, QString());
-}
+void TestPostJobTool::postsInProcessWithoutABusThatAnswers_data() {
+    QTest::addColumn<QString>("bus");     // what stands where the session bus would be
+    QTest::addColumn<QString>("message"); // what the tool says of it; empty: nothing at all
 
-void TestPostJobTool::namesABusItCannotUse_data() {
-    QTest::addColumn<bool>("stopped");   // a dbus-daemon stopped with SIGSTOP; else another account's socket
-    QTest::addColumn<bool>("byAddress"); // named by DBUS_SESSION_BUS_ADDRESS; else the user bus
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("a stopped user bus") << true << false << QStringLiteral("has not answered within");
+    QTest::newRow("none, and no dbus-daemon in PATH") << QStringLiteral("none") << QString();
+    QTest::newRow("env -i with HOME alone, as a crontab") << QStringLiteral("env -i") << QString();
+    QTest::newRow("nothing listening at the address")
+        << QStringLiteral("gone") << QStringLiteral("nothing listens at the session bus address");
+    QTest::newRow("a stopped user bus")
+        << QStringLiteral("stopped") << QStringLiteral("has not answered within");
     QTest::newRow("a stopped bus named by the address")
-        << true << true << QStringLiteral("Mend or unset DBUS_SESSION_BUS_ADDRESS");
+        << QStringLiteral("stopped address") << QStringLiteral("Mend or unset DBUS_SESSION_BUS_ADDRESS");
     QTest::newRow("another account's socket as the user bus")
-        << false << false << QStringLiteral("belongs to another account");
+        << QStringLiteral("foreign") << QStringLiteral("belongs to another account");
 }
 
-void TestPostJobTool::namesABusItCannotUse() {
-    QFETCH(bool, stopped);
-    QFETCH(bool, byAddress);
+void TestPostJobTool::postsInProcessWithoutABusThatAnswers() {
+    QFETCH(QString, bus);
     QFETCH(QString, message);
-    // Neither waited on for ever nor handed to libdbus: the tool ends at once, naming the bus.
+    // Neither waited on for ever nor handed to libdbus: the tool posts in its own process, through the
+    // registered server's settings and journal, and says why where the user named a bus.
     const QTemporaryDir runtime;
     QVERIFY(runtime.isValid());
     const QString socket = runtime.filePath(QStringLiteral("bus"));
-    QProcess bus;
+    QProcess daemon;
     QLocalServer foreign;
-    const auto resume = qScopeGuard([&bus] {
-        if (bus.state() == QProcess::NotRunning)
+    const auto resume = qScopeGuard([&daemon] {
+        if (daemon.state() == QProcess::NotRunning)
             return;
-        ::kill(pid_t(bus.processId()), SIGCONT);
-        bus.terminate();
-        bus.waitForFinished();
+        ::kill(pid_t(daemon.processId()), SIGCONT);
+        daemon.terminate();
+        daemon.waitForFinished();
     });
-    if (stopped) {
+    if (bus.startsWith(u"stopped")) {
         const QString config = writeFile(runtime, emptyBusConfig(QStringLiteral("unix:path=") + socket),
                                          QStringLiteral("bus.conf"));
-        QVERIFY(!startBus(bus, config).isEmpty());
-        QCOMPARE(::kill(pid_t(bus.processId()), SIGSTOP), 0);
-    } else {
+        QVERIFY(!startBus(daemon, config).isEmpty());
+        QCOMPARE(::kill(pid_t(daemon.processId()), SIGSTOP), 0);
+    } else if (bus == u"foreign") {
         if (::geteuid() != 0)
             QSKIP("giving a socket to another account takes root");
         QVERIFY(foreign.listen(socket));
         QCOMPARE(::chown(QFile::encodeName(socket).constData(), 65534, 65534), 0); // nobody
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (bus == u"env -i") {
+        // A home of its own, where the server is registered as a user would register it.
+        const QString services = runtime.filePath(QStringLiteral(".local/share/dbus-1/services"));
+        QVERIFY(QDir().mkpath(services));
+        QVERIFY(QFile::copy(qEnvironmentVariable("XDG_DATA_HOME") +
+                                QStringLiteral("/dbus-1/services/OrvexKelPostJob.PostJob.service"),
+                            services + QStringLiteral("/OrvexKelPostJob.PostJob.service")));
+        environment = QProcessEnvironment();
+        for (const QString &name : QProcessEnvironment::systemEnvironment().keys()) {
+            if (name.endsWith(QLatin1StringView("SAN_OPTIONS")))
+                environment.insert(name, qEnvironmentVariable(qPrintable(name)));
+        }
+        environment.insert(QStringLiteral("HOME"), runtime.path());
+    }
     environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), byAddress ? m_files.path() : runtime.path());
-    if (byAddress)
+    if (bus != u"env -i")
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                           bus == u"stopped" || bus == u"foreign" ? runtime.path() : m_files.path());
+    if (bus == u"stopped address")
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + socket);
+    if (bus == u"gone")
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/nonexistent/bus"));
+    if (bus == u"none")
+        environment.insert(QStringLiteral("PATH"), m_files.path());
+    // The board is reached as the server reaches it.
+    environment.insert(QStringLiteral("http_proxy"), m_session.board().proxyUrl());
     const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
                                  QStringLiteral("-f"), QStringLiteral("JobCode=J1")},
                                 environment);
-    QVERIFY2(run.exitCode == int(Orvex::PostJobTool::NoServer), qPrintable(run.err));
-    QVERIFY2(run.err.contains(message) && run.err.contains(socket), qPrintable(run.err));
-    QCOMPARE(run.out, QString());
-    QVERIFY(m_session.board().postings().isEmpty());
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(run.out, QStringLiteral("Listing  JobCode  Result\n") +
+                          tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")));
+    if (message.isEmpty())
+        QCOMPARE(run.err, QString());
+    else
+        QVERIFY2(run.err.contains(message) && (bus == u"gone" || run.err.contains(socket)),
+                 qPrintable(run.err));
+    QCOMPARE(postedListings(), QStringList{QStringLiteral("Add J1")});
+    QVERIFY(!ServerFixture::isRunning());
+    // The rows a server would have written: the journal's, which a rerun reads, and the activity log's.
+    const ToolRun history = runTool({QStringLiteral("history"), QStringLiteral("--json")});
+    QVERIFY2(history.exitCode == 0, qPrintable(history.err));
+    const QJsonObject row = QJsonDocument::fromJson(history.out.toUtf8()).array().first().toObject();
+    QCOMPARE(row.value(QStringLiteral("jobCode")).toString(), QStringLiteral("J1"));
+    QCOMPARE(row.value(QStringLiteral("result")).toString(), QStringLiteral("S4711"));
+    QCOMPARE(row.value(QStringLiteral("deliveryClass")).toString(), QStringLiteral("posted"));
+    QVERIFY2(m_session.server().logText().contains("jobid=4711"), m_session.server().logText().constData());
 }
 
 void TestPostJobTool::refusesWithoutAHome_data() {
