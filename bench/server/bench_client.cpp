@@ -358,14 +358,22 @@ int timeColdPostings(const QDBusConnection &bus, const QString &busAddress, cons
     bool allPosted = true;
     const auto curlRun = [&] { allPosted = curlOnce(document, endpoint) && allPosted; };
     for (const bool onBus : {false, true}) {
-        const auto [toolSeconds, curlSeconds] = Orvex::Bench::alternateMedians(
-            [&] {
-                allPosted = cold.post(fields, onBus) && allPosted;
-                if (onBus)
-                    cold.waitUntilServerGone();
-            },
-            curlRun, ColdRuns);
-        // The wait for the server's end is part of the measured run only where a bus starts one.
+        std::vector<double> toolRuns;
+        std::vector<double> curlRuns;
+        // The first of each is a warm-up; the server a run started has ended before the next, untimed.
+        for (int run = 0; run <= ColdRuns; ++run) {
+            if (onBus)
+                cold.waitUntilServerGone();
+            const double toolSeconds =
+                Orvex::Bench::secondsOf([&] { allPosted = cold.post(fields, onBus) && allPosted; });
+            const double curlSeconds = Orvex::Bench::secondsOf(curlRun);
+            if (run > 0) {
+                toolRuns.push_back(toolSeconds);
+                curlRuns.push_back(curlSeconds);
+            }
+        }
+        const double toolSeconds = Orvex::Bench::median(std::move(toolRuns));
+        const double curlSeconds = Orvex::Bench::median(std::move(curlRuns));
         const QByteArray line =
             (onBus ? "orvex-postjob post, cold, on a session bus without the server running / one curl (load "
                    : "orvex-postjob post, cold, no session bus / one curl of the same document (load ") +
