@@ -231,9 +231,21 @@ private:
     // ones (as many in flight), whose replies it keeps back for delayMs.
     void startWhileTheBoardHoldsJ1(QProcess &tool, int delayMs, int held = 1);
 
+    // This process's environment without a session bus, as under cron or ssh: the tool posts in its own
+    // process, and reaches the board as the server would.
+    QProcessEnvironment withoutABus();
+
     BoardAndServer m_session;
     QTemporaryDir m_files;
 };
+
+QProcessEnvironment TestPostJobTool::withoutABus() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_files.path());
+    environment.insert(QStringLiteral("http_proxy"), m_session.board().proxyUrl());
+    return environment;
+}
 
 void TestPostJobTool::writeJournal(int daysAgo, const QList<std::pair<QString, QString>> &actionAndJobCode,
                                    const QStringList &results) {
@@ -454,9 +466,7 @@ void TestPostJobTool::interruptOnATerminalWithoutSessionBus() {
     QFETCH(QStringList, journal);
     // No session bus, as under ssh or cron: the tool posts in its own process, where the terminal's Ctrl-C
     // reaches the engine's exchanges too; they must finish all the same.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    environment.insert(QStringLiteral("http_proxy"), m_session.board().proxyUrl());
+    QProcessEnvironment environment = withoutABus();
     environment.insert(QStringLiteral("XDG_STATE_HOME"),
                        QFileInfo(m_session.server().userFilesFolder()).path());
     const QString path = writeFile(m_files, R"([
@@ -900,19 +910,22 @@ void TestPostJobTool::postsToEveryBoard_data() {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("boards");
+    QTest::addColumn<bool>("onBus"); // else without a session bus, in the tool's own process
 
+    const QStringList twoBoards{QStringLiteral("--board"), QStringLiteral("default"),
+                                QStringLiteral("--board"), QStringLiteral("b")};
     QTest::newRow("a spreadsheet's CSV to two boards, several in flight")
         << QByteArray("[General]\r\nMaxInFlight=4\r\n[Board B]\r\nMaxInFlight=2\r\n")
-        << QStringLiteral("listings.csv")
-        << QStringList{QStringLiteral("--board"), QStringLiteral("default"), QStringLiteral("--board"),
-                       QStringLiteral("b")}
-        << 2;
+        << QStringLiteral("listings.csv") << twoBoards << 2 << true;
+    QTest::newRow("the same without a session bus")
+        << QByteArray("[General]\r\nMaxInFlight=4\r\n[Board B]\r\nMaxInFlight=2\r\n")
+        << QStringLiteral("listings.csv") << twoBoards << 2 << false;
     QTest::newRow("JSON, eight in flight to one board")
         << QByteArray("[General]\r\nMaxInFlight=8\r\n") << QStringLiteral("listings.json") << QStringList()
-        << 1;
+        << 1 << true;
     QTest::newRow("CSV by --format, one at a time")
         << QByteArray() << QStringLiteral("listings.txt")
-        << QStringList{QStringLiteral("--format"), QStringLiteral("csv")} << 1;
+        << QStringList{QStringLiteral("--format"), QStringLiteral("csv")} << 1 << true;
 }
 
 void TestPostJobTool::postsToEveryBoard() {
@@ -920,6 +933,7 @@ void TestPostJobTool::postsToEveryBoard() {
     QFETCH(QString, fileName);
     QFETCH(QStringList, options);
     QFETCH(int, boards);
+    QFETCH(bool, onBus);
 
     constexpr int Listings = 24;
     // A spreadsheet's export: a byte order mark, CR LF, a header row, an Action column.
@@ -940,7 +954,8 @@ void TestPostJobTool::postsToEveryBoard() {
     const QString path = writeFile(m_files, content, fileName);
     const QStringList arguments =
         QStringList{QStringLiteral("post"), QStringLiteral("--file"), path} + options;
-    const ToolRun run = runTool(arguments);
+    const QProcessEnvironment environment = onBus ? QProcessEnvironment::systemEnvironment() : withoutABus();
+    const ToolRun run = runTool(arguments, environment);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
     // A row per listing and board, as each completed.
     QCOMPARE(run.out.count(u'\n'), 1 + Listings * boards);
@@ -957,7 +972,7 @@ void TestPostJobTool::postsToEveryBoard() {
                  qPrintable(run.out));
 
     // Run again: every listing got "S" at every board.
-    const ToolRun rerun = runTool(arguments + QStringList{QStringLiteral("--json")});
+    const ToolRun rerun = runTool(arguments + QStringList{QStringLiteral("--json")}, environment);
     QVERIFY2(rerun.exitCode == 0, qPrintable(rerun.err));
     QCOMPARE(m_session.board().postings().size(), Listings * boards);
     const QStringList rows = rerun.out.split(u'\n', Qt::SkipEmptyParts);
@@ -1435,20 +1450,26 @@ void TestPostJobTool::reportsMissingServer() {
 void TestPostJobTool::logWritesRecord_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("recordEnd");
+    QTest::addColumn<bool>("onBus"); // else without a session bus, in the tool's own process
 
     QTest::newRow("sub name and message")
         << QStringList{QStringLiteral("CliSub"), QStringLiteral("hello, \"world\"")}
-        << QByteArray(R"(,"CliSub","hello, "world"",)");
+        << QByteArray(R"(,"CliSub","hello, "world"",)") << true;
     // AnyOther left out, not the empty text of an action record: history does not list it as a posting.
     QTest::newRow("sub name only") << QStringList{QStringLiteral("OnlySub")}
-                                   << QByteArray(R"(,"OnlySub","",)");
+                                   << QByteArray(R"(,"OnlySub","",)") << true;
+    QTest::newRow("without a session bus")
+        << QStringList{QStringLiteral("CronSub"), QStringLiteral("from cron")}
+        << QByteArray(R"(,"CronSub","from cron",)") << false;
 }
 
 void TestPostJobTool::logWritesRecord() {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, recordEnd);
+    QFETCH(bool, onBus);
 
-    const ToolRun run = runTool(QStringList{QStringLiteral("log")} + arguments);
+    const ToolRun run = runTool(QStringList{QStringLiteral("log")} + arguments,
+                                onBus ? QProcessEnvironment::systemEnvironment() : withoutABus());
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QVERIFY(ServerFixture::waitUntilGone());
     const QByteArray log = m_session.server().logText();
