@@ -206,6 +206,7 @@ private Q_SLOTS:
     void refusesBadInput_data();
     void refusesBadInput();
     void reportsMissingServer();
+    void needsARegisteredServerWithoutABus();
     void logWritesRecord_data();
     void logWritesRecord();
     void helpOnEveryCommand_data();
@@ -1445,6 +1446,21 @@ void TestPostJobTool::reportsMissingServer() {
     QVERIFY2(run.err.contains(QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")),
              qPrintable(run.err));
     QCOMPARE(run.out, QString());
+}
+
+void TestPostJobTool::needsARegisteredServerWithoutABus() {
+    // No service file names the server whose settings and journal a posting in this process would use:
+    // nothing is posted to the built-in board, and the message says where the tool looked.
+    QProcessEnvironment environment = withoutABus();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_files.path());
+    environment.insert(QStringLiteral("XDG_DATA_DIRS"), m_files.filePath(QStringLiteral("none")));
+    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
+                                 QStringLiteral("-f"), QStringLiteral("JobCode=J1")},
+                                environment);
+    QCOMPARE(run.exitCode, int(Orvex::PostJobTool::NoServer));
+    QVERIFY2(run.err.contains(m_files.filePath(QStringLiteral("none/dbus-1/services"))), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    QVERIFY(m_session.board().postings().isEmpty());
 }
 
 void TestPostJobTool::logWritesRecord_data() {
