@@ -1,5 +1,5 @@
+#include "localengine.h"
 #include "postjobtool.h"
-#include "privatesessionbus.h"
 #include "sessionbuscheck.h"
 #include "xdgfolders.h"
 
@@ -45,28 +45,26 @@ int main(int argc, char *argv[]) {
     const bool progress = isatty(STDERR_FILENO) == 1;
     installInterruptHandlers();
     const QString program = QCoreApplication::applicationName();
-    std::optional<Orvex::PrivateSessionBus> privateBus;
     if (needsServer(QCoreApplication::arguments())) {
-        // Said before any bus is looked for: a server started without a home would post to the built-in
-        // board and keep its journal below the root folder.
+        // Said before any bus is looked for: a posting without a home would go to the built-in board and
+        // keep its journal below the root folder.
         if (const std::optional<QString> missing = Orvex::XdgFolders::missingHome()) {
             err << program << ": " << *missing << '\n';
             return Orvex::PostJobTool::BadInput;
         }
-        // A bus that takes the connection but never answers, or another account's, is named rather than
-        // waited on or handed to libdbus.
+        // Without a session bus that answers (cron, ssh, a service account; one stopped, or another
+        // account's) the tool posts in its own process through the server's engine, settings and
+        // journal, rather than wait on a bus, start one, or give up. Said only where the user named a bus.
         const Orvex::SessionBusCheck bus = Orvex::SessionBusCheck::ofEnvironment();
-        if (bus.state == Orvex::SessionBusCheck::State::Unusable) {
-            err << program << ": " << bus.problem << '\n';
-            return Orvex::PostJobTool::NoServer;
-        }
-        // Without a session bus (cron, ssh, a service account) the run brings its own, as dbus-run-session
-        // would, but out of the terminal's reach; without a dbus-daemon the tool says how to get a bus.
-        QString error;
-        if (bus.state == Orvex::SessionBusCheck::State::Absent && !privateBus.emplace().start(&error)) {
-            err << program << ": cannot start a session bus of its own: " << error << '\n';
+        if (bus.state != Orvex::SessionBusCheck::State::Answers) {
+            Orvex::LocalEngine::choose();
+            if (bus.state == Orvex::SessionBusCheck::State::Unusable)
+                err << program << ": posting in this process, without the session bus: " << bus.problem
+                    << '\n';
+            else if (!bus.address.isEmpty())
+                err << program << ": posting in this process: nothing listens at the session bus address "
+                    << bus.address << '\n';
             err.flush();
-            privateBus.reset();
         }
     }
     Orvex::PostJobTool tool(out, err, progress);

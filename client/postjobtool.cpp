@@ -22,8 +22,8 @@ const char ExitStatusHelp[] =
     "  2    bad input: options, a listings file, a field the board would refuse, an unreadable log,\n"
     "       a setting that does not parse\n"
     "  3    some listing's outcome is unknown (none got \"F\")\n"
-    "  4    no session bus; one that cannot be used (another account's, or one that has not\n"
-    "       answered within 5 s); or no server could be reached\n"
+    "  4    no server could be reached on the session bus; without a bus that answers, no\n"
+    "       registered server names the settings to post with\n"
     "  130  interrupted (Ctrl-C, SIGTERM or SIGHUP)\n";
 
 // QCommandLineParser names the executable path in its usage line; ours names the command.
@@ -63,7 +63,8 @@ void PostJobTool::printGlobalHelp(QTextStream &stream) const {
     stream << "Usage: " << program << " <command> [options]\n"
            << "Posts job listings through the OrvexKelPostJob automation server on the session bus.\n"
               "The bus starts the server when it is not running; the tool releases its object at the\n"
-              "end, which ends the server.\n\nCommands:\n";
+              "end, which ends the server. Where no session bus answers (cron, ssh), the tool posts in\n"
+              "its own process with the server's engine, settings and journal.\n\nCommands:\n";
     qsizetype width = 0;
     for (const std::unique_ptr<Command> &command : m_commands)
         width = std::max(width, command->name().size());

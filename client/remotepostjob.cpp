@@ -278,11 +278,15 @@ PostingOutcome RemotePostJob::outcomeOf(const QDBusMessage &reply) {
     PostingOutcome posted{arguments.at(0).toString(),      arguments.at(1).toInt(),
                           qint32(arguments.at(2).toInt()), arguments.at(3).toString(),
                           arguments.at(4).toString(),      deliveryClass};
-    // The server ran the call, but the board may hold the listing all the same: not an "F" to post again.
-    if (deliveryClass == DeliveryClass::Unknown)
+    return knownOutcome(posted);
+}
+
+PostingOutcome RemotePostJob::knownOutcome(const PostingOutcome &outcome) {
+    // The call ran, but the board may hold the listing all the same: not an "F" to post again.
+    if (outcome.deliveryClass == DeliveryClass::Unknown)
         throw AutomationError(ErrorNumber::OutcomeUnknown, QString::fromUtf16(ComponentSource),
-                              posted.errorDescription);
-    return posted;
+                              outcome.errorDescription);
+    return outcome;
 }
 
 bool RemotePostJob::lostCallOf(const QDBusError &error, const QString &ActionType, const QString &jobCode,

@@ -75,6 +75,9 @@ public:
     // What a PostToBoard reply says, as the server decided it; throws OutcomeUnknown where the server says
     // the board may have the listing without a word, so that no caller takes it for an "F" to post again.
     static PostingOutcome outcomeOf(const QDBusMessage &reply);
+    // The outcome as a caller takes it: throws OutcomeUnknown where the board may have the listing
+    // without a word.
+    static PostingOutcome knownOutcome(const PostingOutcome &outcome);
     // Why the server cannot write its posting journal, or empty while it can.
     QString journalProblem();
     using PostJobInterface::WriteLog;

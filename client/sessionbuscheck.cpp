@@ -214,10 +214,10 @@ SessionBusCheck connectThroughQt(const QString &address) {
 // Why a bus that libdbus would take is of no use, and what to do about it.
 QString remedy(const QString &what, bool userBus) {
     return what +
-           (userBus ? QStringLiteral(". Restart the user's bus (systemctl --user restart dbus), or unset "
-                                     "XDG_RUNTIME_DIR so that the tool brings a bus of its own")
+           (userBus ? QStringLiteral(". Restart the user's bus (systemctl --user restart dbus) to post "
+                                     "through the server")
                     : QStringLiteral(". Mend or unset DBUS_SESSION_BUS_ADDRESS: without it the tool uses the "
-                                     "user's bus, or brings one of its own"));
+                                     "user's bus, or posts in its own process"));
 }
 
 SessionBusCheck checkAddress(const QString &address, const QDeadlineTimer &deadline, bool userBus) {
@@ -259,8 +259,7 @@ SessionBusCheck SessionBusCheck::ofEnvironment() {
         return {State::Unusable, userBus,
                 QStringLiteral("the user bus %1 belongs to another account (uid %2; this one is uid %3): "
                                "XDG_RUNTIME_DIR names another user's folder. Set XDG_RUNTIME_DIR to this "
-                               "account's own (/run/user/%3), or unset it so that the tool brings a bus "
-                               "of its own")
+                               "account's own (/run/user/%3) to post through the server")
                     .arg(QFile::decodeName(socket))
                     .arg(status.st_uid)
                     .arg(::getuid())};

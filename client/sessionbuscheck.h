@@ -12,7 +12,7 @@ namespace Orvex {
 struct SessionBusCheck {
     enum class State {
         Answers,  // the bus greets this account: post through it
-        Absent,   // no address, or nothing listens there: the tool may bring a bus of its own
+        Absent,   // no address, or nothing listens there
         Unusable, // another account's socket, a bus that refuses this account, or one that does not answer
     };
     State state = State::Absent;

@@ -1,6 +1,5 @@
 #include "automationserver.h"
 
-#include "activitylogfile.h"
 #include "automationerror.h"
 #include "boardsettings.h"
 #include "buswire.h"
@@ -11,8 +10,8 @@
 #include "listingfieldsreader.h"
 #include "postjob.h"
 #include "postjobobject.h"
+#include "processfiles.h"
 #include "serverlogging.h"
-#include "stampfilename.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -124,22 +123,12 @@ void AutomationServer::endIfIdle() {
 }
 
 QDBusObjectPath AutomationServer::createObject() {
-    QString logFile;
-    FuncLib::StampFileName(m_host.folders.filesFolder() + QString::fromUtf16(ActivityLogName), logFile,
-                           QStringLiteral("DateOnly"), m_host.clock);
+    const QString logFile = activityLogFile(m_host.folders, m_host.clock);
     showStatusWindow();
     const QString iniFile = m_host.folders.iniFile();
     ComponentSettings settings = ComponentSettings::read(iniFile);
     const bool debugMode = settings.debugMode;
-    if (settings.journal.isEmpty()) {
-        m_journal.openIn(m_host.folders.filesFolder(), settings.journalDays);
-    } else {
-        // Never the local file instead: a user who named a shared journal would believe in an exactly-once
-        // across machines that the local file cannot give. Nothing that needs its row is sent.
-        m_journal.refuse(
-            QStringLiteral("Journal= names a journal on a PostgreSQL server, which this version "
-                           "cannot write yet; leave it empty for the journal in the state folder"));
-    }
+    openJournal(m_journal, settings, m_host.folders.filesFolder());
     BoardSettings boards = BoardSettings::read(iniFile, settings);
 
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);

@@ -1,8 +1,9 @@
 // A 20-field listing posted through the bus with the client library against a raw libcurl POST of the
 // same bytes to the same board, a batch of listings through orvex-postjob against a loop of raw POSTs
-// of the same documents, and another client's WriteLog round trip while the server is busy against the
-// same on an idle server, in one run. The bus is a private one whose server is this build tree's, started
-// on demand. Prints medians and the ratios.
+// of the same documents, one cold posting of a fresh orvex-postjob (without a bus, and on a bus whose
+// server is not running) against one curl of the same document, and another client's WriteLog round trip
+// while the server is busy against the same on an idle server, in one run. The bus is a private one whose
+// server is this build tree's, started on demand. Prints medians and the ratios.
 
 #include "benchposting.h"
 #include "boardprocess.h"
@@ -13,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -23,7 +25,9 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <curl/curl.h>
 
@@ -43,6 +47,8 @@ constexpr int FieldCount = 20;
 constexpr int BatchListings = 1000;
 // Each batch run starts the tool and a server; a few runs give a steady median.
 constexpr int BatchRuns = 5;
+// A fresh tool per run; the median of a few dozen is steady.
+constexpr int ColdRuns = 21;
 // Another client's round trips, idle and while the server is busy.
 constexpr int RoundTrips = 50;
 constexpr int PostingsInFlight = 8;
@@ -258,6 +264,131 @@ int timeBatch(const QString &busAddress, const Orvex::Bench::Fields &fields, con
     return allPosted ? 0 : 1;
 }
 
+// One cold posting as a cron job or a shell makes it: a fresh tool for one listing, against one curl of the
+// same document. Where no session bus answers the tool posts in its own process; on a bus it starts the
+// server, which is not running before each run.
+class ColdPosting {
+public:
+    ColdPosting(const QDBusConnection &bus, const QString &busAddress, const QString &programFolder,
+                const QString &proxyUrl)
+        : m_bus(bus) {
+        // A home of its own, where the scratch server is registered as a user registers one.
+        const QString services = m_home.filePath(QStringLiteral("data/dbus-1/services"));
+        QDir().mkpath(services);
+        QDir().mkpath(m_home.filePath(QStringLiteral("runtime")));
+        QFile service(services + QStringLiteral("/OrvexKelPostJob.PostJob.service"));
+        m_ready = service.open(QIODevice::WriteOnly) &&
+                  service.write("[D-BUS Service]\nName=OrvexKelPostJob.PostJob\nExec=" +
+                                QFile::encodeName(programFolder) + "/OrvexKelPostJob\n") > 0;
+        m_withoutBus = QProcessEnvironment::systemEnvironment();
+        m_withoutBus.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        m_withoutBus.insert(QStringLiteral("HOME"), m_home.path());
+        m_withoutBus.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        m_withoutBus.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        m_withoutBus.insert(QStringLiteral("XDG_STATE_HOME"), m_home.filePath(QStringLiteral("state")));
+        m_withoutBus.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("runtime")));
+        m_withoutBus.insert(QStringLiteral("http_proxy"), proxyUrl);
+        m_withoutBus.insert(QStringLiteral("no_proxy"), QString());
+        m_withoutBus.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("orvex.*.debug=false"));
+        m_onBus = m_withoutBus;
+        m_onBus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    }
+
+    bool isReady() const { return m_ready; }
+
+    // A fresh tool posting fields under a job code of its own; true for "S".
+    bool post(const Orvex::Bench::Fields &fields, bool onBus) {
+        QStringList arguments{QStringLiteral("post"), QStringLiteral("--action"), QStringLiteral("Add")};
+        for (const auto &[name, value] : fields)
+            arguments << QStringLiteral("--field")
+                      << name + u'=' +
+                             (name == u"JobCode" ? QStringLiteral("C-%1").arg(++m_postings) : value);
+        QProcess tool;
+        tool.setProcessEnvironment(onBus ? m_onBus : m_withoutBus);
+        tool.setStandardOutputFile(QProcess::nullDevice());
+        tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        tool.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE), arguments);
+        return tool.waitForFinished(-1) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    }
+
+    // Until the server the last run started has ended, so the next finds none running.
+    void waitUntilServerGone() {
+        while (m_bus.interface()->isServiceRegistered(QLatin1StringView(ServerFixture::ServiceName)).value())
+            QThread::msleep(2);
+    }
+
+private:
+    QDBusConnection m_bus;
+    QTemporaryDir m_home;
+    QProcessEnvironment m_withoutBus;
+    QProcessEnvironment m_onBus;
+    int m_postings = 0;
+    bool m_ready = false;
+};
+
+// One curl of the document the tool posts, as a shell script would send it.
+bool curlOnce(const QString &document, const QByteArray &endpoint) {
+    QProcess curl;
+    curl.setStandardOutputFile(QProcess::nullDevice());
+    curl.start(QStringLiteral("curl"),
+               {QStringLiteral("-sf"), QStringLiteral("-H"),
+                QStringLiteral("Content-Type: text/xml; charset=ISO-8859-1"), QStringLiteral("-H"),
+                QStringLiteral("Expect:"), QStringLiteral("--data-binary"), u'@' + document,
+                QString::fromUtf8(endpoint)});
+    return curl.waitForFinished(-1) && curl.exitStatus() == QProcess::NormalExit && curl.exitCode() == 0;
+}
+
+// The load average over the last minute, which the cold lines carry: a start-up is what load slows most.
+QByteArray loadNote() {
+    double load[1] = {};
+    return getloadavg(load, 1) == 1 ? QByteArray::number(load[0], 'f', 2) : QByteArrayLiteral("?");
+}
+
+int timeColdPostings(const QDBusConnection &bus, const QString &busAddress, const QString &programFolder,
+                     const QString &proxyUrl, const Orvex::Bench::Fields &fields,
+                     const QByteArray &endpoint) {
+    ColdPosting cold(bus, busAddress, programFolder, proxyUrl);
+    QTemporaryDir folder;
+    const QString document = folder.filePath(QStringLiteral("listing.xml"));
+    QFile file(document);
+    const QByteArray wire = Orvex::Bench::wireBytes(fields);
+    if (!cold.isReady() || !file.open(QIODevice::WriteOnly) || file.write(wire) != wire.size())
+        return 1;
+    file.close();
+    bool allPosted = true;
+    const auto curlRun = [&] { allPosted = curlOnce(document, endpoint) && allPosted; };
+    for (const bool onBus : {false, true}) {
+        std::vector<double> toolRuns;
+        std::vector<double> curlRuns;
+        // The first of each is a warm-up; the server a run started has ended before the next, untimed.
+        for (int run = 0; run <= ColdRuns; ++run) {
+            if (onBus)
+                cold.waitUntilServerGone();
+            const double toolSeconds =
+                Orvex::Bench::secondsOf([&] { allPosted = cold.post(fields, onBus) && allPosted; });
+            const double curlSeconds = Orvex::Bench::secondsOf(curlRun);
+            if (run > 0) {
+                toolRuns.push_back(toolSeconds);
+                curlRuns.push_back(curlSeconds);
+            }
+        }
+        const double toolSeconds = Orvex::Bench::median(std::move(toolRuns));
+        const double curlSeconds = Orvex::Bench::median(std::move(curlRuns));
+        const QByteArray line =
+            (onBus ? "orvex-postjob post, cold, on a session bus without the server running / one curl (load "
+                   : "orvex-postjob post, cold, no session bus / one curl of the same document (load ") +
+            loadNote() + ")";
+        Orvex::Bench::printMedian(onBus ? "orvex-postjob post, one listing, server started by the bus"
+                                        : "orvex-postjob post, one listing, in its own process",
+                                  toolSeconds);
+        Orvex::Bench::printMedian("curl, the same document", curlSeconds);
+        Orvex::Bench::printRatio(line.constData(), toolSeconds, curlSeconds, onBus ? 2 : 1.5);
+    }
+    if (!allPosted)
+        std::fprintf(stderr, "some cold postings failed\n");
+    return allPosted ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -291,6 +422,8 @@ int main(int argc, char *argv[]) {
         status = timeOneListing(bus, fields, endpoint);
         if (status == 0)
             status = timeBatch(address, fields, endpoint);
+        if (status == 0)
+            status = timeColdPostings(bus, address, programFolder.path(), board.proxyUrl(), fields, endpoint);
         if (status == 0)
             status = timeOtherClients(address, programFolder.path(), argv[0]);
         curl_global_cleanup();

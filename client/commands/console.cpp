@@ -5,19 +5,7 @@
 #include "printabletext.h"
 #include "urltext.h"
 
-#include <QDBusConnection>
-
 namespace Orvex {
-
-namespace {
-
-const char NoBusHint[] =
-    "There is no session bus to reach the server on (DBUS_SESSION_BUS_ADDRESS is unset or\n"
-    "unreachable, as under ssh or cron), and no dbus-daemon could be started for this run.\n"
-    "Install dbus-daemon (Debian package dbus-daemon) and make sure it is in PATH, or run the\n"
-    "tool in a desktop or systemd --user session (loginctl enable-linger).\n";
-
-} // namespace
 
 int Console::badInput(const QString &message, const QString &command) {
     clearProgress();
@@ -47,8 +35,6 @@ int Console::cannotCreate(const QString &reason) {
     clearProgress();
     m_err << m_program << ": cannot create " << QString::fromLatin1(Identity::ProgId) << ": "
           << printableText(withoutUserInfo(reason)) << '\n';
-    if (!QDBusConnection::sessionBus().isConnected())
-        m_err << NoBusHint;
     m_err.flush();
     return NoServer;
 }

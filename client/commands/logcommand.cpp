@@ -1,6 +1,7 @@
 #include "logcommand.h"
 
 #include "console.h"
+#include "localengine.h"
 #include "printabletext.h"
 #include "remoteerror.h"
 #include "remotepostjob.h"
@@ -14,8 +15,9 @@ namespace Orvex {
 namespace {
 
 const char LogDescription[] =
-    "Writes one record into the component's activity log through the server. The record's\n"
-    "AnyOther is left empty, so it is never taken for a posting.\n"
+    "Writes one record into the component's activity log through the server, or in this\n"
+    "process where no session bus answers. The record's AnyOther is left empty, so it is\n"
+    "never taken for a posting.\n"
     "\n"
     "Exit status: 0 when written, 2 for bad input, 4 when no server could be reached.";
 
@@ -43,12 +45,21 @@ int LogCommand::run(const QCommandLineParser &parser, Console &console) {
             return console.badInput(QStringLiteral("a text holds U+0000, which the bus cannot carry"),
                                     name());
     }
+    // The empty variant, not the empty text of an action record: a record of ours is no posting.
+    const Variant anyOther;
+    if (LocalEngine::isChosen()) {
+        try {
+            LocalEngine().writeLog(positional.at(0), positional.value(1), anyOther);
+        } catch (const AutomationError &error) {
+            return console.cannotCreate(describeError(error));
+        }
+        return Success;
+    }
     if (!QDBusConnection::sessionBus().isConnected())
         return console.cannotCreate(QDBusConnection::sessionBus().lastError().message());
     try {
         RemotePostJob job;
-        // The empty variant, not the empty text of an action record: a record of ours is no posting.
-        job.WriteLog(positional.at(0), positional.value(1), Variant());
+        job.WriteLog(positional.at(0), positional.value(1), anyOther);
         job.release();
     } catch (const AutomationError &error) {
         return console.fail(printableText(withoutUserInfo(describeError(error))), NoServer);

@@ -4,6 +4,7 @@
 #include "console.h"
 #include "exchangelimits.h"
 #include "historytable.h"
+#include "localengine.h"
 #include "postcalls.h"
 #include "postrerun.h"
 #include "printabletext.h"
@@ -172,7 +173,7 @@ int PostBatch::run() {
     if (m_planFailed)
         return BadInput;
     if (anyToSend) {
-        if (!QDBusConnection::sessionBus().isConnected())
+        if (!LocalEngine::isChosen() && !QDBusConnection::sessionBus().isConnected())
             return m_console.cannotCreate(QDBusConnection::sessionBus().lastError().message());
         int capacity = 0;
         for (const BoardTarget &board : std::as_const(m_options.boards))

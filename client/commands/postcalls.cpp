@@ -1,6 +1,7 @@
 #include "postcalls.h"
 
 #include "listingfields.h"
+#include "localengine.h"
 #include "remoteerror.h"
 #include "remotepostjob.h"
 
@@ -119,12 +120,56 @@ CallResult ConcurrentCalls::resultOf(qsizetype task, const Sent &sent, const QDB
     return result;
 }
 
+// The calls to the posting engine in this process: what the server does with each PostToBoard, without the
+// bus, each outcome taken as it comes. No server to lose: nothing is ever sent again.
+class EngineCalls final : public PostCalls {
+public:
+    void send(qsizetype task, const QString &board, const Listing &listing) override {
+        m_engine.post(board, listing.action, listing.fields,
+                      [this, task](std::optional<PostingOutcome> outcome) {
+                          m_ended.push_back(resultOf(task, outcome));
+                          --m_pending;
+                      });
+        ++m_pending;
+    }
+    qsizetype pending() const override { return m_pending + qsizetype(m_ended.size()); }
+    CallResult next() override {
+        QEventLoop loop;
+        while (m_ended.empty())
+            loop.processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
+        CallResult result = std::move(m_ended.front());
+        m_ended.pop_front();
+        return result;
+    }
+    std::optional<QString> journalProblem() override { return m_engine.journalProblem(); }
+    void release() override {}
+
+private:
+    static CallResult resultOf(qsizetype task, const std::optional<PostingOutcome> &outcome) {
+        CallResult result{task, {}, {}, false};
+        try {
+            if (!outcome)
+                throw AutomationError::runtime(ErrorNumber::Ended);
+            result.outcome = RemotePostJob::knownOutcome(*outcome);
+        } catch (const AutomationError &error) {
+            result.error = error;
+        }
+        return result;
+    }
+
+    LocalEngine m_engine;
+    qsizetype m_pending = 0;
+    std::deque<CallResult> m_ended;
+};
+
 } // namespace
 
 PostCalls::PostCalls() = default;
 PostCalls::~PostCalls() = default;
 
 std::unique_ptr<PostCalls> PostCalls::create(bool concurrent) {
+    if (LocalEngine::isChosen())
+        return std::make_unique<EngineCalls>();
     std::unique_ptr<PostCalls> calls;
     if (concurrent)
         calls = std::make_unique<ConcurrentCalls>();

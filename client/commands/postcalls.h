@@ -26,7 +26,8 @@ struct CallResult {
 
 // Posting calls on one PostJob object. The serial kind waits for each reply and lets the client
 // library settle a lost server from its journal; the concurrent kind keeps several calls on the bus and
-// reads each reply as it comes, renewing the object once every call of a lost server has returned.
+// reads each reply as it comes, renewing the object once every call of a lost server has returned. Where
+// no session bus answers, the calls go to the posting engine in this process instead.
 class PostCalls {
 public:
     virtual ~PostCalls();
@@ -37,7 +38,7 @@ public:
     static std::unique_ptr<PostCalls> create(bool concurrent);
 
     // Why the server cannot write its journal, or empty; nothing when the question failed.
-    std::optional<QString> journalProblem();
+    virtual std::optional<QString> journalProblem();
     virtual void send(qsizetype task, const QString &board, const Listing &listing) = 0;
     virtual qsizetype pending() const = 0;
     // False while calls of a lost server are still out: the next goes to a new one once they are back.
@@ -45,7 +46,7 @@ public:
     // Waits for the next call to end; only while pending() > 0.
     virtual CallResult next() = 0;
     // Releases the object: its server ends. Throws AutomationError.
-    void release();
+    virtual void release();
 
 protected:
     PostCalls();

@@ -188,9 +188,8 @@ private Q_SLOTS:
     void maxFailuresStopsTheBatch();
     void jsonLinesAsEachListingCompletes();
     void historyReadsBackWhatWasPosted();
-    void hintsAtASessionBus();
-    void namesABusItCannotUse_data();
-    void namesABusItCannotUse();
+    void postsInProcessWithoutABusThatAnswers_data();
+    void postsInProcessWithoutABusThatAnswers();
     void refusesWithoutAHome_data();
     void refusesWithoutAHome();
     void postsToEveryBoard_data();
@@ -207,6 +206,7 @@ private Q_SLOTS:
     void refusesBadInput_data();
     void refusesBadInput();
     void reportsMissingServer();
+    void needsARegisteredServerWithoutABus();
     void logWritesRecord_data();
     void logWritesRecord();
     void helpOnEveryCommand_data();
@@ -232,9 +232,21 @@ private:
     // ones (as many in flight), whose replies it keeps back for delayMs.
     void startWhileTheBoardHoldsJ1(QProcess &tool, int delayMs, int held = 1);
 
+    // This process's environment without a session bus, as under cron or ssh: the tool posts in its own
+    // process, and reaches the board as the server would.
+    QProcessEnvironment withoutABus();
+
     BoardAndServer m_session;
     QTemporaryDir m_files;
 };
+
+QProcessEnvironment TestPostJobTool::withoutABus() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_files.path());
+    environment.insert(QStringLiteral("http_proxy"), m_session.board().proxyUrl());
+    return environment;
+}
 
 void TestPostJobTool::writeJournal(int daysAgo, const QList<std::pair<QString, QString>> &actionAndJobCode,
                                    const QStringList &results) {
@@ -403,13 +415,18 @@ void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
 
 void TestPostJobTool::secondInterruptQuitsAtOnce_data() {
     QTest::addColumn<int>("held");
-    QTest::newRow("one listing in flight") << 1;
-    QTest::newRow("two listings in flight") << 2;
+    QTest::addColumn<bool>("onBus"); // else without a session bus, in the tool's own process
+    QTest::newRow("one listing in flight") << 1 << true;
+    QTest::newRow("two listings in flight") << 2 << true;
+    QTest::newRow("two listings in flight without a session bus") << 2 << false;
 }
 
 void TestPostJobTool::secondInterruptQuitsAtOnce() {
     QFETCH(int, held);
+    QFETCH(bool, onBus);
     QProcess tool;
+    if (!onBus)
+        tool.setProcessEnvironment(withoutABus());
     startWhileTheBoardHoldsJ1(tool, 60000, held);
     if (QTest::currentTestFailed())
         return;
@@ -428,30 +445,43 @@ void TestPostJobTool::secondInterruptQuitsAtOnce() {
         QVERIFY2(out.contains(tableRow(i, jobCode, 7, unknownResult(jobCode))), qPrintable(out));
     }
     QCOMPARE(out.count(QStringLiteral("Listing  JobCode")), 1);
-    // The server still runs the exchanges; cleanup() waits for it to end with the board's reply.
-    QVERIFY(ServerFixture::signalServer(SIGKILL));
+    if (onBus) {
+        // The server still runs the exchanges; cleanup() waits for it to end with the board's reply.
+        QVERIFY(ServerFixture::signalServer(SIGKILL));
+        return;
+    }
+    // The exchanges ended with the tool: the journal says what the rows said, so a rerun holds them back.
+    const ToolRun history = runTool({QStringLiteral("history"), QStringLiteral("--json")});
+    const QJsonArray postings = QJsonDocument::fromJson(history.out.toUtf8()).array();
+    QCOMPARE(postings.size(), held);
+    for (const QJsonValue &posting : postings)
+        QCOMPARE(posting[u"result"].toString(), QStringLiteral("unknown"));
 }
 
 void TestPostJobTool::interruptOnATerminalWithoutSessionBus_data() {
     QTest::addColumn<bool>("killed");
     QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QStringList>("journal"); // job code and result of each posting the journal holds
     QTest::newRow("Ctrl-C finishes the listing in flight")
         << false
         << QStringList{tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")),
                        tableRow(2, QStringLiteral("J2"), 7, QStringLiteral("S4712")),
                        tableRow(3, QStringLiteral("J3"), 7, QStringLiteral("(not posted)")),
-                       tableRow(4, QStringLiteral("J4"), 7, QStringLiteral("(not posted)"))};
+                       tableRow(4, QStringLiteral("J4"), 7, QStringLiteral("(not posted)"))}
+        << QStringList{QStringLiteral("J1 S4711"), QStringLiteral("J2 S4712")};
+    // The board has J2, but its end died with the process: a rerun holds it back as unknown.
     QTest::newRow("SIGKILL of the tool")
-        << true << QStringList{tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711"))};
+        << true << QStringList{tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711"))}
+        << QStringList{QStringLiteral("J1 S4711"), QStringLiteral("J2 unknown")};
 }
 
 void TestPostJobTool::interruptOnATerminalWithoutSessionBus() {
     QFETCH(bool, killed);
     QFETCH(QStringList, rows);
-    // No session bus, as under ssh or cron: the tool brings its own, out of the terminal's reach.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    environment.insert(QStringLiteral("http_proxy"), m_session.board().proxyUrl());
+    QFETCH(QStringList, journal);
+    // No session bus, as under ssh or cron: the tool posts in its own process, where the terminal's Ctrl-C
+    // reaches the engine's exchanges too; they must finish all the same.
+    QProcessEnvironment environment = withoutABus();
     environment.insert(QStringLiteral("XDG_STATE_HOME"),
                        QFileInfo(m_session.server().userFilesFolder()).path());
     const QString path = writeFile(m_files, R"([
@@ -487,17 +517,22 @@ void TestPostJobTool::interruptOnATerminalWithoutSessionBus() {
     if (!killed)
         QCOMPARE(terminal.exitCode(), int(Orvex::PostJobTool::Interrupted));
 
-    // J2 was in flight; nothing else is unknown, and the bus's own chatter stays out.
+    // J2 was in flight; nothing else is unknown.
     // What the terminal showed, without the progress line's carriage returns and erasures.
     const QString shown =
         QString::fromUtf8(terminal.readAllStandardOutput()).remove(QStringLiteral("\r\x1b[K")).remove(u'\r');
     for (const QString &row : std::as_const(rows))
         QVERIFY2(shown.contains(row), qPrintable(shown));
-    QVERIFY2(!shown.contains(QStringLiteral("unknown")) && !shown.contains(QStringLiteral("dbus-daemon")),
-             qPrintable(shown));
+    QVERIFY2(!shown.contains(QStringLiteral("unknown")), qPrintable(shown));
     QCOMPARE(postedListings(), (QStringList{QStringLiteral("Add J1"), QStringLiteral("Add J2")}));
-    // Neither the bus nor the server it started outlives the tool (the server by its exchange in flight
-    // at most, which the board answers within seconds).
+    // The journal the server keeps, as the server would have left it.
+    const ToolRun history = runTool({QStringLiteral("history"), QStringLiteral("--json")});
+    QStringList recorded;
+    for (const QJsonValue &posting : QJsonDocument::fromJson(history.out.toUtf8()).array())
+        recorded.append(posting[u"jobCode"].toString() + u' ' + posting[u"result"].toString());
+    recorded.sort();
+    QCOMPARE(recorded, journal);
+    // Nothing the tool started outlives it.
     QSet<pid_t> leftBehind;
     const bool allGone = QTest::qWaitFor(
         [&] {
@@ -747,72 +782,99 @@ void TestPostJobTool::historyReadsBackWhatWasPosted() {
     QCOMPARE(postedListings().mid(4), (QStringList{QStringLiteral("Add J2"), QStringLiteral("Add J3")}));
 }
 
-void TestPostJobTool::hintsAtASessionBus() {
-    // No session bus, and no dbus-daemon to start one with.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                       QStringLiteral("unix:path=/nonexistent/bus"));
-    environment.insert(QStringLiteral("PATH"), m_files.path());
-    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
-                                 QStringLiteral("-f"), QStringLiteral("JobCode=J1")},
-                                environment);
-    QCOMPARE(run.exitCode, int(Orvex::PostJobTool::NoServer));
-    QVERIFY2(run.err.contains(QStringLiteral("dbus-daemon")), qPrintable(run.err));
-    QCOMPARE(run.out, QString());
-}
+void TestPostJobTool::postsInProcessWithoutABusThatAnswers_data() {
+    QTest::addColumn<QString>("bus");     // what stands where the session bus would be
+    QTest::addColumn<QString>("message"); // what the tool says of it; empty: nothing at all
 
-void TestPostJobTool::namesABusItCannotUse_data() {
-    QTest::addColumn<bool>("stopped");   // a dbus-daemon stopped with SIGSTOP; else another account's socket
-    QTest::addColumn<bool>("byAddress"); // named by DBUS_SESSION_BUS_ADDRESS; else the user bus
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("a stopped user bus") << true << false << QStringLiteral("has not answered within");
+    QTest::newRow("none, and no dbus-daemon in PATH") << QStringLiteral("none") << QString();
+    QTest::newRow("env -i with HOME alone, as a crontab") << QStringLiteral("env -i") << QString();
+    QTest::newRow("nothing listening at the address")
+        << QStringLiteral("gone") << QStringLiteral("nothing listens at the session bus address");
+    QTest::newRow("a stopped user bus")
+        << QStringLiteral("stopped") << QStringLiteral("has not answered within");
     QTest::newRow("a stopped bus named by the address")
-        << true << true << QStringLiteral("Mend or unset DBUS_SESSION_BUS_ADDRESS");
+        << QStringLiteral("stopped address") << QStringLiteral("Mend or unset DBUS_SESSION_BUS_ADDRESS");
     QTest::newRow("another account's socket as the user bus")
-        << false << false << QStringLiteral("belongs to another account");
+        << QStringLiteral("foreign") << QStringLiteral("belongs to another account");
 }
 
-void TestPostJobTool::namesABusItCannotUse() {
-    QFETCH(bool, stopped);
-    QFETCH(bool, byAddress);
+void TestPostJobTool::postsInProcessWithoutABusThatAnswers() {
+    QFETCH(QString, bus);
     QFETCH(QString, message);
-    // Neither waited on for ever nor handed to libdbus: the tool ends at once, naming the bus.
+    // Neither waited on for ever nor handed to libdbus: the tool posts in its own process, through the
+    // registered server's settings and journal, and says why where the user named a bus.
     const QTemporaryDir runtime;
     QVERIFY(runtime.isValid());
     const QString socket = runtime.filePath(QStringLiteral("bus"));
-    QProcess bus;
+    QProcess daemon;
     QLocalServer foreign;
-    const auto resume = qScopeGuard([&bus] {
-        if (bus.state() == QProcess::NotRunning)
+    const auto resume = qScopeGuard([&daemon] {
+        if (daemon.state() == QProcess::NotRunning)
             return;
-        ::kill(pid_t(bus.processId()), SIGCONT);
-        bus.terminate();
-        bus.waitForFinished();
+        ::kill(pid_t(daemon.processId()), SIGCONT);
+        daemon.terminate();
+        daemon.waitForFinished();
     });
-    if (stopped) {
+    if (bus.startsWith(u"stopped")) {
         const QString config = writeFile(runtime, emptyBusConfig(QStringLiteral("unix:path=") + socket),
                                          QStringLiteral("bus.conf"));
-        QVERIFY(!startBus(bus, config).isEmpty());
-        QCOMPARE(::kill(pid_t(bus.processId()), SIGSTOP), 0);
-    } else {
+        QVERIFY(!startBus(daemon, config).isEmpty());
+        QCOMPARE(::kill(pid_t(daemon.processId()), SIGSTOP), 0);
+    } else if (bus == u"foreign") {
         if (::geteuid() != 0)
             QSKIP("giving a socket to another account takes root");
         QVERIFY(foreign.listen(socket));
         QCOMPARE(::chown(QFile::encodeName(socket).constData(), 65534, 65534), 0); // nobody
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (bus == u"env -i") {
+        // A home of its own, where the server is registered as a user would register it.
+        const QString services = runtime.filePath(QStringLiteral(".local/share/dbus-1/services"));
+        QVERIFY(QDir().mkpath(services));
+        QVERIFY(QFile::copy(qEnvironmentVariable("XDG_DATA_HOME") +
+                                QStringLiteral("/dbus-1/services/OrvexKelPostJob.PostJob.service"),
+                            services + QStringLiteral("/OrvexKelPostJob.PostJob.service")));
+        environment = QProcessEnvironment();
+        for (const QString &name : QProcessEnvironment::systemEnvironment().keys()) {
+            if (name.endsWith(QLatin1StringView("SAN_OPTIONS")))
+                environment.insert(name, qEnvironmentVariable(qPrintable(name)));
+        }
+        environment.insert(QStringLiteral("HOME"), runtime.path());
+    }
     environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), byAddress ? m_files.path() : runtime.path());
-    if (byAddress)
+    if (bus != u"env -i")
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                           bus == u"stopped" || bus == u"foreign" ? runtime.path() : m_files.path());
+    if (bus == u"stopped address")
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + socket);
+    if (bus == u"gone")
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/nonexistent/bus"));
+    if (bus == u"none")
+        environment.insert(QStringLiteral("PATH"), m_files.path());
+    // The board is reached as the server reaches it.
+    environment.insert(QStringLiteral("http_proxy"), m_session.board().proxyUrl());
     const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
                                  QStringLiteral("-f"), QStringLiteral("JobCode=J1")},
                                 environment);
-    QVERIFY2(run.exitCode == int(Orvex::PostJobTool::NoServer), qPrintable(run.err));
-    QVERIFY2(run.err.contains(message) && run.err.contains(socket), qPrintable(run.err));
-    QCOMPARE(run.out, QString());
-    QVERIFY(m_session.board().postings().isEmpty());
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(run.out, QStringLiteral("Listing  JobCode  Result\n") +
+                          tableRow(1, QStringLiteral("J1"), 7, QStringLiteral("S4711")));
+    if (message.isEmpty())
+        QCOMPARE(run.err, QString());
+    else
+        QVERIFY2(run.err.contains(message) && (bus == u"gone" || run.err.contains(socket)),
+                 qPrintable(run.err));
+    QCOMPARE(postedListings(), QStringList{QStringLiteral("Add J1")});
+    QVERIFY(!ServerFixture::isRunning());
+    // The rows a server would have written: the journal's, which a rerun reads, and the activity log's.
+    const ToolRun history = runTool({QStringLiteral("history"), QStringLiteral("--json")});
+    QVERIFY2(history.exitCode == 0, qPrintable(history.err));
+    const QJsonObject row = QJsonDocument::fromJson(history.out.toUtf8()).array().first().toObject();
+    QCOMPARE(row.value(QStringLiteral("jobCode")).toString(), QStringLiteral("J1"));
+    QCOMPARE(row.value(QStringLiteral("result")).toString(), QStringLiteral("S4711"));
+    QCOMPARE(row.value(QStringLiteral("deliveryClass")).toString(), QStringLiteral("posted"));
+    QVERIFY2(m_session.server().logText().contains("jobid=4711"), m_session.server().logText().constData());
 }
 
 void TestPostJobTool::refusesWithoutAHome_data() {
@@ -863,19 +925,22 @@ void TestPostJobTool::postsToEveryBoard_data() {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("boards");
+    QTest::addColumn<bool>("onBus"); // else without a session bus, in the tool's own process
 
+    const QStringList twoBoards{QStringLiteral("--board"), QStringLiteral("default"),
+                                QStringLiteral("--board"), QStringLiteral("b")};
     QTest::newRow("a spreadsheet's CSV to two boards, several in flight")
         << QByteArray("[General]\r\nMaxInFlight=4\r\n[Board B]\r\nMaxInFlight=2\r\n")
-        << QStringLiteral("listings.csv")
-        << QStringList{QStringLiteral("--board"), QStringLiteral("default"), QStringLiteral("--board"),
-                       QStringLiteral("b")}
-        << 2;
+        << QStringLiteral("listings.csv") << twoBoards << 2 << true;
+    QTest::newRow("the same without a session bus")
+        << QByteArray("[General]\r\nMaxInFlight=4\r\n[Board B]\r\nMaxInFlight=2\r\n")
+        << QStringLiteral("listings.csv") << twoBoards << 2 << false;
     QTest::newRow("JSON, eight in flight to one board")
         << QByteArray("[General]\r\nMaxInFlight=8\r\n") << QStringLiteral("listings.json") << QStringList()
-        << 1;
+        << 1 << true;
     QTest::newRow("CSV by --format, one at a time")
         << QByteArray() << QStringLiteral("listings.txt")
-        << QStringList{QStringLiteral("--format"), QStringLiteral("csv")} << 1;
+        << QStringList{QStringLiteral("--format"), QStringLiteral("csv")} << 1 << true;
 }
 
 void TestPostJobTool::postsToEveryBoard() {
@@ -883,6 +948,7 @@ void TestPostJobTool::postsToEveryBoard() {
     QFETCH(QString, fileName);
     QFETCH(QStringList, options);
     QFETCH(int, boards);
+    QFETCH(bool, onBus);
 
     constexpr int Listings = 24;
     // A spreadsheet's export: a byte order mark, CR LF, a header row, an Action column.
@@ -903,7 +969,8 @@ void TestPostJobTool::postsToEveryBoard() {
     const QString path = writeFile(m_files, content, fileName);
     const QStringList arguments =
         QStringList{QStringLiteral("post"), QStringLiteral("--file"), path} + options;
-    const ToolRun run = runTool(arguments);
+    const QProcessEnvironment environment = onBus ? QProcessEnvironment::systemEnvironment() : withoutABus();
+    const ToolRun run = runTool(arguments, environment);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
     // A row per listing and board, as each completed.
     QCOMPARE(run.out.count(u'\n'), 1 + Listings * boards);
@@ -920,7 +987,7 @@ void TestPostJobTool::postsToEveryBoard() {
                  qPrintable(run.out));
 
     // Run again: every listing got "S" at every board.
-    const ToolRun rerun = runTool(arguments + QStringList{QStringLiteral("--json")});
+    const ToolRun rerun = runTool(arguments + QStringList{QStringLiteral("--json")}, environment);
     QVERIFY2(rerun.exitCode == 0, qPrintable(rerun.err));
     QCOMPARE(m_session.board().postings().size(), Listings * boards);
     const QStringList rows = rerun.out.split(u'\n', Qt::SkipEmptyParts);
@@ -1395,23 +1462,44 @@ void TestPostJobTool::reportsMissingServer() {
     QCOMPARE(run.out, QString());
 }
 
+void TestPostJobTool::needsARegisteredServerWithoutABus() {
+    // No service file names the server whose settings and journal a posting in this process would use:
+    // nothing is posted to the built-in board, and the message says where the tool looked.
+    QProcessEnvironment environment = withoutABus();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_files.path());
+    environment.insert(QStringLiteral("XDG_DATA_DIRS"), m_files.filePath(QStringLiteral("none")));
+    const ToolRun run = runTool({QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
+                                 QStringLiteral("-f"), QStringLiteral("JobCode=J1")},
+                                environment);
+    QCOMPARE(run.exitCode, int(Orvex::PostJobTool::NoServer));
+    QVERIFY2(run.err.contains(m_files.filePath(QStringLiteral("none/dbus-1/services"))), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    QVERIFY(m_session.board().postings().isEmpty());
+}
+
 void TestPostJobTool::logWritesRecord_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("recordEnd");
+    QTest::addColumn<bool>("onBus"); // else without a session bus, in the tool's own process
 
     QTest::newRow("sub name and message")
         << QStringList{QStringLiteral("CliSub"), QStringLiteral("hello, \"world\"")}
-        << QByteArray(R"(,"CliSub","hello, "world"",)");
+        << QByteArray(R"(,"CliSub","hello, "world"",)") << true;
     // AnyOther left out, not the empty text of an action record: history does not list it as a posting.
     QTest::newRow("sub name only") << QStringList{QStringLiteral("OnlySub")}
-                                   << QByteArray(R"(,"OnlySub","",)");
+                                   << QByteArray(R"(,"OnlySub","",)") << true;
+    QTest::newRow("without a session bus")
+        << QStringList{QStringLiteral("CronSub"), QStringLiteral("from cron")}
+        << QByteArray(R"(,"CronSub","from cron",)") << false;
 }
 
 void TestPostJobTool::logWritesRecord() {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, recordEnd);
+    QFETCH(bool, onBus);
 
-    const ToolRun run = runTool(QStringList{QStringLiteral("log")} + arguments);
+    const ToolRun run = runTool(QStringList{QStringLiteral("log")} + arguments,
+                                onBus ? QProcessEnvironment::systemEnvironment() : withoutABus());
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QVERIFY(ServerFixture::waitUntilGone());
     const QByteArray log = m_session.server().logText();
