@@ -174,11 +174,11 @@ int PostBatch::run() {
     if (anyToSend) {
         if (!QDBusConnection::sessionBus().isConnected())
             return m_console.cannotCreate(QDBusConnection::sessionBus().lastError().message());
-        int capacity = 0;
+        QStringList boards;
         for (const BoardTarget &board : std::as_const(m_options.boards))
-            capacity += board.maxInFlight;
+            boards.append(board.name);
         try {
-            m_calls = PostCalls::create(capacity > 1);
+            m_calls = PostCalls::create(boards);
         } catch (const AutomationError &error) {
             return m_console.cannotCreate(describeError(error));
         }
@@ -353,8 +353,8 @@ bool PostBatch::sendWhatFits() {
         out += count;
     bool sent = false;
     for (qsizetype board = 0; board < qsizetype(m_feeds.size()) && m_calls->canSend(); ++board) {
-        while (m_inFlight.at(board) < m_options.boards.at(board).maxInFlight && out < MostCallsOut &&
-               m_calls->canSend() && nextTask(board)) {
+        while (m_inFlight.at(board) < m_calls->window(board) && out < MostCallsOut && m_calls->canSend() &&
+               nextTask(board)) {
             const qsizetype task = takeTask(board);
             Task &sending = m_tasks[task];
             m_console.showProgress(listingOf(task), m_listings.size(), sending.row.jobCode);

@@ -22,10 +22,9 @@ class PostCalls;
 class RerunCheck;
 struct CallResult;
 
-// A board the listings go to, how many of them it takes at once, and how long the server tries each again.
+// A board the listings go to, and how long the server tries each again (for the message when it looks down).
 struct BoardTarget {
     QString name;
-    int maxInFlight = 1;
     std::chrono::seconds retryFor{0};
 };
 

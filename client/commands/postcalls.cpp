@@ -124,13 +124,21 @@ CallResult ConcurrentCalls::resultOf(qsizetype task, const Sent &sent, const QDB
 PostCalls::PostCalls() = default;
 PostCalls::~PostCalls() = default;
 
-std::unique_ptr<PostCalls> PostCalls::create(bool concurrent) {
+std::unique_ptr<PostCalls> PostCalls::create(const QStringList &boards) {
+    auto job = std::make_unique<RemotePostJob>();
+    QList<int> windows;
+    int total = 0;
+    for (const QString &board : boards) {
+        windows.append(std::max(1, job->maxInFlight(board)));
+        total += windows.last();
+    }
     std::unique_ptr<PostCalls> calls;
-    if (concurrent)
+    if (total > 1)
         calls = std::make_unique<ConcurrentCalls>();
     else
         calls = std::make_unique<SerialCalls>();
-    calls->job();
+    calls->m_job = std::move(job);
+    calls->m_windows = std::move(windows);
     return calls;
 }
 
