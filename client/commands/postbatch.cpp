@@ -361,6 +361,9 @@ bool PostBatch::sendWhatFits() {
             sending.row.time = QDateTime::currentDateTime();
             ++sending.sends;
             sending.out = true;
+            PostRow unknown = sending.row;
+            unknown.kind = PostRow::Kind::Unknown;
+            sending.unknownLine = m_printer.line(unknown).toUtf8();
             ++m_inFlight[board];
             ++out;
             sent = true;
@@ -500,14 +503,12 @@ void PostBatch::countFailure(qsizetype board, const PostRow &row) {
 
 // The rows a second interrupt prints: every listing still out may have reached its board.
 void PostBatch::noteInFlight() {
-    QList<PostRow> rows;
+    QByteArray text;
     for (const Task &task : std::as_const(m_tasks)) {
-        if (task.out) {
-            rows.append(task.row);
-            rows.last().kind = PostRow::Kind::Unknown;
-        }
+        if (task.out)
+            text += task.unknownLine;
     }
-    setInFlight(m_printer.text(rows).toUtf8());
+    setInFlight(text.isEmpty() ? text : m_printer.header().toUtf8() + text);
 }
 
 void PostBatch::printRow(const PostRow &row) {

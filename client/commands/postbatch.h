@@ -98,6 +98,7 @@ private:
         Listing listing;
         int sends = 0;
         bool out = false;
+        QByteArray unknownLine; // its row as a second interrupt prints it, made once it is sent
     };
     // A board's listings, read as it takes them: those to send again go first.
     struct Feed {
