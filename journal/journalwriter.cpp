@@ -91,22 +91,12 @@ void JournalWriter::run() {
             }
             tasks.swap(m_tasks);
         }
-        // Starts queued while the last commit synced share the next one, however the ends of other postings
-        // fell between them: up to the next Open or Flush, the ends go first and then every start at once.
+        // Starts queued while the last commit synced share the next one.
         while (!tasks.empty()) {
-            if (std::holds_alternative<Begin>(tasks.front()) || std::holds_alternative<End>(tasks.front())) {
-                std::deque<Task> begins;
-                std::deque<Task> ends;
-                while (!tasks.empty() && !std::holds_alternative<Open>(tasks.front()) &&
-                       !std::holds_alternative<Flush>(tasks.front())) {
-                    (std::holds_alternative<Begin>(tasks.front()) ? begins : ends)
-                        .push_back(std::move(tasks.front()));
-                    tasks.pop_front();
-                }
-                if (!ends.empty())
-                    completeAll(ends);
-                if (!begins.empty())
-                    beginAll(begins);
+            if (std::holds_alternative<Begin>(tasks.front())) {
+                beginAll(tasks);
+            } else if (std::holds_alternative<End>(tasks.front())) {
+                completeAll(tasks);
             } else if (const auto *task = std::get_if<Open>(&tasks.front())) {
                 open(*task);
                 tasks.pop_front();
