@@ -35,6 +35,8 @@ public:
     // follows on this thread. Throws AutomationError for a board the settings do not know or cannot use.
     void post(const QString &board, const QString &action, const ListingFields &fields,
               PostingEngine::Done done);
+    // How many postings the board of the settings by name runs at once; throws as post() does.
+    int maxInFlight(const QString &board) const { return m_boards.board(board).settings.maxInFlight; }
     // Why the journal cannot be written, or empty while it can.
     QString journalProblem() const { return m_journal.problem(); }
     // One record into the activity log, as the server's WriteLog writes it.

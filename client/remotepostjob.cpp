@@ -357,6 +357,11 @@ QString RemotePostJob::journalProblem() {
     return deliver([&] { return m_listing->JournalProblem(); }).arguments().value(0).toString();
 }
 
+int RemotePostJob::maxInFlight(const QString &Board) {
+    ensureNotReleased();
+    return deliver([&] { return m_listing->MaxInFlight(Board); }).arguments().value(0).toInt();
+}
+
 void RemotePostJob::release() {
     if (m_released || !m_unknown)
         return;

@@ -80,6 +80,9 @@ public:
     static PostingOutcome knownOutcome(const PostingOutcome &outcome);
     // Why the server cannot write its posting journal, or empty while it can.
     QString journalProblem();
+    // How many PostToBoard calls the server runs at once to the board (its MaxInFlight): the calls a caller
+    // keeps out to feed it. Throws AutomationError as postToBoard does for an unknown board.
+    int maxInFlight(const QString &Board);
     using PostJobInterface::WriteLog;
     void WriteLog(const QString &SubName, const QString &Message, const Orvex::Variant &AnyOther) override;
 

@@ -190,6 +190,12 @@ QString PostJobObject::PostToBoard(const QString &Board, const QString &ActionTy
     return {};
 }
 
+int PostJobObject::MaxInFlight(const QString &Board) {
+    m_server.calls().serve(*this,
+                           [=, this] { return QVariantList{m_boards.board(Board).settings.maxInFlight}; });
+    return {};
+}
+
 QString PostJobObject::Journal(uint &) {
     m_server.calls().serve(*this, [this] {
         // As the file system names it: the client opens it itself.

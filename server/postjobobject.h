@@ -50,6 +50,7 @@ public Q_SLOTS:
     QString PostToBoard(const QString &Board, const QString &ActionType,
                         const Orvex::ListingFieldsReader &Fields, int &HttpStatus, int &ErrorNumber,
                         QString &ErrorDescription, QString &Reply, QString &DeliveryClass);
+    int MaxInFlight(const QString &Board);
     QString Journal(uint &ProcessId);
     QString JournalProblem();
 

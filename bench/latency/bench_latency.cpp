@@ -10,7 +10,7 @@
 // private bus, the server it starts, the tool and curl all run inside that namespace. Needs root (it says
 // so and skips otherwise); the namespace, and with it its rules, is removed on every exit, Ctrl-C included.
 //
-//     bench_latency [RUNS] [--in-flight-only]      (default 3 runs)
+//     bench_latency [RUNS] [--in-flight-only | --cpu-only]      (default 3 runs)
 
 #include "benchharness.h"
 #include "benchposting.h"
@@ -222,6 +222,14 @@ private:
     bool m_ruleAdded = false;
 };
 
+// The processor time of a batch, in seconds: the tool's, the bus daemon's and the server's.
+struct ProcessorTime {
+    double tool = 0;
+    double bus = 0;
+    double server = 0;
+    double total() const { return tool + bus + server; }
+};
+
 // One board, its private bus and the server's program folder, for one scheme.
 class Deployment {
 public:
@@ -274,8 +282,10 @@ public:
 
     // User and system time of the batch through the tool (every listing posted, --force), the bus and the
     // server the bus starts for it, which has ended before this returns.
-    double processorSecondsOf(const Batch &batch, bool *allPosted) const {
-        const double before = childrenProcessorSeconds() + busProcessorSeconds();
+    ProcessorTime processorTimeOf(const Batch &batch, bool *allPosted) const {
+        reapServers(); // those of earlier measurements, not counted here
+        const double toolBefore = childrenProcessorSeconds();
+        const BusTimes busBefore = busProcessorSeconds();
         QProcess tool;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
@@ -287,10 +297,15 @@ public:
                     batch.listingsFile});
         *allPosted = tool.waitForFinished(-1) && tool.exitStatus() == QProcess::NormalExit &&
                      tool.exitCode() == 0 && *allPosted;
-        // The server's time reaches the daemon's children's once it has ended and been reaped.
+        const double toolAfter = childrenProcessorSeconds();
+        // The daemon's helper that starts the server leaves it an orphan, which this process (a subreaper)
+        // adopts: its time is counted once it has ended and been reaped here.
+        *allPosted = reapServers() && *allPosted;
         for (int wait = 0; wait < 1000 && busHasChildren(); ++wait)
             QThread::msleep(10);
-        return childrenProcessorSeconds() + busProcessorSeconds() - before;
+        const BusTimes busAfter = busProcessorSeconds();
+        return {toolAfter - toolBefore, busAfter.own - busBefore.own + busAfter.children - busBefore.children,
+                childrenProcessorSeconds() - toolAfter};
     }
 
     bool writeIni(const QByteArray &ini) const {
@@ -342,18 +357,52 @@ public:
     }
 
 private:
-    // utime, stime, cutime and cstime of the bus daemon, from /proc.
-    double busProcessorSeconds() const {
+    // The bus daemon's own user and system time (utime, stime) and its ended children's (cutime, cstime),
+    // from /proc.
+    struct BusTimes {
+        double own = 0;
+        double children = 0;
+    };
+    BusTimes busProcessorSeconds() const {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(m_bus.processId()));
         if (!stat.open(QIODevice::ReadOnly))
-            return 0;
+            return {};
         const QByteArray line = stat.readAll();
         // The fields after the command, which is in parentheses and may hold spaces.
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        double ticks = 0;
-        for (int field = 11; field <= 14 && field < fields.size(); ++field)
-            ticks += fields.at(field).toDouble();
-        return ticks / double(sysconf(_SC_CLK_TCK));
+        if (fields.size() <= 14)
+            return {};
+        const double tick = double(sysconf(_SC_CLK_TCK));
+        return {(fields.at(11).toDouble() + fields.at(12).toDouble()) / tick,
+                (fields.at(13).toDouble() + fields.at(14).toDouble()) / tick};
+    }
+    // Waits for the adopted servers to end, and reaps them; false when one had not ended within 10 s.
+    static bool reapServers() {
+        for (int wait = 0; wait < 1000; ++wait) {
+            const std::vector<pid_t> servers = adoptedServers();
+            if (servers.empty())
+                return true;
+            for (const pid_t server : servers)
+                ::waitpid(server, nullptr, WNOHANG);
+            QThread::msleep(10);
+        }
+        return false;
+    }
+    static std::vector<pid_t> adoptedServers() {
+        std::vector<pid_t> servers;
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(::getpid());
+        for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile children(tasks + u'/' + task + QStringLiteral("/children"));
+            if (!children.open(QIODevice::ReadOnly))
+                continue;
+            for (const QByteArray &child : children.readAll().split(' ')) {
+                QFile command(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(child.trimmed())));
+                if (!child.trimmed().isEmpty() && command.open(QIODevice::ReadOnly) &&
+                    command.readAll().trimmed() == "OrvexKelPostJob")
+                    servers.push_back(pid_t(child.trimmed().toInt()));
+            }
+        }
+        return servers;
     }
     bool busHasChildren() const {
         const QString tasks = QStringLiteral("/proc/%1/task").arg(m_bus.processId());
@@ -523,22 +572,30 @@ bool benchmarkProcessorTime(const Batch &batch, int runs) {
                              "\nReuseConnection=1\nMaxInFlight=" + QByteArray::number(InFlight) + "\n"))
         return false;
     bool allPosted = true;
-    std::vector<double> ours, curl;
+    std::vector<double> ours, tool, bus, server, curl;
     for (int run = 0; run < runs; ++run) {
-        ours.push_back(deployment.processorSecondsOf(batch, &allPosted));
+        const ProcessorTime time = deployment.processorTimeOf(batch, &allPosted);
+        ours.push_back(time.total());
+        tool.push_back(time.tool);
+        bus.push_back(time.bus);
+        server.push_back(time.server);
         const double before = childrenProcessorSeconds();
         allPosted = postWithCurl(batch, deployment.endpoint(false), QString(), InFlight) && allPosted;
         curl.push_back(childrenProcessorSeconds() - before);
     }
-    const double perListing = Orvex::Bench::median(ours) * 1e3 / CpuListings;
-    const double curlPerListing = Orvex::Bench::median(curl) * 1e3 / CpuListings;
-    std::printf("  0 ms, http   in flight, CPU per listing of %d: tool + bus + server %.3f ms   curl "
-                "--parallel-max 8 %.3f ms\n",
-                CpuListings, perListing, curlPerListing);
+    const auto perListing = [](std::vector<double> seconds) {
+        return Orvex::Bench::median(std::move(seconds)) * 1e3 / CpuListings;
+    };
+    const double oursPerListing = perListing(ours);
+    const double curlPerListing = perListing(curl);
+    std::printf(
+        "  0 ms, http   in flight, CPU per listing of %d: tool + bus + server %.3f ms (tool %.3f, bus "
+        "%.3f, server %.3f)   curl --parallel-max 8 %.3f ms\n",
+        CpuListings, oursPerListing, perListing(tool), perListing(bus), perListing(server), curlPerListing);
     Orvex::Bench::printRatio(
         "  0 ms, http   in flight: CPU per listing, tool + bus + server / curl --parallel "
         "--parallel-max 8",
-        perListing, curlPerListing, CpuGoal);
+        oursPerListing, curlPerListing, CpuGoal);
     if (!allPosted)
         std::printf("  some listings failed at this point\n");
     return allPosted;
@@ -582,8 +639,18 @@ bool benchmarkInFlight(const Batch &batch, int runs) {
     return allPosted;
 }
 
-int benchmarkInside(int argc, char *argv[], int runs, bool inFlightOnly) {
+// What a run measures: everything, the listings in flight (with the processor time), or the processor
+// time alone.
+enum class Scope { All, InFlightOnly, CpuOnly };
+
+int benchmarkInside(int argc, char *argv[], int runs, Scope scope) {
     QCoreApplication app(argc, argv);
+    // The servers the bus starts are orphaned by its helper: adopted here, their processor time can be
+    // counted.
+    if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
+        std::fprintf(stderr, "bench_latency: cannot adopt the servers the bus starts\n");
+        return 1;
+    }
     if (!runQuietly(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("set"),
                                            QStringLiteral("lo"), QStringLiteral("up")})) {
         std::fprintf(stderr, "bench_latency: cannot bring up the namespace's loopback\n");
@@ -604,14 +671,14 @@ int benchmarkInside(int argc, char *argv[], int runs, bool inFlightOnly) {
     printLoad("before");
 
     Orvex::registerListingFieldsType();
-    bool allPosted = benchmarkInFlight(batch, runs);
+    bool allPosted = scope == Scope::CpuOnly || benchmarkInFlight(batch, runs);
     QTemporaryDir cpuFolder;
     Batch cpuBatch;
     if (!cpuFolder.isValid() || !writeBatch(cpuFolder.path(), &cpuBatch, CpuListings))
         return 1;
     allPosted = benchmarkProcessorTime(cpuBatch, runs) && allPosted;
     printLoad("after listings in flight");
-    for (int roundTripMs : inFlightOnly
+    for (int roundTripMs : scope != Scope::All
                                ? std::vector<int>{}
                                : std::vector<int>(std::begin(RoundTripsMs), std::end(RoundTripsMs))) {
         DelayLine delayLine;
@@ -638,7 +705,10 @@ int benchmarkInside(int argc, char *argv[], int runs, bool inFlightOnly) {
 
 int main(int argc, char *argv[]) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : DefaultRuns;
-    const bool inFlightOnly = argc > 2 && std::string(argv[2]) == "--in-flight-only";
+    const std::string scopeOption = argc > 2 ? argv[2] : "";
+    const Scope scope = scopeOption == "--in-flight-only" ? Scope::InFlightOnly
+                        : scopeOption == "--cpu-only"     ? Scope::CpuOnly
+                                                          : Scope::All;
     if (geteuid() != 0) {
         std::printf("bench_latency: skipped: it needs root, to make a network namespace with a delay line "
                     "(iptables, netfilter queue)\n");
@@ -659,7 +729,7 @@ int main(int argc, char *argv[]) {
             std::fprintf(stderr, "bench_latency: cannot enter the namespace %s\n", name.c_str());
             _exit(1);
         }
-        _exit(benchmarkInside(argc, argv, runs, inFlightOnly));
+        _exit(benchmarkInside(argc, argv, runs, scope));
     }
     std::signal(SIGINT, SIG_IGN); // the terminal's Ctrl-C reaches the benchmark itself
     std::signal(SIGTERM, forwardStop);

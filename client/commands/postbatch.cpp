@@ -175,11 +175,11 @@ int PostBatch::run() {
     if (anyToSend) {
         if (!LocalEngine::isChosen() && !QDBusConnection::sessionBus().isConnected())
             return m_console.cannotCreate(QDBusConnection::sessionBus().lastError().message());
-        int capacity = 0;
+        QStringList boards;
         for (const BoardTarget &board : std::as_const(m_options.boards))
-            capacity += board.maxInFlight;
+            boards.append(board.name);
         try {
-            m_calls = PostCalls::create(capacity > 1);
+            m_calls = PostCalls::create(boards);
         } catch (const AutomationError &error) {
             return m_console.cannotCreate(describeError(error));
         }
@@ -354,14 +354,17 @@ bool PostBatch::sendWhatFits() {
         out += count;
     bool sent = false;
     for (qsizetype board = 0; board < qsizetype(m_feeds.size()) && m_calls->canSend(); ++board) {
-        while (m_inFlight.at(board) < m_options.boards.at(board).maxInFlight && out < MostCallsOut &&
-               m_calls->canSend() && nextTask(board)) {
+        while (m_inFlight.at(board) < m_calls->window(board) && out < MostCallsOut && m_calls->canSend() &&
+               nextTask(board)) {
             const qsizetype task = takeTask(board);
             Task &sending = m_tasks[task];
             m_console.showProgress(listingOf(task), m_listings.size(), sending.row.jobCode);
             sending.row.time = QDateTime::currentDateTime();
             ++sending.sends;
             sending.out = true;
+            PostRow unknown = sending.row;
+            unknown.kind = PostRow::Kind::Unknown;
+            sending.unknownLine = m_printer.line(unknown).toUtf8();
             ++m_inFlight[board];
             ++out;
             sent = true;
@@ -501,14 +504,12 @@ void PostBatch::countFailure(qsizetype board, const PostRow &row) {
 
 // The rows a second interrupt prints: every listing still out may have reached its board.
 void PostBatch::noteInFlight() {
-    QList<PostRow> rows;
+    QByteArray text;
     for (const Task &task : std::as_const(m_tasks)) {
-        if (task.out) {
-            rows.append(task.row);
-            rows.last().kind = PostRow::Kind::Unknown;
-        }
+        if (task.out)
+            text += task.unknownLine;
     }
-    setInFlight(m_printer.text(rows).toUtf8());
+    setInFlight(text.isEmpty() ? text : m_printer.header().toUtf8() + text);
 }
 
 void PostBatch::printRow(const PostRow &row) {

@@ -22,10 +22,9 @@ class PostCalls;
 class RerunCheck;
 struct CallResult;
 
-// A board the listings go to, how many of them it takes at once, and how long the server tries each again.
+// A board the listings go to, and how long the server tries each again (for the message when it looks down).
 struct BoardTarget {
     QString name;
-    int maxInFlight = 1;
     std::chrono::seconds retryFor{0};
 };
 
@@ -99,6 +98,7 @@ private:
         Listing listing;
         int sends = 0;
         bool out = false;
+        QByteArray unknownLine; // its row as a second interrupt prints it, made once it is sent
     };
     // A board's listings, read as it takes them: those to send again go first.
     struct Feed {

@@ -143,6 +143,7 @@ public:
     }
     std::optional<QString> journalProblem() override { return m_engine.journalProblem(); }
     void release() override {}
+    int maxInFlight(const QString &board) const { return m_engine.maxInFlight(board); }
 
 private:
     static CallResult resultOf(qsizetype task, const std::optional<PostingOutcome> &outcome) {
@@ -167,15 +168,27 @@ private:
 PostCalls::PostCalls() = default;
 PostCalls::~PostCalls() = default;
 
-std::unique_ptr<PostCalls> PostCalls::create(bool concurrent) {
-    if (LocalEngine::isChosen())
-        return std::make_unique<EngineCalls>();
+std::unique_ptr<PostCalls> PostCalls::create(const QStringList &boards) {
+    if (LocalEngine::isChosen()) {
+        auto engine = std::make_unique<EngineCalls>();
+        for (const QString &board : boards)
+            engine->m_windows.append(std::max(1, engine->maxInFlight(board)));
+        return engine;
+    }
+    auto job = std::make_unique<RemotePostJob>();
+    QList<int> windows;
+    int total = 0;
+    for (const QString &board : boards) {
+        windows.append(std::max(1, job->maxInFlight(board)));
+        total += windows.last();
+    }
     std::unique_ptr<PostCalls> calls;
-    if (concurrent)
+    if (total > 1)
         calls = std::make_unique<ConcurrentCalls>();
     else
         calls = std::make_unique<SerialCalls>();
-    calls->job();
+    calls->m_job = std::move(job);
+    calls->m_windows = std::move(windows);
     return calls;
 }
 

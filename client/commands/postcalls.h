@@ -34,8 +34,13 @@ public:
     PostCalls(const PostCalls &) = delete;
     PostCalls &operator=(const PostCalls &) = delete;
 
-    // Throws AutomationError when no object can be made.
-    static std::unique_ptr<PostCalls> create(bool concurrent);
+    // Makes the object and asks the server how many calls each board runs at once: one call at a time
+    // when that is all the boards take together, else several. Throws AutomationError when no object can
+    // be made or the server knows no such board.
+    static std::unique_ptr<PostCalls> create(const QStringList &boards);
+    // The calls to keep out to the board at that place in create's list: the server alone limits them, and
+    // no more than it runs at once wait there, so an interrupt or a stopped board leaves none queued.
+    int window(qsizetype board) const { return m_windows.at(board); }
 
     // Why the server cannot write its journal, or empty; nothing when the question failed.
     virtual std::optional<QString> journalProblem();
@@ -56,6 +61,7 @@ protected:
 
 private:
     std::unique_ptr<RemotePostJob> m_job;
+    QList<int> m_windows;
     bool m_serverLost = false;
 };
 

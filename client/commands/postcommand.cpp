@@ -317,7 +317,7 @@ std::optional<QList<BoardTarget>> PostCommand::boardsOf(const QCommandLineParser
             // A board named twice would get every listing twice.
             if (!seen.contains(board.name.toCaseFolded())) {
                 seen.insert(board.name.toCaseFolded());
-                boards.append({board.name, board.settings.maxInFlight, board.settings.retryFor});
+                boards.append({board.name, board.settings.retryFor});
             }
         }
     } catch (const AutomationError &error_) {

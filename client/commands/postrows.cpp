@@ -101,26 +101,23 @@ void PostRowPrinter::print(const PostRow &row) {
     m_headerDone = true;
 }
 
-QString PostRowPrinter::text(const QList<PostRow> &rows) const {
-    QString texts;
-    for (const PostRow &row : rows)
-        texts += texts.isEmpty() ? text(row) : text(row).section(u'\n', -2);
-    return texts;
+QString PostRowPrinter::header() const {
+    if (m_json || m_headerDone)
+        return QString();
+    return ListingHeader + QStringLiteral("  ") + JobCodeHeader.leftJustified(m_jobCodeWidth) +
+           QStringLiteral("  ") + boardColumn(BoardHeader) + QStringLiteral("Result\n");
 }
 
-QString PostRowPrinter::text(const PostRow &row) const {
+QString PostRowPrinter::line(const PostRow &row) const {
     if (m_json)
         return QString::fromUtf8(QJsonDocument(objectOf(row)).toJson(QJsonDocument::Compact)) + u'\n';
-    const auto boardColumn = [this](const QString &text) {
-        return m_boardWidth > 0 ? text.leftJustified(m_boardWidth) + QStringLiteral("  ") : QString();
-    };
-    QString line;
-    if (!m_headerDone)
-        line = ListingHeader + QStringLiteral("  ") + JobCodeHeader.leftJustified(m_jobCodeWidth) +
-               QStringLiteral("  ") + boardColumn(BoardHeader) + QStringLiteral("Result\n");
-    return line + QString::number(row.number).rightJustified(ListingHeader.size()) + QStringLiteral("  ") +
+    return QString::number(row.number).rightJustified(ListingHeader.size()) + QStringLiteral("  ") +
            printableText(row.jobCode).leftJustified(m_jobCodeWidth) + QStringLiteral("  ") +
            boardColumn(printableText(row.board)) + printableText(result(row)) + u'\n';
+}
+
+QString PostRowPrinter::boardColumn(const QString &text) const {
+    return m_boardWidth > 0 ? text.leftJustified(m_boardWidth) + QStringLiteral("  ") : QString();
 }
 
 } // namespace Orvex

@@ -32,11 +32,15 @@ public:
 
     void print(const PostRow &row);
     // The row's text, the table's header in front until a row has been printed.
-    QString text(const PostRow &row) const;
-    // The rows' texts, the header at most once.
-    QString text(const QList<PostRow> &rows) const;
+    QString text(const PostRow &row) const { return header() + line(row); }
+    // The table's header until a row has been printed; nothing for JSON Lines.
+    QString header() const;
+    // The row's own line.
+    QString line(const PostRow &row) const;
 
 private:
+    QString boardColumn(const QString &text) const;
+
     QTextStream &m_out;
     bool m_json;
     qsizetype m_jobCodeWidth = 0;

@@ -383,15 +383,23 @@ void TestPostJobTool::failedListingSetsExitStatus() {
 void TestPostJobTool::interruptStopsAfterTheListingInProgress_data() {
     QTest::addColumn<int>("signal");
     QTest::addColumn<int>("held");
-    QTest::newRow("Ctrl-C") << int(SIGINT) << 1;
-    QTest::newRow("SIGTERM") << int(SIGTERM) << 1;
-    QTest::newRow("SIGHUP of a closed terminal") << int(SIGHUP) << 1;
-    QTest::newRow("Ctrl-C with two listings in flight") << int(SIGINT) << 2;
+    QTest::addColumn<bool>("toolSeesSettings");
+    QTest::newRow("Ctrl-C") << int(SIGINT) << 1 << true;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 1 << true;
+    QTest::newRow("SIGHUP of a closed terminal") << int(SIGHUP) << 1 << true;
+    // The server alone knows its limit: the tool keeps that many out, and no more wait in the server.
+    QTest::newRow("Ctrl-C with two in flight, MaxInFlight=2 in settings only the server reads")
+        << int(SIGINT) << 2 << false;
 }
 
 void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
     QFETCH(int, signal);
     QFETCH(int, held);
+    QFETCH(bool, toolSeesSettings);
+    // Unregistered, the server is still started by the bus, but the tool cannot find its folder.
+    if (!toolSeesSettings)
+        QVERIFY(QFile::remove(qEnvironmentVariable("XDG_DATA_HOME") +
+                              QStringLiteral("/dbus-1/services/OrvexKelPostJob.PostJob.service")));
     // The board holds the first replies back, so the interrupt arrives while those listings are out.
     QProcess tool;
     startWhileTheBoardHoldsJ1(tool, 4000, held);
@@ -410,6 +418,8 @@ void TestPostJobTool::interruptStopsAfterTheListingInProgress() {
     QVERIFY2(out.count(QStringLiteral("  S47")) == held, qPrintable(out + err));
     QVERIFY2(err.contains(QStringLiteral("interrupted")), qPrintable(err));
     QCOMPARE(m_session.board().postings().size(), held);
+    // Side by side, as many as the server takes.
+    QCOMPARE(m_session.board().answeringCount(QStringLiteral("mostAnswering")), held);
     // cleanup() checks that the object was released and the server has ended.
 }
 

@@ -28,6 +28,8 @@ private Q_SLOTS:
     void recordGoesInWholeOrNotAtAll_data();
     void recordGoesInWholeOrNotAtAll();
     void processesNeverTearRecords();
+    void nextRecordFollowsTheName_data();
+    void nextRecordFollowsTheName();
 };
 
 void TestAppendFile::appendsAndCreates() {
@@ -249,3 +251,73 @@ void TestAppendFile::processesNeverTearRecords() {
 
 QTEST_GUILESS_MAIN(TestAppendFile)
 #include "tst_appendfile.moc"
+
+void TestAppendFile::nextRecordFollowsTheName_data() {
+    QTest::addColumn<QString>("change"); // made between two records to the same name
+    QTest::addColumn<bool>("written");
+    QTest::addColumn<QByteArray>("atTheName"); // afterwards
+
+    QTest::newRow("nothing: both in one file") << QString() << true << QByteArray("first\nsecond\n");
+    QTest::newRow("deleted: made again") << u"delete"_s << true << QByteArray("second\n");
+    QTest::newRow("rotated: a new file at the name") << u"rename"_s << true << QByteArray("second\n");
+    QTest::newRow("replaced by a link") << u"link"_s << false << QByteArray("target\n");
+    QTest::newRow("given a second name") << u"hard link"_s << false << QByteArray("first\n");
+    QTest::newRow("made readable by others: private again")
+        << u"chmod file"_s << true << QByteArray("first\nsecond\n");
+    QTest::newRow("folder opened to its group") << u"chmod folder"_s << false << QByteArray("first\n");
+    QTest::newRow("folder replaced by a link to another")
+        << u"folder link"_s << false << QByteArray("target\n");
+}
+
+void TestAppendFile::nextRecordFollowsTheName() {
+    QFETCH(QString, change);
+    QFETCH(bool, written);
+    QFETCH(QByteArray, atTheName);
+
+    QTemporaryDir root;
+    const auto native = [](const QString &path) { return QFile::encodeName(path); };
+    const QString folder = root.filePath(u"folder"_s);
+    const QString other = root.filePath(u"other"_s);
+    QVERIFY(QDir().mkdir(folder) && QDir().mkdir(other));
+    QVERIFY(::chmod(native(folder).constData(), 0700) == 0 && ::chmod(native(other).constData(), 0700) == 0);
+    const QString file = folder + u"/log.txt"_s;
+    const QString target = other + u"/log.txt"_s;
+    QFile targetFile(target);
+    QVERIFY(targetFile.open(QIODevice::WriteOnly) && targetFile.write("target\n") == 7);
+    targetFile.close();
+
+    QVERIFY(Orvex::appendToFile(file, "first\n"));
+    if (change == u"delete"_s)
+        QVERIFY(QFile::remove(file));
+    if (change == u"rename"_s)
+        QVERIFY(QFile::rename(file, file + u".1"_s));
+    if (change == u"link"_s)
+        QVERIFY(QFile::remove(file) && QFile::link(target, file));
+    if (change == u"hard link"_s)
+        QCOMPARE(::link(native(file).constData(), native(root.filePath(u"second-name"_s)).constData()), 0);
+    if (change == u"chmod file"_s)
+        QCOMPARE(::chmod(native(file).constData(), 0644), 0);
+    if (change == u"chmod folder"_s)
+        QCOMPARE(::chmod(native(folder).constData(), 0770), 0);
+    if (change == u"folder link"_s) {
+        QVERIFY(QDir().rename(folder, root.filePath(u"moved"_s)));
+        QVERIFY(QFile::link(other, folder));
+    }
+    QString whyNot;
+    QCOMPARE(Orvex::appendToFile(file, "second\n", &whyNot), written);
+    QVERIFY2(written == whyNot.isEmpty(), qPrintable(whyNot));
+
+    QFile atName(file);
+    QVERIFY(atName.open(QIODevice::ReadOnly));
+    QCOMPARE(atName.readAll(), atTheName);
+    if (written)
+        QCOMPARE(QFileInfo(file).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+                 QFileDevice::Permissions());
+    QVERIFY(targetFile.open(QIODevice::ReadOnly));
+    QCOMPARE(targetFile.readAll(), "target\n");
+    if (change == u"rename"_s) {
+        QFile rotated(file + u".1"_s);
+        QVERIFY(rotated.open(QIODevice::ReadOnly));
+        QCOMPARE(rotated.readAll(), "first\n");
+    }
+}

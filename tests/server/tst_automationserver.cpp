@@ -1484,37 +1484,41 @@ void TestAutomationServer::postToBoardFindsTheBoardByName_data() {
     QTest::addColumn<QByteArray>("ini"); // %1: the board's endpoint
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("result"); // empty: the call fails
-    QTest::addColumn<qint32>("number");  // of the call's error or the Error record; 0 for none
-    QTest::addColumn<QString>("saying"); // in the error, or the board the journal names
+    QTest::addColumn<QString>("result");  // empty: the call fails
+    QTest::addColumn<qint32>("number");   // of the call's error or the Error record; 0 for none
+    QTest::addColumn<QString>("saying");  // in the error, or the board the journal names
+    QTest::addColumn<int>("maxInFlight"); // what MaxInFlight answers for the board, when the call works
 
     QTest::newRow("the default board by an empty name")
-        << QByteArray("[Board Paris]\nImportUrl=http://nowhere.example/\n") << QString() << QString()
-        << QStringLiteral("S1") << 0 << QStringLiteral("default");
+        << QByteArray("[General]\nMaxInFlight=2\n[Board Paris]\nImportUrl=http://nowhere.example/\n")
+        << QString() << QString() << QStringLiteral("S1") << 0 << QStringLiteral("default") << 2;
     QTest::newRow("a named board in any letter case")
-        << QByteArray("[General]\nImportUrl=http://nowhere.example/\n[Board Paris]\nImportUrl=%1\n")
-        << QStringLiteral("PARIS") << QString() << QStringLiteral("S1") << 0 << QStringLiteral("Paris");
+        << QByteArray(
+               "[General]\nImportUrl=http://nowhere.example/\nMaxInFlight=5\n[Board Paris]\nImportUrl=%1\n"
+               "MaxInFlight=3\n")
+        << QStringLiteral("PARIS") << QString() << QStringLiteral("S1") << 0 << QStringLiteral("Paris") << 3;
     QTest::newRow("a key the section leaves out is [General]'s")
-        << QByteArray("[General]\nTimeout=2\n[Board Paris]\nImportUrl=%1\n") << QStringLiteral("Paris")
-        << QStringLiteral("trickle") << QStringLiteral("F") << Orvex::ErrorNumber::TimedOut
-        << QStringLiteral("Paris");
+        << QByteArray("[General]\nTimeout=2\nMaxInFlight=4\n[Board Paris]\nImportUrl=%1\n")
+        << QStringLiteral("Paris") << QStringLiteral("trickle") << QStringLiteral("F")
+        << Orvex::ErrorNumber::TimedOut << QStringLiteral("Paris") << 4;
     QTest::newRow("an unknown board names the known ones")
         << QByteArray("[Board Paris]\nImportUrl=%1\n[Board Lyon]\nImportUrl=%1\n") << QStringLiteral("Pari")
         << QString() << QString() << Orvex::ErrorNumber::InvalidProcedureCall
-        << QStringLiteral("\"Pari\"; the boards are default, Paris, Lyon");
+        << QStringLiteral("\"Pari\"; the boards are default, Paris, Lyon") << 0;
     QTest::newRow("[Board default] cannot shadow [General]")
         << QByteArray("[Board default]\nImportUrl=http://nowhere.example/\n") << QStringLiteral("default")
-        << QString() << QStringLiteral("S1") << 0 << QStringLiteral("default");
+        << QString() << QStringLiteral("S1") << 0 << QStringLiteral("default") << 1;
     QTest::newRow("[Board default] is no board of its own")
         << QByteArray("[Board default]\nImportUrl=%1\n[Board Paris]\nImportUrl=%1\n") << QStringLiteral("x")
         << QString() << QString() << Orvex::ErrorNumber::InvalidProcedureCall
-        << QStringLiteral("\"x\"; the boards are default, Paris");
+        << QStringLiteral("\"x\"; the boards are default, Paris") << 0;
     QTest::newRow("a value that does not parse spoils its board alone")
         << QByteArray("[Board Paris]\nImportUrl=%1\nTimeout=soon\n") << QStringLiteral("Paris") << QString()
-        << QString() << Orvex::ErrorNumber::TypeMismatch << QStringLiteral("Timeout in [Board Paris] of ");
+        << QString() << Orvex::ErrorNumber::TypeMismatch << QStringLiteral("Timeout in [Board Paris] of ")
+        << 0;
     QTest::newRow("MaxInFlight 0") << QByteArray("[Board Paris]\nMaxInFlight=0\n") << QStringLiteral("Paris")
                                    << QString() << QString() << Orvex::ErrorNumber::InvalidProcedureCall
-                                   << QStringLiteral("MaxInFlight in [Board Paris]");
+                                   << QStringLiteral("MaxInFlight in [Board Paris]") << 0;
 }
 
 void TestAutomationServer::postToBoardFindsTheBoardByName() {
@@ -1524,6 +1528,7 @@ void TestAutomationServer::postToBoardFindsTheBoardByName() {
     QFETCH(QString, result);
     QFETCH(qint32, number);
     QFETCH(QString, saying);
+    QFETCH(int, maxInFlight);
     namespace F = Orvex::JournalField;
 
     startBoardAndServer();
@@ -1531,14 +1536,19 @@ void TestAutomationServer::postToBoardFindsTheBoardByName() {
     QVERIFY(m_server->writeIni(
         QString::fromUtf8(ini).replace(QStringLiteral("%1"), m_board->endpointUrl()).toUtf8()));
     QVERIFY(createObject());
+    // How many calls a client keeps out comes from the board the postings go to, refused alike.
+    const QDBusMessage limit =
+        ServerFixture::call(m_object, ListingInterface, QStringLiteral("MaxInFlight"), {board});
     QDBusPendingCall call = postToBoard(m_object, board, QStringLiteral("J-1"), fault);
     call.waitForFinished();
     if (result.isEmpty()) {
         QCOMPARE(call.error().name(), Orvex::errorName(number));
         QVERIFY2(call.error().message().contains(saying), qPrintable(call.error().message()));
+        QCOMPARE(limit.errorName(), call.error().name());
         QVERIFY(m_board->postings().isEmpty());
         return;
     }
+    QCOMPARE(limit.arguments().value(0).toInt(), maxInFlight);
     QVERIFY2(!call.isError(), qPrintable(call.error().message()));
     const QVariantList outcome = call.reply().arguments();
     QCOMPARE(call.reply().signature(), QStringLiteral("siisss"));
