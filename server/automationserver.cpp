@@ -131,15 +131,9 @@ QDBusObjectPath AutomationServer::createObject() {
     const QString iniFile = m_host.folders.iniFile();
     ComponentSettings settings = ComponentSettings::read(iniFile);
     const bool debugMode = settings.debugMode;
-    if (settings.journal.isEmpty()) {
-        m_journal.openIn(m_host.folders.filesFolder(), settings.journalDays);
-    } else {
-        // Never the local file instead: a user who named a shared journal would believe in an exactly-once
-        // across machines that the local file cannot give. Nothing that needs its row is sent.
-        m_journal.refuse(
-            QStringLiteral("Journal= names a journal on a PostgreSQL server, which this version "
-                           "cannot write yet; leave it empty for the journal in the state folder"));
-    }
+    // Journal= names a shared journal on a PostgreSQL server: never the local file instead, or a user would
+    // believe in an exactly-once across machines that the local file cannot give.
+    m_journal.openIn(m_host.folders.filesFolder(), settings.journalDays, settings.journal);
     BoardSettings boards = BoardSettings::read(iniFile, settings);
 
     const QString path = fromLatin1(Identity::ObjectPathPrefix) + QString::number(m_lastSerial + 1);
