@@ -176,8 +176,11 @@ JournalStatement JournalConnection::prepare(const QByteArray &sql) {
 }
 
 std::optional<qint64> JournalConnection::integerOf(const char *sql) {
-    if (m_engine == Engine::Postgres)
+    if (m_engine == Engine::Postgres) {
+        // No row is no failure of the server's: no earlier failure's words may stand for it.
+        m_postgresError = {};
         return m_postgres.integerOf(sql, &m_postgresError);
+    }
     return m_sqlite.integerOf(sql);
 }
 

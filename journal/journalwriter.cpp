@@ -120,11 +120,13 @@ void JournalWriter::open(const Open &task) {
         return;
     }
     m_store.setRetentionDays(task.retentionDays);
-    if (m_store.isOpen() && task.folder == m_folder && task.uri == m_uri)
+    const bool elsewhere = task.folder != m_folder || task.uri != m_uri;
+    if (m_store.isOpen() && !elsewhere)
         return;
     m_store.close();
-    // Row numbers of another journal mean nothing in this one.
-    m_unwrittenEnds.clear();
+    // Row numbers of another journal mean nothing in this one; the same one reached again takes them.
+    if (elsewhere)
+        m_unwrittenEnds.clear();
     m_folder = task.folder;
     m_uri = task.uri;
     QString why;
