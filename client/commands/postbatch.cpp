@@ -208,7 +208,8 @@ std::optional<int> PostBatch::plan() {
     QString folderError;
     const QString folder = componentFilesFolder(&folderError);
     // Settings that cannot be read stop the batch as it reads its boards.
-    const QString journal = journalSetting(&folderError).value_or(QString());
+    QString settingsError;
+    const QString journal = journalSetting(&settingsError).value_or(QString());
     const QString where = journal.isEmpty() ? QStringLiteral("in ") + printableText(folder)
                                             : QStringLiteral("at Journal=") + postgresDisplayText(journal);
     if (folder.isEmpty() && journal.isEmpty()) {
