@@ -3,6 +3,7 @@
 #include "clientlogging.h"
 #include "journalstore.h"
 #include "listingrules.h"
+#include "postgresdatabase.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -27,6 +28,19 @@ DeliveryClass deliveryClassOf(const JournalPosting &posting) {
     return posting.succeeded() ? DeliveryClass::Posted : DeliveryClass::Unknown;
 }
 
+// The journal the server named: its file, or its PostgreSQL URI as it may be shown (a password is best in
+// ~/.pgpass, so that this reaches it too).
+bool openJournalOf(JournalStore &journal, const LostCall &call, QString *why) {
+    if (isPostgresUri(call.journalFile))
+        return journal.openUri(call.journalFile, JournalStore::Access::Read, why);
+    return journal.openFile(call.journalFile, why);
+}
+
+// Another machine's rows carry process ids and object paths of their own, which may be the same.
+bool isOfTheCall(const JournalPosting &posting, const LostCall &call) {
+    return call.host.isEmpty() || posting.host.isEmpty() || posting.host == call.host;
+}
+
 } // namespace
 
 JournalVerdict lookUpLostCall(const LostCall &call) {
@@ -35,7 +49,7 @@ JournalVerdict lookUpLostCall(const LostCall &call) {
     // Opened under the server's own rules: a link or another user's file is no journal of ours.
     JournalStore journal;
     QString why;
-    if (!journal.openFile(call.journalFile, &why)) {
+    if (!openJournalOf(journal, call, &why)) {
         qCDebug(lcClient).noquote() << "cannot read the journal" << call.journalFile << why;
         return {};
     }
@@ -46,6 +60,8 @@ JournalVerdict lookUpLostCall(const LostCall &call) {
     if (!journal.readCallsOf(
             call.processId, call.objectPath, call.since,
             [&](JournalPosting &&posting) {
+                if (!isOfTheCall(posting, call))
+                    return true;
                 if (calls.isEmpty() || calls.constLast() != posting.callSerial)
                     calls.append(posting.callSerial);
                 lastOfLastCall = std::move(posting);
@@ -77,7 +93,7 @@ JournalVerdict lookUpLostListing(const LostCall &call, const QString &board) {
         return {};
     JournalStore journal;
     QString why;
-    if (!journal.openFile(call.journalFile, &why)) {
+    if (!openJournalOf(journal, call, &why)) {
         qCDebug(lcClient).noquote() << "cannot read the journal" << call.journalFile << why;
         return {};
     }
@@ -87,6 +103,8 @@ JournalVerdict lookUpLostListing(const LostCall &call, const QString &board) {
     const bool read = journal.readCallsOf(
         call.processId, call.objectPath, call.since,
         [&](JournalPosting &&posting) {
+            if (!isOfTheCall(posting, call))
+                return true;
             if (posting.action != call.action || posting.jobCode != call.jobCode ||
                 posting.board.compare(wantedBoard, Qt::CaseInsensitive) != 0)
                 return true;

@@ -18,6 +18,8 @@ struct LostCall {
     int callsRun = 0;
     QString action;
     QString jobCode;
+    // The host its server's rows name; empty: any, as in a journal only one machine writes.
+    QString host;
 };
 
 // What the journal says of a lost call.

@@ -58,14 +58,15 @@ LocalEngine::LocalEngine()
 LocalEngine::~LocalEngine() = default;
 
 void LocalEngine::post(const QString &board, const QString &action, const ListingFields &fields,
-                       PostingEngine::Done done) {
+                       const JournalClaim &claim, PostingEngine::Done done) {
     const BoardSettings::Board &target = m_boards.board(board);
     m_engine.post({target.name, target.settings, m_logFile,
                    QLatin1StringView(Identity::ObjectPathPrefix) + u'1', action,
                    [&fields](const PostingEngine::FieldSink &add) {
                        for (const auto &[name, value] : fields)
                            add(name, value);
-                   }},
+                   },
+                   claim},
                   std::move(done));
 }
 

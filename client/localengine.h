@@ -31,10 +31,11 @@ public:
     LocalEngine(const LocalEngine &) = delete;
     LocalEngine &operator=(const LocalEngine &) = delete;
 
-    // Posts the listing to the board of the settings by name, as the server's PostToBoard does; done
-    // follows on this thread. Throws AutomationError for a board the settings do not know or cannot use.
+    // Posts the listing to the board of the settings by name, as the server's PostToBoard (or, with a
+    // claim, PostOnceToBoard) does; done follows on this thread. Throws AutomationError for a board the
+    // settings do not know or cannot use.
     void post(const QString &board, const QString &action, const ListingFields &fields,
-              PostingEngine::Done done);
+              const JournalClaim &claim, PostingEngine::Done done);
     // How many postings the board of the settings by name runs at once; throws as post() does.
     int maxInFlight(const QString &board) const { return m_boards.board(board).settings.maxInFlight; }
     // Why the journal cannot be written, or empty while it can.

@@ -161,6 +161,7 @@ void RemotePostJob::bind(const QString &serverName, const QString &path) {
     m_jobCode.clear();
     // Not waited for: wanted only when a listing's reply is lost, long after it has come.
     m_journal = m_listing->Journal();
+    m_journalHost = m_listing->JournalHost();
     // The clock's milliseconds against the server's: a second's margin, far below any reuse of the id.
     m_boundAt = QDateTime::currentDateTime().addSecs(-1);
     qCDebug(lcClient) << "Created" << path << "in" << serverName;
@@ -233,7 +234,16 @@ PostingOutcome RemotePostJob::ActionWithOutcome(const QString &ActionType) {
     return postToBoard(QString(), ActionType);
 }
 
-PostingOutcome RemotePostJob::postToBoard(const QString &Board, const QString &ActionType) {
+namespace {
+
+qint64 sinceOf(const OncePerListing &once) {
+    return once.since ? once.since->toMSecsSinceEpoch() : -1;
+}
+
+} // namespace
+
+PostingOutcome RemotePostJob::postToBoard(const QString &Board, const QString &ActionType,
+                                          const std::optional<OncePerListing> &once) {
     ensureNotReleased();
     const ListingFields fields = std::exchange(m_fields, {});
     refuseProblem(XmlText::actionProblem(ActionType),
@@ -250,7 +260,8 @@ PostingOutcome RemotePostJob::postToBoard(const QString &Board, const QString &A
         [&] {
             // Asked at every send: one sent again goes to a new object, whose job code starts empty.
             jobCode = listedJobCode.value_or(m_jobCode);
-            return m_listing->PostToBoard(Board, ActionType, fields);
+            return once ? m_listing->PostOnceToBoard(Board, ActionType, fields, sinceOf(*once))
+                        : m_listing->PostToBoard(Board, ActionType, fields);
         },
         [&](const QDBusError &error) { return settleFromJournal(error, ActionType, jobCode, &outcome); });
     ++m_callsRun;
@@ -261,8 +272,11 @@ PostingOutcome RemotePostJob::postToBoard(const QString &Board, const QString &A
 }
 
 QDBusPendingCall RemotePostJob::sendPostToBoard(const QString &Board, const QString &ActionType,
-                                                const ListingFields &fields) {
+                                                const ListingFields &fields,
+                                                const std::optional<OncePerListing> &once) {
     ensureNotReleased();
+    if (once)
+        return m_listing->PostOnceToBoard(Board, ActionType, fields, sinceOf(*once));
     return m_listing->PostToBoard(Board, ActionType, fields);
 }
 
@@ -303,7 +317,12 @@ bool RemotePostJob::lostCallOf(const QDBusError &error, const QString &ActionTyp
                      m_boundAt,
                      m_callsRun,
                      ActionType,
-                     jobCode};
+                     jobCode,
+                     QString()};
+    // A server of a version before hosts were named answers an error: its journal is its machine's own.
+    m_journalHost.waitForFinished();
+    if (!m_journalHost.isError())
+        call->host = m_journalHost.argumentAt<0>();
     // The bus drops a server's name as its connection closes, before it tells the callers NoReply.
     return !m_bus.interface()->isServiceRegistered(serverName()).value() &&
            waitForProcessEnd(call->processId, ProcessEndTimeoutMs);

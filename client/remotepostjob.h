@@ -25,6 +25,13 @@ namespace Orvex {
 
 struct LostCall;
 
+// A posting the server checks against its journal in the step that writes its start row (PostOnceToBoard):
+// not sent while the listing is in flight elsewhere, nor, with since (a rerun's time), once it got "S"
+// since then.
+struct OncePerListing {
+    std::optional<QDateTime> since;
+};
+
 // A PostJob object in the automation server on the bus. Creation starts the server if it is not
 // running; destruction releases the object, which ends the server process (and every object in it).
 // Needs a QCoreApplication. Failures throw Orvex::AutomationError as the server raised them.
@@ -63,11 +70,13 @@ public:
     // does, so that no caller takes it for an "F" to post again.
     PostingOutcome ActionWithOutcome(const QString &ActionType);
     // ActionWithOutcome to a board of the INI file by name; empty or "default" is [General]'s board.
-    PostingOutcome postToBoard(const QString &Board, const QString &ActionType);
+    PostingOutcome postToBoard(const QString &Board, const QString &ActionType,
+                               const std::optional<OncePerListing> &once = std::nullopt);
     // PostToBoard of a whole listing, sent and not awaited, for a caller that keeps several calls out;
     // outcomeOf reads its reply.
     QDBusPendingCall sendPostToBoard(const QString &Board, const QString &ActionType,
-                                     const ListingFields &fields);
+                                     const ListingFields &fields,
+                                     const std::optional<OncePerListing> &once = std::nullopt);
     // The outcome of a call of sendPostToBoard lost with its server, where the server's journal holds the
     // end of that listing's one call to that board; nothing where it cannot say.
     std::optional<PostingOutcome> settleLostListing(const QDBusError &error, const QString &Board,
@@ -119,6 +128,7 @@ private:
     ListingFields m_fields;
     // The object's journal and its server's process id, asked for at creation while the server lives.
     QDBusPendingReply<QString, uint> m_journal;
+    QDBusPendingReply<QString> m_journalHost;
     // Before any row of the object: the journal's rows of an earlier process with the same id are older.
     QDateTime m_boundAt;
     // The object's listing calls known to have run, and the job code the object holds after them.

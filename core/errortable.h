@@ -61,7 +61,11 @@
     X(ClosedAfterSending, 0x80040301,                                                                        \
       "the connection closed after the listing was sent; the board may have it")                             \
     /* The start row of a posting that needs it could not be committed and synced: nothing was sent. */      \
-    X(JournalNotRecorded, 0x80040302, "the posting journal could not record the listing")
+    X(JournalNotRecorded, 0x80040302, "the posting journal could not record the listing")                    \
+    /* A call that asked for it: the journal shows the listing in flight from another host or process, or    \
+       posted since the rerun's time; nothing was sent. */                                                   \
+    X(InFlightElsewhere, 0x80040303, "the listing is being posted elsewhere")                                \
+    X(AlreadyPosted, 0x80040304, "the listing was posted since the rerun's time")
 
 namespace Orvex {
 

@@ -80,6 +80,7 @@ void PostingEngine::post(Listing listing, Done done) {
     job->setObjectPath(listing.objectPath);
     job->setBoard(listing.board);
     job->setJournalRequired(true);
+    job->setJournalClaim(listing.claim);
     listing.fields([&job](const QString &name, const QString &value) { job->Field(name, value); });
 
     auto posting = std::make_shared<Posting>();

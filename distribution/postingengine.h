@@ -3,6 +3,7 @@
 #include "componentsettings.h"
 #include "hostcontext.h"
 #include "inflightstatus.h"
+#include "journalstore.h"
 #include "postingoutcome.h"
 
 #include <QHash>
@@ -38,6 +39,8 @@ public:
         QString action;
         // Hands each field to add in order, so a listing need not be held whole beside its document.
         std::function<void(const FieldSink &add)> fields;
+        // What its start row asks of the journal (PostOnceToBoard); none: it posts as before.
+        JournalClaim claim;
     };
     // Runs on the engine's thread with what the posting came to, its result code included; nothing when it
     // never started because the engine closed first.

@@ -16,14 +16,9 @@ QString activityLogFile(const ComponentFolders &folders, const Clock &clock) {
 }
 
 void openJournal(JournalWriter &journal, const ComponentSettings &settings, const QString &folder) {
-    if (settings.journal.isEmpty()) {
-        journal.openIn(folder, settings.journalDays);
-        return;
-    }
-    // Never the local file instead: a user who named a shared journal would believe in an exactly-once
-    // across machines that the local file cannot give. Nothing that needs its row is sent.
-    journal.refuse(QStringLiteral("Journal= names a journal on a PostgreSQL server, which this version "
-                                  "cannot write yet; leave it empty for the journal in the state folder"));
+    // Journal= names a shared journal on a PostgreSQL server: never the local file instead, or a user would
+    // believe in an exactly-once across machines that the local file cannot give.
+    journal.openIn(folder, settings.journalDays, settings.journal);
 }
 
 } // namespace Orvex

@@ -1,5 +1,6 @@
 #include "journalstore.h"
 
+#include "exchangelimits.h"
 #include "files.h"
 #include "journaldayname.h"
 #include "journalfields.h"
@@ -7,11 +8,17 @@
 #include "journallogging.h"
 #include "listingrules.h"
 
+#include <QCryptographicHash>
 #include <QDir>
-
 #include <QScopeGuard>
+#include <QtEndian>
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -30,6 +37,20 @@ constexpr qint64 SchemaVersion = 3;
 constexpr int BusyTimeoutMs = 5000;
 // Rows deleted per pruning step: a few milliseconds of work.
 constexpr int PruneRowsPerStep = 500;
+// A start row without an end is in flight for as long as its call can last; an older one is a lost call.
+constexpr qint64 InFlightMs = std::chrono::milliseconds(ExchangeLimits::PostingCallTimeout).count();
+// A database server keeps nothing waiting for ever: a lock for as long as SQLite's busy timeout, a
+// statement (a history of a large journal included) for a minute.
+constexpr char PostgresSession[] = "SET synchronous_commit = on; SET lock_timeout = '5s'; "
+                                   "SET statement_timeout = '60s'";
+// Where SQLite keeps its application id and schema version in its header, PostgreSQL keeps a row.
+constexpr char PostgresMeta[] = "CREATE TABLE journal_meta (application_id BIGINT NOT NULL, "
+                                "schema_version BIGINT NOT NULL);";
+
+// Every read selects these, in this order, and the host: rowOf() reads them.
+#define ORVEX_POSTING_COLUMNS_EARLY                                                                          \
+    "board, start_ms, utc_offset_s, pid, object, call, action, job_code, end_ms, result, job_id, "           \
+    "http_status, error_number, error_description, reply_bytes, duration_ms, delivery_class"
 
 // The last posting started of each job code on each board, kept with the start row so that --latest reads
 // as many rows as it prints.
@@ -67,13 +88,18 @@ CREATE INDEX posting_by_job_code ON posting (job_code, start_ms);
 CREATE INDEX posting_by_time ON posting (start_ms);
 CREATE INDEX posting_by_call ON posting (pid, object, start_ms);
 )sql" ORVEX_LATEST_TABLE;
+// The row a start's claim stops at: any "S" since the rerun's time (?5, the largest integer when there is
+// none), or a start without an end since the in-flight window (?4).
+constexpr char Blocking[] = "SELECT " ORVEX_POSTING_COLUMNS_EARLY ", host FROM posting WHERE board = ?1 AND "
+                            "action = ?2 AND job_code = ?3 AND ((end_ms IS NULL AND start_ms >= ?4) OR "
+                            "(substr(result, 1, 1) = 'S' AND start_ms >= ?5)) ORDER BY start_ms DESC";
+constexpr char LockListing[] = "SELECT pg_advisory_xact_lock(?1)";
+// Only one server makes the tables of an empty database.
+constexpr char LockSchema[] = "SELECT pg_advisory_xact_lock(1330335818)";
 
 constexpr char AddHost[] = "ALTER TABLE posting ADD COLUMN host TEXT NOT NULL DEFAULT ''";
 
-// Every read selects these, in this order: rowOf() reads them.
-#define ORVEX_POSTING_COLUMNS                                                                                \
-    "board, start_ms, utc_offset_s, pid, object, call, action, job_code, end_ms, result, job_id, "           \
-    "http_status, error_number, error_description, reply_bytes, duration_ms, delivery_class"
+#define ORVEX_POSTING_COLUMNS ORVEX_POSTING_COLUMNS_EARLY
 // The same, named by their table where another table joins it.
 #define ORVEX_POSTING_COLUMNS_OF_POSTING                                                                     \
     "posting.board, start_ms, utc_offset_s, pid, object, call, action, posting.job_code, end_ms, result, "   \
@@ -141,7 +167,7 @@ QByteArray resultCondition(JournalFilter::Result result) {
     return QByteArray();
 }
 
-bool bindFilter(SqliteStatement &statement, const JournalFilter &filter) {
+bool bindFilter(JournalStatement &statement, const JournalFilter &filter) {
     return (!filter.from || statement.bind(1, filter.from->toMSecsSinceEpoch())) &&
            (!filter.to || statement.bind(2, filter.to->toMSecsSinceEpoch())) &&
            (filter.jobCode.isNull() || statement.bind(3, filter.jobCode)) &&
@@ -149,7 +175,7 @@ bool bindFilter(SqliteStatement &statement, const JournalFilter &filter) {
            (filter.host.isNull() || statement.bind(5, filter.host));
 }
 
-JournalPosting rowOf(const SqliteStatement &row) {
+JournalPosting rowOf(const JournalStatement &row) {
     JournalPosting posting;
     posting.board = row.text(0);
     posting.time = QDateTime::fromMSecsSinceEpoch(row.integer(1), Qt::OffsetFromUTC, int(row.integer(2)));
@@ -178,7 +204,7 @@ QString boardOf(const JournalPosting &posting) {
     return posting.board.isEmpty() ? ListingRules::DefaultBoardName.toString() : posting.board;
 }
 
-bool bindStart(SqliteStatement &statement, const JournalPosting &start) {
+bool bindStart(JournalStatement &statement, const JournalPosting &start) {
     return statement.bind(1, boardOf(start)) && statement.bind(2, start.time.toMSecsSinceEpoch()) &&
            statement.bind(3, qint64(start.time.offsetFromUtc())) && statement.bind(4, start.processId) &&
            statement.bind(5, start.objectPath) && statement.bind(6, start.callSerial) &&
@@ -186,7 +212,7 @@ bool bindStart(SqliteStatement &statement, const JournalPosting &start) {
            statement.bind(18, start.host);
 }
 
-bool bindEnd(SqliteStatement &statement, const JournalPosting &posting) {
+bool bindEnd(JournalStatement &statement, const JournalPosting &posting) {
     // The end line's own time was not kept by the reader; the duration gives it back.
     return statement.bind(9, posting.time.toMSecsSinceEpoch() + posting.durationMs) &&
            statement.bind(10, posting.resultCode) && statement.bind(11, posting.jobId) &&
@@ -200,6 +226,42 @@ QString jobIdOf(const QString &resultCode) {
     return resultCode.startsWith(u'S') ? resultCode.mid(1) : QString();
 }
 
+// Resets a statement when its use ends, whichever way it ends, so no read stays open behind it.
+class StatementInUse {
+public:
+    explicit StatementInUse(JournalStatement &statement)
+        : m_statement(statement) {
+        m_statement.reset();
+    }
+    ~StatementInUse() { m_statement.reset(); }
+    StatementInUse(const StatementInUse &) = delete;
+    StatementInUse &operator=(const StatementInUse &) = delete;
+
+private:
+    JournalStatement &m_statement;
+};
+
+// A start row of this machine (rows from before hosts were kept are its own) whose server process is gone:
+// a lost call, whose outcome stays unknown, not a posting in flight. Another machine's processes cannot be
+// seen from here: its rows count as in flight for as long as a call can last.
+bool isLostHere(const JournalPosting &posting, const JournalPosting &start) {
+    if (!posting.host.isEmpty() && posting.host != start.host)
+        return false;
+    if (posting.processId == start.processId)
+        return false;
+    return posting.processId <= 0 || (::kill(pid_t(posting.processId), 0) != 0 && errno == ESRCH);
+}
+
+// The listing's key for PostgreSQL's advisory lock: the same on every machine and in every version.
+qint64 listingKey(const JournalPosting &start) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString &part : {boardOf(start), start.action, start.jobCode}) {
+        hash.addData(part.toUtf8());
+        hash.addData(QByteArrayView("\0", 1));
+    }
+    return qFromBigEndian<qint64>(hash.result().constData());
+}
+
 } // namespace
 
 JournalStore::JournalStore() = default;
@@ -207,7 +269,7 @@ JournalStore::~JournalStore() = default;
 
 bool JournalStore::failed(QString *why) const {
     if (why)
-        *why = m_database.error().message;
+        *why = m_database.errorText();
     return false;
 }
 
@@ -233,11 +295,87 @@ bool JournalStore::openFile(const QString &path, QString *why) {
     return openChecked(folder, name, Access::Read, why);
 }
 
-bool JournalStore::openJsonLines(const QString &path, QString *why) {
-    m_database.close();
-    if (!m_database.open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX) || !writeSchema(why))
+bool JournalStore::openSetting(const QString &journal, const QString &folder, Access access, QString *why) {
+    return journal.isEmpty() ? open(folder, access, why) : openUri(journal, access, why);
+}
+
+bool JournalStore::openUri(const QString &uri, Access access, QString *why) {
+    close();
+    m_path = postgresDisplayText(uri);
+    if (!m_database.openPostgres(uri) || !m_database.exec(PostgresSession)) {
+        failed(why);
+        close();
+        return false;
+    }
+    if (!preparePostgresSchema(access, why) || (access == Access::Write && !prepareWrites(why))) {
+        close();
+        return false;
+    }
+    qCDebug(lcJournal) << "opened" << m_path;
+    return true;
+}
+
+bool JournalStore::preparePostgresSchema(Access access, QString *why) {
+    const std::optional<qint64> made =
+        m_database.integerOf("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema() "
+                             "AND tablename = 'journal_meta'");
+    const std::optional<qint64> tables =
+        m_database.integerOf("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema()");
+    if (!made || !tables)
         return failed(why);
-    SqliteStatement insert = m_database.prepare(InsertWhole);
+    if (*made == 0 && *tables > 0) {
+        *why = QStringLiteral("its database holds tables but no journal: it is another program's");
+        return false;
+    }
+    if (*made == 0) {
+        if (access == Access::Read)
+            return *why = QLatin1StringView(NoJournalYet), false;
+        if (!createPostgresSchema(why))
+            return false;
+    }
+    const QByteArray query =
+        "SELECT schema_version FROM journal_meta WHERE application_id = " + QByteArray::number(ApplicationId);
+    const std::optional<qint64> version = m_database.integerOf(query.constData());
+    if (!version) {
+        *why = m_database.errorText().isEmpty()
+                   ? QStringLiteral("its journal_meta table names another program")
+                   : m_database.errorText();
+        return false;
+    }
+    if (*version > SchemaVersion) {
+        *why = QStringLiteral("it was written by a newer version (schema %1; this one knows %2)")
+                   .arg(*version)
+                   .arg(SchemaVersion);
+        return false;
+    }
+    // The first version in PostgreSQL is the current one: nothing to upgrade yet.
+    m_schemaVersion = *version;
+    return true;
+}
+
+bool JournalStore::createPostgresSchema(QString *why) {
+    JournalTransaction transaction(m_database);
+    if (!transaction.begin() || !m_database.exec(LockSchema))
+        return failed(why);
+    // Another server may have made it while this one waited for the lock.
+    const std::optional<qint64> made = m_database.integerOf(
+        "SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema() AND tablename = "
+        "'journal_meta'");
+    if (!made)
+        return failed(why);
+    if (*made > 0)
+        return transaction.commit() || failed(why);
+    const QByteArray schema = postgresSchema(QByteArray(CreateSchema) + PostgresMeta) +
+                              "INSERT INTO journal_meta VALUES (" + QByteArray::number(ApplicationId) + ", " +
+                              QByteArray::number(SchemaVersion) + ")";
+    return (m_database.exec(schema.constData()) && transaction.commit()) || failed(why);
+}
+
+bool JournalStore::openJsonLines(const QString &path, QString *why) {
+    close();
+    if (!m_database.openSqlite(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX) || !writeSchema(why))
+        return failed(why);
+    JournalStatement insert = m_database.prepare(InsertWhole);
     if (!insert.isValid())
         return failed(why);
     m_path = path;
@@ -252,7 +390,7 @@ bool JournalStore::openJsonLines(const QString &path, QString *why) {
 
 bool JournalStore::openChecked(const QByteArray &folder, const QByteArray &name, Access access,
                                QString *why) {
-    m_database.close();
+    close();
     m_folder = PrivateFiles::openFolder(folder, why);
     if (!m_folder.isValid())
         return false;
@@ -271,7 +409,7 @@ bool JournalStore::openChecked(const QByteArray &folder, const QByteArray &name,
     // One thread uses a store, so SQLite's own locking of the connection would only cost.
     const int openFlags = SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX |
                           (access == Access::Write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
-    if (!m_database.open(path, openFlags))
+    if (!m_database.openSqlite(path, openFlags))
         return failed(why);
     // The file SQLite opened must be the file checked: the name may have been swapped in between.
     if (!JournalFiles::isSameFile(m_folder.get(), name, m_file.get())) {
@@ -282,7 +420,7 @@ bool JournalStore::openChecked(const QByteArray &folder, const QByteArray &name,
     m_folderPath = resolved;
     m_name = name;
     m_path = QFile::decodeName(path);
-    sqlite3_busy_timeout(m_database.handle(), BusyTimeoutMs);
+    sqlite3_busy_timeout(m_database.sqlite().handle(), BusyTimeoutMs);
     if (!prepareSchema(access, why) || (access == Access::Write && !prepareWrites(why))) {
         m_database.close();
         return false;
@@ -297,6 +435,8 @@ bool JournalStore::openChecked(const QByteArray &folder, const QByteArray &name,
 }
 
 bool JournalStore::isStillAtItsName(QString *why) const {
+    if (isShared() && isOpen())
+        return true;
     if (!isOpen() || !m_file.isValid()) {
         *why = QStringLiteral("it is not open");
         return false;
@@ -323,9 +463,9 @@ void JournalStore::restoreAtItsName(QString *why) {
         return;
     }
     // The connection still reads the deleted file and its WAL: every committed row goes into the copy.
-    SqliteStatement copy = m_database.prepare("VACUUM INTO ?1");
+    SqliteStatement copy = m_database.sqlite().prepare("VACUUM INTO ?1");
     if (!copy.isValid() || !copy.bind(1, QFile::decodeName(path)) || !copy.run()) {
-        *why = reason + QStringLiteral("; writing its rows back failed: ") + m_database.error().message;
+        *why = reason + QStringLiteral("; writing its rows back failed: ") + m_database.errorText();
         return;
     }
     ::chmod(path.constData(), PrivateFiles::FileMode);
@@ -339,6 +479,8 @@ void JournalStore::close() {
     m_prune = {};
     m_pruneLatest = {};
     m_succeeded = {};
+    m_blocking = {};
+    m_lock = {};
     m_database.close();
     m_file = FileDescriptor();
     m_folder = FileDescriptor();
@@ -350,7 +492,7 @@ bool JournalStore::prepareSchema(Access access, QString *why) {
     const std::optional<qint64> application = m_database.integerOf("PRAGMA application_id");
     const std::optional<qint64> objects = m_database.integerOf("SELECT count(*) FROM sqlite_schema");
     if (!version || !application || !objects) {
-        *why = QStringLiteral("it is not a database or is damaged: ") + m_database.error().message;
+        *why = QStringLiteral("it is not a database or is damaged: ") + m_database.errorText();
         return false;
     }
     if (*version > SchemaVersion) {
@@ -377,7 +519,7 @@ bool JournalStore::prepareSchema(Access access, QString *why) {
 }
 
 bool JournalStore::createSchema(QString *why) {
-    SqliteTransaction transaction(m_database);
+    JournalTransaction transaction(m_database);
     if (!transaction.begin())
         return failed(why);
     // Another server may have made it while this one waited for the lock.
@@ -395,7 +537,7 @@ bool JournalStore::createSchema(QString *why) {
 }
 
 bool JournalStore::upgradeSchema(qint64 version, QString *why) {
-    SqliteTransaction transaction(m_database);
+    JournalTransaction transaction(m_database);
     if (!transaction.begin())
         return failed(why);
     const std::optional<qint64> current = m_database.integerOf("PRAGMA user_version");
@@ -425,7 +567,7 @@ bool JournalStore::importJsonLines(QString *why) {
     const QString folder = m_path.left(m_path.lastIndexOf(u'/'));
     const QStringList names =
         QDir(folder).entryList({QString(JournalDayName::Pattern)}, QDir::Files, QDir::Name);
-    SqliteStatement insert = m_database.prepare(InsertWhole);
+    JournalStatement insert = m_database.prepare(InsertWhole);
     if (!insert.isValid())
         return failed(why);
     for (const QString &name : names) {
@@ -446,12 +588,12 @@ bool JournalStore::importJsonLines(QString *why) {
     return true;
 }
 
-JournalStore::Import JournalStore::importFile(SqliteStatement &insert, const QString &path, QString *why) {
+JournalStore::Import JournalStore::importFile(JournalStatement &insert, const QString &path, QString *why) {
     bool written = true;
     const auto store = [&](JournalPosting &&posting) {
         if (!written)
             return;
-        StatementUse use(insert);
+        StatementInUse use(insert);
         written = bindStart(insert, posting) && (!posting.ended || bindEnd(insert, posting)) && insert.run();
     };
     const JournalReader::ReadResult result = JournalReader::read(path, store, why);
@@ -483,14 +625,14 @@ bool JournalStore::prepareWrites(QString *why) {
 }
 
 bool JournalStore::writeStart(const JournalPosting &start, QString *why) {
-    StatementUse use(m_insert);
-    if (!bindStart(m_insert, start) || m_insert.step() != SqliteStatement::Step::Row)
+    StatementInUse use(m_insert);
+    if (!bindStart(m_insert, start) || m_insert.step() != JournalStatement::Step::Row)
         return failed(why);
     const qint64 row = m_insert.integer(0);
     // RETURNING hands the row over before the insert is done: step it to its end.
     if (!m_insert.run())
         return failed(why);
-    StatementUse latest(m_latest);
+    StatementInUse latest(m_latest);
     if (!(m_latest.bind(1, boardOf(start)) && m_latest.bind(2, start.jobCode) && m_latest.bind(3, row) &&
           m_latest.run()))
         return failed(why);
@@ -499,25 +641,52 @@ bool JournalStore::writeStart(const JournalPosting &start, QString *why) {
 }
 
 std::optional<QList<qint64>> JournalStore::beginDurably(const QList<JournalPosting> &starts, QString *why) {
+    return beginDurably(starts, {}, nullptr, why);
+}
+
+std::optional<QList<qint64>> JournalStore::beginDurably(const QList<JournalPosting> &starts,
+                                                        const QList<JournalClaim> &claims,
+                                                        QList<JournalBlock> *blocks, QString *why) {
     if (!m_insert.isValid()) {
         if (why)
             *why = QStringLiteral("it is not open for writing");
         return std::nullopt;
     }
-    // FULL syncs the WAL at this commit; the ends commit under NORMAL.
-    if (!m_database.exec("PRAGMA synchronous = FULL")) {
+    const bool sqlite = !isShared();
+    // FULL syncs the WAL at this commit; the ends commit under NORMAL. PostgreSQL's session keeps
+    // synchronous_commit on.
+    if (sqlite && !m_database.exec("PRAGMA synchronous = FULL")) {
         failed(why);
         return std::nullopt;
     }
-    const auto normalAgain = qScopeGuard([this] { m_database.exec("PRAGMA synchronous = NORMAL"); });
-    SqliteTransaction transaction(m_database);
-    if (!transaction.begin()) {
+    const auto normalAgain = qScopeGuard([this, sqlite] {
+        if (sqlite)
+            m_database.exec("PRAGMA synchronous = NORMAL");
+    });
+    // SQLite's transaction holds the whole file from its start: the checks below and the rows are one step.
+    JournalTransaction transaction(m_database);
+    if (!transaction.begin() || !lockListings(starts, claims, why)) {
         failed(why);
         return std::nullopt;
     }
     QList<qint64> rows;
     rows.reserve(starts.size());
-    for (const JournalPosting &start : starts) {
+    if (blocks)
+        blocks->clear();
+    for (qsizetype i = 0; i < starts.size(); ++i) {
+        const JournalPosting &start = starts[i];
+        std::optional<JournalBlock> block = JournalBlock();
+        if (i < claims.size() && claims[i].exclusive)
+            block = blockOf(start, claims[i], why);
+        if (!block)
+            return std::nullopt;
+        const bool refused = block->reason != JournalBlock::Reason::None;
+        if (blocks)
+            blocks->append(std::move(*block));
+        if (refused) {
+            rows.append(0);
+            continue;
+        }
         if (!writeStart(start, why))
             return std::nullopt;
         rows.append(m_lastRow);
@@ -529,6 +698,64 @@ std::optional<QList<qint64>> JournalStore::beginDurably(const QList<JournalPosti
     return rows;
 }
 
+bool JournalStore::lockListings(const QList<JournalPosting> &starts, const QList<JournalClaim> &claims,
+                                QString *why) {
+    if (!isShared())
+        return true;
+    // In one order for every server, so that two groups never wait for each other.
+    QList<qint64> keys;
+    for (qsizetype i = 0; i < starts.size() && i < claims.size(); ++i)
+        if (claims[i].exclusive)
+            keys.append(listingKey(starts[i]));
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    if (!keys.isEmpty() && !m_lock.isValid())
+        m_lock = m_database.prepare(LockListing);
+    for (const qint64 key : std::as_const(keys)) {
+        StatementInUse use(m_lock);
+        if (!m_lock.bind(1, key) || m_lock.step() != JournalStatement::Step::Row)
+            return failed(why);
+    }
+    return true;
+}
+
+std::optional<JournalBlock> JournalStore::blockOf(const JournalPosting &start, const JournalClaim &claim,
+                                                  QString *why) {
+    if (!m_blocking.isValid())
+        m_blocking = m_database.prepare(Blocking);
+    StatementInUse use(m_blocking);
+    const qint64 settledSince =
+        claim.settledSince ? claim.settledSince->toMSecsSinceEpoch() : std::numeric_limits<qint64>::max();
+    if (!m_blocking.bind(1, boardOf(start)) || !m_blocking.bind(2, start.action) ||
+        !m_blocking.bind(3, start.jobCode) ||
+        !m_blocking.bind(4, start.time.toMSecsSinceEpoch() - InFlightMs) ||
+        !m_blocking.bind(5, settledSince)) {
+        failed(why);
+        return std::nullopt;
+    }
+    JournalBlock block;
+    for (;;) {
+        switch (m_blocking.step()) {
+        case JournalStatement::Step::Row: {
+            JournalPosting posting = rowOf(m_blocking);
+            // An "S" settles it whatever is in flight beside it.
+            if (posting.succeeded())
+                return JournalBlock{JournalBlock::Reason::Settled, std::move(posting)};
+            if (isLostHere(posting, start))
+                break;
+            if (block.reason == JournalBlock::Reason::None)
+                block = {JournalBlock::Reason::InFlight, std::move(posting)};
+            break;
+        }
+        case JournalStatement::Step::Done:
+            return block;
+        case JournalStatement::Step::Failed:
+            failed(why);
+            return std::nullopt;
+        }
+    }
+}
+
 std::optional<qint64> JournalStore::beginDurably(const JournalPosting &start, QString *why) {
     const std::optional<QList<qint64>> rows = beginDurably(QList<JournalPosting>{start}, why);
     return rows ? std::optional<qint64>(rows->first()) : std::nullopt;
@@ -536,7 +763,7 @@ std::optional<qint64> JournalStore::beginDurably(const JournalPosting &start, QS
 
 bool JournalStore::writeEnd(const JournalEnd &end, QString *why) {
     const PostingOutcome &outcome = end.outcome;
-    StatementUse use(m_complete);
+    StatementInUse use(m_complete);
     return (m_complete.bind(1, end.row) && m_complete.bind(2, end.end.toMSecsSinceEpoch()) &&
             m_complete.bind(3, outcome.resultCode) && m_complete.bind(4, jobIdOf(outcome.resultCode)) &&
             m_complete.bind(5, qint64(outcome.httpStatus)) &&
@@ -552,8 +779,10 @@ bool JournalStore::complete(const QList<JournalEnd> &ends, QString *why) {
             *why = QStringLiteral("it is not open for writing");
         return false;
     }
-    SqliteTransaction transaction(m_database);
-    if (!transaction.begin())
+    JournalTransaction transaction(m_database);
+    // An end lost with the server reads as unknown, which holds the listing back: it need not wait for a
+    // sync, as in SQLite.
+    if (!transaction.begin() || (isShared() && !m_database.exec("SET LOCAL synchronous_commit = off")))
         return failed(why);
     for (const JournalEnd &end : ends) {
         if (!writeEnd(end, why))
@@ -570,32 +799,32 @@ void JournalStore::pruneStep(const QDateTime &now) {
     if (m_retentionDays <= 0 || !m_prune.isValid() || m_prunedUntil == now.date())
         return;
     const qint64 before = now.addDays(-m_retentionDays).toMSecsSinceEpoch();
-    SqliteTransaction transaction(m_database);
-    StatementUse latestUse(m_pruneLatest);
-    StatementUse use(m_prune);
+    JournalTransaction transaction(m_database);
+    StatementInUse latestUse(m_pruneLatest);
+    StatementInUse use(m_prune);
     const bool pruned = transaction.begin() && m_pruneLatest.bind(1, before) &&
                         m_pruneLatest.bind(2, qint64(PruneRowsPerStep)) && m_pruneLatest.run() &&
                         m_prune.bind(1, before) && m_prune.bind(2, qint64(PruneRowsPerStep)) && m_prune.run();
-    const qint64 deleted = m_database.changes();
+    const qint64 deleted = m_prune.affectedRows();
     if (!pruned || !transaction.commit()) {
-        qCDebug(lcJournal) << "pruning failed:" << m_database.error().message;
+        qCDebug(lcJournal) << "pruning failed:" << m_database.errorText();
         return;
     }
     if (deleted < PruneRowsPerStep)
         m_prunedUntil = now.date();
 }
 
-bool JournalStore::readRows(SqliteStatement &statement, const std::function<bool(JournalPosting &&)> &each,
+bool JournalStore::readRows(JournalStatement &statement, const std::function<bool(JournalPosting &&)> &each,
                             QString *why) {
     for (;;) {
         switch (statement.step()) {
-        case SqliteStatement::Step::Row:
+        case JournalStatement::Step::Row:
             if (!each(rowOf(statement)))
                 return true;
             break;
-        case SqliteStatement::Step::Done:
+        case JournalStatement::Step::Done:
             return true;
-        case SqliteStatement::Step::Failed:
+        case JournalStatement::Step::Failed:
             return failed(why);
         }
     }
@@ -606,7 +835,7 @@ bool JournalStore::read(const JournalFilter &filter, const std::function<bool(Jo
     const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS ", " + hostColumn(m_schemaVersion) +
                            " FROM posting WHERE 1 = 1" + listingCondition(filter, m_schemaVersion) +
                            timeCondition(filter) + resultCondition(filter.result) + " ORDER BY start_ms, id";
-    SqliteStatement statement = m_database.prepare(sql.constData());
+    JournalStatement statement = m_database.prepare(sql);
     if (!statement.isValid() || !bindFilter(statement, filter))
         return failed(why);
     return readRows(statement, each, why);
@@ -619,15 +848,19 @@ bool JournalStore::readLatest(const JournalFilter &filter, const std::function<b
     const QByteArray sql =
         m_schemaVersion >= 2
             ? "SELECT " ORVEX_POSTING_COLUMNS_OF_POSTING ", " + hostColumn(m_schemaVersion) +
-                  " FROM posting_latest CROSS JOIN posting ON posting.id = posting_latest.posting WHERE 1 = "
+                  " FROM posting_latest JOIN posting ON posting.id = posting_latest.posting WHERE 1 = "
                   "1" +
                   listingCondition(filter, m_schemaVersion, "posting_latest") +
                   resultCondition(filter.result) + " ORDER BY posting_latest.board, posting_latest.job_code"
             : "SELECT " ORVEX_POSTING_COLUMNS ", '' FROM (SELECT *, max(id) FROM posting WHERE 1 = 1" +
                   listingCondition(filter, m_schemaVersion) + " GROUP BY board, job_code) WHERE 1 = 1" +
                   resultCondition(filter.result) + " ORDER BY board, job_code";
-    SqliteStatement statement = m_database.prepare(sql.constData());
-    if (!statement.isValid() || !bindFilter(statement, filter))
+    // Its times are not used, so not bound: a parameter the text lacks fails the read.
+    JournalFilter pairs = filter;
+    pairs.from.reset();
+    pairs.to.reset();
+    JournalStatement statement = m_database.prepare(sql);
+    if (!statement.isValid() || !bindFilter(statement, pairs))
         return failed(why);
     return readRows(statement, each, why);
 }
@@ -636,7 +869,7 @@ bool JournalStore::readCallsOf(qint64 processId, const QString &objectPath, cons
                                const std::function<bool(JournalPosting &&)> &each, QString *why) {
     const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS ", " + hostColumn(m_schemaVersion) +
                            " FROM posting WHERE pid = ?1 AND object = ?2 AND start_ms >= ?3 ORDER BY id";
-    SqliteStatement statement = m_database.prepare(sql.constData());
+    JournalStatement statement = m_database.prepare(sql);
     if (!statement.isValid() || !statement.bind(1, processId) || !statement.bind(2, objectPath) ||
         !statement.bind(3, since.toMSecsSinceEpoch()))
         return failed(why);
@@ -649,16 +882,16 @@ std::optional<bool> JournalStore::succeededSince(const QString &board, const QSt
         m_succeeded = m_database.prepare(SucceededSince);
     if (!m_succeeded.isValid())
         return std::nullopt;
-    StatementUse use(m_succeeded);
+    StatementInUse use(m_succeeded);
     if (!m_succeeded.bind(1, board) || !m_succeeded.bind(2, action) || !m_succeeded.bind(3, jobCode) ||
         !m_succeeded.bind(4, since.toMSecsSinceEpoch()))
         return std::nullopt;
     switch (m_succeeded.step()) {
-    case SqliteStatement::Step::Row:
+    case JournalStatement::Step::Row:
         return true;
-    case SqliteStatement::Step::Done:
+    case JournalStatement::Step::Done:
         return false;
-    case SqliteStatement::Step::Failed:
+    case JournalStatement::Step::Failed:
         break;
     }
     return std::nullopt;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "journalconnection.h"
 #include "journalreader.h"
 #include "postingoutcome.h"
 #include "privatefiles.h"
-#include "sqlitedatabase.h"
 
 #include <QDateTime>
 #include <QString>
@@ -34,10 +34,26 @@ struct JournalFilter {
     Result result = Result::Any;
 };
 
+// What a start asks of the journal besides its row, checked and written in one step that holds the
+// listing's (board, action, job code) against every other writer, on this machine or another.
+struct JournalClaim {
+    bool exclusive = false; // no row while the listing is in flight elsewhere
+    // A rerun's: no row either when the listing got "S" in an exchange started at or after this.
+    std::optional<QDateTime> settledSince;
+};
+
+// A start that did not get its row because of its claim: which posting stands in its way.
+struct JournalBlock {
+    enum class Reason { None, InFlight, Settled };
+    Reason reason = Reason::None;
+    JournalPosting posting; // the posting in flight, or the one that got "S"
+};
+
 // The posting journal: one SQLite database beside the activity log, one row per posting, written and
 // synced as the exchange starts (before anything can reach the board) and completed as it ends; a row
 // without an end is a posting whose server was lost mid-exchange. Several servers write it and the tool
-// reads it at once (WAL). A store is one connection, used by the thread that opened it.
+// reads it at once (WAL). Or the same tables in a PostgreSQL database that several machines share (Journal=
+// a URI), asked in the same SQL. A store is one connection, used by the thread that opened it.
 class JournalStore {
 public:
     static constexpr char FileName[] = "OrvexKelPostJob.sqlite3";
@@ -57,12 +73,21 @@ public:
     bool open(const QString &folder, Access access, QString *why);
     // The database at path, whatever its name, for reading, under the same rules.
     bool openFile(const QString &path, QString *why);
+    // The journal in the PostgreSQL database at uri, for writing made on first use. Refuses, with why, a
+    // URI that does not parse, a server that does not answer, and a database that holds other tables but
+    // no journal, or a newer one.
+    bool openUri(const QString &uri, Access access, QString *why);
+    // Journal= as the settings have it: empty for the file in folder, else a PostgreSQL URI.
+    bool openSetting(const QString &journal, const QString &folder, Access access, QString *why);
     // A JSON Lines journal of the days before the database, read into a store in memory so that it is
     // read as the database is; false with why for a file that is missing or no journal.
     bool openJsonLines(const QString &path, QString *why);
     bool isOpen() const { return m_database.isOpen(); }
+    bool isShared() const { return m_database.engine() == JournalConnection::Engine::Postgres; }
+    // Whether the last call failed because the journal's server was lost: reopen to go on.
+    bool isConnectionLost() const { return m_database.isConnectionLost(); }
     void close();
-    // As the file system names it.
+    // As the file system names it, or the URI as it may be shown.
     QString path() const { return m_path; }
 
     // Whether the file open is still the file at the journal's name in its folder, and that folder still
@@ -77,6 +102,11 @@ public:
     // no posting leaves before its row is on disk; their rows in order, or nothing with why.
     std::optional<QList<qint64>> beginDurably(const QList<JournalPosting> &starts, QString *why);
     std::optional<qint64> beginDurably(const JournalPosting &start, QString *why = nullptr);
+    // The same, each start with its claim: a start its claim refuses gets no row and says why in blocks
+    // (one for each start); rows has one for each start, 0 for those refused.
+    std::optional<QList<qint64>> beginDurably(const QList<JournalPosting> &starts,
+                                              const QList<JournalClaim> &claims, QList<JournalBlock> *blocks,
+                                              QString *why);
     // The ends of postings, in one transaction that is not synced: an end lost to a power cut reads as
     // unknown, which holds the listing back.
     bool complete(const QList<JournalEnd> &ends, QString *why);
@@ -105,6 +135,10 @@ public:
 private:
     bool openChecked(const QByteArray &folder, const QByteArray &name, Access access, QString *why);
     bool prepareSchema(Access access, QString *why);
+    bool preparePostgresSchema(Access access, QString *why);
+    bool createPostgresSchema(QString *why);
+    bool lockListings(const QList<JournalPosting> &starts, const QList<JournalClaim> &claims, QString *why);
+    std::optional<JournalBlock> blockOf(const JournalPosting &start, const JournalClaim &claim, QString *why);
     bool createSchema(QString *why);
     bool upgradeSchema(qint64 version, QString *why);
     bool writeSchema(QString *why);
@@ -114,25 +148,27 @@ private:
     bool failed(QString *why) const;
     bool importJsonLines(QString *why);
     enum class Import { Done, Skipped, Failed };
-    Import importFile(SqliteStatement &insert, const QString &path, QString *why);
+    Import importFile(JournalStatement &insert, const QString &path, QString *why);
     bool prepareWrites(QString *why);
-    bool readRows(SqliteStatement &statement, const std::function<bool(JournalPosting &&)> &each,
+    bool readRows(JournalStatement &statement, const std::function<bool(JournalPosting &&)> &each,
                   QString *why);
 
-    SqliteDatabase m_database;
+    JournalConnection m_database;
     FileDescriptor m_folder;
     FileDescriptor m_file; // held open so the file checked is the file SQLite opened
     QByteArray m_folderPath;
     QByteArray m_name;
     QString m_path;
     qint64 m_schemaVersion = 0;
-    SqliteStatement m_insert;
-    SqliteStatement m_latest;
-    SqliteStatement m_complete;
-    SqliteStatement m_prune;
-    SqliteStatement m_pruneLatest;
+    JournalStatement m_insert;
+    JournalStatement m_latest;
+    JournalStatement m_complete;
+    JournalStatement m_prune;
+    JournalStatement m_pruneLatest;
     qint64 m_lastRow = 0;
-    SqliteStatement m_succeeded;
+    JournalStatement m_succeeded;
+    JournalStatement m_blocking;
+    JournalStatement m_lock;
     int m_retentionDays = 0;
     QDate m_prunedUntil; // the day pruning last found nothing more to delete
 };

@@ -2,6 +2,7 @@
 
 #include "files.h"
 #include "journallogging.h"
+#include "postgresdatabase.h"
 
 #include <atomic>
 
@@ -24,20 +25,22 @@ JournalWriter::~JournalWriter() {
     m_thread.join();
 }
 
-void JournalWriter::openIn(const QString &folder, int retentionDays) {
+void JournalWriter::openIn(const QString &folder, int retentionDays, const QString &journal) {
     {
         const std::lock_guard lock(m_stateMutex);
         if (m_path.isEmpty()) {
-            m_path = Files::nativePath(folder) + u'/' + QLatin1StringView(JournalStore::FileName);
+            m_path = journal.isEmpty()
+                         ? Files::nativePath(folder) + u'/' + QLatin1StringView(JournalStore::FileName)
+                         : postgresDisplayText(journal);
             // The writer is opening it: a refusal replaces this, and starts wait for the open anyway.
             m_problem.clear();
         }
     }
-    enqueue(Open{folder, retentionDays, QString()});
+    enqueue(Open{folder, journal, retentionDays, QString()});
 }
 
 void JournalWriter::refuse(const QString &why) {
-    enqueue(Open{QString(), 0, why});
+    enqueue(Open{QString(), QString(), 0, why});
 }
 
 QString JournalWriter::path() const {
@@ -50,8 +53,8 @@ QString JournalWriter::problem() const {
     return m_problem;
 }
 
-JournalStart JournalWriter::begin(const JournalPosting &start) {
-    Begin task{start, {}};
+JournalStart JournalWriter::begin(const JournalPosting &start, const JournalClaim &claim) {
+    Begin task{start, claim, {}};
     std::future<JournalStart> started = task.started.get_future();
     enqueue(std::move(task));
     return started.get();
@@ -117,9 +120,15 @@ void JournalWriter::open(const Open &task) {
         return;
     }
     m_store.setRetentionDays(task.retentionDays);
-    if (m_store.isOpen() && task.folder == m_folder)
+    const bool elsewhere = task.folder != m_folder || task.uri != m_uri;
+    if (m_store.isOpen() && !elsewhere)
         return;
+    m_store.close();
+    // Row numbers of another journal mean nothing in this one; the same one reached again takes them.
+    if (elsewhere)
+        m_unwrittenEnds.clear();
     m_folder = task.folder;
+    m_uri = task.uri;
     QString why;
     if (!ensureOpen(&why))
         failed(why);
@@ -128,13 +137,19 @@ void JournalWriter::open(const Open &task) {
 bool JournalWriter::ensureOpen(QString *why) {
     if (m_store.isOpen())
         return true;
-    if (m_folder.isEmpty()) {
+    if (m_folder.isEmpty() && m_uri.isEmpty()) {
         *why = m_refusal.isEmpty() ? QStringLiteral("not opened") : m_refusal;
         return false;
     }
-    if (!m_store.open(m_folder, JournalStore::Access::Write, why))
+    if (!m_store.openSetting(m_uri, m_folder, JournalStore::Access::Write, why)) {
+        if (!m_uri.isEmpty())
+            *why = QStringLiteral("Journal=%1 cannot be used: %2").arg(postgresDisplayText(m_uri), *why);
         return false;
-    ++m_opening;
+    }
+    // The same database reached again holds the rows begun before the connection was lost.
+    if (m_uri.isEmpty() || m_uri != m_openedUri)
+        ++m_opening;
+    m_openedUri = m_uri;
     {
         const std::lock_guard lock(m_stateMutex);
         m_path = m_store.path();
@@ -146,13 +161,16 @@ bool JournalWriter::ensureOpen(QString *why) {
 void JournalWriter::beginAll(std::deque<Task> &tasks) {
     std::vector<Begin> group;
     QList<JournalPosting> starts;
+    QList<JournalClaim> claims;
     while (!tasks.empty() && std::holds_alternative<Begin>(tasks.front())) {
         group.push_back(std::move(std::get<Begin>(tasks.front())));
         starts.append(group.back().start);
+        claims.append(group.back().claim);
         tasks.pop_front();
     }
     QString why;
     std::optional<QList<qint64>> rows;
+    QList<JournalBlock> blocks;
     if (ensureOpen(&why)) {
         if (!m_store.isStillAtItsName(&why)) {
             // The rows written so far must outlive the file: the next run reads them from its name.
@@ -160,7 +178,7 @@ void JournalWriter::beginAll(std::deque<Task> &tasks) {
             m_store.close();
             m_unwrittenEnds.clear();
         } else {
-            rows = m_store.beginDurably(starts, &why);
+            rows = m_store.beginDurably(starts, claims, &blocks, &why);
         }
     }
     if (rows) {
@@ -168,12 +186,19 @@ void JournalWriter::beginAll(std::deque<Task> &tasks) {
         writeEnds({});
     } else {
         failed(why);
+        closeIfLost();
     }
     const QString journalPath = path();
-    for (std::size_t i = 0; i < group.size(); ++i)
-        group[i].started.set_value(
-            rows ? JournalStart{rows->at(qsizetype(i)), m_opening, QString(), journalPath}
-                 : JournalStart{std::nullopt, 0, why, journalPath});
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        const qsizetype at = qsizetype(i);
+        const JournalBlock block = at < blocks.size() ? blocks.at(at) : JournalBlock();
+        if (!rows)
+            group[i].started.set_value(JournalStart{std::nullopt, 0, why, journalPath, {}});
+        else if (block.reason != JournalBlock::Reason::None)
+            group[i].started.set_value(JournalStart{std::nullopt, 0, QString(), journalPath, block});
+        else
+            group[i].started.set_value(JournalStart{rows->at(at), m_opening, QString(), journalPath, {}});
+    }
 }
 
 void JournalWriter::completeAll(std::deque<Task> &tasks) {
@@ -198,15 +223,27 @@ void JournalWriter::writeEnds(QList<JournalEnd> ends) {
     constexpr qsizetype MostUnwritten = 100'000;
     ends = m_unwrittenEnds + ends;
     m_unwrittenEnds.clear();
+    QString why;
+    // A journal server lost: its rows are there when it is reached again.
+    if (!m_store.isOpen() && !m_uri.isEmpty() && !ends.isEmpty() && !ensureOpen(&why)) {
+        m_unwrittenEnds = ends.size() > MostUnwritten ? ends.last(MostUnwritten) : ends;
+        return;
+    }
     if (!m_store.isOpen() || ends.isEmpty())
         return;
-    QString why;
     if (!m_store.complete(ends, &why)) {
         failed(why);
+        closeIfLost();
         m_unwrittenEnds = ends.size() > MostUnwritten ? ends.last(MostUnwritten) : ends;
         return;
     }
     m_store.pruneStep(ends.constLast().end);
+}
+
+void JournalWriter::closeIfLost() {
+    // The next group connects again; the ends kept meanwhile go with its commit.
+    if (m_store.isConnectionLost())
+        m_store.close();
 }
 
 void JournalWriter::failed(const QString &why) {

@@ -23,12 +23,14 @@ struct JournalStart {
     std::optional<qint64> row;
     quint64 opening = 0; // hand it back with the end: a row belongs to the journal file it was made in
     QString why;         // the database's own words
-    QString path;        // the journal's file
+    QString path;        // the journal's file, or its URI as it may be shown
+    JournalBlock block;  // why a start its claim refused got no row (the journal works)
 };
 
 // The process's one writer of the posting journal: a thread of its own owns the one connection, so no
 // statement crosses threads and no other thread ever waits on a lock that SQLite holds. Postings that
-// start together share one synced commit; ends are committed without a sync. Any thread may call it.
+// start together share one synced commit; ends are committed without a sync. Any thread may call it. A
+// journal on a PostgreSQL server whose connection was lost is connected again at the next group.
 class JournalWriter {
 public:
     JournalWriter();
@@ -37,9 +39,10 @@ public:
     JournalWriter(const JournalWriter &) = delete;
     JournalWriter &operator=(const JournalWriter &) = delete;
 
-    // Opens the journal in folder unless it is open there already. Returns at once: the writer opens it,
-    // and a refusal shows in problem() and in the starts that follow.
-    void openIn(const QString &folder, int retentionDays);
+    // Opens the journal in folder, or at journal (Journal=, a PostgreSQL URI) when it is not empty, unless
+    // it is open there already. Returns at once: the writer opens it, and a refusal shows in problem() and
+    // in the starts that follow.
+    void openIn(const QString &folder, int retentionDays, const QString &journal = QString());
     // Takes no more rows, for why: the settings name a journal this writer cannot keep. Every start fails
     // with why until the next openIn.
     void refuse(const QString &why);
@@ -50,7 +53,8 @@ public:
 
     // Blocks the calling thread until the start row is committed and synced, or could not be: the journal
     // was never opened, is full, locked past the busy timeout, or deleted or replaced since it was opened.
-    JournalStart begin(const JournalPosting &start);
+    // With a claim, the start's row is written only if the claim allows, in the same step as its check.
+    JournalStart begin(const JournalPosting &start, const JournalClaim &claim = {});
     // A posting's end, committed (not synced) before it returns, so a reply the client has is never
     // newer than the journal; a small step of the day's pruning follows.
     void complete(const JournalEnd &end);
@@ -60,11 +64,13 @@ public:
 private:
     struct Open {
         QString folder;
+        QString uri;
         int retentionDays;
         QString refusal; // set: no journal at all, for this reason
     };
     struct Begin {
         JournalPosting start;
+        JournalClaim claim;
         std::promise<JournalStart> started;
     };
     struct End {
@@ -83,6 +89,7 @@ private:
     void writeEnds(QList<JournalEnd> ends);
     void failed(const QString &why);
     void succeeded();
+    void closeIfLost();
 
     mutable std::mutex m_queueMutex;
     std::condition_variable m_queued;
@@ -98,6 +105,8 @@ private:
     // The writer thread's alone.
     JournalStore m_store;
     QString m_folder;
+    QString m_uri;
+    QString m_openedUri; // of the last journal opened: a connection made again keeps its rows' numbers
     QString m_refusal;
     quint64 m_opening = 0;
     // Ends the journal refused (locked, full): kept and written with the next commit that works, so a

@@ -108,7 +108,9 @@ QString PostJob::Action(const QString &ActionType) {
 }
 
 QString PostJob::tryOnce(const QString &ActionType, quint64 callSerial) {
-    return beginJournalEntry(ActionType, callSerial) ? tryExchange(ActionType) : notRecorded();
+    if (beginJournalEntry(ActionType, callSerial))
+        return tryExchange(ActionType);
+    return m_journalStart.block.reason == Orvex::JournalBlock::Reason::None ? notRecorded() : heldBack();
 }
 
 QString PostJob::tryExchange(const QString &ActionType) {
@@ -196,7 +198,7 @@ bool PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
         start.jobCode = JobCode;
         start.board = m_board;
         start.host = m_settings.host();
-        m_journalStart = m_host.journal->begin(start);
+        m_journalStart = m_host.journal->begin(start, m_journalClaim);
     } catch (const std::exception &error) {
         m_journalStart.why = QString::fromLocal8Bit(error.what());
     }
@@ -214,6 +216,23 @@ QString PostJob::notRecorded() {
         ErrorNumber::JournalNotRecorded, QString::fromUtf16(Orvex::ComponentSource),
         QStringLiteral("the posting journal could not record the listing: %1%2")
             .arg(m_journalStart.why, where));
+    m_lastOutcome.deliveryClass = Orvex::DeliveryClass::NotSent;
+    return failed(error);
+}
+
+QString PostJob::heldBack() {
+    const Orvex::JournalBlock &block = m_journalStart.block;
+    const QString host = block.posting.host.isEmpty() ? QStringLiteral("this host") : block.posting.host;
+    const QString when = block.posting.time.toString(Qt::ISODateWithMs);
+    const bool inFlight = block.reason == Orvex::JournalBlock::Reason::InFlight;
+    const Orvex::AutomationError error(
+        inFlight ? ErrorNumber::InFlightElsewhere : ErrorNumber::AlreadyPosted,
+        QString::fromUtf16(Orvex::ComponentSource),
+        inFlight ? QStringLiteral("in flight on %1 (process %2, since %3); not sent")
+                       .arg(host, QString::number(block.posting.processId), when)
+                 : QStringLiteral("already posted (%1) on %2 at %3; not sent")
+                       .arg(block.posting.resultCode, host, when));
+    m_host.statusWindow.exchangeStarted(JobCode);
     m_lastOutcome.deliveryClass = Orvex::DeliveryClass::NotSent;
     return failed(error);
 }

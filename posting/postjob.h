@@ -32,6 +32,7 @@ public:
     const QString &jobCode() const { return JobCode; }
     const QString &logFile() const { return LogFile; }
     bool debugMode() const { return DebugMode; }
+    const Orvex::ComponentSettings &settings() const { return m_settings; }
     // The settings' ImportUrl, else the built-in endpoint.
     QString endpointUrl() const;
 
@@ -42,6 +43,9 @@ public:
     // Whether a posting may leave only once its start row is committed and on disk (the extension calls),
     // or goes ahead without it (the type library's Action, as clients written for it expect).
     void setJournalRequired(bool required) { m_journalRequired = required; }
+    // What the start row asks of the journal: with a claim, nothing leaves while the listing is in flight
+    // elsewhere, or (a rerun) once it got "S" since the rerun's time.
+    void setJournalClaim(const Orvex::JournalClaim &claim) { m_journalClaim = claim; }
     // What the last exchange came to, beyond its result code.
     const Orvex::PostingOutcome &lastOutcome() const { return m_lastOutcome; }
 
@@ -72,6 +76,8 @@ private:
     bool beginJournalEntry(const QString &ActionType, quint64 callSerial);
     // The failure of a posting whose start row could not be recorded: nothing goes to the board.
     QString notRecorded();
+    // The failure of a posting its claim held back: nothing goes to the board.
+    QString heldBack();
     void endJournalEntry(const QString &resultCode, const Orvex::AutomationError *error);
 
     const Orvex::HostContext &m_host;
@@ -84,6 +90,7 @@ private:
     QString m_board = Orvex::ListingRules::DefaultBoardName.toString();
     Orvex::JournalStart m_journalStart;
     bool m_journalRequired = false;
+    Orvex::JournalClaim m_journalClaim;
     Orvex::PostingOutcome m_lastOutcome;
     qint64 m_replyBytes = 0;
     // What the board's Retry-After asked of the last try, if it said anything.

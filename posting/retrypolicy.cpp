@@ -22,6 +22,10 @@ bool mayRetry(const PostingOutcome &outcome) {
     // A journal that cannot record is no outage of the board: waiting would not mend it.
     if (outcome.errorNumber == ErrorNumber::JournalNotRecorded)
         return false;
+    // The journal's own answer: the rerun completes a listing in flight elsewhere.
+    if (outcome.errorNumber == ErrorNumber::InFlightElsewhere ||
+        outcome.errorNumber == ErrorNumber::AlreadyPosted)
+        return false;
     switch (outcome.deliveryClass) {
     case DeliveryClass::NotSent:
         return true;

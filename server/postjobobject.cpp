@@ -180,14 +180,32 @@ void PostJobObject::postListing(ListingCall call, const QString &ActionType, con
 QString PostJobObject::PostToBoard(const QString &Board, const QString &ActionType,
                                    const ListingFieldsReader &Fields, int &, int &, QString &, QString &,
                                    QString &) {
+    postToBoard(Board, ActionType, Fields, JournalClaim());
+    return {};
+}
+
+QString PostJobObject::PostOnceToBoard(const QString &Board, const QString &ActionType,
+                                       const ListingFieldsReader &Fields, qint64 Since, int &, int &,
+                                       QString &, QString &, QString &) {
+    JournalClaim claim{true, std::nullopt};
+    if (Since >= 0)
+        claim.settledSince = QDateTime::fromMSecsSinceEpoch(Since, Qt::UTC);
+    postToBoard(Board, ActionType, Fields, claim);
+    return {};
+}
+
+void PostJobObject::postToBoard(const QString &Board, const QString &ActionType,
+                                const ListingFieldsReader &Fields, const JournalClaim &claim) {
     m_server.boardCalls().serve(*this, [=, this] {
         const BoardSettings::Board &board = m_boards.board(Board);
-        return PostingEngine::Listing{
-            board.name,       board.settings,
-            m_job->logFile(), objectName(),
-            ActionType,       [Fields](const PostingEngine::FieldSink &add) { Fields.readEach(add); }};
+        return PostingEngine::Listing{board.name,
+                                      board.settings,
+                                      m_job->logFile(),
+                                      objectName(),
+                                      ActionType,
+                                      [Fields](const PostingEngine::FieldSink &add) { Fields.readEach(add); },
+                                      claim};
     });
-    return {};
 }
 
 int PostJobObject::MaxInFlight(const QString &Board) {
@@ -201,6 +219,11 @@ QString PostJobObject::Journal(uint &) {
         // As the file system names it: the client opens it itself.
         return QVariantList{m_server.journal().path(), uint(QCoreApplication::applicationPid())};
     });
+    return {};
+}
+
+QString PostJobObject::JournalHost() {
+    m_server.calls().serve(*this, [this] { return QVariantList{m_job->settings().host()}; });
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include "boardsettings.h"
 #include "callqueue.h"
+#include "journalstore.h"
 #include "listingfieldsreader.h"
 #include "postingoutcome.h"
 
@@ -51,12 +52,20 @@ public Q_SLOTS:
                         const Orvex::ListingFieldsReader &Fields, int &HttpStatus, int &ErrorNumber,
                         QString &ErrorDescription, QString &Reply, QString &DeliveryClass);
     int MaxInFlight(const QString &Board);
+    // The same, with the journal's check of the listing in the step of its start row.
+    QString PostOnceToBoard(const QString &Board, const QString &ActionType,
+                            const Orvex::ListingFieldsReader &Fields, qint64 Since, int &HttpStatus,
+                            int &ErrorNumber, QString &ErrorDescription, QString &Reply,
+                            QString &DeliveryClass);
     QString Journal(uint &ProcessId);
     QString JournalProblem();
+    QString JournalHost();
 
 private:
     // Field, WriteLog and the errors of Invoke: every member but Action.
     QVariantList invoke(int dispid, const QVariantList &args);
+    void postToBoard(const QString &Board, const QString &ActionType,
+                     const Orvex::ListingFieldsReader &Fields, const Orvex::JournalClaim &claim);
     // Who asks: the type library's Action posts without a journal row, an extension call never does.
     enum class ListingCall { TypeLibrary, Extension };
     // Action of the fields given so far, through the posting engine; answer gets what replyOf makes of the

@@ -2,10 +2,14 @@
 // store's own writer, then the rerun check and history's two reads, each timed as a whole process against
 // the sqlite3 program doing the same look-ups on the same file. Then a year's journal (365 days of the same
 // listings posted again each day, made in bulk by SQL) for history --latest, which must cost what it prints.
+// Then the same 7 days in a journal on a private PostgreSQL server (made in bulk by SQL beside the store's
+// own schema), its rerun check and --latest against psql on the same database.
 //
-//   bench_journal [POSTINGS_PER_DAY [DAYS_FOR_LATEST]]
+//   bench_journal [POSTINGS_PER_DAY [DAYS_FOR_LATEST]] [--postgres-only]
 #include "historysource.h"
 #include "journalstore.h"
+#include "postgresdatabase.h"
+#include "postgresserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -68,6 +72,28 @@ ProcessCost sqliteProgram(const QString &program, const QString &database, const
         const QByteArray databasePath = QFile::encodeName(database);
         ::execl(programPath.constData(), programPath.constData(), "-readonly", databasePath.constData(),
                 static_cast<char *>(nullptr));
+        ::_exit(127);
+    });
+}
+
+// psql on uri, reading script from its standard input: the baseline on a shared journal.
+ProcessCost psqlProgram(const QString &uri, const QByteArray &script) {
+    const QString program = PostgresServer::program(QStringLiteral("psql"));
+    return inChild([&] {
+        int input[2];
+        if (::pipe(input) != 0)
+            ::_exit(1);
+        if (::fork() == 0) {
+            ::close(input[0]);
+            (void)!::write(input[1], script.constData(), size_t(script.size()));
+            ::_exit(0);
+        }
+        ::close(input[1]);
+        ::dup2(input[0], STDIN_FILENO);
+        const QByteArray programPath = QFile::encodeName(program);
+        const QByteArray database = uri.toUtf8();
+        ::execl(programPath.constData(), programPath.constData(), "-X", "-q", "-A", "-t", "-d",
+                database.constData(), static_cast<char *>(nullptr));
         ::_exit(127);
     });
 }
@@ -149,6 +175,46 @@ void generateYear(const QString &folder, int perDay, int days) {
     sqlite3_close(db);
 }
 
+// The journal of generate() on a PostgreSQL database: the store makes the schema, SQL the rows, and the
+// kept table of the last postings is filled as the writer fills it.
+void generateShared(const QString &uri, int perDay) {
+    {
+        JournalStore store;
+        QString why;
+        if (!store.openUri(uri, JournalStore::Access::Write, &why))
+            qFatal("cannot open the journal: %s", qPrintable(why));
+    }
+    Orvex::PostgresDatabase database;
+    Orvex::PostgresError error;
+    if (!database.open(uri, &error))
+        qFatal("cannot open %s", qPrintable(error.text()));
+    const qint64 first = QDateTime::currentDateTime().addDays(-Days).toMSecsSinceEpoch();
+    for (int day = 0; day < Days; ++day) {
+        const QByteArray start = QByteArray::number(first + qint64(day) * 86'400'000);
+        const QByteArray sql =
+            "INSERT INTO posting (board, start_ms, utc_offset_s, pid, object, call, action, job_code, "
+            "end_ms, "
+            "result, job_id, http_status, error_number, error_description, reply_bytes, duration_ms, "
+            "delivery_class) SELECT 'default', " +
+            start +
+            " + i * 800, 3600, 1000 + i / 1000, '/OrvexKelPostJob/PostJob/1', i % 1000 + 1, 'Add', "
+            "'JOB-" +
+            QByteArray::number(day) + "-' || i, " + start + " + i * 800 + 40, 'S' || (" +
+            QByteArray::number(qint64(day) * perDay) + " + i), (" + QByteArray::number(qint64(day) * perDay) +
+            " + i)::text, 200, 0, '', 24, 40, 'posted' FROM generate_series(0, " +
+            QByteArray::number(perDay - 1) +
+            ") i; INSERT INTO posting_latest (board, job_code, posting) SELECT board, job_code, max(id) FROM "
+            "posting GROUP BY board, job_code ON CONFLICT (board, job_code) DO UPDATE SET posting = "
+            "excluded.posting";
+        if (!database.exec(sql.constData(), &error))
+            qFatal("generating: %s", qPrintable(error.text()));
+    }
+    // One statement a call: VACUUM does not run inside the transaction several would share.
+    for (const char *table : {"VACUUM ANALYZE posting", "VACUUM ANALYZE posting_latest"})
+        if (!database.exec(table, &error))
+            qFatal("analyzing: %s", qPrintable(error.text()));
+}
+
 void printRatio(const char *what, double ratio, double goal) {
     std::printf("%-58s ratio %.2f (goal <= %.0f)\n", what, ratio, goal);
 }
@@ -164,6 +230,67 @@ void printHistory(const QString &folder, const Orvex::HistoryFilter &filter) {
         ::_exit(1);
 }
 
+// The rerun check and --latest on a journal that several machines share, against psql's own queries.
+void benchShared(int perDay, const QDateTime &since) {
+    if (const QString why = PostgresServer::unavailableReason(); !why.isEmpty()) {
+        std::printf("bench_journal: PostgreSQL skipped, %s\n", qPrintable(why));
+        return;
+    }
+    PostgresServer server;
+    if (!server.start() || !server.createDatabase(QStringLiteral("journal"))) {
+        std::printf("bench_journal: PostgreSQL skipped, %s\n", qPrintable(server.errorString()));
+        return;
+    }
+    const QString uri = server.uri(QStringLiteral("journal"));
+    const auto generating = std::chrono::steady_clock::now();
+    generateShared(uri, perDay);
+    double loads[3] = {};
+    getloadavg(loads, 3);
+    std::printf("PostgreSQL journal: %d days x %d postings, made in %.0f s, load %.2f\n", Days, perDay,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - generating).count(),
+                loads[0]);
+
+    QByteArray lookUps;
+    for (int i = 0; i < LookUps; ++i)
+        lookUps += "SELECT 1 FROM posting WHERE board = 'default' AND action = 'Add' AND job_code = '" +
+                   jobCodeOf(Days - 1, i).toUtf8() +
+                   "' AND start_ms >= " + QByteArray::number(since.toMSecsSinceEpoch()) +
+                   " AND substr(result, 1, 1) = 'S' LIMIT 1;\n";
+    const ProcessCost rerun = inChild([&] {
+        JournalStore store;
+        QString why;
+        if (!store.openUri(uri, JournalStore::Access::Read, &why))
+            ::_exit(1);
+        for (int i = 0; i < LookUps; ++i)
+            std::printf("%d\n", int(store
+                                        .succeededSince(QStringLiteral("default"), QStringLiteral("Add"),
+                                                        jobCodeOf(Days - 1, i), since)
+                                        .value_or(false)));
+    });
+    const ProcessCost rerunBaseline = psqlProgram(uri, lookUps);
+    printRatio("PostgreSQL: rerun check of 1,000 listings vs psql look-ups",
+               rerun.seconds / rerunBaseline.seconds, 2);
+
+    Orvex::HistoryFilter latest;
+    latest.latest = true;
+    const ProcessCost byLatest = inChild([&] {
+        const Orvex::HistorySource source(QString(), latest, uri);
+        Orvex::HistoryTable table;
+        QString problem;
+        QTextStream out(stdout);
+        if (!source.read([&](Orvex::HistoryPosting &&posting) { table.measure(posting); }, &problem) ||
+            !source.read([&](Orvex::HistoryPosting &&posting) { table.print(out, posting); }, &problem))
+            ::_exit(1);
+    });
+    const ProcessCost byLatestBaseline = psqlProgram(
+        uri,
+        "SELECT posting.board, start_ms, utc_offset_s, action, posting.job_code, result FROM posting_latest "
+        "JOIN posting ON posting.id = posting_latest.posting ORDER BY posting_latest.board, "
+        "posting_latest.job_code;\n");
+    printRatio("PostgreSQL: history --latest vs psql", byLatest.seconds / byLatestBaseline.seconds, 3);
+    std::printf("%-58s s %.2f\n", "PostgreSQL: history --latest", byLatest.seconds);
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -173,6 +300,10 @@ int main(int argc, char *argv[]) {
     if (program.isEmpty()) {
         std::printf(
             "bench_journal: skipped, the sqlite3 program is not installed (Debian package sqlite3)\n");
+        return 0;
+    }
+    if (QCoreApplication::arguments().contains(QStringLiteral("--postgres-only"))) {
+        benchShared(perDay, QDateTime::currentDateTime().addDays(-Days - 1));
         return 0;
     }
     QTemporaryDir folder;
@@ -259,5 +390,6 @@ int main(int argc, char *argv[]) {
         "posting_latest.job_code;\n");
     printRatio("history --latest over the year vs sqlite3", byLatest.seconds / byLatestBaseline.seconds, 3);
     std::printf("%-58s s %.2f (goal <= 2)\n", "history --latest over the year", byLatest.seconds);
+    benchShared(perDay, since);
     return 0;
 }

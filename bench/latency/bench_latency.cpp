@@ -3,7 +3,9 @@
 // can run), for round trips of 0, 20 and 80 ms, over http and https, in one run. Prints per-listing medians
 // and the ratios. Then listings in flight side by side: the same batch sent to the server through the bus
 // as PostToBoard calls all at once, with MaxInFlight=8 against MaxInFlight=1 and against
-// `curl --parallel --parallel-max 8`, and to two boards against one, at 0 and 80 ms over kept connections.
+// `curl --parallel --parallel-max 8`, and to two boards against one, at 0 and 80 ms over kept connections;
+// and MaxInFlight=8 with the journal on a private PostgreSQL server (on a Unix socket) against the SQLite
+// file, where the server can run.
 //
 // The distance is made on the loopback of a network namespace of its own: a delay line (bench_delayline,
 // on a netfilter queue filled from PREROUTING) holds every packet for half the round trip. The board, a
@@ -16,6 +18,7 @@
 #include "benchposting.h"
 #include "boardprocess.h"
 #include "listingfields.h"
+#include "postgresserver.h"
 #include "privatebus.h"
 #include "testcertificates.h"
 
@@ -66,6 +69,8 @@ constexpr double InFlightCurlGoal = 1.1;
 constexpr double InFlightSpeedUpGoal = 5.0;
 constexpr double TwoBoardsGoal = 1.2;
 constexpr double NearBoardGoal = 1.0;
+// The journal on a PostgreSQL server against the SQLite file, MaxInFlight=8, the board 80 ms away.
+constexpr double SharedJournalGoal = 1.15;
 // The processor time of a batch through the tool, the bus and the server, against curl's for the same
 // bodies with as many in flight, on the near board.
 constexpr int CpuListings = 1000;
@@ -500,18 +505,20 @@ struct InFlightPoint {
     double one = 0;       // one board, MaxInFlight=1
     double twoBoards = 0; // two boards, MaxInFlight=8 each, every listing to both
     double curl = 0;      // curl --parallel --parallel-max 8
+    double shared = 0;    // one board, MaxInFlight=8, the journal on a PostgreSQL server; 0 when none ran
     bool allPosted = true;
 };
 
 // The four alternately, runs times each, over http to kept connections.
+// sharedJournal: Journal= of a PostgreSQL journal, or empty when no server runs here.
 InFlightPoint measureInFlight(Deployment &deployment, const BoardProcess &second, const Batch &batch,
-                              int runs) {
+                              int runs, const QString &sharedJournal) {
     const QByteArray general =
         "[General]\nImportUrl=" + deployment.endpoint(false).toUtf8() + "\nReuseConnection=1\n";
     const QByteArray secondBoard = "[Board second]\nImportUrl=" + second.endpointUrl().toUtf8() + "\n";
     const QString defaultBoard = QStringLiteral("default");
     InFlightPoint point;
-    std::vector<double> eight, one, twoBoards, curl;
+    std::vector<double> eight, one, twoBoards, curl, shared;
     const auto timed = [&](const QByteArray &ini, const QStringList &boards) {
         point.allPosted = deployment.writeIni(ini) && point.allPosted;
         return Orvex::Bench::secondsOf(
@@ -527,7 +534,11 @@ InFlightPoint measureInFlight(Deployment &deployment, const BoardProcess &second
             point.allPosted =
                 postWithCurl(batch, deployment.endpoint(false), QString(), InFlight) && point.allPosted;
         }));
+        if (!sharedJournal.isEmpty())
+            shared.push_back(
+                timed(general + eightInFlight + "Journal=" + sharedJournal.toUtf8() + "\n", {defaultBoard}));
     }
+    point.shared = shared.empty() ? 0 : Orvex::Bench::median(shared);
     point.eight = Orvex::Bench::median(eight);
     point.one = Orvex::Bench::median(one);
     point.twoBoards = Orvex::Bench::median(twoBoards);
@@ -552,6 +563,9 @@ void printInFlight(int roundTripMs, const InFlightPoint &point) {
                                         InFlightSpeedUpGoal);
         Orvex::Bench::printRatio(named("two boards / one board, MaxInFlight=8"), point.twoBoards, point.eight,
                                  TwoBoardsGoal);
+        if (point.shared > 0)
+            Orvex::Bench::printRatio(named("MaxInFlight=8, PostgreSQL journal / SQLite journal"),
+                                     point.shared, point.eight, SharedJournalGoal);
     } else {
         Orvex::Bench::printRatio(named("MaxInFlight=8 / MaxInFlight=1"), point.eight, point.one,
                                  NearBoardGoal);
@@ -622,6 +636,15 @@ bool writeCaBundle(const QString &path, const TestCertificates &certificates) {
 // Listings in flight at each distance, over http to a keep-alive board (and a second one like it).
 bool benchmarkInFlight(const Batch &batch, int runs) {
     bool allPosted = true;
+    // One journal database for every run: each run posts the same listings again, as a rerun with --force.
+    PostgresServer postgres;
+    QString sharedJournal;
+    if (const QString why = PostgresServer::unavailableReason(); !why.isEmpty())
+        std::printf("no PostgreSQL journal point: %s\n", qPrintable(why));
+    else if (!postgres.start() || !postgres.createDatabase(QStringLiteral("journal")))
+        std::printf("no PostgreSQL journal point: %s\n", qPrintable(postgres.errorString()));
+    else
+        sharedJournal = postgres.uri(QStringLiteral("journal"));
     for (int roundTripMs : InFlightRoundTripsMs) {
         DelayLine delayLine;
         if (roundTripMs > 0 && !delayLine.start(roundTripMs)) {
@@ -632,7 +655,7 @@ bool benchmarkInFlight(const Batch &batch, int runs) {
         BoardProcess second;
         if (!deployment.start(QString()) || !second.start())
             return false;
-        const InFlightPoint point = measureInFlight(deployment, second, batch, runs);
+        const InFlightPoint point = measureInFlight(deployment, second, batch, runs, sharedJournal);
         allPosted = point.allPosted && allPosted;
         printInFlight(roundTripMs, point);
     }

@@ -113,12 +113,19 @@ int HistoryCommand::run(const QCommandLineParser &parser, Console &console) {
     if (!filter)
         return console.badInput(error, name());
     QString folder;
+    QString journal;
     if (filter->file.isEmpty()) {
+        const std::optional<QString> setting = journalSetting(&error);
+        if (!setting)
+            return console.fail(error, BadInput);
+        journal = *setting;
+    }
+    if (filter->file.isEmpty() && journal.isEmpty()) {
         folder = componentFilesFolder(&error);
         if (folder.isEmpty())
             return console.fail(error + QStringLiteral("; give --log"), NoServer);
     }
-    const HistorySource source(folder, *filter);
+    const HistorySource source(folder, *filter, journal);
     return parser.isSet(m_json) ? printJson(source, console) : printTable(source, console);
 }
 

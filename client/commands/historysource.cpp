@@ -3,6 +3,7 @@
 #include "activitylogfile.h"
 #include "journaldayname.h"
 #include "journalstore.h"
+#include "postgresdatabase.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -41,13 +42,17 @@ JournalFilter HistoryFilter::journalFilter() const {
     return filter;
 }
 
-HistorySource::HistorySource(QString folder, HistoryFilter filter)
+HistorySource::HistorySource(QString folder, HistoryFilter filter, QString journal)
     : m_folder(std::move(folder))
-    , m_filter(std::move(filter)) {}
+    , m_filter(std::move(filter))
+    , m_journal(std::move(journal)) {}
 
 bool HistorySource::read(const Sink &sink, QString *problem) const {
     JournalStore store;
-    if (!(m_filter.file.isEmpty() ? openFolder(store, problem) : openFile(store, problem)))
+    const bool opened = !m_filter.file.isEmpty() ? openFile(store, problem)
+                        : m_journal.isEmpty()    ? openFolder(store, problem)
+                                                 : openShared(store, problem);
+    if (!opened)
         return false;
     if (!store.isOpen())
         return true;
@@ -76,6 +81,17 @@ bool HistorySource::openFolder(JournalStore &store, QString *problem) const {
         return true;
     }
     *problem = QStringLiteral("cannot read %1: %2").arg(path, why);
+    return false;
+}
+
+bool HistorySource::openShared(JournalStore &store, QString *problem) const {
+    QString why;
+    if (store.openUri(m_journal, JournalStore::Access::Read, &why))
+        return true;
+    if (why == QLatin1StringView(JournalStore::NoJournalYet))
+        return true; // no server has written it yet: nothing to list
+    *problem =
+        QStringLiteral("cannot read the journal Journal=%1: %2").arg(postgresDisplayText(m_journal), why);
     return false;
 }
 

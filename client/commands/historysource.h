@@ -35,8 +35,9 @@ class HistorySource {
 public:
     using Sink = std::function<void(HistoryPosting &&)>;
 
-    // folder: where the journal lies; unused when the filter names a file.
-    HistorySource(QString folder, HistoryFilter filter);
+    // folder: where the journal lies; unused when the filter names a file or journal (Journal=, a
+    // PostgreSQL URI) is not empty.
+    HistorySource(QString folder, HistoryFilter filter, QString journal = QString());
 
     // Hands every wanted posting to sink in order. False, with the file and why in *problem, when the
     // journal cannot be read (sink may have had some postings by then).
@@ -45,9 +46,11 @@ public:
 private:
     bool openFolder(JournalStore &store, QString *problem) const;
     bool openFile(JournalStore &store, QString *problem) const;
+    bool openShared(JournalStore &store, QString *problem) const;
 
     QString m_folder;
     HistoryFilter m_filter;
+    QString m_journal;
 };
 
 } // namespace Orvex

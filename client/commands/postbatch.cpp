@@ -6,6 +6,7 @@
 #include "historytable.h"
 #include "localengine.h"
 #include "postcalls.h"
+#include "postgresdatabase.h"
 #include "postrerun.h"
 #include "printabletext.h"
 #include "remoteerror.h"
@@ -76,6 +77,10 @@ bool leftOut(const PastPosting &known, const PostOptions &options, PostRow &row)
         return true;
     }
     return false;
+}
+
+bool isHeldByTheJournal(qint32 errorNumber) {
+    return errorNumber == ErrorNumber::InFlightElsewhere || errorNumber == ErrorNumber::AlreadyPosted;
 }
 
 // A failure that says the board is down rather than that it refused this listing.
@@ -203,24 +208,31 @@ int PostBatch::run() {
 std::optional<int> PostBatch::plan() {
     QString folderError;
     const QString folder = componentFilesFolder(&folderError);
-    if (folder.isEmpty()) {
+    // Settings that cannot be read stop the batch as it reads its boards.
+    QString settingsError;
+    const QString journal = journalSetting(&settingsError).value_or(QString());
+    const QString where = journal.isEmpty() ? QStringLiteral("in ") + printableText(folder)
+                                            : QStringLiteral("at Journal=") + postgresDisplayText(journal);
+    if (folder.isEmpty() && journal.isEmpty()) {
         if (m_options.batch && !m_options.force)
             m_console.fail(
                 QStringLiteral("cannot tell what was posted before (%1); posting all").arg(folderError), 0);
     } else if (!m_options.batch || !m_options.force) {
         const QDateTime since = m_options.batch ? QDateTime::currentDateTime().addDays(-m_options.sinceDays)
                                                 : QDateTime(QDate::currentDate(), QTime(0, 0));
+        // The check above is asked again by the server as each start row is written: another batch or
+        // host may post the same listing meanwhile. A single post only waits for no one else's.
+        m_once = OncePerListing{m_options.batch ? std::optional<QDateTime>(since) : std::nullopt};
         QString why;
-        if (!m_rerun.open(folder, since, &why) && m_options.batch)
+        if (!m_rerun.open(folder, since, &why, journal) && m_options.batch)
             return m_console.fail(
-                QStringLiteral(
-                    "cannot read the posting journal in %1 (%2), so a rerun could not tell what was "
-                    "posted before; nothing was posted. %3, or give --force to post everything")
-                    .arg(printableText(folder), printableText(why), QLatin1StringView(JournalRemedy)),
+                QStringLiteral("cannot read the posting journal %1 (%2), so a rerun could not tell what was "
+                               "posted before; nothing was posted. %3, or give --force to post everything")
+                    .arg(where, printableText(why), QLatin1StringView(JournalRemedy)),
                 BadInput);
         if (!why.isEmpty())
-            m_console.warn(QStringLiteral("cannot read the posting journal in %1 (%2)")
-                               .arg(printableText(folder), printableText(why)));
+            m_console.warn(
+                QStringLiteral("cannot read the posting journal %1 (%2)").arg(where, printableText(why)));
     }
     // The journal knows a listing by its job code: one without cannot be told from an earlier run.
     const qsizetype withoutCode = m_listings.summary().withoutJobCode;
@@ -294,6 +306,8 @@ bool PostBatch::planTask(Task &task) {
         m_rerun.lookUp(task.row.board, task.row.action, task.row.jobCode, &why);
     if (!known) {
         m_planFailed = m_calls == nullptr;
+        // A journal lost mid-batch (its server down) stops the batch as one that cannot record does.
+        m_journalFailed = m_calls != nullptr;
         stopReading(QStringLiteral("cannot read the posting journal: %1; --force posts without it")
                         .arg(printableText(why)));
         m_lookUps = false;
@@ -369,7 +383,7 @@ bool PostBatch::sendWhatFits() {
             ++out;
             sent = true;
             try {
-                m_calls->send(task, boardOf(task).name, sending.listing);
+                m_calls->send(task, boardOf(task).name, sending.listing, m_once);
             } catch (const AutomationError &error) {
                 // No new object for the calls after a lost server: nothing more goes out.
                 take({task, {}, error, false});
@@ -445,6 +459,13 @@ void PostBatch::take(const CallResult &result) {
     if (result.outcome && result.outcome->errorNumber == ErrorNumber::JournalNotRecorded) {
         row.outcome = *result.outcome;
         stopForJournal(row);
+    } else if (result.outcome && isHeldByTheJournal(result.outcome->errorNumber)) {
+        // Not sent, and no failure: in flight elsewhere (a rerun completes it), or posted since.
+        row.outcome = *result.outcome;
+        const bool posted = row.outcome.errorNumber == ErrorNumber::AlreadyPosted;
+        row.kind = posted ? PostRow::Kind::Skipped : PostRow::Kind::NotPosted;
+        row.note = printableText(row.outcome.errorDescription);
+        m_skipped += posted ? 1 : 0;
     } else if (result.outcome) {
         row.outcome = *result.outcome;
         row.kind = row.outcome.resultCode.startsWith(u'S') ? PostRow::Kind::Succeeded : PostRow::Kind::Failed;

@@ -5,6 +5,7 @@
 #include "listing.h"
 #include "postrerun.h"
 #include "postrows.h"
+#include "remotepostjob.h"
 
 #include <QHash>
 #include <QList>
@@ -158,6 +159,9 @@ private:
     bool m_stopped = false; // nothing more goes to any board
     bool m_journalFailed = false;
     bool m_lookUps = true; // false once the journal could not be read
+    // The check the server makes with each start row, so that two batches or hosts posting the same
+    // file post each listing once; none with --force.
+    std::optional<OncePerListing> m_once;
     bool m_planFailed = false;
     bool m_anyHeldBack = false;
 };

@@ -20,10 +20,12 @@ namespace {
 // the journal of a server lost mid-call: today's behaviour for one listing in flight.
 class SerialCalls final : public PostCalls {
 public:
-    void send(qsizetype task, const QString &board, const Listing &listing) override {
+    void send(qsizetype task, const QString &board, const Listing &listing,
+              const std::optional<OncePerListing> &once) override {
         m_task = task;
         m_board = board;
         m_listing = listing;
+        m_once = once;
     }
     qsizetype pending() const override { return m_task >= 0 ? 1 : 0; }
     CallResult next() override {
@@ -31,7 +33,7 @@ public:
         try {
             for (const auto &[name, value] : m_listing.fields)
                 job().Field(name, value);
-            result.outcome = job().postToBoard(m_board, m_listing.action);
+            result.outcome = job().postToBoard(m_board, m_listing.action, m_once);
         } catch (const AutomationError &error) {
             result.error = error;
         }
@@ -42,12 +44,14 @@ private:
     qsizetype m_task = -1;
     QString m_board;
     Listing m_listing;
+    std::optional<OncePerListing> m_once;
 };
 
 // Several PostToBoard calls on the bus at once, each reply read as it comes.
 class ConcurrentCalls final : public PostCalls {
 public:
-    void send(qsizetype task, const QString &board, const Listing &listing) override;
+    void send(qsizetype task, const QString &board, const Listing &listing,
+              const std::optional<OncePerListing> &once) override;
     // Out, or back and not yet taken: two replies may arrive in one pass of the loop.
     qsizetype pending() const override { return m_pending + qsizetype(m_ended.size()); }
     CallResult next() override;
@@ -64,9 +68,10 @@ private:
     std::deque<CallResult> m_ended;
 };
 
-void ConcurrentCalls::send(qsizetype task, const QString &board, const Listing &listing) {
+void ConcurrentCalls::send(qsizetype task, const QString &board, const Listing &listing,
+                           const std::optional<OncePerListing> &once) {
     auto *watcher = new QDBusPendingCallWatcher(
-        job().sendPostToBoard(board, listing.action, ListingFields(listing.fields)));
+        job().sendPostToBoard(board, listing.action, ListingFields(listing.fields), once));
     ++m_pending;
     const Sent sent{board, listing.action, listing.jobCode()};
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
@@ -124,8 +129,12 @@ CallResult ConcurrentCalls::resultOf(qsizetype task, const Sent &sent, const QDB
 // bus, each outcome taken as it comes. No server to lose: nothing is ever sent again.
 class EngineCalls final : public PostCalls {
 public:
-    void send(qsizetype task, const QString &board, const Listing &listing) override {
-        m_engine.post(board, listing.action, listing.fields,
+    void send(qsizetype task, const QString &board, const Listing &listing,
+              const std::optional<OncePerListing> &once) override {
+        JournalClaim claim;
+        if (once)
+            claim = JournalClaim{true, once->since};
+        m_engine.post(board, listing.action, listing.fields, claim,
                       [this, task](std::optional<PostingOutcome> outcome) {
                           m_ended.push_back(resultOf(task, outcome));
                           --m_pending;

@@ -3,6 +3,7 @@
 #include "automationerror.h"
 #include "listing.h"
 #include "postingoutcome.h"
+#include "remotepostjob.h"
 
 #include <QDBusConnection>
 #include <QDBusPendingCall>
@@ -13,8 +14,6 @@
 #include <optional>
 
 namespace Orvex {
-
-class RemotePostJob;
 
 // How one posting call ended, as far as the tool can tell.
 struct CallResult {
@@ -44,7 +43,9 @@ public:
 
     // Why the server cannot write its journal, or empty; nothing when the question failed.
     virtual std::optional<QString> journalProblem();
-    virtual void send(qsizetype task, const QString &board, const Listing &listing) = 0;
+    // once: the journal's check the server makes with the start row; none, a posting as before.
+    virtual void send(qsizetype task, const QString &board, const Listing &listing,
+                      const std::optional<OncePerListing> &once) = 0;
     virtual qsizetype pending() const = 0;
     // False while calls of a lost server are still out: the next goes to a new one once they are back.
     bool canSend() const { return !m_serverLost || pending() == 0; }

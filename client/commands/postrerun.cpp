@@ -19,11 +19,21 @@ void remember(PastPosting &known, const JournalPosting &posting) {
 
 } // namespace
 
-bool RerunCheck::open(const QString &folder, const QDateTime &since, QString *why) {
+bool RerunCheck::open(const QString &folder, const QDateTime &since, QString *why, const QString &journal) {
     m_since = since;
     // Asked as listings are posted: what this run posts is no earlier run's.
     m_until = QDateTime::currentDateTime();
     m_store.emplace();
+    if (!journal.isEmpty()) {
+        if (m_store->openUri(journal, JournalStore::Access::Read, why))
+            return true;
+        m_store.reset();
+        if (*why == QLatin1StringView(JournalStore::NoJournalYet)) {
+            why->clear();
+            return true;
+        }
+        return false;
+    }
     // The first to open the journal makes it, importing the days of earlier versions, so that what they
     // record as "S" is skipped by the first rerun after an upgrade too.
     const bool made = QFileInfo::exists(folder + u'/' + QLatin1StringView(JournalStore::FileName));

@@ -24,7 +24,9 @@ struct PastPosting {
 class RerunCheck {
 public:
     // False, with why, when the journal exists but cannot be read; a journal not yet made knows nothing.
-    bool open(const QString &folder, const QDateTime &since, QString *why);
+    // journal: Journal=, a PostgreSQL URI, or empty for the file in folder.
+    bool open(const QString &folder, const QDateTime &since, QString *why,
+              const QString &journal = QString());
     // Nothing, with why, when the journal could not be read.
     std::optional<PastPosting> lookUp(const QString &board, const QString &action, const QString &jobCode,
                                       QString *why);

@@ -1,5 +1,6 @@
 #include "settingsfiles.h"
 
+#include "automationerror.h"
 #include "boardsettings.h"
 #include "componentfolders.h"
 #include "componentsettings.h"
@@ -8,6 +9,7 @@
 #include "inireader.h"
 #include "printabletext.h"
 #include "registeredserver.h"
+#include "urltext.h"
 
 #include <QFileInfo>
 #include <QSet>
@@ -111,6 +113,15 @@ QString componentFilesFolder(QString *error) {
         return QString();
     }
     return ComponentFolders(serverFolder).filesFolder();
+}
+
+std::optional<QString> journalSetting(QString *error) {
+    try {
+        return ComponentSettings::read(SettingsFiles::find().effective).journal;
+    } catch (const AutomationError &failure) {
+        *error = printableText(withoutUserInfo(failure.description()));
+        return std::nullopt;
+    }
 }
 
 void warnOfUnreadLines(const ProfileFile &file, const QString &path, Console &console) {

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace Orvex {
 
 class Console;
@@ -19,6 +21,9 @@ struct SettingsFiles {
 
 // The folder the registered server writes its log and journal into; empty with *error when none.
 QString componentFilesFolder(QString *error);
+// Journal= of the settings the component reads: empty for the journal in that folder, else a PostgreSQL
+// URI; nothing, with *error, when the settings cannot be read.
+std::optional<QString> journalSetting(QString *error);
 
 // Warns on the console of every line of path the component would not read as its writer meant: other
 // sections, a second [General] or [Board NAME], unknown keys (with the key likely meant), keys given twice.

@@ -23,6 +23,7 @@ struct Row {
     qint64 pid = ServerPid;
     QString object = Object;
     int secondsAgo = 0;
+    QString host = QStringLiteral("desk-1"); // the lost call's server names desk-1
 };
 
 } // namespace
@@ -65,6 +66,13 @@ void TestJournalLookup::verdict_data() {
         << QList<Row>{{2, QStringLiteral("J9"), s1}} << 0 << Kind::Unsettled << QString();
     QTest::newRow("two rows where one was lost")
         << QList<Row>{{2, j1, s1}, {3, j1, s1}} << 0 << Kind::Unsettled << QString();
+    // A journal several machines share: another's server may have had the same process id and object path.
+    QTest::newRow("another machine's row with the same process and object does not count")
+        << QList<Row>{{2, j1, s1, ServerPid, Object, 0, QStringLiteral("desk-2")}} << 0 << Kind::NeverRan
+        << QString();
+    QTest::newRow("this machine's end beside another's start")
+        << QList<Row>{{2, j1, QString(), ServerPid, Object, 0, QStringLiteral("desk-2")}, {3, j1, s1}} << 0
+        << Kind::Finished << s1;
 }
 
 void TestJournalLookup::verdict() {
@@ -86,6 +94,7 @@ void TestJournalLookup::verdict() {
         start.callSerial = row.serial;
         start.action = QStringLiteral("Add");
         start.jobCode = row.jobCode;
+        start.host = row.host;
         const std::optional<qint64> id = store.beginDurably(start);
         QVERIFY(id);
         if (!row.result.isEmpty())
@@ -93,7 +102,7 @@ void TestJournalLookup::verdict() {
     }
     const JournalVerdict verdict =
         Orvex::lookUpLostCall({store.path(), ServerPid, Object, bound.addSecs(-1), callsRun,
-                               QStringLiteral("Add"), QStringLiteral("J1")});
+                               QStringLiteral("Add"), QStringLiteral("J1"), QStringLiteral("desk-1")});
     QCOMPARE(verdict.kind, kind);
     QCOMPARE(verdict.outcome.resultCode, result);
 }
@@ -124,9 +133,9 @@ void TestJournalLookup::journalNotOursGivesNoVerdict() {
         QVERIFY(QFile::rename(elsewhere.filePath(name), folder.filePath(name)));
         QCOMPARE(::chown(QFile::encodeName(folder.filePath(name)).constData(), 65534, 65534), 0);
     }
-    const JournalVerdict verdict = Orvex::lookUpLostCall({folder.filePath(name), ServerPid, Object,
-                                                          QDateTime::currentDateTime().addSecs(-1), 0,
-                                                          QStringLiteral("Add"), QStringLiteral("J1")});
+    const JournalVerdict verdict = Orvex::lookUpLostCall(
+        {folder.filePath(name), ServerPid, Object, QDateTime::currentDateTime().addSecs(-1), 0,
+         QStringLiteral("Add"), QStringLiteral("J1"), QString()});
     QCOMPARE(verdict.kind, Kind::Unsettled);
 }
 

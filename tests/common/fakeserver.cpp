@@ -117,6 +117,9 @@ public:
         }
         if (member == QLatin1StringView("Journal"))
             return reply(message.createReply({journalPath(), uint(QCoreApplication::applicationPid())}));
+        // Its rows name no host, as a journal only one machine writes.
+        if (member == QLatin1StringView("JournalHost"))
+            return reply(message.createReply(QVariant(QString())));
         if (member == QLatin1StringView("Release")) {
             reply(message.createReply());
             end();

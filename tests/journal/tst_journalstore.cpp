@@ -2,6 +2,9 @@
 #include "journalfiles.h"
 #include "journalstore.h"
 #include "journaltime.h"
+#include "journalwriter.h"
+#include "postgresdatabase.h"
+#include "postgresserver.h"
 #include "sqlitedatabase.h"
 
 #include <QFile>
@@ -16,6 +19,8 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using Orvex::JournalBlock;
+using Orvex::JournalClaim;
 using Orvex::JournalFilter;
 using Orvex::JournalPosting;
 using Orvex::JournalStore;
@@ -80,6 +85,7 @@ class TestJournalStore : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void readsWhatWasWritten_data();
     void readsWhatWasWritten();
@@ -101,8 +107,21 @@ private Q_SLOTS:
     void bindThatFailsStopsTheStep();
     void timesReadAsTheCalendarHasThem_data();
     void timesReadAsTheCalendarHasThem();
+    void claimChecksAndWritesInOneStep_data();
+    void claimChecksAndWritesInOneStep();
+    void claimsOfWritersAtOnceGetOneRowEach_data();
+    void claimsOfWritersAtOnceGetOneRowEach();
+    void refusesWhatIsNoSharedJournal_data();
+    void refusesWhatIsNoSharedJournal();
+    void writerReconnectsAtTheNextGroup();
 
 private:
+    // The store a row of a table run on both engines uses: the SQLite file of init(), or the shared
+    // database, emptied first.
+    JournalStore &storeOf(bool shared);
+    bool emptyShared();
+    QString sharedUri() const { return m_postgres.uri(u"journal"_s); }
+
     QString folder() const { return m_dir->path(); }
     QByteArray databasePath(const char *suffix = "") const {
         return QFile::encodeName(folder()) + '/' + JournalStore::FileName + suffix;
@@ -110,7 +129,51 @@ private:
 
     std::optional<QTemporaryDir> m_dir;
     JournalStore m_store;
+    PostgresServer m_postgres;
+    JournalStore m_shared;
 };
+
+// Each row of a table run on both engines, once for each; QSKIP or QFAIL as ORVEX_REQUIRE_POSTGRES says.
+#define ORVEX_STORE_OF_ROW(store)                                                                            \
+    QFETCH(bool, shared);                                                                                    \
+    if (shared) {                                                                                            \
+        ORVEX_REQUIRE_POSTGRES();                                                                            \
+        QVERIFY(emptyShared());                                                                              \
+    }                                                                                                        \
+    JournalStore &store = storeOf(shared)
+
+void TestJournalStore::initTestCase() {
+    if (!PostgresServer::unavailableReason().isEmpty())
+        return; // the rows that need the server skip one by one
+    QVERIFY2(m_postgres.start(), qPrintable(m_postgres.errorString()));
+    QVERIFY2(m_postgres.createDatabase(u"journal"_s), qPrintable(m_postgres.errorString()));
+}
+
+bool TestJournalStore::emptyShared() {
+    m_shared.close();
+    Orvex::PostgresDatabase database;
+    Orvex::PostgresError error;
+    // Emptying the tables costs less than making them again; a test that planted others drops them all.
+    if (!database.open(sharedUri(), &error) ||
+        (!database.exec("DROP TABLE IF EXISTS other; TRUNCATE posting, posting_latest", &error) &&
+         !database.exec("DROP TABLE IF EXISTS posting, posting_latest, journal_meta, other", &error))) {
+        qWarning() << error.text();
+        return false;
+    }
+    QString why;
+    if (m_shared.openUri(sharedUri(), JournalStore::Access::Write, &why))
+        return true;
+    // A journal a test made refusable is made again.
+    if (database.exec("DROP TABLE posting, posting_latest, journal_meta", &error) &&
+        m_shared.openUri(sharedUri(), JournalStore::Access::Write, &why))
+        return true;
+    qWarning() << why;
+    return false;
+}
+
+JournalStore &TestJournalStore::storeOf(bool shared) {
+    return shared ? m_shared : m_store;
+}
 
 void TestJournalStore::init() {
     m_dir.emplace();
@@ -121,75 +184,115 @@ void TestJournalStore::init() {
 }
 
 void TestJournalStore::readsWhatWasWritten_data() {
+    QTest::addColumn<bool>("shared");
+    QTest::addColumn<bool>("latest");
     QTest::addColumn<JournalFilter>("filter");
     QTest::addColumn<QStringList>("expected"); // job code and result code of each row, in order
-
-    QTest::newRow("all, by start time")
-        << JournalFilter{} << QStringList{u"J1 S7"_s, u"J2 F"_s, u"J1 "_s, u"J3 S8"_s};
-    JournalFilter filter;
-    filter.jobCode = u"J1"_s;
-    QTest::newRow("one job code") << filter << QStringList{u"J1 S7"_s, u"J1 "_s};
-    // The range is [from, to): a start exactly at to belongs to the next range.
-    filter = {};
-    filter.from = Noon.addSecs(60);
-    filter.to = Noon.addSecs(180);
-    QTest::newRow("a range") << filter << QStringList{u"J2 F"_s, u"J1 "_s};
-    filter = {};
-    filter.result = JournalFilter::Result::Unknown;
-    QTest::newRow("unknown: a start without an end") << filter << QStringList{u"J1 "_s};
-    filter.result = JournalFilter::Result::Failed;
-    QTest::newRow("failed is not unknown") << filter << QStringList{u"J2 F"_s};
-    filter = {};
-    filter.board = u"second"_s;
-    QTest::newRow("another board") << filter << QStringList{u"J3 S8"_s};
-    filter = {};
-    filter.host = u"desk-2"_s;
-    QTest::newRow("another host") << filter << QStringList{u"J3 S8 desk-2"_s};
-    filter.host = u"desk-1"_s;
-    filter.jobCode = u"J1"_s;
-    QTest::newRow("a host and a job code") << filter << QStringList{u"J1 S7 desk-1"_s, u"J1  desk-1"_s};
+    for (const bool shared : {false, true}) {
+        const char *engine = shared ? "PostgreSQL" : "SQLite";
+        const auto row = [&](const char *name, bool latest, const JournalFilter &filter,
+                             const QStringList &expected) {
+            QTest::addRow("%s: %s", engine, name) << shared << latest << filter << expected;
+        };
+        row("all, by start time", false, {}, {u"J1 S7"_s, u"J2 F"_s, u"J1 "_s, u"J3 S8"_s});
+        JournalFilter filter;
+        filter.jobCode = u"J1"_s;
+        row("one job code", false, filter, {u"J1 S7"_s, u"J1 "_s});
+        // The range is [from, to): a start exactly at to belongs to the next range.
+        filter = {};
+        filter.from = Noon.addSecs(60);
+        filter.to = Noon.addSecs(180);
+        row("a range", false, filter, {u"J2 F"_s, u"J1 "_s});
+        filter = {};
+        filter.result = JournalFilter::Result::Unknown;
+        row("unknown: a start without an end", false, filter, {u"J1 "_s});
+        filter.result = JournalFilter::Result::Failed;
+        row("failed is not unknown", false, filter, {u"J2 F"_s});
+        filter = {};
+        filter.board = u"second"_s;
+        row("another board", false, filter, {u"J3 S8"_s});
+        filter = {};
+        filter.host = u"desk-2"_s;
+        row("another host", false, filter, {u"J3 S8 desk-2"_s});
+        filter.host = u"desk-1"_s;
+        filter.jobCode = u"J1"_s;
+        row("a host and a job code", false, filter, {u"J1 S7 desk-1"_s, u"J1  desk-1"_s});
+        // The last of each listing, by board and job code: J1's open posting hides its S.
+        row("latest", true, {}, {u"J1 "_s, u"J2 F"_s, u"J3 S8"_s});
+        filter = {};
+        filter.result = JournalFilter::Result::Succeeded;
+        row("latest that succeeded", true, filter, {u"J3 S8"_s});
+        filter = {};
+        filter.board = u"default"_s;
+        filter.jobCode = u"J2"_s;
+        row("latest of one listing", true, filter, {u"J2 F"_s});
+        // history gives the day's range with --latest too, which looks at every day.
+        filter = {};
+        filter.from = Noon.addDays(1);
+        filter.to = Noon.addDays(2);
+        row("latest, whatever the times", true, filter, {u"J1 "_s, u"J2 F"_s, u"J3 S8"_s});
+    }
 }
 
 void TestJournalStore::readsWhatWasWritten() {
+    ORVEX_STORE_OF_ROW(store);
+    QFETCH(bool, latest);
     QFETCH(JournalFilter, filter);
     QFETCH(QStringList, expected);
     // Written out of time order, as servers of different speed do.
     JournalPosting third = start(u"J3"_s, Noon.addSecs(180), 101);
     third.board = u"second"_s;
     third.host = u"desk-2"_s;
-    post(m_store, third, u"S8"_s);
-    post(m_store, start(u"J1"_s, Noon), u"S7"_s);
-    post(m_store, start(u"J2"_s, Noon.addSecs(60), 100, 2), u"F"_s);
-    post(m_store, start(u"J1"_s, Noon.addSecs(120), 100, 3), QString());
+    post(store, third, u"S8"_s);
+    post(store, start(u"J1"_s, Noon), u"S7"_s);
+    post(store, start(u"J2"_s, Noon.addSecs(60), 100, 2), u"F"_s);
+    post(store, start(u"J1"_s, Noon.addSecs(120), 100, 3), QString());
 
+    QList<JournalPosting> postings;
+    QString why;
+    const auto each = [&](JournalPosting &&p) { return postings.append(std::move(p)), true; };
+    QVERIFY2(latest ? store.readLatest(filter, each, &why) : store.read(filter, each, &why), qPrintable(why));
     QStringList rows;
-    for (const JournalPosting &posting : readAll(m_store, filter))
+    for (const JournalPosting &posting : std::as_const(postings)) {
         rows.append(posting.jobCode + u' ' + posting.resultCode +
                     (filter.host.isNull() ? QString() : u' ' + posting.host));
+        // Every field comes back as written, whichever engine keeps it.
+        QCOMPARE(posting.time.offsetFromUtc(), 3600);
+        QCOMPARE(posting.processId, posting.jobCode == u"J3"_s ? 101 : 100);
+        QCOMPARE(posting.objectPath, u"/OrvexKelPostJob/PostJob/1"_s);
+        if (posting.ended)
+            QCOMPARE(posting.durationMs, 5);
+    }
     QCOMPARE(rows, expected);
 }
 
 void TestJournalStore::rerunCheck_data() {
+    QTest::addColumn<bool>("shared");
     QTest::addColumn<QDateTime>("since");
     QTest::addColumn<bool>("succeeded");
     // S at 00:00:01 ten days back; since 10 days reaches back to midnight of that day.
     const QDateTime posted(QDate(2010, 1, 9), QTime(0, 0, 1), Qt::OffsetFromUTC, 3600);
-    QTest::newRow("since the day of the S") << posted.addSecs(-1) << true;
-    QTest::newRow("since the S's own millisecond") << posted << true;
-    QTest::newRow("since a moment after it: post again") << posted.addMSecs(1) << false;
+    for (const bool shared : {false, true}) {
+        const char *engine = shared ? "PostgreSQL" : "SQLite";
+        QTest::addRow("%s: since the day of the S", engine) << shared << posted.addSecs(-1) << true;
+        QTest::addRow("%s: since the S's own millisecond", engine) << shared << posted << true;
+        QTest::addRow("%s: since a moment after it: post again", engine)
+            << shared << posted.addMSecs(1) << false;
+    }
 }
 
 void TestJournalStore::rerunCheck() {
+    ORVEX_STORE_OF_ROW(store);
     QFETCH(QDateTime, since);
     QFETCH(bool, succeeded);
     const QDateTime posted(QDate(2010, 1, 9), QTime(0, 0, 1), Qt::OffsetFromUTC, 3600);
-    post(m_store, start(u"J1"_s, posted), u"S1"_s);
+    post(store, start(u"J1"_s, posted), u"S1"_s);
     // A later start whose server was lost does not undo the S.
-    post(m_store, start(u"J1"_s, posted.addDays(1), 200), QString());
-    post(m_store, start(u"J1"_s, posted.addDays(2), 201), u"F"_s);
-    QCOMPARE(m_store.succeededSince(u"default"_s, u"Add"_s, u"J1"_s, since), std::optional<bool>(succeeded));
-    QCOMPARE(m_store.succeededSince(u"default"_s, u"Delete"_s, u"J1"_s, since), std::optional<bool>(false));
-    QCOMPARE(m_store.succeededSince(u"other"_s, u"Add"_s, u"J1"_s, since), std::optional<bool>(false));
+    post(store, start(u"J1"_s, posted.addDays(1), 200), QString());
+    post(store, start(u"J1"_s, posted.addDays(2), 201), u"F"_s);
+    QCOMPARE(store.succeededSince(u"default"_s, u"Add"_s, u"J1"_s, since), std::optional<bool>(succeeded));
+    QCOMPARE(store.succeededSince(u"default"_s, u"Delete"_s, u"J1"_s, since), std::optional<bool>(false));
+    QCOMPARE(store.succeededSince(u"other"_s, u"Add"_s, u"J1"_s, since), std::optional<bool>(false));
 }
 
 void TestJournalStore::refusesFilesNotOurs_data() {
@@ -387,6 +490,236 @@ void TestJournalStore::pruningDeletesOldRowsOnly() {
     const QList<JournalPosting> left = readAll(m_store);
     QCOMPARE(left.size(), 1);
     QCOMPARE(left[0].jobCode, u"kept"_s);
+}
+
+void TestJournalStore::claimChecksAndWritesInOneStep_data() {
+    QTest::addColumn<bool>("shared");
+    QTest::addColumn<QString>("earlierAction"); // empty: no earlier posting
+    QTest::addColumn<QString>("earlierResult"); // empty: no end
+    QTest::addColumn<int>("earlierAgeSecs");
+    QTest::addColumn<int>("sinceSecsAgo"); // -1: a single post, which has no rerun time
+    QTest::addColumn<bool>("twice");       // the same listing twice in one group
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<QString>("blockingHost");
+    QTest::addColumn<QString>("earlierHost");
+    QTest::addColumn<qint64>("earlierPid");
+    const int none = int(JournalBlock::Reason::None);
+    const int inFlight = int(JournalBlock::Reason::InFlight);
+    const int settled = int(JournalBlock::Reason::Settled);
+    const int hours3 = 3 * 3600;
+    for (const bool shared : {false, true}) {
+        const char *engine = shared ? "PostgreSQL" : "SQLite";
+        const auto row = [&](const char *name) -> QTestData & {
+            return QTest::addRow("%s: %s", engine, name) << shared;
+        };
+        row("nothing earlier") << QString() << QString() << 0 << 3600 << false << none << QString()
+                               << u"desk-2"_s << qint64(300);
+        row("in flight on another host") << u"Add"_s << QString() << 60 << -1 << false << inFlight
+                                         << u"desk-2"_s << u"desk-2"_s << qint64(300);
+        row("in flight, for a rerun too") << u"Add"_s << QString() << 60 << 3600 << false << inFlight
+                                          << u"desk-2"_s << u"desk-2"_s << qint64(300);
+        row("ended without an S") << u"Add"_s << u"F"_s << 60 << 3600 << false << none << QString()
+                                  << u"desk-2"_s << qint64(300);
+        row("an S since the rerun's time") << u"Add"_s << u"S9"_s << 60 << 3600 << false << settled
+                                           << u"desk-2"_s << u"desk-2"_s << qint64(300);
+        row("an S before the rerun's time")
+            << u"Add"_s << u"S9"_s << 60 << 30 << false << none << QString() << u"desk-2"_s << qint64(300);
+        row("an S, for a single post")
+            << u"Add"_s << u"S9"_s << 60 << -1 << false << none << QString() << u"desk-2"_s << qint64(300);
+        row("a start older than any call lasts") << u"Add"_s << QString() << hours3 << 4 * 3600 << false
+                                                 << none << QString() << u"desk-2"_s << qint64(300);
+        row("another action in flight") << u"Delete"_s << QString() << 60 << -1 << false << none << QString()
+                                        << u"desk-2"_s << qint64(300);
+        // This machine's own lost call: its server is gone, so nothing is in flight; a live one is.
+        row("this host's start, its server gone") << u"Add"_s << QString() << 60 << -1 << false << none
+                                                  << QString() << u"desk-1"_s << qint64(999'999'999);
+        row("this host's start, its server running") << u"Add"_s << QString() << 60 << -1 << false << inFlight
+                                                     << u"desk-1"_s << u"desk-1"_s << qint64(::getpid());
+        row("the same listing twice in one group") << QString() << QString() << 0 << 3600 << true << inFlight
+                                                   << u"desk-1"_s << u"desk-2"_s << qint64(300);
+    }
+}
+
+void TestJournalStore::claimChecksAndWritesInOneStep() {
+    ORVEX_STORE_OF_ROW(store);
+    QFETCH(QString, earlierAction);
+    QFETCH(QString, earlierResult);
+    QFETCH(int, earlierAgeSecs);
+    QFETCH(int, sinceSecsAgo);
+    QFETCH(bool, twice);
+    QFETCH(int, reason);
+    QFETCH(QString, blockingHost);
+    QFETCH(QString, earlierHost);
+    QFETCH(qint64, earlierPid);
+    if (!earlierAction.isEmpty()) {
+        JournalPosting earlier = start(u"J1"_s, Noon.addSecs(-earlierAgeSecs), earlierPid);
+        earlier.action = earlierAction;
+        earlier.host = earlierHost;
+        post(store, earlier, earlierResult);
+    }
+    JournalClaim claim{true, std::nullopt};
+    if (sinceSecsAgo >= 0)
+        claim.settledSince = Noon.addSecs(-sinceSecsAgo);
+    QList<JournalPosting> starts{start(u"J1"_s, Noon), start(u"J2"_s, Noon, 100, 2)};
+    if (twice)
+        starts.append(start(u"J1"_s, Noon, 100, 3));
+    // J2's start has no claim: it is written whatever J1's is.
+    QList<JournalClaim> claims{claim, JournalClaim{}, claim};
+    QList<JournalBlock> blocks;
+    QString why;
+    const std::optional<QList<qint64>> rows = store.beginDurably(starts, claims, &blocks, &why);
+    QVERIFY2(rows, qPrintable(why));
+    QCOMPARE(blocks.size(), starts.size());
+    // The claimed start of J1 that the row is about: the second of the group when there are two.
+    const qsizetype claimed = twice ? 2 : 0;
+    const JournalBlock &block = blocks.at(claimed);
+    QCOMPARE(int(block.reason), reason);
+    QCOMPARE(rows->at(claimed) == 0, reason != int(JournalBlock::Reason::None));
+    QVERIFY(rows->at(1) > 0);
+    if (!blockingHost.isEmpty())
+        QCOMPARE(block.posting.host, blockingHost);
+    // A refused start leaves no row behind; the others are there.
+    JournalFilter filter;
+    filter.from = Noon;
+    QCOMPARE(readAll(store, filter).size(),
+             starts.size() - (reason == int(JournalBlock::Reason::None) ? 0 : 1));
+}
+
+void TestJournalStore::claimsOfWritersAtOnceGetOneRowEach_data() {
+    QTest::addColumn<bool>("shared");
+    QTest::newRow("SQLite, two servers of one machine") << false;
+    QTest::newRow("PostgreSQL, two machines") << true;
+}
+
+// Two writers claiming the same listings at once, in groups as their writer threads make them, in orders of
+// their own: each listing gets one row in all.
+void TestJournalStore::claimsOfWritersAtOnceGetOneRowEach() {
+    ORVEX_STORE_OF_ROW(store);
+    m_store.close();
+    m_shared.close();
+    constexpr int Listings = 60;
+    constexpr int Group = 4;
+    const QString uri = sharedUri();
+    const QString journalFolder = folder();
+    const auto writer = [&](int host) {
+        return [=] {
+            JournalStore own;
+            QString why;
+            if (!(shared ? own.openUri(uri, JournalStore::Access::Write, &why)
+                         : own.open(journalFolder, JournalStore::Access::Write, &why)))
+                ::_exit(3);
+            for (int first = 0; first < Listings; first += Group) {
+                QList<JournalPosting> starts;
+                for (int i = first; i < first + Group; ++i) {
+                    // One writer goes up the file, the other down it.
+                    const int listing = host == 1 ? i : Listings - 1 - i;
+                    JournalPosting posting = start(u"J%1"_s.arg(listing), Noon, 1000 + host, i + 1);
+                    posting.host = u"desk-%1"_s.arg(host);
+                    starts.append(posting);
+                }
+                if (!own.beginDurably(starts,
+                                      QList<JournalClaim>(Group, JournalClaim{true, Noon.addDays(-1)}),
+                                      nullptr, &why))
+                    ::_exit(4);
+            }
+            ::_exit(0);
+        };
+    };
+    const pid_t first = ::fork();
+    if (first == 0)
+        writer(1)();
+    const int second = inChild(writer(2));
+    int status = 0;
+    ::waitpid(first, &status, 0);
+    QCOMPARE(status, 0);
+    QCOMPARE(second, 0);
+    QString why;
+    JournalStore reader;
+    QVERIFY2(shared ? reader.openUri(uri, JournalStore::Access::Read, &why)
+                    : reader.open(journalFolder, JournalStore::Access::Read, &why),
+             qPrintable(why));
+    QStringList codes;
+    for (const JournalPosting &posting : readAll(reader))
+        codes.append(posting.jobCode);
+    QCOMPARE(codes.size(), Listings);
+    QCOMPARE(QSet<QString>(codes.begin(), codes.end()).size(), Listings);
+    Q_UNUSED(store);
+}
+
+void TestJournalStore::refusesWhatIsNoSharedJournal_data() {
+    QTest::addColumn<QString>("uri"); // %1: the test server's socket folder
+    QTest::addColumn<QByteArray>("plant");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a URI that does not parse")
+        << u"postgresql:///journal?colour=blue&host=%1"_s << QByteArray() << u"colour"_s;
+    QTest::newRow("a server that does not answer")
+        << u"postgresql://poster:s3cret@/journal?host=%1/none"_s << QByteArray() << u"/none"_s;
+    QTest::newRow("another program's database")
+        << u"postgresql:///journal?host=%1"_s << QByteArray("CREATE TABLE other (id bigint)")
+        << u"another program"_s;
+    QTest::newRow("a newer schema") << u"postgresql:///journal?host=%1"_s
+                                    << QByteArray("UPDATE journal_meta SET schema_version = 99")
+                                    << u"newer"_s;
+}
+
+void TestJournalStore::refusesWhatIsNoSharedJournal() {
+    ORVEX_REQUIRE_POSTGRES();
+    QFETCH(QString, uri);
+    QFETCH(QByteArray, plant);
+    QFETCH(QString, reason);
+    Orvex::PostgresDatabase database;
+    Orvex::PostgresError error;
+    QVERIFY2(database.open(sharedUri(), &error), qPrintable(error.text()));
+    QVERIFY(database.exec("DROP TABLE IF EXISTS posting, posting_latest, journal_meta, other", &error));
+    if (plant.startsWith("UPDATE")) {
+        JournalStore first;
+        QString why;
+        QVERIFY2(first.openUri(sharedUri(), JournalStore::Access::Write, &why), qPrintable(why));
+    }
+    if (!plant.isEmpty())
+        QVERIFY2(database.exec(plant.constData(), &error), qPrintable(error.text()));
+    QString why;
+    JournalStore store;
+    QVERIFY(!store.openUri(uri.arg(m_postgres.socketFolder()), JournalStore::Access::Write, &why));
+    QVERIFY2(why.contains(reason), qPrintable(why));
+    QVERIFY2(!why.contains(u"s3cret"_s), qPrintable(why));
+    // Nothing of another program's is touched.
+    if (plant.startsWith("CREATE"))
+        QCOMPARE(database.integerOf("SELECT count(*) FROM pg_tables WHERE tablename = 'posting'"), 0);
+}
+
+// A journal server that drops the connection costs the group in flight, which is not sent; the next group
+// connects again, and the end of a row begun before the loss still reaches it.
+void TestJournalStore::writerReconnectsAtTheNextGroup() {
+    ORVEX_REQUIRE_POSTGRES();
+    QVERIFY(emptyShared());
+    m_shared.close();
+    Orvex::JournalWriter writer;
+    writer.openIn(folder(), 0, sharedUri());
+    const Orvex::JournalStart before = writer.begin(start(u"J1"_s, Noon));
+    QVERIFY2(before.row, qPrintable(before.why));
+    QCOMPARE(before.path, Orvex::postgresDisplayText(sharedUri()));
+    Orvex::PostgresDatabase admin;
+    Orvex::PostgresError error;
+    QVERIFY2(admin.open(sharedUri(), &error), qPrintable(error.text()));
+    QVERIFY(admin.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() "
+                       "AND datname = 'journal'",
+                       &error));
+    const Orvex::JournalStart lost = writer.begin(start(u"J2"_s, Noon.addSecs(1)));
+    QVERIFY(!lost.row);
+    QVERIFY(!writer.problem().isEmpty());
+    const Orvex::JournalStart again = writer.begin(start(u"J3"_s, Noon.addSecs(2)));
+    QVERIFY2(again.row, qPrintable(again.why));
+    writer.complete({*before.row, before.opening, Noon.addSecs(3), outcome(u"S1"_s), 10, 5});
+    writer.flush();
+    QString why;
+    JournalStore reader;
+    QVERIFY2(reader.openUri(sharedUri(), JournalStore::Access::Read, &why), qPrintable(why));
+    QStringList rows;
+    for (const JournalPosting &posting : readAll(reader))
+        rows.append(posting.jobCode + u' ' + posting.resultCode);
+    QCOMPARE(rows, (QStringList{u"J1 S1"_s, u"J3 "_s}));
+    QVERIFY(writer.problem().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestJournalStore)

@@ -1,7 +1,9 @@
 #include "boardprocess.h"
 #include "errortable.h"
 #include "journalfields.h"
+#include "journalstore.h"
 #include "listingfields.h"
+#include "postgresserver.h"
 #include "remotepostjob.h"
 #include "serverfixture.h"
 #include "testcertificates.h"
@@ -209,11 +211,15 @@ private Q_SLOTS:
     void startRowIsOnDiskBeforeTheListingLeaves();
     void otherCallsAreAnsweredWhileAPostingWaitsOnTheJournal();
     void journalOnAServerIsNeverReplacedByTheLocalFile();
+    void postOnceChecksTheSharedJournalWithTheStartRow_data();
+    void postOnceChecksTheSharedJournalWithTheStartRow();
 
 private:
     std::unique_ptr<ServerFixture> m_server;
     std::unique_ptr<BoardProcess> m_board;
     QString m_object;
+    std::optional<PostgresServer> m_postgres;
+    int m_databases = 0;
 
     void startBoardAndServer(const QStringList &boardArguments = {});
     bool createObject();
@@ -1958,8 +1964,8 @@ void TestAutomationServer::otherCallsAreAnsweredWhileAPostingWaitsOnTheJournal()
     QCOMPARE(jobCodesAt(*m_board), (QStringList{QStringLiteral("J0"), QStringLiteral("J1")}));
 }
 
-// A journal named on a PostgreSQL server is one this server cannot keep yet: what needs its row is not sent,
-// rather than recorded in the local file that no other machine reads.
+// A journal server that does not answer: what needs its row is not sent, rather than recorded in the local
+// file that no other machine reads.
 void TestAutomationServer::journalOnAServerIsNeverReplacedByTheLocalFile() {
     startBoardAndServer();
     QVERIFY(m_server->writeIni("[General]\r\nJournal=postgresql:///journal?host=/nonexistent\r\n"));
@@ -1971,6 +1977,93 @@ void TestAutomationServer::journalOnAServerIsNeverReplacedByTheLocalFile() {
              qPrintable(refused.arguments().value(3).toString()));
     QCOMPARE(jobCodesAt(*m_board), QStringList());
     QVERIFY(!QFileInfo::exists(m_server->filesFolder() + QStringLiteral("/OrvexKelPostJob.sqlite3")));
+}
+
+void TestAutomationServer::postOnceChecksTheSharedJournalWithTheStartRow_data() {
+    QTest::addColumn<QString>("earlier"); // an earlier posting of J1 by desk-9: its result, "-" for none yet
+    QTest::addColumn<bool>("rerun");      // Since the rerun's time, else -1 as a single post sends
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<qint32>("errorNumber");
+    QTest::newRow("nothing earlier") << QString() << true << QStringLiteral("S1") << 0;
+    QTest::newRow("in flight on another host")
+        << QStringLiteral("-") << true << QStringLiteral("F") << Orvex::ErrorNumber::InFlightElsewhere;
+    QTest::newRow("in flight, a single post")
+        << QStringLiteral("-") << false << QStringLiteral("F") << Orvex::ErrorNumber::InFlightElsewhere;
+    QTest::newRow("posted since the rerun's time")
+        << QStringLiteral("S5") << true << QStringLiteral("F") << Orvex::ErrorNumber::AlreadyPosted;
+    QTest::newRow("posted earlier today, a single post")
+        << QStringLiteral("S5") << false << QStringLiteral("S1") << 0;
+    QTest::newRow("failed earlier") << QStringLiteral("F") << true << QStringLiteral("S1") << 0;
+}
+
+// PostOnceToBoard against a journal on a PostgreSQL server: the server checks the listing and writes its
+// start row in one step, and a listing another host is posting, or posted since the rerun's time, is not
+// sent. The URI's password shows nowhere.
+void TestAutomationServer::postOnceChecksTheSharedJournalWithTheStartRow() {
+    QFETCH(QString, earlier);
+    QFETCH(bool, rerun);
+    QFETCH(QString, result);
+    QFETCH(qint32, errorNumber);
+    ORVEX_REQUIRE_POSTGRES();
+    if (!m_postgres) {
+        m_postgres.emplace();
+        QVERIFY2(m_postgres->start(), qPrintable(m_postgres->errorString()));
+    }
+    const QString name = QStringLiteral("journal%1").arg(++m_databases);
+    QVERIFY2(m_postgres->createDatabase(name), qPrintable(m_postgres->errorString()));
+    // The server trusts the socket: the password is there to be hidden, not to be checked.
+    const QString uri = m_postgres->uri(name) + QStringLiteral("&password=s3cret");
+    if (!earlier.isEmpty()) {
+        Orvex::JournalStore store;
+        QString why;
+        QVERIFY2(store.openUri(uri, Orvex::JournalStore::Access::Write, &why), qPrintable(why));
+        Orvex::JournalPosting start;
+        start.time = QDateTime::currentDateTime().addSecs(-60);
+        start.processId = 77;
+        start.objectPath = QStringLiteral("/OrvexKelPostJob/PostJob/1");
+        start.action = QStringLiteral("Add");
+        start.jobCode = QStringLiteral("J1");
+        start.host = QStringLiteral("desk-9");
+        const std::optional<qint64> row = store.beginDurably(start);
+        QVERIFY(row);
+        if (earlier != u"-")
+            QVERIFY(store.complete(
+                {*row, 0, start.time.addSecs(1),
+                 Orvex::PostingOutcome{earlier, 200, 0, {}, {}, Orvex::DeliveryClass::Posted}, 10, 1000}));
+    }
+    startBoardAndServer();
+    QVERIFY(m_server->writeIni("[General]\r\nJournal=" + uri.toUtf8() + "\r\nHostName=desk-7\r\n"));
+    QVERIFY(createObject());
+    Orvex::registerListingFieldsType();
+    const Orvex::ListingFields fields{{QStringLiteral("JobCode"), QStringLiteral("J1")}};
+    const qint64 since = rerun ? QDateTime::currentDateTime().addDays(-1).toMSecsSinceEpoch() : -1;
+    const QDBusMessage reply =
+        ServerFixture::call(m_object, ListingInterface, QStringLiteral("PostOnceToBoard"),
+                            {QString(), QStringLiteral("Add"), QVariant::fromValue(fields), since});
+    const QList<QVariant> arguments = reply.arguments();
+    QVERIFY2(arguments.size() == 6, qPrintable(reply.errorMessage()));
+    QCOMPARE(arguments.at(0).toString(), result);
+    QCOMPARE(arguments.at(2).toInt(), errorNumber);
+    if (errorNumber != 0) {
+        QCOMPARE(arguments.at(5).toString(), QStringLiteral("notSent"));
+        QVERIFY2(arguments.at(3).toString().contains(QStringLiteral("desk-9")),
+                 qPrintable(arguments.at(3).toString()));
+    }
+    QCOMPARE(jobCodesAt(*m_board), errorNumber == 0 ? QStringList{QStringLiteral("J1")} : QStringList());
+    const QString journal = ServerFixture::call(m_object, ListingInterface, QStringLiteral("Journal"))
+                                .arguments()
+                                .value(0)
+                                .toString();
+    QVERIFY2(journal.startsWith(QStringLiteral("postgresql:")) && !journal.contains(QStringLiteral("s3cret")),
+             qPrintable(journal));
+    // The row is the shared journal's, named for this machine.
+    Orvex::JournalStore reader;
+    QString why;
+    QVERIFY2(reader.openUri(uri, Orvex::JournalStore::Access::Read, &why), qPrintable(why));
+    QStringList hosts;
+    QVERIFY(reader.read(
+        {}, [&](Orvex::JournalPosting &&p) { return hosts.append(p.host), true; }, &why));
+    QCOMPARE(hosts.count(QStringLiteral("desk-7")), errorNumber == 0 ? 1 : 0);
 }
 
 #include "tst_automationserver.moc"
