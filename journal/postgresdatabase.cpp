@@ -1,13 +1,12 @@
 #include "postgresdatabase.h"
 
 #include "journallogging.h"
+#include "libpq.h"
 #include "urltext.h"
 
 #include <QRegularExpression>
 #include <QUrl>
 #include <QUrlQuery>
-
-#include <libpq-fe.h>
 
 #include <array>
 #include <charconv>
@@ -16,6 +15,11 @@
 namespace Orvex {
 
 namespace {
+
+// Loaded by the first PostgreSQL URI looked at, which every connection and so every result comes after.
+const LibPq &pq() {
+    return LibPq::loaded();
+}
 
 constexpr QLatin1StringView ConnectionLostState("08006");
 // A server that does not answer holds a batch only this long before it is named; the URI may say otherwise.
@@ -96,14 +100,17 @@ bool isPostgresUri(QStringView text) {
 std::optional<QString> postgresUriProblem(const QString &uri) {
     if (!isPostgresUri(uri))
         return QStringLiteral("it is not a PostgreSQL URI (postgresql://...)");
+    QString why;
+    if (!LibPq::load(&why))
+        return why;
     char *message = nullptr;
-    PQconninfoOption *options = PQconninfoParse(uri.toUtf8().constData(), &message);
+    PQconninfoOption *options = pq().PQconninfoParse(uri.toUtf8().constData(), &message);
     if (options) {
-        PQconninfoFree(options);
+        pq().PQconninfoFree(options);
         return std::nullopt;
     }
-    const QString why = message ? trimmedMessage(message) : QStringLiteral("out of memory");
-    PQfreemem(message);
+    why = message ? trimmedMessage(message) : QStringLiteral("out of memory");
+    pq().PQfreemem(message);
     return withoutSecretsOf(uri, why);
 }
 
@@ -209,7 +216,8 @@ std::vector<const char *> PostgresParameters::values() const {
 }
 
 PostgresResult::~PostgresResult() {
-    PQclear(m_result);
+    if (m_result)
+        pq().PQclear(m_result);
 }
 
 PostgresResult::PostgresResult(PostgresResult &&other) noexcept
@@ -217,47 +225,48 @@ PostgresResult::PostgresResult(PostgresResult &&other) noexcept
 
 PostgresResult &PostgresResult::operator=(PostgresResult &&other) noexcept {
     if (this != &other) {
-        PQclear(m_result);
+        if (m_result)
+            pq().PQclear(m_result);
         m_result = std::exchange(other.m_result, nullptr);
     }
     return *this;
 }
 
 int PostgresResult::rows() const {
-    return m_result ? PQntuples(m_result) : 0;
+    return m_result ? pq().PQntuples(m_result) : 0;
 }
 
 int PostgresResult::columns() const {
-    return m_result ? PQnfields(m_result) : 0;
+    return m_result ? pq().PQnfields(m_result) : 0;
 }
 
 QString PostgresResult::text(int row, int column) const {
     if (row < 0 || row >= rows() || column < 0 || column >= columns())
         return {};
-    return QString::fromUtf8(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
+    return QString::fromUtf8(pq().PQgetvalue(m_result, row, column), pq().PQgetlength(m_result, row, column));
 }
 
 std::optional<qint64> PostgresResult::integer(int row, int column) const {
     if (row < 0 || row >= rows() || column < 0 || column >= columns() || isNull(row, column))
         return std::nullopt;
     // Read in place: a history reads hundreds of thousands of these.
-    const char *text = PQgetvalue(m_result, row, column);
-    const char *end = text + PQgetlength(m_result, row, column);
+    const char *text = pq().PQgetvalue(m_result, row, column);
+    const char *end = text + pq().PQgetlength(m_result, row, column);
     qint64 value = 0;
     const auto [stop, failure] = std::from_chars(text, end, value);
     return failure == std::errc() && stop == end ? std::optional<qint64>(value) : std::nullopt;
 }
 
 bool PostgresResult::isNull(int row, int column) const {
-    return !m_result || PQgetisnull(m_result, row, column) != 0;
+    return !m_result || pq().PQgetisnull(m_result, row, column) != 0;
 }
 
 qint64 PostgresResult::affectedRows() const {
-    return m_result ? QByteArray(PQcmdTuples(m_result)).toLongLong() : 0;
+    return m_result ? QByteArray(pq().PQcmdTuples(m_result)).toLongLong() : 0;
 }
 
 QString PostgresResult::commandTag() const {
-    return m_result ? QString::fromUtf8(PQcmdStatus(m_result)) : QString();
+    return m_result ? QString::fromUtf8(pq().PQcmdStatus(m_result)) : QString();
 }
 
 PostgresDatabase::~PostgresDatabase() {
@@ -278,8 +287,8 @@ bool PostgresDatabase::open(const QString &uri, PostgresError *error) {
                                     "dbname", nullptr};
     const char *const values[] = {DefaultConnectTimeoutSeconds, "UTF8", "OrvexKelPostJob",
                                   uriBytes.constData(), nullptr};
-    m_connection = PQconnectdbParams(keywords, values, 1);
-    if (!m_connection || PQstatus(m_connection) != CONNECTION_OK) {
+    m_connection = pq().PQconnectdbParams(keywords, values, 1);
+    if (!m_connection || pq().PQstatus(m_connection) != CONNECTION_OK) {
         if (error) {
             *error = connectionError();
             error->message = withoutSecretsOf(uri, error->message);
@@ -287,13 +296,13 @@ bool PostgresDatabase::open(const QString &uri, PostgresError *error) {
         close();
         return false;
     }
-    PQsetNoticeProcessor(m_connection, logNotice, nullptr);
+    pq().PQsetNoticeProcessor(m_connection, logNotice, nullptr);
     return true;
 }
 
 void PostgresDatabase::close() {
     if (m_connection)
-        PQfinish(m_connection);
+        pq().PQfinish(m_connection);
     m_connection = nullptr;
 }
 
@@ -303,7 +312,7 @@ bool PostgresDatabase::exec(const char *sql, PostgresError *error) {
             *error = connectionError();
         return false;
     }
-    return checked(PQexec(m_connection, sql), error).has_value();
+    return checked(pq().PQexec(m_connection, sql), error).has_value();
 }
 
 bool PostgresDatabase::prepare(const char *name, const char *sql, int parameterCount, PostgresError *error) {
@@ -312,7 +321,7 @@ bool PostgresDatabase::prepare(const char *name, const char *sql, int parameterC
             *error = connectionError();
         return false;
     }
-    return checked(PQprepare(m_connection, name, sql, parameterCount, nullptr), error).has_value();
+    return checked(pq().PQprepare(m_connection, name, sql, parameterCount, nullptr), error).has_value();
 }
 
 std::optional<PostgresResult> PostgresDatabase::run(const char *name, const PostgresParameters &parameters,
@@ -335,8 +344,9 @@ PostgresDatabase::runValues(const char *name, const std::vector<const char *> &v
             *error = connectionError();
         return std::nullopt;
     }
-    return checked(PQexecPrepared(m_connection, name, int(values.size()), values.data(), nullptr, nullptr, 0),
-                   error);
+    return checked(
+        pq().PQexecPrepared(m_connection, name, int(values.size()), values.data(), nullptr, nullptr, 0),
+        error);
 }
 
 std::optional<qint64> PostgresDatabase::integerOf(const char *sql, PostgresError *error) {
@@ -355,7 +365,7 @@ std::optional<PostgresResult> PostgresDatabase::query(const char *sql, const Pos
     }
     const std::vector<const char *> values = parameters.values();
     return checked(
-        PQexecParams(m_connection, sql, parameters.count(), nullptr, values.data(), nullptr, nullptr, 0),
+        pq().PQexecParams(m_connection, sql, parameters.count(), nullptr, values.data(), nullptr, nullptr, 0),
         error);
 }
 
@@ -367,17 +377,18 @@ std::optional<PostgresResult> PostgresDatabase::checked(pg_result *raw, Postgres
             *error = connectionError();
         return std::nullopt;
     }
-    const ExecStatusType status = PQresultStatus(raw);
+    const ExecStatusType status = pq().PQresultStatus(raw);
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return result;
     if (error) {
-        const char *state = PQresultErrorField(raw, PG_DIAG_SQLSTATE);
-        const char *primary = PQresultErrorField(raw, PG_DIAG_MESSAGE_PRIMARY);
-        *error = PostgresError{QString::fromLatin1(state ? state : ""),
-                               primary ? trimmedMessage(primary) : trimmedMessage(PQresultErrorMessage(raw))};
+        const char *state = pq().PQresultErrorField(raw, PG_DIAG_SQLSTATE);
+        const char *primary = pq().PQresultErrorField(raw, PG_DIAG_MESSAGE_PRIMARY);
+        *error =
+            PostgresError{QString::fromLatin1(state ? state : ""),
+                          primary ? trimmedMessage(primary) : trimmedMessage(pq().PQresultErrorMessage(raw))};
         if (error->message.isEmpty())
-            error->message = trimmedMessage(PQresStatus(status));
-        if (error->sqlState.isEmpty() && m_connection && PQstatus(m_connection) == CONNECTION_BAD)
+            error->message = trimmedMessage(pq().PQresStatus(status));
+        if (error->sqlState.isEmpty() && m_connection && pq().PQstatus(m_connection) == CONNECTION_BAD)
             error->sqlState = ConnectionLostState;
     }
     return std::nullopt;
@@ -386,11 +397,11 @@ std::optional<PostgresResult> PostgresDatabase::checked(pg_result *raw, Postgres
 PostgresError PostgresDatabase::connectionError() const {
     if (!m_connection)
         return PostgresError{ConnectionLostState, QStringLiteral("not connected to %1").arg(m_displayText)};
-    QString message = trimmedMessage(PQerrorMessage(m_connection));
+    QString message = trimmedMessage(pq().PQerrorMessage(m_connection));
     if (message.isEmpty())
         message = QStringLiteral("the connection to %1 failed").arg(m_displayText);
-    return PostgresError{PQstatus(m_connection) == CONNECTION_BAD ? QString(ConnectionLostState) : QString(),
-                         message};
+    return PostgresError{
+        pq().PQstatus(m_connection) == CONNECTION_BAD ? QString(ConnectionLostState) : QString(), message};
 }
 
 bool PostgresStatement::bind(int index, qint64 value) {
