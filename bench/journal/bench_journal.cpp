@@ -24,6 +24,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using Orvex::JournalPosting;
 using Orvex::JournalStore;
@@ -56,7 +57,9 @@ template<typename Body> ProcessCost inChild(Body body) {
             double(usage.ru_maxrss) / 1024.0};
 }
 
-ProcessCost sqliteProgram(const QString &program, const QString &database, const QByteArray &script) {
+// program with arguments, reading script from its standard input, in a child of its own.
+ProcessCost programReading(const QString &program, const QList<QByteArray> &arguments,
+                           const QByteArray &script) {
     return inChild([&] {
         int input[2];
         if (::pipe(input) != 0)
@@ -69,33 +72,23 @@ ProcessCost sqliteProgram(const QString &program, const QString &database, const
         ::close(input[1]);
         ::dup2(input[0], STDIN_FILENO);
         const QByteArray programPath = QFile::encodeName(program);
-        const QByteArray databasePath = QFile::encodeName(database);
-        ::execl(programPath.constData(), programPath.constData(), "-readonly", databasePath.constData(),
-                static_cast<char *>(nullptr));
+        std::vector<char *> argv{const_cast<char *>(programPath.constData())};
+        for (const QByteArray &argument : arguments)
+            argv.push_back(const_cast<char *>(argument.constData()));
+        argv.push_back(nullptr);
+        ::execv(programPath.constData(), argv.data());
         ::_exit(127);
     });
 }
 
+ProcessCost sqliteProgram(const QString &program, const QString &database, const QByteArray &script) {
+    return programReading(program, {QByteArrayLiteral("-readonly"), QFile::encodeName(database)}, script);
+}
+
 // psql on uri, reading script from its standard input: the baseline on a shared journal.
 ProcessCost psqlProgram(const QString &uri, const QByteArray &script) {
-    const QString program = PostgresServer::program(QStringLiteral("psql"));
-    return inChild([&] {
-        int input[2];
-        if (::pipe(input) != 0)
-            ::_exit(1);
-        if (::fork() == 0) {
-            ::close(input[0]);
-            (void)!::write(input[1], script.constData(), size_t(script.size()));
-            ::_exit(0);
-        }
-        ::close(input[1]);
-        ::dup2(input[0], STDIN_FILENO);
-        const QByteArray programPath = QFile::encodeName(program);
-        const QByteArray database = uri.toUtf8();
-        ::execl(programPath.constData(), programPath.constData(), "-X", "-q", "-A", "-t", "-d",
-                database.constData(), static_cast<char *>(nullptr));
-        ::_exit(127);
-    });
+    return programReading(PostgresServer::program(QStringLiteral("psql")),
+                          {"-X", "-q", "-A", "-t", "-d", uri.toUtf8()}, script);
 }
 
 QString jobCodeOf(int day, int posting) {

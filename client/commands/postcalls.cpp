@@ -16,6 +16,16 @@ namespace Orvex {
 
 namespace {
 
+// Runs this thread's events until a call has ended, and takes the first that did.
+CallResult nextEnded(std::deque<CallResult> &ended) {
+    QEventLoop loop;
+    while (ended.empty())
+        loop.processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
+    CallResult result = std::move(ended.front());
+    ended.pop_front();
+    return result;
+}
+
 // One call at a time through the client library, which sends again what certainly never ran and reads
 // the journal of a server lost mid-call: today's behaviour for one listing in flight.
 class SerialCalls final : public PostCalls {
@@ -83,12 +93,7 @@ void ConcurrentCalls::send(qsizetype task, const QString &board, const Listing &
 }
 
 CallResult ConcurrentCalls::next() {
-    QEventLoop loop;
-    while (m_ended.empty())
-        loop.processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
-    CallResult result = std::move(m_ended.front());
-    m_ended.pop_front();
-    return result;
+    return nextEnded(m_ended);
 }
 
 CallResult ConcurrentCalls::resultOf(qsizetype task, const Sent &sent, const QDBusPendingCall &call) {
@@ -142,14 +147,7 @@ public:
         ++m_pending;
     }
     qsizetype pending() const override { return m_pending + qsizetype(m_ended.size()); }
-    CallResult next() override {
-        QEventLoop loop;
-        while (m_ended.empty())
-            loop.processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
-        CallResult result = std::move(m_ended.front());
-        m_ended.pop_front();
-        return result;
-    }
+    CallResult next() override { return nextEnded(m_ended); }
     std::optional<QString> journalProblem() override { return m_engine.journalProblem(); }
     void release() override {}
     int maxInFlight(const QString &board) const { return m_engine.maxInFlight(board); }
