@@ -6,34 +6,34 @@ namespace Orvex {
 
 namespace {
 
+// Loads at construction; the library stays loaded until the process ends, so the functions stay valid.
 struct LoadedLibPq {
+    LoadedLibPq();
+
+    QLibrary library{QStringLiteral("pq"), 5};
     LibPq functions;
     QString why; // empty when every function was found
 };
 
-LoadedLibPq loadLibPq() {
-    LoadedLibPq result;
-    // Never unloaded: the functions are used until the process ends.
-    auto *library = new QLibrary(QStringLiteral("pq"), 5);
-    library->setLoadHints(QLibrary::PreventUnloadHint);
-    if (!library->load()) {
-        result.why = QStringLiteral("libpq5 cannot be loaded (%1); install the package libpq5")
-                         .arg(library->errorString());
-        return result;
+LoadedLibPq::LoadedLibPq() {
+    library.setLoadHints(QLibrary::PreventUnloadHint);
+    if (!library.load()) {
+        why = QStringLiteral("libpq5 cannot be loaded (%1); install the package libpq5")
+                  .arg(library.errorString());
+        return;
     }
 #define ORVEX_LIBPQ_RESOLVE(name)                                                                            \
-    result.functions.name = reinterpret_cast<decltype(&::name)>(library->resolve(#name));                    \
-    if (!result.functions.name) {                                                                            \
-        result.why = QStringLiteral("libpq has no " #name "; a newer libpq5 is needed");                     \
-        return result;                                                                                       \
+    functions.name = reinterpret_cast<decltype(&::name)>(library.resolve(#name));                            \
+    if (!functions.name) {                                                                                   \
+        why = QStringLiteral("libpq has no " #name "; a newer libpq5 is needed");                            \
+        return;                                                                                              \
     }
     ORVEX_LIBPQ_FUNCTIONS(ORVEX_LIBPQ_RESOLVE)
 #undef ORVEX_LIBPQ_RESOLVE
-    return result;
 }
 
 const LoadedLibPq &libPq() {
-    static const LoadedLibPq loaded = loadLibPq();
+    static const LoadedLibPq loaded;
     return loaded;
 }
 

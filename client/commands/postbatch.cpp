@@ -335,12 +335,16 @@ std::optional<int> PostBatch::checkJournal() {
         return std::nullopt;
     QString folderError;
     const QString folder = componentFilesFolder(&folderError);
+    // A journal on a PostgreSQL server is named by the problem itself (Journal=...), never by a file.
+    QString settingError;
+    const bool inFile = journalSetting(&settingError).value_or(QString()).isEmpty();
     const QString where =
-        folder.isEmpty() ? QString()
-                         : u' ' + printableText(folder + u'/' + QLatin1StringView(JournalStore::FileName));
+        folder.isEmpty() || !inFile
+            ? QString()
+            : u' ' + printableText(folder + u'/' + QLatin1StringView(JournalStore::FileName));
     // The tool never sends what the journal cannot record: a rerun would post it again.
     return m_console.fail(
-        QStringLiteral("the server cannot write its posting journal%1 (%2), so a rerun could not tell what "
+        QStringLiteral("the posting journal%1 cannot be written (%2), so a rerun could not tell what "
                        "was posted; nothing was posted. %3")
             .arg(where, printableText(problem), QLatin1StringView(JournalRemedy)),
         BadInput);
