@@ -487,35 +487,41 @@ void JournalStore::close() {
 }
 
 bool JournalStore::prepareSchema(Access access, QString *why) {
-    // The first read tells a corrupt file or another format (SQLITE_NOTADB) without writing anything.
-    const std::optional<qint64> version = m_database.integerOf("PRAGMA user_version");
-    const std::optional<qint64> application = m_database.integerOf("PRAGMA application_id");
-    const std::optional<qint64> objects = m_database.integerOf("SELECT count(*) FROM sqlite_schema");
-    if (!version || !application || !objects) {
+    // The first read tells a corrupt file or another format (SQLITE_NOTADB) without writing anything. One
+    // statement, so one snapshot: read apart, another process's first commit could fall between the
+    // reads and show its tables without its application id.
+    JournalStatement header = m_database.prepare(
+        "SELECT (SELECT user_version FROM pragma_user_version), "
+        "(SELECT application_id FROM pragma_application_id), (SELECT count(*) FROM sqlite_schema)");
+    if (!header.isValid() || header.step() != JournalStatement::Step::Row) {
         *why = QStringLiteral("it is not a database or is damaged: ") + m_database.errorText();
         return false;
     }
-    if (*version > SchemaVersion) {
+    const qint64 version = header.integer(0);
+    const qint64 application = header.integer(1);
+    const qint64 objects = header.integer(2);
+    header = {};
+    if (version > SchemaVersion) {
         *why = QStringLiteral("it was written by a newer version (schema %1; this one knows %2)")
-                   .arg(*version)
+                   .arg(version)
                    .arg(SchemaVersion);
         return false;
     }
-    if (*objects > 0 && *application != ApplicationId) {
+    if (objects > 0 && application != ApplicationId) {
         *why = QStringLiteral("it is a database of another program");
         return false;
     }
-    m_schemaVersion = *version;
+    m_schemaVersion = version;
     if (access == Access::Read)
-        return *version > 0 || (*why = QLatin1StringView(NoJournalYet), false);
+        return version > 0 || (*why = QLatin1StringView(NoJournalYet), false);
     // Commits are not synced unless asked (beginDurably): a lost end row reads as unknown, which is safe.
     // A checkpoint syncs twice; every 16 MiB of WAL keeps that a small part of a posting's one sync.
     if (!m_database.exec("PRAGMA journal_mode = WAL") || !m_database.exec("PRAGMA synchronous = NORMAL") ||
         !m_database.exec("PRAGMA wal_autocheckpoint = 4000"))
         return failed(why);
-    if (*version == 0)
+    if (version == 0)
         return createSchema(why);
-    return *version == SchemaVersion || upgradeSchema(*version, why);
+    return version == SchemaVersion || upgradeSchema(version, why);
 }
 
 bool JournalStore::createSchema(QString *why) {
