@@ -95,6 +95,17 @@ QString jobCodeOf(int day, int posting) {
     return QStringLiteral("JOB-%1-%2").arg(day).arg(posting);
 }
 
+// The rerun check of 1,000 listings of the last day as the baseline asks it: one indexed look-up each.
+QByteArray rerunLookUps(const QDateTime &since) {
+    QByteArray lookUps;
+    for (int i = 0; i < LookUps; ++i)
+        lookUps += "SELECT 1 FROM posting WHERE board = 'default' AND action = 'Add' AND job_code = '" +
+                   jobCodeOf(Days - 1, i).toUtf8() +
+                   "' AND start_ms >= " + QByteArray::number(since.toMSecsSinceEpoch()) +
+                   " AND substr(result, 1, 1) = 'S' LIMIT 1;\n";
+    return lookUps;
+}
+
 void generate(const QString &folder, int perDay) {
     JournalStore store;
     QString why;
@@ -243,12 +254,7 @@ void benchShared(int perDay, const QDateTime &since) {
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - generating).count(),
                 loads[0]);
 
-    QByteArray lookUps;
-    for (int i = 0; i < LookUps; ++i)
-        lookUps += "SELECT 1 FROM posting WHERE board = 'default' AND action = 'Add' AND job_code = '" +
-                   jobCodeOf(Days - 1, i).toUtf8() +
-                   "' AND start_ms >= " + QByteArray::number(since.toMSecsSinceEpoch()) +
-                   " AND substr(result, 1, 1) = 'S' LIMIT 1;\n";
+    const QByteArray lookUps = rerunLookUps(since);
     const ProcessCost rerun = inChild([&] {
         JournalStore store;
         QString why;
@@ -314,12 +320,7 @@ int main(int argc, char *argv[]) {
 
     // The rerun check: 1,000 listings of the last day, every one already "S".
     const QDateTime since = QDateTime::currentDateTime().addDays(-Days - 1);
-    QByteArray lookUps;
-    for (int i = 0; i < LookUps; ++i)
-        lookUps += "SELECT 1 FROM posting WHERE board = 'default' AND action = 'Add' AND job_code = '" +
-                   jobCodeOf(Days - 1, i).toUtf8() +
-                   "' AND start_ms >= " + QByteArray::number(since.toMSecsSinceEpoch()) +
-                   " AND substr(result, 1, 1) = 'S' LIMIT 1;\n";
+    const QByteArray lookUps = rerunLookUps(since);
     const ProcessCost rerun = inChild([&] {
         JournalStore store;
         QString why;
