@@ -519,6 +519,9 @@ bool JournalStore::prepareSchema(Access access, QString *why) {
     if (!m_database.exec("PRAGMA journal_mode = WAL") || !m_database.exec("PRAGMA synchronous = NORMAL") ||
         !m_database.exec("PRAGMA wal_autocheckpoint = 4000"))
         return failed(why);
+    // No checkpoint as the connection closes: it would sync the WAL and the file and delete the WAL, at the
+    // end of every tool run. The rows are safe in the WAL, which the next writer goes on with.
+    sqlite3_db_config(m_database.sqlite().handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     if (version == 0)
         return createSchema(why);
     return version == SchemaVersion || upgradeSchema(version, why);

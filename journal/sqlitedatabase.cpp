@@ -8,6 +8,37 @@
 
 namespace Orvex {
 
+namespace {
+
+// Opens a WAL that is already there without O_CREAT, so SQLite does not sync its folder at the first commit
+// of every connection: the run that made the file synced its folder entry then. A WAL that is missing, or
+// went between the look and the open, is made as SQLite makes it.
+int openWalKeepingFolder(sqlite3_vfs *vfs, const char *name, sqlite3_file *file, int flags, int *outFlags) {
+    auto *system = static_cast<sqlite3_vfs *>(vfs->pAppData);
+    if ((flags & SQLITE_OPEN_WAL) && (flags & SQLITE_OPEN_CREATE) && name &&
+        system->xOpen(system, name, file, flags & ~SQLITE_OPEN_CREATE, outFlags) == SQLITE_OK)
+        return SQLITE_OK;
+    return system->xOpen(system, name, file, flags, outFlags);
+}
+
+// The system's VFS with that one change, registered once; nullptr (the system's) if it cannot be. Every
+// other call is the system's own, which reads no state of its VFS object but in xOpen.
+const char *journalVfs() {
+    static sqlite3_vfs vfs = [] {
+        sqlite3_vfs *system = sqlite3_vfs_find(nullptr);
+        sqlite3_vfs made = *system;
+        made.pNext = nullptr;
+        made.zName = "orvex-journal";
+        made.pAppData = system;
+        made.xOpen = openWalKeepingFolder;
+        return made;
+    }();
+    static const bool registered = sqlite3_vfs_register(&vfs, 0) == SQLITE_OK;
+    return registered ? vfs.zName : nullptr;
+}
+
+} // namespace
+
 SqliteDatabase::~SqliteDatabase() {
     close();
 }
@@ -16,7 +47,7 @@ bool SqliteDatabase::open(const QByteArray &path, int flags) {
     close();
     m_thread = std::this_thread::get_id();
     sqlite3 *db = nullptr;
-    const int result = sqlite3_open_v2(path.constData(), &db, flags, nullptr);
+    const int result = sqlite3_open_v2(path.constData(), &db, flags, journalVfs());
     // A handle comes back even on failure, carrying the message.
     m_db = db;
     if (result != SQLITE_OK) {
