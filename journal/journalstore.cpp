@@ -473,6 +473,8 @@ void JournalStore::restoreAtItsName(QString *why) {
 }
 
 void JournalStore::close() {
+    if (m_insert.isValid() && !isShared())
+        truncateLargeWal();
     m_insert = {};
     m_latest = {};
     m_complete = {};
@@ -484,6 +486,16 @@ void JournalStore::close() {
     m_database.close();
     m_file = FileDescriptor();
     m_folder = FileDescriptor();
+}
+
+void JournalStore::truncateLargeWal() {
+    struct stat status {};
+    const QByteArray wal = m_folderPath + '/' + m_name + "-wal";
+    if (::stat(wal.constData(), &status) != 0 || status.st_size <= WalKeptBytes)
+        return;
+    // Closing: never wait for a reader; its WAL is truncated by a later writer.
+    sqlite3_busy_timeout(m_database.sqlite().handle(), 0);
+    m_database.exec("PRAGMA wal_checkpoint(TRUNCATE)");
 }
 
 bool JournalStore::prepareSchema(Access access, QString *why) {
@@ -519,8 +531,9 @@ bool JournalStore::prepareSchema(Access access, QString *why) {
     if (!m_database.exec("PRAGMA journal_mode = WAL") || !m_database.exec("PRAGMA synchronous = NORMAL") ||
         !m_database.exec("PRAGMA wal_autocheckpoint = 4000"))
         return failed(why);
-    // No checkpoint as the connection closes: it would sync the WAL and the file and delete the WAL, at the
-    // end of every tool run. The rows are safe in the WAL, which the next writer goes on with.
+    // No checkpoint as the connection closes, which would sync the WAL and the file and delete the WAL at
+    // the end of every tool run: the rows are safe in the WAL, which the next writer goes on with, until
+    // it outgrows WalKeptBytes.
     sqlite3_db_config(m_database.sqlite().handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     if (version == 0)
         return createSchema(why);

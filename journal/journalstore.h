@@ -142,6 +142,7 @@ private:
     bool createSchema(QString *why);
     bool upgradeSchema(qint64 version, QString *why);
     bool writeSchema(QString *why);
+    void truncateLargeWal();
     bool writeStart(const JournalPosting &start, QString *why);
     bool writeEnd(const JournalEnd &end, QString *why);
     // Why the last call of the database failed, as its engine said.
@@ -152,6 +153,11 @@ private:
     bool prepareWrites(QString *why);
     bool readRows(JournalStatement &statement, const std::function<bool(JournalPosting &&)> &each,
                   QString *why);
+
+    // A WAL past this is checkpointed and truncated as the writer closes. The first connection to the
+    // journal in a process reads the whole WAL to index it, so each tool run pays for what is left there;
+    // a checkpoint costs two syncs, so a few runs' rows are left.
+    static constexpr qint64 WalKeptBytes = 512 * 1024;
 
     JournalConnection m_database;
     FileDescriptor m_folder;

@@ -90,6 +90,8 @@ void JournalWriter::run() {
             m_queued.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
             if (m_tasks.empty()) {
                 writeEnds({});
+                // On this thread, which owns the connection: closing may checkpoint.
+                m_store.close();
                 return;
             }
             tasks.swap(m_tasks);
