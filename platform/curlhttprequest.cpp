@@ -544,6 +544,10 @@ QByteArray CurlHttpRequest::userAgent() {
     return QByteArrayLiteral("OrvexKelPostJob/") + Identity::VersionText;
 }
 
+bool CurlHttpRequest::setUpLibrary() {
+    return ensureCurlGlobal() == CURLE_OK;
+}
+
 std::unique_ptr<HttpRequest> makeCurlHttpRequest(const HttpSettings &settings, HttpLimits limits) {
     return std::make_unique<CurlHttpRequest>(settings, limits);
 }

@@ -54,6 +54,8 @@ public:
     static QString decodeReply(const QByteArray &body, const QByteArray &contentType);
     // "OrvexKelPostJob/1.00.0002"
     static QByteArray userAgent();
+    // libcurl's process-wide set-up, made once, by the first request if not before; whether it succeeded.
+    static bool setUpLibrary();
 
 private:
     void requireCompleted() const;

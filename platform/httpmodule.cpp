@@ -9,4 +9,9 @@ extern "C" Q_DECL_EXPORT Orvex::HttpRequest *orvexNewHttpRequest(const Orvex::Ht
     return Orvex::makeCurlHttpRequest(settings).release();
 }
 
+extern "C" Q_DECL_EXPORT void orvexSetUpHttp() {
+    Orvex::CurlHttpRequest::setUpLibrary();
+}
+
 static_assert(std::is_same_v<decltype(orvexNewHttpRequest), Orvex::NewHttpRequestEntry>);
+static_assert(std::is_same_v<decltype(orvexSetUpHttp), Orvex::SetUpHttpEntry>);
