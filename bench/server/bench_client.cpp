@@ -54,6 +54,8 @@ constexpr int RoundTrips = 50;
 constexpr int PostingsInFlight = 8;
 constexpr qsizetype HugeFieldCharacters = 100 * 1024 * 1024;
 constexpr char HugeFieldMode[] = "--send-huge-field";
+// Only the cold postings, for timing start-up work on its own.
+constexpr char ColdOnlyOption[] = "--cold-only";
 
 QString createObject(const QDBusConnection &bus) {
     const QDBusMessage created = bus.call(QDBusMessage::createMethodCall(
@@ -418,13 +420,15 @@ int main(int argc, char *argv[]) {
         curl_global_init(CURL_GLOBAL_DEFAULT);
         const Orvex::Bench::Fields fields = Orvex::Bench::benchListing(FieldCount);
         const QByteArray endpoint = board.endpointUrl().toUtf8();
+        const bool coldOnly = argc == 2 && std::strcmp(argv[1], ColdOnlyOption) == 0;
         // The listing's object is released, and its server ended, before the batches start their own.
-        status = timeOneListing(bus, fields, endpoint);
-        if (status == 0)
+        if (!coldOnly)
+            status = timeOneListing(bus, fields, endpoint);
+        if (status == 0 && !coldOnly)
             status = timeBatch(address, fields, endpoint);
         if (status == 0)
             status = timeColdPostings(bus, address, programFolder.path(), board.proxyUrl(), fields, endpoint);
-        if (status == 0)
+        if (status == 0 && !coldOnly)
             status = timeOtherClients(address, programFolder.path(), argv[0]);
         curl_global_cleanup();
     }
