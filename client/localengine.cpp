@@ -68,6 +68,8 @@ void LocalEngine::post(const QString &board, const QString &action, const Listin
                    },
                    claim},
                   std::move(done));
+    if (!m_httpModule)
+        m_httpModule.emplace();
 }
 
 void LocalEngine::writeLog(const QString &subName, const QString &message, const Variant &anyOther) {

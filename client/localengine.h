@@ -6,11 +6,14 @@
 #include "inflightstatus.h"
 #include "journalwriter.h"
 #include "listingfields.h"
+#include "modulehttprequest.h"
 #include "postingengine.h"
 #include "statusview.h"
 #include "variant.h"
 
 #include <QString>
+
+#include <optional>
 
 namespace Orvex {
 
@@ -52,8 +55,11 @@ private:
     ComponentSettings m_settings;
     BoardSettings m_boards;
     QString m_logFile;
-    // Last: it goes first, once its exchanges have returned.
+    // It goes first, once its exchanges have returned.
     PostingEngine m_engine;
+    // Loads libcurl while the first posting's start row is written. Made once the engine's threads are:
+    // a thread made while the loader works waits for it.
+    std::optional<HttpModulePreload> m_httpModule;
 };
 
 } // namespace Orvex

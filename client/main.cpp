@@ -1,5 +1,4 @@
 #include "localengine.h"
-#include "modulehttprequest.h"
 #include "postjobtool.h"
 #include "sessionbuscheck.h"
 #include "xdgfolders.h"
@@ -46,7 +45,6 @@ int main(int argc, char *argv[]) {
     const bool progress = isatty(STDERR_FILENO) == 1;
     installInterruptHandlers();
     const QString program = QCoreApplication::applicationName();
-    std::optional<Orvex::HttpModulePreload> httpModule;
     if (needsServer(QCoreApplication::arguments())) {
         // Said before any bus is looked for: a posting without a home would go to the built-in board and
         // keep its journal below the root folder.
@@ -60,9 +58,6 @@ int main(int argc, char *argv[]) {
         const Orvex::SessionBusCheck bus = Orvex::SessionBusCheck::ofEnvironment();
         if (bus.state != Orvex::SessionBusCheck::State::Answers) {
             Orvex::LocalEngine::choose();
-            // libcurl loads beside the settings and the journal, not after the listing's start row.
-            if (QCoreApplication::arguments().at(1) == QLatin1StringView("post"))
-                httpModule.emplace();
             if (bus.state == Orvex::SessionBusCheck::State::Unusable)
                 err << program << ": posting in this process, without the session bus: " << bus.problem
                     << '\n';
