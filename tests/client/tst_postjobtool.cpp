@@ -191,6 +191,7 @@ private Q_SLOTS:
     void historyReadsBackWhatWasPosted();
     void postsInProcessWithoutABusThatAnswers_data();
     void postsInProcessWithoutABusThatAnswers();
+    void postingInItsOwnProcessSyncsTheJournalOnce();
     void refusesWithoutAHome_data();
     void refusesWithoutAHome();
     void postsToEveryBoard_data();
@@ -892,6 +893,49 @@ void TestPostJobTool::postsInProcessWithoutABusThatAnswers() {
     QCOMPARE(row.value(QStringLiteral("result")).toString(), QStringLiteral("S4711"));
     QCOMPARE(row.value(QStringLiteral("deliveryClass")).toString(), QStringLiteral("posted"));
     QVERIFY2(m_session.server().logText().contains("jobid=4711"), m_session.server().logText().constData());
+}
+
+// Recorded with strace: a tool posting in its own process syncs one thing, the WAL with the listing's
+// start row. Not the folder (the WAL is there from the runs before), not the file at exit.
+void TestPostJobTool::postingInItsOwnProcessSyncsTheJournalOnce() {
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        QSKIP("strace is not installed (Debian package strace)");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_files.path());
+    environment.insert(QStringLiteral("http_proxy"), m_session.board().proxyUrl());
+    const auto post = [](const QString &jobCode) {
+        return QStringList{QStringLiteral("post"), QStringLiteral("-a"), QStringLiteral("Add"),
+                           QStringLiteral("-f"), QStringLiteral("JobCode=") + jobCode};
+    };
+    // Two runs before: the second finds the WAL the first left, or made anew after a checkpoint.
+    for (const QString &jobCode : {QStringLiteral("J1"), QStringLiteral("J2")}) {
+        const ToolRun run = runTool(post(jobCode), environment);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    }
+    const QString trace = m_files.filePath(QStringLiteral("sync-trace"));
+    QProcess traced;
+    traced.setProcessEnvironment(environment);
+    traced.start(strace, QStringList{QStringLiteral("-f"), QStringLiteral("-y"), QStringLiteral("-e"),
+                                     QStringLiteral("trace=fsync,fdatasync,syncfs,sync_file_range"),
+                                     QStringLiteral("-o"), trace, QStringLiteral(ORVEX_POSTJOB_EXECUTABLE)} +
+                             post(QStringLiteral("J3")));
+    QVERIFY(traced.waitForFinished(120000));
+    const QByteArray err = traced.readAllStandardError();
+    if (traced.exitCode() != 0 && err.contains("ptrace"))
+        QSKIP("strace cannot trace here");
+    QVERIFY2(traced.exitCode() == 0, err.constData());
+    QFile file(trace);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> syncs;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.contains("sync") && !line.contains("+++"))
+            syncs.append(line);
+    }
+    QVERIFY2(syncs.size() == 1 && syncs.first().contains("-wal>"), syncs.join('\n').constData());
+    QCOMPARE(postedListings(),
+             (QStringList{QStringLiteral("Add J1"), QStringLiteral("Add J2"), QStringLiteral("Add J3")}));
 }
 
 void TestPostJobTool::refusesWithoutAHome_data() {

@@ -114,6 +114,8 @@ private Q_SLOTS:
     void refusesWhatIsNoSharedJournal_data();
     void refusesWhatIsNoSharedJournal();
     void writerReconnectsAtTheNextGroup();
+    void rowsOutliveTheWriterThatLeftThemInTheWal_data();
+    void rowsOutliveTheWriterThatLeftThemInTheWal();
 
 private:
     // The store a row of a table run on both engines uses: the SQLite file of init(), or the shared
@@ -860,6 +862,37 @@ void TestJournalStore::timesReadAsTheCalendarHasThem() {
     QCOMPARE(journalTime.dateText(), time.toString(u"yyyy-MM-dd"));
     QCOMPARE(journalTime.clockText(), time.toString(u"HH:mm:ss"));
     QCOMPARE(journalTime.isoText().left(23), time.toString(u"yyyy-MM-ddTHH:mm:ss.zzz"));
+}
+
+void TestJournalStore::rowsOutliveTheWriterThatLeftThemInTheWal_data() {
+    QTest::addColumn<int>("postings");
+    QTest::addColumn<bool>("walEmptied"); // checkpointed and truncated as the writer closed
+    QTest::newRow("a few, left in the WAL for the next writer") << 3 << false;
+    QTest::newRow("past half a MiB of WAL, checkpointed") << 40 << true;
+}
+
+// A writer that closes leaves a small WAL as it is, for the next to go on with, and empties a large one
+// into the file; either way every row is there for the next reader, and the next writer adds to them.
+void TestJournalStore::rowsOutliveTheWriterThatLeftThemInTheWal() {
+    QFETCH(int, postings);
+    QFETCH(bool, walEmptied);
+    for (int i = 0; i < postings; ++i)
+        post(m_store, start(u"J%1"_s.arg(i), Noon.addSecs(i), 100, i + 1), u"S%1"_s.arg(i));
+    m_store.close();
+    const QFileInfo wal(QFile::decodeName(databasePath("-wal")));
+    QVERIFY(wal.exists());
+    QCOMPARE(wal.size() == 0, walEmptied);
+
+    QString why;
+    JournalStore reader;
+    QVERIFY2(reader.open(folder(), JournalStore::Access::Read, &why), qPrintable(why));
+    QCOMPARE(readAll(reader).size(), postings);
+    reader.close();
+    QVERIFY2(m_store.open(folder(), JournalStore::Access::Write, &why), qPrintable(why));
+    post(m_store, start(u"J-next"_s, Noon.addDays(1)), u"S"_s);
+    const QList<JournalPosting> rows = readAll(m_store);
+    QCOMPARE(rows.size(), postings + 1);
+    QCOMPARE(rows.last().jobCode, u"J-next"_s);
 }
 
 #include "tst_journalstore.moc"
