@@ -88,8 +88,6 @@ int serveOnBus(std::unique_ptr<Orvex::StatusWindow> window, const Orvex::ServeOp
         qCCritical(lcServer).noquote() << error;
         return EXIT_FAILURE;
     }
-    // The bus starts a server mostly for a posting: libcurl loads beside its first calls, not after them.
-    const Orvex::HttpModulePreload httpModule;
 
     // The system ending the session closes the window as the user would.
     Orvex::SignalWatcher signalWatcher({SIGTERM, SIGHUP});
