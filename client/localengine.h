@@ -55,7 +55,7 @@ private:
     ComponentSettings m_settings;
     BoardSettings m_boards;
     QString m_logFile;
-    // It goes first, once its exchanges have returned.
+    // Goes before the members above, once its exchanges have returned.
     PostingEngine m_engine;
     // Loads libcurl while the first posting's start row is written. Made once the engine's threads are:
     // a thread made while the loader works waits for it.

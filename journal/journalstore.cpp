@@ -493,7 +493,7 @@ void JournalStore::truncateLargeWal() {
     const QByteArray wal = m_folderPath + '/' + m_name + "-wal";
     if (::stat(wal.constData(), &status) != 0 || status.st_size <= WalKeptBytes)
         return;
-    // Closing: never wait for a reader; its WAL is truncated by a later writer.
+    // Closing waits for no other process: with a reader still in the WAL, a later writer truncates it.
     sqlite3_busy_timeout(m_database.sqlite().handle(), 0);
     m_database.exec("PRAGMA wal_checkpoint(TRUNCATE)");
 }
