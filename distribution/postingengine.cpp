@@ -11,6 +11,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <deque>
 
 namespace Orvex {
@@ -66,9 +67,12 @@ PostingEngine::PostingEngine(const HostContext &process, InFlightStatus &status,
     , m_status(status) {}
 
 PostingEngine::~PostingEngine() {
-    // Their last hand-back is posted to this object and dropped with it.
+    // Their last hand-back is posted to this object and dropped with it; the journal's thread hands back
+    // the tries whose end rows it still has.
     for (const std::shared_ptr<Board> &board : std::as_const(m_boards))
         board->threads.waitForDone();
+    if (m_host.journal)
+        m_host.journal->flush();
 }
 
 void PostingEngine::post(Listing listing, Done done) {
@@ -159,11 +163,18 @@ void PostingEngine::start(Board &board, const std::shared_ptr<Posting> &posting)
     if (posting->ownJob)
         m_status.started(board.name);
     board.threads.start([this, posting] {
-        posting->job->tryOnce(posting->action, posting->callSerial);
+        // The try is back once this thread is done with it and its end row is committed, whichever comes
+        // last: the journal's thread hands it back itself, so this one need not wait for the commit.
+        auto handsLeft = std::make_shared<std::atomic<int>>(2);
+        const auto handBack = [this, posting, handsLeft] {
+            if (handsLeft->fetch_sub(1) == 1)
+                QMetaObject::invokeMethod(
+                    this, [this, posting] { tried(posting); }, Qt::QueuedConnection);
+        };
+        posting->job->tryOnce(posting->action, posting->callSerial, handBack);
         posting->outcome = posting->job->lastOutcome();
         posting->retryAfter = posting->job->retryAfter();
-        QMetaObject::invokeMethod(
-            this, [this, posting] { tried(posting); }, Qt::QueuedConnection);
+        handBack();
     });
 }
 

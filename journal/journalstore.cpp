@@ -519,6 +519,10 @@ bool JournalStore::prepareSchema(Access access, QString *why) {
     if (!m_database.exec("PRAGMA journal_mode = WAL") || !m_database.exec("PRAGMA synchronous = NORMAL") ||
         !m_database.exec("PRAGMA wal_autocheckpoint = 4000"))
         return failed(why);
+    // The WAL outlives the connection: the next server's commits overwrite blocks it has instead of
+    // growing a new file, so a start row's sync writes no file size with it.
+    int keepWal = 1;
+    sqlite3_file_control(m_database.sqlite().handle(), "main", SQLITE_FCNTL_PERSIST_WAL, &keepWal);
     if (version == 0)
         return createSchema(why);
     return version == SchemaVersion || upgradeSchema(version, why);
@@ -652,7 +656,8 @@ std::optional<QList<qint64>> JournalStore::beginDurably(const QList<JournalPosti
 
 std::optional<QList<qint64>> JournalStore::beginDurably(const QList<JournalPosting> &starts,
                                                         const QList<JournalClaim> &claims,
-                                                        QList<JournalBlock> *blocks, QString *why) {
+                                                        QList<JournalBlock> *blocks, QString *why,
+                                                        const QList<JournalEnd> &endsFirst) {
     if (!m_insert.isValid()) {
         if (why)
             *why = QStringLiteral("it is not open for writing");
@@ -674,6 +679,10 @@ std::optional<QList<qint64>> JournalStore::beginDurably(const QList<JournalPosti
     if (!transaction.begin() || !lockListings(starts, claims, why)) {
         failed(why);
         return std::nullopt;
+    }
+    for (const JournalEnd &end : endsFirst) {
+        if (!writeEnd(end, why))
+            return std::nullopt;
     }
     QList<qint64> rows;
     rows.reserve(starts.size());

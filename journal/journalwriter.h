@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -58,6 +59,9 @@ public:
     // A posting's end, committed (not synced) before it returns, so a reply the client has is never
     // newer than the journal; a small step of the day's pruning follows.
     void complete(const JournalEnd &end);
+    // The same without waiting: then runs on the writer's thread once the end is committed (or could not
+    // be), so the caller's thread can go on meanwhile. It must be quick, and call nothing of this writer.
+    void complete(const JournalEnd &end, std::function<void()> then);
     // Returns once everything queued before has been written.
     void flush();
 
@@ -75,7 +79,7 @@ private:
     };
     struct End {
         JournalEnd end;
-        std::promise<void> done;
+        std::function<void()> done;
     };
     using Flush = std::promise<void>;
     using Task = std::variant<Open, Begin, End, Flush>;
@@ -84,9 +88,12 @@ private:
     void run();
     void open(const Open &task);
     bool ensureOpen(QString *why);
-    void beginAll(std::deque<Task> &tasks);
-    void completeAll(std::deque<Task> &tasks);
+    static bool isRowTask(const Task &task);
+    void writeRows(std::deque<Task> &tasks);
+    QList<JournalEnd> takeEnds(std::deque<Task> &tasks, std::vector<std::function<void()>> *ended);
+    void beginAll(std::deque<Task> &tasks, QList<JournalEnd> ends);
     void writeEnds(QList<JournalEnd> ends);
+    void keepUnwritten(QList<JournalEnd> ends);
     void failed(const QString &why);
     void succeeded();
     void closeIfLost();

@@ -113,6 +113,15 @@ QString PostJob::tryOnce(const QString &ActionType, quint64 callSerial) {
     return m_journalStart.block.reason == Orvex::JournalBlock::Reason::None ? notRecorded() : heldBack();
 }
 
+QString PostJob::tryOnce(const QString &ActionType, quint64 callSerial, std::function<void()> recorded) {
+    m_recorded = std::move(recorded);
+    const QString resultCode = tryOnce(ActionType, callSerial);
+    // No end row was handed to the journal: nothing to wait for.
+    if (const std::function<void()> now = std::exchange(m_recorded, nullptr))
+        now();
+    return resultCode;
+}
+
 QString PostJob::tryExchange(const QString &ActionType) {
     try {
         return exchange(ActionType);
@@ -242,9 +251,17 @@ void PostJob::endJournalEntry(const QString &resultCode, const Orvex::Automation
         m_lastOutcome.resultCode = resultCode;
         m_lastOutcome.errorNumber = error ? error->number() : 0;
         m_lastOutcome.errorDescription = error ? Orvex::withoutUserInfo(error->description()) : QString();
-        if (m_host.journal && m_journalStart.row)
-            m_host.journal->complete({*m_journalStart.row, m_journalStart.opening, m_host.clock.now(),
-                                      m_lastOutcome, m_replyBytes, m_exchangeTimer.elapsed()});
+        if (m_host.journal && m_journalStart.row) {
+            const Orvex::JournalEnd end{*m_journalStart.row, m_journalStart.opening,
+                                        m_host.clock.now(),  m_lastOutcome,
+                                        m_replyBytes,        m_exchangeTimer.elapsed()};
+            if (m_recorded) {
+                m_host.journal->complete(end, m_recorded);
+                m_recorded = nullptr;
+            } else {
+                m_host.journal->complete(end);
+            }
+        }
     } catch (const std::exception &failure) {
         qCDebug(lcPosting) << "journal end skipped:" << failure.what();
     }

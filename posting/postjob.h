@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 namespace Orvex {
@@ -52,6 +53,9 @@ public:
     // One try of Action, with its own log and journal lines; callSerial is the listing's, the same for
     // every try of it. For a caller that schedules the tries itself: Action is the tries and the waits.
     QString tryOnce(const QString &ActionType, quint64 callSerial);
+    // The same, without waiting for the end row: recorded runs once it is committed, on the journal's
+    // thread, or on this one before this returns when there is none to wait for. It must be quick.
+    QString tryOnce(const QString &ActionType, quint64 callSerial, std::function<void()> recorded);
     // What the board's Retry-After asked of the last try, if it said anything.
     std::optional<std::chrono::milliseconds> retryAfter() const { return m_retryAfter; }
     // The listing is done with, after its last try: the fields' memory goes back.
@@ -96,4 +100,6 @@ private:
     // What the board's Retry-After asked of the last try, if it said anything.
     std::optional<std::chrono::milliseconds> m_retryAfter;
     QElapsedTimer m_exchangeTimer;
+    // Set while a try hands its end row's wait to the journal.
+    std::function<void()> m_recorded;
 };
