@@ -69,6 +69,9 @@ PostingEngine::PostingEngine(const HostContext &process, InFlightStatus &status,
 PostingEngine::~PostingEngine() {
     // Their last hand-back is posted to this object and dropped with it; the journal's thread hands back
     // the tries whose end rows it still has.
+    // A start row the journal still has starts its exchange as it is written.
+    if (m_host.journal)
+        m_host.journal->flush();
     for (const std::shared_ptr<Board> &board : std::as_const(m_boards))
         board->threads.waitForDone();
     if (m_host.journal)
@@ -162,7 +165,9 @@ void PostingEngine::start(Board &board, const std::shared_ptr<Posting> &posting)
     qCDebug(lcDistribution) << "posting" << posting->job->jobCode() << "to" << board.name;
     if (posting->ownJob)
         m_status.started(board.name);
-    board.threads.start([this, posting] {
+    // The journal's thread takes the start row and, once it is on disk, hands the exchange to one of the
+    // board's threads: no thread of the board waits for the journal.
+    const auto exchange = [this, posting](std::optional<JournalStart> started) {
         // The try is back once this thread is done with it and its end row is committed, whichever comes
         // last: the journal's thread hands it back itself, so this one need not wait for the commit.
         auto handsLeft = std::make_shared<std::atomic<int>>(2);
@@ -171,11 +176,21 @@ void PostingEngine::start(Board &board, const std::shared_ptr<Posting> &posting)
                 QMetaObject::invokeMethod(
                     this, [this, posting] { tried(posting); }, Qt::QueuedConnection);
         };
-        posting->job->tryOnce(posting->action, posting->callSerial, handBack);
+        if (started)
+            posting->job->finishTry(posting->action, std::move(*started), handBack);
+        else
+            posting->job->tryOnce(posting->action, posting->callSerial, handBack);
         posting->outcome = posting->job->lastOutcome();
         posting->retryAfter = posting->job->retryAfter();
         handBack();
-    });
+    };
+    QThreadPool *threads = &board.threads;
+    const bool handed = posting->job->beginTry(
+        posting->action, posting->callSerial, [threads, exchange](JournalStart started) {
+            threads->start([exchange, started]() mutable { exchange(std::move(started)); });
+        });
+    if (!handed)
+        threads->start([exchange] { exchange(std::nullopt); });
 }
 
 void PostingEngine::tried(const std::shared_ptr<Posting> &posting) {

@@ -54,10 +54,15 @@ QString JournalWriter::problem() const {
 }
 
 JournalStart JournalWriter::begin(const JournalPosting &start, const JournalClaim &claim) {
-    Begin task{start, claim, {}};
-    std::future<JournalStart> started = task.started.get_future();
-    enqueue(std::move(task));
+    std::promise<JournalStart> made;
+    std::future<JournalStart> started = made.get_future();
+    begin(start, claim, [&made](JournalStart row) { made.set_value(std::move(row)); });
     return started.get();
+}
+
+void JournalWriter::begin(const JournalPosting &start, const JournalClaim &claim,
+                          std::function<void(JournalStart)> started) {
+    enqueue(Begin{start, claim, std::move(started)});
 }
 
 void JournalWriter::complete(const JournalEnd &end) {
@@ -238,11 +243,11 @@ void JournalWriter::beginAll(std::deque<Task> &tasks, QList<JournalEnd> ends) {
         const qsizetype at = qsizetype(i);
         const JournalBlock block = at < blocks.size() ? blocks.at(at) : JournalBlock();
         if (!rows)
-            group[i].started.set_value(JournalStart{std::nullopt, 0, why, journalPath, {}});
+            group[i].started(JournalStart{std::nullopt, 0, why, journalPath, {}});
         else if (block.reason != JournalBlock::Reason::None)
-            group[i].started.set_value(JournalStart{std::nullopt, 0, QString(), journalPath, block});
+            group[i].started(JournalStart{std::nullopt, 0, QString(), journalPath, block});
         else
-            group[i].started.set_value(JournalStart{rows->at(at), m_opening, QString(), journalPath, {}});
+            group[i].started(JournalStart{rows->at(at), m_opening, QString(), journalPath, {}});
     }
 }
 

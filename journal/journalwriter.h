@@ -56,6 +56,10 @@ public:
     // was never opened, is full, locked past the busy timeout, or deleted or replaced since it was opened.
     // With a claim, the start's row is written only if the claim allows, in the same step as its check.
     JournalStart begin(const JournalPosting &start, const JournalClaim &claim = {});
+    // The same without waiting: started runs on the writer's thread with what became of the start. It must
+    // be quick, and call nothing of this writer.
+    void begin(const JournalPosting &start, const JournalClaim &claim,
+               std::function<void(JournalStart)> started);
     // A posting's end, committed (not synced) before it returns, so a reply the client has is never
     // newer than the journal; a small step of the day's pruning follows.
     void complete(const JournalEnd &end);
@@ -75,7 +79,7 @@ private:
     struct Begin {
         JournalPosting start;
         JournalClaim claim;
-        std::promise<JournalStart> started;
+        std::function<void(JournalStart)> started;
     };
     struct End {
         JournalEnd end;

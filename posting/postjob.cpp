@@ -108,15 +108,43 @@ QString PostJob::Action(const QString &ActionType) {
 }
 
 QString PostJob::tryOnce(const QString &ActionType, quint64 callSerial) {
-    if (beginJournalEntry(ActionType, callSerial))
-        return tryExchange(ActionType);
-    return m_journalStart.block.reason == Orvex::JournalBlock::Reason::None ? notRecorded() : heldBack();
+    try {
+        if (const std::optional<Orvex::JournalPosting> start = startTry(ActionType, callSerial))
+            m_journalStart = m_host.journal->begin(*start, m_journalClaim);
+    } catch (const std::exception &error) {
+        m_journalStart.why = QString::fromLocal8Bit(error.what());
+    }
+    return afterStart(ActionType);
 }
 
 QString PostJob::tryOnce(const QString &ActionType, quint64 callSerial, std::function<void()> recorded) {
     m_recorded = std::move(recorded);
     const QString resultCode = tryOnce(ActionType, callSerial);
     // No end row was handed to the journal: nothing to wait for.
+    if (const std::function<void()> now = std::exchange(m_recorded, nullptr))
+        now();
+    return resultCode;
+}
+
+bool PostJob::beginTry(const QString &ActionType, quint64 callSerial,
+                       std::function<void(Orvex::JournalStart)> started) {
+    try {
+        const std::optional<Orvex::JournalPosting> start = startTry(ActionType, callSerial);
+        if (!start)
+            return false;
+        m_host.journal->begin(*start, m_journalClaim, std::move(started));
+        return true;
+    } catch (const std::exception &error) {
+        qCDebug(lcPosting) << "start row not handed to the journal:" << error.what();
+        return false;
+    }
+}
+
+QString PostJob::finishTry(const QString &ActionType, Orvex::JournalStart started,
+                           std::function<void()> recorded) {
+    m_journalStart = std::move(started);
+    m_recorded = std::move(recorded);
+    const QString resultCode = afterStart(ActionType);
     if (const std::function<void()> now = std::exchange(m_recorded, nullptr))
         now();
     return resultCode;
@@ -186,7 +214,7 @@ QString PostJob::failed(const Orvex::AutomationError &error) {
     return resultCode;
 }
 
-bool PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
+std::optional<Orvex::JournalPosting> PostJob::startTry(const QString &ActionType, quint64 callSerial) {
     // Before anything can fail or reach the board: a call without a start row never posted.
     m_exchangeTimer.start();
     m_lastOutcome = {};
@@ -195,25 +223,26 @@ bool PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
     m_journalStart = {};
     if (!m_host.journal) {
         m_journalStart.why = QStringLiteral("this process keeps no journal");
-        return !m_journalRequired;
+        return std::nullopt;
     }
-    try {
-        Orvex::JournalPosting start;
-        start.time = m_host.clock.now();
-        start.processId = QCoreApplication::applicationPid();
-        start.objectPath = m_objectPath;
-        start.callSerial = qint64(callSerial);
-        start.action = ActionType;
-        start.jobCode = JobCode;
-        start.board = m_board;
-        start.host = m_settings.host();
-        m_journalStart = m_host.journal->begin(start, m_journalClaim);
-    } catch (const std::exception &error) {
-        m_journalStart.why = QString::fromLocal8Bit(error.what());
-    }
+    Orvex::JournalPosting start;
+    start.time = m_host.clock.now();
+    start.processId = QCoreApplication::applicationPid();
+    start.objectPath = m_objectPath;
+    start.callSerial = qint64(callSerial);
+    start.action = ActionType;
+    start.jobCode = JobCode;
+    start.board = m_board;
+    start.host = m_settings.host();
+    return start;
+}
+
+QString PostJob::afterStart(const QString &ActionType) {
     if (!m_journalStart.row)
         qCDebug(lcPosting).noquote() << "no journal row for" << JobCode << m_journalStart.why;
-    return m_journalStart.row || !m_journalRequired;
+    if (m_journalStart.row || !m_journalRequired)
+        return tryExchange(ActionType);
+    return m_journalStart.block.reason == Orvex::JournalBlock::Reason::None ? notRecorded() : heldBack();
 }
 
 QString PostJob::notRecorded() {
