@@ -115,8 +115,8 @@ private Q_SLOTS:
     void refusesWhatIsNoSharedJournal_data();
     void refusesWhatIsNoSharedJournal();
     void writerReconnectsAtTheNextGroup();
-    void writerHandsBackEachEndOnce_data();
-    void writerHandsBackEachEndOnce();
+    void writerHandsBackEachStartAndEndOnce_data();
+    void writerHandsBackEachStartAndEndOnce();
 
 private:
     // The store a row of a table run on both engines uses: the SQLite file of init(), or the shared
@@ -739,15 +739,16 @@ void TestJournalStore::writerReconnectsAtTheNextGroup() {
     QVERIFY(writer.problem().isEmpty());
 }
 
-void TestJournalStore::writerHandsBackEachEndOnce_data() {
+void TestJournalStore::writerHandsBackEachStartAndEndOnce_data() {
     QTest::addColumn<bool>("open");
     QTest::newRow("a journal that records") << true;
     QTest::newRow("a journal refused") << false;
 }
 
-// An end handed to the writer without waiting comes back once, recorded or not: a posting whose end never
-// came back would never be answered. A start queued behind it finds it written.
-void TestJournalStore::writerHandsBackEachEndOnce() {
+// A start and an end handed to the writer without waiting come back once each, recorded or not: a posting
+// whose start or end never came back would never be answered. A start queued behind the end finds it
+// written.
+void TestJournalStore::writerHandsBackEachStartAndEndOnce() {
     QFETCH(bool, open);
     m_store.close();
     Orvex::JournalWriter writer;
@@ -755,7 +756,14 @@ void TestJournalStore::writerHandsBackEachEndOnce() {
         writer.openIn(folder(), 0);
     else
         writer.refuse(u"no journal here"_s);
-    const Orvex::JournalStart first = writer.begin(start(u"J1"_s, Noon));
+    Orvex::JournalStart first;
+    std::atomic<int> startedBack = 0;
+    writer.begin(start(u"J1"_s, Noon), {}, [&](Orvex::JournalStart made) {
+        first = std::move(made);
+        ++startedBack;
+    });
+    writer.flush();
+    QCOMPARE(startedBack.load(), 1);
     QCOMPARE(bool(first.row), open);
     std::atomic<int> handedBack = 0;
     writer.complete({first.row.value_or(1), first.opening, Noon.addSecs(1), outcome(u"S1"_s), 10, 5},
