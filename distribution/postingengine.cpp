@@ -11,6 +11,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <deque>
 
 namespace Orvex {
@@ -66,9 +67,15 @@ PostingEngine::PostingEngine(const HostContext &process, InFlightStatus &status,
     , m_status(status) {}
 
 PostingEngine::~PostingEngine() {
-    // Their last hand-back is posted to this object and dropped with it.
+    // Their last hand-back is posted to this object and dropped with it; the journal's thread hands back
+    // the tries whose end rows it still has.
+    // A start row the journal still has starts its exchange as it is written.
+    if (m_host.journal)
+        m_host.journal->flush();
     for (const std::shared_ptr<Board> &board : std::as_const(m_boards))
         board->threads.waitForDone();
+    if (m_host.journal)
+        m_host.journal->flush();
 }
 
 void PostingEngine::post(Listing listing, Done done) {
@@ -158,13 +165,32 @@ void PostingEngine::start(Board &board, const std::shared_ptr<Posting> &posting)
     qCDebug(lcDistribution) << "posting" << posting->job->jobCode() << "to" << board.name;
     if (posting->ownJob)
         m_status.started(board.name);
-    board.threads.start([this, posting] {
-        posting->job->tryOnce(posting->action, posting->callSerial);
+    // The journal's thread takes the start row and, once it is on disk, hands the exchange to one of the
+    // board's threads: no thread of the board waits for the journal.
+    const auto exchange = [this, posting](std::optional<JournalStart> started) {
+        // The try is back once this thread is done with it and its end row is committed, whichever comes
+        // last: the journal's thread hands it back itself, so this one need not wait for the commit.
+        auto handsLeft = std::make_shared<std::atomic<int>>(2);
+        const auto handBack = [this, posting, handsLeft] {
+            if (handsLeft->fetch_sub(1) == 1)
+                QMetaObject::invokeMethod(
+                    this, [this, posting] { tried(posting); }, Qt::QueuedConnection);
+        };
+        if (started)
+            posting->job->finishTry(posting->action, std::move(*started), handBack);
+        else
+            posting->job->tryOnce(posting->action, posting->callSerial, handBack);
         posting->outcome = posting->job->lastOutcome();
         posting->retryAfter = posting->job->retryAfter();
-        QMetaObject::invokeMethod(
-            this, [this, posting] { tried(posting); }, Qt::QueuedConnection);
-    });
+        handBack();
+    };
+    QThreadPool *threads = &board.threads;
+    const bool handed = posting->job->beginTry(
+        posting->action, posting->callSerial, [threads, exchange](JournalStart started) {
+            threads->start([exchange, started]() mutable { exchange(std::move(started)); });
+        });
+    if (!handed)
+        threads->start([exchange] { exchange(std::nullopt); });
 }
 
 void PostingEngine::tried(const std::shared_ptr<Posting> &posting) {

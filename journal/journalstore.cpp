@@ -668,7 +668,8 @@ std::optional<QList<qint64>> JournalStore::beginDurably(const QList<JournalPosti
 
 std::optional<QList<qint64>> JournalStore::beginDurably(const QList<JournalPosting> &starts,
                                                         const QList<JournalClaim> &claims,
-                                                        QList<JournalBlock> *blocks, QString *why) {
+                                                        QList<JournalBlock> *blocks, QString *why,
+                                                        const QList<JournalEnd> &endsFirst) {
     if (!m_insert.isValid()) {
         if (why)
             *why = QStringLiteral("it is not open for writing");
@@ -690,6 +691,10 @@ std::optional<QList<qint64>> JournalStore::beginDurably(const QList<JournalPosti
     if (!transaction.begin() || !lockListings(starts, claims, why)) {
         failed(why);
         return std::nullopt;
+    }
+    for (const JournalEnd &end : endsFirst) {
+        if (!writeEnd(end, why))
+            return std::nullopt;
     }
     QList<qint64> rows;
     rows.reserve(starts.size());

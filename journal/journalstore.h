@@ -103,10 +103,11 @@ public:
     std::optional<QList<qint64>> beginDurably(const QList<JournalPosting> &starts, QString *why);
     std::optional<qint64> beginDurably(const JournalPosting &start, QString *why = nullptr);
     // The same, each start with its claim: a start its claim refuses gets no row and says why in blocks
-    // (one for each start); rows has one for each start, 0 for those refused.
+    // (one for each start); rows has one for each start, 0 for those refused. endsFirst, ends of earlier
+    // postings, are written first in the same transaction.
     std::optional<QList<qint64>> beginDurably(const QList<JournalPosting> &starts,
                                               const QList<JournalClaim> &claims, QList<JournalBlock> *blocks,
-                                              QString *why);
+                                              QString *why, const QList<JournalEnd> &endsFirst = {});
     // The ends of postings, in one transaction that is not synced: an end lost to a power cut reads as
     // unknown, which holds the listing back.
     bool complete(const QList<JournalEnd> &ends, QString *why);

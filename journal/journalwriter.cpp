@@ -54,17 +54,26 @@ QString JournalWriter::problem() const {
 }
 
 JournalStart JournalWriter::begin(const JournalPosting &start, const JournalClaim &claim) {
-    Begin task{start, claim, {}};
-    std::future<JournalStart> started = task.started.get_future();
-    enqueue(std::move(task));
+    std::promise<JournalStart> made;
+    std::future<JournalStart> started = made.get_future();
+    begin(start, claim, [&made](JournalStart row) { made.set_value(std::move(row)); });
     return started.get();
 }
 
+void JournalWriter::begin(const JournalPosting &start, const JournalClaim &claim,
+                          std::function<void(JournalStart)> started) {
+    enqueue(Begin{start, claim, std::move(started)});
+}
+
 void JournalWriter::complete(const JournalEnd &end) {
-    End task{end, {}};
-    std::future<void> done = task.done.get_future();
-    enqueue(std::move(task));
+    std::promise<void> committed;
+    std::future<void> done = committed.get_future();
+    complete(end, [&committed] { committed.set_value(); });
     done.wait();
+}
+
+void JournalWriter::complete(const JournalEnd &end, std::function<void()> then) {
+    enqueue(End{end, std::move(then)});
 }
 
 void JournalWriter::flush() {
@@ -98,10 +107,8 @@ void JournalWriter::run() {
         }
         // Starts queued while the last commit synced share the next one.
         while (!tasks.empty()) {
-            if (std::holds_alternative<Begin>(tasks.front())) {
-                beginAll(tasks);
-            } else if (std::holds_alternative<End>(tasks.front())) {
-                completeAll(tasks);
+            if (isRowTask(tasks.front())) {
+                writeRows(tasks);
             } else if (const auto *task = std::get_if<Open>(&tasks.front())) {
                 open(*task);
                 tasks.pop_front();
@@ -160,15 +167,51 @@ bool JournalWriter::ensureOpen(QString *why) {
     return true;
 }
 
-void JournalWriter::beginAll(std::deque<Task> &tasks) {
+bool JournalWriter::isRowTask(const Task &task) {
+    return std::holds_alternative<Begin>(task) || std::holds_alternative<End>(task);
+}
+
+void JournalWriter::writeRows(std::deque<Task> &tasks) {
+    // Ends and starts queued together, in whatever turns, share the starts' commit, the ends first: a
+    // start needs no end written after it, and a claim sees a posting that has ended as ended.
+    std::deque<Task> ends;
+    std::deque<Task> starts;
+    while (!tasks.empty() && isRowTask(tasks.front())) {
+        (std::holds_alternative<End>(tasks.front()) ? ends : starts).push_back(std::move(tasks.front()));
+        tasks.pop_front();
+    }
+    std::vector<std::function<void()>> ended;
+    QList<JournalEnd> endRows = takeEnds(ends, &ended);
+    if (starts.empty())
+        writeEnds(std::move(endRows));
+    else
+        beginAll(starts, std::move(endRows));
+    for (std::function<void()> &done : ended)
+        done();
+}
+
+QList<JournalEnd> JournalWriter::takeEnds(std::deque<Task> &tasks,
+                                          std::vector<std::function<void()>> *ended) {
+    QList<JournalEnd> ends;
+    for (Task &task : tasks) {
+        End &end = std::get<End>(task);
+        // Ends of rows in a journal closed since go nowhere: that file takes no more rows, and a row number
+        // means nothing in another.
+        if (end.end.opening == m_opening)
+            ends.append(end.end);
+        ended->push_back(std::move(end.done));
+    }
+    return ends;
+}
+
+void JournalWriter::beginAll(std::deque<Task> &tasks, QList<JournalEnd> ends) {
     std::vector<Begin> group;
     QList<JournalPosting> starts;
     QList<JournalClaim> claims;
-    while (!tasks.empty() && std::holds_alternative<Begin>(tasks.front())) {
-        group.push_back(std::move(std::get<Begin>(tasks.front())));
+    for (Task &task : tasks) {
+        group.push_back(std::move(std::get<Begin>(task)));
         starts.append(group.back().start);
         claims.append(group.back().claim);
-        tasks.pop_front();
     }
     QString why;
     std::optional<QList<qint64>> rows;
@@ -176,59 +219,53 @@ void JournalWriter::beginAll(std::deque<Task> &tasks) {
     if (ensureOpen(&why)) {
         if (!m_store.isStillAtItsName(&why)) {
             // The rows written so far must outlive the file: the next run reads them from its name.
+            writeEnds(std::exchange(ends, {}));
             m_store.restoreAtItsName(&why);
             m_store.close();
             m_unwrittenEnds.clear();
         } else {
-            rows = m_store.beginDurably(starts, claims, &blocks, &why);
+            ends = m_unwrittenEnds + ends;
+            m_unwrittenEnds.clear();
+            rows = m_store.beginDurably(starts, claims, &blocks, &why, ends);
         }
     }
     if (rows) {
         succeeded();
-        writeEnds({});
+        if (!ends.isEmpty())
+            m_store.pruneStep(ends.constLast().end);
     } else {
         failed(why);
         closeIfLost();
+        // As writeEnds keeps them: for the journal that refused them, or the server reached again.
+        if (m_store.isOpen() || !m_uri.isEmpty())
+            keepUnwritten(std::move(ends));
     }
     const QString journalPath = path();
     for (std::size_t i = 0; i < group.size(); ++i) {
         const qsizetype at = qsizetype(i);
         const JournalBlock block = at < blocks.size() ? blocks.at(at) : JournalBlock();
         if (!rows)
-            group[i].started.set_value(JournalStart{std::nullopt, 0, why, journalPath, {}});
+            group[i].started(JournalStart{std::nullopt, 0, why, journalPath, {}});
         else if (block.reason != JournalBlock::Reason::None)
-            group[i].started.set_value(JournalStart{std::nullopt, 0, QString(), journalPath, block});
+            group[i].started(JournalStart{std::nullopt, 0, QString(), journalPath, block});
         else
-            group[i].started.set_value(JournalStart{rows->at(at), m_opening, QString(), journalPath, {}});
+            group[i].started(JournalStart{rows->at(at), m_opening, QString(), journalPath, {}});
     }
 }
 
-void JournalWriter::completeAll(std::deque<Task> &tasks) {
-    QList<JournalEnd> ends;
-    std::vector<std::promise<void>> waiting;
-    while (!tasks.empty() && std::holds_alternative<End>(tasks.front())) {
-        End &task = std::get<End>(tasks.front());
-        // Ends of rows in a journal closed since go nowhere: that file takes no more rows, and a row number
-        // means nothing in another.
-        if (task.end.opening == m_opening)
-            ends.append(task.end);
-        waiting.push_back(std::move(task.done));
-        tasks.pop_front();
-    }
-    writeEnds(std::move(ends));
-    for (std::promise<void> &done : waiting)
-        done.set_value();
+void JournalWriter::keepUnwritten(QList<JournalEnd> ends) {
+    constexpr qsizetype MostUnwritten = 100'000;
+    m_unwrittenEnds = ends.size() > MostUnwritten ? ends.last(MostUnwritten) : std::move(ends);
 }
 
 void JournalWriter::writeEnds(QList<JournalEnd> ends) {
     // Writing an end again is harmless: only a row without one takes it.
-    constexpr qsizetype MostUnwritten = 100'000;
     ends = m_unwrittenEnds + ends;
     m_unwrittenEnds.clear();
     QString why;
     // A journal server lost: its rows are there when it is reached again.
     if (!m_store.isOpen() && !m_uri.isEmpty() && !ends.isEmpty() && !ensureOpen(&why)) {
-        m_unwrittenEnds = ends.size() > MostUnwritten ? ends.last(MostUnwritten) : ends;
+        keepUnwritten(std::move(ends));
         return;
     }
     if (!m_store.isOpen() || ends.isEmpty())
@@ -236,7 +273,7 @@ void JournalWriter::writeEnds(QList<JournalEnd> ends) {
     if (!m_store.complete(ends, &why)) {
         failed(why);
         closeIfLost();
-        m_unwrittenEnds = ends.size() > MostUnwritten ? ends.last(MostUnwritten) : ends;
+        keepUnwritten(std::move(ends));
         return;
     }
     m_store.pruneStep(ends.constLast().end);

@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -55,9 +56,16 @@ public:
     // was never opened, is full, locked past the busy timeout, or deleted or replaced since it was opened.
     // With a claim, the start's row is written only if the claim allows, in the same step as its check.
     JournalStart begin(const JournalPosting &start, const JournalClaim &claim = {});
+    // The same without waiting: started runs on the writer's thread with what became of the start. It must
+    // be quick, and call nothing of this writer.
+    void begin(const JournalPosting &start, const JournalClaim &claim,
+               std::function<void(JournalStart)> started);
     // A posting's end, committed (not synced) before it returns, so a reply the client has is never
     // newer than the journal; a small step of the day's pruning follows.
     void complete(const JournalEnd &end);
+    // The same without waiting: then runs on the writer's thread once the end is committed (or could not
+    // be), so the caller's thread can go on meanwhile. It must be quick, and call nothing of this writer.
+    void complete(const JournalEnd &end, std::function<void()> then);
     // Returns once everything queued before has been written.
     void flush();
 
@@ -71,11 +79,11 @@ private:
     struct Begin {
         JournalPosting start;
         JournalClaim claim;
-        std::promise<JournalStart> started;
+        std::function<void(JournalStart)> started;
     };
     struct End {
         JournalEnd end;
-        std::promise<void> done;
+        std::function<void()> done;
     };
     using Flush = std::promise<void>;
     using Task = std::variant<Open, Begin, End, Flush>;
@@ -84,9 +92,12 @@ private:
     void run();
     void open(const Open &task);
     bool ensureOpen(QString *why);
-    void beginAll(std::deque<Task> &tasks);
-    void completeAll(std::deque<Task> &tasks);
+    static bool isRowTask(const Task &task);
+    void writeRows(std::deque<Task> &tasks);
+    QList<JournalEnd> takeEnds(std::deque<Task> &tasks, std::vector<std::function<void()>> *ended);
+    void beginAll(std::deque<Task> &tasks, QList<JournalEnd> ends);
     void writeEnds(QList<JournalEnd> ends);
+    void keepUnwritten(QList<JournalEnd> ends);
     void failed(const QString &why);
     void succeeded();
     void closeIfLost();

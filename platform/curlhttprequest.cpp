@@ -158,6 +158,49 @@ CurlEasy newTransferHandle() {
     return handle;
 }
 
+// The easy handle of one transfer. A thread's transfers follow each other, so with kept connections they
+// take turns with one handle of the thread's: libcurl's set-up of a handle (its multi handle and wake-up
+// socket pair) is made once per thread, not once per posting. Without reuse a transfer has a handle of its
+// own, and its connection ends with it.
+class TransferHandle {
+public:
+    explicit TransferHandle(bool keep) {
+        Kept &kept = threadHandle();
+        if (!keep || kept.inUse) {
+            m_own = newTransferHandle();
+            m_handle = m_own.get();
+            return;
+        }
+        if (!kept.handle)
+            kept.handle = newTransferHandle();
+        kept.inUse = true;
+        m_handle = kept.handle.get();
+    }
+    ~TransferHandle() {
+        if (m_own)
+            return;
+        // Nothing of this transfer stays set: its buffers and lists are gone.
+        curl_easy_reset(m_handle);
+        threadHandle().inUse = false;
+    }
+    Q_DISABLE_COPY_MOVE(TransferHandle)
+
+    CURL *get() const { return m_handle; }
+
+private:
+    struct Kept {
+        CurlEasy handle;
+        bool inUse = false;
+    };
+    static Kept &threadHandle() {
+        thread_local Kept kept;
+        return kept;
+    }
+
+    CurlEasy m_own;
+    CURL *m_handle = nullptr;
+};
+
 // What the TLS handshakes of a transfer showed, as OpenSSL reports their messages.
 struct TlsWitness {
     bool certificateRequested = false;
@@ -174,15 +217,15 @@ void noteHandshakeMessage(int written, int, int contentType, const void *message
 // so it stays where it was made until the transfer is over.
 struct Transfer {
     // The body is shared, not copied: a document may be tens of MiB.
-    Transfer(const QByteArray &bodyBytes, qint64 maxReplyBytes)
-        : handle(newTransferHandle())
+    Transfer(const QByteArray &bodyBytes, qint64 maxReplyBytes, bool keepHandle)
+        : handle(keepHandle)
         , body(bodyBytes)
         , sink{&reply, maxReplyBytes, false} {}
     Q_DISABLE_COPY_MOVE(Transfer)
 
     CURL *curl() const { return handle.get(); }
 
-    CurlEasy handle;
+    TransferHandle handle;
     // Leaves the shared connections before the handle is cleaned up.
     std::optional<CurlConnectionShare> connections;
     CurlBodySource body;
@@ -476,7 +519,7 @@ void CurlHttpRequest::open(const QString &method, const QString &url, bool async
 void CurlHttpRequest::send(const QByteArray &body) {
     if (m_readyState != 1)
         throw httpError(ErrorNumber::Unexpected, QStringLiteral("send() needs a fresh call of open()"));
-    Transfer transfer(body, m_limits.maxReplyBytes);
+    Transfer transfer(body, m_limits.maxReplyBytes, m_settings.reuseConnection);
     transfer.connections.emplace(transfer.curl(), m_settings.reuseConnection);
     setTransportOptions(transfer, m_settings, m_limits);
     setVerificationOptions(transfer);

@@ -108,9 +108,46 @@ QString PostJob::Action(const QString &ActionType) {
 }
 
 QString PostJob::tryOnce(const QString &ActionType, quint64 callSerial) {
-    if (beginJournalEntry(ActionType, callSerial))
-        return tryExchange(ActionType);
-    return m_journalStart.block.reason == Orvex::JournalBlock::Reason::None ? notRecorded() : heldBack();
+    try {
+        if (const std::optional<Orvex::JournalPosting> start = startTry(ActionType, callSerial))
+            m_journalStart = m_host.journal->begin(*start, m_journalClaim);
+    } catch (const std::exception &error) {
+        m_journalStart.why = QString::fromLocal8Bit(error.what());
+    }
+    return afterStart(ActionType);
+}
+
+QString PostJob::tryOnce(const QString &ActionType, quint64 callSerial, std::function<void()> recorded) {
+    m_recorded = std::move(recorded);
+    const QString resultCode = tryOnce(ActionType, callSerial);
+    // No end row was handed to the journal: nothing to wait for.
+    if (const std::function<void()> now = std::exchange(m_recorded, nullptr))
+        now();
+    return resultCode;
+}
+
+bool PostJob::beginTry(const QString &ActionType, quint64 callSerial,
+                       std::function<void(Orvex::JournalStart)> started) {
+    try {
+        const std::optional<Orvex::JournalPosting> start = startTry(ActionType, callSerial);
+        if (!start)
+            return false;
+        m_host.journal->begin(*start, m_journalClaim, std::move(started));
+        return true;
+    } catch (const std::exception &error) {
+        qCDebug(lcPosting) << "start row not handed to the journal:" << error.what();
+        return false;
+    }
+}
+
+QString PostJob::finishTry(const QString &ActionType, Orvex::JournalStart started,
+                           std::function<void()> recorded) {
+    m_journalStart = std::move(started);
+    m_recorded = std::move(recorded);
+    const QString resultCode = afterStart(ActionType);
+    if (const std::function<void()> now = std::exchange(m_recorded, nullptr))
+        now();
+    return resultCode;
 }
 
 QString PostJob::tryExchange(const QString &ActionType) {
@@ -177,7 +214,7 @@ QString PostJob::failed(const Orvex::AutomationError &error) {
     return resultCode;
 }
 
-bool PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
+std::optional<Orvex::JournalPosting> PostJob::startTry(const QString &ActionType, quint64 callSerial) {
     // Before anything can fail or reach the board: a call without a start row never posted.
     m_exchangeTimer.start();
     m_lastOutcome = {};
@@ -186,25 +223,26 @@ bool PostJob::beginJournalEntry(const QString &ActionType, quint64 callSerial) {
     m_journalStart = {};
     if (!m_host.journal) {
         m_journalStart.why = QStringLiteral("this process keeps no journal");
-        return !m_journalRequired;
+        return std::nullopt;
     }
-    try {
-        Orvex::JournalPosting start;
-        start.time = m_host.clock.now();
-        start.processId = QCoreApplication::applicationPid();
-        start.objectPath = m_objectPath;
-        start.callSerial = qint64(callSerial);
-        start.action = ActionType;
-        start.jobCode = JobCode;
-        start.board = m_board;
-        start.host = m_settings.host();
-        m_journalStart = m_host.journal->begin(start, m_journalClaim);
-    } catch (const std::exception &error) {
-        m_journalStart.why = QString::fromLocal8Bit(error.what());
-    }
+    Orvex::JournalPosting start;
+    start.time = m_host.clock.now();
+    start.processId = QCoreApplication::applicationPid();
+    start.objectPath = m_objectPath;
+    start.callSerial = qint64(callSerial);
+    start.action = ActionType;
+    start.jobCode = JobCode;
+    start.board = m_board;
+    start.host = m_settings.host();
+    return start;
+}
+
+QString PostJob::afterStart(const QString &ActionType) {
     if (!m_journalStart.row)
         qCDebug(lcPosting).noquote() << "no journal row for" << JobCode << m_journalStart.why;
-    return m_journalStart.row || !m_journalRequired;
+    if (m_journalStart.row || !m_journalRequired)
+        return tryExchange(ActionType);
+    return m_journalStart.block.reason == Orvex::JournalBlock::Reason::None ? notRecorded() : heldBack();
 }
 
 QString PostJob::notRecorded() {
@@ -242,9 +280,17 @@ void PostJob::endJournalEntry(const QString &resultCode, const Orvex::Automation
         m_lastOutcome.resultCode = resultCode;
         m_lastOutcome.errorNumber = error ? error->number() : 0;
         m_lastOutcome.errorDescription = error ? Orvex::withoutUserInfo(error->description()) : QString();
-        if (m_host.journal && m_journalStart.row)
-            m_host.journal->complete({*m_journalStart.row, m_journalStart.opening, m_host.clock.now(),
-                                      m_lastOutcome, m_replyBytes, m_exchangeTimer.elapsed()});
+        if (m_host.journal && m_journalStart.row) {
+            const Orvex::JournalEnd end{*m_journalStart.row, m_journalStart.opening,
+                                        m_host.clock.now(),  m_lastOutcome,
+                                        m_replyBytes,        m_exchangeTimer.elapsed()};
+            if (m_recorded) {
+                m_host.journal->complete(end, m_recorded);
+                m_recorded = nullptr;
+            } else {
+                m_host.journal->complete(end);
+            }
+        }
     } catch (const std::exception &failure) {
         qCDebug(lcPosting) << "journal end skipped:" << failure.what();
     }

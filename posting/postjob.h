@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 namespace Orvex {
@@ -52,6 +53,16 @@ public:
     // One try of Action, with its own log and journal lines; callSerial is the listing's, the same for
     // every try of it. For a caller that schedules the tries itself: Action is the tries and the waits.
     QString tryOnce(const QString &ActionType, quint64 callSerial);
+    // The same, without waiting for the end row: recorded runs once it is committed, on the journal's
+    // thread, or on this one before this returns when there is none to wait for. It must be quick.
+    QString tryOnce(const QString &ActionType, quint64 callSerial, std::function<void()> recorded);
+    // A try in two steps, for a caller that runs its exchange on another thread than the one that starts
+    // it: beginTry hands the start row to the journal without waiting, and started runs on the journal's
+    // thread with what it made of it; false, with nothing handed, when there is no journal to hand it to
+    // (tryOnce then makes the whole try). finishTry is the rest of the try, as tryOnce with recorded.
+    bool beginTry(const QString &ActionType, quint64 callSerial,
+                  std::function<void(Orvex::JournalStart)> started);
+    QString finishTry(const QString &ActionType, Orvex::JournalStart started, std::function<void()> recorded);
     // What the board's Retry-After asked of the last try, if it said anything.
     std::optional<std::chrono::milliseconds> retryAfter() const { return m_retryAfter; }
     // The listing is done with, after its last try: the fields' memory goes back.
@@ -71,9 +82,11 @@ private:
     QString exchange(const QString &ActionType);
     QString failed(const Orvex::AutomationError &error);
     void warnNotWritten(const char *what, const QString &path, const QString &why) const;
-    // The posting journal's start and end rows of one exchange. Nothing leaves them; false when the start
-    // row could not be recorded and the posting needs it.
-    bool beginJournalEntry(const QString &ActionType, quint64 callSerial);
+    // A try's state made fresh, and the posting journal's start row of it; nothing without a journal.
+    std::optional<Orvex::JournalPosting> startTry(const QString &ActionType, quint64 callSerial);
+    // The try once the journal has its start row, or could not record it: the exchange, unless the
+    // posting needs the row, which it then reports missing or held back by its claim.
+    QString afterStart(const QString &ActionType);
     // The failure of a posting whose start row could not be recorded: nothing goes to the board.
     QString notRecorded();
     // The failure of a posting its claim held back: nothing goes to the board.
@@ -96,4 +109,6 @@ private:
     // What the board's Retry-After asked of the last try, if it said anything.
     std::optional<std::chrono::milliseconds> m_retryAfter;
     QElapsedTimer m_exchangeTimer;
+    // Set while a try hands its end row's wait to the journal.
+    std::function<void()> m_recorded;
 };

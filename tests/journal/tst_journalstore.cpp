@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -116,6 +117,8 @@ private Q_SLOTS:
     void writerReconnectsAtTheNextGroup();
     void rowsOutliveTheWriterThatLeftThemInTheWal_data();
     void rowsOutliveTheWriterThatLeftThemInTheWal();
+    void writerHandsBackEachStartAndEndOnce_data();
+    void writerHandsBackEachStartAndEndOnce();
 
 private:
     // The store a row of a table run on both engines uses: the SQLite file of init(), or the shared
@@ -496,6 +499,7 @@ void TestJournalStore::pruningDeletesOldRowsOnly() {
 
 void TestJournalStore::claimChecksAndWritesInOneStep_data() {
     QTest::addColumn<bool>("shared");
+    QTest::addColumn<bool>("endInTheStep");     // the earlier posting's end written in the claim's step
     QTest::addColumn<QString>("earlierAction"); // empty: no earlier posting
     QTest::addColumn<QString>("earlierResult"); // empty: no end
     QTest::addColumn<int>("earlierAgeSecs");
@@ -511,8 +515,8 @@ void TestJournalStore::claimChecksAndWritesInOneStep_data() {
     const int hours3 = 3 * 3600;
     for (const bool shared : {false, true}) {
         const char *engine = shared ? "PostgreSQL" : "SQLite";
-        const auto row = [&](const char *name) -> QTestData & {
-            return QTest::addRow("%s: %s", engine, name) << shared;
+        const auto row = [&](const char *name, bool endInTheStep = false) -> QTestData & {
+            return QTest::addRow("%s: %s", engine, name) << shared << endInTheStep;
         };
         row("nothing earlier") << QString() << QString() << 0 << 3600 << false << none << QString()
                                << u"desk-2"_s << qint64(300);
@@ -524,6 +528,11 @@ void TestJournalStore::claimChecksAndWritesInOneStep_data() {
                                   << u"desk-2"_s << qint64(300);
         row("an S since the rerun's time") << u"Add"_s << u"S9"_s << 60 << 3600 << false << settled
                                            << u"desk-2"_s << u"desk-2"_s << qint64(300);
+        // Ends queued beside the group go first: the claim sees the posting that has ended as ended.
+        row("an S written in the same step", true) << u"Add"_s << u"S9"_s << 60 << 3600 << false << settled
+                                                   << u"desk-2"_s << u"desk-2"_s << qint64(300);
+        row("an F written in the same step", true)
+            << u"Add"_s << u"F"_s << 60 << 3600 << false << none << QString() << u"desk-2"_s << qint64(300);
         row("an S before the rerun's time")
             << u"Add"_s << u"S9"_s << 60 << 30 << false << none << QString() << u"desk-2"_s << qint64(300);
         row("an S, for a single post")
@@ -544,6 +553,7 @@ void TestJournalStore::claimChecksAndWritesInOneStep_data() {
 
 void TestJournalStore::claimChecksAndWritesInOneStep() {
     ORVEX_STORE_OF_ROW(store);
+    QFETCH(bool, endInTheStep);
     QFETCH(QString, earlierAction);
     QFETCH(QString, earlierResult);
     QFETCH(int, earlierAgeSecs);
@@ -553,11 +563,18 @@ void TestJournalStore::claimChecksAndWritesInOneStep() {
     QFETCH(QString, blockingHost);
     QFETCH(QString, earlierHost);
     QFETCH(qint64, earlierPid);
+    QList<Orvex::JournalEnd> ends;
     if (!earlierAction.isEmpty()) {
         JournalPosting earlier = start(u"J1"_s, Noon.addSecs(-earlierAgeSecs), earlierPid);
         earlier.action = earlierAction;
         earlier.host = earlierHost;
-        post(store, earlier, earlierResult);
+        if (endInTheStep) {
+            const std::optional<qint64> row = store.beginDurably(earlier);
+            QVERIFY(row);
+            ends.append({*row, 0, Noon.addSecs(-1), outcome(earlierResult), 10, 5});
+        } else {
+            post(store, earlier, earlierResult);
+        }
     }
     JournalClaim claim{true, std::nullopt};
     if (sinceSecsAgo >= 0)
@@ -569,7 +586,7 @@ void TestJournalStore::claimChecksAndWritesInOneStep() {
     QList<JournalClaim> claims{claim, JournalClaim{}, claim};
     QList<JournalBlock> blocks;
     QString why;
-    const std::optional<QList<qint64>> rows = store.beginDurably(starts, claims, &blocks, &why);
+    const std::optional<QList<qint64>> rows = store.beginDurably(starts, claims, &blocks, &why, ends);
     QVERIFY2(rows, qPrintable(why));
     QCOMPARE(blocks.size(), starts.size());
     // The claimed start of J1 that the row is about: the second of the group when there are two.
@@ -722,6 +739,51 @@ void TestJournalStore::writerReconnectsAtTheNextGroup() {
         rows.append(posting.jobCode + u' ' + posting.resultCode);
     QCOMPARE(rows, (QStringList{u"J1 S1"_s, u"J3 "_s}));
     QVERIFY(writer.problem().isEmpty());
+}
+
+void TestJournalStore::writerHandsBackEachStartAndEndOnce_data() {
+    QTest::addColumn<bool>("open");
+    QTest::newRow("a journal that records") << true;
+    QTest::newRow("a journal refused") << false;
+}
+
+// A start and an end handed to the writer without waiting come back once each, recorded or not: a posting
+// whose start or end never came back would never be answered. A start queued behind the end finds it
+// written.
+void TestJournalStore::writerHandsBackEachStartAndEndOnce() {
+    QFETCH(bool, open);
+    m_store.close();
+    Orvex::JournalWriter writer;
+    if (open)
+        writer.openIn(folder(), 0);
+    else
+        writer.refuse(u"no journal here"_s);
+    Orvex::JournalStart first;
+    std::atomic<int> startedBack = 0;
+    writer.begin(start(u"J1"_s, Noon), {}, [&](Orvex::JournalStart made) {
+        first = std::move(made);
+        ++startedBack;
+    });
+    writer.flush();
+    QCOMPARE(startedBack.load(), 1);
+    QCOMPARE(bool(first.row), open);
+    std::atomic<int> handedBack = 0;
+    writer.complete({first.row.value_or(1), first.opening, Noon.addSecs(1), outcome(u"S1"_s), 10, 5},
+                    [&handedBack] { ++handedBack; });
+    JournalClaim claim{true, Noon.addDays(-1)};
+    const Orvex::JournalStart again = writer.begin(start(u"J1"_s, Noon.addSecs(2), 100, 2), claim);
+    writer.flush();
+    QCOMPARE(handedBack.load(), 1);
+    QCOMPARE(int(again.block.reason), int(open ? JournalBlock::Reason::Settled : JournalBlock::Reason::None));
+    if (!open)
+        return;
+    QString why;
+    JournalStore reader;
+    QVERIFY2(reader.open(folder(), JournalStore::Access::Read, &why), qPrintable(why));
+    QStringList rows;
+    for (const JournalPosting &posting : readAll(reader))
+        rows.append(posting.jobCode + u' ' + posting.resultCode);
+    QCOMPARE(rows, QStringList{u"J1 S1"_s});
 }
 
 QTEST_GUILESS_MAIN(TestJournalStore)

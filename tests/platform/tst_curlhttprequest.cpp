@@ -160,12 +160,22 @@ void TestCurlHttpRequest::exchangeWithBoard() {
     BoardProcess board;
     QVERIFY2(board.start(), qPrintable(board.errorString()));
 
-    CurlHttpRequest request(testSettings(), testLimits());
+    // Kept connections: this thread's transfers take turns with one handle.
+    Orvex::HttpSettings kept = testSettings();
+    kept.reuseConnection = true;
+    CurlHttpRequest request(kept, testLimits());
     request.open(QStringLiteral("POST"), board.endpointUrl(), false);
     request.send(Orvex::toWireBytes(listingWithFault(action, fault)));
     QCOMPARE(request.readyState(), 4);
     QCOMPARE(request.status(), status);
     QCOMPARE(request.responseText(), responseText);
+
+    // Nothing of that exchange (its method, redirects, encoding) stays set for the next on the handle.
+    CurlHttpRequest next(kept, testLimits());
+    next.open(QStringLiteral("POST"), board.endpointUrl(), false);
+    next.send(Orvex::toWireBytes(listingWithFault(QStringLiteral("Add"), QString())));
+    QCOMPARE(next.status(), 200);
+    QVERIFY2(next.responseText().startsWith(u"success=1&jobid="), qPrintable(next.responseText()));
 }
 
 void TestCurlHttpRequest::transferFailure_data() {
