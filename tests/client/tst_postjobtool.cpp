@@ -45,7 +45,9 @@ ToolRun runTool(const QStringList &arguments,
     process.start(QStringLiteral(ORVEX_POSTJOB_EXECUTABLE), arguments);
     ToolRun run;
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
-        run.err = QStringLiteral("the tool did not finish: ") + process.errorString();
+        // What it said before it crashed, a sanitizer's report among it, is what tells why.
+        run.err = QStringLiteral("the tool did not finish: ") + process.errorString() + u'\n' +
+                  QString::fromUtf8(process.readAllStandardError());
         return run;
     }
     run.exitCode = process.exitCode();
