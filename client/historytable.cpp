@@ -68,18 +68,36 @@ QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDe
 
 namespace {
 
+// The columns as kept: the host's is printed only when the postings come from more than one machine.
+enum Column : qsizetype {
+    DateColumn,
+    TimeColumn,
+    HostColumn,
+    BoardColumn,
+    ActionColumn,
+    JobColumn,
+    ResultColumn
+};
+
 QStringList headerCells() {
-    return {QStringLiteral("Date"),   QStringLiteral("Time"),    QStringLiteral("Board"),
-            QStringLiteral("Action"), QStringLiteral("JobCode"), QStringLiteral("Result")};
+    return {QStringLiteral("Date"),  QStringLiteral("Time"),   QStringLiteral("Host"),
+            QStringLiteral("Board"), QStringLiteral("Action"), QStringLiteral("JobCode"),
+            QStringLiteral("Result")};
 }
 
-// Every column but the date and the time, whose widths never change.
-constexpr qsizetype TimeColumns = 2;
 constexpr qsizetype DateWidth = 10; // yyyy-MM-dd
 constexpr qsizetype ClockWidth = 8; // HH:mm:ss
+// Between the cells of a kept row; printable text holds no control character.
+constexpr char CellSeparator = '\x1f';
 
-QStringList textCells(const HistoryPosting &posting) {
-    return {printableText(posting.board), printableText(posting.action), printableText(posting.jobCode),
+QStringList cellsOf(const HistoryPosting &posting) {
+    const JournalTime time = JournalTime::of(posting.time);
+    return {time.dateText(),
+            time.clockText(),
+            printableText(posting.host),
+            printableText(posting.board),
+            printableText(posting.action),
+            printableText(posting.jobCode),
             printableText(resultText(posting))};
 }
 
@@ -88,58 +106,58 @@ QStringList textCells(const HistoryPosting &posting) {
 HistoryTable::HistoryTable() {
     for (const QString &cell : headerCells())
         m_widths.append(cell.size());
-    m_widths[0] = std::max(m_widths.at(0), DateWidth);
-    m_widths[1] = std::max(m_widths.at(1), ClockWidth);
+    m_widths[DateColumn] = std::max(m_widths.at(DateColumn), DateWidth);
+    m_widths[TimeColumn] = std::max(m_widths.at(TimeColumn), ClockWidth);
 }
 
-// Measuring costs no time formatting: a long history is read twice.
-void HistoryTable::measure(const HistoryPosting &posting) {
-    const QStringList cells = textCells(posting);
+bool HistoryTable::add(const HistoryPosting &posting, QString *why) {
+    const QStringList cells = cellsOf(posting);
     for (qsizetype column = 0; column < cells.size(); ++column)
-        m_widths[TimeColumns + column] = std::max(m_widths.at(TimeColumns + column), cells.at(column).size());
-    const QString host = printableText(posting.host);
-    m_hostWidth = std::max(m_hostWidth, host.size());
+        m_widths[column] = std::max(m_widths.at(column), cells.at(column).size());
+    const QString &host = cells.at(HostColumn);
     if (!m_firstHost)
         m_firstHost = host;
     else if (host != *m_firstHost)
         m_showHost = true;
+    m_anyRow = true;
+    return m_rows.append(cells.join(QLatin1Char(CellSeparator)).toUtf8(), why);
 }
 
-void HistoryTable::print(QTextStream &out, const HistoryPosting &posting) {
-    if (!m_headerPrinted) {
-        printCells(out, header());
-        m_headerPrinted = true;
+bool HistoryTable::print(QTextStream &out, QString *why) {
+    if (!m_anyRow)
+        return true;
+    QString line;
+    const QStringList header = headerCells();
+    printCells(line, QList<QStringView>(header.cbegin(), header.cend()));
+    out << line;
+    QList<QStringView> cells;
+    QString row;
+    const bool printed = m_rows.replay(
+        [&](QByteArrayView bytes) {
+            row = QString::fromUtf8(bytes);
+            cells.clear();
+            for (const QStringView cell : QStringView(row).tokenize(QLatin1Char(CellSeparator)))
+                cells.append(cell);
+            printCells(line, cells);
+            out << line;
+        },
+        why);
+    out.flush();
+    return printed;
+}
+
+void HistoryTable::printCells(QString &line, const QList<QStringView> &cells) const {
+    line.clear();
+    for (qsizetype column = 0; column < cells.size(); ++column) {
+        if (column == HostColumn && !m_showHost)
+            continue;
+        const QStringView cell = cells.at(column);
+        line += cell;
+        if (column + 1 == cells.size())
+            break;
+        line.resize(line.size() + m_widths.at(column) - cell.size() + 2, u' ');
     }
-    printCells(out, cellsOf(posting));
-}
-
-QStringList HistoryTable::header() const {
-    QStringList cells = headerCells();
-    if (m_showHost)
-        cells.insert(TimeColumns, QStringLiteral("Host"));
-    return cells;
-}
-
-QStringList HistoryTable::cellsOf(const HistoryPosting &posting) const {
-    const JournalTime time = JournalTime::of(posting.time);
-    QStringList cells = QStringList{time.dateText(), time.clockText()} + textCells(posting);
-    if (m_showHost)
-        cells.insert(TimeColumns, printableText(posting.host));
-    return cells;
-}
-
-void HistoryTable::printCells(QTextStream &out, const QStringList &cells) const {
-    out.setFieldAlignment(QTextStream::AlignLeft);
-    for (qsizetype column = 0; column + 1 < cells.size(); ++column) {
-        // The host column, when shown, stands after the time and moves the others on by one.
-        const bool hostColumn = m_showHost && column == TimeColumns;
-        const qsizetype measured = m_showHost && column > TimeColumns ? column - 1 : column;
-        out.setFieldWidth(int(hostColumn ? std::max<qsizetype>(m_hostWidth, 4) : m_widths.at(measured)));
-        out << cells.at(column);
-        out.setFieldWidth(0);
-        out << "  ";
-    }
-    out << cells.last() << '\n';
+    line += u'\n';
 }
 
 QJsonObject historyObject(const HistoryPosting &posting) {
