@@ -5,6 +5,10 @@
 #include "printabletext.h"
 #include "urltext.h"
 
+#include <QFileDevice>
+
+#include <algorithm>
+
 namespace Orvex {
 
 namespace {
@@ -76,7 +80,8 @@ enum Column : qsizetype {
     BoardColumn,
     ActionColumn,
     JobColumn,
-    ResultColumn
+    ResultColumn,
+    ColumnCount
 };
 
 QStringList headerCells() {
@@ -89,6 +94,19 @@ constexpr qsizetype DateWidth = 10; // yyyy-MM-dd
 constexpr qsizetype ClockWidth = 8; // HH:mm:ss
 // Between the cells of a kept row; printable text holds no control character.
 constexpr char CellSeparator = '\x1f';
+constexpr qsizetype PrintChunkBytes = 64 * 1024;
+
+// The width of UTF-8 text as QString counts it, which the columns were measured in.
+qsizetype utf16Length(QByteArrayView utf8) {
+    qsizetype length = 0;
+    for (const char byte : utf8) {
+        const auto code = uchar(byte);
+        // A lead byte or ASCII starts a character; four bytes make a surrogate pair.
+        length += (code & 0xC0) != 0x80 ? 1 : 0;
+        length += code >= 0xF0 ? 1 : 0;
+    }
+    return length;
+}
 
 QStringList cellsOf(const HistoryPosting &posting) {
     const JournalTime time = JournalTime::of(posting.time);
@@ -112,52 +130,84 @@ HistoryTable::HistoryTable() {
 
 bool HistoryTable::add(const HistoryPosting &posting, QString *why) {
     const QStringList cells = cellsOf(posting);
-    for (qsizetype column = 0; column < cells.size(); ++column)
+    qsizetype most = cells.size();
+    for (qsizetype column = 0; column < cells.size(); ++column) {
         m_widths[column] = std::max(m_widths.at(column), cells.at(column).size());
+        most += m_encoder.requiredSpace(cells.at(column).size());
+    }
     const QString &host = cells.at(HostColumn);
     if (!m_firstHost)
         m_firstHost = host;
     else if (host != *m_firstHost)
         m_showHost = true;
     m_anyRow = true;
-    return m_rows.append(cells.join(QLatin1Char(CellSeparator)).toUtf8(), why);
+    // Encoded straight into one buffer kept from row to row: a long history is many rows.
+    m_row.resize(most);
+    char *end = m_row.data();
+    for (qsizetype column = 0; column < cells.size(); ++column) {
+        if (column > 0)
+            *end++ = CellSeparator;
+        end = m_encoder.appendToBuffer(end, cells.at(column));
+    }
+    return m_rows.append(QByteArrayView(m_row.constData(), end - m_row.constData()), why);
 }
 
 bool HistoryTable::print(QTextStream &out, QString *why) {
     if (!m_anyRow)
         return true;
-    QString line;
+    // The rows are UTF-8 already: they go out as they are, in large writes, behind what out holds.
+    out.flush();
+    m_lineWidth = 1;
+    for (const qsizetype width : std::as_const(m_widths))
+        m_lineWidth += width + 2;
+    QByteArray text;
+    text.reserve(PrintChunkBytes + m_lineWidth);
+    const auto pass = [&out, &text](bool last) {
+        if (!last && text.size() < PrintChunkBytes)
+            return;
+        if (QIODevice *device = out.device())
+            device->write(text);
+        else
+            out << QString::fromUtf8(text);
+        text.resize(0);
+    };
     const QStringList header = headerCells();
-    printCells(line, QList<QStringView>(header.cbegin(), header.cend()));
-    out << line;
-    QList<QStringView> cells;
-    QString row;
+    printRow(text, header.join(QLatin1Char(CellSeparator)).toUtf8());
     const bool printed = m_rows.replay(
-        [&](QByteArrayView bytes) {
-            row = QString::fromUtf8(bytes);
-            cells.clear();
-            for (const QStringView cell : QStringView(row).tokenize(QLatin1Char(CellSeparator)))
-                cells.append(cell);
-            printCells(line, cells);
-            out << line;
+        [&](QByteArrayView row) {
+            printRow(text, row);
+            pass(false);
         },
         why);
-    out.flush();
+    pass(true);
+    // What went to the device directly is not in out's buffer, whose flush would pass the file by.
+    if (auto *file = qobject_cast<QFileDevice *>(out.device()))
+        file->flush();
     return printed;
 }
 
-void HistoryTable::printCells(QString &line, const QList<QStringView> &cells) const {
-    line.clear();
-    for (qsizetype column = 0; column < cells.size(); ++column) {
+void HistoryTable::printRow(QByteArray &text, QByteArrayView row) const {
+    // Written in place: no cell is wider than its column, so the row takes at most this much.
+    const qsizetype start = text.size();
+    text.resize(start + row.size() + m_lineWidth);
+    char *out = text.data() + start;
+    qsizetype from = 0;
+    for (qsizetype column = 0; column < ColumnCount && from <= row.size(); ++column) {
+        qsizetype end = row.indexOf(CellSeparator, from);
+        if (end < 0)
+            end = row.size();
+        const QByteArrayView cell = row.sliced(from, end - from);
+        from = end + 1;
         if (column == HostColumn && !m_showHost)
             continue;
-        const QStringView cell = cells.at(column);
-        line += cell;
-        if (column + 1 == cells.size())
-            break;
-        line.resize(line.size() + m_widths.at(column) - cell.size() + 2, u' ');
+        if (column > 0)
+            out = std::fill_n(out, 2, ' ');
+        out = std::copy(cell.begin(), cell.end(), out);
+        if (column + 1 < ColumnCount)
+            out = std::fill_n(out, std::max<qsizetype>(0, m_widths.at(column) - utf16Length(cell)), ' ');
     }
-    line += u'\n';
+    *out++ = '\n';
+    text.resize(out - text.constData());
 }
 
 QJsonObject historyObject(const HistoryPosting &posting) {

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringEncoder>
 #include <QTextStream>
 
 #include <optional>
@@ -52,10 +53,15 @@ public:
     bool print(QTextStream &out, QString *why);
 
 private:
-    void printCells(QString &line, const QList<QStringView> &cells) const;
+    // One kept row, its columns padded, appended to text.
+    void printRow(QByteArray &text, QByteArrayView row) const;
 
     QList<qsizetype> m_widths; // of every column, the host's included
+    qsizetype m_lineWidth = 0; // the padding and the line end a printed row may add to its cells
     RowSpool m_rows;
+    // Stateless: each cell is whole text, which carries nothing into the next.
+    QStringEncoder m_encoder{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
+    QByteArray m_row;
     bool m_anyRow = false;
     std::optional<QString> m_firstHost;
     // Shown once the postings come from more than one machine.

@@ -2034,6 +2034,13 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
                                "errorNumber": -2147012891,
                                "errorDescription": "The URL \"https://board.test/x\" is not valid"}])")
         << QString();
+    // Widths count a text's UTF-16 units, not its bytes: an umlaut is one, an emoji beyond the BMP two.
+    QTest::newRow("job codes beyond ASCII")
+        << server << QStringList{history, date, QStringLiteral("2010-01-23")} << 0
+        << QStringLiteral("Date        Time      Board    Action  JobCode      Result\n"
+                          "2010-01-23  09:00:00  default  Add     K\u00f6ln-S\u00fcd-12  S1\n"
+                          "2010-01-23  09:01:00  default  Add     \U0001F373x          S2\n")
+        << QString();
     QTest::newRow("a day with only its log lists nothing")
         << server << QStringList{history, date, QStringLiteral("2010-01-21")} << 0 << QString() << QString();
     QTest::newRow("a device is no log")
@@ -2130,6 +2137,12 @@ void TestPostJobTool::historyReadsTheDaysLog() {
                 uR"("result":"F","jobId":"","httpStatus":0,"errorNumber":-2147012894,"errorDescription":"Timed out")"_s));
     write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-20.jsonl"),
           journal(u"2010-01-20T15:00:00.000+00:00"_s, u"J3"_s, QString()));
+    write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-23.jsonl"),
+          journal(u"2010-01-23T09:00:00.000+00:00"_s, u"K\u00f6ln-S\u00fcd-12"_s,
+                  uR"("result":"S1","jobId":"1","httpStatus":200,"errorNumber":0,"errorDescription":"")"_s) +
+              journal(
+                  u"2010-01-23T09:01:00.000+00:00"_s, u"\U0001F373x"_s,
+                  uR"("result":"S2","jobId":"2","httpStatus":200,"errorNumber":0,"errorDescription":"")"_s));
     // A day with its log only lists nothing: the log is not read.
     write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-21.log"),
           "\"1/21/2010 9:00:00 AM\",\"Add\",\"FORGED\",\"\"\r\n");
