@@ -19,8 +19,8 @@ QString errnoText() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-// A file in folder that only this process can reach: unnamed where the file system allows it, else
-// named for as long as it takes to remove the name again.
+// A file in folder that no other user can open and that leaves nothing behind: unnamed where the file
+// system allows it, else named only until its name is removed again.
 FileDescriptor unnamedFile(const QByteArray &folder) {
     FileDescriptor file(::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, PrivateFiles::FileMode));
     if (file.isValid())
