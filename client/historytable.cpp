@@ -8,6 +8,7 @@
 #include <QFileDevice>
 
 #include <algorithm>
+#include <array>
 
 namespace Orvex {
 
@@ -108,7 +109,9 @@ qsizetype utf16Length(QByteArrayView utf8) {
     return length;
 }
 
-QStringList cellsOf(const HistoryPosting &posting) {
+using Cells = std::array<QString, ColumnCount>;
+
+Cells cellsOf(const HistoryPosting &posting) {
     const JournalTime time = JournalTime::of(posting.time);
     return {time.dateText(),
             time.clockText(),
@@ -129,13 +132,13 @@ HistoryTable::HistoryTable() {
 }
 
 bool HistoryTable::add(const HistoryPosting &posting, QString *why) {
-    const QStringList cells = cellsOf(posting);
-    qsizetype most = cells.size();
-    for (qsizetype column = 0; column < cells.size(); ++column) {
-        m_widths[column] = std::max(m_widths.at(column), cells.at(column).size());
-        most += m_encoder.requiredSpace(cells.at(column).size());
+    const Cells cells = cellsOf(posting);
+    qsizetype most = ColumnCount;
+    for (qsizetype column = 0; column < ColumnCount; ++column) {
+        m_widths[column] = std::max(m_widths.at(column), cells[column].size());
+        most += m_encoder.requiredSpace(cells[column].size());
     }
-    const QString &host = cells.at(HostColumn);
+    const QString &host = cells[HostColumn];
     if (!m_firstHost)
         m_firstHost = host;
     else if (host != *m_firstHost)
@@ -144,10 +147,10 @@ bool HistoryTable::add(const HistoryPosting &posting, QString *why) {
     // Encoded straight into one buffer kept from row to row: a long history is many rows.
     m_row.resize(most);
     char *end = m_row.data();
-    for (qsizetype column = 0; column < cells.size(); ++column) {
+    for (qsizetype column = 0; column < ColumnCount; ++column) {
         if (column > 0)
             *end++ = CellSeparator;
-        end = m_encoder.appendToBuffer(end, cells.at(column));
+        end = m_encoder.appendToBuffer(end, cells[column]);
     }
     return m_rows.append(QByteArrayView(m_row.constData(), end - m_row.constData()), why);
 }
