@@ -5,6 +5,11 @@
 #include "printabletext.h"
 #include "urltext.h"
 
+#include <QFileDevice>
+
+#include <algorithm>
+#include <array>
+
 namespace Orvex {
 
 namespace {
@@ -68,18 +73,52 @@ QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDe
 
 namespace {
 
+// The columns as kept: the host's is printed only when the postings come from more than one machine.
+enum Column : qsizetype {
+    DateColumn,
+    TimeColumn,
+    HostColumn,
+    BoardColumn,
+    ActionColumn,
+    JobColumn,
+    ResultColumn,
+    ColumnCount
+};
+
 QStringList headerCells() {
-    return {QStringLiteral("Date"),   QStringLiteral("Time"),    QStringLiteral("Board"),
-            QStringLiteral("Action"), QStringLiteral("JobCode"), QStringLiteral("Result")};
+    return {QStringLiteral("Date"),  QStringLiteral("Time"),   QStringLiteral("Host"),
+            QStringLiteral("Board"), QStringLiteral("Action"), QStringLiteral("JobCode"),
+            QStringLiteral("Result")};
 }
 
-// Every column but the date and the time, whose widths never change.
-constexpr qsizetype TimeColumns = 2;
 constexpr qsizetype DateWidth = 10; // yyyy-MM-dd
 constexpr qsizetype ClockWidth = 8; // HH:mm:ss
+// Between the cells of a kept row; printable text holds no control character.
+constexpr char CellSeparator = '\x1f';
+constexpr qsizetype PrintChunkBytes = 64 * 1024;
 
-QStringList textCells(const HistoryPosting &posting) {
-    return {printableText(posting.board), printableText(posting.action), printableText(posting.jobCode),
+// The width of UTF-8 text as QString counts it, which the columns were measured in.
+qsizetype utf16Length(QByteArrayView utf8) {
+    qsizetype length = 0;
+    for (const char byte : utf8) {
+        const auto code = uchar(byte);
+        // A lead byte or ASCII starts a character; four bytes make a surrogate pair.
+        length += (code & 0xC0) != 0x80 ? 1 : 0;
+        length += code >= 0xF0 ? 1 : 0;
+    }
+    return length;
+}
+
+using Cells = std::array<QString, ColumnCount>;
+
+Cells cellsOf(const HistoryPosting &posting) {
+    const JournalTime time = JournalTime::of(posting.time);
+    return {time.dateText(),
+            time.clockText(),
+            printableText(posting.host),
+            printableText(posting.board),
+            printableText(posting.action),
+            printableText(posting.jobCode),
             printableText(resultText(posting))};
 }
 
@@ -88,58 +127,90 @@ QStringList textCells(const HistoryPosting &posting) {
 HistoryTable::HistoryTable() {
     for (const QString &cell : headerCells())
         m_widths.append(cell.size());
-    m_widths[0] = std::max(m_widths.at(0), DateWidth);
-    m_widths[1] = std::max(m_widths.at(1), ClockWidth);
+    m_widths[DateColumn] = std::max(m_widths.at(DateColumn), DateWidth);
+    m_widths[TimeColumn] = std::max(m_widths.at(TimeColumn), ClockWidth);
 }
 
-// Measuring costs no time formatting: a long history is read twice.
-void HistoryTable::measure(const HistoryPosting &posting) {
-    const QStringList cells = textCells(posting);
-    for (qsizetype column = 0; column < cells.size(); ++column)
-        m_widths[TimeColumns + column] = std::max(m_widths.at(TimeColumns + column), cells.at(column).size());
-    const QString host = printableText(posting.host);
-    m_hostWidth = std::max(m_hostWidth, host.size());
+bool HistoryTable::add(const HistoryPosting &posting, QString *why) {
+    const Cells cells = cellsOf(posting);
+    qsizetype most = ColumnCount;
+    for (qsizetype column = 0; column < ColumnCount; ++column) {
+        m_widths[column] = std::max(m_widths.at(column), cells[column].size());
+        most += m_encoder.requiredSpace(cells[column].size());
+    }
+    const QString &host = cells[HostColumn];
     if (!m_firstHost)
         m_firstHost = host;
     else if (host != *m_firstHost)
         m_showHost = true;
-}
-
-void HistoryTable::print(QTextStream &out, const HistoryPosting &posting) {
-    if (!m_headerPrinted) {
-        printCells(out, header());
-        m_headerPrinted = true;
+    m_anyRow = true;
+    // Encoded straight into one buffer kept from row to row: a long history is many rows.
+    m_row.resize(most);
+    char *end = m_row.data();
+    for (qsizetype column = 0; column < ColumnCount; ++column) {
+        if (column > 0)
+            *end++ = CellSeparator;
+        end = m_encoder.appendToBuffer(end, cells[column]);
     }
-    printCells(out, cellsOf(posting));
+    return m_rows.append(QByteArrayView(m_row.constData(), end - m_row.constData()), why);
 }
 
-QStringList HistoryTable::header() const {
-    QStringList cells = headerCells();
-    if (m_showHost)
-        cells.insert(TimeColumns, QStringLiteral("Host"));
-    return cells;
+bool HistoryTable::print(QTextStream &out, QString *why) {
+    if (!m_anyRow)
+        return true;
+    // The rows are UTF-8 already: they go out as they are, in large writes, behind what out holds.
+    out.flush();
+    m_lineWidth = 1;
+    for (const qsizetype width : std::as_const(m_widths))
+        m_lineWidth += width + 2;
+    QByteArray text;
+    text.reserve(PrintChunkBytes + m_lineWidth);
+    const auto pass = [&out, &text](bool last) {
+        if (!last && text.size() < PrintChunkBytes)
+            return;
+        if (QIODevice *device = out.device())
+            device->write(text);
+        else
+            out << QString::fromUtf8(text);
+        text.resize(0);
+    };
+    const QStringList header = headerCells();
+    printRow(text, header.join(QLatin1Char(CellSeparator)).toUtf8());
+    const bool printed = m_rows.replay(
+        [&](QByteArrayView row) {
+            printRow(text, row);
+            pass(false);
+        },
+        why);
+    pass(true);
+    // What went to the device directly is not in out's buffer, whose flush would pass the file by.
+    if (auto *file = qobject_cast<QFileDevice *>(out.device()))
+        file->flush();
+    return printed;
 }
 
-QStringList HistoryTable::cellsOf(const HistoryPosting &posting) const {
-    const JournalTime time = JournalTime::of(posting.time);
-    QStringList cells = QStringList{time.dateText(), time.clockText()} + textCells(posting);
-    if (m_showHost)
-        cells.insert(TimeColumns, printableText(posting.host));
-    return cells;
-}
-
-void HistoryTable::printCells(QTextStream &out, const QStringList &cells) const {
-    out.setFieldAlignment(QTextStream::AlignLeft);
-    for (qsizetype column = 0; column + 1 < cells.size(); ++column) {
-        // The host column, when shown, stands after the time and moves the others on by one.
-        const bool hostColumn = m_showHost && column == TimeColumns;
-        const qsizetype measured = m_showHost && column > TimeColumns ? column - 1 : column;
-        out.setFieldWidth(int(hostColumn ? std::max<qsizetype>(m_hostWidth, 4) : m_widths.at(measured)));
-        out << cells.at(column);
-        out.setFieldWidth(0);
-        out << "  ";
+void HistoryTable::printRow(QByteArray &text, QByteArrayView row) const {
+    // Written in place: no cell is wider than its column, so the row takes at most this much.
+    const qsizetype start = text.size();
+    text.resize(start + row.size() + m_lineWidth);
+    char *out = text.data() + start;
+    qsizetype from = 0;
+    for (qsizetype column = 0; column < ColumnCount && from <= row.size(); ++column) {
+        qsizetype end = row.indexOf(CellSeparator, from);
+        if (end < 0)
+            end = row.size();
+        const QByteArrayView cell = row.sliced(from, end - from);
+        from = end + 1;
+        if (column == HostColumn && !m_showHost)
+            continue;
+        if (column > 0)
+            out = std::fill_n(out, 2, ' ');
+        out = std::copy(cell.begin(), cell.end(), out);
+        if (column + 1 < ColumnCount)
+            out = std::fill_n(out, std::max<qsizetype>(0, m_widths.at(column) - utf16Length(cell)), ' ');
     }
-    out << cells.last() << '\n';
+    *out++ = '\n';
+    text.resize(out - text.constData());
 }
 
 QJsonObject historyObject(const HistoryPosting &posting) {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "journalreader.h"
+#include "rowspool.h"
 
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringEncoder>
 #include <QTextStream>
 
 #include <optional>
@@ -40,27 +42,30 @@ QString failureReason(int httpStatus, qint32 errorNumber, const QString &errorDe
                       const QString &reply = QString());
 
 // Date, time, board, action, job code and result, every text from a board or log made printable; the host
-// after the time when the postings come from more than one machine. The postings are shown twice: once to
-// measure the columns, then to print the rows, so none need be held.
+// after the time when the postings come from more than one machine. The postings are read once: each row's
+// cells are kept (RowSpool) until every column's width is known.
 class HistoryTable {
 public:
     HistoryTable();
-    void measure(const HistoryPosting &posting);
-    // The header goes out with the first row: no postings, no table.
-    void print(QTextStream &out, const HistoryPosting &posting);
+    // Measures posting and keeps its cells for print(); false, with why, when they cannot be kept.
+    bool add(const HistoryPosting &posting, QString *why);
+    // The header and every row added, in order; nothing when no row was added.
+    bool print(QTextStream &out, QString *why);
 
 private:
-    void printCells(QTextStream &out, const QStringList &cells) const;
+    // One kept row, its columns padded, appended to text.
+    void printRow(QByteArray &text, QByteArrayView row) const;
 
-    QStringList cellsOf(const HistoryPosting &posting) const;
-    QStringList header() const;
-
-    QList<qsizetype> m_widths;
+    QList<qsizetype> m_widths; // of every column, the host's included
+    qsizetype m_lineWidth = 0; // the padding and the line end a printed row may add to its cells
+    RowSpool m_rows;
+    // Stateless: each cell is whole text, which carries nothing into the next.
+    QStringEncoder m_encoder{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
+    QByteArray m_row;
+    bool m_anyRow = false;
     std::optional<QString> m_firstHost;
-    qsizetype m_hostWidth = 0;
     // Shown once the postings come from more than one machine.
     bool m_showHost = false;
-    bool m_headerPrinted = false;
 };
 
 // One posting under the journal's field names, every text made printable.

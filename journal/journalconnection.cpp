@@ -166,9 +166,9 @@ bool JournalConnection::exec(const char *sql) {
     return m_sqlite.exec(sql);
 }
 
-JournalStatement JournalConnection::prepare(const QByteArray &sql) {
+JournalStatement JournalConnection::prepare(const QByteArray &sql, Rows rows) {
     if (m_engine == Engine::Postgres) {
-        PostgresStatement statement = m_postgres.statement(sql, &m_postgresError);
+        PostgresStatement statement = m_postgres.statement(sql, &m_postgresError, rows == Rows::Streamed);
         return statement.isValid() ? JournalStatement(*this, std::move(statement)) : JournalStatement();
     }
     SqliteStatement statement = m_sqlite.prepare(sql.constData());

@@ -50,6 +50,9 @@ private:
 class JournalConnection {
 public:
     enum class Engine { None, Sqlite, Postgres };
+    // Whether a statement's rows may all be held at once (PostgreSQL's way), or come as they are read
+    // (SQLite's): for reads as long as the journal.
+    enum class Rows { Whole, Streamed };
 
     bool openSqlite(const QByteArray &path, int flags);
     bool openPostgres(const QString &uri);
@@ -60,7 +63,7 @@ public:
     PostgresDatabase &postgres() { return m_postgres; }
 
     bool exec(const char *sql);
-    JournalStatement prepare(const QByteArray &sql);
+    JournalStatement prepare(const QByteArray &sql, Rows rows = Rows::Whole);
     std::optional<qint64> integerOf(const char *sql);
 
     // Why the last call failed, in the engine's words; never a password.

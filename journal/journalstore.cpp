@@ -862,7 +862,7 @@ bool JournalStore::read(const JournalFilter &filter, const std::function<bool(Jo
     const QByteArray sql = "SELECT " ORVEX_POSTING_COLUMNS ", " + hostColumn(m_schemaVersion) +
                            " FROM posting WHERE 1 = 1" + listingCondition(filter, m_schemaVersion) +
                            timeCondition(filter) + resultCondition(filter.result) + " ORDER BY start_ms, id";
-    JournalStatement statement = m_database.prepare(sql);
+    JournalStatement statement = m_database.prepare(sql, JournalConnection::Rows::Streamed);
     if (!statement.isValid() || !bindFilter(statement, filter))
         return failed(why);
     return readRows(statement, each, why);
@@ -886,7 +886,7 @@ bool JournalStore::readLatest(const JournalFilter &filter, const std::function<b
     JournalFilter pairs = filter;
     pairs.from.reset();
     pairs.to.reset();
-    JournalStatement statement = m_database.prepare(sql);
+    JournalStatement statement = m_database.prepare(sql, JournalConnection::Rows::Streamed);
     if (!statement.isValid() || !bindFilter(statement, pairs))
         return failed(why);
     return readRows(statement, each, why);

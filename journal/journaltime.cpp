@@ -25,18 +25,26 @@ CivilDay civilDayOf(qint64 days) {
     return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
 }
 
-// Appends value as width digits, zero-padded.
-void appendDigits(QString &text, qint64 value, int width) {
-    QChar digits[20];
+// Writes value as width digits, zero-padded, at out; returns where they end. A history formats a time
+// for each of its rows, so no QString is grown a character at a time.
+char16_t *writeDigits(char16_t *out, qint64 value, int width) {
+    char16_t digits[20];
     int count = 0;
     do {
-        digits[count++] = QChar(u'0' + int(value % 10));
+        digits[count++] = char16_t(u'0' + int(value % 10));
         value /= 10;
     } while (value > 0 && count < 20);
     for (int pad = count; pad < width; ++pad)
-        text += u'0';
+        *out++ = u'0';
     while (count > 0)
-        text += digits[--count];
+        *out++ = digits[--count];
+    return out;
+}
+
+// Appends value as width digits, zero-padded.
+void appendDigits(QString &text, qint64 value, int width) {
+    char16_t digits[24];
+    text.append(QStringView(digits, writeDigits(digits, value, width)));
 }
 
 qint64 floorDiv(qint64 value, qint64 by) {
@@ -55,27 +63,25 @@ JournalTime JournalTime::of(const QDateTime &time) {
 
 QString JournalTime::dateText() const {
     const CivilDay civil = civilDayOf(floorDiv(m_localMs, MsPerDay));
-    QString text;
-    text.reserve(10);
-    appendDigits(text, civil.year, 4);
-    text += u'-';
-    appendDigits(text, civil.month, 2);
-    text += u'-';
-    appendDigits(text, civil.day, 2);
-    return text;
+    char16_t text[32];
+    char16_t *end = writeDigits(text, civil.year, 4);
+    *end++ = u'-';
+    end = writeDigits(end, civil.month, 2);
+    *end++ = u'-';
+    end = writeDigits(end, civil.day, 2);
+    return QStringView(text, end).toString();
 }
 
 QString JournalTime::clockText() const {
     const qint64 msOfDay = m_localMs - floorDiv(m_localMs, MsPerDay) * MsPerDay;
     const qint64 seconds = msOfDay / 1000;
-    QString text;
-    text.reserve(8);
-    appendDigits(text, seconds / 3600, 2);
-    text += u':';
-    appendDigits(text, seconds / 60 % 60, 2);
-    text += u':';
-    appendDigits(text, seconds % 60, 2);
-    return text;
+    char16_t text[16];
+    char16_t *end = writeDigits(text, seconds / 3600, 2);
+    *end++ = u':';
+    end = writeDigits(end, seconds / 60 % 60, 2);
+    *end++ = u':';
+    end = writeDigits(end, seconds % 60, 2);
+    return QStringView(text, end).toString();
 }
 
 QString JournalTime::isoText() const {

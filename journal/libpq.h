@@ -31,7 +31,8 @@ namespace Orvex {
     F(PQresultErrorMessage)                                                                                  \
     F(PQresultStatus)                                                                                        \
     F(PQsetNoticeProcessor)                                                                                  \
-    F(PQstatus)
+    F(PQstatus)                                                                                              \
+    F(PQtransactionStatus)
 
 // libpq, loaded the first time a journal names a PostgreSQL server rather than linked: linked, it and the
 // libraries behind it (Kerberos, LDAP, GnuTLS) are loaded at every start of the tool and the server, which

@@ -329,12 +329,13 @@ std::optional<PostgresResult> PostgresDatabase::run(const char *name, const Post
     return runValues(name, parameters.values(), error);
 }
 
-PostgresStatement PostgresDatabase::statement(const QByteArray &sql, PostgresError *error) {
+PostgresStatement PostgresDatabase::statement(const QByteArray &sql, PostgresError *error, bool streamed) {
     const QByteArray name = "orvex_" + QByteArray::number(++m_statements);
     PostgresSql translated = postgresPlaceholders(sql);
+    // A streamed statement is prepared too, so that its mistakes show here, as every other's do.
     if (!prepare(name.constData(), translated.text.constData(), int(translated.parameters.size()), error))
         return PostgresStatement();
-    return PostgresStatement(this, name, std::move(translated.parameters));
+    return PostgresStatement(this, name, std::move(translated), streamed);
 }
 
 std::optional<PostgresResult>
@@ -358,15 +359,27 @@ std::optional<qint64> PostgresDatabase::integerOf(const char *sql, PostgresError
 
 std::optional<PostgresResult> PostgresDatabase::query(const char *sql, const PostgresParameters &parameters,
                                                       PostgresError *error) {
+    return queryValues(sql, parameters.values(), error);
+}
+
+std::optional<PostgresResult> PostgresDatabase::queryValues(const char *sql,
+                                                            const std::vector<const char *> &values,
+                                                            PostgresError *error) {
     if (!m_connection) {
         if (error)
             *error = connectionError();
         return std::nullopt;
     }
-    const std::vector<const char *> values = parameters.values();
     return checked(
-        pq().PQexecParams(m_connection, sql, parameters.count(), nullptr, values.data(), nullptr, nullptr, 0),
+        pq().PQexecParams(m_connection, sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0),
         error);
+}
+
+bool PostgresDatabase::inTransaction() const {
+    if (!m_connection)
+        return false;
+    const PGTransactionStatusType status = pq().PQtransactionStatus(m_connection);
+    return status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
 }
 
 std::optional<PostgresResult> PostgresDatabase::checked(pg_result *raw, PostgresError *error) const {
@@ -436,24 +449,93 @@ PostgresStatement::Step PostgresStatement::step() {
         std::vector<const char *> pointers;
         for (const PostgresValue &value : std::as_const(m_values))
             pointers.push_back(value.data());
-        m_result = m_database->runValues(m_name.constData(), pointers, &m_error);
+        if (m_sql.isEmpty())
+            m_result = m_database->runValues(m_name.constData(), pointers, &m_error);
+        else if (m_cursor.open(*m_database, m_name + "_rows", m_sql, pointers, &m_error))
+            m_result = m_cursor.fetch(&m_error);
         m_row = -1;
         if (!m_result)
             return Step::Failed;
     }
-    if (m_row + 1 < m_result->rows()) {
+    if (m_row + 1 < m_result->rows() || (m_result->rows() == PostgresCursor::FetchRows && fetchNext())) {
         ++m_row;
         return Step::Row;
     }
+    m_cursor.close();
+    if (!m_result)
+        return Step::Failed;
     m_row = m_result->rows();
     return Step::Done;
+}
+
+// The cursor's next batch in place of the last; false when there is none or it failed (m_result empty).
+bool PostgresStatement::fetchNext() {
+    if (!m_cursor.isOpen())
+        return false;
+    m_result = m_cursor.fetch(&m_error);
+    m_row = -1;
+    return m_result && m_result->rows() > 0;
 }
 
 void PostgresStatement::reset() {
     // Unbound parameters are NULL, as in SQLite.
     m_values.fill(PostgresValue());
+    m_cursor.close();
     m_result.reset();
     m_row = -1;
+}
+
+PostgresCursor::PostgresCursor(PostgresCursor &&other) noexcept
+    : m_database(std::exchange(other.m_database, nullptr))
+    , m_name(std::move(other.m_name))
+    , m_ownTransaction(other.m_ownTransaction) {}
+
+PostgresCursor &PostgresCursor::operator=(PostgresCursor &&other) noexcept {
+    if (this != &other) {
+        close();
+        m_database = std::exchange(other.m_database, nullptr);
+        m_name = std::move(other.m_name);
+        m_ownTransaction = other.m_ownTransaction;
+    }
+    return *this;
+}
+
+bool PostgresCursor::open(PostgresDatabase &database, const QByteArray &name, const QByteArray &sql,
+                          const std::vector<const char *> &values, PostgresError *error) {
+    close();
+    // A cursor lives in a transaction; one that holds no lock is cheap to keep open while rows are printed.
+    const bool own = !database.inTransaction();
+    if (own && !database.exec("BEGIN READ ONLY", error))
+        return false;
+    const QByteArray declare = "DECLARE " + name + " NO SCROLL CURSOR FOR " + sql;
+    if (!database.queryValues(declare.constData(), values, error)) {
+        if (own)
+            database.exec("ROLLBACK");
+        return false;
+    }
+    m_database = &database;
+    m_name = name;
+    m_ownTransaction = own;
+    return true;
+}
+
+std::optional<PostgresResult> PostgresCursor::fetch(PostgresError *error) {
+    if (!m_database)
+        return std::nullopt;
+    const QByteArray sql = "FETCH FORWARD " + QByteArray::number(FetchRows) + " FROM " + m_name;
+    return m_database->queryValues(sql.constData(), {}, error);
+}
+
+void PostgresCursor::close() {
+    if (!m_database)
+        return;
+    // Ending its own transaction closes it; inside another, it goes alone (a failed one is rolled back
+    // whole).
+    if (m_ownTransaction)
+        m_database->exec("COMMIT");
+    else
+        m_database->exec(("CLOSE " + m_name).constData());
+    m_database = nullptr;
 }
 
 qint64 PostgresStatement::integer(int column) const {

@@ -100,17 +100,48 @@ QByteArray postgresSchema(const QByteArray &sqliteSchema);
 
 class PostgresDatabase;
 
+// A cursor over one run of a streamed statement, so that its rows come a batch at a time and memory does
+// not grow with them. It lives in the transaction that was open, else in one of its own; closed, and its
+// own transaction ended, on every way out.
+class PostgresCursor {
+public:
+    // Rows a fetch brings: a few MiB at most.
+    static constexpr int FetchRows = 10'000;
+
+    PostgresCursor() = default;
+    ~PostgresCursor() { close(); }
+    PostgresCursor(PostgresCursor &&other) noexcept;
+    PostgresCursor &operator=(PostgresCursor &&other) noexcept;
+    PostgresCursor(const PostgresCursor &) = delete;
+    PostgresCursor &operator=(const PostgresCursor &) = delete;
+
+    // Declares the cursor name for sql, which has PostgreSQL's parameters, with values.
+    bool open(PostgresDatabase &database, const QByteArray &name, const QByteArray &sql,
+              const std::vector<const char *> &values, PostgresError *error);
+    bool isOpen() const { return m_database != nullptr; }
+    // The next FetchRows rows at most; fewer when the last were reached.
+    std::optional<PostgresResult> fetch(PostgresError *error);
+    void close();
+
+private:
+    PostgresDatabase *m_database = nullptr;
+    QByteArray m_name;
+    bool m_ownTransaction = false;
+};
+
 // A statement prepared on one connection, used as an SQLite statement is: bind, then step through the rows.
-// The first step sends it; a failure is kept with its SQLSTATE.
+// The first step sends it; a failure is kept with its SQLSTATE. A streamed statement reads its rows
+// through a cursor, a batch at a time, rather than all at once.
 class PostgresStatement {
 public:
     enum class Step { Row, Done, Failed };
 
     PostgresStatement() = default;
-    PostgresStatement(PostgresDatabase *database, QByteArray name, QList<int> parameters)
+    PostgresStatement(PostgresDatabase *database, QByteArray name, PostgresSql sql, bool streamed)
         : m_database(database)
         , m_name(std::move(name))
-        , m_parameters(std::move(parameters)) {}
+        , m_parameters(std::move(sql.parameters))
+        , m_sql(streamed ? std::move(sql.text) : QByteArray()) {}
 
     bool isValid() const { return m_database != nullptr; }
 
@@ -135,12 +166,15 @@ public:
 
 private:
     bool bindValue(int index, PostgresValue value);
+    bool fetchNext();
 
     PostgresDatabase *m_database = nullptr;
     QByteArray m_name;
     QList<int> m_parameters;
+    QByteArray m_sql; // a streamed statement's text, which its cursor is declared for
     QList<PostgresValue> m_values;
     std::optional<PostgresResult> m_result;
+    PostgresCursor m_cursor;
     int m_row = -1;
     PostgresError m_error;
 };
@@ -169,15 +203,21 @@ public:
     std::optional<PostgresResult> run(const char *name, const PostgresParameters &parameters,
                                       PostgresError *error = nullptr);
     // sql, with SQLite's parameters or PostgreSQL's, prepared for this connection's life; invalid with why.
-    PostgresStatement statement(const QByteArray &sql, PostgresError *error = nullptr);
+    // Streamed, its rows are read through a cursor.
+    PostgresStatement statement(const QByteArray &sql, PostgresError *error = nullptr, bool streamed = false);
     // The first column of the first row of sql; nothing when it cannot be read.
     std::optional<qint64> integerOf(const char *sql, PostgresError *error = nullptr);
     // Runs sql once, unprepared.
     std::optional<PostgresResult> query(const char *sql, const PostgresParameters &parameters = {},
                                         PostgresError *error = nullptr);
+    // Whether a transaction is open (or failed and not yet ended).
+    bool inTransaction() const;
 
 private:
     friend class PostgresStatement;
+    friend class PostgresCursor;
+    std::optional<PostgresResult> queryValues(const char *sql, const std::vector<const char *> &values,
+                                              PostgresError *error);
     std::optional<PostgresResult> runValues(const char *name, const std::vector<const char *> &values,
                                             PostgresError *error);
     std::optional<PostgresResult> checked(pg_result *result, PostgresError *error) const;

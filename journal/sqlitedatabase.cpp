@@ -124,7 +124,8 @@ SqliteStatement::~SqliteStatement() {
 SqliteStatement::SqliteStatement(SqliteStatement &&other) noexcept
     : m_database(std::exchange(other.m_database, nullptr))
     , m_statement(std::exchange(other.m_statement, nullptr))
-    , m_bindFailed(std::exchange(other.m_bindFailed, false)) {}
+    , m_bindFailed(std::exchange(other.m_bindFailed, false))
+    , m_lastTexts(std::move(other.m_lastTexts)) {}
 
 SqliteStatement &SqliteStatement::operator=(SqliteStatement &&other) noexcept {
     if (this != &other) {
@@ -132,6 +133,7 @@ SqliteStatement &SqliteStatement::operator=(SqliteStatement &&other) noexcept {
         m_database = std::exchange(other.m_database, nullptr);
         m_statement = std::exchange(other.m_statement, nullptr);
         m_bindFailed = std::exchange(other.m_bindFailed, false);
+        m_lastTexts = std::move(other.m_lastTexts);
     }
     return *this;
 }
@@ -193,7 +195,17 @@ qint64 SqliteStatement::integer(int column) const {
 
 QString SqliteStatement::text(int column) const {
     const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
-    return QString::fromUtf8(bytes, sqlite3_column_bytes(m_statement, column));
+    const std::string_view text(bytes ? bytes : "", size_t(sqlite3_column_bytes(m_statement, column)));
+    if (text.empty() || column < 0)
+        return QString::fromUtf8(bytes, qsizetype(text.size()));
+    if (size_t(column) >= m_lastTexts.size())
+        m_lastTexts.resize(size_t(column) + 1);
+    LastText &last = m_lastTexts[size_t(column)];
+    if (last.bytes != text) {
+        last.bytes.assign(text);
+        last.text = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    }
+    return last.text;
 }
 
 bool SqliteStatement::isNull(int column) const {

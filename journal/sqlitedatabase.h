@@ -6,7 +6,9 @@
 #include <QString>
 
 #include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -91,9 +93,18 @@ public:
 private:
     bool bound(int result);
 
+    // The text last read from a column, kept with its bytes.
+    struct LastText {
+        std::string bytes;
+        QString text;
+    };
+
     SqliteDatabase *m_database = nullptr;
     sqlite3_stmt *m_statement = nullptr;
     bool m_bindFailed = false;
+    // Rows of a long read repeat most of their texts (a board, an action, an object path): each column's
+    // last one is shared rather than made again.
+    mutable std::vector<LastText> m_lastTexts;
 };
 
 // Resets a statement when its use ends, whichever way it ends, so no read stays open behind it.

@@ -223,14 +223,12 @@ void printRatio(const char *what, double ratio, double goal) {
     std::printf("%-58s ratio %.2f (goal <= %.0f)\n", what, ratio, goal);
 }
 
-// history's table, as the command prints it: one reading to measure the columns, one to print.
-void printHistory(const QString &folder, const Orvex::HistoryFilter &filter) {
-    const Orvex::HistorySource source(folder, filter);
-    Orvex::HistoryTable table;
-    QString problem;
+// history's table, as the command prints it.
+void printHistory(const QString &folder, const Orvex::HistoryFilter &filter,
+                  const QString &journal = QString()) {
     QTextStream out(stdout);
-    if (!source.read([&](Orvex::HistoryPosting &&posting) { table.measure(posting); }, &problem) ||
-        !source.read([&](Orvex::HistoryPosting &&posting) { table.print(out, posting); }, &problem))
+    QString problem;
+    if (!Orvex::printHistoryTable(Orvex::HistorySource(folder, filter, journal), out, &problem))
         ::_exit(1);
 }
 
@@ -272,15 +270,7 @@ void benchShared(int perDay, const QDateTime &since) {
 
     Orvex::HistoryFilter latest;
     latest.latest = true;
-    const ProcessCost byLatest = inChild([&] {
-        const Orvex::HistorySource source(QString(), latest, uri);
-        Orvex::HistoryTable table;
-        QString problem;
-        QTextStream out(stdout);
-        if (!source.read([&](Orvex::HistoryPosting &&posting) { table.measure(posting); }, &problem) ||
-            !source.read([&](Orvex::HistoryPosting &&posting) { table.print(out, posting); }, &problem))
-            ::_exit(1);
-    });
+    const ProcessCost byLatest = inChild([&] { printHistory(QString(), latest, uri); });
     const ProcessCost byLatestBaseline = psqlProgram(
         uri,
         "SELECT posting.board, start_ms, utc_offset_s, action, posting.job_code, result FROM posting_latest "
@@ -288,6 +278,7 @@ void benchShared(int perDay, const QDateTime &since) {
         "posting_latest.job_code;\n");
     printRatio("PostgreSQL: history --latest vs psql", byLatest.seconds / byLatestBaseline.seconds, 3);
     std::printf("%-58s s %.2f\n", "PostgreSQL: history --latest", byLatest.seconds);
+    std::printf("%-58s MiB %.1f\n", "PostgreSQL: history --latest, resident memory", byLatest.maxResidentMiB);
 }
 
 } // namespace

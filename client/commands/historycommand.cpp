@@ -40,17 +40,10 @@ std::optional<QDate> parseDay(const QString &text) {
     return day.isValid() && text.size() == 10 ? std::optional<QDate>(day) : std::nullopt;
 }
 
-// Every posting is read twice, so that nothing is held: once to check the journal and measure the table,
-// then to print; a journal refused on the first reading prints nothing.
+// A journal refused midway prints nothing: the rows are printed once all were read.
 int printTable(const HistorySource &source, Console &console) {
-    HistoryTable table;
     QString problem;
-    if (!source.read([&](HistoryPosting &&posting) { table.measure(posting); }, &problem))
-        return console.fail(problem, BadInput);
-    // A journal that changed in between (a server writing) is read as it is now.
-    source.read([&](HistoryPosting &&posting) { table.print(console.out(), posting); }, &problem);
-    console.out().flush();
-    return Success;
+    return printHistoryTable(source, console.out(), &problem) ? Success : console.fail(problem, BadInput);
 }
 
 // JSON has no columns to measure: one reading. A journal refused midway leaves no array behind.

@@ -68,6 +68,18 @@ bool HistorySource::read(const Sink &sink, QString *problem) const {
     return false;
 }
 
+bool printHistoryTable(const HistorySource &source, QTextStream &out, QString *problem) {
+    HistoryTable table;
+    bool kept = true;
+    const bool read = source.read(
+        [&](HistoryPosting &&posting) {
+            if (kept)
+                kept = table.add(posting, problem);
+        },
+        problem);
+    return read && kept && table.print(out, problem);
+}
+
 bool HistorySource::openFolder(JournalStore &store, QString *problem) const {
     const QString path = m_folder + u'/' + QLatin1StringView(JournalStore::FileName);
     QString why;

@@ -53,4 +53,8 @@ private:
     QString m_journal;
 };
 
+// history's table: every wanted posting of source, read once, then printed to out; false with why (and
+// nothing printed) when the journal cannot be read or the rows cannot be kept.
+bool printHistoryTable(const HistorySource &source, QTextStream &out, QString *problem);
+
 } // namespace Orvex

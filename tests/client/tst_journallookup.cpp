@@ -1,9 +1,13 @@
 #include "journallookup.h"
 #include "journalstore.h"
+#include "postgresdatabase.h"
+#include "postgresserver.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 #include <unistd.h>
 
@@ -39,9 +43,37 @@ private Q_SLOTS:
     void verdict();
     void journalNotOursGivesNoVerdict_data();
     void journalNotOursGivesNoVerdict();
+
+private:
+    // The journal tables of the one PostgreSQL server of these tests, started on first use, emptied.
+    QString emptySharedJournal();
+
+    std::optional<PostgresServer> m_postgres;
 };
 
+QString TestJournalLookup::emptySharedJournal() {
+    const QString uri = m_postgres ? m_postgres->uri(QStringLiteral("journal")) : QString();
+    if (!m_postgres) {
+        m_postgres.emplace();
+        if (!m_postgres->start() || !m_postgres->createDatabase(QStringLiteral("journal"))) {
+            qWarning() << m_postgres->errorString();
+            m_postgres.reset();
+            return QString();
+        }
+        return m_postgres->uri(QStringLiteral("journal"));
+    }
+    // The tables stay: the next store takes them as its own.
+    Orvex::PostgresDatabase database;
+    Orvex::PostgresError error;
+    if (!database.open(uri, &error) || !database.exec("TRUNCATE posting, posting_latest", &error)) {
+        qWarning() << error.text();
+        return QString();
+    }
+    return uri;
+}
+
 void TestJournalLookup::verdict_data() {
+    QTest::addColumn<bool>("shared"); // the journal in a PostgreSQL database rather than an SQLite file
     QTest::addColumn<QList<Row>>("rows");
     QTest::addColumn<int>("callsRun"); // the object's calls the client had answers for
     QTest::addColumn<Kind>("kind");
@@ -49,33 +81,42 @@ void TestJournalLookup::verdict_data() {
 
     const QString j1 = QStringLiteral("J1");
     const QString s1 = QStringLiteral("S1");
-    QTest::newRow("empty journal, first call") << QList<Row>{} << 0 << Kind::NeverRan << QString();
-    QTest::newRow("only the calls answered before")
-        << QList<Row>{{1, QStringLiteral("J0"), s1}} << 1 << Kind::NeverRan << QString();
-    QTest::newRow("other servers' and objects' rows do not count")
-        << QList<Row>{{1, j1, s1, 200}, {2, j1, s1, ServerPid, QStringLiteral("/OrvexKelPostJob/PostJob/2")}}
-        << 0 << Kind::NeverRan << QString();
-    // The same process id and object path, used by a server long gone.
-    QTest::newRow("an earlier process with the same id does not count")
-        << QList<Row>{{1, j1, s1, ServerPid, Object, 3600}} << 0 << Kind::NeverRan << QString();
-    QTest::newRow("its start alone") << QList<Row>{{2, j1, QString()}} << 0 << Kind::Unsettled << QString();
-    QTest::newRow("its start and end") << QList<Row>{{2, j1, QStringLiteral("F")}, {3, j1, QString(), 200}}
-                                       << 0 << Kind::Finished << QStringLiteral("F");
-    QTest::newRow("a row of an answered call lost") << QList<Row>{} << 1 << Kind::Unsettled << QString();
-    QTest::newRow("someone else's listing on the object")
-        << QList<Row>{{2, QStringLiteral("J9"), s1}} << 0 << Kind::Unsettled << QString();
-    QTest::newRow("two rows where one was lost")
-        << QList<Row>{{2, j1, s1}, {3, j1, s1}} << 0 << Kind::Unsettled << QString();
-    // A journal several machines share: another's server may have had the same process id and object path.
-    QTest::newRow("another machine's row with the same process and object does not count")
-        << QList<Row>{{2, j1, s1, ServerPid, Object, 0, QStringLiteral("desk-2")}} << 0 << Kind::NeverRan
-        << QString();
-    QTest::newRow("this machine's end beside another's start")
-        << QList<Row>{{2, j1, QString(), ServerPid, Object, 0, QStringLiteral("desk-2")}, {3, j1, s1}} << 0
-        << Kind::Finished << s1;
+    // Every case against each engine: the same questions must get the same answers.
+    for (const bool shared : {false, true}) {
+        const auto newRow = [shared](const char *name) -> QTestData & {
+            return QTest::addRow("%s, %s", shared ? "PostgreSQL" : "SQLite", name) << shared;
+        };
+        newRow("empty journal, first call") << QList<Row>{} << 0 << Kind::NeverRan << QString();
+        newRow("only the calls answered before")
+            << QList<Row>{{1, QStringLiteral("J0"), s1}} << 1 << Kind::NeverRan << QString();
+        newRow("other servers' and objects' rows do not count")
+            << QList<Row>{{1, j1, s1, 200},
+                          {2, j1, s1, ServerPid, QStringLiteral("/OrvexKelPostJob/PostJob/2")}}
+            << 0 << Kind::NeverRan << QString();
+        // The same process id and object path, used by a server long gone.
+        newRow("an earlier process with the same id does not count")
+            << QList<Row>{{1, j1, s1, ServerPid, Object, 3600}} << 0 << Kind::NeverRan << QString();
+        newRow("its start alone") << QList<Row>{{2, j1, QString()}} << 0 << Kind::Unsettled << QString();
+        newRow("its start and end") << QList<Row>{{2, j1, QStringLiteral("F")}, {3, j1, QString(), 200}} << 0
+                                    << Kind::Finished << QStringLiteral("F");
+        newRow("a row of an answered call lost") << QList<Row>{} << 1 << Kind::Unsettled << QString();
+        newRow("someone else's listing on the object")
+            << QList<Row>{{2, QStringLiteral("J9"), s1}} << 0 << Kind::Unsettled << QString();
+        newRow("two rows where one was lost")
+            << QList<Row>{{2, j1, s1}, {3, j1, s1}} << 0 << Kind::Unsettled << QString();
+        // A journal several machines share: another's server may have had the same process id and object
+        // path.
+        newRow("another machine's row with the same process and object does not count")
+            << QList<Row>{{2, j1, s1, ServerPid, Object, 0, QStringLiteral("desk-2")}} << 0 << Kind::NeverRan
+            << QString();
+        newRow("this machine's end beside another's start")
+            << QList<Row>{{2, j1, QString(), ServerPid, Object, 0, QStringLiteral("desk-2")}, {3, j1, s1}}
+            << 0 << Kind::Finished << s1;
+    }
 }
 
 void TestJournalLookup::verdict() {
+    QFETCH(bool, shared);
     QFETCH(QList<Row>, rows);
     QFETCH(int, callsRun);
     QFETCH(Kind, kind);
@@ -84,7 +125,16 @@ void TestJournalLookup::verdict() {
     QTemporaryDir folder;
     Orvex::JournalStore store;
     QString why;
-    QVERIFY2(store.open(folder.path(), Orvex::JournalStore::Access::Write, &why), qPrintable(why));
+    QString journal;
+    if (shared) {
+        ORVEX_REQUIRE_POSTGRES();
+        journal = emptySharedJournal();
+        QVERIFY(!journal.isEmpty());
+        QVERIFY2(store.openUri(journal, Orvex::JournalStore::Access::Write, &why), qPrintable(why));
+    } else {
+        QVERIFY2(store.open(folder.path(), Orvex::JournalStore::Access::Write, &why), qPrintable(why));
+        journal = store.path();
+    }
     const QDateTime bound = QDateTime::currentDateTime();
     for (const Row &row : rows) {
         Orvex::JournalPosting start;
@@ -101,8 +151,8 @@ void TestJournalLookup::verdict() {
             QVERIFY(store.complete({*id, 0, start.time, {row.result, 503, 0, QString()}, 0, 1}));
     }
     const JournalVerdict verdict =
-        Orvex::lookUpLostCall({store.path(), ServerPid, Object, bound.addSecs(-1), callsRun,
-                               QStringLiteral("Add"), QStringLiteral("J1"), QStringLiteral("desk-1")});
+        Orvex::lookUpLostCall({journal, ServerPid, Object, bound.addSecs(-1), callsRun, QStringLiteral("Add"),
+                               QStringLiteral("J1"), QStringLiteral("desk-1")});
     QCOMPARE(verdict.kind, kind);
     QCOMPARE(verdict.outcome.resultCode, result);
 }

@@ -243,6 +243,9 @@ private:
     // This process's environment without a session bus, as under cron or ssh: the tool posts in its own
     // process, and reaches the board as the server would.
     QProcessEnvironment withoutABus();
+    // Another machine with home in its own: a server registered there whose folder holds ini (its
+    // HostName= made desk-b), and no session bus.
+    QProcessEnvironment anotherHost(const QTemporaryDir &home, QByteArray ini);
 
     BoardAndServer m_session;
     std::optional<PostgresServer> m_postgres;
@@ -255,6 +258,30 @@ QProcessEnvironment TestPostJobTool::withoutABus() {
     environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_files.path());
     environment.insert(QStringLiteral("http_proxy"), m_session.board().proxyUrl());
+    return environment;
+}
+
+QProcessEnvironment TestPostJobTool::anotherHost(const QTemporaryDir &home, QByteArray ini) {
+    const QString program = home.filePath(u"program"_s);
+    const QString services = home.filePath(u".local/share/dbus-1/services"_s);
+    [&] {
+        QVERIFY(home.isValid() && QDir().mkpath(program) && QDir().mkpath(services));
+        QVERIFY(!writeFile(home, ini.replace("HostName=desk-a", "HostName=desk-b"),
+                           u"program/OrvexKelPostJob.ini"_s)
+                     .isEmpty());
+        QVERIFY(!writeFile(home,
+                           "[D-BUS Service]\nName=OrvexKelPostJob.PostJob\nExec=" +
+                               QFile::encodeName(program) + "/orvex-postjob-server\n",
+                           u".local/share/dbus-1/services/OrvexKelPostJob.PostJob.service"_s)
+                     .isEmpty());
+    }();
+    QProcessEnvironment environment = withoutABus();
+    environment.insert(u"HOME"_s, home.path());
+    for (const auto &[name, folder] :
+         {std::pair{"XDG_CONFIG_HOME", ".config"}, std::pair{"XDG_DATA_HOME", ".local/share"},
+          std::pair{"XDG_STATE_HOME", ".local/state"}, std::pair{"XDG_CACHE_HOME", ".cache"},
+          std::pair{"XDG_RUNTIME_DIR", "."}, std::pair{"XDG_DATA_DIRS", "none"}})
+        environment.insert(QLatin1StringView(name), home.filePath(QLatin1StringView(folder)));
     return environment;
 }
 
@@ -1248,22 +1275,27 @@ void TestPostJobTool::concurrentBatchesPostEveryListingOnce_data() {
     QTest::addColumn<bool>("faults");
     QTest::addColumn<bool>("sameFile"); // every tool posts the same listings
     QTest::addColumn<bool>("shared");   // the journal on a PostgreSQL server
+    QTest::addColumn<bool>("twoHosts"); // the second tool runs as another machine sharing the journal
 
     // The first tool to finish ends the server under the others with its release: their listings that
     // had not run yet go again to a new server, and none may be lost or posted twice.
     QTest::newRow("eight tools, one listing in flight each")
-        << 8 << 250 << QByteArray() << false << false << false;
+        << 8 << 250 << QByteArray() << false << false << false << false;
     // Kept connections that the board closes after taking a listing, and the server killed once: the
     // calls out at that moment are unknown, and the rest go to a new server.
     QTest::newRow("eight in flight, random closes, a killed server")
         << 1 << 200 << QByteArray("[General]\r\nMaxInFlight=8\r\nReuseConnection=1\r\n") << true << false
-        << false;
+        << false << false;
     // Both check the journal before they start and find nothing: the server's check with each start row
     // is what keeps the second from posting what the first is posting.
     const QByteArray inFlight("[General]\r\nMaxInFlight=4\r\nHostName=desk-a\r\n");
-    QTest::newRow("two batches of one file") << 2 << 60 << inFlight << false << true << false;
+    QTest::newRow("two batches of one file") << 2 << 60 << inFlight << false << true << false << false;
     QTest::newRow("two batches of one file, a PostgreSQL journal")
-        << 2 << 60 << inFlight << false << true << true;
+        << 2 << 60 << inFlight << false << true << true << false;
+    // The second a machine of its own: its own home and state folder, HostName=desk-b, and no session bus,
+    // so that it posts in its own process.
+    QTest::newRow("two hosts, one PostgreSQL journal")
+        << 2 << 60 << inFlight << false << true << true << true;
 }
 
 void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
@@ -1273,6 +1305,7 @@ void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
     QFETCH(bool, faults);
     QFETCH(bool, sameFile);
     QFETCH(bool, shared);
+    QFETCH(bool, twoHosts);
 
     if (shared) {
         ORVEX_REQUIRE_POSTGRES();
@@ -1282,6 +1315,10 @@ void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
     }
     if (!ini.isEmpty())
         QVERIFY(m_session.server().writeIni(ini));
+    const QTemporaryDir secondHome;
+    const QProcessEnvironment secondHost = twoHosts ? anotherHost(secondHome, ini) : QProcessEnvironment();
+    if (QTest::currentTestFailed())
+        return;
     QStringList files;
     QSet<QString> expected;
     for (int tool = 0; tool < tools; ++tool) {
@@ -1295,6 +1332,9 @@ void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
                 fields.append(QJsonArray{QStringLiteral("BoardFault"),
                                          i % 4 == 0 ? QStringLiteral("delay:200")
                                                     : QStringLiteral("close-at-random:10")});
+            // Each held a little, so that the first machine is still at work when the second comes.
+            if (twoHosts)
+                fields.append(QJsonArray{QStringLiteral("BoardFault"), QStringLiteral("delay:20")});
             listings.append(QJsonObject{{QStringLiteral("action"), QStringLiteral("Add")},
                                         {QStringLiteral("fields"), fields}});
         }
@@ -1303,7 +1343,13 @@ void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
     }
     std::vector<std::unique_ptr<QProcess>> running;
     for (const QString &file : std::as_const(files)) {
+        // The second machine posts in its own process at once, while the first starts its server on the
+        // bus: it comes once the first has a listing at the board, so that both have postings to show.
+        if (twoHosts && !running.empty())
+            QTRY_VERIFY_WITH_TIMEOUT(!m_session.board().postings().isEmpty(), 20000);
         running.push_back(std::make_unique<QProcess>());
+        if (twoHosts && running.size() == 2)
+            running.back()->setProcessEnvironment(secondHost);
         running.back()->start(
             QStringLiteral(ORVEX_POSTJOB_EXECUTABLE),
             {QStringLiteral("post"), QStringLiteral("--json"), QStringLiteral("--file"), file});
@@ -1331,15 +1377,28 @@ void TestPostJobTool::concurrentBatchesPostEveryListingOnce() {
     const QHash<QString, int> posted = postedOnce(expected);
     if (sameFile) {
         QCOMPARE(posted.size(), expected.size());
-        // The rerun finds every listing posted, in whichever batch.
-        const ToolRun rerun = runTool({QStringLiteral("post"), QStringLiteral("--file"), files.constFirst()});
+        // The rerun finds every listing posted, in whichever batch, on whichever machine.
+        const QProcessEnvironment rerunHost =
+            twoHosts ? secondHost : QProcessEnvironment(QProcessEnvironment::InheritFromParent);
+        const ToolRun rerun =
+            runTool({QStringLiteral("post"), QStringLiteral("--file"), files.constFirst()}, rerunHost);
         QVERIFY2(rerun.exitCode == 0, qPrintable(rerun.err + rerun.out));
         QCOMPARE(m_session.board().postings().size(), expected.size());
-        const ToolRun latest =
-            runTool({QStringLiteral("history"), QStringLiteral("--latest"), QStringLiteral("--json")});
+        const ToolRun latest = runTool(
+            {QStringLiteral("history"), QStringLiteral("--latest"), QStringLiteral("--json")}, rerunHost);
         QVERIFY2(latest.exitCode == 0, qPrintable(latest.err));
-        QCOMPARE(QJsonDocument::fromJson(latest.out.toUtf8()).array().size(), expected.size());
-        QVERIFY2(latest.out.contains(u"\"host\":\"desk-a\""_s), qPrintable(latest.out.left(300)));
+        const QJsonArray postings = QJsonDocument::fromJson(latest.out.toUtf8()).array();
+        QCOMPARE(postings.size(), expected.size());
+        QSet<QString> hosts;
+        for (const QJsonValue &posting : postings) {
+            QVERIFY2(posting[u"result"_s].toString().startsWith(u'S'), qPrintable(latest.out.left(300)));
+            hosts.insert(posting[u"host"_s].toString());
+        }
+        // The first machine posted some of them, no one else any (the second may have found every one it
+        // came to in flight or done).
+        QVERIFY2(hosts.contains(u"desk-a"_s), qPrintable(latest.out.left(300)));
+        hosts.remove(u"desk-b"_s);
+        QCOMPARE(hosts, QSet<QString>{u"desk-a"_s});
         return;
     }
     if (QTest::currentTestFailed() || !faults) {
@@ -2029,6 +2088,13 @@ void TestPostJobTool::historyReadsTheDaysLog_data() {
                                "errorNumber": -2147012891,
                                "errorDescription": "The URL \"https://board.test/x\" is not valid"}])")
         << QString();
+    // Widths count a text's UTF-16 units, not its bytes: an umlaut is one, an emoji beyond the BMP two.
+    QTest::newRow("job codes beyond ASCII")
+        << server << QStringList{history, date, QStringLiteral("2010-01-23")} << 0
+        << QStringLiteral("Date        Time      Board    Action  JobCode      Result\n"
+                          "2010-01-23  09:00:00  default  Add     K\u00f6ln-S\u00fcd-12  S1\n"
+                          "2010-01-23  09:01:00  default  Add     \U0001F373x          S2\n")
+        << QString();
     QTest::newRow("a day with only its log lists nothing")
         << server << QStringList{history, date, QStringLiteral("2010-01-21")} << 0 << QString() << QString();
     QTest::newRow("a device is no log")
@@ -2125,6 +2191,12 @@ void TestPostJobTool::historyReadsTheDaysLog() {
                 uR"("result":"F","jobId":"","httpStatus":0,"errorNumber":-2147012894,"errorDescription":"Timed out")"_s));
     write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-20.jsonl"),
           journal(u"2010-01-20T15:00:00.000+00:00"_s, u"J3"_s, QString()));
+    write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-23.jsonl"),
+          journal(u"2010-01-23T09:00:00.000+00:00"_s, u"K\u00f6ln-S\u00fcd-12"_s,
+                  uR"("result":"S1","jobId":"1","httpStatus":200,"errorNumber":0,"errorDescription":"")"_s) +
+              journal(
+                  u"2010-01-23T09:01:00.000+00:00"_s, u"\U0001F373x"_s,
+                  uR"("result":"S2","jobId":"2","httpStatus":200,"errorNumber":0,"errorDescription":"")"_s));
     // A day with its log only lists nothing: the log is not read.
     write(QStringLiteral("my bin/OrvexKelPostJobs 2010-01-21.log"),
           "\"1/21/2010 9:00:00 AM\",\"Add\",\"FORGED\",\"\"\r\n");

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QTest>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 using Orvex::PostgresDatabase;
 using Orvex::PostgresError;
@@ -28,6 +30,8 @@ private Q_SLOTS:
     void placeholders();
     void valuesRoundTrip();
     void statementStepsThroughRows();
+    void streamedStatementReadsInBatches_data();
+    void streamedStatementReadsInBatches();
     void failuresCarrySqlState_data();
     void failuresCarrySqlState();
     void transactionRollsBackUnlessCommitted();
@@ -204,6 +208,53 @@ void TestPostgresDatabase::statementStepsThroughRows() {
 
     QVERIFY(!database.statement("SELECT nothing FROM nowhere", &error).isValid());
     QCOMPARE(error.sqlState, u"42P01"_s);
+}
+
+void TestPostgresDatabase::streamedStatementReadsInBatches_data() {
+    QTest::addColumn<bool>("insideTransaction");
+    QTest::addColumn<int>("stopAfter"); // rows read before the statement is reset; -1 for all
+
+    QTest::newRow("every row, in a transaction of its own") << false << -1;
+    QTest::newRow("every row, inside a transaction open before") << true << -1;
+    QTest::newRow("stopped in the second batch") << false << Orvex::PostgresCursor::FetchRows + 3;
+    QTest::newRow("stopped inside a transaction open before") << true << 5;
+}
+
+void TestPostgresDatabase::streamedStatementReadsInBatches() {
+    ORVEX_REQUIRE_POSTGRES();
+    QFETCH(bool, insideTransaction);
+    QFETCH(int, stopAfter);
+    PostgresDatabase database;
+    QVERIFY(connect(database));
+    PostgresError error;
+    std::optional<PostgresTransaction> transaction;
+    if (insideTransaction) {
+        transaction.emplace(database, &error);
+        QVERIFY(database.exec("INSERT INTO item (id, name) VALUES (60, 'before')", &error));
+    }
+    const qint64 count = 2 * Orvex::PostgresCursor::FetchRows + 5;
+    Orvex::PostgresStatement select =
+        database.statement("SELECT i, 'row ' || i FROM generate_series(1, ?1) i ORDER BY i", &error, true);
+    QVERIFY2(select.isValid(), qPrintable(error.text()));
+    QVERIFY(select.bind(1, count));
+    qint64 read = 0;
+    while (read != stopAfter && select.step() == Orvex::PostgresStatement::Step::Row) {
+        ++read;
+        if (select.integer(0) != read || select.text(1) != u"row %1"_s.arg(read))
+            QFAIL(qPrintable(u"row %1 read as %2"_s.arg(read).arg(select.text(1))));
+    }
+    QCOMPARE(read, stopAfter < 0 ? count : stopAfter);
+    select.reset();
+    // The cursor leaves the connection as it found it: a transaction open before stays open, and usable.
+    QCOMPARE(database.inTransaction(), insideTransaction);
+    const std::optional<PostgresResult> before =
+        database.query("SELECT count(*) FROM item WHERE id = 60", {}, &error);
+    QVERIFY2(before, qPrintable(error.text()));
+    QCOMPARE(before->integer(0, 0), insideTransaction ? 1 : 0);
+    // Read again from its start.
+    QVERIFY(select.bind(1, qint64(3)));
+    QCOMPARE(select.step(), Orvex::PostgresStatement::Step::Row);
+    QCOMPARE(select.integer(0), 1);
 }
 
 void TestPostgresDatabase::valuesRoundTrip() {
