@@ -4,13 +4,11 @@
 #include "journalstore.h"
 #include "listingrules.h"
 #include "postgresdatabase.h"
+#include "processstate.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QThread>
 
-#include <cerrno>
-#include <csignal>
 #include <unistd.h>
 
 namespace Orvex {
@@ -130,16 +128,8 @@ bool waitForProcessEnd(qint64 processId, int timeoutMs) {
         return false;
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        if (::kill(pid_t(processId), 0) != 0 && errno == ESRCH)
+        if (hasProcessEnded(processId))
             return true;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(processId));
-        if (stat.open(QIODevice::ReadOnly)) {
-            // "pid (name) S ...": the state follows the last parenthesis.
-            const QByteArray text = stat.readAll();
-            const qsizetype close = text.lastIndexOf(')');
-            if (close >= 0 && text.mid(close + 2, 1) == "Z")
-                return true;
-        }
         if (deadline.hasExpired())
             return false;
         QThread::msleep(ProcessPollMs);

@@ -7,6 +7,7 @@
 #include "journalfiles.h"
 #include "journallogging.h"
 #include "listingrules.h"
+#include "processstate.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -18,7 +19,6 @@
 #include <limits>
 
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -249,7 +249,7 @@ bool isLostHere(const JournalPosting &posting, const JournalPosting &start) {
         return false;
     if (posting.processId == start.processId)
         return false;
-    return posting.processId <= 0 || (::kill(pid_t(posting.processId), 0) != 0 && errno == ESRCH);
+    return hasProcessEnded(posting.processId);
 }
 
 // The listing's key for PostgreSQL's advisory lock: the same on every machine and in every version.

@@ -80,6 +80,19 @@ template<typename Body> int inChild(Body body) {
     return status;
 }
 
+// A process that has ended and is not reaped: one made once, left a zombie for the whole program.
+qint64 zombieProcess() {
+    static const pid_t zombie = [] {
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(0);
+        siginfo_t info{};
+        ::waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT);
+        return child;
+    }();
+    return zombie;
+}
+
 } // namespace
 
 class TestJournalStore : public QObject {
@@ -544,6 +557,8 @@ void TestJournalStore::claimChecksAndWritesInOneStep_data() {
         // This machine's own lost call: its server is gone, so nothing is in flight; a live one is.
         row("this host's start, its server gone") << u"Add"_s << QString() << 60 << -1 << false << none
                                                   << QString() << u"desk-1"_s << qint64(999'999'999);
+        row("this host's start, its server a zombie") << u"Add"_s << QString() << 60 << -1 << false << none
+                                                      << QString() << u"desk-1"_s << zombieProcess();
         row("this host's start, its server running") << u"Add"_s << QString() << 60 << -1 << false << inFlight
                                                      << u"desk-1"_s << u"desk-1"_s << qint64(::getpid());
         row("the same listing twice in one group") << QString() << QString() << 0 << 3600 << true << inFlight
