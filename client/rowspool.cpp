@@ -32,18 +32,6 @@ FileDescriptor unnamedFile(const QByteArray &folder) {
     return file;
 }
 
-bool writeAll(int fd, QByteArrayView bytes) {
-    while (!bytes.isEmpty()) {
-        const ssize_t written = ::write(fd, bytes.data(), size_t(bytes.size()));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes = bytes.sliced(written);
-    }
-    return true;
-}
-
 // Hands each whole line of bytes to each; returns where the unfinished last line starts.
 qsizetype splitLines(QByteArrayView bytes, const std::function<void(QByteArrayView)> &each) {
     qsizetype start = 0;
@@ -72,7 +60,7 @@ bool RowSpool::spill(QString *why) {
             return false;
         }
     }
-    if (!writeAll(m_file.get(), m_buffer)) {
+    if (!PrivateFiles::writeAll(m_file.get(), m_buffer)) {
         *why = QStringLiteral("cannot write a temporary file in %1: %2").arg(QDir::tempPath(), errnoText());
         return false;
     }

@@ -37,21 +37,6 @@ QByteArray temporaryName(const QByteArray &name) {
     return '.' + name + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".new";
 }
 
-bool writeAll(int fd, const QByteArray &contents) {
-    qsizetype done = 0;
-    while (done < contents.size()) {
-        const ssize_t written = ::write(fd, contents.constData() + done, size_t(contents.size() - done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written == 0)
-            errno = ENOSPC;
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
-}
-
 // The file at name that replaceFile is about to take the place of, if any, must be one the user could have
 // written through openFile: replacing another user's file or link is as much a write as following it.
 QString existingFileRefusal(int folder, const QByteArray &name) {
@@ -62,6 +47,20 @@ QString existingFileRefusal(int folder, const QByteArray &name) {
 }
 
 } // namespace
+
+bool writeAll(int fd, QByteArrayView contents) {
+    while (!contents.isEmpty()) {
+        const ssize_t written = ::write(fd, contents.data(), size_t(contents.size()));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written == 0)
+            errno = ENOSPC;
+        if (written <= 0)
+            return false;
+        contents = contents.sliced(written);
+    }
+    return true;
+}
 
 QString folderRefusal(const struct stat &status) {
     if (S_ISLNK(status.st_mode))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <sys/types.h>
@@ -67,6 +68,9 @@ bool makeFolders(const QByteArray &folder, QString *refusal);
 // half a file and a link at that name is replaced, never followed. Missing folders are made; the folder
 // and any file already at path must pass the rules above.
 bool replaceFile(const QByteArray &path, const QByteArray &contents, QString *refusal);
+
+// All of contents to fd, a write at a time as the kernel takes them; false with errno set when it fails.
+bool writeAll(int fd, QByteArrayView contents);
 
 // path's folder and last component ("." for a bare name); a path ending in "/" has an empty name.
 std::pair<QByteArray, QByteArray> splitPath(const QByteArray &path);
